@@ -1,0 +1,137 @@
+#include "app/configkeys.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+#include <iterator>
+
+namespace {
+
+const KeyInfo table[] = {
+    {Key::Solution, "themes", "Solution", KeyInfo::String, "", 0, false,
+     "user-interface language: SimpChinese (exact) for Chinese, anything else English"},
+    {Key::Version, "Version", "Version", KeyInfo::String, "", 0, false,
+     "text appended as the last field of the window title"},
+    {Key::CurrentIndex, "UpgradeInfo", "nCurrentIndex", KeyInfo::Int, "", 0, false,
+     "tab shown at start (0 logo, 1 upgrade, 2 OEMID); the tab current at exit is stored"},
+    {Key::ModifyIP, "UpgradeInfo", "ModifyIP", KeyInfo::Switch, "", 0, false,
+     "1 = change every device's IPv4 address before it is processed"},
+    {Key::StartIndex, "UpgradeInfo", "StartIndex", KeyInfo::Int, "", 20, false,
+     "last address byte assigned by the address change = row index + StartIndex"},
+    {Key::AppLinkIOS, "AppLink", "IOS", KeyInfo::String, "", 0, true, "iOS app download link (max 63 chars)"},
+    {Key::AppLinkAndroid, "AppLink", "Android", KeyInfo::String, "", 0, true,
+     "Android app download link (max 63 chars)"},
+    {Key::LogoBoot, "Logo", "Boot", KeyInfo::String, "", 0, true, "boot logo image path (max 63 chars)"},
+    {Key::LogoClose, "Logo", "Close", KeyInfo::String, "", 0, true, "shutdown logo image path (max 63 chars)"},
+    {Key::LogoLoss, "Logo", "Loss", KeyInfo::String, "", 0, true, "video-loss logo image path (max 63 chars)"},
+    {Key::LogoBlind, "Logo", "Blind", KeyInfo::String, "", 0, true, "blind logo image path (max 63 chars)"},
+    {Key::OemidSetEn, "OEMID", "SetEn", KeyInfo::Switch, "", 0, false,
+     "logo tab: write the OEMID before burning (0/1)"},
+    {Key::OemidRepeatEn, "OEMID", "RepeatEn", KeyInfo::Switch, "", 0, false,
+     "logo tab: allow an OEMID to be written again (0/1)"},
+    {Key::OemidAssigned, "OEMID", "Assigned", KeyInfo::String, "000", 0, false,
+     "the OEMID written into devices; 000 = unassigned, writing it is refused"},
+    {Key::UploadHost, "Upload", "Host", KeyInfo::String, "", 0, false,
+     "factory-record service host name; empty = upload not configured"},
+    {Key::UploadPort, "Upload", "Port", KeyInfo::Int, "", 443, false, "factory-record service HTTPS port"},
+    {Key::UploadCAFile, "Upload", "CAFile", KeyInfo::String, "", 0, false,
+     "CA certificate file (PEM) that signs the service certificate; empty = the system's CAs"},
+};
+
+QMutex &pathMutex()
+{
+    static QMutex m;
+    return m;
+}
+
+QString &overridePath()
+{
+    static QString p;
+    return p;
+}
+
+QString applicationDir()
+{
+    if (QCoreApplication::instance())
+        return QCoreApplication::applicationDirPath();
+    // Tools and tests without an application object still resolve the executable's directory.
+    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section(QLatin1Char('/'), 0, -2);
+}
+
+} // namespace
+
+namespace ConfigKeys {
+
+const KeyInfo &info(Key key)
+{
+    for (const KeyInfo &k : table)
+        if (k.key == key)
+            return k;
+    Q_UNREACHABLE();
+}
+
+const KeyInfo *begin() { return std::begin(table); }
+const KeyInfo *end() { return std::end(table); }
+
+QString path(Key key)
+{
+    const KeyInfo &k = info(key);
+    return QLatin1String(k.section) + QLatin1Char('/') + QLatin1String(k.name);
+}
+
+QString configPath()
+{
+    {
+        QMutexLocker lock(&pathMutex());
+        if (!overridePath().isEmpty())
+            return overridePath();
+    }
+    return applicationDir() + QStringLiteral("/Config.ini");
+}
+
+void setConfigPath(const QString &path)
+{
+    QMutexLocker lock(&pathMutex());
+    overridePath() = path;
+}
+
+IniFile file() { return IniFile(configPath()); }
+
+int intValue(Key key)
+{
+    const KeyInfo &k = info(key);
+    int def = k.defaultInt;
+    if (k.type == KeyInfo::String)
+        IniFile::parseInt(QString::fromUtf8(k.defaultString), &def);
+    return file().profileInt(QLatin1String(k.section), QLatin1String(k.name), def);
+}
+
+bool isOn(Key key) { return intValue(key) != 0; }
+
+QString stringValue(Key key)
+{
+    const KeyInfo &k = info(key);
+    if (k.type != KeyInfo::String)
+        return QString::number(intValue(key));
+    const QString def = QString::fromUtf8(k.defaultString);
+    const IniFile f = file();
+    return k.cut63 ? f.profileString(QLatin1String(k.section), QLatin1String(k.name), def)
+                   : f.value(path(key), def);
+}
+
+IniResult setInt(Key key, int value)
+{
+    const KeyInfo &k = info(key);
+    if (k.type == KeyInfo::Switch)
+        value = value != 0 ? 1 : 0;
+    return file().writeProfileInt(QLatin1String(k.section), QLatin1String(k.name), value);
+}
+
+IniResult setString(Key key, const QString &value)
+{
+    const KeyInfo &k = info(key);
+    return file().writeProfileString(QLatin1String(k.section), QLatin1String(k.name), value);
+}
+
+} // namespace ConfigKeys

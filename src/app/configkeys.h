@@ -1,0 +1,69 @@
+#pragma once
+
+#include "app/inifile.h"
+
+#include <QString>
+
+/// Every key of Config.ini.
+enum class Key {
+    Solution,       ///< [themes] Solution: "SimpChinese" loads the Chinese catalogues
+    Version,        ///< [Version] Version: last field of the window title
+    CurrentIndex,   ///< [UpgradeInfo] nCurrentIndex: tab shown at start, stored at exit
+    ModifyIP,       ///< [UpgradeInfo] ModifyIP: switch, change device addresses before a run
+    StartIndex,     ///< [UpgradeInfo] StartIndex: base of the last address byte
+    AppLinkIOS,     ///< [AppLink] IOS
+    AppLinkAndroid, ///< [AppLink] Android
+    LogoBoot,       ///< [Logo] Boot
+    LogoClose,      ///< [Logo] Close
+    LogoLoss,       ///< [Logo] Loss
+    LogoBlind,      ///< [Logo] Blind
+    OemidSetEn,     ///< [OEMID] SetEn: switch, written as 0 or 1
+    OemidRepeatEn,  ///< [OEMID] RepeatEn: switch, written as 0 or 1
+    OemidAssigned,  ///< [OEMID] Assigned: the OEMID the factory writes; "000" means unassigned
+    UploadHost,     ///< [Upload] Host: factory-record service; empty = not configured
+    UploadPort,     ///< [Upload] Port
+    UploadCAFile,   ///< [Upload] CAFile: CA bundle; empty = the system's CAs
+};
+
+struct KeyInfo {
+    enum Type { String, Int, Switch };
+    Key key;
+    const char *section;
+    const char *name;
+    Type type;
+    const char *defaultString; ///< default of String keys
+    int defaultInt;            ///< default of Int and Switch keys
+    bool cut63;                ///< read through the 64-byte profile buffer
+    const char *meaning;       ///< one line for the sample file and the README
+};
+
+/// The key table of Config.ini and typed access to it. Every read opens the file again, so edits
+/// made while the program runs are seen.
+namespace ConfigKeys {
+
+const KeyInfo &info(Key key);
+/// The whole table, in the order of the sample file.
+const KeyInfo *begin();
+const KeyInfo *end();
+
+/// "Section/Key" of a key, for settings-style access.
+QString path(Key key);
+
+/// Application directory + "/Config.ini", unless overridden.
+QString configPath();
+/// Points every reader at another file (tests); an empty path restores the default.
+void setConfigPath(const QString &path);
+
+/// The file at configPath().
+IniFile file();
+
+/// Integer keys and switches; a string key's text parsed as an integer.
+int intValue(Key key);
+bool isOn(Key key);
+/// String keys (cut to 63 characters where the table says so); integer keys as decimal text.
+QString stringValue(Key key);
+
+IniResult setInt(Key key, int value);
+IniResult setString(Key key, const QString &value);
+
+} // namespace ConfigKeys

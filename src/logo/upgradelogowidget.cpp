@@ -1,0 +1,3 @@
+#include "upgradelogowidget.h"
+
+UpgradeLogoWidget::UpgradeLogoWidget(QWidget *parent) : QWidget(parent) {}

@@ -1,0 +1,3 @@
+#include "setoemid.h"
+
+SetOEMID::SetOEMID(QWidget *parent) : QWidget(parent) {}

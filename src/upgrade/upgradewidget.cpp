@@ -1,0 +1,3 @@
+#include "upgradewidget.h"
+
+UpgradeWidget::UpgradeWidget(QWidget *parent) : QWidget(parent) {}
