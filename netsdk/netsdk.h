@@ -143,7 +143,16 @@ NETSDK_STATIC_ASSERT(sizeof(SDK_APP_LINK_INFO) == 516, "app-link record");
 enum {
     NETSDK_OK = 0,
     NETSDK_ERR_SYSTEM_BUSY = 7,            /* login: device busy */
+    NETSDK_ERR_NOT_INIT = -10001,          /* H264_DVR_Init not called (or cleaned up) */
+    NETSDK_ERR_PARAM = -10002,             /* bad argument; from a device: bad request content */
+    NETSDK_ERR_HANDLE = -10003,            /* unknown login or upgrade handle; device: bad session */
+    NETSDK_ERR_NETWORK = -10004,           /* connection failed or lost */
     NETSDK_ERR_TIMEOUT = -10005,
+    NETSDK_ERR_PROTOCOL = -10006,          /* the device sent a malformed answer */
+    NETSDK_ERR_BUFFER = -10007,            /* the answer does not fit the caller's buffer */
+    NETSDK_ERR_BUSY = -10008,              /* the login is streaming an upgrade */
+    NETSDK_ERR_FILE = -10009,              /* the upgrade file cannot be read */
+    NETSDK_ERR_NOT_SUPPORTED = -10010,     /* the device does not know the command */
     NETSDK_ERR_PASSWORD = -11301,
     NETSDK_ERR_NO_USER = -11302,
     NETSDK_ERR_USER_LOCKED = -11303,
