@@ -1,0 +1,99 @@
+#include "app/configkeys.h"
+
+#include <QFile>
+#include <QSet>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+class ConfigKeysTest : public ::testing::Test
+{
+protected:
+    QTemporaryDir dir;
+    QString path() const { return dir.filePath(QStringLiteral("Config.ini")); }
+    void SetUp() override { ConfigKeys::setConfigPath(path()); }
+    void TearDown() override { ConfigKeys::setConfigPath(QString()); }
+    void put(const QByteArray &data)
+    {
+        QFile f(path());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(data);
+    }
+};
+
+TEST_F(ConfigKeysTest, MissingFileYieldsDefaults)
+{
+    EXPECT_EQ(ConfigKeys::intValue(Key::StartIndex), 20);
+    EXPECT_FALSE(ConfigKeys::isOn(Key::ModifyIP));
+    EXPECT_EQ(ConfigKeys::intValue(Key::CurrentIndex), 0);
+    EXPECT_EQ(ConfigKeys::intValue(Key::UploadPort), 443);
+    EXPECT_EQ(ConfigKeys::stringValue(Key::OemidAssigned), QStringLiteral("000"));
+    EXPECT_EQ(ConfigKeys::stringValue(Key::UploadHost), QString());
+    EXPECT_EQ(ConfigKeys::stringValue(Key::Version), QString());
+    EXPECT_FALSE(QFile::exists(path()));
+}
+
+TEST_F(ConfigKeysTest, AbsentKeysInPresentSectionsYieldDefaults)
+{
+    put("[UpgradeInfo]\r\nnCurrentIndex=2\r\n[OEMID]\r\n");
+    EXPECT_EQ(ConfigKeys::intValue(Key::StartIndex), 20);
+    EXPECT_FALSE(ConfigKeys::isOn(Key::ModifyIP));
+    EXPECT_EQ(ConfigKeys::intValue(Key::CurrentIndex), 2);
+    EXPECT_EQ(ConfigKeys::stringValue(Key::OemidAssigned), QStringLiteral("000"));
+}
+
+TEST_F(ConfigKeysTest, EditsWhileRunningAreSeen)
+{
+    put("[UpgradeInfo]\nModifyIP=0\n");
+    EXPECT_FALSE(ConfigKeys::isOn(Key::ModifyIP));
+    put("[UpgradeInfo]\nModifyIP=5\n");
+    EXPECT_TRUE(ConfigKeys::isOn(Key::ModifyIP));
+}
+
+TEST_F(ConfigKeysTest, LimitedStringKeysAreCut)
+{
+    const QString link = QStringLiteral("https://apps.example.com/") + QString(60, QLatin1Char('z'));
+    for (Key k : {Key::AppLinkIOS, Key::AppLinkAndroid, Key::LogoBoot, Key::LogoClose, Key::LogoLoss,
+                  Key::LogoBlind}) {
+        ASSERT_TRUE(ConfigKeys::setString(k, link));
+        EXPECT_EQ(ConfigKeys::stringValue(k), link.left(63)) << ConfigKeys::path(k).toStdString();
+    }
+    // Keys outside the profile buffer keep their whole text.
+    ASSERT_TRUE(ConfigKeys::setString(Key::UploadCAFile, link));
+    EXPECT_EQ(ConfigKeys::stringValue(Key::UploadCAFile), link);
+}
+
+TEST_F(ConfigKeysTest, SwitchesAreWrittenAsZeroOrOne)
+{
+    ASSERT_TRUE(ConfigKeys::setInt(Key::OemidSetEn, 7));
+    ASSERT_TRUE(ConfigKeys::setInt(Key::OemidRepeatEn, 0));
+    ASSERT_TRUE(ConfigKeys::setInt(Key::CurrentIndex, 1));
+    QFile f(path());
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("[OEMID]\nSetEn=1\nRepeatEn=0\n[UpgradeInfo]\nnCurrentIndex=1\n"));
+}
+
+TEST(ConfigKeysTable, EveryKeyOnceWithItsDefault)
+{
+    QSet<QString> seen;
+    int count = 0;
+    for (const KeyInfo *k = ConfigKeys::begin(); k != ConfigKeys::end(); ++k, ++count) {
+        const QString p = ConfigKeys::path(k->key);
+        EXPECT_FALSE(seen.contains(p.toLower())) << p.toStdString();
+        seen.insert(p.toLower());
+        EXPECT_EQ(&ConfigKeys::info(k->key), k);
+    }
+    EXPECT_EQ(count, 17);
+    EXPECT_EQ(ConfigKeys::path(Key::CurrentIndex), QStringLiteral("UpgradeInfo/nCurrentIndex"));
+    EXPECT_EQ(ConfigKeys::path(Key::Solution), QStringLiteral("themes/Solution"));
+}
+
+TEST(ConfigKeysPath, DefaultIsBesideTheExecutable)
+{
+    ConfigKeys::setConfigPath(QString());
+    EXPECT_TRUE(ConfigKeys::configPath().endsWith(QStringLiteral("/tests/Config.ini")))
+        << ConfigKeys::configPath().toStdString();
+}
+
+} // namespace
