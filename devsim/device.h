@@ -1,0 +1,121 @@
+#pragma once
+
+#include "fleet.h"
+#include "netsdk/netsdk.h"
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace devsim {
+
+/// Status a request handler returns when the device must not answer at all (the caller then
+/// runs into its own time-out, which the SDK reports as -10005).
+constexpr int32_t kNoAnswer = NETSDK_ERR_TIMEOUT;
+
+/// Codes of our protocol for requests a device refuses (kept here so the device model does not
+/// depend on the wire codec).
+constexpr int32_t kErrNotSupported = -10010;
+constexpr int32_t kErrBadParam = -10002;
+
+struct JsonAnswer {
+    int32_t status = 0; ///< 0 = answered / accepted; -11401 = accepted, reboot needed; else refused
+    std::string text;
+};
+
+/// One emulated device: identity from the fleet file, settings and history kept in its state
+/// directory. The wire layer asks it what to answer; every method is thread-safe.
+///
+/// State directory: <root>/<mac without colons>/ with state.json (rewritten atomically after
+/// every change) and the files the device received (see devsim/README.md).
+class Device {
+public:
+    Device(const DeviceSpec &spec, const std::string &stateRoot);
+
+    /// Creates the directory, takes over persisted state of an earlier run (OEMID, settings,
+    /// address, counters) and writes state.json.
+    bool init(std::string *error);
+
+    const DeviceSpec &spec() const { return spec_; }
+    const std::string &dir() const { return dir_; }
+    std::string ip() const;
+    std::string mac() const { return spec_.mac; }
+    std::string password() const { return spec_.password; }
+
+    /// Forced result for a request from the fleet's fault table; false when none.
+    bool forcedResult(const std::string &key, int32_t *code) const;
+
+    SDK_CONFIG_NET_COMMON_V2 searchRecord(uint16_t servicePort) const;
+    H264_DVR_DEVICEINFO deviceInfo() const;
+
+    /// Decides a login: 0 = accepted, else the login error code. digestOk tells whether the
+    /// client's proof matched the device's password.
+    int32_t login(const std::string &user, bool digestOk);
+
+    /// Binary configuration. get: 0 and *out filled, or an error code; set: 0, -11401 or an error.
+    int32_t getConfig(uint32_t command, uint16_t servicePort, std::vector<uint8_t> *out);
+    int32_t setConfig(uint32_t command, const uint8_t *data, size_t size);
+
+    JsonAnswer getJson(const std::string &name, uint32_t command);
+    JsonAnswer setJson(const std::string &name, uint32_t command, const std::string &text);
+
+    /// Address change without login. Returns the result code; *moveTo is set to the new address
+    /// when the device takes it at once (the caller rebinds the device's sockets).
+    int32_t netSet(const SDK_NET_BLOCK &block, std::string *moveTo);
+    /// Called by the wire layer once the device listens on the new address.
+    void addressChanged(const std::string &ip);
+
+    /// Reboot request: 0 = going down now (or kNoAnswer: going down without answering), else a
+    /// refusal code. *moveTo is set when a pending address takes effect with the reboot.
+    int32_t reboot(std::string *moveTo);
+
+    /// Where an incoming package is streamed to.
+    std::string upgradeScratchPath() const { return dir_ + "/upgrade.part"; }
+    /// Checks and burns a completely received package; 0 = success, else the device's code.
+    int32_t burnPackage(const std::string &packagePath, std::string *error);
+    /// Records an upgrade that ended before the package was complete.
+    void upgradeAborted(const std::string &why);
+
+    /// Producer information helpers, public for tests.
+    static std::string defaultLocationJson();
+
+private:
+    bool persistLocked(std::string *error = nullptr);
+    void loadPersistedLocked();
+    void resetSettingsLocked();
+    JsonAnswer jsonReply(const std::string &name, int ret, int32_t status);
+    JsonAnswer producerSet(const std::string &text);
+
+    const DeviceSpec spec_;
+    const std::string dir_;
+
+    mutable std::mutex mutex_;
+    std::string ip_, mask_, gateway_, hostName_;
+    std::string pendingIp_;
+    std::string oemid_;
+    std::string producerMac_;
+    std::string locationJson_;
+    bool showH265X_ = true;
+    int timeZone_ = 0;
+    std::vector<int32_t> timeRecord_;
+    uint32_t timeCommand_ = 0;
+    std::string resetBytes_;
+    int lockFailures_ = 0;
+    struct Counts {
+        int login = 0, loginFailed = 0, reset = 0, reboot = 0, ipChange = 0, import = 0, upgrade = 0,
+            producerWrite = 0;
+    } counts_;
+    std::string importedConfig_;
+    size_t importedSize_ = 0;
+    struct Upgrade {
+        int result = 0;
+        std::string kind, file, hardware, fsType, error;
+        uint64_t size = 0;
+        std::vector<std::string> logoFiles;
+        bool any = false;
+    } upgrade_;
+};
+
+} // namespace devsim

@@ -1,0 +1,186 @@
+// devsim: emulates a fleet of network video devices on loopback addresses.
+
+#include "device.h"
+#include "fileutil.h"
+#include "fleet.h"
+#include "server.h"
+
+#if __has_include("recordservice.h") && DEVSIM_HAVE_RECORDSERVICE
+#include "recordservice.h"
+#define DEVSIM_RECORDS 1
+#endif
+
+#include <csignal>
+#include <cstdio>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <pthread.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kUsage[] =
+    "usage: devsim (--count N | --fleet FILE) [options]\n"
+    "  --count N           N devices on consecutive loopback addresses\n"
+    "  --fleet FILE        devices described by a JSON fleet file (see devsim/README.md)\n"
+    "  --state DIR         state directory (default: a new temporary directory)\n"
+    "  --base-ip A         first address (default 127.0.0.10)\n"
+    "  --port P            TCP service port of every device (default 34567)\n"
+    "  --search-port P     UDP port for search and address changes (default 34569)\n"
+    "  --records-port P    also run the factory-record service on 127.0.0.1:P\n"
+    "  --upgrade-ms MS     time every device takes to flash (overrides the fleet file)\n"
+    "  --reboot-ms MS      time every device stays away after a reboot (overrides the fleet file)\n";
+
+bool parseNumber(const char *text, long lo, long hi, long *out)
+{
+    char *end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || v < lo || v > hi)
+        return false;
+    *out = v;
+    return true;
+}
+
+int fail(const std::string &message)
+{
+    std::fprintf(stderr, "devsim: %s\n", message.c_str());
+    return 2;
+}
+
+const char *typeName(int type)
+{
+    static const char *const names[] = {"IPC", "DVR", "DVR", "IPC", "NVR", "IPC"};
+    return (type >= 0 && type <= 5) ? names[type] : "DVR";
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    long count = -1, port = 34567, searchPort = 34569, recordsPort = -1, upgradeMs = -1, rebootMs = -1;
+    std::string fleetFile, stateDir;
+    devsim::FleetOptions fleetOptions;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (i + 1 >= argc)
+            return fail("missing value after " + arg + "\n" + kUsage);
+        const char *value = argv[++i];
+        bool ok = true;
+        if (arg == "--count")
+            ok = parseNumber(value, 1, 4096, &count);
+        else if (arg == "--fleet")
+            fleetFile = value;
+        else if (arg == "--state")
+            stateDir = value;
+        else if (arg == "--base-ip")
+            fleetOptions.baseIp = value;
+        else if (arg == "--port")
+            ok = parseNumber(value, 1, 65535, &port);
+        else if (arg == "--search-port")
+            ok = parseNumber(value, 1, 65535, &searchPort);
+        else if (arg == "--records-port")
+            ok = parseNumber(value, 0, 65535, &recordsPort);
+        else if (arg == "--upgrade-ms")
+            ok = parseNumber(value, 0, 3600000, &upgradeMs);
+        else if (arg == "--reboot-ms")
+            ok = parseNumber(value, 0, 3600000, &rebootMs);
+        else
+            return fail("unknown option " + arg + "\n" + kUsage);
+        if (!ok)
+            return fail("bad value for " + arg + ": " + value);
+    }
+    if ((count > 0) == !fleetFile.empty())
+        return fail(std::string("give either --count or --fleet\n") + kUsage);
+    uint8_t base[4];
+    if (!devsim::parseIPv4(fleetOptions.baseIp, base) || base[0] != 127)
+        return fail("--base-ip must be a 127.x.x.x address");
+    fleetOptions.upgradeMs = int(upgradeMs);
+    fleetOptions.rebootMs = int(rebootMs);
+
+    std::vector<devsim::DeviceSpec> fleet;
+    std::string error;
+    if (!fleetFile.empty()) {
+        if (!devsim::loadFleetFile(fleetFile, fleetOptions, &fleet, &error))
+            return fail(error);
+    } else {
+        fleet = devsim::makeDefaultFleet(int(count), fleetOptions);
+        if (int(fleet.size()) != count)
+            return fail("not enough loopback addresses above " + fleetOptions.baseIp);
+    }
+
+    if (stateDir.empty()) {
+        char tmpl[] = "/tmp/devsim-state.XXXXXX";
+        if (!::mkdtemp(tmpl))
+            return fail("cannot create a temporary state directory");
+        stateDir = tmpl;
+    } else if (!devsim::makeDirs(stateDir, &error)) {
+        return fail(error);
+    }
+    std::printf("state %s\n", stateDir.c_str());
+
+    std::vector<std::unique_ptr<devsim::Device>> devices;
+    for (const auto &spec : fleet) {
+        auto d = std::make_unique<devsim::Device>(spec, stateDir);
+        if (!d->init(&error))
+            return fail(error);
+        devices.push_back(std::move(d));
+    }
+
+    // Signals are taken by sigwait below; every thread started from here on inherits the mask.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    devsim::ServerOptions serverOptions;
+    serverOptions.servicePort = uint16_t(port);
+    serverOptions.searchPort = uint16_t(searchPort);
+    devsim::Server server(std::move(devices), serverOptions);
+    if (!server.start(&error))
+        return fail(error);
+    for (size_t i = 0; i < server.deviceCount(); ++i) {
+        devsim::Device &d = server.device(i);
+        const devsim::DeviceSpec &s = d.spec();
+        std::printf("device %zu %s:%ld mac=%s serial=%s type=%s hardware=%s dir=%s\n", i + 1, d.ip().c_str(), port,
+                    s.mac.c_str(), s.serial.c_str(), typeName(s.deviceType), s.hardware.c_str(), d.dir().c_str());
+    }
+
+#ifdef DEVSIM_RECORDS
+    std::unique_ptr<devsim::RecordService> records;
+    if (recordsPort >= 0) {
+        records = std::make_unique<devsim::RecordService>(stateDir);
+        if (!records->start("127.0.0.1", uint16_t(recordsPort), &error)) {
+            server.stop();
+            return fail("factory-record service: " + error);
+        }
+        std::printf("records https://127.0.0.1:%u ca=%s\n", unsigned(records->port()), records->caFile().c_str());
+    }
+#else
+    if (recordsPort >= 0)
+        std::fprintf(stderr, "devsim: built without the factory-record service; --records-port ignored\n");
+#endif
+
+    std::printf("ready %zu devices search-port=%ld\n", server.deviceCount(), searchPort);
+    std::fflush(stdout);
+
+    int sig = 0;
+    sigwait(&signals, &sig);
+    std::printf("stopping (signal %d)\n", sig);
+    std::fflush(stdout);
+#ifdef DEVSIM_RECORDS
+    if (records)
+        records->stop();
+#endif
+    server.stop();
+    return 0;
+}

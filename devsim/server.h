@@ -1,0 +1,78 @@
+#pragma once
+
+#include "device.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace devsim {
+
+struct ServerOptions {
+    uint16_t servicePort = 34567;
+    uint16_t searchPort = 34569;
+};
+
+class Session;
+
+/// The wire side of the fleet: one TCP listener per device on its own loopback address, one UDP
+/// socket for search and address changes, one thread per connection. Address changes rebind a
+/// device's listener; a reboot closes it and its connections for the device's reboot time.
+class Server {
+public:
+    Server(std::vector<std::unique_ptr<Device>> devices, const ServerOptions &options);
+    ~Server();
+    Server(const Server &) = delete;
+    Server &operator=(const Server &) = delete;
+
+    /// Binds every socket; false with a message when one cannot be bound.
+    bool start(std::string *error);
+    /// Closes every socket, ends every connection and joins every thread.
+    void stop();
+
+    size_t deviceCount() const { return slots_.size(); }
+    Device &device(size_t i) { return *slots_[i]->device; }
+
+private:
+    friend class Session;
+    struct Slot {
+        std::unique_ptr<Device> device;
+        int listenFd = -1;
+        bool away = false;
+        std::chrono::steady_clock::time_point backAt;
+        std::string moveOnReturn;
+        bool upgrading = false; ///< one package at a time per device
+    };
+
+    void run();
+    void handleUdp();
+    void acceptOn(Slot &slot);
+    void reapSessions(bool all);
+    int bindListener(const std::string &ip, std::string *error);
+    void closeSessionsOf(Device *device);
+    /// Takes the device off the network for its reboot time (called from a session thread).
+    void scheduleReboot(Device *device, const std::string &moveTo);
+    void wake();
+    /// Claims (on) or releases the device's upgrade; false when another connection holds it.
+    bool setUpgrading(Device *device, bool on);
+    Slot *slotOf(Device *device);
+
+    ServerOptions options_;
+    std::vector<std::unique_ptr<Slot>> slots_;
+    int udpFd_ = -1;
+    int wakePipe_[2] = {-1, -1};
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+    std::mutex mutex_; ///< guards slots' network state and sessions_
+    std::list<std::shared_ptr<Session>> sessions_;
+    std::atomic<uint32_t> nextSession_{1};
+};
+
+} // namespace devsim
