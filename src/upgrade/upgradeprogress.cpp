@@ -1,0 +1,74 @@
+#include "upgradeprogress.h"
+
+#include <QCoreApplication>
+
+QString upgradeErrorText(int code)
+{
+    switch (code) {
+    case -11804:
+        return QCoreApplication::translate("UpgradeWidget", "No enough memory");
+    case -11805:
+        return QCoreApplication::translate("UpgradeWidget", "Invaild upgrade packet");
+    case -11806:
+        return QCoreApplication::translate("UpgradeWidget", "Some part upgrade fail");
+    case -11807:
+        return QCoreApplication::translate("UpgradeWidget", "Invalid hardware");
+    case -11808:
+        return QCoreApplication::translate("UpgradeWidget", "Invalid vendor");
+    case -11809:
+        return QCoreApplication::translate("UpgradeWidget", "Invalid compalible");
+    case -11810:
+        return QCoreApplication::translate("UpgradeWidget", "Invalid version");
+    case -11811:
+        return QCoreApplication::translate("UpgradeWidget", "Invalid wifi drive");
+    default:
+        return QCoreApplication::translate("UpgradeWidget", "Unknow error");
+    }
+}
+
+ProgressReport describeProgress(int total, int position, const QString &oemidText)
+{
+    ProgressReport report;
+    if (position == -1) {
+        report.kind = ProgressReport::Success;
+        report.text = QCoreApplication::translate("UpgradeWidget", "Upgrade Success") + QStringLiteral("  ") +
+                      oemidText;
+    } else if (position == -2) {
+        report.kind = ProgressReport::Failure;
+        report.text = QCoreApplication::translate("UpgradeWidget", "Upgrade Fail") + oemidText;
+    } else if (position < -2) {
+        report.kind = ProgressReport::DeviceError;
+        report.text = upgradeErrorText(position);
+    } else if (total == -1) {
+        report.kind = ProgressReport::DeviceProgress;
+        report.text = QStringLiteral("%1 %2")
+                          .arg(QCoreApplication::translate("UpgradeWidget", "Upgrade Progress:"))
+                          .arg(position);
+    } else if (total > 0) {
+        // Floating point: position * 100 overflows 32 bits for packages above 21 MB.
+        const int percent = int(double(position) / double(total) * 100.0);
+        report.kind = ProgressReport::Sending;
+        report.text = QStringLiteral("%1 %2")
+                          .arg(QCoreApplication::translate("UpgradeWidget", "Send Progress:"))
+                          .arg(percent);
+    }
+    return report;
+}
+
+void OemidResultTexts::set(int row, const QString &text)
+{
+    QMutexLocker locker(&m_lock);
+    m_texts.insert(row, text);
+}
+
+QString OemidResultTexts::value(int row) const
+{
+    QMutexLocker locker(&m_lock);
+    return m_texts.value(row);
+}
+
+void OemidResultTexts::clear()
+{
+    QMutexLocker locker(&m_lock);
+    m_texts.clear();
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QHash>
+#include <QMutex>
+#include <QString>
+
+/// Operator text of a device's upgrade error code (-11804 .. -11811; anything else "Unknow error").
+QString upgradeErrorText(int code);
+
+/// What one progress report of the SDK means for the device's row.
+struct ProgressReport {
+    enum Kind {
+        None,           ///< nothing to show
+        Sending,        ///< the package is being sent: "Send Progress: N"
+        DeviceProgress, ///< the device flashes: "Upgrade Progress: N"
+        Success,        ///< final
+        Failure,        ///< final
+        DeviceError     ///< final: an upgrade error code of the device
+    };
+    Kind kind = None;
+    QString text;
+    bool isFinal() const { return kind == Success || kind == Failure || kind == DeviceError; }
+};
+
+/// Turns a report (total, position) into the row's status text. `oemidText` is the device's OEMID
+/// result of this run, appended to the success and failure texts.
+ProgressReport describeProgress(int total, int position, const QString &oemidText);
+
+/// Per-device OEMID result texts of a run, keyed by table row. Written by the workers, read by the
+/// SDK's callback threads, so it has a lock of its own.
+class OemidResultTexts
+{
+public:
+    void set(int row, const QString &text);
+    /// The row's text, or the empty text when the row has none.
+    QString value(int row) const;
+    void clear();
+
+private:
+    mutable QMutex m_lock;
+    QHash<int, QString> m_texts;
+};

@@ -1,0 +1,153 @@
+#include "testzip.h"
+#include "upgrade/upgradepackage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace
+{
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
+class PackageTest : public ::testing::Test
+{
+protected:
+    void SetUp() override { ASSERT_TRUE(tmp.isValid()); }
+    QString path(const QString &name) const { return tmp.path() + QLatin1Char('/') + name; }
+    std::string spath(const QString &name) const { return path(name).toStdString(); }
+    QTemporaryDir tmp;
+};
+
+TEST_F(PackageTest, UnpacksEntriesAndOneDirectoryLevel)
+{
+    ASSERT_TRUE(testzip::write(spath("p.zip"), {{"InstallDesc", "{}"},
+                                                {"sub/", ""},
+                                                {"sub/a.bin", std::string(100000, 'x')},
+                                                {"deep/er/b.bin", "b"}}));
+    QDir().mkdir(path("out"));
+    QStringList skipped;
+    EXPECT_EQ(UpgradePackage::unzipToDirectory(path("p.zip"), path("out"), &skipped), 0);
+    EXPECT_EQ(readFile(path("out/InstallDesc")), QByteArray("{}"));
+    EXPECT_EQ(readFile(path("out/sub/a.bin")).size(), 100000); // larger than one copy block
+    // Only one directory level is created, so the deeper entry is skipped.
+    EXPECT_FALSE(QFileInfo::exists(path("out/deep/er/b.bin")));
+    EXPECT_TRUE(skipped.contains(QStringLiteral("deep/er/b.bin")));
+    EXPECT_TRUE(skipped.contains(QStringLiteral("sub/")));
+}
+
+TEST_F(PackageTest, NeverWritesOutsideTheDirectory)
+{
+    QDir().mkpath(path("scratch/inner"));
+    QDir().mkdir(path("elsewhere"));
+    // A link left in the scratch directory that points outside it must not be followed.
+    ASSERT_TRUE(QFile::link(path("elsewhere"), path("scratch/link")));
+    const std::string abs = path("abs.txt").toStdString();
+    ASSERT_TRUE(testzip::write(spath("evil.zip"), {{"../climb.txt", "x"},
+                                                   {"inner/../../climb2.txt", "x"},
+                                                   {abs, "x"},
+                                                   {"..\\win.txt", "x"},
+                                                   {"link/through.txt", "x"},
+                                                   {"ok.txt", "fine"}}));
+    QStringList skipped;
+    EXPECT_EQ(UpgradePackage::unzipToDirectory(path("evil.zip"), path("scratch"), &skipped), 0);
+    EXPECT_FALSE(QFileInfo::exists(path("climb.txt")));
+    EXPECT_FALSE(QFileInfo::exists(path("climb2.txt")));
+    EXPECT_FALSE(QFileInfo::exists(path("abs.txt")));
+    EXPECT_FALSE(QFileInfo::exists(path("elsewhere/through.txt")));
+    EXPECT_EQ(QDir(tmp.path()).entryList(QDir::Files), QStringList{QStringLiteral("evil.zip")});
+    EXPECT_EQ(readFile(path("scratch/ok.txt")), QByteArray("fine"));
+    EXPECT_EQ(skipped.size(), 5);
+}
+
+TEST_F(PackageTest, UnzipOfNonArchiveFails)
+{
+    writeFile(path("not.zip"), "this is no zip archive");
+    EXPECT_EQ(UpgradePackage::unzipToDirectory(path("not.zip"), tmp.path()), -1);
+    EXPECT_EQ(UpgradePackage::unzipToDirectory(path("missing.zip"), tmp.path()), -1);
+}
+
+TEST_F(PackageTest, ClearDirectoryRemovesContentButNotLinkTargets)
+{
+    QDir().mkpath(path("d/a/b"));
+    writeFile(path("d/a/b/f"), "1");
+    writeFile(path("d/g"), "2");
+    QDir().mkdir(path("keep"));
+    writeFile(path("keep/precious"), "3");
+    ASSERT_TRUE(QFile::link(path("keep"), path("d/link")));
+    EXPECT_TRUE(UpgradePackage::clearDirectory(path("d")));
+    EXPECT_TRUE(QFileInfo(path("d")).isDir());
+    EXPECT_TRUE(
+        QDir(path("d")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot));
+    EXPECT_EQ(readFile(path("keep/precious")), QByteArray("3"));
+    EXPECT_FALSE(UpgradePackage::clearDirectory(path("nope")));
+}
+
+struct HardwareCase {
+    const char *desc;
+    QByteArray expected;
+};
+
+class HardwareTest : public ::testing::TestWithParam<HardwareCase>
+{
+};
+
+TEST_P(HardwareTest, ReadsHardwareMember)
+{
+    EXPECT_EQ(UpgradePackage::hardwareFromInstallDesc(GetParam().desc), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    InstallDesc, HardwareTest,
+    ::testing::Values(HardwareCase{"{\"Hardware\":\"HI3520D_V300\",\"Vendor\":\"x\"}", "HI3520D_V300"},
+                      HardwareCase{"{\"Vendor\":\"x\"}", ""}, HardwareCase{"not json at all", ""},
+                      HardwareCase{"[\"Hardware\"]", ""}, HardwareCase{"{\"Hardware\":{\"a\":1}}", ""},
+                      HardwareCase{"{\"Hardware\":123}", "123"}, HardwareCase{"{\"Hardware\":null}", ""},
+                      HardwareCase{"{\"Hardware\":\""
+                                   "HHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHH"
+                                   "\"}",
+                                   QByteArray(64, 'H')}));
+
+TEST_F(PackageTest, InspectReadsHardwareAndRemovesScratch)
+{
+    ASSERT_TRUE(testzip::writePackage(spath("fw.bin"), "NBD80X16S-KL"));
+    const auto result = UpgradePackage::inspect(path("fw.bin"), path("Temp"));
+    EXPECT_EQ(result.status, UpgradePackage::Inspection::Ok);
+    EXPECT_EQ(result.hardware, QByteArray("NBD80X16S-KL"));
+    EXPECT_FALSE(QFileInfo::exists(path("Temp")));
+}
+
+TEST_F(PackageTest, InspectFailuresLeaveScratch)
+{
+    ASSERT_TRUE(testzip::write(spath("nodesc.bin"), {{"u-boot.bin.img", "abc"}}));
+    auto result = UpgradePackage::inspect(path("nodesc.bin"), path("Temp"));
+    EXPECT_EQ(result.status, UpgradePackage::Inspection::InstallDescFailed);
+    EXPECT_TRUE(QFileInfo::exists(path("Temp/u-boot.bin.img")));
+
+    writeFile(path("garbage.bin"), "garbage");
+    result = UpgradePackage::inspect(path("garbage.bin"), path("Temp"));
+    EXPECT_EQ(result.status, UpgradePackage::Inspection::UnzipFailed);
+    EXPECT_TRUE(QFileInfo::exists(path("Temp")));
+
+    // The next good package clears what the failed ones left.
+    ASSERT_TRUE(testzip::writePackage(spath("fw.bin"), "HW"));
+    result = UpgradePackage::inspect(path("fw.bin"), path("Temp"));
+    EXPECT_EQ(result.status, UpgradePackage::Inspection::Ok);
+    EXPECT_FALSE(QFileInfo::exists(path("Temp")));
+}
+
+} // namespace
