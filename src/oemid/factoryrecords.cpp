@@ -1,0 +1,165 @@
+#include "factoryrecords.h"
+
+#include "oemidcipher.h"
+#include "stationmac.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <unistd.h>
+
+namespace {
+
+QString dateText(const QDate &d)
+{
+    return QString::asprintf("%04d-%02d-%02d", d.year(), d.month(), d.day());
+}
+
+QString noColons(QString s) { return s.remove(QLatin1Char(':')); }
+
+} // namespace
+
+FactoryRecords::FactoryRecords(Params params) : m_params(std::move(params))
+{
+    if (!m_params.clock)
+        m_params.clock = [] { return QDateTime::currentDateTime(); };
+    if (!m_params.stationMac)
+        m_params.stationMac = [] { return StationMac::lookUp(); };
+}
+
+QString FactoryRecords::rootDir() const { return m_params.appDir + QStringLiteral("/oemidupload"); }
+QString FactoryRecords::unuploadDir() const { return rootDir() + QStringLiteral("/unupload"); }
+QString FactoryRecords::uploadDir() const { return rootDir() + QStringLiteral("/upload"); }
+QString FactoryRecords::failedFile() const { return unuploadDir() + QStringLiteral("/failed.log"); }
+
+QString FactoryRecords::dayFile(const QDate &date, const QString &stationMac) const
+{
+    return unuploadDir() + QLatin1Char('/') + noColons(stationMac) + dateText(date) + QStringLiteral(".log");
+}
+
+QString FactoryRecords::archiveFile(const QDate &date, const QString &stationMac) const
+{
+    return uploadDir() + QLatin1Char('/') + noColons(stationMac) + dateText(date) + QStringLiteral(".log");
+}
+
+QDateTime FactoryRecords::now() const { return m_params.clock(); }
+QString FactoryRecords::stationMacNoColons() const { return noColons(m_params.stationMac()); }
+
+bool FactoryRecords::makeUploadDirs(QString *error) const
+{
+    const QStringList dirs{rootDir(), unuploadDir(), uploadDir()};
+    for (const QString &d : dirs)
+        if (QFileInfo::exists(d))
+            return true;
+    QDir dir;
+    for (const QString &d : dirs) {
+        if (!dir.mkdir(d)) {
+            if (error)
+                *error = tr("Cannot create the folder %1").arg(QDir::toNativeSeparators(d));
+            return false;
+        }
+    }
+    return true;
+}
+
+QString FactoryRecords::burnTimeText(const QDateTime &t)
+{
+    const QDate d = t.date();
+    const QTime c = t.time();
+    return QString::asprintf("%04d-%02d-%02d %02d-%02d-%02d", d.year(), d.month(), d.day(), c.hour(), c.minute(),
+                             c.second());
+}
+
+QString FactoryRecords::hash8(const QByteArray &bytes)
+{
+    return QString::fromLatin1(oemid::hash8(bytes.toStdString()).c_str());
+}
+
+QString FactoryRecords::makeCheckCode(const QString &serial, const QString &pcMac, const QString &oemid,
+                                      const QTime &burn)
+{
+    return QString::fromLatin1(oemid::makeCheckCode(serial.toLatin1().toStdString(), pcMac.toLatin1().toStdString(),
+                                                    oemid.toLatin1().toStdString(), burn.hour(), burn.minute(),
+                                                    burn.second())
+                                   .c_str());
+}
+
+QString FactoryRecords::recordLine(const QString &serial, const QString &devMac, const QString &oemid,
+                                   const QDateTime &burn, const QString &pcMac)
+{
+    const QString pc = noColons(pcMac);
+    return QStringList{serial,           noColons(devMac), oemid, burnTimeText(burn), pc,
+                       makeCheckCode(serial, pc, oemid, burn.time())}
+        .join(QLatin1Char(','));
+}
+
+FactoryRecords::WriteResult FactoryRecords::appendLines(const QString &path, const QStringList &lines)
+{
+    WriteResult r;
+    r.path = path;
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        r.ok = false;
+        r.fileError = f.error();
+        r.detail = f.errorString();
+        return r;
+    }
+    QByteArray data;
+    for (const QString &l : lines)
+        data += l.toUtf8() + "\r\n";
+    const bool written = f.write(data) == data.size() && f.flush() && ::fsync(f.handle()) == 0;
+    if (!written) {
+        r.ok = false;
+        r.fileError = f.error() != QFileDevice::NoError ? f.error() : QFileDevice::WriteError;
+        r.detail = f.errorString();
+    }
+    f.close();
+    return r;
+}
+
+FactoryRecords::WriteResult FactoryRecords::writeFactoryRecord(const QString &serial, const QString &devMac,
+                                                               const QString &oemid) const
+{
+    const QString pcMac = m_params.stationMac();
+    const QDateTime t = now();
+    WriteResult r = appendLines(dayFile(t.date(), pcMac), {recordLine(serial, devMac, oemid, t, pcMac)});
+    if (!r.ok)
+        r.message = tr("Creat logfile Failed");
+    return r;
+}
+
+FactoryRecords::WriteResult FactoryRecords::writeArchive(const QStringList &lines) const
+{
+    WriteResult r = appendLines(archiveFile(now().date(), m_params.stationMac()), lines);
+    if (!r.ok)
+        r.message = tr("create upload successful file failed");
+    return r;
+}
+
+FactoryRecords::WriteResult FactoryRecords::writeFailed(const QStringList &lines) const
+{
+    WriteResult r = appendLines(failedFile(), lines);
+    if (!r.ok)
+        r.message = tr("create upload unsuccessful file failed");
+    return r;
+}
+
+bool FactoryRecords::readLines(const QString &path, QStringList *lines, QString *error)
+{
+    lines->clear();
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = f.errorString();
+        return false;
+    }
+    const QByteArray all = f.readAll();
+    for (QByteArray l : all.split('\n')) {
+        if (l.endsWith('\r'))
+            l.chop(1);
+        lines->append(QString::fromUtf8(l));
+    }
+    if (!lines->isEmpty() && lines->last().isEmpty())
+        lines->removeLast();
+    return true;
+}

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "factoryrecords.h"
+#include "oemidvariant.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+/// What a run reports while it goes; the tab shows the progress bar and the message boxes.
+/// Called on the thread that runs the upload.
+class UploadObserver
+{
+public:
+    enum class Step { ArchiveWritten, FailedWritten, DayFileRemoved, FailedReplaced };
+    virtual ~UploadObserver() = default;
+    virtual void progress(int done, int total) { Q_UNUSED(done) Q_UNUSED(total) }
+    virtual void message(const QString &title, const QString &text) { Q_UNUSED(title) Q_UNUSED(text) }
+    /// Test seam: each step of filing the records.
+    virtual void step(Step s) { Q_UNUSED(s) }
+};
+
+struct UploadParams {
+    QString appDir;
+    QString host;           ///< [Upload] Host; empty = not configured
+    int port = 443;         ///< [Upload] Port
+    QString caFile;         ///< [Upload] CAFile; empty = the system's CAs
+    OemidVariant variant;
+    int connectTimeoutMs = 5000;
+    int ioTimeoutMs = 10000;
+    std::function<QDateTime()> clock;
+    std::function<QString()> stationMac;
+};
+
+struct UploadOutcome {
+    enum class End { Done, Empty, NotConfigured, NetFailed, UploadError };
+    End end = End::Done;
+    int total = 0;
+    int loaded = 0;
+    int failed = 0;
+    bool filed = false;  ///< day files replaced by the archive and "failed.log"
+    QString summary;     ///< the summary text (Done only)
+};
+
+/// Sends every record of the day files to the factory-record service, one POST each, and files
+/// them: accepted records into today's archive, the others into "failed.log" for the next run.
+/// Nothing is removed until the archive and the failed records are safely on disk.
+class RecordUploader
+{
+    Q_DECLARE_TR_FUNCTIONS(RecordUploader)
+public:
+    explicit RecordUploader(UploadParams params);
+
+    UploadOutcome uploadRecords(UploadObserver *observer = nullptr);
+
+    static QByteArray requestBody(const QStringList &fields);
+    static QString summaryText(int loaded, int failed, int total);
+    static QByteArray errorLogLine(const QDateTime &when, const QString &serial, int ret);
+    static QString errorLogFile(const QString &appDir);
+
+    static constexpr const char *kPath = "/privateApi/putFactoryDeviceInfo";
+
+private:
+    UploadParams m_params;
+    FactoryRecords m_records;
+};
