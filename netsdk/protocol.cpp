@@ -72,6 +72,7 @@ bool needsSession(uint16_t type)
     case MSG_SEARCH:
     case MSG_NET_SET:
     case MSG_LOGIN_CHALLENGE:
+    case MSG_LOGIN:
         return false;
     default:
         return true;

@@ -1,0 +1,638 @@
+#include "fakedevice.h"
+#include "netsdk/netsdk.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <random>
+
+using namespace std::chrono;
+using netsdk::proto::setField;
+
+namespace {
+
+long msSince(steady_clock::time_point t0)
+{
+    return long(duration_cast<milliseconds>(steady_clock::now() - t0).count());
+}
+
+class SdkTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ::setenv("TALLOW_NETSDK_SEARCH_SCOPE", "loopback", 1);
+        ::setenv("TALLOW_NETSDK_UPGRADE_SILENCE_MS", "400", 1);
+        H264_DVR_Init(nullptr, 0);
+        H264_DVR_SetConnectTime(1000, 1);
+    }
+    void TearDown() override { H264_DVR_Cleanup(); }
+
+    long login(const FakeDevice &dev, const char *password = "pw", int *err = nullptr,
+               H264_DVR_DEVICEINFO *info = nullptr)
+    {
+        int e = -1;
+        H264_DVR_DEVICEINFO i{};
+        long h = H264_DVR_Login("127.0.0.1", dev.port(), "admin", password, info ? info : &i, 1, &e);
+        if (err)
+            *err = e;
+        return h;
+    }
+};
+
+/* A port on which nothing listens. */
+uint16_t deadPort()
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa);
+    socklen_t len = sizeof sa;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len);
+    ::close(fd);
+    return ntohs(sa.sin_port);
+}
+
+} // namespace
+
+/* ---- Login ---- */
+
+struct LoginCase {
+    const char *what;
+    std::function<void(DeviceScript &)> script;
+    const char *password;
+    int expected;
+};
+
+class SdkLogin : public SdkTest, public ::testing::WithParamInterface<LoginCase> {};
+
+TEST_P(SdkLogin, ReturnsTheDevicesCode)
+{
+    const LoginCase &c = GetParam();
+    DeviceScript s;
+    c.script(s);
+    FakeDevice dev(s);
+    int err = 12345;
+    H264_DVR_DEVICEINFO info{};
+    long h = login(dev, c.password, &err, &info);
+    if (c.expected == 0) {
+        ASSERT_GT(h, 0) << c.what;
+        EXPECT_EQ(err, 0);
+        EXPECT_STREQ(info.sSoftWareVersion, "V1.0.0");
+        EXPECT_STREQ(info.sHardWare, "HW-TEST");
+        EXPECT_EQ(info.BuildYear, 2024);
+        EXPECT_EQ(H264_DVR_Logout(h), 1);
+    } else {
+        EXPECT_EQ(h, 0) << c.what;
+        EXPECT_EQ(err, c.expected) << c.what;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SdkLogin,
+    ::testing::Values(LoginCase{"right password", [](DeviceScript &) {}, "pw", 0},
+                      LoginCase{"wrong password", [](DeviceScript &) {}, "nope", NETSDK_ERR_PASSWORD},
+                      LoginCase{"empty password", [](DeviceScript &s) { s.password = ""; }, "", 0},
+                      LoginCase{"unknown user", [](DeviceScript &s) { s.user = "root"; }, "pw", NETSDK_ERR_NO_USER},
+                      LoginCase{"busy", [](DeviceScript &s) { s.challengeStatus = 7; }, "pw", 7},
+                      LoginCase{"locked", [](DeviceScript &s) { s.loginStatus = -11303; }, "pw", -11303},
+                      LoginCase{"blacklist", [](DeviceScript &s) { s.loginStatus = -11304; }, "pw", -11304},
+                      LoginCase{"logged in", [](DeviceScript &s) { s.loginStatus = -11305; }, "pw", -11305},
+                      LoginCase{"other", [](DeviceScript &s) { s.loginStatus = -11306; }, "pw", -11306},
+                      LoginCase{"no device", [](DeviceScript &s) { s.loginStatus = -11307; }, "pw", -11307},
+                      LoginCase{"device says time-out", [](DeviceScript &s) { s.loginStatus = -10005; }, "pw",
+                                -10005}));
+
+TEST_F(SdkTest, LoginWithoutDeviceIsNetworkErrorZero)
+{
+    int err = 12345;
+    long h = H264_DVR_Login("127.0.0.1", deadPort(), "admin", "", nullptr, 1, &err);
+    EXPECT_EQ(h, 0);
+    EXPECT_EQ(err, 0);
+    EXPECT_EQ(H264_DVR_GetLastError(), NETSDK_ERR_NETWORK);
+}
+
+TEST_F(SdkTest, SilentDeviceTimesOutWithinTheConnectTime)
+{
+    DeviceScript s;
+    s.silentLogin = true;
+    FakeDevice dev(s);
+    H264_DVR_SetConnectTime(300, 1);
+    int err = 0;
+    auto t0 = steady_clock::now();
+    EXPECT_EQ(login(dev, "pw", &err), 0);
+    long took = msSince(t0);
+    EXPECT_EQ(err, NETSDK_ERR_TIMEOUT);
+    EXPECT_GE(took, 250);
+    EXPECT_LT(took, 1500);
+}
+
+TEST_F(SdkTest, LastErrorIsPerThread)
+{
+    int err = 0;
+    H264_DVR_Login("127.0.0.1", deadPort(), "admin", "", nullptr, 1, &err);
+    ASSERT_EQ(H264_DVR_GetLastError(), NETSDK_ERR_NETWORK);
+    long other = 1;
+    std::thread([&] {
+        H264_DVR_Logout(987654);
+        other = H264_DVR_GetLastError();
+    }).join();
+    EXPECT_EQ(other, NETSDK_ERR_HANDLE);
+    EXPECT_EQ(H264_DVR_GetLastError(), NETSDK_ERR_NETWORK);
+}
+
+/* ---- Configuration calls ---- */
+
+TEST_F(SdkTest, BinaryConfiguration)
+{
+    DeviceScript s;
+    FakeDevice dev(s);
+    long h = login(dev);
+    ASSERT_GT(h, 0);
+
+    SDK_LOGO_PART_INFO part{};
+    unsigned long got = 0;
+    EXPECT_EQ(H264_DVR_GetDevConfig(h, NETSDK_CFG_LOGO_PART, -1, reinterpret_cast<char *>(&part), sizeof part,
+                                    &got, 4000),
+              1);
+    EXPECT_EQ(got, sizeof part);
+    EXPECT_STREQ(reinterpret_cast<char *>(part.raw + 200), "squashfs");
+
+    char small[100];
+    EXPECT_EQ(H264_DVR_GetDevConfig(h, NETSDK_CFG_LOGO_PART, -1, small, sizeof small, &got, 4000),
+              NETSDK_ERR_BUFFER);
+    EXPECT_EQ(H264_DVR_GetLastError(), NETSDK_ERR_BUFFER);
+    EXPECT_EQ(H264_DVR_GetDevConfig(h, 999, -1, small, sizeof small, &got, 4000), NETSDK_ERR_NOT_SUPPORTED);
+
+    char reset[11] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0};
+    EXPECT_EQ(H264_DVR_SetDevConfig(h, NETSDK_CFG_RESET, -1, reset, sizeof reset, 3000), 1);
+    auto seen = dev.seen();
+    ASSERT_EQ(seen.configSets.size(), 1u);
+    EXPECT_EQ(seen.configSets[0].command, uint32_t(NETSDK_CFG_RESET));
+    EXPECT_EQ(seen.configSets[0].data, netsdk::proto::Bytes(reset, reset + 11));
+
+    EXPECT_EQ(H264_DVR_SetDevConfig(987654, NETSDK_CFG_RESET, -1, reset, sizeof reset, 3000), NETSDK_ERR_HANDLE);
+    H264_DVR_Logout(h);
+}
+
+TEST_F(SdkTest, SetConfigPassesDeviceCodes)
+{
+    DeviceScript s;
+    s.configSetStatus = NETSDK_ERR_NEED_REBOOT;
+    FakeDevice dev(s);
+    long h = login(dev);
+    ASSERT_GT(h, 0);
+    char cfg[] = "config file";
+    EXPECT_EQ(H264_DVR_SetDevConfig(h, NETSDK_CFG_IMPORT, -1, cfg, sizeof cfg, 10000), NETSDK_ERR_NEED_REBOOT);
+    EXPECT_EQ(H264_DVR_GetLastError(), NETSDK_ERR_NEED_REBOOT);
+    H264_DVR_Logout(h);
+}
+
+TEST_F(SdkTest, JsonConfiguration)
+{
+    DeviceScript s;
+    FakeDevice dev(s);
+    long h = login(dev);
+    ASSERT_GT(h, 0);
+
+    std::vector<char> buf(10240, 'x');
+    int len = -1;
+    EXPECT_EQ(H264_DVR_GetDevConfig_JsonV2(h, "ProducerInfo", NETSDK_JSON_PRODUCER_GET, -1, buf.data(),
+                                           int(buf.size()), &len, 1000),
+              1);
+    std::string expected = "{\"Name\":\"ProducerInfo\",\"ProducerInfo\":{\"OEMID\":\"123\"},\"Ret\":100}";
+    EXPECT_EQ(std::string(buf.data()), expected);
+    EXPECT_EQ(len, int(expected.size()));
+
+    /* The answer must fit with its terminator, or the read fails (zero) without overrunning. */
+    char tiny[16];
+    EXPECT_EQ(H264_DVR_GetDevConfig_JsonV2(h, "ProducerInfo", NETSDK_JSON_PRODUCER_GET, -1, tiny, sizeof tiny, &len,
+                                           1000),
+              0);
+    EXPECT_EQ(H264_DVR_GetLastError(), NETSDK_ERR_BUFFER);
+    EXPECT_EQ(tiny[0], 0);
+
+    /* The length may count the terminator; it does not travel. */
+    const char doc[] = "{\"ShowH265X\":false}\n";
+    char answer[256];
+    EXPECT_EQ(H264_DVR_SetDevConfig_JsonV2_EX(h, "Custom.ShowH265X", NETSDK_JSON_SET, -1, doc, sizeof doc, answer,
+                                              sizeof answer, 1000),
+              1);
+    EXPECT_STREQ(answer, "{\"Name\":\"Custom.ShowH265X\",\"Ret\":100}");
+    EXPECT_EQ(H264_DVR_SetDevConfig_JsonV2(h, "ProducerInfo", NETSDK_JSON_PRODUCER_SET, -1, "{\"Data\":\"x\"}\n", 13,
+                                           1000),
+              1);
+    auto seen = dev.seen();
+    ASSERT_EQ(seen.jsonSets.size(), 2u);
+    EXPECT_EQ(seen.jsonSets[0].text, "{\"ShowH265X\":false}\n");
+    EXPECT_EQ(seen.jsonSets[1].name, "ProducerInfo");
+    EXPECT_EQ(seen.jsonSets[1].command, uint32_t(NETSDK_JSON_PRODUCER_SET));
+
+    EXPECT_EQ(H264_DVR_SetDevConfig_JsonV2(h, "bad name", NETSDK_JSON_SET, -1, "{}", 2, 1000), NETSDK_ERR_PARAM);
+    H264_DVR_Logout(h);
+}
+
+TEST_F(SdkTest, SilentDeviceCallReturnsWithinItsWait)
+{
+    DeviceScript s;
+    s.silentAfterLogin = true;
+    FakeDevice dev(s);
+    long h = login(dev);
+    ASSERT_GT(h, 0);
+    char buf[264];
+    unsigned long got = 0;
+    auto t0 = steady_clock::now();
+    EXPECT_EQ(H264_DVR_GetDevConfig(h, NETSDK_CFG_LOGO_PART, -1, buf, sizeof buf, &got, 300), NETSDK_ERR_TIMEOUT);
+    long took = msSince(t0);
+    EXPECT_GE(took, 250);
+    EXPECT_LT(took, 1300);
+
+    /* Waiting behind another call on the same login counts into the wait. */
+    std::thread first([&] { H264_DVR_GetDevConfig(h, NETSDK_CFG_LOGO_PART, -1, buf, sizeof buf, &got, 1500); });
+    std::this_thread::sleep_for(milliseconds(100));
+    char buf2[264];
+    unsigned long got2 = 0;
+    t0 = steady_clock::now();
+    EXPECT_EQ(H264_DVR_GetDevConfig(h, NETSDK_CFG_LOGO_PART, -1, buf2, sizeof buf2, &got2, 300),
+              NETSDK_ERR_TIMEOUT);
+    took = msSince(t0);
+    EXPECT_LT(took, 1100);
+    first.join();
+    H264_DVR_Logout(h);
+}
+
+/* ---- Reboot ---- */
+
+TEST_F(SdkTest, RebootAnsweredOrDropped)
+{
+    for (bool drops : {false, true}) {
+        DeviceScript s;
+        s.rebootDropsFirst = drops;
+        FakeDevice dev(s);
+        long h = login(dev);
+        ASSERT_GT(h, 0);
+        int r = H264_DVR_ControlDVR(h, 0, 3000);
+        if (drops) {
+            EXPECT_EQ(r, 0);
+            EXPECT_EQ(H264_DVR_GetLastError(), NETSDK_ERR_TIMEOUT);
+        } else {
+            EXPECT_NE(r, 0);
+        }
+        EXPECT_EQ(H264_DVR_Logout(h), 1); /* the handle stays ours until logged out */
+    }
+}
+
+/* ---- Search and address change ---- */
+
+TEST_F(SdkTest, SearchCollectsValidAnswers)
+{
+    DeviceScript s;
+    FakeDevice dev(s, true);
+    H264_DVR_SetSearchPort(dev.searchPort());
+
+    SDK_CONFIG_NET_COMMON_V2 other{};
+    setField(other.sMac, sizeof other.sMac, "00:12:34:56:78:9b");
+    other.HostIP[0] = 127;
+    other.HostIP[3] = 2;
+    other.NetValues[1] = 34567;
+    dev.addSearchDatagram(netsdk::proto::encodeSearchAnswer(0, other));
+    SDK_CONFIG_NET_COMMON_V2 broken = other;
+    broken.NetValues[1] = 70000;
+    dev.addSearchDatagram(netsdk::proto::encodeSearchAnswer(0, broken));
+    dev.addSearchDatagram(netsdk::proto::encodeSearchAnswer(0, other)); /* a repeat replaces, not adds */
+
+    std::vector<char> buf(143360);
+    int len = -1;
+    ASSERT_NE(H264_DVR_SearchDevice(buf.data(), int(buf.size()), &len, 300), 0);
+    ASSERT_EQ(len, 2 * 560);
+    auto *recs = reinterpret_cast<SDK_CONFIG_NET_COMMON_V2 *>(buf.data());
+    EXPECT_STREQ(recs[0].sMac, "00:12:34:56:78:9a");
+    EXPECT_EQ(recs[0].NetValues[1], dev.port());
+    EXPECT_STREQ(recs[1].sMac, "00:12:34:56:78:9b");
+
+    /* Never more than the buffer holds; a full buffer ends the search early. */
+    char one[560 + 559];
+    auto t0 = steady_clock::now();
+    ASSERT_NE(H264_DVR_SearchDevice(one, sizeof one, &len, 5000), 0);
+    EXPECT_EQ(len, 560);
+    EXPECT_LT(msSince(t0), 4000);
+}
+
+TEST_F(SdkTest, AddressChangeIsAnsweredOnlyByTheAddressedDevice)
+{
+    DeviceScript s;
+    FakeDevice dev(s, true);
+    H264_DVR_SetSearchPort(dev.searchPort());
+
+    SDK_NET_BLOCK block{};
+    setField(block.sMac, sizeof block.sMac, "00:12:34:56:78:9A");
+    block.HostIP[0] = 127;
+    block.HostIP[3] = 20;
+    block.ChangeFlag = 1;
+    EXPECT_EQ(H264_DVR_SetConfigOverNet(NETSDK_CFG_NET_COMMON, 1, reinterpret_cast<char *>(&block), sizeof block,
+                                        3000),
+              0);
+    auto seen = dev.seen();
+    ASSERT_EQ(seen.netSets.size(), 1u);
+    EXPECT_EQ(seen.netSets[0].block.HostIP[3], 20);
+    EXPECT_EQ(seen.netSets[0].channel, 1);
+
+    setField(block.sMac, sizeof block.sMac, "00:12:34:56:78:00");
+    auto t0 = steady_clock::now();
+    EXPECT_EQ(H264_DVR_SetConfigOverNet(NETSDK_CFG_NET_COMMON, 1, reinterpret_cast<char *>(&block), sizeof block,
+                                        300),
+              NETSDK_ERR_TIMEOUT);
+    long took = msSince(t0);
+    EXPECT_GE(took, 250);
+    EXPECT_LT(took, 1300);
+    EXPECT_EQ(dev.seen().netSets.size(), 1u);
+
+    EXPECT_EQ(H264_DVR_SetConfigOverNet(NETSDK_CFG_NET_COMMON, 1, reinterpret_cast<char *>(&block), 144, 300),
+              NETSDK_ERR_PARAM);
+}
+
+/* ---- Upgrade ---- */
+
+namespace {
+
+struct Recorder {
+    std::mutex m;
+    std::condition_variable cv;
+    std::vector<std::pair<int, int>> reports;
+    int finals = 0;
+    long finalLastError = 0;
+    bool closeInFinal = false;
+    int closeResult = -99;
+
+    bool waitFinal(int ms)
+    {
+        std::unique_lock<std::mutex> lk(m);
+        return cv.wait_for(lk, milliseconds(ms), [&] { return finals > 0; });
+    }
+    size_t count()
+    {
+        std::lock_guard<std::mutex> lk(m);
+        return reports.size();
+    }
+};
+
+void onUpgrade(long, long handle, int total, int pos, void *user)
+{
+    auto *r = static_cast<Recorder *>(user);
+    bool final = pos < 0;
+    long err = H264_DVR_GetLastError();
+    if (final && r->closeInFinal)
+        r->closeResult = H264_DVR_CloseUpgradeHandle(handle);
+    {
+        std::lock_guard<std::mutex> lk(r->m);
+        r->reports.emplace_back(total, pos);
+        if (final) {
+            ++r->finals;
+            r->finalLastError = err;
+        }
+    }
+    r->cv.notify_all();
+}
+
+std::string makePackage(size_t size)
+{
+    std::string path = ::testing::TempDir() + "netsdk_pkg_" + std::to_string(::getpid()) + "_" +
+                       std::to_string(size) + ".bin";
+    std::ofstream out(path, std::ios::binary);
+    std::mt19937 rng(7);
+    for (size_t i = 0; i < size; ++i)
+        out.put(char(rng()));
+    return path;
+}
+
+/* Sends (rising, ending at the total), then device progress, then exactly one final report. */
+void expectOrder(const std::vector<std::pair<int, int>> &r, int total, bool sent, bool progress)
+{
+    ASSERT_FALSE(r.empty());
+    size_t i = 0;
+    int last = 0;
+    for (; i < r.size() && r[i].first > 0; ++i) {
+        EXPECT_EQ(r[i].first, total);
+        EXPECT_GT(r[i].second, last);
+        last = r[i].second;
+    }
+    if (sent) {
+        EXPECT_EQ(last, total);
+    }
+    int device = 0;
+    for (; i < r.size() && r[i].first == -1 && r[i].second >= 0; ++i, ++device)
+        EXPECT_LE(r[i].second, 100);
+    if (progress) {
+        EXPECT_GT(device, 0);
+    }
+    ASSERT_EQ(i, r.size() - 1) << "exactly one final report, last";
+    EXPECT_LT(r.back().second, 0);
+}
+
+struct UpgradeCase {
+    const char *what;
+    std::function<void(DeviceScript &)> script;
+    int final;
+    long lastError; /* seen by the final callback; 0: not checked */
+    bool sent;      /* the whole package went out */
+    bool progress;  /* the device reported progress */
+};
+
+} // namespace
+
+class SdkUpgrade : public SdkTest, public ::testing::WithParamInterface<UpgradeCase> {};
+
+TEST_P(SdkUpgrade, ReportsInOrderWithOneFinal)
+{
+    const UpgradeCase &c = GetParam();
+    DeviceScript s;
+    c.script(s);
+    FakeDevice dev(s);
+    const int size = 300000;
+    std::string pkg = makePackage(size);
+    long h = login(dev);
+    ASSERT_GT(h, 0);
+    Recorder rec;
+    long u = H264_DVR_Upgrade(h, pkg.c_str(), 0, onUpgrade, &rec);
+    ASSERT_GT(u, 0);
+    ASSERT_TRUE(rec.waitFinal(10000)) << c.what;
+    std::this_thread::sleep_for(milliseconds(100)); /* nothing may follow the final report */
+    {
+        std::lock_guard<std::mutex> lk(rec.m);
+        SCOPED_TRACE(c.what);
+        expectOrder(rec.reports, size, c.sent, c.progress);
+        EXPECT_EQ(rec.reports.back().second, c.final);
+        EXPECT_EQ(rec.finals, 1);
+        if (c.lastError) {
+            EXPECT_EQ(rec.finalLastError, c.lastError);
+        }
+    }
+    if (c.final == -1) {
+        auto seen = dev.seen();
+        EXPECT_EQ(seen.upgradeBytes, uint32_t(size));
+        EXPECT_TRUE(seen.upgradeDigestOk);
+        EXPECT_EQ(seen.upgradeName, pkg.substr(pkg.rfind('/') + 1));
+    }
+    EXPECT_EQ(H264_DVR_CloseUpgradeHandle(u), 1);
+    EXPECT_EQ(H264_DVR_CloseUpgradeHandle(u), 0);
+    /* The upgrade consumed the login. */
+    EXPECT_EQ(H264_DVR_Logout(h), 0);
+    std::remove(pkg.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SdkUpgrade,
+    ::testing::Values(
+        UpgradeCase{"success", [](DeviceScript &) {}, -1, 0, true, true},
+        UpgradeCase{"device code", [](DeviceScript &s) { s.upgradeResult = NETSDK_ERR_UPG_HARDWARE; },
+                    NETSDK_ERR_UPG_HARDWARE, NETSDK_ERR_UPG_HARDWARE, true, true},
+        UpgradeCase{"unknown device code below -2", [](DeviceScript &s) { s.upgradeResult = -11812; }, -11812, 0,
+                    true, true},
+        UpgradeCase{"device failure -1 is a failure", [](DeviceScript &s) { s.upgradeResult = -1; }, -2, 0, true,
+                    true},
+        UpgradeCase{"refused at the start", [](DeviceScript &s) { s.beginStatus = NETSDK_ERR_UPG_NO_MEMORY; },
+                    NETSDK_ERR_UPG_NO_MEMORY, 0, false, false},
+        UpgradeCase{"stopped by the device while sending",
+                    [](DeviceScript &s) { s.resultAfterChunks = NETSDK_ERR_UPG_BAD_PACKET; },
+                    NETSDK_ERR_UPG_BAD_PACKET, 0, false, false},
+        UpgradeCase{"connection dropped", [](DeviceScript &s) { s.dropAfterBegin = true; }, -2, NETSDK_ERR_NETWORK,
+                    false, false},
+        UpgradeCase{"silent after the transfer", [](DeviceScript &s) { s.silentAfterEnd = true; }, -2,
+                    NETSDK_ERR_TIMEOUT, true, false},
+        UpgradeCase{"no device progress", [](DeviceScript &s) { s.progress.clear(); }, -1, 0, true, false}));
+
+TEST_F(SdkTest, UpgradeRefusedUpFront)
+{
+    DeviceScript s;
+    FakeDevice dev(s);
+    long h = login(dev);
+    ASSERT_GT(h, 0);
+    Recorder rec;
+    EXPECT_EQ(H264_DVR_Upgrade(h, "/nonexistent/pkg.bin", 0, onUpgrade, &rec), 0);
+    EXPECT_EQ(H264_DVR_GetLastError(), NETSDK_ERR_FILE);
+    EXPECT_EQ(H264_DVR_Upgrade(987654, "/nonexistent/pkg.bin", 0, onUpgrade, &rec), 0);
+    EXPECT_EQ(H264_DVR_GetLastError(), NETSDK_ERR_HANDLE);
+    std::string empty = makePackage(0);
+    EXPECT_EQ(H264_DVR_Upgrade(h, empty.c_str(), 0, onUpgrade, &rec), 0);
+    EXPECT_EQ(rec.count(), 0u);
+    std::remove(empty.c_str());
+    H264_DVR_Logout(h);
+}
+
+TEST_F(SdkTest, CloseFromInsideTheFinalCallback)
+{
+    DeviceScript s;
+    FakeDevice dev(s);
+    std::string pkg = makePackage(100000);
+    long h = login(dev);
+    ASSERT_GT(h, 0);
+    Recorder rec;
+    rec.closeInFinal = true;
+    long u = H264_DVR_Upgrade(h, pkg.c_str(), 0, onUpgrade, &rec);
+    ASSERT_GT(u, 0);
+    ASSERT_TRUE(rec.waitFinal(10000));
+    std::this_thread::sleep_for(milliseconds(100));
+    std::lock_guard<std::mutex> lk(rec.m);
+    EXPECT_EQ(rec.closeResult, 1);
+    EXPECT_EQ(rec.finals, 1);
+    EXPECT_EQ(rec.reports.back().second, -1);
+    std::remove(pkg.c_str());
+}
+
+TEST_F(SdkTest, NoCallbackAfterCloseReturns)
+{
+    DeviceScript s;
+    s.dataDelayMs = 30;
+    FakeDevice dev(s);
+    std::string pkg = makePackage(2000000);
+    long h = login(dev);
+    ASSERT_GT(h, 0);
+    Recorder rec;
+    long u = H264_DVR_Upgrade(h, pkg.c_str(), 0, onUpgrade, &rec);
+    ASSERT_GT(u, 0);
+    for (int i = 0; i < 200 && rec.count() == 0; ++i)
+        std::this_thread::sleep_for(milliseconds(10));
+    ASSERT_GT(rec.count(), 0u);
+    ASSERT_EQ(H264_DVR_CloseUpgradeHandle(u), 1);
+    size_t n = rec.count();
+    std::this_thread::sleep_for(milliseconds(300));
+    EXPECT_EQ(rec.count(), n);
+    EXPECT_EQ(rec.finals, 0);
+    std::remove(pkg.c_str());
+}
+
+/* ---- Init / clean-up ---- */
+
+TEST_F(SdkTest, CleanupBeforeLogoutIsHarmless)
+{
+    DeviceScript s;
+    s.dataDelayMs = 30;
+    FakeDevice dev(s);
+    std::string pkg = makePackage(2000000);
+
+    H264_DVR_Init(nullptr, 0); /* a second user of the SDK (e.g. a tab) */
+    long h = login(dev);
+    ASSERT_GT(h, 0);
+    long h2 = login(dev);
+    ASSERT_GT(h2, 0);
+    Recorder rec;
+    long u = H264_DVR_Upgrade(h2, pkg.c_str(), 0, onUpgrade, &rec);
+    ASSERT_GT(u, 0);
+
+    H264_DVR_Cleanup(); /* not the last: everything keeps working */
+    char buf[264];
+    unsigned long got = 0;
+    EXPECT_EQ(H264_DVR_GetDevConfig(h, NETSDK_CFG_LOGO_PART, -1, buf, sizeof buf, &got, 2000), 1);
+
+    H264_DVR_Cleanup(); /* the last: sessions and upgrades end, no callback afterwards */
+    size_t n = rec.count();
+    std::this_thread::sleep_for(milliseconds(200));
+    EXPECT_EQ(rec.count(), n);
+    EXPECT_EQ(H264_DVR_Logout(h), 0);
+    EXPECT_EQ(H264_DVR_GetLastError(), NETSDK_ERR_HANDLE);
+    EXPECT_EQ(H264_DVR_CloseUpgradeHandle(u), 0);
+    EXPECT_EQ(H264_DVR_Cleanup(), 0); /* one too many */
+    int err = 0;
+    EXPECT_EQ(H264_DVR_Login("127.0.0.1", dev.port(), "admin", "pw", nullptr, 1, &err), 0);
+    EXPECT_EQ(err, NETSDK_ERR_NOT_INIT);
+
+    H264_DVR_Init(nullptr, 0); /* for TearDown */
+    std::remove(pkg.c_str());
+}
+
+/* ---- Many at once ---- */
+
+TEST_F(SdkTest, ConcurrentLoginsAndCalls)
+{
+    DeviceScript s;
+    FakeDevice dev(s);
+    std::atomic<int> ok{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 16; ++t)
+        threads.emplace_back([&] {
+            long h = login(dev);
+            if (h <= 0)
+                return;
+            char buf[264];
+            unsigned long got = 0;
+            int good = 0;
+            for (int i = 0; i < 10; ++i)
+                good += H264_DVR_GetDevConfig(h, NETSDK_CFG_LOGO_PART, -1, buf, sizeof buf, &got, 3000) == 1;
+            if (good == 10 && H264_DVR_Logout(h) == 1)
+                ++ok;
+        });
+    for (auto &t : threads)
+        t.join();
+    EXPECT_EQ(ok.load(), 16);
+}

@@ -1,0 +1,341 @@
+#include "fakedevice.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+using namespace netsdk::proto;
+
+namespace {
+
+constexpr uint32_t kSession = 0x5eed;
+
+void sendBytes(int fd, const Bytes &b)
+{
+    size_t off = 0;
+    while (off < b.size()) {
+        ssize_t k = ::send(fd, b.data() + off, b.size() - off, MSG_NOSIGNAL);
+        if (k <= 0)
+            return;
+        off += size_t(k);
+    }
+}
+
+uint16_t boundPort(int fd)
+{
+    sockaddr_in sa{};
+    socklen_t len = sizeof sa;
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &len);
+    return ntohs(sa.sin_port);
+}
+
+} // namespace
+
+FakeDevice::FakeDevice(DeviceScript script, bool withSearch) : script_(std::move(script))
+{
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(listenFd_, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || ::listen(listenFd_, 64) != 0)
+        throw std::runtime_error("fake device: cannot listen");
+    port_ = boundPort(listenFd_);
+    acceptThread_ = std::thread([this] { acceptLoop(); });
+
+    if (withSearch) {
+        /* Bound to the wildcard address: a socket on one 127.0.0.x address misses the broadcast. */
+        udpFd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        if (::bind(udpFd_, reinterpret_cast<sockaddr *>(&any), sizeof any) != 0)
+            throw std::runtime_error("fake device: cannot bind UDP");
+        searchPort_ = boundPort(udpFd_);
+        searchThread_ = std::thread([this] { searchLoop(); });
+    }
+}
+
+FakeDevice::~FakeDevice()
+{
+    stop_ = true;
+    acceptThread_.join();
+    if (searchThread_.joinable())
+        searchThread_.join();
+    std::vector<std::thread> conns;
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        conns.swap(conns_);
+    }
+    for (auto &t : conns)
+        t.join();
+    ::close(listenFd_);
+    if (udpFd_ >= 0)
+        ::close(udpFd_);
+}
+
+FakeDevice::Seen FakeDevice::seen()
+{
+    std::lock_guard<std::mutex> lk(m_);
+    return seen_;
+}
+
+void FakeDevice::addSearchDatagram(Bytes datagram)
+{
+    std::lock_guard<std::mutex> lk(m_);
+    extraSearch_.push_back(std::move(datagram));
+}
+
+void FakeDevice::acceptLoop()
+{
+    while (!stop_) {
+        pollfd p{listenFd_, POLLIN, 0};
+        if (::poll(&p, 1, 20) <= 0)
+            continue;
+        int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        std::lock_guard<std::mutex> lk(m_);
+        conns_.emplace_back([this, fd] { serve(fd); });
+    }
+}
+
+void FakeDevice::serve(int fd)
+{
+    FrameReader reader;
+    uint8_t buf[65536];
+    bool open = true;
+    while (open && !stop_) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 20) <= 0)
+            continue;
+        ssize_t k = ::recv(fd, buf, sizeof buf, 0);
+        if (k <= 0)
+            break;
+        reader.feed(buf, size_t(k));
+        Frame f;
+        Result r;
+        while (open && (r = reader.next(f)) == Result::Ok)
+            open = handle(fd, f);
+        if (open && r != Result::Incomplete)
+            open = false; /* a header we cannot trust: drop the connection */
+    }
+    ::close(fd);
+}
+
+/* Returns false to close the connection. */
+bool FakeDevice::handle(int fd, const Frame &f)
+{
+    const DeviceScript &s = script_;
+    const uint32_t seq = f.header.seq;
+    switch (f.header.type) {
+    case MSG_LOGIN_CHALLENGE: {
+        if (s.silentLogin)
+            return true;
+        uint8_t nonce[kNonceSize] = {};
+        for (size_t i = 0; i < kNonceSize; ++i)
+            nonce[i] = uint8_t(i * 3 + 1);
+        sendBytes(fd, encodeLoginChallengeAnswer(seq, s.challengeStatus, nonce));
+        return s.challengeStatus == 0;
+    }
+    case MSG_LOGIN: {
+        Login l;
+        if (decodeLogin(f, l) != Result::Ok)
+            return false;
+        uint8_t nonce[kNonceSize] = {};
+        for (size_t i = 0; i < kNonceSize; ++i)
+            nonce[i] = uint8_t(i * 3 + 1);
+        int32_t status = s.loginStatus;
+        if (status == 0 && l.user != s.user)
+            status = NETSDK_ERR_NO_USER;
+        if (status == 0 && !digestEqual(l.digest.data(), loginDigest(s.password, nonce, s.user).data()))
+            status = NETSDK_ERR_PASSWORD;
+        H264_DVR_DEVICEINFO info{};
+        setField(info.sSoftWareVersion, sizeof info.sSoftWareVersion, "V1.0.0");
+        setField(info.sHardWare, sizeof info.sHardWare, "HW-TEST");
+        setField(info.sSerialNumber, sizeof info.sSerialNumber, "SN0001");
+        info.BuildYear = 2024;
+        info.BuildMonth = 5;
+        info.BuildDay = 6;
+        sendBytes(fd, encodeLoginAnswer(seq, kSession, status, &info));
+        if (status == 0) {
+            std::lock_guard<std::mutex> lk(m_);
+            ++seen_.logins;
+        }
+        return status == 0;
+    }
+    default:
+        break;
+    }
+    if (s.silentAfterLogin)
+        return true;
+    const uint32_t session = f.header.session;
+    switch (f.header.type) {
+    case MSG_LOGOUT: {
+        std::lock_guard<std::mutex> lk(m_);
+        ++seen_.logouts;
+        return false;
+    }
+    case MSG_CONFIG_GET: {
+        ConfigGet g;
+        if (decodeConfigGet(f, g) != Result::Ok) {
+            sendBytes(fd, encodeAnswer(MSG_CONFIG_GET, seq, session, NETSDK_ERR_PARAM));
+            return true;
+        }
+        if (g.command != NETSDK_CFG_LOGO_PART) {
+            sendBytes(fd, encodeAnswer(MSG_CONFIG_GET, seq, session, NETSDK_ERR_NOT_SUPPORTED));
+            return true;
+        }
+        Bytes rec(264, 0);
+        setField(reinterpret_cast<char *>(rec.data() + 200), 64, "squashfs");
+        if (g.maxSize < rec.size())
+            sendBytes(fd, encodeAnswer(MSG_CONFIG_GET, seq, session, NETSDK_ERR_BUFFER));
+        else
+            sendBytes(fd, encodeAnswer(MSG_CONFIG_GET, seq, session, 0, rec.data(), rec.size()));
+        return true;
+    }
+    case MSG_CONFIG_SET: {
+        ConfigSet c;
+        if (decodeConfigSet(f, c) != Result::Ok)
+            return false;
+        {
+            std::lock_guard<std::mutex> lk(m_);
+            seen_.configSets.push_back(c);
+        }
+        sendBytes(fd, encodeAnswer(MSG_CONFIG_SET, seq, session, s.configSetStatus));
+        return true;
+    }
+    case MSG_JSON_GET: {
+        JsonGet g;
+        if (decodeJsonGet(f, g) != Result::Ok)
+            return false;
+        std::string t = "{\"Name\":\"" + g.name + "\",\"" + g.name + "\":{\"OEMID\":\"123\"},\"Ret\":100}";
+        if (t.size() > g.maxSize)
+            sendBytes(fd, encodeAnswer(MSG_JSON_GET, seq, session, NETSDK_ERR_BUFFER));
+        else
+            sendBytes(fd, encodeAnswer(MSG_JSON_GET, seq, session, 0, reinterpret_cast<const uint8_t *>(t.data()),
+                                       t.size()));
+        return true;
+    }
+    case MSG_JSON_SET: {
+        JsonSet j;
+        if (decodeJsonSet(f, j) != Result::Ok)
+            return false;
+        {
+            std::lock_guard<std::mutex> lk(m_);
+            seen_.jsonSets.push_back(j);
+        }
+        std::string t = "{\"Name\":\"" + j.name + "\",\"Ret\":100}";
+        sendBytes(fd, encodeAnswer(MSG_JSON_SET, seq, session, 0, reinterpret_cast<const uint8_t *>(t.data()),
+                                   t.size()));
+        return true;
+    }
+    case MSG_CONTROL:
+        if (!s.rebootDropsFirst)
+            sendBytes(fd, encodeAnswer(MSG_CONTROL, seq, session, 0));
+        return false;
+    case MSG_UPGRADE_BEGIN: {
+        UpgradeBegin b;
+        if (decodeUpgradeBegin(f, b) != Result::Ok || s.dropAfterBegin)
+            return false;
+        {
+            std::lock_guard<std::mutex> lk(m_);
+            seen_.upgradeName = b.fileName;
+        }
+        sha_ = std::make_unique<Sha256>();
+        expected_ = b.total;
+        received_ = 0;
+        resultSent_ = false;
+        sendBytes(fd, encodeAnswer(MSG_UPGRADE_BEGIN, seq, session, s.beginStatus));
+        return s.beginStatus == 0;
+    }
+    case MSG_UPGRADE_DATA: {
+        uint32_t off;
+        const uint8_t *p;
+        size_t n;
+        if (!sha_ || decodeUpgradeData(f, off, p, n) != Result::Ok || off != received_)
+            return false;
+        if (s.dataDelayMs)
+            std::this_thread::sleep_for(std::chrono::milliseconds(s.dataDelayMs));
+        sha_->update(p, n);
+        received_ += uint32_t(n);
+        if (s.resultAfterChunks && !resultSent_) {
+            resultSent_ = true;
+            sendBytes(fd, encodeUpgradeResult(session, s.resultAfterChunks));
+        }
+        return true;
+    }
+    case MSG_UPGRADE_END: {
+        UpgradeEnd e;
+        if (!sha_ || decodeUpgradeEnd(f, e) != Result::Ok)
+            return false;
+        bool ok = e.total == received_ && received_ == expected_ && e.sha256 == sha_->final();
+        {
+            std::lock_guard<std::mutex> lk(m_);
+            seen_.upgradeBytes = received_;
+            seen_.upgradeDigestOk = ok;
+        }
+        sendBytes(fd, encodeAnswer(MSG_UPGRADE_END, seq, session, ok ? 0 : NETSDK_ERR_UPG_BAD_PACKET));
+        if (!ok || s.silentAfterEnd)
+            return !ok ? false : true;
+        for (int pct : s.progress)
+            sendBytes(fd, encodeUpgradeProgress(session, pct));
+        sendBytes(fd, encodeUpgradeResult(session, s.upgradeResult));
+        return false;
+    }
+    default:
+        sendBytes(fd, encodeAnswer(f.header.type, seq, session, NETSDK_ERR_NOT_SUPPORTED));
+        return true;
+    }
+}
+
+void FakeDevice::searchLoop()
+{
+    uint8_t buf[2048];
+    while (!stop_) {
+        pollfd p{udpFd_, POLLIN, 0};
+        if (::poll(&p, 1, 20) <= 0)
+            continue;
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        ssize_t k = ::recvfrom(udpFd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr *>(&from), &len);
+        Frame f;
+        if (k <= 0 || decodeDatagram(buf, size_t(k), f) != Result::Ok)
+            continue;
+        std::vector<Bytes> out;
+        if (f.header.type == MSG_SEARCH) {
+            SDK_CONFIG_NET_COMMON_V2 rec{};
+            setField(rec.HostName, sizeof rec.HostName, "fake");
+            setField(rec.sMac, sizeof rec.sMac, script_.mac);
+            rec.HostIP[0] = 127;
+            rec.HostIP[3] = 1;
+            rec.NetValues[1] = port_;
+            std::lock_guard<std::mutex> lk(m_);
+            ++seen_.searches;
+            out.push_back(encodeSearchAnswer(f.header.seq, rec));
+            for (Bytes b : extraSearch_) {
+                /* the test's own datagrams get the probe's seq */
+                for (int i = 0; i < 4; ++i)
+                    b[8 + i] = uint8_t(f.header.seq >> (8 * i));
+                out.push_back(b);
+            }
+        } else if (f.header.type == MSG_NET_SET) {
+            NetSet n;
+            if (decodeNetSet(f, n) != Result::Ok ||
+                !macEqual(fieldText(n.block.sMac, sizeof n.block.sMac), script_.mac))
+                continue; /* not for us: stay silent */
+            {
+                std::lock_guard<std::mutex> lk(m_);
+                seen_.netSets.push_back(n);
+            }
+            out.push_back(encodeNetSetAnswer(f.header.seq, script_.configSetStatus, script_.mac));
+        }
+        for (const Bytes &b : out)
+            ::sendto(udpFd_, b.data(), b.size(), 0, reinterpret_cast<sockaddr *>(&from), len);
+    }
+}

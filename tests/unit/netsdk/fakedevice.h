@@ -1,0 +1,88 @@
+/*
+ * fakedevice.h - a scripted device for the SDK's unit tests: one TCP listener on 127.0.0.1 and,
+ * optionally, a UDP search socket, speaking the protocol through protocol.h.
+ */
+#pragma once
+
+#include "netsdk/protocol.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct DeviceScript {
+    std::string user = "admin";
+    std::string password = "pw";
+    std::string mac = "00:12:34:56:78:9a";
+    int32_t challengeStatus = 0; /* non-zero: refuse the challenge with it (7 = busy) */
+    int32_t loginStatus = 0;     /* non-zero: refuse the login with it, whatever the digest */
+    bool silentLogin = false;    /* never answer the challenge */
+    bool silentAfterLogin = false;
+    bool rebootDropsFirst = false; /* close instead of answering CONTROL */
+    int32_t configSetStatus = 0;   /* answer to CONFIG_SET */
+
+    /* Upgrade */
+    int32_t beginStatus = 0;
+    bool dropAfterBegin = false;
+    int32_t resultAfterChunks = 0; /* non-zero: send UPGRADE_RESULT with it after the first chunk */
+    bool silentAfterEnd = false;
+    std::vector<int> progress = {30, 70, 100};
+    int32_t upgradeResult = 0;
+    int dataDelayMs = 0; /* per UPGRADE_DATA frame */
+};
+
+class FakeDevice {
+public:
+    explicit FakeDevice(DeviceScript script, bool withSearch = false);
+    ~FakeDevice();
+    FakeDevice(const FakeDevice &) = delete;
+    FakeDevice &operator=(const FakeDevice &) = delete;
+
+    uint16_t port() const { return port_; }
+    uint16_t searchPort() const { return searchPort_; }
+
+    /* What reached the device. */
+    struct Seen {
+        std::vector<netsdk::proto::ConfigSet> configSets;
+        std::vector<netsdk::proto::JsonSet> jsonSets;
+        std::vector<netsdk::proto::NetSet> netSets;
+        std::string upgradeName;
+        uint32_t upgradeBytes = 0;
+        bool upgradeDigestOk = false;
+        int logouts = 0;
+        int logins = 0;
+        int searches = 0;
+    };
+    Seen seen();
+
+    /* Extra search answers sent after the device's own (raw datagram payloads). */
+    void addSearchDatagram(netsdk::proto::Bytes datagram);
+
+private:
+    void acceptLoop();
+    void serve(int fd);
+    void searchLoop();
+    bool handle(int fd, const netsdk::proto::Frame &f);
+
+    DeviceScript script_;
+    int listenFd_ = -1;
+    int udpFd_ = -1;
+    uint16_t port_ = 0;
+    uint16_t searchPort_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread acceptThread_;
+    std::thread searchThread_;
+    std::mutex m_;
+    std::vector<std::thread> conns_;
+    Seen seen_;
+    std::vector<netsdk::proto::Bytes> extraSearch_;
+
+    /* Per-connection upgrade state (one upgrade at a time is all the tests need). */
+    std::unique_ptr<netsdk::proto::Sha256> sha_;
+    uint32_t expected_ = 0;
+    uint32_t received_ = 0;
+    bool resultSent_ = false;
+};
