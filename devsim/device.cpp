@@ -307,7 +307,6 @@ int32_t Device::getConfig(uint32_t command, uint16_t servicePort, std::vector<ui
         SDK_LOGO_PART_INFO rec;
         std::memset(&rec, 0, sizeof rec);
         char *raw = reinterpret_cast<char *>(rec.raw);
-        putField(raw, 64, "logo");
         putField(raw + 64, 64, spec_.logoHardware.empty() ? spec_.hardware : spec_.logoHardware);
         putField(raw + 128, 64, spec_.logoVendor.empty() ? spec_.vendor : spec_.logoVendor);
         putLe32(rec.raw + 192, spec_.logoStart);
@@ -462,6 +461,7 @@ JsonAnswer Device::setJson(const std::string &name, uint32_t command, const std:
     if (name == "General.Location") {
         Json::Value loc;
         parseJson(locationJson_, &loc);
+        const std::string oldLanguage = loc["Language"].asString();
         for (const auto &key : obj.getMemberNames()) {
             if (key == "Name" || key == "Ret" || key == "SessionID")
                 continue;
@@ -476,6 +476,10 @@ JsonAnswer Device::setJson(const std::string &name, uint32_t command, const std:
             loc[key] = obj[key];
         }
         locationJson_ = compact(loc);
+        if (spec_.languageNeedsReboot && loc["Language"].asString() != oldLanguage && !isForced) {
+            persistLocked();
+            return jsonReply(name, 603, NETSDK_ERR_NEED_REBOOT);
+        }
     } else if (name == "Custom.ShowH265X") {
         if (!obj["ShowH265X"].isBool())
             return jsonReply(name, 103, kErrBadParam);

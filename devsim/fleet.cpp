@@ -222,6 +222,7 @@ bool readDevice(const Json::Value &v, int index, DeviceSpec &d, std::string *err
     r.str("logoFsType", d.logoFsType);
     r.flag("appLinkIos", d.appLinkIos);
     r.flag("showH265X", d.showH265X);
+    r.flag("languageNeedsReboot", d.languageNeedsReboot);
     r.num("timeZone", d.timeZone);
     r.num("upgradeMs", d.upgradeMs);
     r.num("rebootMs", d.rebootMs);

@@ -58,6 +58,7 @@ struct DeviceSpec {
     bool appLinkIos = true; ///< first byte of the app-link record (command 186)
     std::string locationJson; ///< "General.Location" object as JSON text; empty = default
     bool showH265X = true;
+    bool languageNeedsReboot = false; ///< a changed "Language" is answered -11401
     int timeZone = -480;      ///< minutes to add to local time for UTC
     int upgradeMs = 3000;     ///< time the device takes to flash after the transfer
     int rebootMs = 5000;      ///< time the device stays away after a reboot

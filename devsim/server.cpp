@@ -80,7 +80,7 @@ private:
     bool handleLogin(const proto::Frame &f);
     bool handleUpgrade(const proto::Frame &f);
     void abortUpgrade(const std::string &why);
-    void flash(uint32_t session);
+    void flash(uint32_t session, int32_t code);
 
     Server &server_;
     Device &device_;
@@ -205,6 +205,12 @@ bool Session::handleLogin(const proto::Frame &f)
 {
     const uint32_t seq = f.header.seq;
     if (f.header.type == proto::MSG_LOGIN_CHALLENGE) {
+        // A busy device says so at once and takes no session.
+        if (device_.spec().faults.loginError == NETSDK_ERR_SYSTEM_BUSY) {
+            device_.login(std::string(), false);
+            send(proto::encodeLoginChallengeAnswer(seq, NETSDK_ERR_SYSTEM_BUSY, nullptr));
+            return false;
+        }
         if (!proto::makeNonce(nonce_))
             return send(proto::encodeLoginChallengeAnswer(seq, NETSDK_ERR_LOGIN_OTHER, nullptr));
         haveNonce_ = true;
@@ -218,8 +224,10 @@ bool Session::handleLogin(const proto::Frame &f)
     haveNonce_ = false; // a nonce proves one login only
     const auto expected = proto::loginDigest(device_.password(), nonce_, m.user);
     const int32_t code = device_.login(m.user, proto::digestEqual(expected.data(), m.digest.data()));
-    if (code != 0)
-        return send(proto::encodeLoginAnswer(seq, 0, code, nullptr));
+    if (code != 0) {
+        send(proto::encodeLoginAnswer(seq, 0, code, nullptr));
+        return false; // a refused login ends the connection
+    }
     session_ = server_.nextSession_++;
     if (session_ == 0)
         session_ = server_.nextSession_++;
@@ -239,14 +247,14 @@ bool Session::handle(const proto::Frame &f)
     if (session_ == 0 || h.session != session_) {
         if (h.type == proto::MSG_UPGRADE_DATA)
             return false;
-        return send(proto::encodeAnswer(h.type, h.seq, h.session, proto::ERR_SESSION));
+        send(proto::encodeAnswer(h.type, h.seq, h.session, proto::ERR_SESSION));
+        return session_ != 0; // before login the connection ends
     }
     const uint32_t seq = h.seq;
     switch (h.type) {
     case proto::MSG_LOGOUT:
         send(proto::encodeAnswer(h.type, seq, session_, 0));
-        session_ = 0;
-        return true;
+        return false;
     case proto::MSG_CONFIG_GET: {
         proto::ConfigGet m;
         if (proto::decodeConfigGet(f, m) != proto::Result::Ok)
@@ -336,6 +344,7 @@ bool Session::handleUpgrade(const proto::Frame &f)
         if (up_.active || flashThread_.joinable() || !server_.setUpgrading(&device_, true))
             return send(proto::encodeAnswer(h.type, h.seq, session_, NETSDK_ERR_BUSY));
         up_ = Upgrade();
+        // Streamed to disk: a device never holds a whole package in memory.
         up_.file = std::fopen(device_.upgradeScratchPath().c_str(), "wb");
         if (!up_.file) {
             server_.setUpgrading(&device_, false);
@@ -350,10 +359,12 @@ bool Session::handleUpgrade(const proto::Frame &f)
         uint32_t offset = 0;
         const uint8_t *data = nullptr;
         size_t n = 0;
-        if (!up_.active || proto::decodeUpgradeData(f, offset, data, n) != proto::Result::Ok ||
-            offset != up_.received || up_.received + n > up_.total) {
-            if (up_.active)
-                abortUpgrade("upgrade data out of order");
+        if (!up_.active)
+            return false; // data without a begun upgrade: the stream is out of step
+        if (proto::decodeUpgradeData(f, offset, data, n) != proto::Result::Ok || offset != up_.received ||
+            up_.received + n > up_.total) {
+            abortUpgrade("upgrade data out of order");
+            send(proto::encodeUpgradeResult(session_, NETSDK_ERR_UPG_BAD_PACKET));
             return false;
         }
         const int64_t dropAt = device_.spec().faults.dropAfterUpgradeBytes;
@@ -363,54 +374,64 @@ bool Session::handleUpgrade(const proto::Frame &f)
         }
         if (std::fwrite(data, 1, n, up_.file) != n) {
             abortUpgrade("cannot store the package");
+            send(proto::encodeUpgradeResult(session_, NETSDK_ERR_UPG_NO_MEMORY));
             return false;
         }
         up_.sha->update(data, n);
         up_.received += n;
         return true;
     }
-    // UPGRADE_END
-    proto::UpgradeEnd m;
+    // UPGRADE_END: the device checks what it received before it answers.
     if (!up_.active)
         return send(proto::encodeAnswer(h.type, h.seq, session_, kErrBadParam));
+    proto::UpgradeEnd m;
     const bool decoded = proto::decodeUpgradeEnd(f, m) == proto::Result::Ok;
     const bool closed = std::fclose(up_.file) == 0;
     up_.file = nullptr;
     const auto digest = up_.sha->final();
     if (!decoded || !closed || m.total != up_.total || up_.received != up_.total || digest != m.sha256) {
-        up_.active = true;
         abortUpgrade("package incomplete or its digest does not match");
-        return send(proto::encodeAnswer(h.type, h.seq, session_, kErrBadParam));
+        send(proto::encodeAnswer(h.type, h.seq, session_, NETSDK_ERR_UPG_BAD_PACKET));
+        return false;
     }
     up_.active = false;
+    std::string error;
+    const int32_t code = device_.burnPackage(device_.upgradeScratchPath(), &error);
+    const int32_t forced = device_.spec().faults.upgradeResult;
+    if (code != 0)
+        std::fprintf(stderr, "devsim %s: upgrade ends with %d: %s\n", device_.mac().c_str(), code, error.c_str());
+    if (code != 0 && code != forced) {
+        // Refused package: the END answer carries the verdict and the session is over.
+        server_.setUpgrading(&device_, false);
+        send(proto::encodeAnswer(h.type, h.seq, session_, code));
+        return false;
+    }
     if (!send(proto::encodeAnswer(h.type, h.seq, session_, 0))) {
-        device_.upgradeAborted("connection lost at the end of the transfer");
         server_.setUpgrading(&device_, false);
         return false;
     }
-    flashThread_ = std::thread([this, id = session_] { flash(id); });
+    flashThread_ = std::thread([this, id = session_, code] { flash(id, code); });
     return true;
 }
 
-void Session::flash(uint32_t session)
+void Session::flash(uint32_t session, int32_t code)
 {
-    std::string error;
-    const int32_t code = device_.burnPackage(device_.upgradeScratchPath(), &error);
-    if (code != 0)
-        std::fprintf(stderr, "devsim %s: upgrade refused (%d): %s\n", device_.mac().c_str(), code, error.c_str());
+    // Progress at least once a second so that a long flash never looks like a silent device; a
+    // forced failure stops half-way.
     const int ms = device_.spec().upgradeMs;
-    // A refused package fails at once; a burn (or a forced failure) shows its progress first.
-    const bool showProgress = code == 0 || code == device_.spec().faults.upgradeResult;
-    const int lastStep = code == 0 ? kProgressSteps : kProgressSteps / 2;
+    const int steps = std::max(kProgressSteps, (ms + 999) / 1000);
+    const int lastStep = code == 0 ? steps : steps / 2;
     bool ok = true;
-    for (int step = 0; showProgress && ok && step <= lastStep; ++step) {
-        ok = send(proto::encodeUpgradeProgress(session, step * 100 / kProgressSteps));
+    for (int step = 0; ok && step <= lastStep; ++step) {
+        ok = send(proto::encodeUpgradeProgress(session, step * 100 / steps));
         if (ok && step < lastStep)
-            ok = sleepFor(std::chrono::milliseconds(ms / kProgressSteps));
+            ok = sleepFor(std::chrono::milliseconds(ms / steps));
     }
     if (ok)
         send(proto::encodeUpgradeResult(session, code));
     server_.setUpgrading(&device_, false);
+    // The session ends with the result.
+    ::shutdown(fd_, SHUT_RDWR);
 }
 
 // ---- Server ----
@@ -624,7 +645,7 @@ void Server::handleUdp()
         if (f.header.type != proto::MSG_NET_SET)
             continue;
         proto::NetSet m;
-        if (proto::decodeNetSet(f, m) != proto::Result::Ok || m.command != NETSDK_CFG_NET_COMMON)
+        if (proto::decodeNetSet(f, m) != proto::Result::Ok)
             continue;
         const std::string mac = proto::fieldText(m.block.sMac, sizeof m.block.sMac);
         for (auto &s : slots_) {
@@ -636,6 +657,10 @@ void Server::handleUdp()
                     break;
             }
             std::string moveTo;
+            if (m.command != NETSDK_CFG_NET_COMMON) {
+                reply(proto::encodeNetSetAnswer(f.header.seq, kErrNotSupported, s->device->mac()));
+                break;
+            }
             int32_t status = s->device->netSet(m.block, &moveTo);
             int newFd = -1;
             if (!moveTo.empty()) {

@@ -1,0 +1,243 @@
+#include "device.h"
+#include "oemid/oemidcipher.h"
+#include "testfiles.h"
+
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <cstring>
+#include <sstream>
+
+using namespace devsimtest;
+using devsim::Device;
+using devsim::DeviceSpec;
+
+namespace {
+
+Json::Value parse(const std::string &text)
+{
+    Json::Value v;
+    Json::CharReaderBuilder b;
+    std::string errs;
+    std::istringstream in(text);
+    Json::parseFromStream(b, in, &v, &errs);
+    return v;
+}
+
+DeviceSpec spec()
+{
+    DeviceSpec d;
+    d.ip = "127.0.7.1";
+    d.mac = "00:12:34:56:78:9a";
+    d.serial = "9f3c0a51d27e4b68";
+    d.password = "pw";
+    return d;
+}
+
+class DeviceTest : public ::testing::Test {
+protected:
+    std::unique_ptr<Device> make(const DeviceSpec &s)
+    {
+        auto d = std::make_unique<Device>(s, dir.path());
+        std::string error;
+        EXPECT_TRUE(d->init(&error)) << error;
+        return d;
+    }
+    Json::Value state() { return parse(readFile(dir / "00123456789a/state.json")); }
+
+    static std::string producerData(const std::string &oemid, const std::string &serial)
+    {
+        const std::string plain = "{\"MAC\":\"a0:b1:c2:d3:e4:f5\",\"OEMID\":\"" + oemid + "\"}\n";
+        return "{\"Data\":\"" + oemid::encryptData(plain, serial) + "\"}\n";
+    }
+
+    TempDir dir;
+};
+
+TEST_F(DeviceTest, ProducerInfoWriteDeciphersWithTheSerialKey)
+{
+    auto d = make(spec());
+    EXPECT_EQ(parse(d->getJson("ProducerInfo", 2162).text)["Ret"].asInt(), 109); // no OEMID yet
+
+    struct Case {
+        const char *what;
+        std::string text;
+        int32_t status;
+        const char *oemidAfter;
+    };
+    const Case cases[] = {
+        {"key of another serial", producerData("BAD1", "0000000000000000"), NETSDK_ERR_PARAM, ""},
+        {"Data not Base64", "{\"Data\":\"@@@@\"}\n", NETSDK_ERR_PARAM, ""},
+        {"no Data member", "{\"OEMID\":\"X\"}\n", NETSDK_ERR_PARAM, ""},
+        {"not JSON", "Data=1", NETSDK_ERR_PARAM, ""},
+        {"good write", producerData("OEM42", spec().serial), 0, "OEM42"},
+    };
+    for (const Case &c : cases) {
+        const devsim::JsonAnswer a = d->setJson("ProducerInfo", 2160, c.text);
+        EXPECT_EQ(a.status, c.status) << c.what;
+        EXPECT_EQ(parse(a.text)["Ret"].asInt(), c.status == 0 ? 100 : 109) << c.what;
+        EXPECT_EQ(state()["oemid"].asString(), c.oemidAfter) << c.what;
+    }
+    const Json::Value read = parse(d->getJson("ProducerInfo", 2162).text);
+    EXPECT_EQ(read["Ret"].asInt(), 100);
+    EXPECT_EQ(read["ProducerInfo"]["OEMID"].asString(), "OEM42");
+    EXPECT_EQ(state()["producerMac"].asString(), "a0:b1:c2:d3:e4:f5");
+}
+
+TEST_F(DeviceTest, BadProducerInfoFaults)
+{
+    DeviceSpec s = spec();
+    s.oemid = "OLD";
+    s.faults.producerGetRet = 103;
+    auto d = make(s);
+    const Json::Value v = parse(d->getJson("ProducerInfo", 2162).text);
+    EXPECT_EQ(v["Ret"].asInt(), 103);
+    EXPECT_FALSE(v.isMember("ProducerInfo"));
+
+    s.faults = devsim::Faults();
+    s.faults.producerGetMalformed = true;
+    s.faults.producerSetRet = 103;
+    auto m = make(s);
+    Json::Value ignored;
+    Json::CharReaderBuilder b;
+    std::string errs;
+    std::istringstream in(m->getJson("ProducerInfo", 2162).text);
+    EXPECT_FALSE(Json::parseFromStream(b, in, &ignored, &errs));
+    EXPECT_EQ(m->setJson("ProducerInfo", 2160, producerData("NEW", s.serial)).status, NETSDK_ERR_PARAM);
+}
+
+TEST_F(DeviceTest, BinaryConfigurationChecksSizesAndStores)
+{
+    DeviceSpec s = spec();
+    s.faults.results["165"] = NETSDK_ERR_NOT_SUPPORTED;
+    auto d = make(s);
+    const std::string reset(10, '\1');
+    std::string time(32, '\0');
+    const int32_t t[8] = {2026, 12, 10, 0, 2, 30, 59, 0};
+    std::memcpy(&time[0], t, 32);
+    std::string badTime = time;
+    badTime[4] = 13; // month 13
+    struct Case {
+        const char *what;
+        uint32_t command;
+        std::string data;
+        int32_t status;
+    };
+    const Case cases[] = {
+        {"reset of 10 bytes", 33, reset, NETSDK_ERR_PARAM},
+        {"reset of 11 bytes", 33, reset + std::string(1, '\0'), 0},
+        {"time of 31 bytes", 244, time.substr(0, 31), NETSDK_ERR_PARAM},
+        {"month 13", 265, badTime, NETSDK_ERR_PARAM},
+        {"time", 265, time, 0},
+        {"zone refused by fault", 165, std::string(8, '\0'), NETSDK_ERR_NOT_SUPPORTED},
+        {"empty import", 52, "", NETSDK_ERR_PARAM},
+        {"import", 52, "[General]\nName=x\n", 0},
+        {"unknown command", 999, "x", NETSDK_ERR_NOT_SUPPORTED},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(d->setConfig(c.command, reinterpret_cast<const uint8_t *>(c.data.data()), c.data.size()), c.status)
+            << c.what;
+    const Json::Value st = state();
+    EXPECT_EQ(st["resetBytes"].asString(), "0101010101010101010100");
+    EXPECT_EQ(st["counts"]["reset"].asInt(), 1);
+    EXPECT_EQ(st["time"][4].asInt(), 2);
+    EXPECT_EQ(st["timeCommand"].asInt(), 265);
+    EXPECT_EQ(st["timeZone"].asInt(), -480);
+    EXPECT_EQ(readFile(dir / "00123456789a/imported.cfg"), "[General]\nName=x\n");
+
+    std::vector<uint8_t> rec;
+    ASSERT_EQ(d->getConfig(61, 34567, &rec), 0);
+    ASSERT_EQ(rec.size(), 264u);
+    EXPECT_STREQ(reinterpret_cast<const char *>(&rec[64]), s.hardware.c_str());
+    EXPECT_STREQ(reinterpret_cast<const char *>(&rec[200]), "cramfs");
+    ASSERT_EQ(d->getConfig(20, 34567, &rec), 0);
+    ASSERT_EQ(rec.size(), 144u);
+    EXPECT_STREQ(reinterpret_cast<const char *>(&rec[109]), s.mac.c_str());
+}
+
+TEST_F(DeviceTest, LocationAndCodecSettings)
+{
+    DeviceSpec s = spec();
+    s.languageNeedsReboot = true;
+    auto d = make(s);
+    EXPECT_EQ(parse(d->getJson("General.Location", 1042).text)["General.Location"]["Language"].asString(), "English");
+    struct Case {
+        const char *name;
+        std::string text;
+        int32_t status;
+    };
+    const Case cases[] = {
+        {"General.Location", "{\n   \"Language\" : \"Klingon\"\n}\n", NETSDK_ERR_PARAM},
+        {"General.Location", "{\n   \"Language\" : \"German\",\n   \"VideoFormat\" : \"NTSC\"\n}\n",
+         NETSDK_ERR_NEED_REBOOT},
+        {"General.Location", "{\"General.Location\":{\"Language\":\"German\",\"TimeFormat\":\"12\"}}", 0},
+        {"General.Location", "not json", NETSDK_ERR_PARAM},
+        {"Custom.ShowH265X", "{\"ShowH265X\":false}\n", 0},
+        {"Custom.ShowH265X", "{\"ShowH265X\":0}\n", NETSDK_ERR_PARAM},
+        {"Unknown.Thing", "{}", NETSDK_ERR_NOT_SUPPORTED},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(d->setJson(c.name, 1040, c.text).status, c.status) << c.name << " " << c.text;
+    const Json::Value st = state();
+    EXPECT_EQ(st["location"]["Language"].asString(), "German");
+    EXPECT_EQ(st["location"]["VideoFormat"].asString(), "NTSC");
+    EXPECT_EQ(st["location"]["TimeFormat"].asString(), "12");
+    EXPECT_FALSE(st["showH265X"].asBool());
+
+    // The settings survive a restart of the simulator on the same state directory.
+    d.reset();
+    auto again = make(s);
+    EXPECT_EQ(parse(again->getJson("Custom.ShowH265X", 1042).text)["Custom.ShowH265X"]["ShowH265X"].asBool(), false);
+    EXPECT_EQ(state()["location"]["Language"].asString(), "German");
+}
+
+TEST_F(DeviceTest, LoginCodes)
+{
+    DeviceSpec s = spec();
+    s.faults.lockAfterFailures = 2;
+    auto d = make(s);
+    EXPECT_EQ(d->login("root", true), NETSDK_ERR_NO_USER);
+    EXPECT_EQ(d->login("admin", false), NETSDK_ERR_PASSWORD);
+    EXPECT_EQ(d->login("admin", true), 0); // a success clears the count
+    EXPECT_EQ(d->login("admin", false), NETSDK_ERR_PASSWORD);
+    EXPECT_EQ(d->login("admin", false), NETSDK_ERR_PASSWORD);
+    EXPECT_EQ(d->login("admin", true), NETSDK_ERR_USER_LOCKED);
+    EXPECT_EQ(state()["counts"]["login"].asInt(), 1);
+
+    s.faults = devsim::Faults();
+    s.faults.loginError = NETSDK_ERR_USER_BLACKLIST;
+    EXPECT_EQ(make(s)->login("admin", true), NETSDK_ERR_USER_BLACKLIST);
+}
+
+TEST_F(DeviceTest, AddressChange)
+{
+    SDK_NET_BLOCK block;
+    std::memset(&block, 0, sizeof block);
+    std::strcpy(block.sMac, "00:12:34:56:78:9a");
+    const uint8_t ip[4] = {127, 0, 7, 25}, mask[4] = {255, 0, 0, 0}, gw[4] = {127, 0, 0, 1};
+    std::memcpy(block.HostIP, ip, 4);
+    std::memcpy(block.Submask, mask, 4);
+    std::memcpy(block.Gateway, gw, 4);
+
+    auto d = make(spec());
+    std::string moveTo;
+    EXPECT_EQ(d->netSet(block, &moveTo), 1);
+    EXPECT_EQ(moveTo, "127.0.7.25");
+    SDK_NET_BLOCK away = block;
+    away.HostIP[0] = 192;
+    EXPECT_EQ(d->netSet(away, &moveTo), NETSDK_ERR_PARAM);
+    EXPECT_TRUE(moveTo.empty());
+
+    // "Need reboot": accepted, the address takes effect with the next reboot.
+    DeviceSpec s = spec();
+    s.faults.results["ipchange"] = NETSDK_ERR_NEED_REBOOT;
+    auto r = make(s);
+    EXPECT_EQ(r->netSet(block, &moveTo), NETSDK_ERR_NEED_REBOOT);
+    EXPECT_TRUE(moveTo.empty());
+    EXPECT_EQ(state()["pendingIp"].asString(), "127.0.7.25");
+    EXPECT_EQ(r->reboot(&moveTo), 0);
+    EXPECT_EQ(moveTo, "127.0.7.25");
+    EXPECT_EQ(state()["counts"]["reboot"].asInt(), 1);
+}
+
+} // namespace
