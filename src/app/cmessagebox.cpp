@@ -11,6 +11,17 @@
 #include <QScreen>
 #include <QTextDocument>
 
+// Outside any namespace, as Q_INIT_RESOURCE requires. Referencing the initialiser also keeps the
+// resource object in links that go through static libraries.
+static void initResources()
+{
+    static const bool done = [] {
+        Q_INIT_RESOURCE(tallow_resources);
+        return true;
+    }();
+    Q_UNUSED(done);
+}
+
 namespace {
 
 struct Hooks {
@@ -88,6 +99,7 @@ CMessageBox::CMessageBox(Icon kind, const QString &title, const QString &text,
         m_label->setWordWrap(Qt::mightBeRichText(text));
     }
 
+    initResources();
     const QString icon = iconPath(kind);
     if (!icon.isEmpty())
         m_iconLabel->setPixmap(QPixmap(icon));

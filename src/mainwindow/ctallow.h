@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QWidget>
+
+namespace Ui {
+class CTallowClass;
+}
+class CDialogTitle;
+class QTabWidget;
+class SetOEMID;
+class UpgradeLogoWidget;
+class UpgradeWidget;
+
+/// The single top-level window: frameless, its own title bar, and the three work tabs (logo,
+/// firmware upgrade, OEMID). Quitting goes only through the title bar's close button and a question.
+class CTallow : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit CTallow(QWidget *parent = nullptr, Qt::WindowFlags flags = {});
+    ~CTallow() override;
+
+    CDialogTitle *titleBar() const { return m_titleBar; }
+    QTabWidget *tabWidget() const;
+    QString applicationDir() const { return m_appDir; }
+
+public slots:
+    void onClose();
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void centreOnScreen();
+
+    Ui::CTallowClass *ui;
+    QString m_appDir;
+    CDialogTitle *m_titleBar = nullptr;
+    UpgradeLogoWidget *m_logoTab = nullptr;
+    UpgradeWidget *m_upgradeTab = nullptr;
+    SetOEMID *m_oemidTab = nullptr;
+    bool m_quitConfirmed = false;
+};

@@ -1,0 +1,145 @@
+// Draws the skin's pictures: title-bar buttons, message-box icons and the small style-sheet images.
+// Run at build time: artgen <output dir>; writes Skin/buttons/*.png, skin/images/*.png, res/*.png.
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+// The skin's palette: dark slate glyphs, one blue accent, red for close and errors.
+const QColor glyph(0x3a, 0x41, 0x4d);
+const QColor accent(0x2b, 0x6c, 0xd4);
+const QColor danger(0xd2, 0x3f, 0x31);
+const QColor warn(0xe0, 0x8a, 0x1e);
+const QColor ok(0x2f, 0x9e, 0x5b);
+
+bool save(const QString &path, int w, int h, const std::function<void(QPainter &)> &draw)
+{
+    QImage img(w, h, QImage::Format_ARGB32_Premultiplied);
+    img.fill(Qt::transparent);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    draw(p);
+    p.end();
+    QDir().mkpath(path.section(QLatin1Char('/'), 0, -2));
+    if (!img.save(path, "PNG")) {
+        fprintf(stderr, "artgen: cannot write %s\n", qPrintable(path));
+        return false;
+    }
+    return true;
+}
+
+QPen pen(const QColor &c, qreal w)
+{
+    return QPen(c, w, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+}
+
+void roundBadge(QPainter &p, int size, const QColor &c)
+{
+    QLinearGradient g(0, 0, 0, size);
+    g.setColorAt(0, c.lighter(125));
+    g.setColorAt(1, c);
+    p.setPen(pen(c.darker(130), 1.5));
+    p.setBrush(g);
+    p.drawEllipse(QRectF(2, 2, size - 4, size - 4));
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    if (argc != 2) {
+        fprintf(stderr, "usage: artgen <output dir>\n");
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    bool good = true;
+
+    // Title-bar buttons, 20 x 20.
+    const QString buttons = out + QStringLiteral("/Skin/buttons/");
+    good &= save(buttons + QStringLiteral("sys_min.png"), 20, 20, [](QPainter &p) {
+        p.setPen(pen(glyph, 2));
+        p.drawLine(QPointF(5, 14), QPointF(15, 14));
+    });
+    good &= save(buttons + QStringLiteral("sys_max.png"), 20, 20, [](QPainter &p) {
+        p.setPen(pen(glyph, 1.8));
+        p.drawRect(QRectF(4.5, 4.5, 11, 11));
+        p.drawLine(QPointF(4.5, 6.5), QPointF(15.5, 6.5));
+    });
+    good &= save(buttons + QStringLiteral("sys_normal.png"), 20, 20, [](QPainter &p) {
+        p.setPen(pen(glyph, 1.6));
+        p.drawPolyline(QPolygonF({QPointF(7.5, 6.5), QPointF(7.5, 3.5), QPointF(16.5, 3.5), QPointF(16.5, 12.5),
+                                  QPointF(13.5, 12.5)}));
+        p.drawRect(QRectF(3.5, 7.5, 9, 9));
+    });
+    good &= save(buttons + QStringLiteral("sys_cls.png"), 20, 20, [](QPainter &p) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(danger);
+        p.drawRoundedRect(QRectF(1, 1, 18, 18), 4, 4);
+        p.setPen(pen(Qt::white, 2));
+        p.drawLine(QPointF(6, 6), QPointF(14, 14));
+        p.drawLine(QPointF(14, 6), QPointF(6, 14));
+    });
+
+    // Message-box icons, 40 x 40.
+    const QString res = out + QStringLiteral("/res/");
+    good &= save(res + QStringLiteral("infomation.png"), 40, 40, [](QPainter &p) {
+        roundBadge(p, 40, accent);
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::white);
+        p.drawEllipse(QPointF(20, 11.5), 2.6, 2.6);
+        p.drawRoundedRect(QRectF(17.7, 16.5, 4.6, 15), 2, 2);
+    });
+    good &= save(res + QStringLiteral("error.png"), 40, 40, [](QPainter &p) {
+        roundBadge(p, 40, danger);
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::white);
+        p.drawRoundedRect(QRectF(17.7, 8.5, 4.6, 16), 2, 2);
+        p.drawEllipse(QPointF(20, 29.5), 2.6, 2.6);
+    });
+    good &= save(res + QStringLiteral("question.png"), 40, 40, [](QPainter &p) {
+        roundBadge(p, 40, ok);
+        p.setPen(pen(Qt::white, 4));
+        p.setBrush(Qt::NoBrush);
+        QPainterPath hook;
+        hook.moveTo(13.5, 15);
+        hook.arcTo(QRectF(13.5, 8, 13, 13), 180, -250);
+        hook.quadTo(QPointF(20, 21.5), QPointF(20, 25));
+        p.drawPath(hook);
+        p.setPen(Qt::NoPen);
+        p.setBrush(Qt::white);
+        p.drawEllipse(QPointF(20, 31), 2.6, 2.6);
+    });
+
+    // Small images the style sheet addresses through @skinpath.
+    const QString images = out + QStringLiteral("/skin/images/");
+    good &= save(images + QStringLiteral("check_off.png"), 16, 16, [](QPainter &p) {
+        p.setPen(pen(glyph.lighter(170), 1.2));
+        p.setBrush(Qt::white);
+        p.drawRoundedRect(QRectF(1.5, 1.5, 13, 13), 3, 3);
+    });
+    good &= save(images + QStringLiteral("check_on.png"), 16, 16, [](QPainter &p) {
+        p.setPen(pen(accent.darker(120), 1.2));
+        p.setBrush(accent);
+        p.drawRoundedRect(QRectF(1.5, 1.5, 13, 13), 3, 3);
+        p.setPen(pen(Qt::white, 2));
+        p.drawPolyline(QPolygonF({QPointF(4.5, 8.5), QPointF(7, 11), QPointF(11.5, 5)}));
+    });
+    good &= save(images + QStringLiteral("arrow_down.png"), 12, 12, [](QPainter &p) {
+        p.setPen(pen(glyph, 1.8));
+        p.drawPolyline(QPolygonF({QPointF(2.5, 4.5), QPointF(6, 8), QPointF(9.5, 4.5)}));
+    });
+    good &= save(images + QStringLiteral("titlebar.png"), 4, 35, [](QPainter &p) {
+        QLinearGradient g(0, 0, 0, 35);
+        g.setColorAt(0, QColor(0xf4, 0xf6, 0xf9));
+        g.setColorAt(1, QColor(0xdc, 0xe2, 0xea));
+        p.fillRect(QRect(0, 0, 4, 35), g);
+    });
+    return good ? 0 : 1;
+}

@@ -1,0 +1,146 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN">
+<context>
+    <name>Search</name>
+    <message>
+        <source>setOEMID</source>
+        <translation>设置OEMID</translation>
+    </message>
+    <message>
+        <source>can repeat</source>
+        <translation>可重复</translation>
+    </message>
+    <message>
+        <source>upload</source>
+        <translation>上传</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>密码</translation>
+    </message>
+    <message>
+        <source>ConfigFile</source>
+        <translation>配置文件</translation>
+    </message>
+    <message>
+        <source>Browse</source>
+        <translation>浏览</translation>
+    </message>
+    <message>
+        <source>FileName</source>
+        <translation>文件名</translation>
+    </message>
+    <message>
+        <source>Upgrade</source>
+        <translation>升级</translation>
+    </message>
+</context>
+<context>
+    <name>UpgradeWidget</name>
+    <message>
+        <source>Please Select a Program</source>
+        <translation>请选择升级程序</translation>
+    </message>
+    <message>
+        <source>UnZip Program Fail</source>
+        <translation>解压升级程序失败</translation>
+    </message>
+    <message>
+        <source>Open InstallDesc Fail</source>
+        <translation>打开InstallDesc失败</translation>
+    </message>
+    <message>
+        <source>Please Select a Device</source>
+        <translation>请选择设备</translation>
+    </message>
+    <message>
+        <source>An upgrade is still running. Please wait until every device has finished.</source>
+        <translation>升级仍在进行中，请等待所有设备完成后再试。</translation>
+    </message>
+    <message>
+        <source>Choose a file to open</source>
+        <translation>选择要打开的文件</translation>
+    </message>
+    <message>
+        <source>Upgrade File(*.bin);;Files(*.*)</source>
+        <translation>升级文件(*.bin);;所有文件(*.*)</translation>
+    </message>
+    <message>
+        <source>Config File(*.cfg)</source>
+        <translation>配置文件(*.cfg)</translation>
+    </message>
+    <message>
+        <source>Login Success</source>
+        <translation>登录成功</translation>
+    </message>
+    <message>
+        <source>Invalid hardware</source>
+        <translation>硬件不匹配</translation>
+    </message>
+    <message>
+        <source>Start Upgrade</source>
+        <translation>开始升级</translation>
+    </message>
+    <message>
+        <source>Upgrade Failed</source>
+        <translation>升级启动失败</translation>
+    </message>
+    <message>
+        <source>ImportConfigSuccess</source>
+        <translation>导入配置成功</translation>
+    </message>
+    <message>
+        <source>ImportConfigFailed</source>
+        <translation>导入配置失败</translation>
+    </message>
+    <message>
+        <source>Upgrade Success</source>
+        <translation>升级成功</translation>
+    </message>
+    <message>
+        <source>Upgrade Fail</source>
+        <translation>升级失败</translation>
+    </message>
+    <message>
+        <source>Upgrade Progress:</source>
+        <translation>升级进度:</translation>
+    </message>
+    <message>
+        <source>Send Progress:</source>
+        <translation>发送进度:</translation>
+    </message>
+    <message>
+        <source>No enough memory</source>
+        <translation>内存不足</translation>
+    </message>
+    <message>
+        <source>Invaild upgrade packet</source>
+        <translation>无效的升级包</translation>
+    </message>
+    <message>
+        <source>Some part upgrade fail</source>
+        <translation>部分升级失败</translation>
+    </message>
+    <message>
+        <source>Invalid vendor</source>
+        <translation>厂商不匹配</translation>
+    </message>
+    <message>
+        <source>Invalid compalible</source>
+        <translation>兼容性不匹配</translation>
+    </message>
+    <message>
+        <source>Invalid version</source>
+        <translation>版本不匹配</translation>
+    </message>
+    <message>
+        <source>Invalid wifi drive</source>
+        <translation>WiFi驱动不匹配</translation>
+    </message>
+    <message>
+        <source>Unknow error</source>
+        <translation>未知错误</translation>
+    </message>
+</context>
+</TS>
