@@ -179,6 +179,47 @@ std::shared_ptr<Socket> connectTo(const in_addr &addr, uint16_t port, int waitMs
 
 /* ---- State ---- */
 
+/* A lock with a deadline. (std::timed_mutex would do, but the thread sanitizer misreads its
+ * clock-based wait, and every report must be a real one.) */
+class TimedLock {
+public:
+    void lock()
+    {
+        std::unique_lock<std::mutex> lk(m_);
+        cv_.wait(lk, [&] { return !held_; });
+        held_ = true;
+    }
+    bool try_lock()
+    {
+        std::lock_guard<std::mutex> lk(m_);
+        if (held_)
+            return false;
+        held_ = true;
+        return true;
+    }
+    bool try_lock_until(Clock::time_point deadline)
+    {
+        std::unique_lock<std::mutex> lk(m_);
+        if (!cv_.wait_until(lk, deadline, [&] { return !held_; }))
+            return false;
+        held_ = true;
+        return true;
+    }
+    void unlock()
+    {
+        {
+            std::lock_guard<std::mutex> lk(m_);
+            held_ = false;
+        }
+        cv_.notify_one();
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool held_ = false;
+};
+
 struct Session {
     long handle = 0;
     char ip[16] = {};
@@ -186,7 +227,7 @@ struct Session {
     uint32_t id = 0;
     std::shared_ptr<Socket> sock;
 
-    std::timed_mutex io; /* one exchange at a time; guards seq and reader */
+    TimedLock io; /* one exchange at a time; guards seq and reader */
     uint32_t seq = 0;
     proto::FrameReader reader;
 
@@ -338,7 +379,7 @@ long request(long lLoginID, int waitMs, uint16_t reqType, Build build, proto::Fr
     if (sess->lost)
         return NETSDK_ERR_NETWORK;
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-    std::unique_lock<std::timed_mutex> lk(sess->io, std::defer_lock);
+    std::unique_lock<TimedLock> lk(sess->io, std::defer_lock);
     if (!lk.try_lock_until(deadline))
         return NETSDK_ERR_TIMEOUT;
     if (sess->upgrading)
@@ -569,7 +610,7 @@ Outcome transfer(Upgrade &u)
 {
     Session &s = *u.session;
     const int silence = silenceMs();
-    std::unique_lock<std::timed_mutex> lk(s.io); /* bounded by the wait of a call still running */
+    std::unique_lock<TimedLock> lk(s.io); /* bounded by the wait of a call still running */
     if (u.stop || s.lost)
         return failed(NETSDK_ERR_NETWORK);
     const int fd = s.sock->fd;
@@ -931,7 +972,7 @@ long H264_DVR_Logout(long lLoginID)
     }
     /* Polite goodbye only if nobody else is mid-exchange; either way the connection goes. */
     if (!sess->upgrading && !sess->lost) {
-        std::unique_lock<std::timed_mutex> lk(sess->io, std::try_to_lock);
+        std::unique_lock<TimedLock> lk(sess->io, std::try_to_lock);
         if (lk.owns_lock())
             sendAll(sess->sock->fd, proto::encodeLogout(++sess->seq, sess->id),
                     Clock::now() + std::chrono::milliseconds(kLogoutSendMs));

@@ -401,8 +401,8 @@ void onUpgrade(long, long handle, int total, int pos, void *user)
             ++r->finals;
             r->finalLastError = err;
         }
+        r->cv.notify_all(); /* under the lock: the waiter may destroy the recorder right after */
     }
-    r->cv.notify_all();
 }
 
 std::string makePackage(size_t size)
