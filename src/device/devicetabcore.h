@@ -1,0 +1,84 @@
+#pragma once
+
+#include "device/tablevariant.h"
+#include "netsdk/netsdk.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+
+class CSearchDeviceThread;
+class DeviceTable;
+class LoginRunner;
+class QAbstractButton;
+class QTableView;
+class QWidget;
+
+/// What the three tabs share around their device table: the SDK session of the tab, the table, the
+/// search thread, selection, adding and re-login of devices, and the IP change. The tab keeps the
+/// slots and widgets; the behaviour lives here once, with the tab's differences taken from its
+/// TableVariant.
+class DeviceTabCore : public QObject
+{
+    Q_OBJECT
+public:
+    /// Opens the tab's SDK session (connect time-out 2000 ms, one try) and reads the IP-change keys.
+    DeviceTabCore(TabKind kind, QWidget *tab);
+    /// Waits for the search and any login under way, logs out every listed device, closes the session.
+    ~DeviceTabCore() override;
+
+    DeviceTable *table() const { return m_table; }
+    CSearchDeviceThread *searchThread() const { return m_search; }
+    const TableVariant &variant() const;
+
+    /// The widgets the shared behaviour drives; the select button may be null.
+    void bindWidgets(QTableView *view, QAbstractButton *searchButton, QAbstractButton *selectButton);
+
+    /// Clears the table (logging devices out) and starts a search; false while one is still under way.
+    bool startSearch();
+    /// Appends a row for a search answer; the row, or -1 when the tab does not list the device.
+    int fillDeviceTable(const SDK_CONFIG_NET_COMMON_V2 &answer);
+    void stopSearch();
+    bool searching() const { return m_searching; }
+
+    void selectDevice();
+    void reverse();
+    bool selectAll() const { return m_selectAll; }
+
+    /// Runs the login dialog for a device typed in by hand; on success appends its row (status
+    /// "Login Success"), selects it and returns the row (the record in `added`); else -1.
+    /// Nothing happens when the table already holds 256 rows.
+    int addByHand(DEV_INFO *added = nullptr);
+    /// Asks for new credentials for a listed device and logs it in again in the background; the row
+    /// shows "Login Success" with version and build date, or the login error text.
+    void reLogin(int row);
+
+    bool modifyIpOn() const { return m_modifyIp; }
+    int startIndex() const { return m_startIndex; }
+    /// The IP change of the row (see IpChange::modifyIP); any thread.
+    int modifyIP(int nIndex, int nType);
+    /// How the IP change finds this computer's MAC (set once, before any change).
+    void setStationMacLookup(std::function<QString()> lookup) { m_stationMac = std::move(lookup); }
+
+    static constexpr int MaxRows = 256;
+
+signals:
+    /// A re-login has ended (ok = logged in); for the tab and for tests.
+    void reLoginFinished(int row, bool ok);
+
+private:
+    QWidget *m_tab;
+    DeviceTable *m_table;
+    CSearchDeviceThread *m_search;
+    LoginRunner *m_runner;
+    QPointer<QTableView> m_view;
+    QPointer<QAbstractButton> m_searchButton;
+    QPointer<QAbstractButton> m_selectButton;
+    bool m_searching = false;
+    bool m_selectAll = false;
+    bool m_modifyIp = false;
+    int m_startIndex = 20;
+    std::function<QString()> m_stationMac;
+};

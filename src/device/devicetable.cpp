@@ -1,0 +1,192 @@
+#include "device/devicetable.h"
+
+#include <QAbstractItemView>
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QMutexLocker>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QThread>
+
+DeviceTable::DeviceTable(TabKind kind, QObject *parent)
+    : QObject(parent), m_variant(&tableVariant(kind)), m_model(new QStandardItemModel(0, 8, this))
+{
+    retranslate();
+}
+
+DeviceTable::~DeviceTable() = default;
+
+void DeviceTable::retranslate()
+{
+    for (int c = 0; c < 8; ++c) {
+        m_model->setHeaderData(c, Qt::Horizontal,
+                               QCoreApplication::translate("DeviceTable", m_variant->columns[c].header));
+    }
+}
+
+void DeviceTable::attachView(QTableView *view) const
+{
+    view->setModel(m_model);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setShowGrid(true);
+    view->setAlternatingRowColors(true);
+    view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    for (int c = 0; c < 8; ++c)
+        view->setColumnWidth(c, m_variant->columns[c].width);
+    view->verticalHeader()->setVisible(!m_variant->hideVerticalHeader);
+}
+
+int DeviceTable::appendRow(const RowFill &fill)
+{
+    QList<QStandardItem *> items;
+    for (int c = 0; c < 8; ++c) {
+        auto *item = new QStandardItem;
+        if (fill.cells[c].isValid())
+            item->setData(fill.cells[c], Qt::DisplayRole);
+        items.append(item);
+    }
+    if (m_variant->checkable) {
+        items[0]->setCheckable(true);
+        items[0]->setCheckState(Qt::Unchecked);
+    }
+    int row;
+    {
+        QMutexLocker locker(&m_lock);
+        row = int(m_records.size());
+        auto record = std::make_unique<DEV_INFO>(fill.record);
+        record->nIndex = row;
+        m_records.push_back(std::move(record));
+    }
+    m_model->appendRow(items);
+    return row;
+}
+
+void DeviceTable::clear()
+{
+    std::vector<std::unique_ptr<DEV_INFO>> records;
+    {
+        QMutexLocker locker(&m_lock);
+        records.swap(m_records);
+        m_pending.clear();
+        ++m_generation;
+    }
+    for (const auto &record : records) {
+        if (record->lLoginID > 0)
+            H264_DVR_Logout(record->lLoginID);
+    }
+    m_model->removeRows(0, m_model->rowCount());
+}
+
+bool DeviceTable::isChecked(int row) const
+{
+    const QStandardItem *item = m_model->item(row, 0);
+    return item && item->checkState() == Qt::Checked;
+}
+
+void DeviceTable::setChecked(int row, bool checked)
+{
+    if (QStandardItem *item = m_model->item(row, 0); item && item->isCheckable())
+        item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
+}
+
+QList<int> DeviceTable::checkedRows() const
+{
+    QList<int> rows;
+    for (int r = 0; r < m_model->rowCount(); ++r) {
+        if (isChecked(r))
+            rows.append(r);
+    }
+    return rows;
+}
+
+int DeviceTable::rowCount() const
+{
+    QMutexLocker locker(&m_lock);
+    return int(m_records.size());
+}
+
+quint64 DeviceTable::generation() const
+{
+    QMutexLocker locker(&m_lock);
+    return m_generation;
+}
+
+void DeviceTable::writeCell(int row, int column, const QString &text)
+{
+    if (row < 0 || row >= m_model->rowCount() || column < 0 || column >= 8)
+        return;
+    QStandardItem *item = m_model->item(row, column);
+    if (!item) {
+        item = new QStandardItem;
+        m_model->setItem(row, column, item);
+    }
+    item->setData(text, Qt::EditRole);
+}
+
+void DeviceTable::setCellText(int row, int column, const QString &text)
+{
+    if (QThread::currentThread() == thread()) {
+        {
+            // A text parked earlier by a worker is older than this one.
+            QMutexLocker locker(&m_lock);
+            m_pending.remove(cellKey(row, column));
+        }
+        writeCell(row, column, text);
+        return;
+    }
+    QMutexLocker locker(&m_lock);
+    m_pending.insert(cellKey(row, column), text);
+    if (!m_flushQueued) {
+        m_flushQueued = true;
+        QMetaObject::invokeMethod(this, &DeviceTable::flushPending, Qt::QueuedConnection);
+    }
+}
+
+void DeviceTable::flushPending()
+{
+    QHash<quint64, QString> pending;
+    {
+        QMutexLocker locker(&m_lock);
+        pending.swap(m_pending);
+        m_flushQueued = false;
+    }
+    for (auto it = pending.cbegin(); it != pending.cend(); ++it)
+        writeCell(int(it.key() >> 32), int(it.key() & 0xffffffffu), it.value());
+}
+
+bool DeviceTable::copyRowDevice(int row, DEV_INFO *out) const
+{
+    QMutexLocker locker(&m_lock);
+    if (row < 0 || row >= int(m_records.size()))
+        return false;
+    *out = *m_records[row];
+    return true;
+}
+
+std::optional<DEV_INFO> DeviceTable::rowDevice(int row) const
+{
+    DEV_INFO rec;
+    if (!copyRowDevice(row, &rec))
+        return std::nullopt;
+    return rec;
+}
+
+bool DeviceTable::updateRowDevice(int row, const std::function<void(DEV_INFO &)> &change)
+{
+    QMutexLocker locker(&m_lock);
+    if (row < 0 || row >= int(m_records.size()))
+        return false;
+    change(*m_records[row]);
+    return true;
+}
+
+bool DeviceTable::clearRowLogin(int row)
+{
+    return setRowLogin(row, 0);
+}
+
+bool DeviceTable::setRowLogin(int row, long loginId)
+{
+    return updateRowDevice(row, [loginId](DEV_INFO &rec) { rec.lLoginID = int32_t(loginId); });
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "device/tablevariant.h"
+#include "netsdk/netsdk.h"
+
+#include <QHash>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QStandardItemModel;
+class QTableView;
+
+/// A tab's device table: the eight-column model, one record per row, and the table lock.
+///
+/// Rows are added and removed on the GUI thread only. Records are reached only through the accessors
+/// below, each holding the table lock for its whole duration; callers on other threads work on copies.
+/// setCellText may be called from any thread: off the GUI thread the text is parked under the lock
+/// and applied by one queued flush, so a burst of progress texts for one cell costs one model write
+/// (the newest text wins) and there is never more than one flush waiting in the event loop.
+class DeviceTable : public QObject
+{
+    Q_OBJECT
+public:
+    explicit DeviceTable(TabKind kind, QObject *parent = nullptr);
+    ~DeviceTable() override;
+
+    const TableVariant &variant() const { return *m_variant; }
+    QStandardItemModel *model() const { return m_model; }
+    /// Shows the model in `view` with the tab's widths and view settings.
+    void attachView(QTableView *view) const;
+    /// Re-applies the translated header texts.
+    void retranslate();
+
+    // GUI thread only.
+    int appendRow(const RowFill &fill);
+    /// Removes every row; logs out each record that holds a login and drops texts still pending.
+    void clear();
+    bool isChecked(int row) const;
+    void setChecked(int row, bool checked);
+    QList<int> checkedRows() const;
+    /// Applies the texts written from other threads now (the queued flush does it otherwise).
+    void flushPending();
+
+    // Any thread.
+    int rowCount() const;
+    /// Changes with every clear(), so late results can tell that their row is gone.
+    quint64 generation() const;
+    void setCellText(int row, int column, const QString &text);
+    void setStatusText(int row, const QString &text) { setCellText(row, m_variant->statusColumn, text); }
+    bool copyRowDevice(int row, DEV_INFO *out) const;
+    std::optional<DEV_INFO> rowDevice(int row) const;
+    /// Sets the row's login handle to 0; false when the row has no record.
+    bool clearRowLogin(int row);
+    bool setRowLogin(int row, long loginId);
+    /// Changes the row's record under the lock; false when the row has no record.
+    bool updateRowDevice(int row, const std::function<void(DEV_INFO &)> &change);
+
+private:
+    static quint64 cellKey(int row, int column) { return (quint64(quint32(row)) << 32) | quint32(column); }
+    void writeCell(int row, int column, const QString &text);
+
+    const TableVariant *m_variant;
+    QStandardItemModel *m_model;
+    mutable QMutex m_lock;
+    std::vector<std::unique_ptr<DEV_INFO>> m_records;
+    QHash<quint64, QString> m_pending;
+    bool m_flushQueued = false;
+    quint64 m_generation = 0;
+};

@@ -1,0 +1,124 @@
+#include "device/ipchange.h"
+
+#include "device/devicerecord.h"
+#include "device/devicetable.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+
+#include <cstring>
+
+namespace IpChange {
+
+Plan plan(DEV_INFO &record, int nIndex, int nType, int startIndex, const TableVariant &variant)
+{
+    SDK_NET_BLOCK &net = record.NetComm;
+    // The SDK addresses the change by the device's MAC; without one nothing can be sent.
+    if (DeviceRecord::fixedText(net.sMac).empty())
+        return {};
+
+    Plan p;
+    switch (nType) {
+    case 1:
+    case 2:
+        p.channel = nType == 1 ? 1 : 254;
+        record.nLastByte = net.HostIP[3];
+        net.HostIP[3] = uint8_t(nIndex + startIndex);
+        if (net.HostIP[3] == record.nLastByte) {
+            p.step = Step::AlreadyRight;
+            return p;
+        }
+        break;
+    case 3:
+        p.channel = 254;
+        net.HostIP[3] = uint8_t(record.nLastByte);
+        break;
+    default:
+        return {};
+    }
+    if (variant.ipAlwaysChannel1)
+        p.channel = 1;
+    net.ChangeFlag = 1;
+    p.step = Step::Send;
+    return p;
+}
+
+Outcome outcome(long result)
+{
+    if (result == 0 || result == 1 || result == NETSDK_ERR_TIMEOUT)
+        return Outcome::Success;
+    if (result == NETSDK_ERR_NEED_REBOOT)
+        return Outcome::NeedReboot;
+    return Outcome::Failed;
+}
+
+Sdk defaultSdk()
+{
+    Sdk sdk;
+    sdk.setConfigOverNet = [](unsigned long command, int channel, char *block, unsigned long size, int wait) {
+        return H264_DVR_SetConfigOverNet(command, channel, block, size, wait);
+    };
+    sdk.logout = [](long loginId) { H264_DVR_Logout(loginId); };
+    sdk.stationMac = [] { return QString(); };
+    return sdk;
+}
+
+int modifyIP(DeviceTable &table, int row, int nType, int startIndex, const Sdk &sdk)
+{
+    const TableVariant &variant = table.variant();
+    DEV_INFO rec;
+    if (!table.copyRowDevice(row, &rec))
+        return 0;
+
+    if (variant.ipLogoutFirst && rec.lLoginID > 0) {
+        sdk.logout(rec.lLoginID);
+        table.updateRowDevice(row, [](DEV_INFO &r) { r.lLoginID = -1; });
+        rec.lLoginID = -1;
+    }
+
+    const Plan p = plan(rec, row, nType, startIndex, variant);
+    if (p.step == Step::Nothing)
+        return 0;
+    if (p.step == Step::AlreadyRight) {
+        table.updateRowDevice(row, [&rec](DEV_INFO &r) { r.nLastByte = rec.nLastByte; });
+        return 1;
+    }
+
+    const QByteArray hostMac = sdk.stationMac().toLocal8Bit();
+    if (!hostMac.isEmpty()) {
+        std::memcpy(rec.NetComm.sHostMac, hostMac.constData(),
+                    std::min<std::size_t>(hostMac.size(), sizeof rec.NetComm.sHostMac));
+    }
+
+    SDK_NET_BLOCK block = rec.NetComm;
+    const long ret = sdk.setConfigOverNet(NETSDK_CFG_NET_COMMON, p.channel, reinterpret_cast<char *>(&block),
+                                          sizeof block, 20000);
+    qDebug() << "ModifyIP nRet=" << ret;
+
+    const Outcome result = outcome(ret);
+    if (ret == NETSDK_ERR_TIMEOUT)
+        qDebug() << "ModifyIP timeout nRet=" << ret;
+    const QString address = DeviceRecord::dottedAddress(rec.NetComm.HostIP);
+    // The record keeps the changed address bytes either way; only a success changes its IP text.
+    table.updateRowDevice(row, [&rec, &address, result](DEV_INFO &r) {
+        r.NetComm = rec.NetComm;
+        r.nLastByte = rec.nLastByte;
+        if (result == Outcome::Success)
+            DeviceRecord::setFixedText(r.szIpaddress, address.toStdString());
+    });
+
+    switch (result) {
+    case Outcome::Success:
+        table.setCellText(row, variant.columnOf(Field::Ip), address);
+        return 1;
+    case Outcome::NeedReboot:
+        table.setCellText(row, variant.ipFailColumn, QCoreApplication::translate("DeviceTable", "Need Reboot"));
+        return -1;
+    case Outcome::Failed:
+        break;
+    }
+    table.setCellText(row, variant.ipFailColumn, QCoreApplication::translate("DeviceTable", variant.ipFailText));
+    return -1;
+}
+
+} // namespace IpChange

@@ -1,0 +1,183 @@
+#include "device/logindlg.h"
+
+#include "app/cmessagebox.h"
+#include "device/devicerecord.h"
+#include "device/loginerrortext.h"
+#include "device/loginrunner.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QIntValidator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <cstring>
+
+LoginDlg::LoginDlg(QWidget *parent)
+    : CDialogWidget(parent, tr("Login"), QCoreApplication::applicationDirPath() + QStringLiteral("/Skin/buttons/"),
+                    true),
+      m_runner(new LoginRunner(this))
+{
+    std::memset(&m_devInfo, 0, sizeof m_devInfo);
+
+    auto *frame = new QFrame(this);
+    frame->setObjectName(QStringLiteral("DlgTitle"));
+    frame->setStyleSheet(QStringLiteral("#DlgTitle{border:1px solid rgb(40,40,40);}"));
+    mainLayout()->addWidget(frame);
+    auto *frameLayout = new QVBoxLayout(frame);
+
+    auto *grid = new QGridLayout;
+    grid->setContentsMargins(30, 10, 30, 10);
+    grid->setSpacing(10);
+    m_ipEdit = new QLineEdit(QStringLiteral("192.168.1.10"), frame);
+    m_ipEdit->setObjectName(QStringLiteral("lineEditIP"));
+    m_ipEdit->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral(
+            "((2[0-4]\\d|25[0-5]|[01]?\\d\\d?)\\.){3}(2[0-4]\\d|25[0-5]|[01]?\\d\\d?)")),
+        m_ipEdit));
+    m_portEdit = new QLineEdit(QStringLiteral("34567"), frame);
+    m_portEdit->setObjectName(QStringLiteral("lineEditPort"));
+    m_portEdit->setValidator(new QIntValidator(0, 65535, m_portEdit));
+    m_userEdit = new QLineEdit(QStringLiteral("admin"), frame);
+    m_userEdit->setObjectName(QStringLiteral("lineEditUser"));
+    m_userEdit->setMaxLength(12);
+    m_passwordEdit = new QLineEdit(frame);
+    m_passwordEdit->setObjectName(QStringLiteral("lineEditPassword"));
+    m_passwordEdit->setMaxLength(12);
+    m_passwordEdit->setEchoMode(QLineEdit::Password);
+
+    const QString labels[4] = {tr("IP Address"), tr("Port"), tr("User Name"), tr("Password")};
+    QLineEdit *edits[4] = {m_ipEdit, m_portEdit, m_userEdit, m_passwordEdit};
+    for (int i = 0; i < 4; ++i) {
+        grid->addWidget(new QLabel(labels[i], frame), i + 2, 0);
+        grid->addWidget(edits[i], i + 2, 1);
+    }
+    frameLayout->addLayout(grid);
+
+    auto *buttons = new QHBoxLayout;
+    m_okBtn = new QPushButton(tr("OK"), frame);
+    m_okBtn->setObjectName(QStringLiteral("okBtn"));
+    m_okBtn->setMaximumWidth(75);
+    m_okBtn->setDefault(true);
+    m_cancelBtn = new QPushButton(tr("Cancel"), frame);
+    m_cancelBtn->setObjectName(QStringLiteral("cancelBtn"));
+    m_cancelBtn->setMaximumWidth(75);
+    buttons->addStretch();
+    buttons->addWidget(m_okBtn);
+    buttons->addWidget(m_cancelBtn);
+    buttons->addStretch();
+    frameLayout->addLayout(buttons);
+
+    resize(300, 128);
+
+    connect(m_okBtn, &QPushButton::clicked, this, &LoginDlg::OnClickedOk);
+    connect(m_cancelBtn, &QPushButton::clicked, this, &LoginDlg::onClick);
+}
+
+LoginDlg::~LoginDlg() = default;
+
+bool LoginDlg::loggingIn() const
+{
+    return m_runner->busy();
+}
+
+void LoginDlg::preload()
+{
+    if (!m_preloaded) {
+        m_portEdit->setText(QStringLiteral("34567"));
+        return;
+    }
+    m_ipEdit->setText(QString::fromStdString(DeviceRecord::fixedText(m_devInfo.szIpaddress)));
+    m_portEdit->setText(QString::number(m_devInfo.nPort));
+    m_userEdit->setText(QString::fromStdString(DeviceRecord::fixedText(m_devInfo.szUserName)));
+    m_passwordEdit->setText(QString::fromStdString(DeviceRecord::fixedText(m_devInfo.szPsw)));
+}
+
+QString LoginDlg::resolveHost(const QString &text)
+{
+    const QByteArray name = text.toLocal8Bit();
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_INET;
+    addrinfo *list = nullptr;
+    if (name.isEmpty() || getaddrinfo(name.constData(), nullptr, &hints, &list) != 0 || !list)
+        return text;
+    char dotted[INET_ADDRSTRLEN] = {};
+    const auto *addr = reinterpret_cast<const sockaddr_in *>(list->ai_addr);
+    const bool ok = inet_ntop(AF_INET, &addr->sin_addr, dotted, sizeof dotted) != nullptr;
+    freeaddrinfo(list);
+    return ok ? QString::fromLatin1(dotted) : text;
+}
+
+void LoginDlg::OnClickedOk()
+{
+    if (m_runner->busy())
+        return;
+    m_cancelled = false;
+    m_password = m_passwordEdit->text();
+    DeviceRecord::setFixedText(m_devInfo.szUserName, m_userEdit->text().toLatin1().toStdString());
+    DeviceRecord::setFixedText(m_devInfo.szPsw, m_password.toLatin1().toStdString());
+    if (m_preloaded) {
+        accept();
+        return;
+    }
+
+    bool portOk = false;
+    const uint port = m_portEdit->text().toUInt(&portOk, 10);
+    m_devInfo.nPort = portOk ? int32_t(port) : 0;
+    m_devInfo.lLoginID = 0;
+    const QString typed = m_ipEdit->text();
+
+    m_okBtn->setEnabled(false);
+    setCursor(Qt::WaitCursor);
+    m_runner->run(
+        m_devInfo,
+        [typed](LoginRunner::Result &r) {
+            // The name lookup may block too, so it runs here with the login.
+            DeviceRecord::setFixedText(r.record.szIpaddress, resolveHost(typed).toLocal8Bit().toStdString());
+            LoginRunner::login(r);
+            if (r.record.lLoginID > 0) {
+                unsigned long returned = 0;
+                H264_DVR_GetDevConfig(r.record.lLoginID, NETSDK_CFG_NET_COMMON, -1,
+                                      reinterpret_cast<char *>(&r.record.NetComm), 144, &returned, 3000);
+            }
+        },
+        [this](LoginRunner::Result &r) {
+            m_okBtn->setEnabled(true);
+            unsetCursor();
+            if (r.record.lLoginID < 1) {
+                std::memcpy(m_devInfo.szIpaddress, r.record.szIpaddress, sizeof m_devInfo.szIpaddress);
+                CMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Error"),
+                                      loginErrorText(r.error, LoginTextVariant::Dialog, 0), tr("OK"));
+                return;
+            }
+            m_devInfo = r.record;
+            if (m_cancelled) {
+                // Cancelled while the login was on its way: nobody will use it.
+                H264_DVR_Logout(m_devInfo.lLoginID);
+                m_devInfo.lLoginID = 0;
+                return;
+            }
+            accept();
+        });
+}
+
+void LoginDlg::onClick()
+{
+    reject();
+}
+
+void LoginDlg::reject()
+{
+    m_cancelled = true;
+    CDialogWidget::reject();
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "app/cdialogwidget.h"
+#include "netsdk/netsdk.h"
+
+class LoginRunner;
+class QLineEdit;
+class QPushButton;
+
+/// Logs a device in by hand (Add), or takes new credentials for a listed device (re-login).
+///
+/// Preloaded (re-login): OK copies user and password into the record and accepts; the owner logs in.
+/// Not preloaded (Add): OK resolves the address and logs in on a worker thread; a failure shows the
+/// error box and keeps the dialog open, a success stores the login and the device's network block
+/// in the record and accepts. A login that arrives after Cancel is logged out again.
+class LoginDlg : public CDialogWidget
+{
+    Q_OBJECT
+public:
+    explicit LoginDlg(QWidget *parent = nullptr);
+    ~LoginDlg() override;
+
+    void setPreloaded(bool preloaded) { m_preloaded = preloaded; }
+    bool preloaded() const { return m_preloaded; }
+    void setDevInfo(const DEV_INFO &info) { m_devInfo = info; }
+    /// The record; after an accepted Add it holds the login, which then belongs to the caller.
+    const DEV_INFO &devInfo() const { return m_devInfo; }
+    /// Shows the record's fields when preloaded; otherwise only resets the port to "34567".
+    void preload();
+    /// True while an Add login is under way.
+    bool loggingIn() const;
+
+    QLineEdit *ipEdit() const { return m_ipEdit; }
+    QLineEdit *portEdit() const { return m_portEdit; }
+    QLineEdit *userEdit() const { return m_userEdit; }
+    QLineEdit *passwordEdit() const { return m_passwordEdit; }
+    QPushButton *okButton() const { return m_okBtn; }
+    QPushButton *cancelButton() const { return m_cancelBtn; }
+
+    /// The first IPv4 address of a host name in dotted form, or the text unchanged.
+    static QString resolveHost(const QString &text);
+
+public slots:
+    void OnClickedOk();
+    void onClick();
+    void reject() override;
+
+private:
+    DEV_INFO m_devInfo;
+    bool m_preloaded = false;
+    bool m_cancelled = false;
+    QString m_password;
+    QLineEdit *m_ipEdit;
+    QLineEdit *m_portEdit;
+    QLineEdit *m_userEdit;
+    QLineEdit *m_passwordEdit;
+    QPushButton *m_okBtn;
+    QPushButton *m_cancelBtn;
+    LoginRunner *m_runner;
+};

@@ -1,0 +1,224 @@
+#include "device/tablevariant.h"
+
+#include "device/devicerecord.h"
+
+#include <QCoreApplication>
+
+using DeviceRecord::fixedText;
+
+namespace {
+
+const TableVariant firmwareVariant{
+    TabKind::Firmware,
+    {{{QT_TRANSLATE_NOOP("DeviceTable", "NO."), 50, Field::Number},
+      {QT_TRANSLATE_NOOP("DeviceTable", "IP Address"), 100, Field::Ip},
+      {QT_TRANSLATE_NOOP("DeviceTable", "Port"), 60, Field::Port},
+      {QT_TRANSLATE_NOOP("DeviceTable", "Destribe"), 140, Field::Status},
+      {QT_TRANSLATE_NOOP("DeviceTable", "Mac Address"), 120, Field::Mac},
+      {QT_TRANSLATE_NOOP("DeviceTable", "CloudID"), 120, Field::Cloud},
+      {QT_TRANSLATE_NOOP("DeviceTable", "Version"), 280, Field::Version},
+      {QT_TRANSLATE_NOOP("DeviceTable", "BuildDate"), 120, Field::BuildDate}}},
+    true,
+    false,
+    3,
+    false,
+    3,
+    QT_TRANSLATE_NOOP("DeviceTable", "Set Ip Fail"),
+    false,
+    false,
+};
+
+const TableVariant logoVariant{
+    TabKind::Logo,
+    {{{QT_TRANSLATE_NOOP("DeviceTable", "NO."), 50, Field::Number},
+      {QT_TRANSLATE_NOOP("DeviceTable", "IP Address"), 100, Field::Ip},
+      {QT_TRANSLATE_NOOP("DeviceTable", "DevType"), 80, Field::DevType},
+      {QT_TRANSLATE_NOOP("DeviceTable", "Status"), 140, Field::Status},
+      {QT_TRANSLATE_NOOP("DeviceTable", "Gateway"), 100, Field::Gateway},
+      {QT_TRANSLATE_NOOP("DeviceTable", "CloudID"), 120, Field::Cloud},
+      {QT_TRANSLATE_NOOP("DeviceTable", "Version"), 280, Field::Version},
+      {QT_TRANSLATE_NOOP("DeviceTable", "BuildDate"), 120, Field::BuildDate}}},
+    true,
+    false,
+    3,
+    true,
+    3,
+    QT_TRANSLATE_NOOP("DeviceTable", "Set Ip Fail"),
+    false,
+    false,
+};
+
+// Column 3 of this tab, headed "Status", shows the OEMID read back; its results go to "Destribe".
+const TableVariant oemidVariant{
+    TabKind::Oemid,
+    {{{QT_TRANSLATE_NOOP("DeviceTable", "NO."), 50, Field::Number},
+      {QT_TRANSLATE_NOOP("DeviceTable", "IP Address"), 100, Field::Ip},
+      {QT_TRANSLATE_NOOP("DeviceTable", "Destribe"), 150, Field::Status},
+      {QT_TRANSLATE_NOOP("DeviceTable", "Status"), 150, Field::Oemid},
+      {QT_TRANSLATE_NOOP("DeviceTable", "Mac Address"), 140, Field::Mac},
+      {QT_TRANSLATE_NOOP("DeviceTable", "Version"), 280, Field::Version},
+      {QT_TRANSLATE_NOOP("DeviceTable", "BuildDate"), 120, Field::BuildDate},
+      {QT_TRANSLATE_NOOP("DeviceTable", "CloudID"), 120, Field::Cloud}}},
+    false,
+    true,
+    2,
+    false,
+    2,
+    QT_TRANSLATE_NOOP("DeviceTable", "change IP failed"),
+    true,
+    true,
+};
+
+QString localText(const std::string &text)
+{
+    return QString::fromLocal8Bit(text.data(), qsizetype(text.size()));
+}
+
+} // namespace
+
+int TableVariant::columnOf(Field field) const
+{
+    for (int c = 0; c < int(columns.size()); ++c) {
+        if (columns[c].field == field)
+            return c;
+    }
+    return -1;
+}
+
+const TableVariant &tableVariant(TabKind kind)
+{
+    switch (kind) {
+    case TabKind::Logo:
+        return logoVariant;
+    case TabKind::Oemid:
+        return oemidVariant;
+    case TabKind::Firmware:
+        break;
+    }
+    return firmwareVariant;
+}
+
+std::optional<QString> logoSearchTypeName(int32_t typeCode)
+{
+    static const char *const names[6] = {"IPC", "DVR", "DVR", "IPC", "NVR", "IPC"};
+    if (typeCode < 0 || typeCode > 5)
+        typeCode = 1;
+    if (typeCode == 0 || typeCode == 3 || typeCode == 5)
+        return std::nullopt;
+    return QString::fromLatin1(names[typeCode]);
+}
+
+QString logoLoginTypeName(int32_t typeCode)
+{
+    static const char *const names[6] = {"DVR", "NVR", "IPC", "DVR", "DVR", "DVR"};
+    if (typeCode < 0 || typeCode > 5)
+        typeCode = 0;
+    return QString::fromLatin1(names[typeCode]);
+}
+
+std::optional<RowFill> fillFromSearch(const TableVariant &variant, const SDK_CONFIG_NET_COMMON_V2 &answer,
+                                      int row)
+{
+    std::optional<QString> typeName;
+    if (variant.filterDeviceTypes) {
+        typeName = logoSearchTypeName(answer.DeviceType);
+        if (!typeName)
+            return std::nullopt;
+    }
+
+    RowFill fill;
+    fill.record = DeviceRecord::recordFromSearch(answer, row);
+    const std::string version = fixedText(answer.sSoftWareVersion);
+    for (int c = 0; c < 8; ++c) {
+        QVariant value;
+        switch (variant.columns[c].field) {
+        case Field::Number:
+            value = QString::number(row + 1);
+            break;
+        case Field::Ip:
+            value = DeviceRecord::dottedAddress(answer.HostIP);
+            break;
+        case Field::Port:
+            value = QString::number(answer.NetValues[1]);
+            break;
+        case Field::Mac:
+            value = localText(fixedText(answer.sMac));
+            break;
+        case Field::Cloud:
+            value = localText(fixedText(fill.record.szCloudID));
+            break;
+        case Field::Version:
+            if (!version.empty())
+                value = localText(version);
+            break;
+        case Field::BuildDate:
+            if (!version.empty())
+                value = DeviceRecord::buildDateText(answer.BuildYear, answer.BuildMonth, answer.BuildDay);
+            break;
+        case Field::DevType:
+            if (typeName)
+                value = *typeName;
+            break;
+        case Field::Gateway:
+            value = DeviceRecord::dottedAddress(answer.Gateway);
+            break;
+        case Field::Status:
+        case Field::Oemid:
+            break;
+        }
+        fill.cells[c] = value;
+    }
+    return fill;
+}
+
+RowFill fillFromLogin(const TableVariant &variant, const DEV_INFO &dialogRecord, int row,
+                      const QString &statusText)
+{
+    RowFill fill;
+    fill.record = dialogRecord;
+    fill.record.nIndex = row;
+    const H264_DVR_DEVICEINFO &info = dialogRecord.NetDevInfo;
+    DeviceRecord::setFixedText(fill.record.szCloudID, fixedText(info.sSerialNumber));
+    const std::string version = fixedText(info.sSoftWareVersion);
+    for (int c = 0; c < 8; ++c) {
+        QVariant value;
+        switch (variant.columns[c].field) {
+        case Field::Number:
+            value = row + 1;
+            break;
+        case Field::Ip:
+            value = localText(fixedText(dialogRecord.szIpaddress));
+            break;
+        case Field::Port:
+            value = dialogRecord.nPort;
+            break;
+        case Field::Status:
+            value = statusText;
+            break;
+        case Field::Mac:
+            value = localText(fixedText(dialogRecord.NetComm.sMac));
+            break;
+        case Field::Cloud:
+            value = localText(fixedText(fill.record.szCloudID));
+            break;
+        case Field::Version:
+            if (!version.empty())
+                value = localText(version);
+            break;
+        case Field::BuildDate:
+            if (!version.empty())
+                value = DeviceRecord::buildDateText(info.BuildYear, info.BuildMonth, info.BuildDay);
+            break;
+        case Field::DevType:
+            value = logoLoginTypeName(info.DeviceType);
+            break;
+        case Field::Gateway:
+            value = DeviceRecord::dottedAddress(dialogRecord.NetComm.Gateway);
+            break;
+        case Field::Oemid:
+            break;
+        }
+        fill.cells[c] = value;
+    }
+    return fill;
+}

@@ -1,0 +1,166 @@
+#include "answers.h"
+#include "device/devicetable.h"
+#include "device/ipchange.h"
+
+#include <QCoreApplication>
+#include <QStandardItemModel>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct FakeSdk {
+    long answer = 1;
+    int calls = 0;
+    int channel = 0;
+    SDK_NET_BLOCK sent{};
+    int logouts = 0;
+
+    IpChange::Sdk sdk()
+    {
+        IpChange::Sdk s;
+        s.setConfigOverNet = [this](unsigned long command, int ch, char *block, unsigned long size, int wait) {
+            EXPECT_EQ(command, 20u);
+            EXPECT_EQ(size, 400u);
+            EXPECT_EQ(wait, 20000);
+            ++calls;
+            channel = ch;
+            std::memcpy(&sent, block, sizeof sent);
+            return answer;
+        };
+        s.logout = [this](long) { ++logouts; };
+        s.stationMac = [] { return QStringLiteral("02:AA:BB:CC:DD:EE"); };
+        return s;
+    }
+};
+
+void fill(DeviceTable &table, int rows, uint8_t lastByte = 2)
+{
+    for (int i = 0; i < rows; ++i) {
+        char mac[18];
+        std::snprintf(mac, sizeof mac, "aa:00:00:00:00:%02x", i);
+        table.appendRow(*fillFromSearch(table.variant(), makeAnswer(mac, 127, 0, 0, uint8_t(lastByte + i)), i));
+    }
+}
+
+QString cell(const DeviceTable &table, int row, int col)
+{
+    return table.model()->index(row, col).data().toString();
+}
+
+} // namespace
+
+TEST(IpChangePlan, NewLastByteIsRowPlusStartIndex)
+{
+    struct Case {
+        int row, start, type;
+        IpChange::Step step;
+        int lastByte, channel;
+    } cases[] = {
+        {0, 20, 1, IpChange::Step::Send, 20, 1},
+        {5, 20, 1, IpChange::Step::Send, 25, 1},
+        {236, 20, 1, IpChange::Step::Send, 0, 1}, // wraps to 8 bits
+        {0, 20, 2, IpChange::Step::Send, 20, 254},
+        {0, 2, 1, IpChange::Step::AlreadyRight, 2, 1},
+        {0, 20, 4, IpChange::Step::Nothing, 2, 1},
+        {0, 20, 0, IpChange::Step::Nothing, 2, 1},
+    };
+    for (const Case &c : cases) {
+        DEV_INFO rec =
+            fillFromSearch(tableVariant(TabKind::Firmware), makeAnswer("aa:00:00:00:00:01", 127, 0, 0, 2), 0)->record;
+        const IpChange::Plan p = IpChange::plan(rec, c.row, c.type, c.start, tableVariant(TabKind::Firmware));
+        EXPECT_EQ(p.step, c.step) << c.row << "/" << c.type;
+        EXPECT_EQ(rec.NetComm.HostIP[3], c.lastByte) << c.row << "/" << c.type;
+        if (p.step == IpChange::Step::Send) {
+            EXPECT_EQ(p.channel, c.channel);
+            EXPECT_EQ(rec.NetComm.ChangeFlag, 1);
+            EXPECT_EQ(rec.nLastByte, 2);
+        }
+    }
+}
+
+TEST(IpChangePlan, RestoreAndOemidChannel)
+{
+    DEV_INFO rec = fillFromSearch(tableVariant(TabKind::Oemid), makeAnswer("aa:00:00:00:00:01", 127, 0, 0, 2), 0)->record;
+    EXPECT_EQ(IpChange::plan(rec, 3, 2, 20, tableVariant(TabKind::Oemid)).channel, 1);
+    EXPECT_EQ(rec.NetComm.HostIP[3], 23);
+    const IpChange::Plan back = IpChange::plan(rec, 3, 3, 20, tableVariant(TabKind::Firmware));
+    EXPECT_EQ(back.channel, 254);
+    EXPECT_EQ(rec.NetComm.HostIP[3], 2);
+}
+
+TEST(IpChangePlan, NoMacMeansNothingToSend)
+{
+    DEV_INFO rec;
+    std::memset(&rec, 0, sizeof rec);
+    EXPECT_EQ(IpChange::plan(rec, 0, 1, 20, tableVariant(TabKind::Firmware)).step, IpChange::Step::Nothing);
+    rec.NetComm.Gateway[0] = 10; // network data but no MAC: the device cannot be addressed
+    EXPECT_EQ(IpChange::plan(rec, 0, 1, 20, tableVariant(TabKind::Firmware)).step, IpChange::Step::Nothing);
+}
+
+TEST(ModifyIP, ResultsPerSdkAnswerAndTab)
+{
+    struct Case {
+        TabKind kind;
+        long answer;
+        int result;
+        const char *ipCell;
+        int statusColumn;
+        const char *status;
+    } cases[] = {
+        {TabKind::Firmware, 1, 1, "127.0.0.20", 3, ""},
+        {TabKind::Firmware, 0, 1, "127.0.0.20", 3, ""},
+        {TabKind::Logo, -10005, 1, "127.0.0.20", 3, ""},
+        {TabKind::Firmware, -11401, -1, "127.0.0.2", 3, "Need Reboot"},
+        {TabKind::Firmware, -11307, -1, "127.0.0.2", 3, "Set Ip Fail"},
+        {TabKind::Logo, -1, -1, "127.0.0.2", 3, "Set Ip Fail"},
+        {TabKind::Oemid, -1, -1, "127.0.0.2", 2, "change IP failed"},
+        {TabKind::Oemid, -11401, -1, "127.0.0.2", 2, "Need Reboot"},
+    };
+    for (const Case &c : cases) {
+        DeviceTable table(c.kind);
+        fill(table, 1);
+        FakeSdk fake;
+        fake.answer = c.answer;
+        EXPECT_EQ(IpChange::modifyIP(table, 0, 1, 20, fake.sdk()), c.result) << c.answer;
+        EXPECT_EQ(fake.calls, 1);
+        EXPECT_EQ(fake.sent.HostIP[3], 20);
+        EXPECT_STREQ(fake.sent.sHostMac, "02:AA:BB:CC:DD:EE");
+        EXPECT_EQ(cell(table, 0, 1).toStdString(), c.ipCell);
+        EXPECT_EQ(cell(table, 0, c.statusColumn).toStdString(), c.status) << c.answer;
+        const DEV_INFO rec = *table.rowDevice(0);
+        EXPECT_EQ(std::string(rec.szIpaddress), c.ipCell);
+        EXPECT_EQ(rec.NetComm.HostIP[3], 20); // kept even when the change failed
+        EXPECT_EQ(rec.nLastByte, 2);
+    }
+}
+
+TEST(ModifyIP, AlreadyRightSendsNothing)
+{
+    DeviceTable table(TabKind::Firmware);
+    fill(table, 1, 20);
+    FakeSdk fake;
+    EXPECT_EQ(IpChange::modifyIP(table, 0, 1, 20, fake.sdk()), 1);
+    EXPECT_EQ(fake.calls, 0);
+    EXPECT_TRUE(cell(table, 0, 3).isEmpty());
+}
+
+TEST(ModifyIP, MissingRowAndOemidLogout)
+{
+    DeviceTable table(TabKind::Oemid);
+    FakeSdk fake;
+    EXPECT_EQ(IpChange::modifyIP(table, 0, 1, 20, fake.sdk()), 0);
+    fill(table, 1);
+    table.setRowLogin(0, 9);
+    EXPECT_EQ(IpChange::modifyIP(table, 0, 1, 20, fake.sdk()), 1);
+    EXPECT_EQ(fake.logouts, 1);
+    EXPECT_EQ(fake.channel, 1);
+    EXPECT_EQ(table.rowDevice(0)->lLoginID, -1);
+
+    DeviceTable fw(TabKind::Firmware);
+    fill(fw, 1);
+    fw.setRowLogin(0, 9);
+    EXPECT_EQ(IpChange::modifyIP(fw, 0, 2, 20, fake.sdk()), 1);
+    EXPECT_EQ(fake.logouts, 1); // the firmware tab keeps its login
+    EXPECT_EQ(fake.channel, 254);
+}
