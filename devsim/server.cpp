@@ -568,7 +568,7 @@ void Server::scheduleReboot(Device *device, const std::string &moveTo)
         Slot *s = slotOf(device);
         if (!s)
             return;
-        closeFd(s->listenFd);
+        // The listener itself is closed by the network thread, the only one that touches it.
         s->away = true;
         s->backAt = Clock::now() + std::chrono::milliseconds(device->spec().rebootMs);
         s->moveOnReturn = moveTo;
@@ -603,6 +603,13 @@ void Server::acceptOn(Slot &slot)
         const int fd = ::accept4(slot.listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
             return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (slot.away) {
+                ::close(fd); // went down for a reboot since the poll
+                continue;
+            }
+        }
         auto session = std::make_shared<Session>(*this, *slot.device, fd);
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -674,10 +681,10 @@ void Server::handleUdp()
             if (status != kNoAnswer)
                 reply(proto::encodeNetSetAnswer(f.header.seq, status, s->device->mac()));
             if (newFd >= 0) {
+                closeFd(s->listenFd);
+                s->listenFd = newFd;
                 {
                     std::lock_guard<std::mutex> lock(mutex_);
-                    closeFd(s->listenFd);
-                    s->listenFd = newFd;
                     closeSessionsOf(s->device.get());
                 }
                 s->device->addressChanged(moveTo);
@@ -705,6 +712,7 @@ void Server::run()
             std::lock_guard<std::mutex> lock(mutex_);
             for (auto &s : slots_) {
                 if (s->away) {
+                    closeFd(s->listenFd);
                     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(s->backAt - now).count();
                     timeout = int(std::max<int64_t>(0, std::min<int64_t>(timeout, left)));
                     continue;

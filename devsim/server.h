@@ -44,7 +44,7 @@ private:
     friend class Session;
     struct Slot {
         std::unique_ptr<Device> device;
-        int listenFd = -1;
+        int listenFd = -1; ///< touched by the network thread only (and start/stop)
         bool away = false;
         std::chrono::steady_clock::time_point backAt;
         std::string moveOnReturn;
@@ -70,7 +70,7 @@ private:
     int wakePipe_[2] = {-1, -1};
     std::atomic<bool> stopping_{false};
     std::thread thread_;
-    std::mutex mutex_; ///< guards slots' network state and sessions_
+    std::mutex mutex_; ///< guards the slots' away/upgrading state and sessions_
     std::list<std::shared_ptr<Session>> sessions_;
     std::atomic<uint32_t> nextSession_{1};
 };
