@@ -302,12 +302,18 @@ std::shared_ptr<Session> findSession(long handle)
     return it == s.sessions.end() ? nullptr : it->second;
 }
 
-/* A session whose connection broke: tell the application once. */
-void markLost(const std::shared_ptr<Session> &sess)
+/* A session whose connection broke. True the first time, when the application is to be told (by
+ * notifyLost, once no lock of ours is held any more). */
+bool markLost(const std::shared_ptr<Session> &sess)
 {
     if (sess->lost.exchange(true))
-        return;
+        return false;
     sess->sock->abort();
+    return true;
+}
+
+void notifyLost(const std::shared_ptr<Session> &sess)
+{
     fDisConnect cb;
     unsigned long user;
     {
@@ -337,14 +343,15 @@ long ioError(Io io)
 /* One request/answer exchange on a session. Returns 0 or an SDK error code. A connection closed
  * while we wait for the answer gives `closedWhileWaiting`. The caller holds sess.io. */
 long exchangeLocked(const std::shared_ptr<Session> &sess, const proto::Bytes &req, uint16_t reqType,
-                    uint32_t seq, Clock::time_point deadline, proto::Frame &answer, long closedWhileWaiting)
+                    uint32_t seq, Clock::time_point deadline, proto::Frame &answer, long closedWhileWaiting,
+                    bool &lostNow)
 {
     if (sess->lost)
         return NETSDK_ERR_NETWORK;
     Io io = sendAll(sess->sock->fd, req, deadline);
     if (io != Io::Ok) {
         /* Part of the frame may be on the stream: the connection cannot be used any more. */
-        markLost(sess);
+        lostNow = markLost(sess);
         return ioError(io);
     }
     for (;;) {
@@ -361,7 +368,7 @@ long exchangeLocked(const std::shared_ptr<Session> &sess, const proto::Bytes &re
     }
     if (io == Io::Timeout)
         return NETSDK_ERR_TIMEOUT; /* a late answer is skipped by its seq */
-    markLost(sess);
+    lostNow = markLost(sess);
     return io == Io::Closed ? closedWhileWaiting : long(NETSDK_ERR_PROTOCOL);
 }
 
@@ -379,14 +386,21 @@ long request(long lLoginID, int waitMs, uint16_t reqType, Build build, proto::Fr
     if (sess->lost)
         return NETSDK_ERR_NETWORK;
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
-    std::unique_lock<TimedLock> lk(sess->io, std::defer_lock);
-    if (!lk.try_lock_until(deadline))
-        return NETSDK_ERR_TIMEOUT;
-    if (sess->upgrading)
-        return NETSDK_ERR_BUSY;
-    uint32_t seq = ++sess->seq;
-    proto::Bytes req = build(seq, sess->id);
-    return exchangeLocked(sess, req, reqType, seq, deadline, answer, closedWhileWaiting);
+    bool lostNow = false;
+    long r;
+    {
+        std::unique_lock<TimedLock> lk(sess->io, std::defer_lock);
+        if (!lk.try_lock_until(deadline))
+            return NETSDK_ERR_TIMEOUT;
+        if (sess->upgrading)
+            return NETSDK_ERR_BUSY;
+        uint32_t seq = ++sess->seq;
+        proto::Bytes req = build(seq, sess->id);
+        r = exchangeLocked(sess, req, reqType, seq, deadline, answer, closedWhileWaiting, lostNow);
+    }
+    if (lostNow)
+        notifyLost(sess);
+    return r;
 }
 
 /* ---- Search port and scope ---- */
@@ -719,7 +733,8 @@ void upgradeThread(std::shared_ptr<Upgrade> u)
     report(*u, -1, out.final);
     {
         std::lock_guard<std::mutex> lk(u->m);
-        u->closed = true; /* exactly one final report */
+        u->closed = true;      /* exactly one final report */
+        u->session.reset();    /* the connection closes now, not when the handle is closed */
     }
     if (u->fileFd >= 0) {
         ::close(u->fileFd);
@@ -739,7 +754,8 @@ void closeUpgrade(Upgrade &u)
     std::unique_lock<std::mutex> lk(u.m);
     u.closed = true;
     u.stop = true;
-    u.session->sock->abort();
+    if (u.session)
+        u.session->sock->abort();
     u.cv.wait(lk, [&] { return !u.inCallback || u.cbThread == std::this_thread::get_id(); });
 }
 

@@ -293,6 +293,36 @@ TEST_F(SdkTest, RebootAnsweredOrDropped)
     }
 }
 
+namespace {
+std::atomic<int> g_disconnects{0};
+std::atomic<long> g_disconnectHandle{0};
+void onDisconnect(long lLoginID, char *ip, long port, unsigned long user)
+{
+    if (user == 42 && ip && std::strcmp(ip, "127.0.0.1") == 0 && port > 0) {
+        g_disconnectHandle = lLoginID;
+        ++g_disconnects;
+    }
+}
+} // namespace
+
+TEST_F(SdkTest, DisconnectCallbackOnceWhenTheDeviceDrops)
+{
+    H264_DVR_Init(onDisconnect, 42);
+    DeviceScript s;
+    s.rebootDropsFirst = true;
+    FakeDevice dev(s);
+    long h = login(dev);
+    ASSERT_GT(h, 0);
+    EXPECT_EQ(H264_DVR_ControlDVR(h, 0, 3000), 0);
+    char buf[264];
+    unsigned long got = 0;
+    EXPECT_EQ(H264_DVR_GetDevConfig(h, NETSDK_CFG_LOGO_PART, -1, buf, sizeof buf, &got, 1000), NETSDK_ERR_NETWORK);
+    EXPECT_EQ(g_disconnects.load(), 1);
+    EXPECT_EQ(g_disconnectHandle.load(), h);
+    EXPECT_EQ(H264_DVR_Logout(h), 1);
+    H264_DVR_Cleanup();
+}
+
 /* ---- Search and address change ---- */
 
 TEST_F(SdkTest, SearchCollectsValidAnswers)
