@@ -1,0 +1,339 @@
+#include "devsimprocess.h"
+
+#include "oemid/httpsclient.h"
+#include "oemid/recorduploader.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Recorder : UploadObserver {
+    QStringList messages;
+    QList<QPair<int, int>> progressCalls;
+    void progress(int done, int total) override { progressCalls.append({done, total}); }
+    void message(const QString &title, const QString &text) override { messages << title + "/" + text; }
+};
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
+class Upload : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_state = new QTemporaryDir;
+        s_devsim = new DevsimProcess;
+        QString error;
+        if (!s_devsim->start(s_state->path(), "127.0.72.10", 47210, 47211, &error))
+            s_error = error;
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_devsim;
+        delete s_state;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(s_error.isEmpty()) << s_error.toStdString();
+        setFaults("");
+        ASSERT_TRUE(FactoryRecords({app.path(), clock(), mac()}).makeUploadDirs());
+    }
+    void TearDown() override { setFaults(""); }
+
+    static std::function<QDateTime()> clock()
+    {
+        return [] { return QDateTime(QDate(2022, 3, 4), QTime(5, 6, 7)); };
+    }
+    static std::function<QString()> mac()
+    {
+        return [] { return QStringLiteral("AA:BB:CC:00:11:22"); };
+    }
+    static void setFaults(const QByteArray &text) { writeFile(s_state->path() + "/records/faults.txt", text); }
+
+    UploadParams params(const OemidVariant &variant = OemidVariant::oemidTab()) const
+    {
+        UploadParams p;
+        p.appDir = app.path();
+        p.host = "localhost";
+        p.port = s_devsim->recordsPort;
+        p.caFile = s_devsim->caFile;
+        p.variant = variant;
+        p.clock = clock();
+        p.stationMac = mac();
+        p.connectTimeoutMs = 2000;
+        p.ioTimeoutMs = 5000;
+        return p;
+    }
+    // Record lines with valid check codes; serials are unique to the test.
+    QStringList records(int n, int first = 1) const
+    {
+        const QString prefix = QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        QStringList out;
+        for (int i = first; i < first + n; ++i)
+            out << FactoryRecords::recordLine(prefix + QString::number(i), "00:12:34:56:78:9a", "ACME01",
+                                              QDateTime(QDate(2022, 3, 4), QTime(23, 59, 59)), "AA:BB:CC:00:11:22");
+        return out;
+    }
+    QString unupload(const QString &name = QString()) const { return app.path() + "/oemidupload/unupload/" + name; }
+    QString archive() const { return app.path() + "/oemidupload/upload/AABBCC0011222022-03-04.log"; }
+    QStringList unuploadFiles() const { return QDir(unupload()).entryList(QDir::Files, QDir::Name); }
+    static QByteArray lines(const QStringList &l) { return l.isEmpty() ? QByteArray() : (l.join("\r\n") + "\r\n").toUtf8(); }
+
+    QTemporaryDir app;
+    static QTemporaryDir *s_state;
+    static DevsimProcess *s_devsim;
+    static QString s_error;
+};
+
+QTemporaryDir *Upload::s_state = nullptr;
+DevsimProcess *Upload::s_devsim = nullptr;
+QString Upload::s_error;
+
+TEST_F(Upload, AcceptedThenRepeatedRecords)
+{
+    const QStringList recs = records(5);
+    writeFile(unupload("AABBCC0011222022-03-03.log"), lines(recs.mid(0, 3)));
+    writeFile(unupload("DDEEFF0011222022-03-04.log"), "\n" + recs[3].toUtf8() + "\n\n" + recs[4].toUtf8() + "\n");
+    Recorder r;
+    UploadOutcome out = RecordUploader(params()).uploadRecords(&r);
+    EXPECT_EQ(out.end, UploadOutcome::End::Done);
+    EXPECT_EQ(out.total, 5);
+    EXPECT_EQ(out.loaded, 5);
+    EXPECT_EQ(out.failed, 0);
+    EXPECT_EQ(r.messages, QStringList{"load/loaded5item,failed0item,total5item"});
+    ASSERT_GE(r.progressCalls.size(), 6);
+    EXPECT_EQ(r.progressCalls[4], qMakePair(5, 5));
+    EXPECT_EQ(r.progressCalls.last(), qMakePair(0, 5));
+    EXPECT_TRUE(unuploadFiles().isEmpty());
+    EXPECT_EQ(readAll(archive()), lines(recs));
+    for (const QString &rec : recs)
+        EXPECT_TRUE(readAll(s_state->path() + "/records/accepted.log").contains(rec.toUtf8()));
+
+    // Sent again: the service already holds them (507), which counts as loaded without a log line.
+    writeFile(unupload("AABBCC0011222022-03-04.log"), lines(recs.mid(0, 2)));
+    out = RecordUploader(params()).uploadRecords(&r);
+    EXPECT_EQ(out.loaded, 2);
+    EXPECT_EQ(out.failed, 0);
+    EXPECT_FALSE(QFile::exists(RecordUploader::errorLogFile(app.path())));
+
+    // The firmware tab counts only 200: the same records fail there, without an error log.
+    writeFile(unupload("AABBCC0011222022-03-04.log"), lines(recs.mid(0, 2)));
+    out = RecordUploader(params(OemidVariant::firmwareTab())).uploadRecords(&r);
+    EXPECT_EQ(out.loaded, 0);
+    EXPECT_EQ(out.failed, 2);
+    EXPECT_EQ(readAll(unupload("failed.log")), lines(recs.mid(0, 2)));
+    EXPECT_FALSE(QFile::exists(RecordUploader::errorLogFile(app.path())));
+}
+
+TEST_F(Upload, RejectedRecordIsLoggedAndRetried)
+{
+    const QStringList recs = records(3);
+    writeFile(unupload("AABBCC0011222022-03-04.log"), lines(recs));
+    setFaults("ret 101 RejectedRecordIsLoggedAndRetried2\n");
+    Recorder r;
+    UploadOutcome out = RecordUploader(params()).uploadRecords(&r);
+    EXPECT_EQ(out.loaded, 2);
+    EXPECT_EQ(out.failed, 1);
+    EXPECT_EQ(r.messages.last(), "load/loaded2item,failed1item,total3item");
+    EXPECT_EQ(unuploadFiles(), QStringList{"failed.log"});
+    EXPECT_EQ(readAll(unupload("failed.log")), lines({recs[1]}));
+    const QString log = QString::fromUtf8(readAll(RecordUploader::errorLogFile(app.path())));
+    EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d,\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "
+                                   "SN:RejectedRecordIsLoggedAndRetried2 Ret:101\r\n$")
+                    .match(log)
+                    .hasMatch())
+        << log.toStdString();
+
+    // The next run starts from zero and sends "failed.log" again.
+    setFaults("");
+    out = RecordUploader(params()).uploadRecords(&r);
+    EXPECT_EQ(out.total, 1);
+    EXPECT_EQ(out.loaded, 1);
+    EXPECT_EQ(out.failed, 0);
+    EXPECT_TRUE(unuploadFiles().isEmpty());
+    EXPECT_EQ(readAll(archive()), lines({recs[0], recs[2], recs[1]}));
+}
+
+TEST_F(Upload, RunEndsWithNothingMoved)
+{
+    struct Case {
+        QByteArray faults;
+        QString host;
+        bool withCa;
+        OemidVariant variant;
+        const char *message;
+    } cases[] = {
+        {"ret-text\n", "localhost", true, OemidVariant::oemidTab(), "Load/upload error"},
+        {"no-brace\n", "localhost", true, OemidVariant::oemidTab(), "Load/upload error"},
+        {"no-brace\n", "localhost", true, OemidVariant::logoTab(), "Tips/upload error"},
+        {"handshake-fail\n", "localhost", true, OemidVariant::oemidTab(), "statuscode/net is failed"},
+        {"", "no such host", true, OemidVariant::oemidTab(), "statuscode/net is failed"},
+        // A self-signed service is refused unless its CA is configured.
+        {"", "localhost", false, OemidVariant::oemidTab(), "statuscode/net is failed"},
+    };
+    const QStringList recs = records(2);
+    for (const Case &c : cases) {
+        setFaults(c.faults);
+        writeFile(unupload("AABBCC0011222022-03-04.log"), lines(recs));
+        UploadParams p = params(c.variant);
+        p.host = c.host;
+        if (!c.withCa)
+            p.caFile.clear();
+        Recorder r;
+        const UploadOutcome out = RecordUploader(p).uploadRecords(&r);
+        EXPECT_EQ(r.messages, QStringList{c.message}) << c.faults.toStdString() << c.host.toStdString();
+        EXPECT_FALSE(out.filed);
+        EXPECT_EQ(unuploadFiles(), QStringList{"AABBCC0011222022-03-04.log"});
+        EXPECT_EQ(readAll(unupload("AABBCC0011222022-03-04.log")), lines(recs));
+        EXPECT_FALSE(QFile::exists(archive()));
+    }
+}
+
+// Another name of this machine for 127.0.0.1 from the hosts file, which the service's certificate
+// does not carry; empty if there is none.
+QString otherLoopbackName()
+{
+    QFile hosts("/etc/hosts");
+    if (!hosts.open(QIODevice::ReadOnly))
+        return QString();
+    for (const QByteArray &line : hosts.readAll().split('\n')) {
+        const QList<QByteArray> words = line.simplified().split(' ');
+        if (words.size() < 2 || words[0] != "127.0.0.1")
+            continue;
+        for (int i = 1; i < words.size(); ++i)
+            if (!words[i].startsWith('#') && words[i] != "localhost" && !words[i].startsWith("localhost."))
+                return QString::fromLatin1(words[i]);
+    }
+    return QString();
+}
+
+TEST_F(Upload, CertificateMustNameTheHost)
+{
+    const QString name = otherLoopbackName();
+    if (name.isEmpty())
+        GTEST_SKIP() << "no other name for 127.0.0.1 in /etc/hosts";
+    writeFile(unupload("AABBCC0011222022-03-04.log"), lines(records(1)));
+    UploadParams p = params();
+    p.host = name;
+    Recorder r;
+    RecordUploader(p).uploadRecords(&r);
+    EXPECT_EQ(r.messages, QStringList{"statuscode/net is failed"});
+    p.host = "127.0.0.1"; // the certificate carries this address
+    r.messages.clear();
+    EXPECT_EQ(RecordUploader(p).uploadRecords(&r).loaded, 1);
+}
+
+TEST_F(Upload, ResponseSplitOverRecordsIsRead)
+{
+    setFaults("split\n");
+    writeFile(unupload("AABBCC0011222022-03-04.log"), lines(records(1)));
+    const UploadOutcome out = RecordUploader(params()).uploadRecords();
+    EXPECT_EQ(out.loaded, 1);
+}
+
+TEST_F(Upload, UnsendableAndUnreachable)
+{
+    const QStringList recs = records(2);
+    // A short line is not sent and not dropped; a refused connection fails the record.
+    writeFile(unupload("AABBCC0011222022-03-04.log"), lines({recs[0], "short,line,only", recs[1]}));
+    UploadParams p = params();
+    p.port = 47219; // nothing listens here
+    Recorder r;
+    UploadOutcome out = RecordUploader(p).uploadRecords(&r);
+    EXPECT_EQ(out.total, 3);
+    EXPECT_EQ(out.failed, 3);
+    EXPECT_EQ(readAll(unupload("failed.log")), lines({recs[0], "short,line,only", recs[1]}));
+
+    out = RecordUploader(params()).uploadRecords(&r);
+    EXPECT_EQ(out.loaded, 2);
+    EXPECT_EQ(out.failed, 1);
+    EXPECT_EQ(readAll(unupload("failed.log")), lines({"short,line,only"}));
+}
+
+TEST_F(Upload, ArchiveThatCannotBeWrittenLosesNothing)
+{
+    const QStringList recs = records(2);
+    writeFile(unupload("AABBCC0011222022-03-04.log"), lines(recs));
+    writeFile(unupload("failed.log"), lines(records(1, 3)));
+    ASSERT_TRUE(QDir(app.path() + "/oemidupload/upload").removeRecursively());
+    Recorder r;
+    UploadOutcome out = RecordUploader(params()).uploadRecords(&r);
+    EXPECT_EQ(out.loaded, 3);
+    EXPECT_FALSE(out.filed);
+    EXPECT_EQ(r.messages,
+              QStringList({"file/create upload successful file failed", "load/loaded3item,failed0item,total3item"}));
+    EXPECT_EQ(readAll(unupload("AABBCC0011222022-03-04.log")), lines(recs));
+    EXPECT_EQ(readAll(unupload("failed.log")), lines(records(1, 3)));
+
+    // Once the folder is back, the same records are filed (the service answers 507).
+    ASSERT_TRUE(QDir().mkpath(app.path() + "/oemidupload/upload"));
+    out = RecordUploader(params()).uploadRecords(&r);
+    EXPECT_EQ(out.loaded, 3);
+    EXPECT_TRUE(unuploadFiles().isEmpty());
+    EXPECT_EQ(readAll(archive()).count("\r\n"), 3);
+}
+
+TEST_F(Upload, NothingToSendAndNotConfigured)
+{
+    Recorder r;
+    UploadOutcome out = RecordUploader(params()).uploadRecords(&r);
+    EXPECT_EQ(out.end, UploadOutcome::End::Empty);
+    EXPECT_EQ(r.messages, QStringList{"About/the dir is empty"});
+
+    // Files without a record: deleted, an empty archive appears, and the summary counts zero.
+    writeFile(unupload("AABBCC0011222022-03-01.log"), "\r\n\r\n");
+    writeFile(unupload("AABBCC0011222022-03-02.log"), "");
+    r.messages.clear();
+    out = RecordUploader(params()).uploadRecords(&r);
+    EXPECT_EQ(r.messages, QStringList{"load/loaded0item,failed0item,total0item"});
+    EXPECT_TRUE(unuploadFiles().isEmpty());
+    EXPECT_TRUE(QFile::exists(archive()));
+    EXPECT_EQ(readAll(archive()), QByteArray());
+
+    writeFile(unupload("AABBCC0011222022-03-04.log"), lines(records(1)));
+    UploadParams p = params();
+    p.host.clear();
+    r.messages.clear();
+    out = RecordUploader(p).uploadRecords(&r);
+    EXPECT_EQ(out.end, UploadOutcome::End::NotConfigured);
+    ASSERT_EQ(r.messages.size(), 1);
+    EXPECT_TRUE(r.messages[0].contains("[Upload]"));
+    EXPECT_EQ(unuploadFiles().size(), 1);
+}
+
+TEST(UploadRequest, BytesOnTheWire)
+{
+    const QByteArray body = RecordUploader::requestBody(QStringList{"SN", "", "OEM", "2021-12-28 09-05-07", "PC", "CC"});
+    EXPECT_EQ(body, "{\"burnTime\":\"2021-12-28 09-05-07\",\"checkCode\":\"CC\",\"devMac\":\"\",\"oemId\":\"OEM\","
+                    "\"pcMac\":\"PC\",\"serialNumber\":\"SN\"}\n");
+    const std::string req = HttpsClient::buildRequest("records.example", 443, RecordUploader::kPath, body.toStdString());
+    EXPECT_EQ(req, "POST /privateApi/putFactoryDeviceInfo HTTP/1.0\r\n"
+                   "Host: records.example:443\r\n"
+                   "User-Agent: Mozilla/4.0 (compatible; MSIE 5.01; Windows NT 5.0)\r\n"
+                   "Cache-Control: no-cache\r\n"
+                   "Accept: */*\r\n"
+                   "Content-Type: application/json;charset=UTF-8\r\n"
+                   "Content-Length: " +
+                       std::to_string(body.size()) + "\r\n\r\n" + body.toStdString());
+    EXPECT_EQ(RecordUploader::errorLogLine(QDateTime(QDate(2021, 12, 28), QTime(9, 5, 7, 123)), "SN1", 101),
+              "2021-12-28,09:05:07.123 SN:SN1 Ret:101\r\n");
+}
+
+} // namespace
