@@ -189,29 +189,41 @@ enum {
 
 typedef void (*fDisConnect)(long lLoginID, char *pchDVRIP, long nDVRPort, unsigned long dwUser);
 
-/* Upgrade progress: (total, position) while sending; (-1, percent) while the
- * device flashes; then exactly one final report with position -1 (success),
- * -2 (failure) or a device error code below -2. */
+/* Upgrade progress: (total, position) while sending (each time the whole percentage
+ * changes, and at the end); (-1, percent) while the device flashes; then exactly one
+ * final report with total -1 and position -1 (success), -2 (failure) or a device error
+ * code below -2. Runs on the upgrade's SDK thread; GetLastError there tells the cause of
+ * a failure. The callback may call any SDK function, CloseUpgradeHandle included. */
 typedef void (*fUpgradeCallBack)(long lLoginID, long lUpgradechannel, int nTotalSize, int nSendSize,
                                  void *dwUser);
 
-/* Reference counted: every Init needs its Cleanup; the last Cleanup stops the
- * SDK's threads. */
+/* Reference counted: every Init needs its Cleanup; the last Cleanup ends every login
+ * and upgrade (no upgrade callback runs after it returns) and waits for the SDK's
+ * threads. Handles used after that fail harmlessly. Cleanup returns 0 when not
+ * initialised. The disconnect callback (optional) is called once for a login whose
+ * connection an SDK call found broken. */
 long H264_DVR_Init(fDisConnect cbDisConnect, unsigned long dwUser);
 int H264_DVR_Cleanup(void);
+/* The code of this thread's last failed call (successes leave it alone). */
 long H264_DVR_GetLastError(void);
+/* Per connect try, and the login exchange after the connect (default 3000 ms, 1 try). */
 int H264_DVR_SetConnectTime(long nWaitTime, long nTryTimes);
 
-/* Search: fills pBuf with up to nBufLen / 560 answers, collecting for nSearchTime ms.
- * Returns non-zero on success. */
+/* Search: fills pBuf with up to nBufLen / 560 answers, collecting for nSearchTime ms
+ * (less when the buffer is full). Returns non-zero on success, *pRetLen = bytes filled. */
 int H264_DVR_SearchDevice(char *pBuf, int nBufLen, int *pRetLen, int nSearchTime);
 
-/* Returns a login handle > 0, or 0 with *error set to a login error code. */
+/* Returns a login handle > 0, or 0 with *error set to a login error code: the device's
+ * own (7, -11301..-11307), 0 when the device cannot be reached, NETSDK_ERR_TIMEOUT when
+ * it does not answer within the connect time-out, or another NETSDK_ERR_*. */
 long H264_DVR_Login(const char *sDVRIP, unsigned short wDVRPort, const char *sUserName,
                     const char *sPassword, H264_DVR_DEVICEINFO *lpDeviceInfo, int nMode,
                     int *error);
+/* 1, or 0 for a handle that is not (or no longer) logged in. */
 long H264_DVR_Logout(long lLoginID);
 
+/* Get: 1 (*lpBytesReturned set) or a negative code. Set: 1 or a negative code (the
+ * device's own, e.g. NETSDK_ERR_NEED_REBOOT). The last error is set on failure. */
 long H264_DVR_GetDevConfig(long lLoginID, unsigned long dwCommand, int nChannelNO, char *lpOutBuffer,
                            unsigned long dwOutBufferSize, unsigned long *lpBytesReturned,
                            int waittime);
@@ -223,16 +235,24 @@ long H264_DVR_SetDevConfig(long lLoginID, unsigned long dwCommand, int nChannelN
 long H264_DVR_SetConfigOverNet(unsigned long dwCommand, int nChannelNO, char *lpInBuffer,
                                unsigned long dwInBufferSize, int waittime);
 
-/* Returns non-zero on success. */
+/* Type 0 = reboot. Returns non-zero on success; 0 with the last error set on failure,
+ * NETSDK_ERR_TIMEOUT also when the device dropped the connection before answering. */
 int H264_DVR_ControlDVR(long lLoginID, int type, int waittime);
 
-/* Returns an upgrade handle > 0 at once; the transfer runs on an SDK thread. */
+/* Returns an upgrade handle > 0 at once, or 0 with the last error set; the transfer runs
+ * on an SDK thread, streaming the file from disk. The upgrade takes over the login:
+ * other calls on it fail with NETSDK_ERR_BUSY, and the login ends with the final
+ * report (log in again afterwards). */
 long H264_DVR_Upgrade(long lLoginID, const char *sFileName, int nType, fUpgradeCallBack cbUpgrade,
                       void *dwUser);
-/* Stops the transfer if still running; no callback of this upgrade runs once it returns. */
+/* Stops the transfer if still running; no callback of this upgrade runs once it returns
+ * (when called from inside the callback: none after that callback). 1, or 0 for an
+ * unknown handle. */
 int H264_DVR_CloseUpgradeHandle(long lUpgradeHandle);
 
-/* JSON configuration. Get: zero = failure. Set: > 0 = success. */
+/* JSON configuration. Get: 1 with NUL-terminated text, or 0 (failure, last error set).
+ * Set: 1, or a negative code (the device's own, e.g. NETSDK_ERR_NEED_REBOOT); _EX also
+ * copies the device's answer text (cut to fit, NUL-terminated). */
 long H264_DVR_GetDevConfig_JsonV2(long lLoginID, const char *szCommandName, int nCommand,
                                   int nChannelNO, char *szOutBuffer, int nOutBufferSize,
                                   int *pRetLen, int nWaitTime);
