@@ -74,26 +74,30 @@ QTabWidget *CTallow::tabWidget() const
     return ui->tabWidget;
 }
 
-void CTallow::onClose()
+bool CTallow::confirmQuit()
 {
     const int answer = CMessageBox::question(QApplication::activeWindow(), QString(),
                                              tr("Are you sure you want to exit?"), tr("Yes"), tr("No"));
-    if (answer == 0) {
-        m_quitConfirmed = true;
+    m_quitConfirmed = answer == 0;
+    return m_quitConfirmed;
+}
+
+void CTallow::onClose()
+{
+    if (confirmQuit())
         QApplication::closeAllWindows();
-    }
 }
 
 void CTallow::closeEvent(QCloseEvent *event)
 {
     // A close that did not come through the confirmed question (a window manager shortcut) asks
     // first, so running batch work is never dropped by accident.
-    if (m_quitConfirmed) {
+    if (m_quitConfirmed || confirmQuit()) {
         event->accept();
+        QApplication::closeAllWindows();
         return;
     }
     event->ignore();
-    onClose();
 }
 
 void CTallow::resizeEvent(QResizeEvent *event)

@@ -32,6 +32,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    bool confirmQuit();
     void centreOnScreen();
 
     Ui::CTallowClass *ui;

@@ -97,3 +97,22 @@ TEST(ConfigKeysPath, DefaultIsBesideTheExecutable)
 }
 
 } // namespace
+
+namespace {
+
+// The sample delivered beside the executable lists every key at its default.
+TEST(ConfigKeysSample, ListsEveryKeyAtItsDefault)
+{
+    const IniFile sample(QStringLiteral(TALLOW_SOURCE_DIR "/src/resources/Config.ini"));
+    ASSERT_TRUE(QFile::exists(sample.path()));
+    for (const KeyInfo *k = ConfigKeys::begin(); k != ConfigKeys::end(); ++k) {
+        const QString path = ConfigKeys::path(k->key);
+        QString value;
+        ASSERT_TRUE(sample.lookup(QLatin1String(k->section), QLatin1String(k->name), &value)) << path.toStdString();
+        const QString expected =
+            k->type == KeyInfo::String ? QString::fromUtf8(k->defaultString) : QString::number(k->defaultInt);
+        EXPECT_EQ(value, expected) << path.toStdString();
+    }
+}
+
+} // namespace
