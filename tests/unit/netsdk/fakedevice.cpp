@@ -108,6 +108,7 @@ void FakeDevice::acceptLoop()
 void FakeDevice::serve(int fd)
 {
     FrameReader reader;
+    Conn conn;
     uint8_t buf[65536];
     bool open = true;
     while (open && !stop_) {
@@ -121,7 +122,7 @@ void FakeDevice::serve(int fd)
         Frame f;
         Result r;
         while (open && (r = reader.next(f)) == Result::Ok)
-            open = handle(fd, f);
+            open = handle(fd, conn, f);
         if (open && r != Result::Incomplete)
             open = false; /* a header we cannot trust: drop the connection */
     }
@@ -129,7 +130,7 @@ void FakeDevice::serve(int fd)
 }
 
 /* Returns false to close the connection. */
-bool FakeDevice::handle(int fd, const Frame &f)
+bool FakeDevice::handle(int fd, Conn &c, const Frame &f)
 {
     const DeviceScript &s = script_;
     const uint32_t seq = f.header.seq;
@@ -247,10 +248,10 @@ bool FakeDevice::handle(int fd, const Frame &f)
             std::lock_guard<std::mutex> lk(m_);
             seen_.upgradeName = b.fileName;
         }
-        sha_ = std::make_unique<Sha256>();
-        expected_ = b.total;
-        received_ = 0;
-        resultSent_ = false;
+        c.sha = std::make_unique<Sha256>();
+        c.expected = b.total;
+        c.received = 0;
+        c.resultSent = false;
         sendBytes(fd, encodeAnswer(MSG_UPGRADE_BEGIN, seq, session, s.beginStatus));
         return s.beginStatus == 0;
     }
@@ -258,27 +259,28 @@ bool FakeDevice::handle(int fd, const Frame &f)
         uint32_t off;
         const uint8_t *p;
         size_t n;
-        if (!sha_ || decodeUpgradeData(f, off, p, n) != Result::Ok || off != received_)
+        if (!c.sha || decodeUpgradeData(f, off, p, n) != Result::Ok || off != c.received)
             return false;
         if (s.dataDelayMs)
             std::this_thread::sleep_for(std::chrono::milliseconds(s.dataDelayMs));
-        sha_->update(p, n);
-        received_ += uint32_t(n);
-        if (s.resultAfterChunks && !resultSent_) {
-            resultSent_ = true;
+        c.sha->update(p, n);
+        c.received += uint32_t(n);
+        if (s.resultAfterChunks && !c.resultSent) {
+            c.resultSent = true;
             sendBytes(fd, encodeUpgradeResult(session, s.resultAfterChunks));
         }
         return true;
     }
     case MSG_UPGRADE_END: {
         UpgradeEnd e;
-        if (!sha_ || decodeUpgradeEnd(f, e) != Result::Ok)
+        if (!c.sha || decodeUpgradeEnd(f, e) != Result::Ok)
             return false;
-        bool ok = e.total == received_ && received_ == expected_ && e.sha256 == sha_->final();
+        bool ok = e.total == c.received && c.received == c.expected && e.sha256 == c.sha->final();
         {
             std::lock_guard<std::mutex> lk(m_);
-            seen_.upgradeBytes = received_;
+            seen_.upgradeBytes = c.received;
             seen_.upgradeDigestOk = ok;
+            seen_.upgradesOk += ok;
         }
         sendBytes(fd, encodeAnswer(MSG_UPGRADE_END, seq, session, ok ? 0 : NETSDK_ERR_UPG_BAD_PACKET));
         if (!ok || s.silentAfterEnd)

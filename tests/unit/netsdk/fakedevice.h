@@ -7,6 +7,7 @@
 #include "netsdk/protocol.h"
 
 #include <atomic>
+#include <memory>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -51,7 +52,8 @@ public:
         std::vector<netsdk::proto::NetSet> netSets;
         std::string upgradeName;
         uint32_t upgradeBytes = 0;
-        bool upgradeDigestOk = false;
+        bool upgradeDigestOk = false; /* of the last upgrade */
+        int upgradesOk = 0;
         int logouts = 0;
         int logins = 0;
         int searches = 0;
@@ -65,7 +67,14 @@ private:
     void acceptLoop();
     void serve(int fd);
     void searchLoop();
-    bool handle(int fd, const netsdk::proto::Frame &f);
+    /* Upgrade state of one connection. */
+    struct Conn {
+        std::unique_ptr<netsdk::proto::Sha256> sha;
+        uint32_t expected = 0;
+        uint32_t received = 0;
+        bool resultSent = false;
+    };
+    bool handle(int fd, Conn &c, const netsdk::proto::Frame &f);
 
     DeviceScript script_;
     int listenFd_ = -1;
@@ -80,9 +89,4 @@ private:
     Seen seen_;
     std::vector<netsdk::proto::Bytes> extraSearch_;
 
-    /* Per-connection upgrade state (one upgrade at a time is all the tests need). */
-    std::unique_ptr<netsdk::proto::Sha256> sha_;
-    uint32_t expected_ = 0;
-    uint32_t received_ = 0;
-    bool resultSent_ = false;
 };
