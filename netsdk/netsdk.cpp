@@ -572,8 +572,9 @@ Outcome failed(long err) { return {-2, err}; }
 Outcome fromDevice(int32_t status) { return {finalOf(status), status == 0 ? 0 : status}; }
 
 /* Handles frames the device sends on its own while we stream or wait. Returns true with `out` set
- * when the upgrade is over. */
-bool onUpgradeFrame(Upgrade &u, const proto::Frame &f, Outcome &out)
+ * when the upgrade is over. Device progress is passed on only once the package is accepted, so the
+ * application never sees a send report after a flashing report. */
+bool onUpgradeFrame(Upgrade &u, const proto::Frame &f, bool flashing, Outcome &out)
 {
     if (f.header.type == proto::EVT_UPGRADE_RESULT) {
         out = fromDevice(f.header.status);
@@ -585,7 +586,8 @@ bool onUpgradeFrame(Upgrade &u, const proto::Frame &f, Outcome &out)
             out = failed(NETSDK_ERR_PROTOCOL);
             return true;
         }
-        report(u, -1, pct);
+        if (flashing)
+            report(u, -1, pct);
     }
     return false;
 }
@@ -615,7 +617,7 @@ bool awaitAnswer(Upgrade &u, Session &s, uint16_t reqType, uint32_t seq, int sil
             }
             return false;
         }
-        if (onUpgradeFrame(u, f, out))
+        if (onUpgradeFrame(u, f, false, out))
             return true;
     }
 }
@@ -673,7 +675,7 @@ Outcome transfer(Upgrade &u)
                 return failed(ioError(io));
             if (f.header.session != s.id)
                 return failed(NETSDK_ERR_PROTOCOL);
-            if (onUpgradeFrame(u, f, out))
+            if (onUpgradeFrame(u, f, false, out))
                 return out;
         }
 
@@ -703,7 +705,7 @@ Outcome transfer(Upgrade &u)
             return failed(ioError(io));
         if (f.header.session != s.id)
             return failed(NETSDK_ERR_PROTOCOL);
-        if (onUpgradeFrame(u, f, out))
+        if (onUpgradeFrame(u, f, true, out))
             return out;
     }
 }

@@ -540,7 +540,9 @@ INSTANTIATE_TEST_SUITE_P(
                     false, false},
         UpgradeCase{"silent after the transfer", [](DeviceScript &s) { s.silentAfterEnd = true; }, -2,
                     NETSDK_ERR_TIMEOUT, true, false},
-        UpgradeCase{"no device progress", [](DeviceScript &s) { s.progress.clear(); }, -1, 0, true, false}));
+        UpgradeCase{"no device progress", [](DeviceScript &s) { s.progress.clear(); }, -1, 0, true, false},
+        UpgradeCase{"progress out of turn is not passed on", [](DeviceScript &s) { s.earlyProgress = true; }, -1,
+                    0, true, true}));
 
 TEST_F(SdkTest, UpgradeRefusedUpFront)
 {

@@ -265,6 +265,8 @@ bool FakeDevice::handle(int fd, Conn &c, const Frame &f)
             std::this_thread::sleep_for(std::chrono::milliseconds(s.dataDelayMs));
         c.sha->update(p, n);
         c.received += uint32_t(n);
+        if (s.earlyProgress && c.received == n)
+            sendBytes(fd, encodeUpgradeProgress(session, 5));
         if (s.resultAfterChunks && !c.resultSent) {
             c.resultSent = true;
             sendBytes(fd, encodeUpgradeResult(session, s.resultAfterChunks));

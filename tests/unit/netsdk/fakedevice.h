@@ -29,6 +29,7 @@ struct DeviceScript {
     int32_t beginStatus = 0;
     bool dropAfterBegin = false;
     int32_t resultAfterChunks = 0; /* non-zero: send UPGRADE_RESULT with it after the first chunk */
+    bool earlyProgress = false;    /* send UPGRADE_PROGRESS after the first chunk (out of turn) */
     bool silentAfterEnd = false;
     std::vector<int> progress = {30, 70, 100};
     int32_t upgradeResult = 0;
