@@ -272,6 +272,58 @@ TEST_F(SdkTest, SilentDeviceCallReturnsWithinItsWait)
     H264_DVR_Logout(h);
 }
 
+/* A device that answers with garbage gets a protocol error; after a broken frame the login is not
+ * used again (the stream cannot be trusted), after a well-formed but wrong answer it stays usable. */
+TEST_F(SdkTest, HostileAnswersAreRefused)
+{
+    using namespace netsdk::proto;
+    struct Case {
+        const char *what;
+        std::function<Bytes(uint32_t, uint32_t)> reply;
+        long next; /* the result of the next call */
+    };
+    const Case cases[] = {
+        {"bad magic",
+         [](uint32_t seq, uint32_t id) {
+             Bytes b = encodeAnswer(MSG_CONFIG_GET, seq, id, 0);
+             b[0] = 'X';
+             return b;
+         },
+         NETSDK_ERR_NETWORK},
+        {"length of 4 GiB",
+         [](uint32_t seq, uint32_t id) {
+             Bytes b = encodeAnswer(MSG_CONFIG_GET, seq, id, 0);
+             b[20] = b[21] = b[22] = b[23] = 0xff;
+             return b;
+         },
+         NETSDK_ERR_NETWORK},
+        {"more than the buffer holds",
+         [](uint32_t seq, uint32_t id) {
+             Bytes rec(300, 1);
+             return encodeAnswer(MSG_CONFIG_GET, seq, id, 0, rec.data(), rec.size());
+         },
+         NETSDK_ERR_PROTOCOL},
+        {"someone else's session",
+         [](uint32_t seq, uint32_t id) { return encodeAnswer(MSG_CONFIG_GET, seq, id + 1, 0); },
+         NETSDK_ERR_NETWORK},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        DeviceScript s;
+        s.configGetReply = c.reply;
+        FakeDevice dev(s);
+        long h = login(dev);
+        ASSERT_GT(h, 0);
+        char buf[264];
+        unsigned long got = 0;
+        EXPECT_EQ(H264_DVR_GetDevConfig(h, NETSDK_CFG_LOGO_PART, -1, buf, sizeof buf, &got, 2000),
+                  NETSDK_ERR_PROTOCOL);
+        EXPECT_EQ(got, 0u);
+        EXPECT_EQ(H264_DVR_GetDevConfig(h, NETSDK_CFG_LOGO_PART, -1, buf, sizeof buf, &got, 2000), c.next);
+        EXPECT_EQ(H264_DVR_Logout(h), 1);
+    }
+}
+
 /* ---- Reboot ---- */
 
 TEST_F(SdkTest, RebootAnsweredOrDropped)

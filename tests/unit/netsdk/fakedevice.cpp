@@ -183,6 +183,10 @@ bool FakeDevice::handle(int fd, Conn &c, const Frame &f)
         return false;
     }
     case MSG_CONFIG_GET: {
+        if (s.configGetReply) {
+            sendBytes(fd, s.configGetReply(seq, session));
+            return true;
+        }
         ConfigGet g;
         if (decodeConfigGet(f, g) != Result::Ok) {
             sendBytes(fd, encodeAnswer(MSG_CONFIG_GET, seq, session, NETSDK_ERR_PARAM));

@@ -7,6 +7,7 @@
 #include "netsdk/protocol.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <cstdint>
 #include <mutex>
@@ -24,6 +25,8 @@ struct DeviceScript {
     bool silentAfterLogin = false;
     bool rebootDropsFirst = false; /* close instead of answering CONTROL */
     int32_t configSetStatus = 0;   /* answer to CONFIG_SET */
+    /* Replaces the answer to CONFIG_GET with these bytes (a hostile device). */
+    std::function<netsdk::proto::Bytes(uint32_t seq, uint32_t session)> configGetReply;
 
     /* Upgrade */
     int32_t beginStatus = 0;
