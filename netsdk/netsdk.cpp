@@ -35,7 +35,8 @@
 using namespace netsdk;
 using Clock = std::chrono::steady_clock;
 
-namespace {
+namespace
+{
 
 constexpr int kDefaultWaitMs = 3000;
 constexpr int kMaxWaitMs = 600000;
@@ -45,9 +46,15 @@ constexpr int kLogoutSendMs = 200;
 thread_local long t_lastError = 0;
 thread_local bool t_upgradeThread = false;
 
-void setError(long code) { t_lastError = code; }
+void setError(long code)
+{
+    t_lastError = code;
+}
 
-int clampWait(long ms) { return ms <= 0 ? kDefaultWaitMs : int(std::min<long>(ms, kMaxWaitMs)); }
+int clampWait(long ms)
+{
+    return ms <= 0 ? kDefaultWaitMs : int(std::min<long>(ms, kMaxWaitMs));
+}
 
 int remainingMs(Clock::time_point deadline)
 {
@@ -139,7 +146,10 @@ Io readFrame(int fd, proto::FrameReader &reader, Clock::time_point deadline, pro
     }
 }
 
-bool parseIPv4(const char *text, in_addr &out) { return text && ::inet_pton(AF_INET, text, &out) == 1; }
+bool parseIPv4(const char *text, in_addr &out)
+{
+    return text && ::inet_pton(AF_INET, text, &out) == 1;
+}
 
 /* Connect with the SDK's connect time-out per try. */
 std::shared_ptr<Socket> connectTo(const in_addr &addr, uint16_t port, int waitMs, int tries)
@@ -181,7 +191,8 @@ std::shared_ptr<Socket> connectTo(const in_addr &addr, uint16_t port, int waitMs
 
 /* A lock with a deadline. (std::timed_mutex would do, but the thread sanitizer misreads its
  * clock-based wait, and every report must be a real one.) */
-class TimedLock {
+class TimedLock
+{
 public:
     void lock()
     {
@@ -334,9 +345,12 @@ void notifyLost(const std::shared_ptr<Session> &sess)
 long ioError(Io io)
 {
     switch (io) {
-    case Io::Timeout: return NETSDK_ERR_TIMEOUT;
-    case Io::Bad: return NETSDK_ERR_PROTOCOL;
-    default: return NETSDK_ERR_NETWORK;
+    case Io::Timeout:
+        return NETSDK_ERR_TIMEOUT;
+    case Io::Bad:
+        return NETSDK_ERR_PROTOCOL;
+    default:
+        return NETSDK_ERR_NETWORK;
     }
 }
 
@@ -476,8 +490,8 @@ std::unique_ptr<Socket> udpBroadcast(const proto::Bytes &datagram)
         return nullptr;
     int sent = 0;
     for (const sockaddr_in &to : broadcastTargets(searchPort())) {
-        if (::sendto(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&to),
-                     sizeof to) == ssize_t(datagram.size()))
+        if (::sendto(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL,
+                     reinterpret_cast<const sockaddr *>(&to), sizeof to) == ssize_t(datagram.size()))
             ++sent;
     }
     return sent ? std::move(sock) : nullptr;
@@ -564,12 +578,18 @@ int finalOf(int32_t deviceStatus)
 }
 
 struct Outcome {
-    int final;     /* -1, -2 or a device code below -2 */
+    int final;      /* -1, -2 or a device code below -2 */
     long lastError; /* what GetLastError tells the final callback */
 };
 
-Outcome failed(long err) { return {-2, err}; }
-Outcome fromDevice(int32_t status) { return {finalOf(status), status == 0 ? 0 : status}; }
+Outcome failed(long err)
+{
+    return {-2, err};
+}
+Outcome fromDevice(int32_t status)
+{
+    return {finalOf(status), status == 0 ? 0 : status};
+}
 
 /* Handles frames the device sends on its own while we stream or wait. Returns true with `out` set
  * when the upgrade is over. Device progress is passed on only once the package is accepted, so the
@@ -660,7 +680,8 @@ Outcome transfer(Upgrade &u)
         if (k <= 0)
             return failed(NETSDK_ERR_FILE); /* the file shrank or became unreadable */
         sha.update(chunk.data(), size_t(k));
-        io = sendAll(fd, proto::encodeUpgradeData(++s.seq, s.id, sent, chunk.data(), size_t(k)), far, silence);
+        io =
+            sendAll(fd, proto::encodeUpgradeData(++s.seq, s.id, sent, chunk.data(), size_t(k)), far, silence);
         if (io != Io::Ok)
             return failed(ioError(io));
         sent += uint32_t(k);
@@ -735,8 +756,8 @@ void upgradeThread(std::shared_ptr<Upgrade> u)
     report(*u, -1, out.final);
     {
         std::lock_guard<std::mutex> lk(u->m);
-        u->closed = true;      /* exactly one final report */
-        u->session.reset();    /* the connection closes now, not when the handle is closed */
+        u->closed = true;   /* exactly one final report */
+        u->session.reset(); /* the connection closes now, not when the handle is closed */
     }
     if (u->fileFd >= 0) {
         ::close(u->fileFd);
@@ -823,7 +844,10 @@ int H264_DVR_Cleanup(void)
     return 1;
 }
 
-long H264_DVR_GetLastError(void) { return t_lastError; }
+long H264_DVR_GetLastError(void)
+{
+    return t_lastError;
+}
 
 int H264_DVR_SetConnectTime(long nWaitTime, long nTryTimes)
 {
@@ -834,7 +858,10 @@ int H264_DVR_SetConnectTime(long nWaitTime, long nTryTimes)
     return 1;
 }
 
-void H264_DVR_SetSearchPort(unsigned short wPort) { sdk().searchPort = wPort; }
+void H264_DVR_SetSearchPort(unsigned short wPort)
+{
+    sdk().searchPort = wPort;
+}
 
 int H264_DVR_SearchDevice(char *pBuf, int nBufLen, int *pRetLen, int nSearchTime)
 {
@@ -1036,7 +1063,8 @@ long H264_DVR_GetDevConfig(long lLoginID, unsigned long dwCommand, int nChannelN
 long H264_DVR_SetDevConfig(long lLoginID, unsigned long dwCommand, int nChannelNO, char *lpInBuffer,
                            unsigned long dwInBufferSize, int waittime)
 {
-    if ((!lpInBuffer && dwInBufferSize) || dwInBufferSize > proto::kMaxConfigData || dwCommand > 0xffffffffUL) {
+    if ((!lpInBuffer && dwInBufferSize) || dwInBufferSize > proto::kMaxConfigData ||
+        dwCommand > 0xffffffffUL) {
         setError(NETSDK_ERR_PARAM);
         return NETSDK_ERR_PARAM;
     }
@@ -1118,7 +1146,8 @@ int H264_DVR_ControlDVR(long lLoginID, int type, int waittime)
     return 1;
 }
 
-long H264_DVR_Upgrade(long lLoginID, const char *sFileName, int nType, fUpgradeCallBack cbUpgrade, void *dwUser)
+long H264_DVR_Upgrade(long lLoginID, const char *sFileName, int nType, fUpgradeCallBack cbUpgrade,
+                      void *dwUser)
 {
     if (!sFileName || !*sFileName) {
         setError(NETSDK_ERR_PARAM);
@@ -1139,7 +1168,8 @@ long H264_DVR_Upgrade(long lLoginID, const char *sFileName, int nType, fUpgradeC
     }
     auto u = std::make_shared<Upgrade>();
     u->fileFd = ::open(sFileName, O_RDONLY | O_CLOEXEC);
-    struct stat st {};
+    struct stat st {
+    };
     if (u->fileFd < 0 || ::fstat(u->fileFd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
         st.st_size > off_t(proto::kMaxUpgradeSize)) {
         setError(NETSDK_ERR_FILE);
@@ -1224,7 +1254,8 @@ long H264_DVR_GetDevConfig_JsonV2(long lLoginID, const char *szCommandName, int 
     if (r == 0 && answer.header.status < 0)
         r = answer.header.status;
     std::string text;
-    if (r == 0 && (answer.payload.size() > m.maxSize || proto::decodeJsonText(answer, text) != proto::Result::Ok))
+    if (r == 0 &&
+        (answer.payload.size() > m.maxSize || proto::decodeJsonText(answer, text) != proto::Result::Ok))
         r = NETSDK_ERR_PROTOCOL;
     if (r != 0) {
         setError(r);

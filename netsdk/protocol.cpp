@@ -13,10 +13,13 @@
 #error "the fixed records travel as their memory image, which is little-endian"
 #endif
 
-namespace netsdk {
-namespace proto {
+namespace netsdk
+{
+namespace proto
+{
 
-namespace {
+namespace
+{
 
 void put16(uint8_t *p, uint16_t v)
 {
@@ -28,7 +31,10 @@ void put32(uint8_t *p, uint32_t v)
     for (int i = 0; i < 4; ++i)
         p[i] = uint8_t(v >> (8 * i));
 }
-uint16_t get16(const uint8_t *p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint16_t get16(const uint8_t *p)
+{
+    return uint16_t(p[0] | (p[1] << 8));
+}
 uint32_t get32(const uint8_t *p)
 {
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
@@ -89,24 +95,38 @@ Bytes frame(uint16_t type, uint32_t seq, uint32_t session, int32_t status, const
     return encodeFrame(h, payload);
 }
 
-bool hasNul(const std::string &s) { return s.find('\0') != std::string::npos; }
+bool hasNul(const std::string &s)
+{
+    return s.find('\0') != std::string::npos;
+}
 
 } // namespace
 
 const char *resultText(Result r)
 {
     switch (r) {
-    case Result::Ok: return "ok";
-    case Result::Incomplete: return "incomplete frame";
-    case Result::BadMagic: return "bad magic";
-    case Result::BadVersion: return "unsupported version";
-    case Result::BadFlags: return "reserved flags set";
-    case Result::BadType: return "unknown message type";
-    case Result::BadLength: return "bad payload length";
-    case Result::BadStatus: return "status not allowed";
-    case Result::BadSession: return "bad session id";
-    case Result::BadPayload: return "bad payload field";
-    case Result::Truncated: return "datagram size does not match its header";
+    case Result::Ok:
+        return "ok";
+    case Result::Incomplete:
+        return "incomplete frame";
+    case Result::BadMagic:
+        return "bad magic";
+    case Result::BadVersion:
+        return "unsupported version";
+    case Result::BadFlags:
+        return "reserved flags set";
+    case Result::BadType:
+        return "unknown message type";
+    case Result::BadLength:
+        return "bad payload length";
+    case Result::BadStatus:
+        return "status not allowed";
+    case Result::BadSession:
+        return "bad session id";
+    case Result::BadPayload:
+        return "bad payload field";
+    case Result::Truncated:
+        return "datagram size does not match its header";
     }
     return "?";
 }
@@ -114,34 +134,62 @@ const char *resultText(Result r)
 uint32_t maxPayload(uint16_t type)
 {
     switch (type) {
-    case MSG_SEARCH: return 0;
-    case answerOf(MSG_SEARCH): return sizeof(SDK_CONFIG_NET_COMMON_V2);
-    case MSG_NET_SET: return 12 + sizeof(SDK_NET_BLOCK);
-    case answerOf(MSG_NET_SET): return kMacField;
-    case MSG_LOGIN_CHALLENGE: return 0;
-    case answerOf(MSG_LOGIN_CHALLENGE): return kNonceSize;
-    case MSG_LOGIN: return kUserField + kDigestSize + 4;
-    case answerOf(MSG_LOGIN): return sizeof(H264_DVR_DEVICEINFO);
-    case MSG_LOGOUT: return 0;
-    case answerOf(MSG_LOGOUT): return 0;
-    case MSG_CONFIG_GET: return 12;
-    case answerOf(MSG_CONFIG_GET): return kMaxConfigData;
-    case MSG_CONFIG_SET: return 8 + kMaxConfigData;
-    case answerOf(MSG_CONFIG_SET): return 0;
-    case MSG_JSON_GET: return 12 + kNameField;
-    case answerOf(MSG_JSON_GET): return kMaxConfigData;
-    case MSG_JSON_SET: return 8 + kNameField + kMaxJsonText;
-    case answerOf(MSG_JSON_SET): return kMaxJsonSetAnswer;
-    case MSG_CONTROL: return 4;
-    case answerOf(MSG_CONTROL): return 0;
-    case MSG_UPGRADE_BEGIN: return 12 + kFileNameField;
-    case answerOf(MSG_UPGRADE_BEGIN): return 0;
-    case MSG_UPGRADE_DATA: return 4 + kMaxUpgradeChunk;
-    case MSG_UPGRADE_END: return 4 + 32;
-    case answerOf(MSG_UPGRADE_END): return 0;
-    case EVT_UPGRADE_PROGRESS: return 4;
-    case EVT_UPGRADE_RESULT: return 0;
-    default: return 0;
+    case MSG_SEARCH:
+        return 0;
+    case answerOf(MSG_SEARCH):
+        return sizeof(SDK_CONFIG_NET_COMMON_V2);
+    case MSG_NET_SET:
+        return 12 + sizeof(SDK_NET_BLOCK);
+    case answerOf(MSG_NET_SET):
+        return kMacField;
+    case MSG_LOGIN_CHALLENGE:
+        return 0;
+    case answerOf(MSG_LOGIN_CHALLENGE):
+        return kNonceSize;
+    case MSG_LOGIN:
+        return kUserField + kDigestSize + 4;
+    case answerOf(MSG_LOGIN):
+        return sizeof(H264_DVR_DEVICEINFO);
+    case MSG_LOGOUT:
+        return 0;
+    case answerOf(MSG_LOGOUT):
+        return 0;
+    case MSG_CONFIG_GET:
+        return 12;
+    case answerOf(MSG_CONFIG_GET):
+        return kMaxConfigData;
+    case MSG_CONFIG_SET:
+        return 8 + kMaxConfigData;
+    case answerOf(MSG_CONFIG_SET):
+        return 0;
+    case MSG_JSON_GET:
+        return 12 + kNameField;
+    case answerOf(MSG_JSON_GET):
+        return kMaxConfigData;
+    case MSG_JSON_SET:
+        return 8 + kNameField + kMaxJsonText;
+    case answerOf(MSG_JSON_SET):
+        return kMaxJsonSetAnswer;
+    case MSG_CONTROL:
+        return 4;
+    case answerOf(MSG_CONTROL):
+        return 0;
+    case MSG_UPGRADE_BEGIN:
+        return 12 + kFileNameField;
+    case answerOf(MSG_UPGRADE_BEGIN):
+        return 0;
+    case MSG_UPGRADE_DATA:
+        return 4 + kMaxUpgradeChunk;
+    case MSG_UPGRADE_END:
+        return 4 + 32;
+    case answerOf(MSG_UPGRADE_END):
+        return 0;
+    case EVT_UPGRADE_PROGRESS:
+        return 4;
+    case EVT_UPGRADE_RESULT:
+        return 0;
+    default:
+        return 0;
     }
 }
 
@@ -316,7 +364,10 @@ Result FrameReader::next(Frame &out)
 
 /* ---- Search ---- */
 
-Bytes encodeSearch(uint32_t seq) { return frame(MSG_SEARCH, seq, 0, 0, {}); }
+Bytes encodeSearch(uint32_t seq)
+{
+    return frame(MSG_SEARCH, seq, 0, 0, {});
+}
 
 Bytes encodeSearchAnswer(uint32_t seq, const SDK_CONFIG_NET_COMMON_V2 &rec)
 {
@@ -395,7 +446,10 @@ Result decodeNetSetAnswer(const Frame &f, std::string &mac)
 
 /* ---- Login ---- */
 
-Bytes encodeLoginChallenge(uint32_t seq) { return frame(MSG_LOGIN_CHALLENGE, seq, 0, 0, {}); }
+Bytes encodeLoginChallenge(uint32_t seq)
+{
+    return frame(MSG_LOGIN_CHALLENGE, seq, 0, 0, {});
+}
 
 Bytes encodeLoginChallengeAnswer(uint32_t seq, int32_t status, const uint8_t *nonce)
 {
@@ -467,7 +521,10 @@ Result decodeLoginAnswer(const Frame &f, H264_DVR_DEVICEINFO &info)
     return r;
 }
 
-Bytes encodeLogout(uint32_t seq, uint32_t session) { return frame(MSG_LOGOUT, seq, session, 0, {}); }
+Bytes encodeLogout(uint32_t seq, uint32_t session)
+{
+    return frame(MSG_LOGOUT, seq, session, 0, {});
+}
 
 /* ---- Configuration ---- */
 
@@ -581,8 +638,8 @@ Result decodeJsonSet(const Frame &f, JsonSet &m)
     return Result::Ok;
 }
 
-Bytes encodeAnswer(uint16_t requestType, uint32_t seq, uint32_t session, int32_t status, const uint8_t *payload,
-                   size_t n)
+Bytes encodeAnswer(uint16_t requestType, uint32_t seq, uint32_t session, int32_t status,
+                   const uint8_t *payload, size_t n)
 {
     Header h;
     h.type = answerOf(requestType);
@@ -742,18 +799,30 @@ std::array<uint8_t, kDigestSize> loginDigest(const std::string &password, const 
     return out;
 }
 
-bool digestEqual(const uint8_t *a, const uint8_t *b) { return CRYPTO_memcmp(a, b, kDigestSize) == 0; }
+bool digestEqual(const uint8_t *a, const uint8_t *b)
+{
+    return CRYPTO_memcmp(a, b, kDigestSize) == 0;
+}
 
-bool makeNonce(uint8_t *nonce) { return RAND_bytes(nonce, int(kNonceSize)) == 1; }
+bool makeNonce(uint8_t *nonce)
+{
+    return RAND_bytes(nonce, int(kNonceSize)) == 1;
+}
 
 Sha256::Sha256() : ctx_(EVP_MD_CTX_new())
 {
     EVP_DigestInit_ex(static_cast<EVP_MD_CTX *>(ctx_), EVP_sha256(), nullptr);
 }
 
-Sha256::~Sha256() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX *>(ctx_)); }
+Sha256::~Sha256()
+{
+    EVP_MD_CTX_free(static_cast<EVP_MD_CTX *>(ctx_));
+}
 
-void Sha256::update(const uint8_t *p, size_t n) { EVP_DigestUpdate(static_cast<EVP_MD_CTX *>(ctx_), p, n); }
+void Sha256::update(const uint8_t *p, size_t n)
+{
+    EVP_DigestUpdate(static_cast<EVP_MD_CTX *>(ctx_), p, n);
+}
 
 std::array<uint8_t, 32> Sha256::final()
 {
@@ -763,7 +832,10 @@ std::array<uint8_t, 32> Sha256::final()
     return out;
 }
 
-bool fieldTerminated(const char *field, size_t width) { return std::memchr(field, 0, width) != nullptr; }
+bool fieldTerminated(const char *field, size_t width)
+{
+    return std::memchr(field, 0, width) != nullptr;
+}
 
 std::string fieldText(const char *field, size_t width)
 {

@@ -15,8 +15,10 @@
 #include <string>
 #include <vector>
 
-namespace netsdk {
-namespace proto {
+namespace netsdk
+{
+namespace proto
+{
 
 using Bytes = std::vector<uint8_t>;
 
@@ -29,13 +31,13 @@ constexpr uint16_t kDefaultSearchPort = 34569;
 
 /* Limits. A frame whose header announces more than its type allows is rejected before its payload
  * is read. */
-constexpr uint32_t kMaxConfigData = 1048576;             /* config set data, config/JSON get answers */
-constexpr uint32_t kMaxJsonText = 1048576;               /* JSON set text */
-constexpr uint32_t kMaxJsonSetAnswer = 65536;            /* JSON set answer text */
-constexpr uint32_t kMaxUpgradeChunk = 65536;             /* data per UPGRADE_DATA frame */
-constexpr uint32_t kMaxUpgradeSize = 0x7fffffff;         /* the progress callback counts in int */
-constexpr uint32_t kMaxUdpPayload = 1024;                /* any datagram's payload */
-constexpr uint32_t kMaxPayload = kMaxConfigData + 256;   /* any TCP frame's payload */
+constexpr uint32_t kMaxConfigData = 1048576;           /* config set data, config/JSON get answers */
+constexpr uint32_t kMaxJsonText = 1048576;             /* JSON set text */
+constexpr uint32_t kMaxJsonSetAnswer = 65536;          /* JSON set answer text */
+constexpr uint32_t kMaxUpgradeChunk = 65536;           /* data per UPGRADE_DATA frame */
+constexpr uint32_t kMaxUpgradeSize = 0x7fffffff;       /* the progress callback counts in int */
+constexpr uint32_t kMaxUdpPayload = 1024;              /* any datagram's payload */
+constexpr uint32_t kMaxPayload = kMaxConfigData + 256; /* any TCP frame's payload */
 
 constexpr size_t kNonceSize = 32;
 constexpr size_t kDigestSize = 32;
@@ -49,8 +51,8 @@ constexpr size_t kNetGetSize = 144; /* command 20 get: the first 144 bytes of SD
  * live in 0x4000..0x7fff. */
 constexpr uint16_t kAnswerBit = 0x8000;
 enum MsgType : uint16_t {
-    MSG_SEARCH = 0x0001,           /* UDP */
-    MSG_NET_SET = 0x0002,          /* UDP */
+    MSG_SEARCH = 0x0001,  /* UDP */
+    MSG_NET_SET = 0x0002, /* UDP */
     MSG_LOGIN_CHALLENGE = 0x0010,
     MSG_LOGIN = 0x0011,
     MSG_LOGOUT = 0x0012,
@@ -60,13 +62,16 @@ enum MsgType : uint16_t {
     MSG_JSON_SET = 0x0031,
     MSG_CONTROL = 0x0040,
     MSG_UPGRADE_BEGIN = 0x0050,
-    MSG_UPGRADE_DATA = 0x0051,     /* no answer */
+    MSG_UPGRADE_DATA = 0x0051, /* no answer */
     MSG_UPGRADE_END = 0x0052,
     EVT_UPGRADE_PROGRESS = 0x4050, /* device -> client */
     EVT_UPGRADE_RESULT = 0x4051,   /* device -> client */
 };
 
-constexpr uint16_t answerOf(uint16_t request) { return uint16_t(request | kAnswerBit); }
+constexpr uint16_t answerOf(uint16_t request)
+{
+    return uint16_t(request | kAnswerBit);
+}
 
 /* Control types (CONTROL request). */
 constexpr int32_t kControlReboot = 0;
@@ -83,16 +88,16 @@ enum class Transport { Tcp, Udp };
 /* Why a frame or payload was refused. */
 enum class Result {
     Ok,
-    Incomplete,   /* stream decoder: more bytes needed (not an error) */
+    Incomplete, /* stream decoder: more bytes needed (not an error) */
     BadMagic,
     BadVersion,
     BadFlags,
-    BadType,      /* unknown type, or a type that does not travel on this transport */
-    BadLength,    /* length beyond the type's bound, or not the exact size the type needs */
-    BadStatus,    /* status not allowed for the type (requests carry 0) */
-    BadSession,   /* session id where none may be, or none where one must be */
-    BadPayload,   /* a payload field out of range, an unterminated text, ... */
-    Truncated,    /* datagram shorter or longer than its header says */
+    BadType,    /* unknown type, or a type that does not travel on this transport */
+    BadLength,  /* length beyond the type's bound, or not the exact size the type needs */
+    BadStatus,  /* status not allowed for the type (requests carry 0) */
+    BadSession, /* session id where none may be, or none where one must be */
+    BadPayload, /* a payload field out of range, an unterminated text, ... */
+    Truncated,  /* datagram shorter or longer than its header says */
 };
 const char *resultText(Result r);
 
@@ -132,7 +137,8 @@ Result decodeDatagram(const uint8_t *p, size_t n, Frame &out);
 /* Incremental decoder for a TCP stream. Feed bytes as they arrive; next() yields whole frames.
  * After an error the stream is unusable (close the connection). Memory held is bounded by
  * kHeaderSize + maxPayload(type) plus at most one feed. */
-class FrameReader {
+class FrameReader
+{
 public:
     void feed(const uint8_t *p, size_t n);
     Result next(Frame &out);
@@ -267,7 +273,8 @@ bool digestEqual(const uint8_t *a, const uint8_t *b);
 bool makeNonce(uint8_t *nonce);
 
 /* Incremental SHA-256 (the upgrade package digest). */
-class Sha256 {
+class Sha256
+{
 public:
     Sha256();
     ~Sha256();

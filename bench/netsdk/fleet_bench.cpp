@@ -19,7 +19,8 @@
 
 using namespace std::chrono;
 
-namespace {
+namespace
+{
 
 long peakRssKiB()
 {
@@ -112,8 +113,9 @@ int main(int argc, char **argv)
 
     std::printf("devices %d, package %d MiB\n", devices, mib);
     std::printf("logins: %d/%d in %.3f s\n", logged, devices, loginS);
-    std::printf("upgrades: %d started, %d final, %d succeeded, %d verified by the device, in %.3f s (%.1f MiB/s)\n",
-                started, finals.done, finals.ok, seen.upgradesOk, upgradeS, started * double(mib) / upgradeS);
+    std::printf(
+        "upgrades: %d started, %d final, %d succeeded, %d verified by the device, in %.3f s (%.1f MiB/s)\n",
+        started, finals.done, finals.ok, seen.upgradesOk, upgradeS, started * double(mib) / upgradeS);
     std::printf("peak RSS: %ld KiB before the logins, %ld KiB after the upgrades (%.1f KiB per device)\n",
                 rssStart, rssEnd, double(rssEnd - rssStart) / devices);
     H264_DVR_Cleanup();

@@ -8,7 +8,8 @@
 
 using namespace netsdk::proto;
 
-namespace {
+namespace
+{
 
 void decodePayload(const Frame &f)
 {

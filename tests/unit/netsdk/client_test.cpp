@@ -20,14 +20,16 @@
 using namespace std::chrono;
 using netsdk::proto::setField;
 
-namespace {
+namespace
+{
 
 long msSince(steady_clock::time_point t0)
 {
     return long(duration_cast<milliseconds>(steady_clock::now() - t0).count());
 }
 
-class SdkTest : public ::testing::Test {
+class SdkTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -75,7 +77,9 @@ struct LoginCase {
     int expected;
 };
 
-class SdkLogin : public SdkTest, public ::testing::WithParamInterface<LoginCase> {};
+class SdkLogin : public SdkTest, public ::testing::WithParamInterface<LoginCase>
+{
+};
 
 TEST_P(SdkLogin, ReturnsTheDevicesCode)
 {
@@ -101,18 +105,18 @@ TEST_P(SdkLogin, ReturnsTheDevicesCode)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, SdkLogin,
-    ::testing::Values(LoginCase{"right password", [](DeviceScript &) {}, "pw", 0},
-                      LoginCase{"wrong password", [](DeviceScript &) {}, "nope", NETSDK_ERR_PASSWORD},
-                      LoginCase{"empty password", [](DeviceScript &s) { s.password = ""; }, "", 0},
-                      LoginCase{"unknown user", [](DeviceScript &s) { s.user = "root"; }, "pw", NETSDK_ERR_NO_USER},
-                      LoginCase{"busy", [](DeviceScript &s) { s.challengeStatus = 7; }, "pw", 7},
-                      LoginCase{"locked", [](DeviceScript &s) { s.loginStatus = -11303; }, "pw", -11303},
-                      LoginCase{"blacklist", [](DeviceScript &s) { s.loginStatus = -11304; }, "pw", -11304},
-                      LoginCase{"logged in", [](DeviceScript &s) { s.loginStatus = -11305; }, "pw", -11305},
-                      LoginCase{"other", [](DeviceScript &s) { s.loginStatus = -11306; }, "pw", -11306},
-                      LoginCase{"no device", [](DeviceScript &s) { s.loginStatus = -11307; }, "pw", -11307},
-                      LoginCase{"device says time-out", [](DeviceScript &s) { s.loginStatus = -10005; }, "pw",
-                                -10005}));
+    ::testing::Values(
+        LoginCase{"right password", [](DeviceScript &) {}, "pw", 0},
+        LoginCase{"wrong password", [](DeviceScript &) {}, "nope", NETSDK_ERR_PASSWORD},
+        LoginCase{"empty password", [](DeviceScript &s) { s.password = ""; }, "", 0},
+        LoginCase{"unknown user", [](DeviceScript &s) { s.user = "root"; }, "pw", NETSDK_ERR_NO_USER},
+        LoginCase{"busy", [](DeviceScript &s) { s.challengeStatus = 7; }, "pw", 7},
+        LoginCase{"locked", [](DeviceScript &s) { s.loginStatus = -11303; }, "pw", -11303},
+        LoginCase{"blacklist", [](DeviceScript &s) { s.loginStatus = -11304; }, "pw", -11304},
+        LoginCase{"logged in", [](DeviceScript &s) { s.loginStatus = -11305; }, "pw", -11305},
+        LoginCase{"other", [](DeviceScript &s) { s.loginStatus = -11306; }, "pw", -11306},
+        LoginCase{"no device", [](DeviceScript &s) { s.loginStatus = -11307; }, "pw", -11307},
+        LoginCase{"device says time-out", [](DeviceScript &s) { s.loginStatus = -10005; }, "pw", -10005}));
 
 TEST_F(SdkTest, LoginWithoutDeviceIsNetworkErrorZero)
 {
@@ -182,7 +186,8 @@ TEST_F(SdkTest, BinaryConfiguration)
     EXPECT_EQ(seen.configSets[0].command, uint32_t(NETSDK_CFG_RESET));
     EXPECT_EQ(seen.configSets[0].data, netsdk::proto::Bytes(reset, reset + 11));
 
-    EXPECT_EQ(H264_DVR_SetDevConfig(987654, NETSDK_CFG_RESET, -1, reset, sizeof reset, 3000), NETSDK_ERR_HANDLE);
+    EXPECT_EQ(H264_DVR_SetDevConfig(987654, NETSDK_CFG_RESET, -1, reset, sizeof reset, 3000),
+              NETSDK_ERR_HANDLE);
     H264_DVR_Logout(h);
 }
 
@@ -194,7 +199,8 @@ TEST_F(SdkTest, SetConfigPassesDeviceCodes)
     long h = login(dev);
     ASSERT_GT(h, 0);
     char cfg[] = "config file";
-    EXPECT_EQ(H264_DVR_SetDevConfig(h, NETSDK_CFG_IMPORT, -1, cfg, sizeof cfg, 10000), NETSDK_ERR_NEED_REBOOT);
+    EXPECT_EQ(H264_DVR_SetDevConfig(h, NETSDK_CFG_IMPORT, -1, cfg, sizeof cfg, 10000),
+              NETSDK_ERR_NEED_REBOOT);
     EXPECT_EQ(H264_DVR_GetLastError(), NETSDK_ERR_NEED_REBOOT);
     H264_DVR_Logout(h);
 }
@@ -217,8 +223,8 @@ TEST_F(SdkTest, JsonConfiguration)
 
     /* The answer must fit with its terminator, or the read fails (zero) without overrunning. */
     char tiny[16];
-    EXPECT_EQ(H264_DVR_GetDevConfig_JsonV2(h, "ProducerInfo", NETSDK_JSON_PRODUCER_GET, -1, tiny, sizeof tiny, &len,
-                                           1000),
+    EXPECT_EQ(H264_DVR_GetDevConfig_JsonV2(h, "ProducerInfo", NETSDK_JSON_PRODUCER_GET, -1, tiny, sizeof tiny,
+                                           &len, 1000),
               0);
     EXPECT_EQ(H264_DVR_GetLastError(), NETSDK_ERR_BUFFER);
     EXPECT_EQ(tiny[0], 0);
@@ -226,12 +232,12 @@ TEST_F(SdkTest, JsonConfiguration)
     /* The length may count the terminator; it does not travel. */
     const char doc[] = "{\"ShowH265X\":false}\n";
     char answer[256];
-    EXPECT_EQ(H264_DVR_SetDevConfig_JsonV2_EX(h, "Custom.ShowH265X", NETSDK_JSON_SET, -1, doc, sizeof doc, answer,
-                                              sizeof answer, 1000),
+    EXPECT_EQ(H264_DVR_SetDevConfig_JsonV2_EX(h, "Custom.ShowH265X", NETSDK_JSON_SET, -1, doc, sizeof doc,
+                                              answer, sizeof answer, 1000),
               1);
     EXPECT_STREQ(answer, "{\"Name\":\"Custom.ShowH265X\",\"Ret\":100}");
-    EXPECT_EQ(H264_DVR_SetDevConfig_JsonV2(h, "ProducerInfo", NETSDK_JSON_PRODUCER_SET, -1, "{\"Data\":\"x\"}\n", 13,
-                                           1000),
+    EXPECT_EQ(H264_DVR_SetDevConfig_JsonV2(h, "ProducerInfo", NETSDK_JSON_PRODUCER_SET, -1,
+                                           "{\"Data\":\"x\"}\n", 13, 1000),
               1);
     auto seen = dev.seen();
     ASSERT_EQ(seen.jsonSets.size(), 2u);
@@ -239,7 +245,8 @@ TEST_F(SdkTest, JsonConfiguration)
     EXPECT_EQ(seen.jsonSets[1].name, "ProducerInfo");
     EXPECT_EQ(seen.jsonSets[1].command, uint32_t(NETSDK_JSON_PRODUCER_SET));
 
-    EXPECT_EQ(H264_DVR_SetDevConfig_JsonV2(h, "bad name", NETSDK_JSON_SET, -1, "{}", 2, 1000), NETSDK_ERR_PARAM);
+    EXPECT_EQ(H264_DVR_SetDevConfig_JsonV2(h, "bad name", NETSDK_JSON_SET, -1, "{}", 2, 1000),
+              NETSDK_ERR_PARAM);
     H264_DVR_Logout(h);
 }
 
@@ -253,13 +260,15 @@ TEST_F(SdkTest, SilentDeviceCallReturnsWithinItsWait)
     char buf[264];
     unsigned long got = 0;
     auto t0 = steady_clock::now();
-    EXPECT_EQ(H264_DVR_GetDevConfig(h, NETSDK_CFG_LOGO_PART, -1, buf, sizeof buf, &got, 300), NETSDK_ERR_TIMEOUT);
+    EXPECT_EQ(H264_DVR_GetDevConfig(h, NETSDK_CFG_LOGO_PART, -1, buf, sizeof buf, &got, 300),
+              NETSDK_ERR_TIMEOUT);
     long took = msSince(t0);
     EXPECT_GE(took, 250);
     EXPECT_LT(took, 1300);
 
     /* Waiting behind another call on the same login counts into the wait. */
-    std::thread first([&] { H264_DVR_GetDevConfig(h, NETSDK_CFG_LOGO_PART, -1, buf, sizeof buf, &got, 1500); });
+    std::thread first(
+        [&] { H264_DVR_GetDevConfig(h, NETSDK_CFG_LOGO_PART, -1, buf, sizeof buf, &got, 1500); });
     std::this_thread::sleep_for(milliseconds(100));
     char buf2[264];
     unsigned long got2 = 0;
@@ -345,7 +354,8 @@ TEST_F(SdkTest, RebootAnsweredOrDropped)
     }
 }
 
-namespace {
+namespace
+{
 std::atomic<int> g_disconnects{0};
 std::atomic<long> g_disconnectHandle{0};
 void onDisconnect(long lLoginID, char *ip, long port, unsigned long user)
@@ -368,7 +378,8 @@ TEST_F(SdkTest, DisconnectCallbackOnceWhenTheDeviceDrops)
     EXPECT_EQ(H264_DVR_ControlDVR(h, 0, 3000), 0);
     char buf[264];
     unsigned long got = 0;
-    EXPECT_EQ(H264_DVR_GetDevConfig(h, NETSDK_CFG_LOGO_PART, -1, buf, sizeof buf, &got, 1000), NETSDK_ERR_NETWORK);
+    EXPECT_EQ(H264_DVR_GetDevConfig(h, NETSDK_CFG_LOGO_PART, -1, buf, sizeof buf, &got, 1000),
+              NETSDK_ERR_NETWORK);
     EXPECT_EQ(g_disconnects.load(), 1);
     EXPECT_EQ(g_disconnectHandle.load(), h);
     EXPECT_EQ(H264_DVR_Logout(h), 1);
@@ -422,8 +433,8 @@ TEST_F(SdkTest, AddressChangeIsAnsweredOnlyByTheAddressedDevice)
     block.HostIP[0] = 127;
     block.HostIP[3] = 20;
     block.ChangeFlag = 1;
-    EXPECT_EQ(H264_DVR_SetConfigOverNet(NETSDK_CFG_NET_COMMON, 1, reinterpret_cast<char *>(&block), sizeof block,
-                                        3000),
+    EXPECT_EQ(H264_DVR_SetConfigOverNet(NETSDK_CFG_NET_COMMON, 1, reinterpret_cast<char *>(&block),
+                                        sizeof block, 3000),
               0);
     auto seen = dev.seen();
     ASSERT_EQ(seen.netSets.size(), 1u);
@@ -432,8 +443,8 @@ TEST_F(SdkTest, AddressChangeIsAnsweredOnlyByTheAddressedDevice)
 
     setField(block.sMac, sizeof block.sMac, "00:12:34:56:78:00");
     auto t0 = steady_clock::now();
-    EXPECT_EQ(H264_DVR_SetConfigOverNet(NETSDK_CFG_NET_COMMON, 1, reinterpret_cast<char *>(&block), sizeof block,
-                                        300),
+    EXPECT_EQ(H264_DVR_SetConfigOverNet(NETSDK_CFG_NET_COMMON, 1, reinterpret_cast<char *>(&block),
+                                        sizeof block, 300),
               NETSDK_ERR_TIMEOUT);
     long took = msSince(t0);
     EXPECT_GE(took, 250);
@@ -446,7 +457,8 @@ TEST_F(SdkTest, AddressChangeIsAnsweredOnlyByTheAddressedDevice)
 
 /* ---- Upgrade ---- */
 
-namespace {
+namespace
+{
 
 struct Recorder {
     std::mutex m;
@@ -533,7 +545,9 @@ struct UpgradeCase {
 
 } // namespace
 
-class SdkUpgrade : public SdkTest, public ::testing::WithParamInterface<UpgradeCase> {};
+class SdkUpgrade : public SdkTest, public ::testing::WithParamInterface<UpgradeCase>
+{
+};
 
 TEST_P(SdkUpgrade, ReportsInOrderWithOneFinal)
 {
@@ -579,22 +593,22 @@ INSTANTIATE_TEST_SUITE_P(
         UpgradeCase{"success", [](DeviceScript &) {}, -1, 0, true, true},
         UpgradeCase{"device code", [](DeviceScript &s) { s.upgradeResult = NETSDK_ERR_UPG_HARDWARE; },
                     NETSDK_ERR_UPG_HARDWARE, NETSDK_ERR_UPG_HARDWARE, true, true},
-        UpgradeCase{"unknown device code below -2", [](DeviceScript &s) { s.upgradeResult = -11812; }, -11812, 0,
+        UpgradeCase{"unknown device code below -2", [](DeviceScript &s) { s.upgradeResult = -11812; }, -11812,
+                    0, true, true},
+        UpgradeCase{"device failure -1 is a failure", [](DeviceScript &s) { s.upgradeResult = -1; }, -2, 0,
                     true, true},
-        UpgradeCase{"device failure -1 is a failure", [](DeviceScript &s) { s.upgradeResult = -1; }, -2, 0, true,
-                    true},
         UpgradeCase{"refused at the start", [](DeviceScript &s) { s.beginStatus = NETSDK_ERR_UPG_NO_MEMORY; },
                     NETSDK_ERR_UPG_NO_MEMORY, 0, false, false},
         UpgradeCase{"stopped by the device while sending",
                     [](DeviceScript &s) { s.resultAfterChunks = NETSDK_ERR_UPG_BAD_PACKET; },
                     NETSDK_ERR_UPG_BAD_PACKET, 0, false, false},
-        UpgradeCase{"connection dropped", [](DeviceScript &s) { s.dropAfterBegin = true; }, -2, NETSDK_ERR_NETWORK,
-                    false, false},
+        UpgradeCase{"connection dropped", [](DeviceScript &s) { s.dropAfterBegin = true; }, -2,
+                    NETSDK_ERR_NETWORK, false, false},
         UpgradeCase{"silent after the transfer", [](DeviceScript &s) { s.silentAfterEnd = true; }, -2,
                     NETSDK_ERR_TIMEOUT, true, false},
         UpgradeCase{"no device progress", [](DeviceScript &s) { s.progress.clear(); }, -1, 0, true, false},
-        UpgradeCase{"progress out of turn is not passed on", [](DeviceScript &s) { s.earlyProgress = true; }, -1,
-                    0, true, true}));
+        UpgradeCase{"progress out of turn is not passed on", [](DeviceScript &s) { s.earlyProgress = true; },
+                    -1, 0, true, true}));
 
 TEST_F(SdkTest, UpgradeRefusedUpFront)
 {

@@ -13,7 +13,8 @@
 
 using namespace netsdk::proto;
 
-namespace {
+namespace
+{
 
 constexpr uint32_t kSession = 0x5eed;
 
@@ -223,8 +224,8 @@ bool FakeDevice::handle(int fd, Conn &c, const Frame &f)
         if (t.size() > g.maxSize)
             sendBytes(fd, encodeAnswer(MSG_JSON_GET, seq, session, NETSDK_ERR_BUFFER));
         else
-            sendBytes(fd, encodeAnswer(MSG_JSON_GET, seq, session, 0, reinterpret_cast<const uint8_t *>(t.data()),
-                                       t.size()));
+            sendBytes(fd, encodeAnswer(MSG_JSON_GET, seq, session, 0,
+                                       reinterpret_cast<const uint8_t *>(t.data()), t.size()));
         return true;
     }
     case MSG_JSON_SET: {

@@ -7,9 +7,9 @@
 #include "netsdk/protocol.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
-#include <cstdint>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -39,7 +39,8 @@ struct DeviceScript {
     int dataDelayMs = 0; /* per UPGRADE_DATA frame */
 };
 
-class FakeDevice {
+class FakeDevice
+{
 public:
     explicit FakeDevice(DeviceScript script, bool withSearch = false);
     ~FakeDevice();
@@ -92,5 +93,4 @@ private:
     std::vector<std::thread> conns_;
     Seen seen_;
     std::vector<netsdk::proto::Bytes> extraSearch_;
-
 };

@@ -10,7 +10,8 @@
 
 using namespace netsdk::proto;
 
-namespace {
+namespace
+{
 
 std::string hex(const uint8_t *p, size_t n)
 {
@@ -165,7 +166,8 @@ TEST(ProtocolCodec, MessageRoundTrips)
 
     std::string txt = "{\"Ret\":100}";
     std::string txt2;
-    Frame ja = one(encodeAnswer(MSG_JSON_GET, 5, 9, 0, reinterpret_cast<const uint8_t *>(txt.data()), txt.size()));
+    Frame ja =
+        one(encodeAnswer(MSG_JSON_GET, 5, 9, 0, reinterpret_cast<const uint8_t *>(txt.data()), txt.size()));
     ASSERT_EQ(decodeJsonText(ja, txt2), Result::Ok);
     EXPECT_EQ(txt2, txt);
 
@@ -237,7 +239,8 @@ struct BadFrame {
     Result payload; /* expected from the payload decoder when the header passes */
 };
 
-namespace {
+namespace
+{
 
 Bytes patched(Bytes b, size_t at, std::initializer_list<uint8_t> bytes)
 {
@@ -362,7 +365,9 @@ NetSet goodNetSet()
 
 } // namespace
 
-class ProtocolBadFrame : public ::testing::TestWithParam<BadFrame> {};
+class ProtocolBadFrame : public ::testing::TestWithParam<BadFrame>
+{
+};
 
 TEST_P(ProtocolBadFrame, IsRefused)
 {
@@ -578,7 +583,8 @@ TEST(ProtocolHelpers, TextFieldsAndMacs)
     EXPECT_TRUE(isMacText("00:12:34:56:78:9a"));
     EXPECT_TRUE(macEqual("00:12:34:56:78:9a", "00:12:34:56:78:9A"));
     EXPECT_FALSE(macEqual("00:12:34:56:78:9a", "00:12:34:56:78:9b"));
-    for (const char *bad : {"", "00:12:34:56:78", "00:12:34:56:78:9g", "0012:34:56:78:9a:", "00:12:34:56:78:9a:"})
+    for (const char *bad :
+         {"", "00:12:34:56:78", "00:12:34:56:78:9g", "0012:34:56:78:9a:", "00:12:34:56:78:9a:"})
         EXPECT_FALSE(isMacText(bad)) << bad;
     EXPECT_FALSE(macEqual("", ""));
 
