@@ -246,7 +246,7 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const std::shared_ptr<DEV_IN
 
     if (params.setOEMID) {
         QString oemidText;
-        const bool ok = m_hooks.oemidStep && m_hooks.oemidStep(record, &oemidText);
+        const bool ok = params.oemidStep && params.oemidStep(record, &oemidText);
         m_oemidTexts.set(row, oemidText);
         if (!ok) {
             logout();

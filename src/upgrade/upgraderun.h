@@ -25,6 +25,9 @@ struct UpgradeParams {
     bool setOEMID = false;      ///< write the OEMID before each upgrade
     int spacingMs = 1000;       ///< between two worker starts
     int ipChangeWaitMs = 1500;  ///< after a successful address change
+    /// The OEMID step for a logged-in device (run when setOEMID is on): writes its status texts into
+    /// the row and returns true to go on; `resultText` receives the text kept for the final status.
+    std::function<bool(DEV_INFO &record, QString *resultText)> oemidStep;
 };
 
 /// The tab's device table as the run sees it. Every call holds the table lock for its duration and
@@ -48,9 +51,6 @@ struct UpgradeHooks {
     /// Writes the tab password into the row's own record and changes the device's address
     /// (type 1); returns the address change's result (1 = address is the wanted one).
     std::function<int(int row, const QByteArray &password)> modifyIP;
-    /// The OEMID step for a logged-in device: writes its status texts into the row and returns
-    /// true to go on with the upgrade; `resultText` receives the text kept for the final status.
-    std::function<bool(DEV_INFO &record, QString *resultText)> oemidStep;
 };
 
 /// The SDK functions the run uses; tests may replace them.

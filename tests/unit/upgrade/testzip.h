@@ -4,6 +4,7 @@
 
 #include <minizip/zip.h>
 
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,14 +36,20 @@ inline bool write(const std::string &path, const std::vector<Entry> &entries, bo
     return zipClose(zf, nullptr) == ZIP_OK && ok;
 }
 
-/// An upgrade package: InstallDesc naming `hardware`, plus a firmware image of `imageSize` bytes.
+/// An upgrade package: InstallDesc naming `hardware`, plus a firmware image of `imageSize` bytes of
+/// noise, stored uncompressed, so the package is a little larger than the image.
 inline bool writePackage(const std::string &path, const std::string &hardware, size_t imageSize = 4096)
 {
     std::string image(imageSize, '\0');
-    for (size_t i = 0; i < imageSize; ++i)
-        image[i] = char((i * 131u + 7u) & 0xff);
+    uint64_t x = 0x9e3779b97f4a7c15ull ^ imageSize;
+    for (size_t i = 0; i < imageSize; ++i) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        image[i] = char(x >> 24);
+    }
     const std::string desc = "{\n   \"Hardware\" : \"" + hardware + "\",\n   \"Vendor\" : \"General\"\n}\n";
-    return write(path, {{"InstallDesc", desc}, {"u-boot.bin.img", image}}, imageSize > (1u << 20));
+    return write(path, {{"InstallDesc", desc}, {"u-boot.bin.img", image}}, true);
 }
 
 } // namespace testzip

@@ -315,7 +315,7 @@ TEST_F(UpgradeRunTest, OemidStepGatesTheUpgradeAndItsTextEndsTheStatus)
     script.devices["10.0.0.2"];
     table.addRow(0, "10.0.0.1");
     table.addRow(1, "10.0.0.2");
-    hooks.oemidStep = [this](DEV_INFO &r, QString *text) {
+    params.oemidStep = [this](DEV_INFO &r, QString *text) {
         const bool ok = r.nIndex == 0;
         *text = ok ? QStringLiteral("Set OEMID Success(ABC)") : QStringLiteral("Set OEMID Failed");
         table.setCellText(r.nIndex, UpgradeRun::StatusColumn, *text);
