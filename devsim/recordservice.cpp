@@ -28,7 +28,8 @@
 
 namespace fs = std::filesystem;
 
-namespace devsim {
+namespace devsim
+{
 
 struct RecordService::Faults {
     bool handshakeFail = false;
@@ -42,7 +43,8 @@ struct RecordService::Faults {
     std::vector<Answer> answers;
 };
 
-namespace {
+namespace
+{
 
 const char kPath[] = "/privateApi/putFactoryDeviceInfo";
 
@@ -92,9 +94,10 @@ Cert makeCert(EVP_PKEY *key, const char *cn, X509 *issuer, EVP_PKEY *issuerKey, 
     X509_gmtime_adj(X509_getm_notAfter(cert.get()), 10L * 365 * 24 * 3600);
     X509_set_pubkey(cert.get(), key);
     X509_NAME *name = X509_get_subject_name(cert.get());
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char *>("Tallow devsim"),
-                               -1, -1, 0);
-    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>(cn), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char *>("Tallow devsim"), -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char *>(cn), -1, -1,
+                               0);
     X509 *iss = issuer ? issuer : cert.get();
     X509_set_issuer_name(cert.get(), X509_get_subject_name(iss));
     bool ok = true;
@@ -119,7 +122,8 @@ bool writePem(const std::string &path, X509 *cert, EVP_PKEY *key)
     FILE *f = std::fopen(path.c_str(), "wb");
     if (!f)
         return false;
-    bool ok = cert ? PEM_write_X509(f, cert) == 1 : PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
+    bool ok = cert ? PEM_write_X509(f, cert) == 1
+                   : PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr) == 1;
     ok = std::fclose(f) == 0 && ok;
     return ok;
 }
@@ -135,17 +139,27 @@ std::string recordKey(const Json::Value &v)
 
 bool sslWriteAll(SSL *ssl, const std::string &data)
 {
-    return data.empty() || SSL_write(ssl, data.data(), static_cast<int>(data.size())) == static_cast<int>(data.size());
+    return data.empty() ||
+           SSL_write(ssl, data.data(), static_cast<int>(data.size())) == static_cast<int>(data.size());
 }
 
 } // namespace
 
 RecordService::RecordService(std::string stateDir) : m_dir(fs::path(stateDir) / "records") {}
 
-RecordService::~RecordService() { stop(); }
+RecordService::~RecordService()
+{
+    stop();
+}
 
-std::string RecordService::caFile() const { return (fs::path(m_dir) / "ca.pem").string(); }
-std::string RecordService::faultFile() const { return (fs::path(m_dir) / "faults.txt").string(); }
+std::string RecordService::caFile() const
+{
+    return (fs::path(m_dir) / "ca.pem").string();
+}
+std::string RecordService::faultFile() const
+{
+    return (fs::path(m_dir) / "faults.txt").string();
+}
 
 std::size_t RecordService::acceptedCount() const
 {
@@ -179,14 +193,16 @@ bool RecordService::makeCredentials(std::string *error)
         }
     }
     Pkey key(EVP_EC_gen("P-256"));
-    const long serial = static_cast<long>(std::chrono::system_clock::now().time_since_epoch().count() & 0x7fffffff);
+    const long serial =
+        static_cast<long>(std::chrono::system_clock::now().time_since_epoch().count() & 0x7fffffff);
     Cert cert = key ? makeCert(key.get(), "localhost", caCert.get(), caKey.get(), false, serial) : nullptr;
     if (!cert || !writePem((fs::path(m_dir) / "server.pem").string(), cert.get(), nullptr)) {
         *error = "cannot make the record service's certificate: " + sslErrors();
         return false;
     }
     m_ctx = SSL_CTX_new(TLS_server_method());
-    if (!m_ctx || SSL_CTX_use_certificate(m_ctx, cert.get()) != 1 || SSL_CTX_use_PrivateKey(m_ctx, key.get()) != 1 ||
+    if (!m_ctx || SSL_CTX_use_certificate(m_ctx, cert.get()) != 1 ||
+        SSL_CTX_use_PrivateKey(m_ctx, key.get()) != 1 ||
         SSL_CTX_add_extra_chain_cert(m_ctx, X509_dup(caCert.get())) != 1) {
         *error = "cannot set up the record service's TLS context: " + sslErrors();
         return false;
@@ -241,7 +257,8 @@ bool RecordService::start(const std::string &addr, uint16_t port, std::string *e
     socklen_t len = sizeof sa;
     if (m_listen < 0 || ::bind(m_listen, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 ||
         ::listen(m_listen, 64) != 0 || getsockname(m_listen, reinterpret_cast<sockaddr *>(&sa), &len) != 0) {
-        *error = "record service cannot listen on " + addr + ":" + std::to_string(port) + ": " + std::strerror(errno);
+        *error = "record service cannot listen on " + addr + ":" + std::to_string(port) + ": " +
+                 std::strerror(errno);
         if (m_listen >= 0)
             ::close(m_listen);
         m_listen = -1;
@@ -340,7 +357,8 @@ void RecordService::serve(int fd)
         if (headEnd == std::string::npos && (headEnd = in.find("\r\n\r\n")) != std::string::npos) {
             headEnd += 4;
             const std::size_t cl = in.find("Content-Length:");
-            need = cl != std::string::npos && cl < headEnd ? std::strtoul(in.c_str() + cl + 15, nullptr, 10) : 0;
+            need =
+                cl != std::string::npos && cl < headEnd ? std::strtoul(in.c_str() + cl + 15, nullptr, 10) : 0;
         }
         if (headEnd != std::string::npos && in.size() >= headEnd + need)
             break;
@@ -367,9 +385,10 @@ void RecordService::serve(int fd)
     if (forced && forced->kind == "no-brace")
         body.clear();
 
-    std::string head = "HTTP/1.0 " + std::to_string(status) + (status == 200 ? " OK" : " Error") +
-                       "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
-                       "\r\nConnection: close\r\n\r\n";
+    std::string head =
+        "HTTP/1.0 " + std::to_string(status) + (status == 200 ? " OK" : " Error") +
+        "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+        "\r\nConnection: close\r\n\r\n";
     if (faults.split)
         sslWriteAll(ssl, head) && sslWriteAll(ssl, body);
     else
@@ -379,7 +398,8 @@ void RecordService::serve(int fd)
     ERR_clear_error();
 }
 
-std::string RecordService::handle(const std::string &text, const Faults &faults, int *httpStatus, std::string *serial)
+std::string RecordService::handle(const std::string &text, const Faults &faults, int *httpStatus,
+                                  std::string *serial)
 {
     Json::Value v;
     Json::CharReaderBuilder b;

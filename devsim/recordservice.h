@@ -30,7 +30,8 @@
 
 typedef struct ssl_ctx_st SSL_CTX;
 
-namespace devsim {
+namespace devsim
+{
 
 class RecordService
 {

@@ -22,15 +22,16 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
+namespace
+{
 
 QStringList makeRecords(const QString &tag, int n)
 {
     QStringList out;
     for (int i = 0; i < n; ++i)
-        out << FactoryRecords::recordLine(tag + QString::number(i), "00:12:34:56:78:9a", "ACME01",
-                                          QDateTime(QDate(2022, 3, 4), QTime(i / 3600 % 24, i / 60 % 60, i % 60)),
-                                          "AA:BB:CC:00:11:22");
+        out << FactoryRecords::recordLine(
+            tag + QString::number(i), "00:12:34:56:78:9a", "ACME01",
+            QDateTime(QDate(2022, 3, 4), QTime(i / 3600 % 24, i / 60 % 60, i % 60)), "AA:BB:CC:00:11:22");
     return out;
 }
 
@@ -48,7 +49,8 @@ bool bareRequest(SSL_CTX *ctx, uint16_t port, const std::string &request)
         SSL_set_fd(ssl, fd);
         SSL_set_tlsext_host_name(ssl, "localhost");
         SSL_set1_host(ssl, "localhost");
-        ok = SSL_connect(ssl) == 1 && SSL_write(ssl, request.data(), int(request.size())) == int(request.size());
+        ok = SSL_connect(ssl) == 1 &&
+             SSL_write(ssl, request.data(), int(request.size())) == int(request.size());
         char buf[2560];
         int got = 0, n;
         while (ok && (n = SSL_read(ssl, buf, sizeof buf)) > 0)
@@ -88,8 +90,8 @@ int main(int argc, char **argv)
         for (const QString &line : bare) {
             const QByteArray body = RecordUploader::requestBody(line.split(','));
             bareOk += bareRequest(ctx, service.port(),
-                                  HttpsClient::buildRequest("localhost", service.port(), RecordUploader::kPath,
-                                                            body.toStdString()))
+                                  HttpsClient::buildRequest("localhost", service.port(),
+                                                            RecordUploader::kPath, body.toStdString()))
                           ? 1
                           : 0;
         }
@@ -107,20 +109,22 @@ int main(int argc, char **argv)
         records.makeUploadDirs();
         const QStringList lines = makeRecords(QStringLiteral("UP%1_").arg(round), n);
         for (int f = 0; f < 10; ++f)
-            FactoryRecords::appendLines(records.unuploadDir() + QStringLiteral("/AABBCC0011222022-03-%1.log").arg(f + 10),
+            FactoryRecords::appendLines(records.unuploadDir() +
+                                            QStringLiteral("/AABBCC0011222022-03-%1.log").arg(f + 10),
                                         lines.mid(f * n / 10, (f + 1) * n / 10 - f * n / 10));
         t.restart();
         const UploadOutcome out = RecordUploader(p).uploadRecords();
         const double uploadRate = out.loaded * 1000.0 / std::max<qint64>(1, t.elapsed());
-        std::printf("round %d: upload %d/%d records in %.2f s = %.1f records/s; bare TLS %d/%d in %.2f s = %.1f "
-                    "requests/s; ratio %.2f\n",
-                    round + 1, out.loaded, out.total, out.loaded / std::max(uploadRate, 1e-9), uploadRate, bareOk, n,
-                    bareOk / std::max(bareRate, 1e-9), bareRate, uploadRate / std::max(bareRate, 1e-9));
+        std::printf(
+            "round %d: upload %d/%d records in %.2f s = %.1f records/s; bare TLS %d/%d in %.2f s = %.1f "
+            "requests/s; ratio %.2f\n",
+            round + 1, out.loaded, out.total, out.loaded / std::max(uploadRate, 1e-9), uploadRate, bareOk, n,
+            bareOk / std::max(bareRate, 1e-9), bareRate, uploadRate / std::max(bareRate, 1e-9));
         bestUpload = std::max(bestUpload, uploadRate);
         bestBare = std::max(bestBare, bareRate);
     }
-    std::printf("best: upload %.1f records/s, bare TLS %.1f requests/s, ratio %.2f (target >= 0.70)\n", bestUpload,
-                bestBare, bestUpload / std::max(bestBare, 1e-9));
+    std::printf("best: upload %.1f records/s, bare TLS %.1f requests/s, ratio %.2f (target >= 0.70)\n",
+                bestUpload, bestBare, bestUpload / std::max(bestBare, 1e-9));
     SSL_CTX_free(ctx);
     service.stop();
     return 0;

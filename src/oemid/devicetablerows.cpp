@@ -4,14 +4,20 @@
 
 DeviceTableRows::DeviceTableRows(DeviceTable &table) : m_table(table) {}
 
-bool DeviceTableRows::device(int row, DEV_INFO *out) { return m_table.copyRowDevice(row, out); }
+bool DeviceTableRows::device(int row, DEV_INFO *out)
+{
+    return m_table.copyRowDevice(row, out);
+}
 
 bool DeviceTableRows::updateDevice(int row, const std::function<void(DEV_INFO &)> &change)
 {
     return m_table.updateRowDevice(row, change);
 }
 
-void DeviceTableRows::setStatusText(int row, const QString &text) { m_table.setStatusText(row, text); }
+void DeviceTableRows::setStatusText(int row, const QString &text)
+{
+    m_table.setStatusText(row, text);
+}
 
 void DeviceTableRows::setOemidText(int row, const QString &text)
 {

@@ -8,14 +8,18 @@
 
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 QString dateText(const QDate &d)
 {
     return QString::asprintf("%04d-%02d-%02d", d.year(), d.month(), d.day());
 }
 
-QString noColons(QString s) { return s.remove(QLatin1Char(':')); }
+QString noColons(QString s)
+{
+    return s.remove(QLatin1Char(':'));
+}
 
 } // namespace
 
@@ -27,10 +31,22 @@ FactoryRecords::FactoryRecords(Params params) : m_params(std::move(params))
         m_params.stationMac = [] { return StationMac::lookUp(); };
 }
 
-QString FactoryRecords::rootDir() const { return m_params.appDir + QStringLiteral("/oemidupload"); }
-QString FactoryRecords::unuploadDir() const { return rootDir() + QStringLiteral("/unupload"); }
-QString FactoryRecords::uploadDir() const { return rootDir() + QStringLiteral("/upload"); }
-QString FactoryRecords::failedFile() const { return unuploadDir() + QStringLiteral("/failed.log"); }
+QString FactoryRecords::rootDir() const
+{
+    return m_params.appDir + QStringLiteral("/oemidupload");
+}
+QString FactoryRecords::unuploadDir() const
+{
+    return rootDir() + QStringLiteral("/unupload");
+}
+QString FactoryRecords::uploadDir() const
+{
+    return rootDir() + QStringLiteral("/upload");
+}
+QString FactoryRecords::failedFile() const
+{
+    return unuploadDir() + QStringLiteral("/failed.log");
+}
 
 QString FactoryRecords::dayFile(const QDate &date, const QString &stationMac) const
 {
@@ -42,8 +58,14 @@ QString FactoryRecords::archiveFile(const QDate &date, const QString &stationMac
     return uploadDir() + QLatin1Char('/') + noColons(stationMac) + dateText(date) + QStringLiteral(".log");
 }
 
-QDateTime FactoryRecords::now() const { return m_params.clock(); }
-QString FactoryRecords::stationMacNoColons() const { return noColons(m_params.stationMac()); }
+QDateTime FactoryRecords::now() const
+{
+    return m_params.clock();
+}
+QString FactoryRecords::stationMacNoColons() const
+{
+    return noColons(m_params.stationMac());
+}
 
 bool FactoryRecords::makeUploadDirs(QString *error) const
 {
@@ -66,8 +88,8 @@ QString FactoryRecords::burnTimeText(const QDateTime &t)
 {
     const QDate d = t.date();
     const QTime c = t.time();
-    return QString::asprintf("%04d-%02d-%02d %02d-%02d-%02d", d.year(), d.month(), d.day(), c.hour(), c.minute(),
-                             c.second());
+    return QString::asprintf("%04d-%02d-%02d %02d-%02d-%02d", d.year(), d.month(), d.day(), c.hour(),
+                             c.minute(), c.second());
 }
 
 QString FactoryRecords::hash8(const QByteArray &bytes)
@@ -78,18 +100,19 @@ QString FactoryRecords::hash8(const QByteArray &bytes)
 QString FactoryRecords::makeCheckCode(const QString &serial, const QString &pcMac, const QString &oemid,
                                       const QTime &burn)
 {
-    return QString::fromLatin1(oemid::makeCheckCode(serial.toLatin1().toStdString(), pcMac.toLatin1().toStdString(),
-                                                    oemid.toLatin1().toStdString(), burn.hour(), burn.minute(),
-                                                    burn.second())
-                                   .c_str());
+    return QString::fromLatin1(
+        oemid::makeCheckCode(serial.toLatin1().toStdString(), pcMac.toLatin1().toStdString(),
+                             oemid.toLatin1().toStdString(), burn.hour(), burn.minute(), burn.second())
+            .c_str());
 }
 
 QString FactoryRecords::recordLine(const QString &serial, const QString &devMac, const QString &oemid,
                                    const QDateTime &burn, const QString &pcMac)
 {
     const QString pc = noColons(pcMac);
-    return QStringList{serial,           noColons(devMac), oemid, burnTimeText(burn), pc,
-                       makeCheckCode(serial, pc, oemid, burn.time())}
+    return QStringList{serial, noColons(devMac),
+                       oemid,  burnTimeText(burn),
+                       pc,     makeCheckCode(serial, pc, oemid, burn.time())}
         .join(QLatin1Char(','));
 }
 

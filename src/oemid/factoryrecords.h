@@ -13,9 +13,9 @@ class FactoryRecords
     Q_DECLARE_TR_FUNCTIONS(FactoryRecords)
 public:
     struct Params {
-        QString appDir;                       ///< the tree lives below this directory
-        std::function<QDateTime()> clock;     ///< local time; default: now
-        std::function<QString()> stationMac;  ///< default: StationMac::lookUp()
+        QString appDir;                      ///< the tree lives below this directory
+        std::function<QDateTime()> clock;    ///< local time; default: now
+        std::function<QString()> stationMac; ///< default: StationMac::lookUp()
     };
 
     /// The outcome of a file write. `message` is the operator text for a failure.

@@ -19,7 +19,8 @@
 #include <cstring>
 #include <mutex>
 
-namespace {
+namespace
+{
 
 const char kFixedHeaders[] = "User-Agent: Mozilla/4.0 (compatible; MSIE 5.01; Windows NT 5.0)\r\n"
                              "Cache-Control: no-cache\r\n"
@@ -146,8 +147,8 @@ bool HttpsClient::ensureContext()
                             : SSL_CTX_load_verify_locations(ctx, m_options.caFile.c_str(), nullptr) == 1;
     if (!loaded) {
         m_lastError = "cannot load the CA certificates " +
-                      (m_options.caFile.empty() ? std::string("of the system") : m_options.caFile) +
-                      ": " + tlsErrors();
+                      (m_options.caFile.empty() ? std::string("of the system") : m_options.caFile) + ": " +
+                      tlsErrors();
         SSL_CTX_free(ctx);
         return false;
     }
@@ -224,9 +225,11 @@ int HttpsClient::post(const std::string &strHost, int nPort, const std::string &
         return -2;
     }
 
-    const std::string request = buildRequest(strHost, nPort, strPath, std::string(pData, std::size_t(nDataLen)));
+    const std::string request =
+        buildRequest(strHost, nPort, strPath, std::string(pData, std::size_t(nDataLen)));
     int result = 0;
-    if (SSL_write(ssl, request.data(), static_cast<int>(request.size())) != static_cast<int>(request.size())) {
+    if (SSL_write(ssl, request.data(), static_cast<int>(request.size())) !=
+        static_cast<int>(request.size())) {
         m_lastError = "sending the request failed: " + tlsErrors();
         result = -1;
     } else if (pResponse && capacity > 0) {

@@ -12,9 +12,9 @@ class HttpsClient
 {
 public:
     struct Options {
-        std::string caFile;        ///< PEM file of trusted CAs; empty = the system's CAs
+        std::string caFile; ///< PEM file of trusted CAs; empty = the system's CAs
         int connectTimeoutMs = 5000;
-        int ioTimeoutMs = 10000;   ///< each handshake step, write and read
+        int ioTimeoutMs = 10000; ///< each handshake step, write and read
     };
 
     HttpsClient();

@@ -6,7 +6,8 @@
 #include <cstddef>
 #include <string>
 
-namespace oemid {
+namespace oemid
+{
 
 /// The filled plain text of an OEMID write may not exceed this (its Base64 form must fit 128 bytes
 /// including the terminator on the device side).
@@ -32,7 +33,10 @@ bool base64Decode(const std::string &text, std::string *bytes);
 std::string keyFromSerial(const std::string &serial);
 
 /// Filled length of a plain text: raised to the next multiple of 8.
-inline std::size_t filledLength(std::size_t n) { return (n + 7) / 8 * 8; }
+inline std::size_t filledLength(std::size_t n)
+{
+    return (n + 7) / 8 * 8;
+}
 
 /// The "Data" member: the plain text enciphered with the serial's key, in Base64.
 std::string encryptData(const std::string &plain, const std::string &serial);

@@ -2,7 +2,10 @@
 
 #include <QCoreApplication>
 
-OemidVariant OemidVariant::oemidTab() { return OemidVariant(); }
+OemidVariant OemidVariant::oemidTab()
+{
+    return OemidVariant();
+}
 
 OemidVariant OemidVariant::firmwareTab()
 {

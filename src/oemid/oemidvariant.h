@@ -10,9 +10,9 @@ struct OemidVariant {
     Tab tab = Tab::Oemid;
 
     // Reading before the write.
-    bool reloginOnRead = true;   ///< log in again (OEMID tab) or use the tab's login
-    bool numericRet = false;     ///< "Ret" as a number with "err 1/2/3 %1" results
-    bool showReadOemid = true;   ///< "Ret" 100 puts the device's OEMID into the status column
+    bool reloginOnRead = true;           ///< log in again (OEMID tab) or use the tab's login
+    bool numericRet = false;             ///< "Ret" as a number with "err 1/2/3 %1" results
+    bool showReadOemid = true;           ///< "Ret" 100 puts the device's OEMID into the status column
     const char *readErrorText = nullptr; ///< decision step: text for a device OEMID containing "err"
 
     // Writing and the re-read.

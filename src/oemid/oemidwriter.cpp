@@ -8,9 +8,13 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
-QByteArray fieldText(const char *field, std::size_t width) { return QByteArray(field, int(strnlen(field, width))); }
+QByteArray fieldText(const char *field, std::size_t width)
+{
+    return QByteArray(field, int(strnlen(field, width)));
+}
 
 struct Reply {
     bool parsed = false;
@@ -41,7 +45,10 @@ long NetSdkOemid::login(const DEV_INFO &device, int *error)
                           device.szPsw, &info, 1, error);
 }
 
-void NetSdkOemid::logout(long loginId) { H264_DVR_Logout(loginId); }
+void NetSdkOemid::logout(long loginId)
+{
+    H264_DVR_Logout(loginId);
+}
 
 long NetSdkOemid::getProducerInfo(long loginId, char *buffer, int size, int *returned)
 {
@@ -51,12 +58,19 @@ long NetSdkOemid::getProducerInfo(long loginId, char *buffer, int size, int *ret
 
 long NetSdkOemid::setProducerInfo(long loginId, const char *text, int length)
 {
-    return H264_DVR_SetDevConfig_JsonV2(loginId, "ProducerInfo", NETSDK_JSON_PRODUCER_SET, -1, text, length, 1000);
+    return H264_DVR_SetDevConfig_JsonV2(loginId, "ProducerInfo", NETSDK_JSON_PRODUCER_SET, -1, text, length,
+                                        1000);
 }
 
-long NetSdkOemid::lastError() { return H264_DVR_GetLastError(); }
+long NetSdkOemid::lastError()
+{
+    return H264_DVR_GetLastError();
+}
 
-QString NetSdkOemid::loginErrorText(int code) { return ::loginErrorText(code); }
+QString NetSdkOemid::loginErrorText(int code)
+{
+    return ::loginErrorText(code);
+}
 
 OemidWriter::OemidWriter(OemidWriterParams params, OemidSdk &sdk, OemidRows &rows)
     : m_params(std::move(params)), m_sdk(sdk), m_rows(rows),
@@ -102,6 +116,8 @@ void OemidWriter::readDevOEMID(int row)
     QByteArray buffer(kReplySize, '\0');
     int returned = 0;
     const long result = m_sdk.getProducerInfo(login, buffer.data(), buffer.size(), &returned);
+    // Some firmware answers "no OEMID yet" with this code instead of "Ret" 109; parsing its empty
+    // reply would call the device broken and block the first write.
     if (result == kNoOemid) {
         m_deviceOemid = QStringLiteral("000");
         return;
@@ -220,7 +236,8 @@ QString OemidWriter::setDevOEMID(int row)
     if (v.lookUpStationMac) {
         const QByteArray mac = m_params.stationMac().toLatin1();
         if (mac.size() > kMacField - 1) {
-            problem = tr("Station MAC too long: %1 characters, at most %2").arg(mac.size()).arg(kMacField - 1);
+            problem =
+                tr("Station MAC too long: %1 characters, at most %2").arg(mac.size()).arg(kMacField - 1);
         } else {
             m_rows.updateDevice(row, [&mac](DEV_INFO &d) {
                 std::memset(d.NetComm.sHostMac, 0, sizeof d.NetComm.sHostMac);
@@ -232,9 +249,9 @@ QString OemidWriter::setDevOEMID(int row)
     }
     const QByteArray serial = fieldText(dev.szCloudID, sizeof dev.szCloudID);
     const QByteArray text =
-        problem.isEmpty() ? writeText(oemid, fieldText(dev.NetComm.sHostMac, sizeof dev.NetComm.sHostMac), serial,
-                                      &problem)
-                          : QByteArray();
+        problem.isEmpty()
+            ? writeText(oemid, fieldText(dev.NetComm.sHostMac, sizeof dev.NetComm.sHostMac), serial, &problem)
+            : QByteArray();
     if (!problem.isEmpty()) {
         m_rows.setStatusText(row, problem);
         return problem;
@@ -254,8 +271,8 @@ QString OemidWriter::setDevOEMID(int row)
             status += QLatin1Char('(') + oemid + QLatin1Char(')');
         m_rows.setStatusText(row, status);
         const FactoryRecords::WriteResult r = m_records.writeFactoryRecord(
-            QString::fromLatin1(serial), QString::fromLatin1(fieldText(dev.NetComm.sMac, sizeof dev.NetComm.sMac)),
-            oemid);
+            QString::fromLatin1(serial),
+            QString::fromLatin1(fieldText(dev.NetComm.sMac, sizeof dev.NetComm.sMac)), oemid);
         if (!r.ok) {
             if (v.dayFileErrorInStatus) {
                 status = QStringLiteral("%1 Err %2").arg(r.message).arg(r.fileError);

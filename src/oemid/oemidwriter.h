@@ -52,9 +52,9 @@ public:
 struct OemidWriterParams {
     QString assignedOemid = QStringLiteral("000");
     OemidVariant variant;
-    QString appDir;                          ///< root of the factory record tree
-    std::function<QDateTime()> clock;        ///< default: now
-    std::function<QString()> stationMac;     ///< default: StationMac::lookUp()
+    QString appDir;                      ///< root of the factory record tree
+    std::function<QDateTime()> clock;    ///< default: now
+    std::function<QString()> stationMac; ///< default: StationMac::lookUp()
     /// Message boxes (title, text); the tab shows them.
     std::function<void(const QString &, const QString &)> message;
 };

@@ -10,7 +10,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // Written next to the day files under a ".log" name, so that a run interrupted after removing
 // day files still finds their failed records on the next run; renamed onto "failed.log" last.
@@ -123,7 +124,8 @@ UploadOutcome RecordUploader::uploadRecords(UploadObserver *observer)
             const QByteArray body = requestBody(fields);
             response.fill('\0');
             int len = response.size();
-            const int rc = client.post(host, m_params.port, kPath, body.constData(), body.size(), response.data(), &len);
+            const int rc =
+                client.post(host, m_params.port, kPath, body.constData(), body.size(), response.data(), &len);
             if (rc == -2) {
                 out.end = UploadOutcome::End::NetFailed;
                 obs->message(v.netTitle, tr("net is failed"));

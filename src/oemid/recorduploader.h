@@ -13,17 +13,25 @@ class UploadObserver
 public:
     enum class Step { ArchiveWritten, FailedWritten, DayFileRemoved, FailedReplaced };
     virtual ~UploadObserver() = default;
-    virtual void progress(int done, int total) { Q_UNUSED(done) Q_UNUSED(total) }
-    virtual void message(const QString &title, const QString &text) { Q_UNUSED(title) Q_UNUSED(text) }
+    virtual void progress(int done, int total)
+    {
+        Q_UNUSED(done)
+        Q_UNUSED(total)
+    }
+    virtual void message(const QString &title, const QString &text)
+    {
+        Q_UNUSED(title)
+        Q_UNUSED(text)
+    }
     /// Test seam: each step of filing the records.
     virtual void step(Step s) { Q_UNUSED(s) }
 };
 
 struct UploadParams {
     QString appDir;
-    QString host;           ///< [Upload] Host; empty = not configured
-    int port = 443;         ///< [Upload] Port
-    QString caFile;         ///< [Upload] CAFile; empty = the system's CAs
+    QString host;   ///< [Upload] Host; empty = not configured
+    int port = 443; ///< [Upload] Port
+    QString caFile; ///< [Upload] CAFile; empty = the system's CAs
     OemidVariant variant;
     int connectTimeoutMs = 5000;
     int ioTimeoutMs = 10000;
@@ -37,8 +45,8 @@ struct UploadOutcome {
     int total = 0;
     int loaded = 0;
     int failed = 0;
-    bool filed = false;  ///< day files replaced by the archive and "failed.log"
-    QString summary;     ///< the summary text (Done only)
+    bool filed = false; ///< day files replaced by the archive and "failed.log"
+    QString summary;    ///< the summary text (Done only)
 };
 
 /// Sends every record of the day files to the factory-record service, one POST each, and files

@@ -26,7 +26,9 @@ public:
         }
         QStringList args = extra;
         args << "--base-ip" << baseIp << "--port" << QString::number(port) << "--search-port"
-             << QString::number(searchPort) << "--records-port" << "0" << "--state" << stateDir;
+             << QString::number(searchPort) << "--records-port"
+             << "0"
+             << "--state" << stateDir;
         m_process.setProgram(QFile::decodeName(exe));
         m_process.setArguments(args);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -44,7 +46,8 @@ public:
             out += m_process.readAllStandardOutput();
         }
         m_output = QString::fromUtf8(out);
-        const auto m = QRegularExpression(QStringLiteral("records https://127\\.0\\.0\\.1:(\\d+) ca=(\\S+)")).match(m_output);
+        const auto m = QRegularExpression(QStringLiteral("records https://127\\.0\\.0\\.1:(\\d+) ca=(\\S+)"))
+                           .match(m_output);
         if (!m.hasMatch()) {
             *error = QStringLiteral("devsim runs without the record service: ") + m_output;
             return false;

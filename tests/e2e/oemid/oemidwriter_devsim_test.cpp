@@ -12,7 +12,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 constexpr int kPort = 47230;
 
@@ -58,7 +59,8 @@ protected:
         }
         f.close();
         QString error;
-        if (!s_devsim->start(s_state->path() + "/state", "127.0.74.10", kPort, 47231, &error, {"--fleet", fleet}))
+        if (!s_devsim->start(s_state->path() + "/state", "127.0.74.10", kPort, 47231, &error,
+                             {"--fleet", fleet}))
             s_error = error;
         H264_DVR_Init(nullptr, 0);
         H264_DVR_SetConnectTime(2000, 1);
@@ -71,19 +73,21 @@ protected:
     }
     void SetUp() override { ASSERT_TRUE(s_error.isEmpty()) << s_error.toStdString(); }
 
-    std::unique_ptr<OemidWriter> writer(Rows &rows, int device, const OemidVariant &variant, const char *password = "")
+    std::unique_ptr<OemidWriter> writer(Rows &rows, int device, const OemidVariant &variant,
+                                        const char *password = "")
     {
         rows.dev.nPort = kPort;
         std::snprintf(rows.dev.szIpaddress, sizeof rows.dev.szIpaddress, "127.0.74.%d", 10 + (device & 7));
         std::strcpy(rows.dev.szUserName, "admin");
         std::strcpy(rows.dev.szPsw, password);
-        std::snprintf(rows.dev.szCloudID, sizeof rows.dev.szCloudID, device == 4 ? "a1b2c3d4" : "a1b2c3d4e5f607%d",
-                      10 + device);
+        std::snprintf(rows.dev.szCloudID, sizeof rows.dev.szCloudID,
+                      device == 4 ? "a1b2c3d4" : "a1b2c3d4e5f607%d", 10 + device);
         std::snprintf(rows.dev.NetComm.sMac, sizeof rows.dev.NetComm.sMac, "00:12:34:74:00:%d", 10 + device);
         if (variant.reloginOnRead == false) {
             int error = 0;
             H264_DVR_DEVICEINFO info{};
-            rows.dev.lLoginID = int32_t(H264_DVR_Login(rows.dev.szIpaddress, kPort, "admin", password, &info, 1, &error));
+            rows.dev.lLoginID =
+                int32_t(H264_DVR_Login(rows.dev.szIpaddress, kPort, "admin", password, &info, 1, &error));
         }
         OemidWriterParams p;
         p.assignedOemid = "ACME01";
@@ -151,8 +155,8 @@ TEST_F(OemidAgainstDevsim, ReadOutcomesPerTab)
         OemidVariant variant;
         const char *oemid;
     } cases[] = {
-        {1, OemidVariant::oemidTab(), "ACME01"},    {1, OemidVariant::firmwareTab(), "ACME01"},
-        {2, OemidVariant::oemidTab(), "err"},       {2, OemidVariant::firmwareTab(), "err 3 105"},
+        {1, OemidVariant::oemidTab(), "ACME01"},   {1, OemidVariant::firmwareTab(), "ACME01"},
+        {2, OemidVariant::oemidTab(), "err"},      {2, OemidVariant::firmwareTab(), "err 3 105"},
         {2, OemidVariant::logoTab(), "err 3 105"},
     };
     for (const Case &c : cases) {

@@ -10,7 +10,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 struct Recorder : UploadObserver {
     QStringList messages;
@@ -65,7 +66,10 @@ protected:
     {
         return [] { return QStringLiteral("AA:BB:CC:00:11:22"); };
     }
-    static void setFaults(const QByteArray &text) { writeFile(s_state->path() + "/records/faults.txt", text); }
+    static void setFaults(const QByteArray &text)
+    {
+        writeFile(s_state->path() + "/records/faults.txt", text);
+    }
 
     UploadParams params(const OemidVariant &variant = OemidVariant::oemidTab()) const
     {
@@ -84,17 +88,25 @@ protected:
     // Record lines with valid check codes; serials are unique to the test.
     QStringList records(int n, int first = 1) const
     {
-        const QString prefix = QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        const QString prefix =
+            QString::fromLatin1(::testing::UnitTest::GetInstance()->current_test_info()->name());
         QStringList out;
         for (int i = first; i < first + n; ++i)
             out << FactoryRecords::recordLine(prefix + QString::number(i), "00:12:34:56:78:9a", "ACME01",
-                                              QDateTime(QDate(2022, 3, 4), QTime(23, 59, 59)), "AA:BB:CC:00:11:22");
+                                              QDateTime(QDate(2022, 3, 4), QTime(23, 59, 59)),
+                                              "AA:BB:CC:00:11:22");
         return out;
     }
-    QString unupload(const QString &name = QString()) const { return app.path() + "/oemidupload/unupload/" + name; }
+    QString unupload(const QString &name = QString()) const
+    {
+        return app.path() + "/oemidupload/unupload/" + name;
+    }
     QString archive() const { return app.path() + "/oemidupload/upload/AABBCC0011222022-03-04.log"; }
     QStringList unuploadFiles() const { return QDir(unupload()).entryList(QDir::Files, QDir::Name); }
-    static QByteArray lines(const QStringList &l) { return l.isEmpty() ? QByteArray() : (l.join("\r\n") + "\r\n").toUtf8(); }
+    static QByteArray lines(const QStringList &l)
+    {
+        return l.isEmpty() ? QByteArray() : (l.join("\r\n") + "\r\n").toUtf8();
+    }
 
     QTemporaryDir app;
     static QTemporaryDir *s_state;
@@ -110,7 +122,8 @@ TEST_F(Upload, AcceptedThenRepeatedRecords)
 {
     const QStringList recs = records(5);
     writeFile(unupload("AABBCC0011222022-03-03.log"), lines(recs.mid(0, 3)));
-    writeFile(unupload("DDEEFF0011222022-03-04.log"), "\n" + recs[3].toUtf8() + "\n\n" + recs[4].toUtf8() + "\n");
+    writeFile(unupload("DDEEFF0011222022-03-04.log"),
+              "\n" + recs[3].toUtf8() + "\n\n" + recs[4].toUtf8() + "\n");
     Recorder r;
     UploadOutcome out = RecordUploader(params()).uploadRecords(&r);
     EXPECT_EQ(out.end, UploadOutcome::End::Done);
@@ -277,8 +290,8 @@ TEST_F(Upload, ArchiveThatCannotBeWrittenLosesNothing)
     UploadOutcome out = RecordUploader(params()).uploadRecords(&r);
     EXPECT_EQ(out.loaded, 3);
     EXPECT_FALSE(out.filed);
-    EXPECT_EQ(r.messages,
-              QStringList({"file/create upload successful file failed", "load/loaded3item,failed0item,total3item"}));
+    EXPECT_EQ(r.messages, QStringList({"file/create upload successful file failed",
+                                       "load/loaded3item,failed0item,total3item"}));
     EXPECT_EQ(readAll(unupload("AABBCC0011222022-03-04.log")), lines(recs));
     EXPECT_EQ(readAll(unupload("failed.log")), lines(records(1, 3)));
 
@@ -320,10 +333,13 @@ TEST_F(Upload, NothingToSendAndNotConfigured)
 
 TEST(UploadRequest, BytesOnTheWire)
 {
-    const QByteArray body = RecordUploader::requestBody(QStringList{"SN", "", "OEM", "2021-12-28 09-05-07", "PC", "CC"});
-    EXPECT_EQ(body, "{\"burnTime\":\"2021-12-28 09-05-07\",\"checkCode\":\"CC\",\"devMac\":\"\",\"oemId\":\"OEM\","
-                    "\"pcMac\":\"PC\",\"serialNumber\":\"SN\"}\n");
-    const std::string req = HttpsClient::buildRequest("records.example", 443, RecordUploader::kPath, body.toStdString());
+    const QByteArray body =
+        RecordUploader::requestBody(QStringList{"SN", "", "OEM", "2021-12-28 09-05-07", "PC", "CC"});
+    EXPECT_EQ(body,
+              "{\"burnTime\":\"2021-12-28 09-05-07\",\"checkCode\":\"CC\",\"devMac\":\"\",\"oemId\":\"OEM\","
+              "\"pcMac\":\"PC\",\"serialNumber\":\"SN\"}\n");
+    const std::string req =
+        HttpsClient::buildRequest("records.example", 443, RecordUploader::kPath, body.toStdString());
     EXPECT_EQ(req, "POST /privateApi/putFactoryDeviceInfo HTTP/1.0\r\n"
                    "Host: records.example:443\r\n"
                    "User-Agent: Mozilla/4.0 (compatible; MSIE 5.01; Windows NT 5.0)\r\n"

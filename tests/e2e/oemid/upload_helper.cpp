@@ -8,7 +8,8 @@
 #include <cstdlib>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 struct Dier : UploadObserver {
     int dieAt = 0;

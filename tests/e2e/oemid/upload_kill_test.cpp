@@ -13,7 +13,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 QSet<QString> recordsBelow(const QString &dir)
 {
@@ -52,9 +53,9 @@ protected:
         QSet<QString> all;
         QStringList day1, day2, failed;
         for (int i = 0; i < n + 3; ++i) {
-            const QString line = FactoryRecords::recordLine(tag + QString::number(i), "00:12:34:56:78:9a", "ACME01",
-                                                            QDateTime(QDate(2022, 3, 4), QTime(10, 0, i % 60)),
-                                                            "AA:BB:CC:00:11:22");
+            const QString line = FactoryRecords::recordLine(
+                tag + QString::number(i), "00:12:34:56:78:9a", "ACME01",
+                QDateTime(QDate(2022, 3, 4), QTime(10, 0, i % 60)), "AA:BB:CC:00:11:22");
             all.insert(line);
             (i < n / 2 ? day1 : i < n ? day2 : failed) << line;
         }
@@ -130,7 +131,8 @@ TEST_F(UploadInterrupted, DiesAtEachFilingStep)
 
         setFaults("");
         EXPECT_EQ(runHelper(app.path()), 0) << "step " << step;
-        EXPECT_TRUE(QDir(app.path() + "/oemidupload/unupload").entryList(QDir::Files).isEmpty()) << "step " << step;
+        EXPECT_TRUE(QDir(app.path() + "/oemidupload/unupload").entryList(QDir::Files).isEmpty())
+            << "step " << step;
         EXPECT_TRUE(recordsBelow(app.path() + "/oemidupload/upload").contains(all)) << "step " << step;
     }
 }

@@ -9,7 +9,8 @@
 
 #include <sys/stat.h>
 
-namespace {
+namespace
+{
 
 QByteArray readAll(const QString &path)
 {
@@ -62,10 +63,12 @@ TEST(FactoryRecords, RecordLinesAroundMidnight)
     const QString day2 = t.tmp.path() + "/oemidupload/unupload/AABBCC0011222021-12-29.log";
     const QString code1 = FactoryRecords::hash8("SN0001AABBCC001122123930941").toLatin1().toHex().toUpper();
     const QString code2 = FactoryRecords::hash8("SN0002AABBCC0011221230").toLatin1().toHex().toUpper();
-    EXPECT_EQ(readAll(day1), QByteArray("SN0001,00123456789a,123,2021-12-28 23-59-59,AABBCC001122," + code1.toLatin1() + "\r\n"));
+    EXPECT_EQ(readAll(day1), QByteArray("SN0001,00123456789a,123,2021-12-28 23-59-59,AABBCC001122," +
+                                        code1.toLatin1() + "\r\n"));
     const QByteArray second = readAll(day2);
     // No device MAC: the field is empty but the line still has six fields.
-    EXPECT_TRUE(second.startsWith(QByteArray("SN0002,,123,2021-12-29 00-00-00,AABBCC001122," + code2.toLatin1() + "\r\n")))
+    EXPECT_TRUE(second.startsWith(
+        QByteArray("SN0002,,123,2021-12-29 00-00-00,AABBCC001122," + code2.toLatin1() + "\r\n")))
         << second.toStdString();
     EXPECT_EQ(second.count("\r\n"), 2);
 
@@ -129,8 +132,11 @@ TEST(StationMac, PicksFirstRunningNonLoopbackWithAddress)
     } cases[] = {
         {{}, ""},
         {{{"00:00:00:00:00:00", true, true}, {"11:22:33:44:55:66", true, false}}, "11:22:33:44:55:66"},
-        {{{"AA:AA:AA:AA:AA:AA", false, false}, {"00:00:00:00:00:00", true, false}, {"", true, false},
-          {"BB:BB:BB:BB:BB:BB", true, false}, {"CC:CC:CC:CC:CC:CC", true, false}},
+        {{{"AA:AA:AA:AA:AA:AA", false, false},
+          {"00:00:00:00:00:00", true, false},
+          {"", true, false},
+          {"BB:BB:BB:BB:BB:BB", true, false},
+          {"CC:CC:CC:CC:CC:CC", true, false}},
          "BB:BB:BB:BB:BB:BB"},
         {{{"DD:DD:DD:DD:DD:DD", true, true}}, ""},
     };

@@ -11,7 +11,8 @@
 
 using namespace oemid;
 
-namespace {
+namespace
+{
 
 std::string hex(const std::string &bytes)
 {
@@ -35,7 +36,10 @@ std::string hexUpper(const std::string &bytes)
     return out;
 }
 
-std::string bin(const char *s, std::size_t n) { return std::string(s, n); }
+std::string bin(const char *s, std::size_t n)
+{
+    return std::string(s, n);
+}
 
 // Vectors computed by an independent bit-array implementation of the variant (kept out of tree),
 // whose tables were first checked against standard DES.
@@ -45,7 +49,9 @@ struct DesVector {
     const char *cipherHex;
 };
 
-class DesKnownAnswer : public ::testing::TestWithParam<DesVector> {};
+class DesKnownAnswer : public ::testing::TestWithParam<DesVector>
+{
+};
 
 TEST_P(DesKnownAnswer, EnciphersAndDeciphers)
 {
@@ -107,8 +113,8 @@ TEST(Des, RoundTripAllLengths)
 TEST(Base64, KnownTextsAndRejects)
 {
     const std::pair<std::string, std::string> cases[] = {
-        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"},
-        {bin("\xff\xfe\x00", 3), "//4A"}};
+        {"", ""},        {"f", "Zg=="},          {"fo", "Zm8="},
+        {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"}, {bin("\xff\xfe\x00", 3), "//4A"}};
     for (const auto &c : cases) {
         EXPECT_EQ(base64Encode(c.first), c.second);
         std::string back;
@@ -160,6 +166,9 @@ TEST(CheckCode, KnownAnswers)
         EXPECT_NE(std::string("34567").find(code[i]), std::string::npos) << code;
 }
 
-TEST(CheckCode, HexFormOfAbc) { EXPECT_EQ(hexUpper(hash8("abc")), "4C6B4D3773324874"); }
+TEST(CheckCode, HexFormOfAbc)
+{
+    EXPECT_EQ(hexUpper(hash8("abc")), "4C6B4D3773324874");
+}
 
 } // namespace

@@ -12,16 +12,17 @@
 #include <cstring>
 #include <map>
 
-namespace {
+namespace
+{
 
 // A device as the procedure sees it through the SDK: it deciphers "Data" with its serial's key.
 struct FakeDevice : OemidSdk {
     std::string serial = "9a8b7c6d5e4f3a2b";
-    std::string oemid;          // empty: no OEMID yet ("Ret" 109)
-    std::string getReply;       // forced reply text of the read; empty: the device's own
-    std::string regetReply;     // forced reply after a write
-    long getResult = 1;         // result of the read
-    long regetResult = 1;       // result of the read after a write
+    std::string oemid;      // empty: no OEMID yet ("Ret" 109)
+    std::string getReply;   // forced reply text of the read; empty: the device's own
+    std::string regetReply; // forced reply after a write
+    long getResult = 1;     // result of the read
+    long regetResult = 1;   // result of the read after a write
     long setResult = 1;
     bool upperCaseOnStore = false;
     int loginResult = 7;
@@ -42,7 +43,8 @@ struct FakeDevice : OemidSdk {
         const long result = writes ? regetResult : getResult;
         std::string reply = writes && !regetReply.empty() ? regetReply : getReply;
         if (reply.empty())
-            reply = oemid.empty() ? "{\"Ret\":109}" : "{\"Ret\":100,\"ProducerInfo\":{\"OEMID\":\"" + oemid + "\"}}";
+            reply = oemid.empty() ? "{\"Ret\":109}"
+                                  : "{\"Ret\":100,\"ProducerInfo\":{\"OEMID\":\"" + oemid + "\"}}";
         if (result != 0) {
             std::strncpy(buffer, reply.c_str(), std::size_t(size - 1));
             *returned = int(reply.size());
@@ -57,7 +59,8 @@ struct FakeDevice : OemidSdk {
         Json::CharReaderBuilder b;
         std::string errs;
         std::unique_ptr<Json::CharReader> r(b.newCharReader());
-        if (!r->parse(text, text + length, &v, &errs) || !oemid::decryptData(v["Data"].asString(), serial, &lastPlain))
+        if (!r->parse(text, text + length, &v, &errs) ||
+            !oemid::decryptData(v["Data"].asString(), serial, &lastPlain))
             return -1;
         Json::Value p;
         if (!r->parse(lastPlain.data(), lastPlain.data() + lastPlain.size(), &p, &errs))
@@ -129,11 +132,13 @@ struct ReadCase {
     const char *name;
     std::string reply;
     long result;
-    const char *oemidTab;  // device OEMID in the OEMID tab
-    const char *firmware;  // in the firmware/logo tabs
+    const char *oemidTab; // device OEMID in the OEMID tab
+    const char *firmware; // in the firmware/logo tabs
 };
 
-class ReadDevOemid : public ::testing::TestWithParam<ReadCase> {};
+class ReadDevOemid : public ::testing::TestWithParam<ReadCase>
+{
+};
 
 TEST_P(ReadDevOemid, SetsDeviceOemid)
 {
@@ -145,7 +150,8 @@ TEST_P(ReadDevOemid, SetsDeviceOemid)
         b.writer->resetRow();
         b.writer->readDevOEMID(0);
         const bool oemidTab = v.tab == OemidVariant::Tab::Oemid;
-        EXPECT_EQ(b.writer->deviceOemid(), oemidTab ? c.oemidTab : c.firmware) << c.name << " tab " << int(v.tab);
+        EXPECT_EQ(b.writer->deviceOemid(), oemidTab ? c.oemidTab : c.firmware)
+            << c.name << " tab " << int(v.tab);
         EXPECT_TRUE(b.writer->loginOk());
         EXPECT_EQ(b.device.logins, oemidTab ? 1 : 0);
         EXPECT_EQ(b.device.logouts, oemidTab ? 1 : 0) << "the old login is closed before the new one";
@@ -192,12 +198,15 @@ struct WriteCase {
     bool record;
 };
 
-class SetDevOemid : public ::testing::TestWithParam<WriteCase> {};
+class SetDevOemid : public ::testing::TestWithParam<WriteCase>
+{
+};
 
 TEST_P(SetDevOemid, ResultTexts)
 {
     const WriteCase &c = GetParam();
-    const OemidVariant variants[] = {OemidVariant::oemidTab(), OemidVariant::firmwareTab(), OemidVariant::logoTab()};
+    const OemidVariant variants[] = {OemidVariant::oemidTab(), OemidVariant::firmwareTab(),
+                                     OemidVariant::logoTab()};
     const char *expected[] = {c.oemidTab, c.firmware, c.logo};
     for (int i = 0; i < 3; ++i) {
         Bench b(variants[i], "acme01");
@@ -216,20 +225,20 @@ TEST_P(SetDevOemid, ResultTexts)
 
 INSTANTIATE_TEST_SUITE_P(
     Outcomes, SetDevOemid,
-    ::testing::Values(
-        WriteCase{"verified", 1, 1, false, "", "Set OEMID Success", "Set OEMID Success(acme01)",
-                  "Set OEMID Success(acme01)", true},
-        WriteCase{"refused", -11000, 1, false, "", "Set OEMID Failed ret=-11000,code:-99", "Set OEMID Failed",
-                  "Set OEMID Failed ret=-11000,code:-99", false},
-        WriteCase{"zero", 0, 1, false, "", "Set OEMID Failed ret=0,code:-99", "Set OEMID Failed",
-                  "Set OEMID Failed ret=0,code:-99", false},
-        WriteCase{"noreread", 2, 0, false, "", "Reget DevOEMID Failed ret=2,code:-99", "Reget DevOEMID Failed",
-                  "Reget DevOEMID Failed ret=2,code:-99", false},
-        WriteCase{"lettercase", 1, 1, true, "", "Set OEMID Incorrect ret=1,code:-99", "Set OEMID Incorrect",
-                  "Set OEMID Incorrect ret=1,code:-99", false},
-        // The logo tab's re-read insists on "Ret" 100 or 109.
-        WriteCase{"rereadRet103", 1, 1, false, R"({"Ret":103,"ProducerInfo":{"OEMID":"acme01"}})", "Set OEMID Success",
-                  "Set OEMID Success(acme01)", "Reget DevOEMID Failed ret=1,code:-99", true}),
+    ::testing::Values(WriteCase{"verified", 1, 1, false, "", "Set OEMID Success", "Set OEMID Success(acme01)",
+                                "Set OEMID Success(acme01)", true},
+                      WriteCase{"refused", -11000, 1, false, "", "Set OEMID Failed ret=-11000,code:-99",
+                                "Set OEMID Failed", "Set OEMID Failed ret=-11000,code:-99", false},
+                      WriteCase{"zero", 0, 1, false, "", "Set OEMID Failed ret=0,code:-99",
+                                "Set OEMID Failed", "Set OEMID Failed ret=0,code:-99", false},
+                      WriteCase{"noreread", 2, 0, false, "", "Reget DevOEMID Failed ret=2,code:-99",
+                                "Reget DevOEMID Failed", "Reget DevOEMID Failed ret=2,code:-99", false},
+                      WriteCase{"lettercase", 1, 1, true, "", "Set OEMID Incorrect ret=1,code:-99",
+                                "Set OEMID Incorrect", "Set OEMID Incorrect ret=1,code:-99", false},
+                      // The logo tab's re-read insists on "Ret" 100 or 109.
+                      WriteCase{"rereadRet103", 1, 1, false,
+                                R"({"Ret":103,"ProducerInfo":{"OEMID":"acme01"}})", "Set OEMID Success",
+                                "Set OEMID Success(acme01)", "Reget DevOEMID Failed ret=1,code:-99", true}),
     [](const ::testing::TestParamInfo<WriteCase> &i) { return std::string(i.param.name); });
 
 TEST(SetDevOemid, PlainTextAndRecord)
@@ -288,7 +297,8 @@ TEST(SetDevOemid, RefusesWhatDoesNotFit)
         {"A", "", std::string(32, 's'), "Serial number too long: 32 characters, at most 31"},
         // 17-character MAC: 49 OEMID characters fill 88 bytes exactly, 50 are one block too many.
         {QString(49, 'o'), "AA:BB:CC:DD:EE:FF", "SN1", ""},
-        {QString(50, 'o'), "AA:BB:CC:DD:EE:FF", "SN1", "OEMID and MAC too long for the device: 96 bytes, at most 88"},
+        {QString(50, 'o'), "AA:BB:CC:DD:EE:FF", "SN1",
+         "OEMID and MAC too long for the device: 96 bytes, at most 88"},
         {"A", "AA:BB:CC:DD:EE:FF:00:11:22:33:44", "SN1", "Station MAC too long: 32 characters, at most 31"},
     };
     for (const Case &c : cases) {
@@ -326,8 +336,10 @@ TEST(Precheck, ErrorsAndRepeats)
         OemidWriter::Precheck result;
         const char *text;
     } cases[] = {
-        {OemidVariant::firmwareTab(), R"({"Ret":104})", false, OemidWriter::Precheck::Error, "OEMID ERROR err 3 104"},
-        {OemidVariant::logoTab(), R"({"Ret":104})", false, OemidWriter::Precheck::Error, "Get Dev OEMID Error err 3 104"},
+        {OemidVariant::firmwareTab(), R"({"Ret":104})", false, OemidWriter::Precheck::Error,
+         "OEMID ERROR err 3 104"},
+        {OemidVariant::logoTab(), R"({"Ret":104})", false, OemidWriter::Precheck::Error,
+         "Get Dev OEMID Error err 3 104"},
         {OemidVariant::firmwareTab(), R"({"Ret":100,"ProducerInfo":{"OEMID":"ACME01"}})", false,
          OemidWriter::Precheck::Repeat, "OEMID Repeat(ACME01)"},
         {OemidVariant::firmwareTab(), R"({"Ret":100,"ProducerInfo":{"OEMID":"ACME01"}})", true,
