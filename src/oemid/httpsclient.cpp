@@ -166,6 +166,10 @@ int HttpsClient::post(const std::string &strHost, int nPort, const std::string &
     m_lastError.clear();
     ERR_clear_error();
 
+    if (nDataLen < 0 || (!pData && nDataLen > 0)) {
+        m_lastError = "no request body";
+        return -1;
+    }
     if (!plausibleHostName(strHost) || nPort <= 0 || nPort > 65535) {
         m_lastError = "not a host name: \"" + strHost + "\"";
         return -2;
@@ -225,8 +229,8 @@ int HttpsClient::post(const std::string &strHost, int nPort, const std::string &
         return -2;
     }
 
-    const std::string request =
-        buildRequest(strHost, nPort, strPath, std::string(pData, std::size_t(nDataLen)));
+    const std::string request = buildRequest(
+        strHost, nPort, strPath, pData ? std::string(pData, std::size_t(nDataLen)) : std::string());
     int result = 0;
     if (SSL_write(ssl, request.data(), static_cast<int>(request.size())) !=
         static_cast<int>(request.size())) {

@@ -280,6 +280,25 @@ TEST_F(Upload, UnsendableAndUnreachable)
     EXPECT_EQ(readAll(unupload("failed.log")), lines({"short,line,only"}));
 }
 
+TEST_F(Upload, UnreadableDayFileIsKept)
+{
+    const QStringList recs = records(2);
+    writeFile(unupload("AABBCC0011222022-03-03.log"), lines({recs[0]}));
+    writeFile(unupload("AABBCC0011222022-03-04.log"), lines({recs[1]}));
+    QFile locked(unupload("AABBCC0011222022-03-03.log"));
+    ASSERT_TRUE(locked.setPermissions(QFileDevice::WriteOwner));
+    if (locked.open(QIODevice::ReadOnly))
+        GTEST_SKIP() << "running with privileges that ignore file permissions";
+    Recorder r;
+    const UploadOutcome out = RecordUploader(params()).uploadRecords(&r);
+    EXPECT_EQ(r.messages,
+              QStringList({"File/uploadfile open failed", "load/loaded1item,failed0item,total1item"}));
+    EXPECT_EQ(out.loaded, 1);
+    EXPECT_EQ(unuploadFiles(), QStringList{"AABBCC0011222022-03-03.log"});
+    locked.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    EXPECT_EQ(readAll(unupload("AABBCC0011222022-03-03.log")), lines({recs[0]}));
+}
+
 TEST_F(Upload, ArchiveThatCannotBeWrittenLosesNothing)
 {
     const QStringList recs = records(2);

@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 namespace
 {
 
@@ -37,16 +35,14 @@ TEST(FactoryRecords, MakeUploadDirs)
     EXPECT_TRUE(t.records.makeUploadDirs());
     EXPECT_FALSE(QDir(t.tmp.path() + "/oemidupload/upload").exists());
 
-    // A root that cannot be written: not usable, with a reason.
-    QTemporaryDir ro;
-    ASSERT_EQ(::chmod(QFile::encodeName(ro.path()).constData(), 0500), 0);
-    FactoryRecords locked({ro.path(), nullptr, [] { return QString(); }});
-    if (QDir(ro.path()).mkdir("probe")) {
-        GTEST_SKIP() << "running with privileges that ignore directory permissions";
-    }
-    EXPECT_FALSE(locked.makeUploadDirs(&error));
+    // A root below which nothing can be created (a plain file): not usable, with a reason.
+    const QString notADir = t.tmp.path() + "/plainfile";
+    QFile f(notADir);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    FactoryRecords blocked({notADir, nullptr, [] { return QString(); }});
+    EXPECT_FALSE(blocked.makeUploadDirs(&error));
     EXPECT_TRUE(error.contains("oemidupload")) << error.toStdString();
-    ::chmod(QFile::encodeName(ro.path()).constData(), 0700);
 }
 
 TEST(FactoryRecords, RecordLinesAroundMidnight)
