@@ -64,7 +64,6 @@ private:
     int m_delayMs = 0;
     int m_transparent = -1;
     int m_imagesCompleted = 0;
-    int m_subBlock = 0;
 
     uint8_t m_global[256 * 3] = {};
     uint8_t m_local[256 * 3] = {};
