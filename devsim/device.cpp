@@ -610,6 +610,14 @@ int32_t Device::burnPackage(const std::string &packagePath, std::string *error)
                                           &e)) {
             code = NETSDK_ERR_UPG_PART_FAILED;
             *error = e;
+        } else if (check.fsType == "squashfs") {
+            // The files of a squashfs image are listed only where squashfs-tools are installed;
+            // the burn itself does not depend on it.
+            const std::string fs = dir_ + "/logo.squashfs";
+            if (writeFileAtomic(fs, check.logoFs.data(), check.logoFs.size(), &e) &&
+                runProgram({"unsquashfs", "-no-xattrs", "-f", "-d", logoDir, fs}, 20000) == 0)
+                upgrade_.logoFiles = listFiles(logoDir);
+            ::unlink(fs.c_str());
         }
         upgrade_.file = "logo.img";
         upgrade_.size = check.logoImage.size();

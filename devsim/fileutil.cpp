@@ -1,7 +1,10 @@
 #include "fileutil.h"
 
 #include <dirent.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <fcntl.h>
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +12,12 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <algorithm>
+#include <chrono>
 #include <sstream>
+#include <thread>
+
+extern char **environ;
 
 namespace devsim {
 
@@ -120,6 +128,74 @@ std::string hexText(const uint8_t *data, size_t size)
         out += digits[data[i] & 15];
     }
     return out;
+}
+
+namespace {
+void collectFiles(const std::string &root, const std::string &rel, std::vector<std::string> &out, int depth)
+{
+    if (depth > 64)
+        return;
+    DIR *d = ::opendir((root + (rel.empty() ? "" : "/" + rel)).c_str());
+    if (!d)
+        return;
+    while (dirent *e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+        const std::string r = rel.empty() ? name : rel + "/" + name;
+        struct stat st {};
+        if (::lstat((root + "/" + r).c_str(), &st) != 0)
+            continue;
+        if (S_ISDIR(st.st_mode))
+            collectFiles(root, r, out, depth + 1);
+        else if (S_ISREG(st.st_mode))
+            out.push_back(r);
+    }
+    ::closedir(d);
+}
+} // namespace
+
+std::vector<std::string> listFiles(const std::string &dir)
+{
+    std::vector<std::string> out;
+    collectFiles(dir, std::string(), out, 0);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+int runProgram(const std::vector<std::string> &argv, int timeoutMs)
+{
+    if (argv.empty())
+        return -1;
+    std::vector<char *> args;
+    for (const auto &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0)
+        return -1;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int status = 0;
+    for (;;) {
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (done < 0)
+            return -1;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 } // namespace devsim

@@ -19,5 +19,10 @@ bool makeDirs(const std::string &path, std::string *error);
 /// Removes everything below dir (not dir itself).
 bool clearDir(const std::string &dir, std::string *error);
 std::string hexText(const uint8_t *data, size_t size);
+/// Regular files below dir, relative to it, sorted.
+std::vector<std::string> listFiles(const std::string &dir);
+/// Runs a program found on PATH with its output discarded; its exit status, or -1 when it cannot
+/// start, dies or outlives timeoutMs (it is then killed).
+int runProgram(const std::vector<std::string> &argv, int timeoutMs);
 
 } // namespace devsim

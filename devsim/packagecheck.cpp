@@ -73,6 +73,19 @@ bool readMember(unzFile zip, const std::string &name, uint64_t limit, std::vecto
     return ok;
 }
 
+// Reads a member through to its end without keeping it, so that its CRC is checked.
+bool drainMember(unzFile zip)
+{
+    if (unzOpenCurrentFile(zip) != UNZ_OK)
+        return false;
+    std::vector<uint8_t> buf(65536);
+    int n;
+    while ((n = unzReadCurrentFile(zip, buf.data(), unsigned(buf.size()))) > 0) {
+    }
+    const bool closed = unzCloseCurrentFile(zip) == UNZ_OK;
+    return n == 0 && closed;
+}
+
 bool isLogoMember(const std::string &name)
 {
     return name == kLogoMember || name.find(".cramfs") != std::string::npos;
@@ -156,6 +169,8 @@ PackageCheck checkPackage(const std::string &path, const PackageTarget &target)
                 checkLogo(z, member, target, r);
                 if (r.code != 0)
                     return r;
+            } else if (!drainMember(z)) {
+                return failed(kBadPacket, member + " is damaged");
             }
         }
     }

@@ -430,6 +430,36 @@ TEST_F(DevsimE2E, UpgradeChecksThePackageAndBurnsIt)
     EXPECT_FALSE(fileExists(deviceFile(5, "upgrade.part")));
 }
 
+TEST_F(DevsimE2E, SlowLinkStretchesTheTransfer)
+{
+    std::string content(120000, '\0');
+    uint32_t seed = 11;
+    for (char &c : content)
+        c = char((seed = seed * 1103515245u + 12345u) >> 24);
+    const std::string package = dir / "slow.bin";
+    ASSERT_TRUE(makeZip(package, {{"InstallDesc", "{\"Hardware\":\"" + std::string(kHardware) + "\"}"},
+                                  {"romfs.img", content}}));
+    Json::Value devs(Json::arrayValue);
+    Json::Value slow;
+    slow["faults"]["bytesPerSecond"] = 200000;
+    devs.append(slow);
+    startFleet(devs);
+    int error = 0;
+    const long h = login(ipOf(10), "admin", "", &error);
+    ASSERT_GT(h, 0) << error;
+    UpgradeWatch w;
+    const auto start = std::chrono::steady_clock::now();
+    const long u = H264_DVR_Upgrade(h, package.c_str(), 0, &UpgradeWatch::callback, &w);
+    ASSERT_GT(u, 0);
+    ASSERT_TRUE(w.wait(20000));
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    H264_DVR_CloseUpgradeHandle(u);
+    EXPECT_EQ(w.final, -1);
+    // The throttle is a floor: 120 KB at 200 KB/s cannot arrive in less than 0.6 s.
+    EXPECT_GE(ms, 600);
+}
+
 TEST_F(DevsimE2E, StopsCleanlyOnSignal)
 {
     Json::Value devs(Json::arrayValue);

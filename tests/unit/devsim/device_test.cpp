@@ -240,4 +240,40 @@ TEST_F(DeviceTest, AddressChange)
     EXPECT_EQ(state()["counts"]["reboot"].asInt(), 1);
 }
 
+TEST_F(DeviceTest, BurntLogoFilesLandInTheStateDirectory)
+{
+    if (!haveTool("/usr/sbin/mkfs.cramfs") || !haveTool("/usr/bin/mkimage") || !haveTool("/usr/bin/mksquashfs") ||
+        !haveTool("/usr/bin/unsquashfs"))
+        GTEST_SKIP() << "mkfs.cramfs, mkimage or squashfs-tools not installed";
+    const std::string src = dir / "src";
+    ::mkdir(src.c_str(), 0755);
+    ::mkdir((src + "/Colse").c_str(), 0755);
+    writeFile(src + "/h264dvr.jpg", "JPEG");
+    writeFile(src + "/Colse/close.jpg", "CLOSE");
+    ASSERT_FALSE(mkCramfs(src, dir / "fs.cramfs").empty());
+    ASSERT_EQ(run("mksquashfs '" + src + "' '" + dir / "fs.squashfs" + "' -noappend -b 4k"), 0);
+    DeviceSpec s = spec();
+    auto d = make(s);
+    const std::string desc = "{\"Hardware\":\"" + s.hardware +
+                             "\",\"UpgradeCommand\":[{\"Command\":\"Burn\",\"FileName\":\"logo-x.cramfs.img\"}]}";
+    for (const char *fs : {"fs.cramfs", "fs.squashfs"}) {
+        const std::string image = mkImage(dir / fs, dir / (std::string(fs) + ".img"));
+        ASSERT_FALSE(image.empty());
+        const std::string package = dir / "package.bin";
+        ASSERT_TRUE(makeZip(package, {{"InstallDesc", desc}, {"logo-x.cramfs.img", image}}));
+        // Files of an earlier burn do not survive the next one.
+        const std::string stray = dir / "00123456789a/logo/stray.txt";
+        writeFile(stray, "old");
+        std::string error;
+        EXPECT_EQ(d->burnPackage(package, &error), 0) << fs << ": " << error;
+        EXPECT_FALSE(fileExists(stray)) << fs;
+        EXPECT_EQ(readFile(dir / "00123456789a/logo/h264dvr.jpg"), "JPEG") << fs;
+        EXPECT_EQ(readFile(dir / "00123456789a/logo/Colse/close.jpg"), "CLOSE") << fs;
+        const Json::Value last = state()["lastUpgrade"];
+        EXPECT_EQ(last["fsType"].asString(), std::string(fs).substr(3)) << fs;
+        EXPECT_EQ(last["logoFiles"].size(), 2u) << fs;
+        EXPECT_EQ(readFile(dir / "00123456789a/logo.img"), image) << fs;
+    }
+}
+
 } // namespace

@@ -158,3 +158,26 @@ TEST(LegacyImageHeader, ReadsTheFieldsMkimageWrites)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PackageCheckTest, DamagedFirmwareMemberIsRefused)
+{
+    std::string content(50000, '\0');
+    uint32_t seed = 3;
+    for (char &c : content)
+        c = char((seed = seed * 1103515245u + 12345u) >> 24);
+    const std::string desc = "{\"Hardware\":\"" + std::string(kHardware) +
+                             "\",\"UpgradeCommand\":[{\"Command\":\"Burn\",\"FileName\":\"romfs.img\"}]}";
+    const std::string path = dir / "fw.bin";
+    ASSERT_TRUE(makeZip(path, {{"InstallDesc", desc}, {"romfs.img", content}}));
+    EXPECT_EQ(checkPackage(path, target).code, 0);
+    std::string zip = readFile(path);
+    zip[zip.size() / 2] ^= 0x5a; // inside the member's data
+    writeFile(path, zip);
+    const PackageCheck r = checkPackage(path, target);
+    EXPECT_EQ(r.code, -11805);
+    EXPECT_NE(r.error.find("romfs.img"), std::string::npos) << r.error;
+}
+
+} // namespace
