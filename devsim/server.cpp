@@ -29,6 +29,8 @@ namespace {
 constexpr int kProgressSteps = 10;
 // A peer that stops reading must not pin a connection thread forever.
 constexpr int kSendTimeoutSeconds = 10;
+// Connections one device serves at once (a real one serves a handful; the protocol asks for 8).
+constexpr size_t kMaxSessionsPerDevice = 64;
 
 void closeFd(int &fd)
 {
@@ -603,16 +605,18 @@ void Server::acceptOn(Slot &slot)
         const int fd = ::accept4(slot.listenFd, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)
             return;
+        std::shared_ptr<Session> session;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (slot.away) {
-                ::close(fd); // went down for a reboot since the poll
+            size_t open = 0;
+            for (const auto &s : sessions_)
+                open += (s->device() == slot.device.get() && !s->finished()) ? 1 : 0;
+            // Down for a reboot since the poll, or out of connections: the peer sees a closed line.
+            if (slot.away || open >= kMaxSessionsPerDevice) {
+                ::close(fd);
                 continue;
             }
-        }
-        auto session = std::make_shared<Session>(*this, *slot.device, fd);
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
+            session = std::make_shared<Session>(*this, *slot.device, fd);
             sessions_.push_back(session);
         }
         session->start();
