@@ -418,7 +418,14 @@ TEST_F(Package, ZipDirectory)
     EXPECT_EQ(readFile(back + QStringLiteral("/a")), readFile(dir + QStringLiteral("/a")));
     EXPECT_EQ(readFile(back + QStringLiteral("/sub/b")), QByteArray("bee"));
     const ToolRun verbose = run(tool("unzip"), {QStringLiteral("-Z"), QStringLiteral("-v"), zip});
-    EXPECT_TRUE(verbose.out.contains("compression method:                             deflated")) << verbose.out.toStdString();
+    // Deflated, with zeroed dates and attributes and no extra fields or comments.
+    for (const char *line : {"compression method:                             deflated",
+                             "file last modified on (DOS date/time):          1980 Jan 0 00:00:00",
+                             "length of extra field:                          0 bytes",
+                             "length of file comment:                         0 characters",
+                             "non-MSDOS external file attributes:             000000 hex",
+                             "MS-DOS file attributes (00 hex):                none"})
+        EXPECT_EQ(verbose.out.count(line), 3) << line << "\n" << verbose.out.toStdString();
 
     EXPECT_NE(LogoPackageBuilder::zipDirectory(dir, tmp.filePath(QStringLiteral("no/dir/z.zip"))), 0);
 }
