@@ -133,7 +133,13 @@ void LoginDlg::OnClickedOk()
 
     bool portOk = false;
     const uint port = m_portEdit->text().toUInt(&portOk, 10);
-    m_devInfo.nPort = portOk ? int32_t(port) : 0;
+    if (!portOk || port > 65535) {
+        // The validator lets partial input stand; a port the SDK would cut to 16 bits is refused here.
+        CMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Error"),
+                              tr("The port must be a number from 0 to 65535"), tr("OK"));
+        return;
+    }
+    m_devInfo.nPort = int32_t(port);
     m_devInfo.lLoginID = 0;
     const QString typed = m_ipEdit->text();
 

@@ -27,10 +27,25 @@ public:
             return false;
         fleet.write(QJsonDocument(QJsonObject{{QStringLiteral("devices"), devices}}).toJson());
         fleet.close();
+        return run({QStringLiteral("--fleet"), fleet.fileName()}, port, searchPort);
+    }
+
+    /// Starts devsim's own fleet of `count` devices from `baseIp`.
+    bool startCount(int count, const QString &baseIp, int port, int searchPort)
+    {
+        if (qEnvironmentVariable("TALLOW_DEVSIM").isEmpty() || !m_dir.isValid())
+            return false;
+        return run({QStringLiteral("--count"), QString::number(count), QStringLiteral("--base-ip"), baseIp}, port,
+                   searchPort);
+    }
+
+private:
+    bool run(QStringList args, int port, int searchPort)
+    {
         QDir().mkpath(stateDir());
-        const QStringList args{QStringLiteral("--fleet"), fleet.fileName(), QStringLiteral("--state"), stateDir(),
-                               QStringLiteral("--port"), QString::number(port), QStringLiteral("--search-port"),
-                               QString::number(searchPort)};
+        args << QStringLiteral("--state") << stateDir() << QStringLiteral("--port") << QString::number(port)
+             << QStringLiteral("--search-port") << QString::number(searchPort);
+        const QString devsim = qEnvironmentVariable("TALLOW_DEVSIM");
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(devsim, args);
         if (!m_process.waitForStarted(5000))
@@ -45,6 +60,7 @@ public:
         return out.contains("ready ");
     }
 
+public:
     void stop()
     {
         if (m_process.state() == QProcess::NotRunning)

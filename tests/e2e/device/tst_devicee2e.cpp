@@ -10,6 +10,7 @@
 #include "device/devicetable.h"
 #include "device/logindlg.h"
 #include "logo/upgradelogowidget.h"
+#include "mainwindow/ctallow.h"
 #include "netsdk/netsdk.h"
 #include "oemid/setoemid.h"
 #include "upgrade/upgradewidget.h"
@@ -25,6 +26,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -128,6 +130,7 @@ private slots:
     void vanishedDeviceAndFailedSearch();
     void ipChange();
     void batchCommands();
+    void mainWindowShowsFleet();
 };
 
 void DeviceE2E::searchListsFleetInAddressOrder()
@@ -484,6 +487,69 @@ void DeviceE2E::batchCommands()
     QVERIFY(batch.wait(5000));
     QCoreApplication::processEvents();
     QCOMPARE(messages.count(), 0);
+}
+
+// The real main window on devsim's own fleet: every tab lists it in address order, and Add logs a
+// device in by hand. Pictures of the tabs go to TALLOW_SCREENSHOT_DIR when it is set.
+void DeviceE2E::mainWindowShowsFleet()
+{
+    nextPorts(40);
+    DevsimFleet fleet;
+    QVERIFY(fleet.startCount(8, QStringLiteral("127.44.40.10"), m_port, m_search));
+    QStringList ips;
+    for (int i = 0; i < 8; ++i)
+        ips << QStringLiteral("127.44.40.%1").arg(10 + i);
+
+    CTallow window;
+    window.resize(1100, 700);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTabWidget *tabs = window.tabWidget();
+    const QString shots = qEnvironmentVariable("TALLOW_SCREENSHOT_DIR");
+    auto shoot = [&](const QString &name) {
+        if (!shots.isEmpty())
+            QVERIFY(window.grab().save(shots + QLatin1Char('/') + name));
+    };
+
+    auto *logo = qobject_cast<UpgradeLogoWidget *>(tabs->widget(0));
+    auto *firmware = qobject_cast<UpgradeWidget *>(tabs->widget(1));
+    auto *oemid = qobject_cast<SetOEMID *>(tabs->widget(2));
+    QVERIFY(logo && firmware && oemid);
+
+    tabs->setCurrentIndex(1);
+    DeviceTabCore *fw = searchOn(*firmware, "SearchButton");
+    QVERIFY(waitSearch(fw));
+    QCOMPARE(column(fw, 1), ips);
+    onLoginDialog([this](LoginDlg *dlg) {
+        dlg->ipEdit()->setText(QStringLiteral("127.44.40.12"));
+        dlg->portEdit()->setText(QString::number(m_port));
+        dlg->okButton()->click();
+    });
+    firmware->findChild<QPushButton *>(QStringLiteral("addBtn"))->click();
+    QCOMPARE(fw->table()->rowCount(), 9);
+    QCOMPARE(cell(fw, 8, 1), QStringLiteral("127.44.40.12"));
+    QCOMPARE(cell(fw, 8, 3), QStringLiteral("Login Success"));
+    shoot(QStringLiteral("firmware.png"));
+
+    tabs->setCurrentIndex(0);
+    DeviceTabCore *lg = searchOn(*logo, "SearchButton");
+    QVERIFY(waitSearch(lg));
+    QVERIFY(lg->table()->rowCount() > 0);
+    QStringList logoIps = column(lg, 1);
+    QStringList sorted = logoIps;
+    std::sort(sorted.begin(), sorted.end(), [](const QString &a, const QString &b) {
+        return a.section(QLatin1Char('.'), 3).toInt() < b.section(QLatin1Char('.'), 3).toInt();
+    });
+    QCOMPARE(logoIps, sorted);
+    for (const QString &type : column(lg, 2))
+        QVERIFY2(type == QStringLiteral("DVR") || type == QStringLiteral("NVR"), qPrintable(type));
+    shoot(QStringLiteral("logo.png"));
+
+    tabs->setCurrentIndex(2);
+    DeviceTabCore *oe = searchOn(*oemid, "searchbtn");
+    QVERIFY(waitSearch(oe));
+    QCOMPARE(column(oe, 1), ips);
+    shoot(QStringLiteral("oemid.png"));
 }
 
 QTEST_MAIN(DeviceE2E)

@@ -1,0 +1,189 @@
+// The login dialog's form and the tabs' selection behaviour, without devices.
+
+#include "app/cmessagebox.h"
+#include "app/configkeys.h"
+#include "device/csearchdevicethread.h"
+#include "device/devicetabcore.h"
+#include "device/devicetable.h"
+#include "device/logindlg.h"
+#include "logo/upgradelogowidget.h"
+#include "upgrade/upgradewidget.h"
+
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QSignalSpy>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstring>
+
+namespace {
+
+SDK_CONFIG_NET_COMMON_V2 answer(const char *mac, uint8_t last, int type = 1)
+{
+    SDK_CONFIG_NET_COMMON_V2 a;
+    std::memset(&a, 0, sizeof a);
+    const uint8_t ip[4] = {127, 45, 0, last};
+    std::memcpy(a.HostIP, ip, 4);
+    std::strcpy(a.sMac, mac);
+    a.DeviceType = type;
+    a.NetValues[1] = 34567;
+    return a;
+}
+
+} // namespace
+
+class DeviceGui : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+private slots:
+    void initTestCase()
+    {
+        ConfigKeys::setConfigPath(m_dir.filePath(QStringLiteral("Config.ini")));
+        CMessageBox::setAnswerProvider([](CMessageBox &) { return 0; });
+    }
+    void init() { CMessageBox::resetTestHooks(); CMessageBox::setAnswerProvider([](CMessageBox &) { return 0; }); }
+
+    void loginFormRules()
+    {
+        LoginDlg dlg;
+        QCOMPARE(dlg.ipEdit()->text(), QStringLiteral("192.168.1.10"));
+        QCOMPARE(dlg.userEdit()->text(), QStringLiteral("admin"));
+        QVERIFY(dlg.passwordEdit()->text().isEmpty());
+        QCOMPARE(dlg.passwordEdit()->echoMode(), QLineEdit::Password);
+        QCOMPARE(dlg.okButton()->maximumWidth(), 75);
+
+        dlg.ipEdit()->clear();
+        QTest::keyClicks(dlg.ipEdit(), QStringLiteral("256.1.1.1"));
+        QVERIFY(dlg.ipEdit()->text() != QStringLiteral("256.1.1.1"));
+        dlg.ipEdit()->setText(QStringLiteral("256.1.1.1"));
+        QVERIFY(!dlg.ipEdit()->hasAcceptableInput());
+        dlg.ipEdit()->setText(QStringLiteral("255.1.1.1"));
+        QVERIFY(dlg.ipEdit()->hasAcceptableInput());
+
+        dlg.portEdit()->setText(QStringLiteral("65536"));
+        QVERIFY(!dlg.portEdit()->hasAcceptableInput());
+        dlg.portEdit()->setText(QStringLiteral("65535"));
+        QVERIFY(dlg.portEdit()->hasAcceptableInput());
+
+        dlg.userEdit()->clear();
+        QTest::keyClicks(dlg.userEdit(), QStringLiteral("abcdefghijklm"));
+        QCOMPARE(dlg.userEdit()->text(), QStringLiteral("abcdefghijkl"));
+        dlg.passwordEdit()->clear();
+        QTest::keyClicks(dlg.passwordEdit(), QStringLiteral("0123456789abc"));
+        QCOMPARE(dlg.passwordEdit()->text().size(), 12);
+    }
+
+    void preloadAndReloginOk()
+    {
+        DEV_INFO rec;
+        std::memset(&rec, 0, sizeof rec);
+        std::strcpy(rec.szIpaddress, "127.45.0.9");
+        rec.nPort = 40000;
+        std::strcpy(rec.szUserName, "root");
+        std::strcpy(rec.szPsw, "pw");
+
+        LoginDlg plain;
+        plain.portEdit()->setText(QStringLiteral("1"));
+        plain.setDevInfo(rec);
+        plain.preload(); // not preloaded: only the port is reset
+        QCOMPARE(plain.portEdit()->text(), QStringLiteral("34567"));
+        QCOMPARE(plain.ipEdit()->text(), QStringLiteral("192.168.1.10"));
+
+        LoginDlg dlg;
+        dlg.setPreloaded(true);
+        dlg.setDevInfo(rec);
+        dlg.preload();
+        QCOMPARE(dlg.ipEdit()->text(), QStringLiteral("127.45.0.9"));
+        QCOMPARE(dlg.portEdit()->text(), QStringLiteral("40000"));
+        QCOMPARE(dlg.userEdit()->text(), QStringLiteral("root"));
+        QCOMPARE(dlg.passwordEdit()->text(), QStringLiteral("pw"));
+        dlg.userEdit()->setText(QStringLiteral("admin"));
+        dlg.passwordEdit()->setText(QStringLiteral("new"));
+        dlg.okButton()->click(); // no login here: the owner logs in
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QVERIFY(!dlg.loggingIn());
+        QCOMPARE(QByteArray(dlg.devInfo().szUserName), QByteArray("admin"));
+        QCOMPARE(QByteArray(dlg.devInfo().szPsw), QByteArray("new"));
+        QCOMPARE(dlg.devInfo().lLoginID, 0);
+    }
+
+    void badPortIsRefusedWithAMessage()
+    {
+        LoginDlg dlg;
+        dlg.ipEdit()->setText(QStringLiteral("127.45.0.9"));
+        dlg.portEdit()->setText(QStringLiteral("65536"));
+        dlg.okButton()->click();
+        QCOMPARE(CMessageBox::shownCount(), 1);
+        QCOMPARE(CMessageBox::lastShown().title, QStringLiteral("Error"));
+        QVERIFY(!dlg.loggingIn());
+        dlg.cancelButton()->click();
+        QCOMPARE(dlg.result(), int(QDialog::Rejected));
+    }
+
+    void resolveHost()
+    {
+        QCOMPARE(LoginDlg::resolveHost(QStringLiteral("127.45.0.9")), QStringLiteral("127.45.0.9"));
+        QCOMPARE(LoginDlg::resolveHost(QStringLiteral("localhost")), QStringLiteral("127.0.0.1"));
+        QCOMPARE(LoginDlg::resolveHost(QString()), QString());
+    }
+
+    void selectAndReverse()
+    {
+        UpgradeLogoWidget logo;
+        DeviceTabCore *core = logo.deviceCore();
+        // Answers arrive as from the search thread; types 0, 3 and 5 are not listed on this tab.
+        logo.fillDeviceTable(answer("aa:00:00:00:00:01", 2, 1));
+        logo.fillDeviceTable(answer("aa:00:00:00:00:02", 3, 0));
+        logo.fillDeviceTable(answer("aa:00:00:00:00:03", 4, 4));
+        logo.stopSearch();
+        QCOMPARE(core->table()->rowCount(), 2);
+        QCOMPARE(core->table()->model()->index(1, 0).data().toString(), QStringLiteral("2"));
+
+        auto *select = logo.findChild<QPushButton *>(QStringLiteral("selectBtn"));
+        auto *reverse = logo.findChild<QPushButton *>(QStringLiteral("btnReverse"));
+        QCOMPARE(select->text(), QStringLiteral("Select"));
+        select->click();
+        QCOMPARE(select->text(), QStringLiteral("UnSelectAll"));
+        QCOMPARE(core->table()->checkedRows(), (QList<int>{0, 1}));
+        core->table()->setChecked(0, false);
+        reverse->click();
+        QCOMPARE(core->table()->checkedRows(), (QList<int>{0}));
+        select->click();
+        QCOMPARE(select->text(), QStringLiteral("SelectAll"));
+        QVERIFY(core->table()->checkedRows().isEmpty());
+    }
+
+    void firmwareTabLayoutAndClick()
+    {
+        UpgradeWidget fw;
+        for (const char *name : {"tableView", "selectBtn", "btnReverse", "SearchButton", "addBtn"})
+            QVERIFY2(fw.findChild<QWidget *>(QLatin1String(name)), name);
+        auto *view = fw.findChild<QTableView *>(QStringLiteral("tableView"));
+        QCOMPARE(view->model()->columnCount(), 8);
+        const int widths[8] = {50, 100, 60, 140, 120, 120, 280, 120};
+        for (int c = 0; c < 8; ++c)
+            QCOMPARE(view->columnWidth(c), widths[c]);
+        QCOMPARE(view->model()->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Destribe"));
+        QCOMPARE(view->selectionBehavior(), QAbstractItemView::SelectRows);
+        QCOMPARE(view->editTriggers(), QAbstractItemView::NoEditTriggers);
+        QVERIFY(view->alternatingRowColors());
+        QVERIFY(!view->verticalHeader()->isHidden());
+
+        fw.fillDeviceTable(answer("aa:00:00:00:00:07", 7));
+        QSignalSpy sent(&fw, &UpgradeWidget::sendDevInfoSignal);
+        fw.on_tableView_clicked(view->model()->index(0, 2));
+        QCOMPARE(sent.count(), 1);
+        fw.on_tableView_clicked(QModelIndex());
+        QCOMPARE(sent.count(), 1);
+    }
+};
+
+QTEST_MAIN(DeviceGui)
+#include "tst_devicegui.moc"
