@@ -6,6 +6,7 @@
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "device/logindlg.h"
+#include "device/loginerrortext.h"
 #include "logo/upgradelogowidget.h"
 #include "upgrade/upgradewidget.h"
 
@@ -18,6 +19,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTranslator>
 
 #include <cstring>
 
@@ -182,6 +184,22 @@ private slots:
         QCOMPARE(sent.count(), 1);
         fw.on_tableView_clicked(QModelIndex());
         QCOMPARE(sent.count(), 1);
+    }
+
+    void chineseCatalogue()
+    {
+        QTranslator zh;
+        QVERIFY(zh.load(QStringLiteral(TALLOW_APP_DIR "/language/tallow_zh.qm")));
+        QCoreApplication::installTranslator(&zh);
+        DeviceTable table(TabKind::Logo);
+        QCOMPARE(table.model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("设备类型"));
+        QCOMPARE(loginErrorText(-11305, LoginTextVariant::Dialog, 0), QStringLiteral("该用户已登录。"));
+        QCOMPARE(loginErrorText(-11306, LoginTextVariant::Tab, -1), QStringLiteral("未知错误 nError:-11306,code:-1"));
+        UpgradeLogoWidget logo;
+        QCOMPARE(logo.findChild<QPushButton *>(QStringLiteral("btnReverse"))->text(), QStringLiteral("反选"));
+        LoginDlg dlg;
+        QCOMPARE(dlg.okButton()->text(), QStringLiteral("确定"));
+        QCoreApplication::removeTranslator(&zh);
     }
 };
 

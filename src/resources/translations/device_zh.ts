@@ -1,0 +1,227 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN">
+<context>
+    <name>DeviceTable</name>
+    <message>
+        <source>Reset Config Successfully</source>
+        <translation>恢复默认配置成功</translation>
+    </message>
+    <message>
+        <source>Reset Config Failed</source>
+        <translation>恢复默认配置失败</translation>
+    </message>
+    <message>
+        <source>Reboot Successfully</source>
+        <translation>重启成功</translation>
+    </message>
+    <message>
+        <source>Reboot Failed</source>
+        <translation>重启失败</translation>
+    </message>
+    <message>
+        <source>UnSelectAll</source>
+        <translation>取消全选</translation>
+    </message>
+    <message>
+        <source>SelectAll</source>
+        <translation>全选</translation>
+    </message>
+    <message>
+        <source>Login Success</source>
+        <translation>登录成功</translation>
+    </message>
+    <message>
+        <source>Need Reboot</source>
+        <translation>需要重启</translation>
+    </message>
+    <message>
+        <source>NO.</source>
+        <translation>序号</translation>
+    </message>
+    <message>
+        <source>IP Address</source>
+        <translation>IP地址</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>端口</translation>
+    </message>
+    <message>
+        <source>Destribe</source>
+        <translation>描述</translation>
+    </message>
+    <message>
+        <source>Mac Address</source>
+        <translation>MAC地址</translation>
+    </message>
+    <message>
+        <source>CloudID</source>
+        <translation>云ID</translation>
+    </message>
+    <message>
+        <source>Version</source>
+        <translation>版本</translation>
+    </message>
+    <message>
+        <source>BuildDate</source>
+        <translation>编译日期</translation>
+    </message>
+    <message>
+        <source>Set Ip Fail</source>
+        <translation>设置IP失败</translation>
+    </message>
+    <message>
+        <source>DevType</source>
+        <translation>设备类型</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>状态</translation>
+    </message>
+    <message>
+        <source>Gateway</source>
+        <translation>网关</translation>
+    </message>
+    <message>
+        <source>change IP failed</source>
+        <translation>修改IP失败</translation>
+    </message>
+</context>
+<context>
+    <name>LoginDlg</name>
+    <message>
+        <source>Login</source>
+        <translation>登录</translation>
+    </message>
+    <message>
+        <source>IP Address</source>
+        <translation>IP地址</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>端口</translation>
+    </message>
+    <message>
+        <source>User Name</source>
+        <translation>用户名</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>密码</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>The port must be a number from 0 to 65535</source>
+        <translation>端口必须是0到65535之间的数字</translation>
+    </message>
+    <message>
+        <source>Network is error</source>
+        <translation>网络错误</translation>
+    </message>
+    <message>
+        <source>System is busying</source>
+        <translation>系统忙</translation>
+    </message>
+    <message>
+        <source>Login timeout</source>
+        <translation>登录超时</translation>
+    </message>
+    <message>
+        <source>Password is error</source>
+        <translation>密码错误</translation>
+    </message>
+    <message>
+        <source>The user is not existed</source>
+        <translation>用户不存在</translation>
+    </message>
+    <message>
+        <source>The user is locked</source>
+        <translation>用户已被锁定</translation>
+    </message>
+    <message>
+        <source>The user is in blacklist</source>
+        <translation>用户在黑名单中</translation>
+    </message>
+    <message>
+        <source>The user has logined.</source>
+        <translation>该用户已登录。</translation>
+    </message>
+    <message>
+        <source>The user has logined</source>
+        <translation>该用户已登录</translation>
+    </message>
+    <message>
+        <source>Cann&apos;t find the device.</source>
+        <translation>找不到设备。</translation>
+    </message>
+    <message>
+        <source>Cann&apos;t find the device</source>
+        <translation>找不到设备</translation>
+    </message>
+    <message>
+        <source>Unknow Error</source>
+        <translation>未知错误</translation>
+    </message>
+</context>
+<context>
+    <name>SetOEMID</name>
+    <message>
+        <source>SearchAndSet</source>
+        <translation>搜索并设置</translation>
+    </message>
+</context>
+<context>
+    <name>UpgradeLogoWidget</name>
+    <message>
+        <source>Search</source>
+        <translation>搜索</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>选择</translation>
+    </message>
+    <message>
+        <source>Reverse</source>
+        <translation>反选</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>添加</translation>
+    </message>
+    <message>
+        <source>Device Password</source>
+        <translation>设备密码</translation>
+    </message>
+</context>
+<context>
+    <name>Search</name>
+    <message>
+        <source>Dialog</source>
+        <translation>对话框</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>选择</translation>
+    </message>
+    <message>
+        <source>Reverse</source>
+        <translation>反选</translation>
+    </message>
+    <message>
+        <source>Search</source>
+        <translation>搜索</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>添加</translation>
+    </message>
+</context>
+</TS>
