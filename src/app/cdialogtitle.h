@@ -9,6 +9,7 @@ class CDialogTitle : public CTitleBar
     Q_OBJECT
 public:
     explicit CDialogTitle(QWidget *window);
+    using CTitleBar::onMaxNormal;
 
 signals:
     void closed();

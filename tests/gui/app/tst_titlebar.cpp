@@ -179,6 +179,9 @@ private slots:
                           Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&bar, &move2);
         QCOMPARE(window.geometry(), maximised);
+        bar.onMaxNormal(); // the argument-less slot restores
+        QVERIFY(!bar.isMaximized());
+        QCOMPARE(window.pos(), start + QPoint(30, 20));
     }
 
     void missingImagesLeaveAWorkingBar()
