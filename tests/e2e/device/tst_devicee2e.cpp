@@ -254,6 +254,26 @@ void DeviceE2E::addByHandLogsIn()
     QCOMPARE(QByteArray(rec.szCloudID), QByteArray("SER0000000000042"));
     QCOMPARE(fleet.count(QStringLiteral("00:12:34:56:78:9b"), "login"), 1);
 
+    // Re-login of the logged-in row: the old login is dropped, the new credentials are used.
+    QSignalSpy done(fw, &DeviceTabCore::reLoginFinished);
+    onLoginDialog([](LoginDlg *dlg) {
+        QCOMPARE(dlg->passwordEdit()->text(), QStringLiteral("pw1"));
+        dlg->okButton()->click();
+    });
+    emit firmware.findChild<QTableView *>(QStringLiteral("tableView"))->doubleClicked(fw->table()->model()->index(0, 1));
+    QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
+    QCOMPARE(done.at(0).at(1).toBool(), true);
+    const DEV_INFO again = *fw->table()->rowDevice(0);
+    QVERIFY(again.lLoginID > 0);
+    QVERIFY(again.lLoginID != rec.lLoginID);
+    char block[144];
+    unsigned long returned = 0;
+    QVERIFY(H264_DVR_GetDevConfig(rec.lLoginID, 20, -1, block, sizeof block, &returned, 1000) < 0);
+    QVERIFY(H264_DVR_GetDevConfig(again.lLoginID, 20, -1, block, sizeof block, &returned, 1000) >= 0);
+    QCOMPARE(fleet.count(QStringLiteral("00:12:34:56:78:9b"), "login"), 2);
+    QCOMPARE(cell(fw, 0, 3), QStringLiteral("Login Success"));
+    QCOMPARE(cell(fw, 0, 7), QStringLiteral("2021-03-15"));
+
     // Cancel adds nothing.
     onLoginDialog([](LoginDlg *dlg) { dlg->cancelButton()->click(); });
     firmware.findChild<QPushButton *>(QStringLiteral("addBtn"))->click();

@@ -19,6 +19,8 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QApplication>
 #include <QTranslator>
 
 #include <cstring>
@@ -184,6 +186,32 @@ private slots:
         QCOMPARE(sent.count(), 1);
         fw.on_tableView_clicked(QModelIndex());
         QCOMPARE(sent.count(), 1);
+    }
+
+    void addDoesNothingWith256Rows()
+    {
+        UpgradeWidget fw;
+        for (int i = 0; i < 256; ++i) {
+            char mac[18];
+            std::snprintf(mac, sizeof mac, "aa:00:00:00:%02x:%02x", i / 256, i % 256);
+            SDK_CONFIG_NET_COMMON_V2 a = answer(mac, uint8_t(i));
+            a.HostIP[2] = uint8_t(i / 256 + 1);
+            fw.fillDeviceTable(a);
+        }
+        QCOMPARE(fw.deviceCore()->table()->rowCount(), 256);
+        // Should a dialog appear after all, it is closed so that the test ends and fails.
+        bool shown = false;
+        QTimer guard;
+        connect(&guard, &QTimer::timeout, this, [&shown] {
+            if (auto *dlg = qobject_cast<LoginDlg *>(QApplication::activeModalWidget())) {
+                shown = true;
+                dlg->reject();
+            }
+        });
+        guard.start(50);
+        fw.findChild<QPushButton *>(QStringLiteral("addBtn"))->click();
+        QVERIFY(!shown);
+        QCOMPARE(fw.deviceCore()->table()->rowCount(), 256);
     }
 
     void chineseCatalogue()
