@@ -1,27 +1,46 @@
 #include "upgradewidget.h"
 
+#include "app/cmessagebox.h"
+#include "app/configkeys.h"
 #include "device/csearchdevicethread.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
+#include "device/loginerrortext.h"
+#include "oemid/factoryrecords.h"
+#include "oemid/oemidvariant.h"
+#include "oemid/oemidwriter.h"
+#include "oemid/recorduploader.h"
 #include "oemid/stationmac.h"
+#include "upgrade/devicetableaccess.h"
+#include "upgrade/firmwareoemidstep.h"
+#include "upgrade/upgradefiledialog.h"
+#include "upgrade/upgradepackage.h"
+#include "upgrade/upgraderun.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSpacerItem>
 #include <QTableView>
 #include <QVBoxLayout>
 
-UpgradeWidget::UpgradeWidget(QWidget *parent) : QWidget(parent), m_core(new DeviceTabCore(TabKind::Firmware, this))
+#include <cstring>
+
+UpgradeWidget::UpgradeWidget(QWidget *parent)
+    : QWidget(parent), m_core(new DeviceTabCore(TabKind::Firmware, this)),
+      m_dataDir(QCoreApplication::applicationDirPath())
 {
     resize(745, 387);
-    auto *outer = new QVBoxLayout(this);
-    auto *verticalLayout = new QVBoxLayout;
+    auto *verticalLayout = new QVBoxLayout(this);
     verticalLayout->setObjectName(QStringLiteral("verticalLayout"));
     m_tableView = new QTableView(this);
     m_tableView->setObjectName(QStringLiteral("tableView"));
     verticalLayout->addWidget(m_tableView);
-    outer->addLayout(verticalLayout);
 
     auto *horizontalLayout = new QHBoxLayout;
     horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
@@ -40,7 +59,70 @@ UpgradeWidget::UpgradeWidget(QWidget *parent) : QWidget(parent), m_core(new Devi
             horizontalLayout->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
         horizontalLayout->addWidget(row[i]);
     }
-    outer->addLayout(horizontalLayout);
+    verticalLayout->addLayout(horizontalLayout);
+
+    auto *horizontalLayout_3 = new QHBoxLayout;
+    horizontalLayout_3->setObjectName(QStringLiteral("horizontalLayout_3"));
+    m_labelOEMID = new QLabel(this);
+    m_labelOEMID->setObjectName(QStringLiteral("labelOEMID"));
+    m_setOEMID = new QCheckBox(this);
+    m_setOEMID->setObjectName(QStringLiteral("setOEMID"));
+    m_checkBox = new QCheckBox(this);
+    m_checkBox->setObjectName(QStringLiteral("checkBox"));
+    m_progressBar = new QProgressBar(this);
+    m_progressBar->setObjectName(QStringLiteral("progressBar"));
+    m_progressBar->setValue(0);
+    m_BtnUpload = new QPushButton(this);
+    m_BtnUpload->setObjectName(QStringLiteral("BtnUpload"));
+    m_label_2 = new QLabel(this);
+    m_label_2->setObjectName(QStringLiteral("label_2"));
+    m_lineEditPassword = new QLineEdit(this);
+    m_lineEditPassword->setObjectName(QStringLiteral("lineEditPassword"));
+    m_lineEditPassword->setEchoMode(QLineEdit::Password);
+    m_lineEditPassword->setMinimumWidth(100);
+    m_lineEditPassword->setMaximumWidth(120);
+    horizontalLayout_3->addWidget(m_labelOEMID);
+    horizontalLayout_3->addWidget(m_setOEMID);
+    horizontalLayout_3->addWidget(m_checkBox);
+    horizontalLayout_3->addWidget(m_progressBar);
+    horizontalLayout_3->addWidget(m_BtnUpload);
+    horizontalLayout_3->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    horizontalLayout_3->addWidget(m_label_2);
+    horizontalLayout_3->addWidget(m_lineEditPassword);
+    verticalLayout->addLayout(horizontalLayout_3);
+
+    auto *horizontalLayout_4 = new QHBoxLayout;
+    horizontalLayout_4->setObjectName(QStringLiteral("horizontalLayout_4"));
+    const QMargins margins = horizontalLayout_4->contentsMargins();
+    horizontalLayout_4->setContentsMargins(0, 0, margins.right(), margins.bottom());
+    m_label_3 = new QLabel(this);
+    m_label_3->setObjectName(QStringLiteral("label_3"));
+    m_label_3->setMinimumWidth(60);
+    m_lineEditCfg = new QLineEdit(this);
+    m_lineEditCfg->setObjectName(QStringLiteral("lineEditCfg"));
+    m_browseCfgBtn = new QPushButton(this);
+    m_browseCfgBtn->setObjectName(QStringLiteral("browseCfgBtn"));
+    horizontalLayout_4->addWidget(m_label_3);
+    horizontalLayout_4->addWidget(m_lineEditCfg);
+    horizontalLayout_4->addWidget(m_browseCfgBtn);
+    verticalLayout->addLayout(horizontalLayout_4);
+
+    auto *horizontalLayout_2 = new QHBoxLayout;
+    horizontalLayout_2->setObjectName(QStringLiteral("horizontalLayout_2"));
+    m_label = new QLabel(this);
+    m_label->setObjectName(QStringLiteral("label"));
+    m_label->setMinimumWidth(60);
+    m_lineEditFileName = new QLineEdit(this);
+    m_lineEditFileName->setObjectName(QStringLiteral("lineEditFileName"));
+    m_browseBtn = new QPushButton(this);
+    m_browseBtn->setObjectName(QStringLiteral("browseBtn"));
+    m_upgradeBtn = new QPushButton(this);
+    m_upgradeBtn->setObjectName(QStringLiteral("upgradeBtn"));
+    horizontalLayout_2->addWidget(m_label);
+    horizontalLayout_2->addWidget(m_lineEditFileName);
+    horizontalLayout_2->addWidget(m_browseBtn);
+    horizontalLayout_2->addWidget(m_upgradeBtn);
+    verticalLayout->addLayout(horizontalLayout_2);
     retranslateUi();
 
     m_core->bindWidgets(m_tableView, m_searchButton, m_selectBtn);
@@ -55,11 +137,44 @@ UpgradeWidget::UpgradeWidget(QWidget *parent) : QWidget(parent), m_core(new Devi
     connect(m_addBtn, &QPushButton::clicked, this, &UpgradeWidget::on_addBtn_clicked);
     connect(m_tableView, &QTableView::clicked, this, &UpgradeWidget::on_tableView_clicked);
     connect(m_tableView, &QTableView::doubleClicked, this, &UpgradeWidget::on_tableView_doubleClicked);
+    connect(m_browseBtn, &QPushButton::clicked, this, &UpgradeWidget::on_browseBtn_clicked);
+    connect(m_browseCfgBtn, &QPushButton::clicked, this, &UpgradeWidget::on_browseCfgBtn_clicked);
+    connect(m_upgradeBtn, &QPushButton::clicked, this, &UpgradeWidget::on_upgradeBtn_clicked);
+
+    // The run: the table through its locked accessors, the other areas'
+    // procedures as hooks.
+    m_access = std::make_unique<DeviceTableAccess>(*m_core->table());
+    UpgradeHooks hooks;
+    hooks.loginErrorText = [](int code) { return loginErrorText(code); };
+    DeviceTabCore *core = m_core;
+    hooks.modifyIP = [core](int row, const QByteArray &password) {
+        core->table()->updateRowDevice(row, [&password](DEV_INFO &record) {
+            std::memset(record.szPsw, 0, sizeof record.szPsw);
+            std::memcpy(record.szPsw, password.constData(),
+                        std::min(size_t(password.size()), sizeof record.szPsw - 1));
+        });
+        return core->modifyIP(row, 1);
+    };
+    m_run = std::make_unique<UpgradeRun>(*m_access, hooks);
+
+    connect(m_BtnUpload, &QPushButton::clicked, this, &UpgradeWidget::BtnUploadClicked);
+    m_labelOEMID->setText(ConfigKeys::stringValue(Key::OemidAssigned));
+    makeRecordTree(nullptr);
+}
+
+bool UpgradeWidget::makeRecordTree(QString *error) const
+{
+    return FactoryRecords(FactoryRecords::Params{m_dataDir, {}, {}}).makeUploadDirs(error);
 }
 
 UpgradeWidget::~UpgradeWidget()
 {
-    // Logs the listed devices out and closes the tab's SDK session while the widgets still exist.
+    // Nothing of the run may outlive the table and the SDK session it works with.
+    m_run->shutdown();
+    m_run.reset();
+    m_access.reset();
+    // Logs the listed devices out and closes the tab's SDK session while the
+    // widgets still exist.
     delete m_core;
 }
 
@@ -70,10 +185,37 @@ void UpgradeWidget::retranslateUi()
     m_btnReverse->setText(QCoreApplication::translate("Search", "Reverse"));
     m_searchButton->setText(QCoreApplication::translate("Search", "Search"));
     m_addBtn->setText(QCoreApplication::translate("Search", "Add"));
+    m_setOEMID->setText(QCoreApplication::translate("Search", "setOEMID"));
+    m_checkBox->setText(QCoreApplication::translate("Search", "can repeat"));
+    m_BtnUpload->setText(QCoreApplication::translate("Search", "upload"));
+    m_label_2->setText(QCoreApplication::translate("Search", "Password"));
+    m_label_3->setText(QCoreApplication::translate("Search", "ConfigFile"));
+    m_browseCfgBtn->setText(QCoreApplication::translate("Search", "Browse"));
+    m_label->setText(QCoreApplication::translate("Search", "FileName"));
+    m_browseBtn->setText(QCoreApplication::translate("Search", "Browse"));
+    m_upgradeBtn->setText(QCoreApplication::translate("Search", "Upgrade"));
+}
+
+void UpgradeWidget::prompt(const QString &text)
+{
+    CMessageBox::warning(this, QStringLiteral("Prompt"), text);
+}
+
+bool UpgradeWidget::refuseWhileRunning()
+{
+    // Records, rows and the run's settings are in use until every device has
+    // reported its end.
+    if (!m_run->isActive())
+        return false;
+    prompt(tr("An upgrade is still running. Please wait until every device has "
+              "finished."));
+    return true;
 }
 
 void UpgradeWidget::on_SearchButton_clicked()
 {
+    if (refuseWhileRunning())
+        return;
     m_core->startSearch();
 }
 
@@ -122,4 +264,133 @@ void UpgradeWidget::on_tableView_doubleClicked(const QModelIndex &index)
 int UpgradeWidget::ModifyIP(int nIndex, int nType)
 {
     return m_core->modifyIP(nIndex, nType);
+}
+
+void UpgradeWidget::on_browseBtn_clicked()
+{
+    const QString file = UpgradeFileDialog::getOpenFileName(
+        this, tr("Choose a file to open"), QStringLiteral("/home"), tr("Upgrade File(*.bin);;Files(*.*)"));
+    if (!file.isEmpty())
+        m_lineEditFileName->setText(file);
+}
+
+void UpgradeWidget::on_browseCfgBtn_clicked()
+{
+    const QString file = UpgradeFileDialog::getOpenFileName(
+        this, tr("Choose a file to open"), QStringLiteral("/home"), tr("Config File(*.cfg)"));
+    if (!file.isEmpty())
+        m_lineEditCfg->setText(file);
+}
+
+void UpgradeWidget::on_upgradeBtn_clicked()
+{
+    if (refuseWhileRunning())
+        return;
+
+    UpgradeParams params;
+    params.setOEMID = m_setOEMID->isChecked();
+    m_run->oemidTexts().clear();
+    params.modifyIP = ConfigKeys::isOn(Key::ModifyIP);
+
+    params.packagePath = m_lineEditFileName->text();
+    if (params.packagePath.isEmpty()) {
+        prompt(tr("Please Select a Program"));
+        return;
+    }
+    const QString assigned = ConfigKeys::stringValue(Key::OemidAssigned);
+    if (params.setOEMID) {
+        QString problem = OemidWriter::assignedOemidProblem(assigned);
+        if (problem.isEmpty())
+            makeRecordTree(&problem); // verified writes need somewhere to leave their records
+        if (!problem.isEmpty()) {
+            prompt(problem);
+            return;
+        }
+    }
+    params.configPath = m_lineEditCfg->text();
+    m_configPath = params.configPath;
+
+    const QString scratch = m_dataDir + QStringLiteral("/Temp");
+    const UpgradePackage::Inspection inspection = UpgradePackage::inspect(params.packagePath, scratch);
+    if (inspection.status == UpgradePackage::Inspection::UnzipFailed) {
+        prompt(tr("UnZip Program Fail"));
+        return;
+    }
+    if (inspection.status == UpgradePackage::Inspection::InstallDescFailed) {
+        prompt(tr("Open InstallDesc Fail"));
+        return;
+    }
+    params.packageHardware = inspection.hardware;
+    params.tabPassword = m_lineEditPassword->text().toLatin1();
+
+    m_run->lists().clearLists();
+    DeviceTable *table = m_core->table();
+    for (int row = 0; row < table->rowCount(); ++row) {
+        DEV_INFO record;
+        if (table->isChecked(row) && table->copyRowDevice(row, &record))
+            m_run->lists().pushDevice(record, UpgradeLists::Pending);
+    }
+    if (m_run->lists().deviceCount(UpgradeLists::Pending) == 0) {
+        prompt(tr("Please Select a Device"));
+        return;
+    }
+
+    if (params.setOEMID) {
+        FirmwareOemidStep::Params oemid;
+        oemid.assignedOemid = assigned;
+        oemid.allowRepeat = m_checkBox->isChecked();
+        oemid.appDir = m_dataDir;
+        auto step = std::make_shared<FirmwareOemidStep>(oemid, *m_access);
+        params.oemidStep = [step](DEV_INFO &record, QString *text) { return step->run(record, text); };
+    }
+    m_run->start(params);
+}
+
+int UpgradeWidget::ImportDevConfig(long lLoginID, int nIndex)
+{
+    return m_run->importDevConfig(lLoginID, nIndex, m_configPath);
+}
+
+namespace
+{
+
+class UploadView : public UploadObserver
+{
+public:
+    UploadView(QWidget *tab, QProgressBar *bar) : m_tab(tab), m_bar(bar) {}
+    void progress(int done, int total) override
+    {
+        m_bar->setOrientation(Qt::Horizontal);
+        m_bar->setRange(0, total);
+        m_bar->setValue(done);
+        m_bar->repaint(); // the upload holds the GUI thread; show the step now
+    }
+    void message(const QString &title, const QString &text) override
+    {
+        CMessageBox::information(m_tab, title, text);
+    }
+
+private:
+    QWidget *m_tab;
+    QProgressBar *m_bar;
+};
+
+} // namespace
+
+void UpgradeWidget::BtnUploadClicked()
+{
+    UploadParams params;
+    params.appDir = m_dataDir;
+    params.host = ConfigKeys::stringValue(Key::UploadHost);
+    params.port = ConfigKeys::intValue(Key::UploadPort);
+    params.caFile = ConfigKeys::stringValue(Key::UploadCAFile);
+    params.variant = OemidVariant::firmwareTab();
+
+    m_BtnUpload->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    UploadView view(this, m_progressBar);
+    RecordUploader(params).uploadRecords(&view);
+    QApplication::restoreOverrideCursor();
+    m_BtnUpload->setEnabled(true);
+    m_progressBar->setValue(0);
 }

@@ -5,19 +5,37 @@
 #include <QModelIndex>
 #include <QWidget>
 
+#include <memory>
+
 class DeviceTabCore;
+class DeviceTableAccess;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QTableView;
+class UpgradeRun;
 
-/// The firmware tab. Its device table, search, selection, Add and re-login come from DeviceTabCore.
+/// The firmware tab. Its device table, search, selection, Add and re-login come
+/// from DeviceTabCore; the batch upgrade runs in UpgradeRun, which the tab
+/// feeds from its form at each Upgrade click.
 class UpgradeWidget : public QWidget
 {
     Q_OBJECT
 public:
     explicit UpgradeWidget(QWidget *parent = nullptr);
+    /// Cancels the run and waits for its threads, closes running upgrades, then
+    /// logs the listed devices out and closes the tab's SDK session.
     ~UpgradeWidget() override;
 
     DeviceTabCore *deviceCore() const { return m_core; }
+    UpgradeRun *upgradeRun() const { return m_run.get(); }
+
+    /// Where the scratch directory "Temp" and the factory records live; the
+    /// application directory unless a test points it elsewhere.
+    QString dataDirectory() const { return m_dataDir; }
+    void setDataDirectory(const QString &dir) { m_dataDir = dir; }
 
 signals:
     void sendDevInfoSignal(DEV_INFO &info);
@@ -33,8 +51,19 @@ public slots:
     void on_tableView_doubleClicked(const QModelIndex &index);
     int ModifyIP(int nIndex, int nType);
 
+    void on_browseBtn_clicked();
+    void on_browseCfgBtn_clicked();
+    void on_upgradeBtn_clicked();
+    int ImportDevConfig(long lLoginID, int nIndex);
+    void BtnUploadClicked();
+
 private:
     void retranslateUi();
+    void prompt(const QString &text);
+    bool refuseWhileRunning();
+    /// Creates the factory-record tree below the data directory when none of it
+    /// exists.
+    bool makeRecordTree(QString *error) const;
 
     DeviceTabCore *m_core;
     QTableView *m_tableView;
@@ -42,4 +71,24 @@ private:
     QPushButton *m_btnReverse;
     QPushButton *m_searchButton;
     QPushButton *m_addBtn;
+
+    QLabel *m_labelOEMID;
+    QCheckBox *m_setOEMID;
+    QCheckBox *m_checkBox;
+    QProgressBar *m_progressBar;
+    QPushButton *m_BtnUpload;
+    QLabel *m_label_2;
+    QLineEdit *m_lineEditPassword;
+    QLabel *m_label_3;
+    QLineEdit *m_lineEditCfg;
+    QPushButton *m_browseCfgBtn;
+    QLabel *m_label;
+    QLineEdit *m_lineEditFileName;
+    QPushButton *m_browseBtn;
+    QPushButton *m_upgradeBtn;
+
+    QString m_dataDir;
+    QString m_configPath; ///< taken at the last Upgrade click, for ImportDevConfig
+    std::unique_ptr<DeviceTableAccess> m_access;
+    std::unique_ptr<UpgradeRun> m_run;
 };

@@ -1,0 +1,366 @@
+// The firmware tab against simulated devices: search, tick, Upgrade, and what each device got.
+
+#include "../../unit/upgrade/testzip.h"
+#include "devsimfleet.h"
+
+#include "app/cmessagebox.h"
+#include "app/configkeys.h"
+#include "device/devicetabcore.h"
+#include "device/devicetable.h"
+#include "netsdk/netsdk.h"
+#include "upgrade/upgraderun.h"
+#include "upgrade/upgradewidget.h"
+
+#include <QCheckBox>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <map>
+#include <memory>
+
+namespace
+{
+
+const QString kHardware = QStringLiteral("HI3520D-NVR");
+
+QJsonObject device(const QString &ip, int n, const QJsonObject &extra = QJsonObject())
+{
+    QJsonObject d{{QStringLiteral("ip"), ip},
+                  {QStringLiteral("mac"), QStringLiteral("00:12:34:56:%1:%2")
+                                              .arg(n / 256, 2, 16, QLatin1Char('0'))
+                                              .arg(n % 256, 2, 16, QLatin1Char('0'))},
+                  {QStringLiteral("serial"), QStringLiteral("e2eserial%1").arg(n, 7, 10, QLatin1Char('0'))},
+                  {QStringLiteral("hardware"), kHardware},
+                  {QStringLiteral("password"), QStringLiteral("secret")},
+                  {QStringLiteral("upgradeMs"), 800},
+                  {QStringLiteral("deviceType"), 4}};
+    for (auto it = extra.begin(); it != extra.end(); ++it)
+        d.insert(it.key(), it.value());
+    return d;
+}
+
+struct StatusEvent {
+    qint64 at;
+    QString text;
+};
+
+} // namespace
+
+class UpgradeE2E : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void upgradesThreeDevicesOneSecondApart();
+    void wrongHardwareAndDroppedTransfer();
+    void modifyIpMovesDevicesFirst();
+    void setOemidWritesVerifiesAndRecords();
+
+private:
+    bool startTab(const QJsonArray &devices, int port, int searchPort);
+    bool searchAndTickAll(int expectedRows);
+    bool waitForFinalTexts(int rows, int timeoutMs);
+    QString status(int row) const;
+    QString cell(int row, int column) const;
+    void writeIni(const QByteArray &text);
+    QString makePackage(const QString &hardware, size_t size);
+
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    std::unique_ptr<DevsimFleet> m_fleet;
+    std::unique_ptr<UpgradeWidget> m_tab;
+    std::map<int, QList<StatusEvent>> m_history;
+    QElapsedTimer m_clock;
+};
+
+void UpgradeE2E::init()
+{
+    m_tmp = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_tmp->isValid());
+    writeIni("[UpgradeInfo]\r\nModifyIP=0\r\nStartIndex=20\r\n");
+    m_history.clear();
+    CMessageBox::resetTestHooks();
+    CMessageBox::setAnswerProvider([](CMessageBox &) { return 0; });
+}
+
+void UpgradeE2E::cleanup()
+{
+    m_tab.reset(); // waits for the run and logs out
+    m_fleet.reset();
+    ConfigKeys::setConfigPath(QString());
+    CMessageBox::resetTestHooks();
+}
+
+void UpgradeE2E::writeIni(const QByteArray &text)
+{
+    const QString path = m_tmp->filePath(QStringLiteral("Config.ini"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text);
+    f.close();
+    ConfigKeys::setConfigPath(path);
+}
+
+QString UpgradeE2E::makePackage(const QString &hardware, size_t size)
+{
+    const QString path = m_tmp->filePath(QStringLiteral("firmware_%1.bin").arg(hardware));
+    return testzip::writePackage(path.toStdString(), hardware.toStdString(), size) ? path : QString();
+}
+
+bool UpgradeE2E::startTab(const QJsonArray &devices, int port, int searchPort)
+{
+    m_fleet = std::make_unique<DevsimFleet>();
+    if (!m_fleet->start(devices, port, searchPort))
+        return false;
+    H264_DVR_SetSearchPort(quint16(searchPort));
+    m_tab = std::make_unique<UpgradeWidget>();
+    m_tab->setDataDirectory(m_tmp->path());
+    m_tab->show();
+    m_clock.start();
+    QStandardItemModel *model = m_tab->deviceCore()->table()->model();
+    connect(model, &QAbstractItemModel::dataChanged, this,
+            [this, model](const QModelIndex &tl, const QModelIndex &br) {
+                for (int row = tl.row(); row <= br.row(); ++row) {
+                    if (tl.column() <= UpgradeRun::StatusColumn && br.column() >= UpgradeRun::StatusColumn) {
+                        const QString text = model->index(row, UpgradeRun::StatusColumn).data().toString();
+                        auto &list = m_history[row];
+                        if (list.isEmpty() || list.last().text != text)
+                            list.append({m_clock.elapsed(), text});
+                    }
+                }
+            });
+    return true;
+}
+
+bool UpgradeE2E::searchAndTickAll(int expectedRows)
+{
+    DeviceTable *table = m_tab->deviceCore()->table();
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("SearchButton")), Qt::LeftButton);
+    if (!QTest::qWaitFor([&] { return !m_tab->deviceCore()->searching(); }, 20000))
+        return false;
+    if (table->rowCount() != expectedRows)
+        return false;
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("selectBtn")), Qt::LeftButton);
+    return table->checkedRows().size() == expectedRows;
+}
+
+QString UpgradeE2E::cell(int row, int column) const
+{
+    return m_tab->deviceCore()->table()->model()->index(row, column).data().toString();
+}
+
+QString UpgradeE2E::status(int row) const
+{
+    return cell(row, UpgradeRun::StatusColumn);
+}
+
+bool UpgradeE2E::waitForFinalTexts(int rows, int timeoutMs)
+{
+    return QTest::qWaitFor(
+        [&] {
+            if (m_tab->upgradeRun()->isActive())
+                return false;
+            m_tab->deviceCore()->table()->flushPending();
+            for (int r = 0; r < rows; ++r) {
+                if (status(r).isEmpty())
+                    return false;
+            }
+            return true;
+        },
+        timeoutMs);
+}
+
+void UpgradeE2E::upgradesThreeDevicesOneSecondApart()
+{
+    QJsonArray devices;
+    for (int i = 0; i < 3; ++i)
+        devices.append(device(QStringLiteral("127.0.70.%1").arg(10 + i), 0x7000 + i,
+                              QJsonObject{{QStringLiteral("faults"),
+                                           QJsonObject{{QStringLiteral("bytesPerSecond"), 1500000}}}}));
+    QVERIFY(startTab(devices, 35700, 35701));
+    QVERIFY(searchAndTickAll(3));
+
+    const QString package = makePackage(kHardware, 1 << 20);
+    QVERIFY(!package.isEmpty());
+    const QString cfg = m_tmp->filePath(QStringLiteral("device.cfg"));
+    {
+        QFile f(cfg);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray("[cfg]\0binary\xff", 13));
+    }
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(package);
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditCfg"))->setText(cfg);
+    // Records found by the search carry no password: the tab's is used.
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QStringLiteral("secret"));
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("upgradeBtn")), Qt::LeftButton);
+    QCOMPARE(CMessageBox::shownCount(), 0);
+    QVERIFY(!QFile::exists(m_tmp->filePath(QStringLiteral("Temp"))));
+    QVERIFY(waitForFinalTexts(3, 60000));
+
+    QFile pf(package);
+    QVERIFY(pf.open(QIODevice::ReadOnly));
+    const QByteArray packageBytes = pf.readAll();
+    const QStringList order{QStringLiteral("Login Success"),     QStringLiteral("ImportConfigSuccess"),
+                            QStringLiteral("Start Upgrade"),     QStringLiteral("Send Progress:"),
+                            QStringLiteral("Upgrade Progress:"), QStringLiteral("Upgrade Success")};
+    QList<qint64> firstChange;
+    for (int row = 0; row < 3; ++row) {
+        QCOMPARE(status(row), QStringLiteral("Upgrade Success  "));
+        // Texts of one cell may coalesce, but never go backwards.
+        int stage = 0;
+        bool sawSend = false, sawDevice = false;
+        int lastPercent = -1;
+        for (const StatusEvent &e : m_history[row]) {
+            int s = -1;
+            for (int i = 0; i < order.size(); ++i) {
+                if (e.text.startsWith(order[i]))
+                    s = i;
+            }
+            QVERIFY2(s >= stage,
+                     qPrintable(QStringLiteral("row %1: %2 after stage %3").arg(row).arg(e.text).arg(stage)));
+            if (s == 3) {
+                sawSend = true;
+                const int percent = e.text.section(QLatin1Char(' '), 2).toInt();
+                QVERIFY(percent >= lastPercent && percent <= 100);
+                lastPercent = s == stage ? percent : -1;
+            }
+            sawDevice = sawDevice || s == 4;
+            stage = s;
+        }
+        QStringList seen;
+        for (const StatusEvent &e : m_history[row])
+            seen << e.text;
+        QVERIFY2(sawSend && sawDevice, qPrintable(QStringLiteral("row %1 showed no progress: %2")
+                                                      .arg(row)
+                                                      .arg(seen.join(QLatin1String(" | ")))));
+        firstChange.append(m_history[row].first().at);
+
+        const QString mac = cell(row, 4);
+        QCOMPARE(m_fleet->file(mac, QStringLiteral("firmware.bin")), packageBytes);
+        QCOMPARE(m_fleet->file(mac, QStringLiteral("imported.cfg")), QByteArray("[cfg]\0binary\xff", 13));
+        const QJsonObject last = m_fleet->state(mac).value(QStringLiteral("lastUpgrade")).toObject();
+        QCOMPARE(last.value(QStringLiteral("result")).toInt(-99), 0);
+        DEV_INFO record;
+        QVERIFY(m_tab->deviceCore()->table()->copyRowDevice(row, &record));
+        QCOMPARE(record.lLoginID, 0);
+    }
+    // One worker per second, in table order.
+    for (int row = 1; row < 3; ++row) {
+        const qint64 gap = firstChange[row] - firstChange[row - 1];
+        QVERIFY2(gap >= 900 && gap < 2500, qPrintable(QString::number(gap)));
+    }
+}
+
+void UpgradeE2E::wrongHardwareAndDroppedTransfer()
+{
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.71.10"), 0x7100,
+                          QJsonObject{{QStringLiteral("hardware"), QStringLiteral("HI3516EV300-IPC")}}));
+    devices.append(device(QStringLiteral("127.0.71.11"), 0x7101,
+                          QJsonObject{{QStringLiteral("faults"),
+                                       QJsonObject{{QStringLiteral("dropAfterUpgradeBytes"), 300000}}}}));
+    devices.append(device(QStringLiteral("127.0.71.12"), 0x7102));
+    devices.append(device(QStringLiteral("127.0.71.13"), 0x7103,
+                          QJsonObject{{QStringLiteral("password"), QStringLiteral("other")}}));
+    QVERIFY(startTab(devices, 35710, 35711));
+    QVERIFY(searchAndTickAll(4));
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))
+        ->setText(makePackage(kHardware, 1 << 20));
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QStringLiteral("secret"));
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("upgradeBtn")), Qt::LeftButton);
+    QVERIFY(waitForFinalTexts(4, 60000));
+
+    QCOMPARE(status(0), QStringLiteral("Invalid hardware"));
+    const QString mac0 = cell(0, 4);
+    QVERIFY(!m_fleet->hasFile(mac0, QStringLiteral("firmware.bin")));
+    QCOMPARE(m_fleet->state(mac0)
+                 .value(QStringLiteral("counts"))
+                 .toObject()
+                 .value(QStringLiteral("upgrade"))
+                 .toInt(-1),
+             0);
+
+    QVERIFY2(status(1).startsWith(QStringLiteral("Upgrade Fail")), qPrintable(status(1)));
+    QVERIFY(!m_fleet->hasFile(cell(1, 4), QStringLiteral("firmware.bin")));
+    QCOMPARE(status(2), QStringLiteral("Upgrade Success  "));
+    QCOMPARE(status(3), QStringLiteral("Password is error"));
+
+    // The run is over: a new search is allowed again and a second click starts a new run.
+    QVERIFY(!m_tab->upgradeRun()->isActive());
+}
+
+void UpgradeE2E::modifyIpMovesDevicesFirst()
+{
+    writeIni("[UpgradeInfo]\r\nModifyIP=1\r\nStartIndex=20\r\n");
+    QJsonArray devices;
+    for (int i = 0; i < 3; ++i)
+        devices.append(device(QStringLiteral("127.0.72.%1").arg(10 + i), 0x7200 + i));
+    QVERIFY(startTab(devices, 35720, 35721));
+    QVERIFY(searchAndTickAll(3));
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))
+        ->setText(makePackage(kHardware, 64 * 1024));
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QStringLiteral("secret"));
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("upgradeBtn")), Qt::LeftButton);
+    QVERIFY(waitForFinalTexts(3, 60000));
+    for (int row = 0; row < 3; ++row) {
+        const QString ip = QStringLiteral("127.0.72.%1").arg(20 + row);
+        QCOMPARE(status(row), QStringLiteral("Upgrade Success  "));
+        QCOMPARE(cell(row, 1), ip);
+        QCOMPARE(m_fleet->state(cell(row, 4)).value(QStringLiteral("ip")).toString(), ip);
+    }
+}
+
+void UpgradeE2E::setOemidWritesVerifiesAndRecords()
+{
+    writeIni("[UpgradeInfo]\r\nModifyIP=0\r\n[OEMID]\r\nAssigned=E2E77\r\n");
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.73.10"), 0x7300));
+    devices.append(device(QStringLiteral("127.0.73.11"), 0x7301,
+                          QJsonObject{{QStringLiteral("oemid"), QStringLiteral("E2E77")}}));
+    QVERIFY(startTab(devices, 35730, 35731));
+    QVERIFY(searchAndTickAll(2));
+    m_tab->findChild<QCheckBox *>(QStringLiteral("setOEMID"))->setChecked(true);
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))
+        ->setText(makePackage(kHardware, 64 * 1024));
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QStringLiteral("secret"));
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("upgradeBtn")), Qt::LeftButton);
+    QVERIFY(waitForFinalTexts(2, 60000));
+
+    QCOMPARE(status(0), QStringLiteral("Upgrade Success  Set OEMID Success(E2E77)"));
+    QCOMPARE(m_fleet->state(cell(0, 4)).value(QStringLiteral("oemid")).toString(), QStringLiteral("E2E77"));
+    // A device that already carries this OEMID is a repeat ("can repeat" is off) and is left alone.
+    QCOMPARE(status(1), QStringLiteral("OEMID Repeat(E2E77)"));
+    QCOMPARE(m_fleet->state(cell(1, 4))
+                 .value(QStringLiteral("counts"))
+                 .toObject()
+                 .value(QStringLiteral("producerWrite"))
+                 .toInt(-1),
+             0);
+    QVERIFY(!m_fleet->hasFile(cell(1, 4), QStringLiteral("firmware.bin")));
+
+    // One factory record, for the verified write.
+    QStringList records;
+    QDirIterator it(m_tmp->filePath(QStringLiteral("oemidupload/unupload")), {QStringLiteral("*.log")},
+                    QDir::Files);
+    while (it.hasNext()) {
+        QFile f(it.next());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        for (const QByteArray &line : f.readAll().split('\n')) {
+            if (!line.trimmed().isEmpty())
+                records << QString::fromLatin1(line.trimmed());
+        }
+    }
+    QCOMPARE(records.size(), 1);
+    QVERIFY2(records[0].startsWith(cell(0, 5) + QLatin1Char(',')) ||
+                 records[0].contains(QStringLiteral("E2E77")),
+             qPrintable(records[0]));
+}
+
+QTEST_MAIN(UpgradeE2E)
+#include "tst_upgradee2e.moc"
