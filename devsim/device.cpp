@@ -447,8 +447,12 @@ JsonAnswer Device::setJson(const std::string &name, uint32_t command, const std:
     const bool isForced = forcedResult(std::to_string(command), &forced);
     if (isForced && forced != NETSDK_ERR_NEED_REBOOT && forced != kNoAnswer && forced < 0)
         return jsonReply(name, 103, forced);
-    if (command == NETSDK_JSON_PRODUCER_SET && name == "ProducerInfo")
-        return producerSet(text);
+    if (command == NETSDK_JSON_PRODUCER_SET && name == "ProducerInfo") {
+        JsonAnswer a = producerSet(text);
+        if (isForced && a.status == 0 && (forced == kNoAnswer || forced == NETSDK_ERR_NEED_REBOOT))
+            a.status = forced;
+        return a;
+    }
     if (command != NETSDK_JSON_SET)
         return JsonAnswer{kErrNotSupported, std::string()};
 

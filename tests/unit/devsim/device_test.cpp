@@ -155,6 +155,35 @@ TEST_F(DeviceTest, BinaryConfigurationChecksSizesAndStores)
     EXPECT_STREQ(reinterpret_cast<const char *>(&rec[109]), s.mac.c_str());
 }
 
+TEST_F(DeviceTest, ForcedResultsFromTheFleetFile)
+{
+    struct Case {
+        int32_t forced;
+        int32_t status;
+        bool stored;
+    };
+    const Case cases[] = {
+        {NETSDK_ERR_NEED_REBOOT, NETSDK_ERR_NEED_REBOOT, true}, // accepted, reboot needed
+        {NETSDK_ERR_TIMEOUT, devsim::kNoAnswer, true},          // done, the answer never comes
+        {NETSDK_ERR_PARAM, NETSDK_ERR_PARAM, false},            // refused
+    };
+    const std::string cfg = "[cfg]";
+    for (const Case &c : cases) {
+        TempDir own;
+        DeviceSpec s = spec();
+        s.faults.results["52"] = c.forced;
+        s.faults.results["2160"] = c.forced;
+        Device d(s, own.path());
+        std::string error;
+        ASSERT_TRUE(d.init(&error)) << error;
+        EXPECT_EQ(d.setConfig(52, reinterpret_cast<const uint8_t *>(cfg.data()), cfg.size()), c.status) << c.forced;
+        EXPECT_EQ(fileExists(own / "00123456789a/imported.cfg"), c.stored) << c.forced;
+        EXPECT_EQ(d.setJson("ProducerInfo", 2160, producerData("F1", s.serial)).status, c.status) << c.forced;
+        const Json::Value st = parse(readFile(own / "00123456789a/state.json"));
+        EXPECT_EQ(st["oemid"].asString(), c.stored ? "F1" : "") << c.forced;
+    }
+}
+
 TEST_F(DeviceTest, LocationAndCodecSettings)
 {
     DeviceSpec s = spec();
