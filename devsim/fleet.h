@@ -62,6 +62,7 @@ struct DeviceSpec {
     int timeZone = -480;      ///< minutes to add to local time for UTC
     int upgradeMs = 3000;     ///< time the device takes to flash after the transfer
     int rebootMs = 5000;      ///< time the device stays away after a reboot
+    bool rebootAfterUpgrade = false; ///< restart (rebootMs away) after a successful upgrade
     Faults faults;
 };
 

@@ -432,8 +432,14 @@ void Session::flash(uint32_t session, int32_t code)
     if (ok)
         send(proto::encodeUpgradeResult(session, code));
     server_.setUpgrading(&device_, false);
-    // The session ends with the result.
+    // The session ends with the result; a device that restarts after a burn goes away now.
     ::shutdown(fd_, SHUT_RDWR);
+    if (code == 0 && device_.spec().rebootAfterUpgrade) {
+        std::string moveTo;
+        const int32_t r = device_.reboot(&moveTo);
+        if (r == 0 || r == kNoAnswer)
+            server_.scheduleReboot(&device_, moveTo);
+    }
 }
 
 // ---- Server ----

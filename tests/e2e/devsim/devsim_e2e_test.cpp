@@ -460,6 +460,36 @@ TEST_F(DevsimE2E, SlowLinkStretchesTheTransfer)
     EXPECT_GE(ms, 600);
 }
 
+TEST_F(DevsimE2E, RestartsAfterAnUpgradeWhenConfigured)
+{
+    const std::string package = dir / "fw.bin";
+    ASSERT_TRUE(makeZip(package, {{"InstallDesc", "{\"Hardware\":\"" + std::string(kHardware) + "\"}"}}));
+    Json::Value devs(Json::arrayValue);
+    Json::Value d;
+    d["rebootAfterUpgrade"] = true;
+    devs.append(d);
+    startFleet(devs);
+    int error = 0;
+    const long h = login(ipOf(10), "admin", "", &error);
+    ASSERT_GT(h, 0) << error;
+    UpgradeWatch w;
+    const long u = H264_DVR_Upgrade(h, package.c_str(), 0, &UpgradeWatch::callback, &w);
+    ASSERT_GT(u, 0);
+    ASSERT_TRUE(w.wait(20000));
+    H264_DVR_CloseUpgradeHandle(u);
+    EXPECT_EQ(w.final, -1);
+    EXPECT_TRUE(sim.output(2000).find("reboot 00:77:00:00:00:00") != std::string::npos);
+    EXPECT_LE(login(ipOf(10), "admin", "", &error), 0) << "still there right after the burn";
+    long back = 0;
+    for (int i = 0; i < 40 && back <= 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        back = login(ipOf(10), "admin", "", &error);
+    }
+    EXPECT_GT(back, 0);
+    H264_DVR_Logout(back);
+    EXPECT_EQ(state(0)["counts"]["reboot"].asInt(), 1);
+}
+
 TEST_F(DevsimE2E, StopsCleanlyOnSignal)
 {
     Json::Value devs(Json::arrayValue);
