@@ -8,9 +8,11 @@
 #include <set>
 #include <sys/stat.h>
 
-namespace devsim {
+namespace devsim
+{
 
-namespace {
+namespace
+{
 
 constexpr size_t kSuperSize = 76;
 constexpr size_t kBlockSize = 4096;
@@ -23,7 +25,10 @@ constexpr int kMaxDepth = 64;
 // Guards against a hostile image inflating far beyond what a logo partition can hold.
 constexpr uint64_t kMaxTotalBytes = 256u << 20;
 
-uint32_t le32(const uint8_t *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint32_t le32(const uint8_t *p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 
 struct Inode {
     uint32_t mode, uid, size, gid, nameLen, offset;

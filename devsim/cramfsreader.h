@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-namespace devsim {
+namespace devsim
+{
 
 /// One entry of a cramfs image, path relative to its root with "/" between levels.
 struct CramfsEntry {
@@ -18,7 +19,8 @@ struct CramfsEntry {
 
 /// Reads a cramfs (version 2 layout, zlib blocks, little-endian) image the way a device's boot
 /// code would before burning it: the image is not trusted, every offset and length is bounded.
-class CramfsReader {
+class CramfsReader
+{
 public:
     /// Checks magic, size, flags and the image CRC only.
     static bool verify(const uint8_t *image, size_t size, std::string *error);

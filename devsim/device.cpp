@@ -12,17 +12,19 @@
 #include <sstream>
 #include <unistd.h>
 
-namespace devsim {
+namespace devsim
+{
 
-namespace {
+namespace
+{
 
 constexpr size_t kMaxImportSize = 1u << 20;
 
 const char *const kLanguages[] = {
-    "SimpChinese", "TradChinese", "English",   "Italian",  "Spanish",   "Japanese", "Russian",
-    "French",      "German",      "Portugal",  "Turkey",   "Poland",    "Romanian", "Hungarian",
-    "Finnish",     "Farsi",       "Thai",      "Greek",    "Vietnamese", "Brazilian", "Hebrew",
-    "Indonesian",  "Arabic",      "Swedish",   "Czech",    "Bulgarian", "Slovakia", "Dutch"};
+    "SimpChinese", "TradChinese", "English",  "Italian", "Spanish",    "Japanese",  "Russian",
+    "French",      "German",      "Portugal", "Turkey",  "Poland",     "Romanian",  "Hungarian",
+    "Finnish",     "Farsi",       "Thai",     "Greek",   "Vietnamese", "Brazilian", "Hebrew",
+    "Indonesian",  "Arabic",      "Swedish",  "Czech",   "Bulgarian",  "Slovakia",  "Dutch"};
 
 void putField(char *field, size_t width, const std::string &text)
 {
@@ -519,7 +521,8 @@ JsonAnswer Device::producerSet(const std::string &text)
         oemid_ = oemid;
         producerMac_ = mac;
     } else if (!error.empty()) {
-        std::fprintf(stderr, "devsim %s: producer information refused: %s\n", spec_.mac.c_str(), error.c_str());
+        std::fprintf(stderr, "devsim %s: producer information refused: %s\n", spec_.mac.c_str(),
+                     error.c_str());
     }
     persistLocked();
     return jsonReply(name, ret, ret == 100 ? 0 : kErrBadParam);
@@ -610,8 +613,8 @@ int32_t Device::burnPackage(const std::string &packagePath, std::string *error)
             code = NETSDK_ERR_UPG_PART_FAILED;
             *error = e;
         } else if (check.fsType == "cramfs" &&
-                   !CramfsReader::extract(check.logoFs.data(), check.logoFs.size(), logoDir, &upgrade_.logoFiles,
-                                          &e)) {
+                   !CramfsReader::extract(check.logoFs.data(), check.logoFs.size(), logoDir,
+                                          &upgrade_.logoFiles, &e)) {
             code = NETSDK_ERR_UPG_PART_FAILED;
             *error = e;
         } else if (check.fsType == "squashfs") {

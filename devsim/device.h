@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-namespace devsim {
+namespace devsim
+{
 
 /// Status a request handler returns when the device must not answer at all (the caller then
 /// runs into its own time-out, which the SDK reports as -10005).
@@ -30,7 +31,8 @@ struct JsonAnswer {
 ///
 /// State directory: <root>/<mac without colons>/ with state.json (rewritten atomically after
 /// every change) and the files the device received (see devsim/README.md).
-class Device {
+class Device
+{
 public:
     Device(const DeviceSpec &spec, const std::string &stateRoot);
 

@@ -1,25 +1,26 @@
 #include "fileutil.h"
 
-#include <dirent.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <fcntl.h>
 #include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <algorithm>
-#include <chrono>
 #include <sstream>
 #include <thread>
 
 extern char **environ;
 
-namespace devsim {
+namespace devsim
+{
 
 bool writeFileAtomic(const std::string &path, const void *data, size_t size, std::string *error)
 {
@@ -80,7 +81,8 @@ bool makeDirs(const std::string &path, std::string *error)
             break;
         pos = next + 1;
     }
-    struct stat st {};
+    struct stat st {
+    };
     if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         *error = path + " is not a directory";
         return false;
@@ -101,7 +103,8 @@ bool clearDir(const std::string &dir, std::string *error)
         if (name == "." || name == "..")
             continue;
         const std::string p = dir + "/" + name;
-        struct stat st {};
+        struct stat st {
+        };
         if (::lstat(p.c_str(), &st) != 0)
             continue;
         if (S_ISDIR(st.st_mode)) {
@@ -130,7 +133,8 @@ std::string hexText(const uint8_t *data, size_t size)
     return out;
 }
 
-namespace {
+namespace
+{
 void collectFiles(const std::string &root, const std::string &rel, std::vector<std::string> &out, int depth)
 {
     if (depth > 64)
@@ -143,7 +147,8 @@ void collectFiles(const std::string &root, const std::string &rel, std::vector<s
         if (name == "." || name == "..")
             continue;
         const std::string r = rel.empty() ? name : rel + "/" + name;
-        struct stat st {};
+        struct stat st {
+        };
         if (::lstat((root + "/" + r).c_str(), &st) != 0)
             continue;
         if (S_ISDIR(st.st_mode))

@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-namespace devsim {
+namespace devsim
+{
 
 /// Writes data to path through a temporary file in the same directory and a rename, so that a
 /// reader sees either the old or the new content, never a half-written file.

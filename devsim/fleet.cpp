@@ -9,7 +9,8 @@
 #include <set>
 #include <sstream>
 
-namespace devsim {
+namespace devsim
+{
 
 bool parseIPv4(const std::string &text, uint8_t out[4])
 {
@@ -67,7 +68,8 @@ std::string macDirName(const std::string &mac)
     return out;
 }
 
-namespace {
+namespace
+{
 
 std::string defaultMac(int index)
 {

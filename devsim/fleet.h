@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-namespace devsim {
+namespace devsim
+{
 
 /// Misbehaviour chosen per device in the fleet file. Every field's default is a healthy device.
 struct Faults {
@@ -36,13 +37,13 @@ struct Faults {
 /// One emulated device as the fleet file describes it.
 struct DeviceSpec {
     std::string hostName = "LocalHost";
-    std::string ip;      ///< dotted IPv4 on loopback
+    std::string ip; ///< dotted IPv4 on loopback
     std::string mask = "255.0.0.0";
     std::string gateway = "127.0.0.1";
-    std::string mac;     ///< "00:12:34:56:78:9a"
-    std::string serial;  ///< cloud identifier / serial number; may be empty in the search answer
+    std::string mac;    ///< "00:12:34:56:78:9a"
+    std::string serial; ///< cloud identifier / serial number; may be empty in the search answer
     bool serialInSearch = true;
-    int deviceType = 1;  ///< 0..5 as the search answer carries it
+    int deviceType = 1; ///< 0..5 as the search answer carries it
     std::string version = "V4.02.R11.00000000.10010.140400.0000000";
     int buildYear = 2021, buildMonth = 3, buildDay = 15;
     std::string hardware = "HI3520D-NVR";
@@ -55,14 +56,14 @@ struct DeviceSpec {
     std::string logoVendor;
     uint32_t logoStart = 0x349E0000, logoEnd = 0x34A00000;
     std::string logoFsType = "cramfs";
-    bool appLinkIos = true; ///< first byte of the app-link record (command 186)
+    bool appLinkIos = true;   ///< first byte of the app-link record (command 186)
     std::string locationJson; ///< "General.Location" object as JSON text; empty = default
     bool showH265X = true;
     bool languageNeedsReboot = false; ///< a changed "Language" is answered -11401
-    int timeZone = -480;      ///< minutes to add to local time for UTC
-    int upgradeMs = 3000;     ///< time the device takes to flash after the transfer
-    int rebootMs = 5000;      ///< time the device stays away after a reboot
-    bool rebootAfterUpgrade = false; ///< restart (rebootMs away) after a successful upgrade
+    int timeZone = -480;              ///< minutes to add to local time for UTC
+    int upgradeMs = 3000;             ///< time the device takes to flash after the transfer
+    int rebootMs = 5000;              ///< time the device stays away after a reboot
+    bool rebootAfterUpgrade = false;  ///< restart (rebootMs away) after a successful upgrade
     Faults faults;
 };
 

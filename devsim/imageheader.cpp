@@ -4,10 +4,15 @@
 
 #include <cstring>
 
-namespace devsim {
+namespace devsim
+{
 
-namespace {
-uint32_t be32(const uint8_t *p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+namespace
+{
+uint32_t be32(const uint8_t *p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
 } // namespace
 
 bool checkLegacyImage(const uint8_t *data, size_t size, LegacyImageHeader *header, std::string *error)
@@ -28,7 +33,8 @@ bool checkLegacyImage(const uint8_t *data, size_t size, LegacyImageHeader *heade
     h.arch = data[29];
     h.type = data[30];
     h.compression = data[31];
-    h.name.assign(reinterpret_cast<const char *>(data + 32), strnlen(reinterpret_cast<const char *>(data + 32), 32));
+    h.name.assign(reinterpret_cast<const char *>(data + 32),
+                  strnlen(reinterpret_cast<const char *>(data + 32), 32));
     if (h.magic != LegacyImageHeader::kMagic) {
         *error = "image header: bad magic";
         return false;

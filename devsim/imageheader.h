@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <string>
 
-namespace devsim {
+namespace devsim
+{
 
 /// The 64-byte legacy boot-loader image header (big-endian) that wraps a logo image.
 struct LegacyImageHeader {

@@ -10,9 +10,9 @@
 #define DEVSIM_RECORDS 1
 #endif
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -20,7 +20,8 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 const char kUsage[] =
     "usage: devsim (--count N | --fleet FILE) [options]\n"
@@ -151,8 +152,9 @@ int main(int argc, char **argv)
     for (size_t i = 0; i < server.deviceCount(); ++i) {
         devsim::Device &d = server.device(i);
         const devsim::DeviceSpec &s = d.spec();
-        std::printf("device %zu %s:%ld mac=%s serial=%s type=%s hardware=%s dir=%s\n", i + 1, d.ip().c_str(), port,
-                    s.mac.c_str(), s.serial.c_str(), typeName(s.deviceType), s.hardware.c_str(), d.dir().c_str());
+        std::printf("device %zu %s:%ld mac=%s serial=%s type=%s hardware=%s dir=%s\n", i + 1, d.ip().c_str(),
+                    port, s.mac.c_str(), s.serial.c_str(), typeName(s.deviceType), s.hardware.c_str(),
+                    d.dir().c_str());
     }
 
 #ifdef DEVSIM_RECORDS
@@ -163,7 +165,8 @@ int main(int argc, char **argv)
             server.stop();
             return fail("factory-record service: " + error);
         }
-        std::printf("records https://127.0.0.1:%u ca=%s\n", unsigned(records->port()), records->caFile().c_str());
+        std::printf("records https://127.0.0.1:%u ca=%s\n", unsigned(records->port()),
+                    records->caFile().c_str());
     }
 #else
     if (recordsPort >= 0)

@@ -10,11 +10,13 @@
 #include <memory>
 #include <sstream>
 
-namespace devsim {
+namespace devsim
+{
 
 const char *const kLogoMember = "logo-x.cramfs.img";
 
-namespace {
+namespace
+{
 
 constexpr uint64_t kMaxDescSize = 1u << 20;
 // Without a partition size a logo image is still bounded; no logo partition is this large.
@@ -38,7 +40,8 @@ PackageCheck failed(int code, const std::string &error)
 }
 
 // Reads one member whole; false when missing, unreadable or larger than limit (*tooLarge set).
-bool readMember(unzFile zip, const std::string &name, uint64_t limit, std::vector<uint8_t> *out, bool *tooLarge)
+bool readMember(unzFile zip, const std::string &name, uint64_t limit, std::vector<uint8_t> *out,
+                bool *tooLarge)
 {
     *tooLarge = false;
     if (unzLocateFile(zip, name.c_str(), 1) != UNZ_OK)
@@ -149,7 +152,8 @@ PackageCheck checkPackage(const std::string &path, const PackageTarget &target)
     if (desc.isMember("Hardware") && desc["Hardware"].isString())
         r.hardware = desc["Hardware"].asString();
     if (r.hardware != target.hardware)
-        return failed(kBadHardware, "package hardware \"" + r.hardware + "\" is not \"" + target.hardware + "\"");
+        return failed(kBadHardware,
+                      "package hardware \"" + r.hardware + "\" is not \"" + target.hardware + "\"");
 
     if (desc.isMember("UpgradeCommand")) {
         const Json::Value &cmds = desc["UpgradeCommand"];

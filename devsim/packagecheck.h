@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-namespace devsim {
+namespace devsim
+{
 
 /// What the device knows about itself when it checks an upgrade package.
 struct PackageTarget {
@@ -17,9 +18,9 @@ struct PackageTarget {
 struct PackageCheck {
     int code = 0;
     std::string error;
-    std::string hardware;   ///< "Hardware" of InstallDesc
+    std::string hardware; ///< "Hardware" of InstallDesc
     bool isLogo = false;
-    std::string fsType;     ///< logo packages: "cramfs" or "squashfs"
+    std::string fsType;             ///< logo packages: "cramfs" or "squashfs"
     std::vector<uint8_t> logoImage; ///< logo packages: the wrapped image as received
     std::vector<uint8_t> logoFs;    ///< logo packages: the file-system image inside the wrapper
 };

@@ -8,7 +8,8 @@
 #include "oemid/oemidcipher.h"
 #endif
 
-namespace devsim {
+namespace devsim
+{
 
 bool decodeProducerData(const std::string &serial, const std::string &data, std::string *plain,
                         std::string *error)

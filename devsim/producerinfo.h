@@ -2,7 +2,8 @@
 
 #include <string>
 
-namespace devsim {
+namespace devsim
+{
 
 /// Deciphers the "Data" member of a producer-information write with the key derived from the
 /// device's serial (the tool's own cipher, shared source). False with a reason.

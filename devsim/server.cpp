@@ -15,7 +15,8 @@
 #include <cstdio>
 #include <cstring>
 
-namespace devsim {
+namespace devsim
+{
 
 namespace proto = netsdk::proto;
 using Clock = std::chrono::steady_clock;
@@ -23,7 +24,8 @@ using Clock = std::chrono::steady_clock;
 static_assert(kErrNotSupported == NETSDK_ERR_NOT_SUPPORTED, "device and SDK agree on 'not supported'");
 static_assert(kErrBadParam == NETSDK_ERR_PARAM, "device and SDK agree on 'bad request'");
 
-namespace {
+namespace
+{
 
 // A device flashes in ten visible steps; the client shows each one.
 constexpr int kProgressSteps = 10;
@@ -39,12 +41,16 @@ void closeFd(int &fd)
     fd = -1;
 }
 
-bool isLoopback(const sockaddr_in &a) { return (ntohl(a.sin_addr.s_addr) >> 24) == 127; }
+bool isLoopback(const sockaddr_in &a)
+{
+    return (ntohl(a.sin_addr.s_addr) >> 24) == 127;
+}
 
 } // namespace
 
 // One TCP connection to one device: login, configuration, reboot and upgrade.
-class Session : public std::enable_shared_from_this<Session> {
+class Session : public std::enable_shared_from_this<Session>
+{
 public:
     Session(Server &server, Device &device, int fd) : server_(server), device_(device), fd_(fd) {}
     ~Session()
@@ -54,7 +60,10 @@ public:
         closeFd(fd_);
     }
 
-    void start() { thread_ = std::thread([this] { run(); }); }
+    void start()
+    {
+        thread_ = std::thread([this] { run(); });
+    }
     /// Wakes the connection thread; it ends on its own.
     void interrupt()
     {
@@ -126,7 +135,8 @@ void Session::throttle(size_t n)
     }
     const auto now = Clock::now();
     if (due > now)
-        sleepFor(std::chrono::duration_cast<std::chrono::milliseconds>(due - now) + std::chrono::milliseconds(1));
+        sleepFor(std::chrono::duration_cast<std::chrono::milliseconds>(due - now) +
+                 std::chrono::milliseconds(1));
 }
 
 bool Session::sleepFor(std::chrono::milliseconds d)
@@ -401,7 +411,8 @@ bool Session::handleUpgrade(const proto::Frame &f)
     const int32_t code = device_.burnPackage(device_.upgradeScratchPath(), &error);
     const int32_t forced = device_.spec().faults.upgradeResult;
     if (code != 0)
-        std::fprintf(stderr, "devsim %s: upgrade ends with %d: %s\n", device_.mac().c_str(), code, error.c_str());
+        std::fprintf(stderr, "devsim %s: upgrade ends with %d: %s\n", device_.mac().c_str(), code,
+                     error.c_str());
     if (code != 0 && code != forced) {
         // Refused package: the END answer carries the verdict and the session is over.
         server_.setUpgrading(&device_, false);
@@ -453,7 +464,10 @@ Server::Server(std::vector<std::unique_ptr<Device>> devices, const ServerOptions
     }
 }
 
-Server::~Server() { stop(); }
+Server::~Server()
+{
+    stop();
+}
 
 Server::Slot *Server::slotOf(Device *device)
 {
@@ -493,7 +507,8 @@ int Server::bindListener(const std::string &ip, std::string *error)
         return -1;
     }
     if (::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(fd, 64) != 0) {
-        *error = "cannot listen on " + ip + ":" + std::to_string(options_.servicePort) + ": " + std::strerror(errno);
+        *error = "cannot listen on " + ip + ":" + std::to_string(options_.servicePort) + ": " +
+                 std::strerror(errno);
         ::close(fd);
         return -1;
     }
@@ -516,7 +531,8 @@ bool Server::start(std::string *error)
     // Probes arrive on loopback and on broadcast addresses; only loopback senders get an answer.
     a.sin_addr.s_addr = htonl(INADDR_ANY);
     if (udpFd_ < 0 || ::bind(udpFd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
-        *error = "cannot bind the search port " + std::to_string(options_.searchPort) + ": " + std::strerror(errno);
+        *error = "cannot bind the search port " + std::to_string(options_.searchPort) + ": " +
+                 std::strerror(errno);
         return false;
     }
     for (auto &s : slots_) {
@@ -723,7 +739,8 @@ void Server::run()
             for (auto &s : slots_) {
                 if (s->away) {
                     closeFd(s->listenFd);
-                    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(s->backAt - now).count();
+                    const auto left =
+                        std::chrono::duration_cast<std::chrono::milliseconds>(s->backAt - now).count();
                     timeout = int(std::max<int64_t>(0, std::min<int64_t>(timeout, left)));
                     continue;
                 }
@@ -771,7 +788,8 @@ void Server::run()
             if (!s->moveOnReturn.empty())
                 s->device->addressChanged(ip);
             s->moveOnReturn.clear();
-            std::printf("back %s %s:%u\n", s->device->mac().c_str(), ip.c_str(), unsigned(options_.servicePort));
+            std::printf("back %s %s:%u\n", s->device->mac().c_str(), ip.c_str(),
+                        unsigned(options_.servicePort));
             std::fflush(stdout);
         }
         reapSessions(false);

@@ -13,7 +13,8 @@
 #include <thread>
 #include <vector>
 
-namespace devsim {
+namespace devsim
+{
 
 struct ServerOptions {
     uint16_t servicePort = 34567;
@@ -25,7 +26,8 @@ class Session;
 /// The wire side of the fleet: one TCP listener per device on its own loopback address, one UDP
 /// socket for search and address changes, one thread per connection. Address changes rebind a
 /// device's listener; a reboot closes it and its connections for the device's reboot time.
-class Server {
+class Server
+{
 public:
     Server(std::vector<std::unique_ptr<Device>> devices, const ServerOptions &options);
     ~Server();

@@ -17,7 +17,8 @@
 
 using namespace devsimtest;
 
-namespace {
+namespace
+{
 
 // This test's own loopback range and ports.
 const char kBase[] = "127.0.77.10";
@@ -47,7 +48,8 @@ std::string ipOf(int last)
     return "127.0.77." + std::to_string(last);
 }
 
-class DevsimE2E : public ::testing::Test {
+class DevsimE2E : public ::testing::Test
+{
 protected:
     static void SetUpTestSuite()
     {
@@ -76,8 +78,8 @@ protected:
         root["devices"] = devices;
         writeFile(dir / "fleet.json", Json::StyledWriter().write(root));
         std::string log;
-        ASSERT_TRUE(sim.start({"--fleet", dir / "fleet.json", "--state", dir / "state", "--base-ip", kBase, "--port",
-                               std::to_string(kPort), "--search-port", std::to_string(kSearchPort)},
+        ASSERT_TRUE(sim.start({"--fleet", dir / "fleet.json", "--state", dir / "state", "--base-ip", kBase,
+                               "--port", std::to_string(kPort), "--search-port", std::to_string(kSearchPort)},
                               &log))
             << log;
     }
@@ -105,7 +107,8 @@ protected:
     {
         std::vector<SDK_CONFIG_NET_COMMON_V2> buf(256);
         int len = 0;
-        H264_DVR_SearchDevice(reinterpret_cast<char *>(buf.data()), int(buf.size() * sizeof buf[0]), &len, 800);
+        H264_DVR_SearchDevice(reinterpret_cast<char *>(buf.data()), int(buf.size() * sizeof buf[0]), &len,
+                              800);
         buf.resize(size_t(len) / sizeof buf[0]);
         return buf;
     }
@@ -167,7 +170,8 @@ TEST_F(DevsimE2E, LoginAnswersEveryCode)
         {"no such user", Json::Value(), "guest", "pw", NETSDK_ERR_NO_USER},
         {"busy", fault("loginError", 7), "admin", "pw", 7},
         {"locked", fault("loginError", NETSDK_ERR_USER_LOCKED), "admin", "pw", NETSDK_ERR_USER_LOCKED},
-        {"logged in", fault("loginError", NETSDK_ERR_USER_LOGGED_IN), "admin", "pw", NETSDK_ERR_USER_LOGGED_IN},
+        {"logged in", fault("loginError", NETSDK_ERR_USER_LOGGED_IN), "admin", "pw",
+         NETSDK_ERR_USER_LOGGED_IN},
         {"silent", silent, "admin", "pw", NETSDK_ERR_TIMEOUT},
     };
     Json::Value devs(Json::arrayValue);
@@ -283,8 +287,8 @@ TEST_F(DevsimE2E, ConfigurationReachesTheDevice)
 
     SDK_LOGO_PART_INFO part;
     unsigned long got = 0;
-    ASSERT_GE(H264_DVR_GetDevConfig(h, NETSDK_CFG_LOGO_PART, -1, reinterpret_cast<char *>(&part), sizeof part, &got,
-                                    3000),
+    ASSERT_GE(H264_DVR_GetDevConfig(h, NETSDK_CFG_LOGO_PART, -1, reinterpret_cast<char *>(&part), sizeof part,
+                                    &got, 3000),
               0);
     EXPECT_EQ(got, sizeof part);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(part.raw + 64)), kHardware);
@@ -293,14 +297,15 @@ TEST_F(DevsimE2E, ConfigurationReachesTheDevice)
     // Producer information: written enciphered with the serial's key, read back.
     const std::string serial = state(0)["serial"].asString();
     const std::string text =
-        "{\"Data\":\"" + oemid::encryptData("{\"MAC\":\"aa:bb:cc:dd:ee:ff\",\"OEMID\":\"E2E01\"}\n", serial) + "\"}\n";
+        "{\"Data\":\"" + oemid::encryptData("{\"MAC\":\"aa:bb:cc:dd:ee:ff\",\"OEMID\":\"E2E01\"}\n", serial) +
+        "\"}\n";
     EXPECT_GT(H264_DVR_SetDevConfig_JsonV2(h, "ProducerInfo", NETSDK_JSON_PRODUCER_SET, -1, text.c_str(),
                                            int(text.size()), 1000),
               0);
     char buf[10240] = {};
     int len = 0;
-    ASSERT_NE(H264_DVR_GetDevConfig_JsonV2(h, "ProducerInfo", NETSDK_JSON_PRODUCER_GET, -1, buf, sizeof buf, &len,
-                                           1000),
+    ASSERT_NE(H264_DVR_GetDevConfig_JsonV2(h, "ProducerInfo", NETSDK_JSON_PRODUCER_GET, -1, buf, sizeof buf,
+                                           &len, 1000),
               0);
     EXPECT_EQ(parse(buf)["ProducerInfo"]["OEMID"].asString(), "E2E01");
     H264_DVR_Logout(h);
@@ -353,8 +358,9 @@ TEST_F(DevsimE2E, UpgradeChecksThePackageAndBurnsIt)
     std::string corrupt = image;
     corrupt[64 + 300] ^= 0x10; // data CRC no longer matches
 
-    const std::string logoDesc = "{\"Hardware\":\"" + std::string(kHardware) +
-                                 "\",\"UpgradeCommand\":[{\"Command\":\"Burn\",\"FileName\":\"logo-x.cramfs.img\"}]}";
+    const std::string logoDesc =
+        "{\"Hardware\":\"" + std::string(kHardware) +
+        "\",\"UpgradeCommand\":[{\"Command\":\"Burn\",\"FileName\":\"logo-x.cramfs.img\"}]}";
     const std::string fwDesc = "{\"Hardware\":\"" + std::string(kHardware) + "\"}";
     const std::string firmware = dir / "firmware.bin";
     std::string romfs(300000, '\0'); // incompressible, so that the package is as large as its content
@@ -403,7 +409,8 @@ TEST_F(DevsimE2E, UpgradeChecksThePackageAndBurnsIt)
         const long h = login(ipOf(10 + i++), "admin", "", &error);
         ASSERT_GT(h, 0) << c.what << " " << error;
         watches.push_back(std::make_unique<UpgradeWatch>());
-        handles.push_back(H264_DVR_Upgrade(h, c.package.c_str(), 0, &UpgradeWatch::callback, watches.back().get()));
+        handles.push_back(
+            H264_DVR_Upgrade(h, c.package.c_str(), 0, &UpgradeWatch::callback, watches.back().get()));
         EXPECT_GT(handles.back(), 0) << c.what;
     }
     i = 0;
@@ -453,7 +460,8 @@ TEST_F(DevsimE2E, SlowLinkStretchesTheTransfer)
     ASSERT_GT(u, 0);
     ASSERT_TRUE(w.wait(20000));
     const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
     H264_DVR_CloseUpgradeHandle(u);
     EXPECT_EQ(w.final, -1);
     // The throttle is a floor: 120 KB at 200 KB/s cannot arrive in less than 0.6 s.

@@ -13,9 +13,11 @@
 #include <string>
 #include <vector>
 
-namespace devsimtest {
+namespace devsimtest
+{
 
-class DevsimProcess {
+class DevsimProcess
+{
 public:
     ~DevsimProcess() { stop(); }
 

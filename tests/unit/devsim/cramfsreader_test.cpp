@@ -13,7 +13,8 @@ using devsim::CramfsEntry;
 using devsim::CramfsReader;
 using namespace devsimtest;
 
-namespace {
+namespace
+{
 
 std::string pattern(size_t n, unsigned seed)
 {
@@ -35,9 +36,13 @@ void fixCrc(std::string &img)
     std::memcpy(&img[32], &c, 4);
 }
 
-const uint8_t *bytesIn(const std::string &s) { return reinterpret_cast<const uint8_t *>(s.data()); }
+const uint8_t *bytesIn(const std::string &s)
+{
+    return reinterpret_cast<const uint8_t *>(s.data());
+}
 
-class CramfsReaderTest : public ::testing::Test {
+class CramfsReaderTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {

@@ -12,7 +12,8 @@ using namespace devsimtest;
 using devsim::Device;
 using devsim::DeviceSpec;
 
-namespace {
+namespace
+{
 
 Json::Value parse(const std::string &text)
 {
@@ -34,7 +35,8 @@ DeviceSpec spec()
     return d;
 }
 
-class DeviceTest : public ::testing::Test {
+class DeviceTest : public ::testing::Test
+{
 protected:
     std::unique_ptr<Device> make(const DeviceSpec &s)
     {
@@ -135,7 +137,8 @@ TEST_F(DeviceTest, BinaryConfigurationChecksSizesAndStores)
         {"unknown command", 999, "x", NETSDK_ERR_NOT_SUPPORTED},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(d->setConfig(c.command, reinterpret_cast<const uint8_t *>(c.data.data()), c.data.size()), c.status)
+        EXPECT_EQ(d->setConfig(c.command, reinterpret_cast<const uint8_t *>(c.data.data()), c.data.size()),
+                  c.status)
             << c.what;
     const Json::Value st = state();
     EXPECT_EQ(st["resetBytes"].asString(), "0101010101010101010100");
@@ -176,7 +179,8 @@ TEST_F(DeviceTest, ForcedResultsFromTheFleetFile)
         Device d(s, own.path());
         std::string error;
         ASSERT_TRUE(d.init(&error)) << error;
-        EXPECT_EQ(d.setConfig(52, reinterpret_cast<const uint8_t *>(cfg.data()), cfg.size()), c.status) << c.forced;
+        EXPECT_EQ(d.setConfig(52, reinterpret_cast<const uint8_t *>(cfg.data()), cfg.size()), c.status)
+            << c.forced;
         EXPECT_EQ(fileExists(own / "00123456789a/imported.cfg"), c.stored) << c.forced;
         EXPECT_EQ(d.setJson("ProducerInfo", 2160, producerData("F1", s.serial)).status, c.status) << c.forced;
         const Json::Value st = parse(readFile(own / "00123456789a/state.json"));
@@ -189,7 +193,8 @@ TEST_F(DeviceTest, LocationAndCodecSettings)
     DeviceSpec s = spec();
     s.languageNeedsReboot = true;
     auto d = make(s);
-    EXPECT_EQ(parse(d->getJson("General.Location", 1042).text)["General.Location"]["Language"].asString(), "English");
+    EXPECT_EQ(parse(d->getJson("General.Location", 1042).text)["General.Location"]["Language"].asString(),
+              "English");
     struct Case {
         const char *name;
         std::string text;
@@ -216,7 +221,8 @@ TEST_F(DeviceTest, LocationAndCodecSettings)
     // The settings survive a restart of the simulator on the same state directory.
     d.reset();
     auto again = make(s);
-    EXPECT_EQ(parse(again->getJson("Custom.ShowH265X", 1042).text)["Custom.ShowH265X"]["ShowH265X"].asBool(), false);
+    EXPECT_EQ(parse(again->getJson("Custom.ShowH265X", 1042).text)["Custom.ShowH265X"]["ShowH265X"].asBool(),
+              false);
     EXPECT_EQ(state()["location"]["Language"].asString(), "German");
 }
 
@@ -271,8 +277,8 @@ TEST_F(DeviceTest, AddressChange)
 
 TEST_F(DeviceTest, BurntLogoFilesLandInTheStateDirectory)
 {
-    if (!haveTool("/usr/sbin/mkfs.cramfs") || !haveTool("/usr/bin/mkimage") || !haveTool("/usr/bin/mksquashfs") ||
-        !haveTool("/usr/bin/unsquashfs"))
+    if (!haveTool("/usr/sbin/mkfs.cramfs") || !haveTool("/usr/bin/mkimage") ||
+        !haveTool("/usr/bin/mksquashfs") || !haveTool("/usr/bin/unsquashfs"))
         GTEST_SKIP() << "mkfs.cramfs, mkimage or squashfs-tools not installed";
     const std::string src = dir / "src";
     ::mkdir(src.c_str(), 0755);
@@ -283,8 +289,9 @@ TEST_F(DeviceTest, BurntLogoFilesLandInTheStateDirectory)
     ASSERT_EQ(run("mksquashfs '" + src + "' '" + dir / "fs.squashfs" + "' -noappend -b 4k"), 0);
     DeviceSpec s = spec();
     auto d = make(s);
-    const std::string desc = "{\"Hardware\":\"" + s.hardware +
-                             "\",\"UpgradeCommand\":[{\"Command\":\"Burn\",\"FileName\":\"logo-x.cramfs.img\"}]}";
+    const std::string desc =
+        "{\"Hardware\":\"" + s.hardware +
+        "\",\"UpgradeCommand\":[{\"Command\":\"Burn\",\"FileName\":\"logo-x.cramfs.img\"}]}";
     for (const char *fs : {"fs.cramfs", "fs.squashfs"}) {
         const std::string image = mkImage(dir / fs, dir / (std::string(fs) + ".img"));
         ASSERT_FALSE(image.empty());

@@ -7,7 +7,8 @@
 using devsim::DeviceSpec;
 using devsim::FleetOptions;
 
-namespace {
+namespace
+{
 
 TEST(Fleet, QuickFormPlacesDevicesOnConsecutiveAddresses)
 {

@@ -12,7 +12,8 @@ using devsim::checkPackage;
 using devsim::PackageCheck;
 using devsim::PackageTarget;
 
-namespace {
+namespace
+{
 
 const char kHardware[] = "HI3520D-NVR";
 
@@ -21,11 +22,13 @@ std::string installDesc(const std::string &hardware, const std::string &member =
 {
     return "{\n\t\"UpgradeCommand\" : [\n\t{\n\t\t\"Command\" : \"Burn\",\n\t\t\"FileName\" : \"" + member +
            "\"\n\t}\n\t],\n\t\"Hardware\" : \"" + hardware +
-           "\",\n\t\"SupportFlashType\": [\n\t  {\n\t\t\"FlashID\": \"SkipCheck\"\n\t  }\n\t],\n\t\"Vendor\" : "
+           "\",\n\t\"SupportFlashType\": [\n\t  {\n\t\t\"FlashID\": \"SkipCheck\"\n\t  }\n\t],\n\t\"Vendor\" "
+           ": "
            "\"General\",\n\t\"HardWareVersion\" : -1,\n\t\"CompatibleVersion\" : -1\n}\n";
 }
 
-class PackageCheckTest : public ::testing::Test {
+class PackageCheckTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -81,24 +84,49 @@ TEST_F(PackageCheckTest, JudgesPackagesAsTheDeviceDoes)
         {"not a zip", {}, -11805, false, ""},
         {"zip without InstallDesc", {{"romfs.img", "x"}}, -11805, false, ""},
         {"InstallDesc not JSON", {{"InstallDesc", "Hardware=HI3520D-NVR"}}, -11805, false, ""},
-        {"other hardware", {{"InstallDesc", installDesc("HI3511-BB1.0")}, {"logo-x.cramfs.img", logoImage}}, -11807,
-         false, ""},
+        {"other hardware",
+         {{"InstallDesc", installDesc("HI3511-BB1.0")}, {"logo-x.cramfs.img", logoImage}},
+         -11807,
+         false,
+         ""},
         {"no Hardware", {{"InstallDesc", "{\"Vendor\":\"General\"}"}}, -11807, false, ""},
         {"firmware", {{"InstallDesc", fw}, {"romfs.img", std::string(70000, 'f')}}, 0, false, ""},
         {"burn member missing", {{"InstallDesc", fw}}, -11805, false, ""},
-        {"logo cramfs", {{"InstallDesc", installDesc(kHardware)}, {"logo-x.cramfs.img", logoImage}}, 0, true,
+        {"logo cramfs",
+         {{"InstallDesc", installDesc(kHardware)}, {"logo-x.cramfs.img", logoImage}},
+         0,
+         true,
          "cramfs"},
-        {"logo squashfs", {{"InstallDesc", installDesc(kHardware)}, {"logo-x.cramfs.img", squashfs}}, 0, true,
+        {"logo squashfs",
+         {{"InstallDesc", installDesc(kHardware)}, {"logo-x.cramfs.img", squashfs}},
+         0,
+         true,
          "squashfs"},
-        {"header CRC broken", {{"InstallDesc", installDesc(kHardware)}, {"logo-x.cramfs.img", headerCrcBroken}},
-         -11805, false, ""},
-        {"data CRC broken", {{"InstallDesc", installDesc(kHardware)}, {"logo-x.cramfs.img", dataCrcBroken}},
-         -11805, false, ""},
-        {"cramfs CRC broken", {{"InstallDesc", installDesc(kHardware)}, {"logo-x.cramfs.img", wrappedBadCramfs}},
-         -11805, false, ""},
-        {"neither cramfs nor squashfs", {{"InstallDesc", installDesc(kHardware)}, {"logo-x.cramfs.img", neither}},
-         -11805, false, ""},
-        {"no wrapper", {{"InstallDesc", installDesc(kHardware)}, {"logo-x.cramfs.img", cramfs}}, -11805, false, ""},
+        {"header CRC broken",
+         {{"InstallDesc", installDesc(kHardware)}, {"logo-x.cramfs.img", headerCrcBroken}},
+         -11805,
+         false,
+         ""},
+        {"data CRC broken",
+         {{"InstallDesc", installDesc(kHardware)}, {"logo-x.cramfs.img", dataCrcBroken}},
+         -11805,
+         false,
+         ""},
+        {"cramfs CRC broken",
+         {{"InstallDesc", installDesc(kHardware)}, {"logo-x.cramfs.img", wrappedBadCramfs}},
+         -11805,
+         false,
+         ""},
+        {"neither cramfs nor squashfs",
+         {{"InstallDesc", installDesc(kHardware)}, {"logo-x.cramfs.img", neither}},
+         -11805,
+         false,
+         ""},
+        {"no wrapper",
+         {{"InstallDesc", installDesc(kHardware)}, {"logo-x.cramfs.img", cramfs}},
+         -11805,
+         false,
+         ""},
     };
     int n = 0;
     for (const Case &c : cases) {
@@ -141,7 +169,8 @@ TEST(LegacyImageHeader, ReadsTheFieldsMkimageWrites)
     const std::string img = mkImage(dir / "payload", dir / "payload.img", "34770000", "34780000");
     devsim::LegacyImageHeader h;
     std::string error;
-    ASSERT_TRUE(devsim::checkLegacyImage(reinterpret_cast<const uint8_t *>(img.data()), img.size(), &h, &error))
+    ASSERT_TRUE(
+        devsim::checkLegacyImage(reinterpret_cast<const uint8_t *>(img.data()), img.size(), &h, &error))
         << error;
     EXPECT_EQ(h.dataSize, 1000u);
     EXPECT_EQ(h.loadAddress, 0x34770000u);
@@ -153,13 +182,14 @@ TEST(LegacyImageHeader, ReadsTheFieldsMkimageWrites)
     EXPECT_EQ(h.compression, 1);
     // A trailing byte beyond the announced data size is refused.
     const std::string longer = img + "x";
-    EXPECT_FALSE(
-        devsim::checkLegacyImage(reinterpret_cast<const uint8_t *>(longer.data()), longer.size(), &h, &error));
+    EXPECT_FALSE(devsim::checkLegacyImage(reinterpret_cast<const uint8_t *>(longer.data()), longer.size(), &h,
+                                          &error));
 }
 
 } // namespace
 
-namespace {
+namespace
+{
 
 TEST_F(PackageCheckTest, DamagedFirmwareMemberIsRefused)
 {

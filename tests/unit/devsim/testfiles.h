@@ -15,9 +15,11 @@
 #include <utility>
 #include <vector>
 
-namespace devsimtest {
+namespace devsimtest
+{
 
-class TempDir {
+class TempDir
+{
 public:
     TempDir()
     {
@@ -52,15 +54,25 @@ inline std::string readFile(const std::string &path)
 
 inline bool fileExists(const std::string &path)
 {
-    struct stat st {};
+    struct stat st {
+    };
     return ::stat(path.c_str(), &st) == 0;
 }
 
-inline std::vector<uint8_t> bytesOf(const std::string &s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+inline std::vector<uint8_t> bytesOf(const std::string &s)
+{
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
 
-inline bool haveTool(const std::string &path) { return ::access(path.c_str(), X_OK) == 0; }
+inline bool haveTool(const std::string &path)
+{
+    return ::access(path.c_str(), X_OK) == 0;
+}
 
-inline int run(const std::string &command) { return std::system((command + " >/dev/null 2>&1").c_str()); }
+inline int run(const std::string &command)
+{
+    return std::system((command + " >/dev/null 2>&1").c_str());
+}
 
 /// A zip with the given members (name, content), deflated.
 inline bool makeZip(const std::string &path, const std::vector<std::pair<std::string, std::string>> &members)
@@ -71,8 +83,8 @@ inline bool makeZip(const std::string &path, const std::vector<std::pair<std::st
     bool ok = true;
     for (const auto &m : members) {
         zip_fileinfo info{};
-        ok = ok && zipOpenNewFileInZip64(z, m.first.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
-                                         Z_DEFAULT_COMPRESSION, 0) == ZIP_OK;
+        ok = ok && zipOpenNewFileInZip64(z, m.first.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
+                                         Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0) == ZIP_OK;
         ok = ok && zipWriteInFileInZip(z, m.second.data(), unsigned(m.second.size())) == ZIP_OK;
         ok = ok && zipCloseFileInZip(z) == ZIP_OK;
     }
@@ -92,8 +104,8 @@ inline std::string mkCramfs(const std::string &dir, const std::string &out)
 inline std::string mkImage(const std::string &in, const std::string &out, const char *load = "349E0000",
                            const char *entry = "34A00000")
 {
-    if (run(std::string("mkimage -A arm -O linux -T kernel -C gzip -a ") + load + " -e " + entry + " -n Linux -d '" +
-            in + "' '" + out + "'") != 0)
+    if (run(std::string("mkimage -A arm -O linux -T kernel -C gzip -a ") + load + " -e " + entry +
+            " -n Linux -d '" + in + "' '" + out + "'") != 0)
         return std::string();
     return readFile(out);
 }

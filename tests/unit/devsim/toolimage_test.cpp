@@ -10,7 +10,8 @@
 
 using namespace devsimtest;
 
-namespace {
+namespace
+{
 
 TEST(ToolImage, DeviceReadsWhatTheLogoWriterMakes)
 {
@@ -35,19 +36,22 @@ TEST(ToolImage, DeviceReadsWhatTheLogoWriterMakes)
 
     const std::string raw = dir / "logo-x.cramfs", wrapped = dir / "logo-x.cramfs.img";
     ASSERT_EQ(makeCramfsImage(QString::fromStdString(src), QString::fromStdString(raw)), 0);
-    ASSERT_EQ(wrapImageFile(QString::fromStdString(raw), QString::fromStdString(wrapped), 0x349E0000, 0x34A00000), 0);
+    ASSERT_EQ(
+        wrapImageFile(QString::fromStdString(raw), QString::fromStdString(wrapped), 0x349E0000, 0x34A00000),
+        0);
 
     const std::string image = readFile(wrapped);
     devsim::LegacyImageHeader h;
     std::string error;
-    ASSERT_TRUE(devsim::checkLegacyImage(reinterpret_cast<const uint8_t *>(image.data()), image.size(), &h, &error))
+    ASSERT_TRUE(
+        devsim::checkLegacyImage(reinterpret_cast<const uint8_t *>(image.data()), image.size(), &h, &error))
         << error;
     EXPECT_EQ(h.loadAddress, 0x349E0000u);
     EXPECT_EQ(h.entryPoint, 0x34A00000u);
 
     std::vector<devsim::CramfsEntry> entries;
-    ASSERT_TRUE(devsim::CramfsReader::read(reinterpret_cast<const uint8_t *>(image.data()) + 64, image.size() - 64,
-                                           &entries, &error))
+    ASSERT_TRUE(devsim::CramfsReader::read(reinterpret_cast<const uint8_t *>(image.data()) + 64,
+                                           image.size() - 64, &entries, &error))
         << error;
     std::map<std::string, std::string> seen;
     int dirs = 0;
@@ -65,9 +69,10 @@ TEST(ToolImage, DeviceReadsWhatTheLogoWriterMakes)
     target.logoStart = 0x349E0000;
     target.logoEnd = 0x34A00000;
     const std::string package = dir / "HI3520D-NVR_Logo.bin";
-    ASSERT_TRUE(makeZip(package, {{"InstallDesc", "{\"Hardware\":\"HI3520D-NVR\",\"UpgradeCommand\":[{\"Command\":"
-                                                  "\"Burn\",\"FileName\":\"logo-x.cramfs.img\"}]}"},
-                                  {"logo-x.cramfs.img", image}}));
+    ASSERT_TRUE(
+        makeZip(package, {{"InstallDesc", "{\"Hardware\":\"HI3520D-NVR\",\"UpgradeCommand\":[{\"Command\":"
+                                          "\"Burn\",\"FileName\":\"logo-x.cramfs.img\"}]}"},
+                          {"logo-x.cramfs.img", image}}));
     const devsim::PackageCheck r = devsim::checkPackage(package, target);
     EXPECT_EQ(r.code, 0) << r.error;
     EXPECT_EQ(r.fsType, "cramfs");
