@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
@@ -105,6 +106,11 @@ void LoginDlg::preload()
 QString LoginDlg::resolveHost(const QString &text)
 {
     const QByteArray name = text.toLocal8Bit();
+    // A dotted address is its own answer, and half-typed numbers such as "192.168" would be read by
+    // the resolver's legacy rules as some other host (192.0.0.168): both stay as typed.
+    static const QRegularExpression numeric(QStringLiteral("^[0-9.]*$"));
+    if (numeric.match(text).hasMatch())
+        return text;
     addrinfo hints;
     std::memset(&hints, 0, sizeof hints);
     hints.ai_family = AF_INET;

@@ -204,7 +204,6 @@ void DeviceE2E::searchListsFleetInAddressOrder()
     QVERIFY(!oe->table()->model()->item(0, 0)->isCheckable());
 
     // A new search starts from an empty table.
-    fw->table()->setRowLogin(0, 0);
     searchOn(firmware, "SearchButton");
     QCOMPARE(fw->table()->rowCount(), 0);
     QVERIFY(!fw->startSearch()); // refused while one runs
@@ -371,6 +370,19 @@ void DeviceE2E::vanishedDeviceAndFailedSearch()
         ->doubleClicked(fw->table()->model()->index(0, 0));
     QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
     QCOMPARE(cell(fw, 0, 3), QStringLiteral("Network is error"));
+
+    // A half-typed address is tried as typed: an error box, the dialog stays, nothing is added.
+    onLoginDialog([](LoginDlg *dlg) {
+        dlg->ipEdit()->setText(QStringLiteral("127.44"));
+        dlg->okButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(CMessageBox::shownCount(), 1, 10000);
+        QCOMPARE(CMessageBox::lastShown().title, QStringLiteral("Error"));
+        QVERIFY(dlg->isVisible());
+        dlg->cancelButton()->click();
+    });
+    QCOMPARE(fw->addByHand(), -1);
+    QCOMPARE(fw->table()->rowCount(), 1);
+    QCOMPARE(CMessageBox::lastShown().text, QStringLiteral("Network is error"));
 
     // A search that finds nothing leaves an empty table and a usable button.
     searchOn(firmware, "SearchButton");

@@ -136,6 +136,8 @@ private slots:
         QCOMPARE(LoginDlg::resolveHost(QStringLiteral("127.45.0.9")), QStringLiteral("127.45.0.9"));
         QCOMPARE(LoginDlg::resolveHost(QStringLiteral("localhost")), QStringLiteral("127.0.0.1"));
         QCOMPARE(LoginDlg::resolveHost(QString()), QString());
+        QCOMPARE(LoginDlg::resolveHost(QStringLiteral("192.168")), QStringLiteral("192.168"));
+        QCOMPARE(LoginDlg::resolveHost(QStringLiteral("127.1")), QStringLiteral("127.1"));
     }
 
     void selectAndReverse()
