@@ -2,7 +2,8 @@
 // Reports the GUI thread's longest stall (a 10 ms timer probe), the peak RSS of this process and the
 // total time against the floor the one-second worker spacing sets.
 //
-//   bench_upgrade [--devices N] [--package-mib M]
+//   bench_upgrade [--devices N] [--package-mib M] [--link-kib K]
+// K throttles each device's link to K KiB/s (0, the default: as fast as loopback goes).
 
 #include "../../tests/e2e/upgrade/devsimfleet.h"
 #include "../../tests/unit/upgrade/testzip.h"
@@ -23,8 +24,10 @@
 #include <QTimer>
 
 #include <sys/resource.h>
+#include <time.h>
 
 #include <cstdio>
+#include <cstring>
 
 int main(int argc, char **argv)
 {
@@ -32,13 +35,15 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("TALLOW_DEVSIM"))
         qputenv("TALLOW_DEVSIM", TALLOW_DEVSIM_PATH);
     QApplication app(argc, argv);
-    int devices = 256, mib = 16;
+    int devices = 256, mib = 16, linkKiB = 0;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); ++i) {
         if (args[i] == QLatin1String("--devices"))
             devices = qBound(1, args[i + 1].toInt(), 256);
         else if (args[i] == QLatin1String("--package-mib"))
             mib = qBound(1, args[i + 1].toInt(), 256);
+        else if (args[i] == QLatin1String("--link-kib"))
+            linkKiB = qMax(0, args[i + 1].toInt());
     }
 
     QTemporaryDir tmp;
@@ -65,7 +70,8 @@ int main(int argc, char **argv)
             {QStringLiteral("hardware"), QStringLiteral("HI3520D-NVR")},
             {QStringLiteral("password"), QStringLiteral("bench")},
             {QStringLiteral("deviceType"), 4},
-            {QStringLiteral("upgradeMs"), 2000}});
+            {QStringLiteral("upgradeMs"), 2000},
+            {QStringLiteral("faults"), QJsonObject{{QStringLiteral("bytesPerSecond"), linkKiB * 1024}}}});
     }
     DevsimFleet sim;
     if (!sim.start(fleet, 35790, 35791)) {
@@ -87,37 +93,78 @@ int main(int argc, char **argv)
 
     QElapsedTimer clock;
     clock.start();
-    // One search may miss answers when 256 devices reply at once on a busy machine; search again
-    // (each search starts from an empty table) rather than benchmark a smaller fleet.
-    for (int attempt = 1; attempt <= 5; ++attempt) {
-        QTest::mouseClick(tab->findChild<QPushButton *>(QStringLiteral("SearchButton")), Qt::LeftButton);
-        const bool ended = QTest::qWaitFor([&] { return !tab->deviceCore()->searching(); }, 30000);
-        Q_UNUSED(ended)
-        std::printf("search %d: %d of %d devices\n", attempt, table->rowCount(), devices);
-        if (table->rowCount() == devices)
-            break;
+    // One search may miss answers when 256 devices reply in one burst on a busy machine; the
+    // benchmark is about the upgrade run, so the rows a search missed are listed from the fleet.
+    QTest::mouseClick(tab->findChild<QPushButton *>(QStringLiteral("SearchButton")), Qt::LeftButton);
+    const bool ended = QTest::qWaitFor([&] { return !tab->deviceCore()->searching(); }, 30000);
+    std::printf("search: %d of %d devices answered%s\n", table->rowCount(), devices,
+                ended ? "" : " (search hung)");
+    if (table->rowCount() != devices) {
+        table->clear();
+        for (const QJsonValue &v : fleet) {
+            const QJsonObject d = v.toObject();
+            SDK_CONFIG_NET_COMMON_V2 answer;
+            std::memset(&answer, 0, sizeof answer);
+            std::strcpy(answer.HostName, "LocalHost");
+            const QStringList ip = d.value(QStringLiteral("ip")).toString().split(QLatin1Char('.'));
+            for (int b = 0; b < 4; ++b)
+                answer.HostIP[b] = uint8_t(ip[b].toInt());
+            answer.Submask[0] = 255;
+            answer.Gateway[0] = 127;
+            answer.Gateway[3] = 1;
+            answer.NetValues[1] = 35790;
+            std::strncpy(answer.sMac, qPrintable(d.value(QStringLiteral("mac")).toString()),
+                         sizeof answer.sMac - 1);
+            std::strncpy(answer.sSn, qPrintable(d.value(QStringLiteral("serial")).toString()),
+                         sizeof answer.sSn - 1);
+            answer.DeviceType = 4;
+            tab->deviceCore()->fillDeviceTable(answer);
+        }
+        tab->deviceCore()->stopSearch();
+        std::printf("listed from the fleet: %d rows\n", table->rowCount());
     }
-    if (table->rowCount() != devices)
-        return 1;
-    std::printf("search: %d devices in %lld ms\n", table->rowCount(), clock.elapsed());
     QTest::mouseClick(tab->findChild<QPushButton *>(QStringLiteral("selectBtn")), Qt::LeftButton);
     tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(package);
     tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QStringLiteral("bench"));
 
     // The probe: a 10 ms timer; the longest gap between two ticks is the GUI thread's longest stall.
     QElapsedTimer probeClock;
-    qint64 lastTick = 0, worstGap = 0;
+    qint64 lastTick = 0, worstGap = 0, worstAt = 0, worstCpu = 0, lastCpu = 0;
+    // The GUI thread's own CPU time across a gap tells a busy thread from one that was not scheduled.
+    auto threadCpuMs = [] {
+        timespec ts{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+        return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    };
+    int over50 = 0, over100 = 0;
     QTimer probe;
     probe.setTimerType(Qt::PreciseTimer);
     QObject::connect(&probe, &QTimer::timeout, &app, [&] {
         const qint64 now = probeClock.elapsed();
-        worstGap = std::max(worstGap, now - lastTick);
+        const qint64 gap = now - lastTick;
+        const qint64 cpu = threadCpuMs();
+        if (gap > worstGap) {
+            worstGap = gap;
+            worstAt = now;
+            worstCpu = cpu - lastCpu;
+        }
+        lastCpu = cpu;
+        over50 += gap > 50 ? 1 : 0;
+        over100 += gap > 100 ? 1 : 0;
         lastTick = now;
     });
 
-    clock.restart();
+    // Baseline: the same probe for 3 s with the tab idle shows what the machine's load alone costs.
     probeClock.start();
     probe.start(10);
+    QTest::qWait(3000);
+    const qint64 idleWorst = worstGap;
+    const int idleOver50 = over50;
+    worstGap = worstAt = 0;
+    over50 = over100 = 0;
+    clock.restart();
+    probeClock.restart();
+    lastTick = 0;
     QTest::mouseClick(tab->findChild<QPushButton *>(QStringLiteral("upgradeBtn")), Qt::LeftButton);
     const qint64 clickMs = clock.elapsed();
     auto finals = [&] {
@@ -139,13 +186,19 @@ int main(int argc, char **argv)
     };
     getrusage(RUSAGE_SELF, &usage);
     const double floorMs = (devices - 1) * 1000.0;
-    std::printf("devices %d, package %d MiB\n", devices, mib);
+    std::printf("devices %d, package %d MiB, link %s\n", devices, mib,
+                linkKiB ? qPrintable(QStringLiteral("%1 KiB/s").arg(linkKiB)) : "unthrottled");
     std::printf("Upgrade click (inspection of the package): %lld ms\n", clickMs);
     std::printf("rows ending in \"Upgrade Success\": %d of %d%s\n", success, devices,
                 done ? "" : " (TIMED OUT)");
     std::printf("total run time: %.1f s; spacing floor (%d - 1) x 1 s = %.1f s; overhead %.1f s\n",
                 totalMs / 1000.0, devices, floorMs / 1000.0, (totalMs - floorMs) / 1000.0);
-    std::printf("GUI thread longest stall: %lld ms (target < 100 ms)\n", worstGap);
+    std::printf("GUI thread longest stall: %lld ms at %.1f s into the run, %lld ms of it on the CPU (target "
+                "< 100 ms); "
+                "gaps > 50 ms: %d, > 100 ms: %d\n",
+                worstGap, worstAt / 1000.0, worstCpu, over50, over100);
+    std::printf("idle baseline (3 s before the click): longest gap %lld ms, gaps > 50 ms: %d\n", idleWorst,
+                idleOver50);
     std::printf("peak RSS: %.1f MiB (target < 250 MiB)\n", usage.ru_maxrss / 1024.0);
     for (int r = 0; r < devices && success != devices; ++r) {
         const QString s = table->model()->index(r, UpgradeRun::StatusColumn).data().toString();
