@@ -39,14 +39,25 @@ public:
         m_process.start(devsim, args);
         if (!m_process.waitForStarted(5000))
             return false;
-        QByteArray out;
-        for (int i = 0; i < 100 && !out.contains("ready "); ++i) {
+        m_output.clear();
+        for (int i = 0; i < 100 && !m_output.contains("ready "); ++i) {
             m_process.waitForReadyRead(100);
-            out += m_process.readAllStandardOutput();
+            m_output += m_process.readAllStandardOutput();
             if (m_process.state() != QProcess::Running)
                 return false;
         }
-        return out.contains("ready ");
+        return m_output.contains("ready ");
+    }
+
+    /// The CA certificate of the factory-record service ("records https://... ca=FILE").
+    QString recordsCaFile() const
+    {
+        for (const QByteArray &line : m_output.split('\n')) {
+            const int at = line.indexOf(" ca=");
+            if (line.startsWith("records ") && at > 0)
+                return QString::fromLocal8Bit(line.mid(at + 4).trimmed());
+        }
+        return QString();
     }
 
     void stop()
@@ -85,4 +96,5 @@ public:
 private:
     QTemporaryDir m_dir;
     QProcess m_process;
+    QByteArray m_output;
 };

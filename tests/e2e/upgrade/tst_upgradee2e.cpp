@@ -15,6 +15,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
@@ -64,7 +65,7 @@ private slots:
     void setOemidWritesVerifiesAndRecords();
 
 private:
-    bool startTab(const QJsonArray &devices, int port, int searchPort);
+    bool startTab(const QJsonArray &devices, int port, int searchPort, int recordsPort = -1);
     bool searchAndTickAll(int expectedRows);
     bool waitForFinalTexts(int rows, int timeoutMs);
     QString status(int row) const;
@@ -113,10 +114,10 @@ QString UpgradeE2E::makePackage(const QString &hardware, size_t size)
     return testzip::writePackage(path.toStdString(), hardware.toStdString(), size) ? path : QString();
 }
 
-bool UpgradeE2E::startTab(const QJsonArray &devices, int port, int searchPort)
+bool UpgradeE2E::startTab(const QJsonArray &devices, int port, int searchPort, int recordsPort)
 {
     m_fleet = std::make_unique<DevsimFleet>();
-    if (!m_fleet->start(devices, port, searchPort))
+    if (!m_fleet->start(devices, port, searchPort, recordsPort))
         return false;
     H264_DVR_SetSearchPort(quint16(searchPort));
     m_tab = std::make_unique<UpgradeWidget>();
@@ -323,7 +324,7 @@ void UpgradeE2E::setOemidWritesVerifiesAndRecords()
     devices.append(device(QStringLiteral("127.0.73.10"), 0x7300));
     devices.append(device(QStringLiteral("127.0.73.11"), 0x7301,
                           QJsonObject{{QStringLiteral("oemid"), QStringLiteral("E2E77")}}));
-    QVERIFY(startTab(devices, 35730, 35731));
+    QVERIFY(startTab(devices, 35730, 35731, 35732));
     QVERIFY(searchAndTickAll(2));
     m_tab->findChild<QCheckBox *>(QStringLiteral("setOEMID"))->setChecked(true);
     m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))

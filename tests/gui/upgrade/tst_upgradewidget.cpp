@@ -40,6 +40,7 @@ private slots:
     void upgradeClickChecks_data();
     void upgradeClickChecks();
     void clickDuringRunIsRefused();
+    void uploadWithNothingToSend();
     void translatedForm();
 
 private:
@@ -267,6 +268,18 @@ void UpgradeWidgetTest::clickDuringRunIsRefused()
         const QString status = table->model()->index(row, UpgradeRun::StatusColumn).data().toString();
         QVERIFY2(!status.isEmpty() && status != QLatin1String("Login Success"), qPrintable(status));
     }
+}
+
+void UpgradeWidgetTest::uploadWithNothingToSend()
+{
+    QDir().mkpath(tmpPath(QStringLiteral("oemidupload/unupload")));
+    auto *upload = child<QPushButton>("BtnUpload");
+    QTest::mouseClick(upload, Qt::LeftButton);
+    QCOMPARE(CMessageBox::shownCount(), 1);
+    QCOMPARE(CMessageBox::lastShown().title, QStringLiteral("About"));
+    QCOMPARE(CMessageBox::lastShown().text, QStringLiteral("the dir is empty"));
+    QVERIFY(upload->isEnabled());
+    QCOMPARE(child<QProgressBar>("progressBar")->value(), 0);
 }
 
 void UpgradeWidgetTest::translatedForm()
