@@ -358,9 +358,24 @@ void UpgradeE2E::setOemidWritesVerifiesAndRecords()
         }
     }
     QCOMPARE(records.size(), 1);
-    QVERIFY2(records[0].startsWith(cell(0, 5) + QLatin1Char(',')) ||
-                 records[0].contains(QStringLiteral("E2E77")),
-             qPrintable(records[0]));
+    QVERIFY2(records[0].contains(QStringLiteral("E2E77")), qPrintable(records[0]));
+
+    // "upload" sends it to the factory-record service and files it as uploaded.
+    const QString ca = m_fleet->recordsCaFile();
+    QVERIFY(!ca.isEmpty());
+    writeIni("[UpgradeInfo]\r\nModifyIP=0\r\n[OEMID]\r\nAssigned=E2E77\r\n[Upload]\r\nHost=localhost\r\n"
+             "Port=35732\r\nCAFile=" +
+             ca.toLocal8Bit() + "\r\n");
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("BtnUpload")), Qt::LeftButton);
+    QCOMPARE(CMessageBox::lastShown().title, QStringLiteral("load"));
+    QCOMPARE(CMessageBox::lastShown().text, QStringLiteral("loaded1item,failed0item,total1item"));
+    QVERIFY(m_tab->findChild<QPushButton *>(QStringLiteral("BtnUpload"))->isEnabled());
+    QCOMPARE(m_tab->findChild<QProgressBar *>(QStringLiteral("progressBar"))->value(), 0);
+    QVERIFY(QDir(m_tmp->filePath(QStringLiteral("oemidupload/unupload"))).entryList(QDir::Files).isEmpty());
+    QCOMPARE(QDir(m_tmp->filePath(QStringLiteral("oemidupload/upload"))).entryList(QDir::Files).size(), 1);
+    QFile accepted(m_fleet->stateDir() + QStringLiteral("/records/accepted.log"));
+    QVERIFY(accepted.open(QIODevice::ReadOnly));
+    QVERIFY(accepted.readAll().contains(records[0].toLatin1()));
 }
 
 QTEST_MAIN(UpgradeE2E)
