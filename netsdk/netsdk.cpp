@@ -905,7 +905,7 @@ int H264_DVR_SearchDevice(char *pBuf, int nBufLen, int *pRetLen, int nSearchTime
     return 1;
 }
 
-long H264_DVR_Login(const char *sDVRIP, unsigned short wDVRPort, const char *sUserName, const char *sPassword,
+long H264_DVR_Login(const char *sDeviceIP, unsigned short wDevicePort, const char *sUserName, const char *sPassword,
                     H264_DVR_DEVICEINFO *lpDeviceInfo, int nMode, int *error)
 {
     auto fail = [&](int code, long last) -> long {
@@ -928,10 +928,10 @@ long H264_DVR_Login(const char *sDVRIP, unsigned short wDVRPort, const char *sUs
     if (user.empty() || user.size() >= proto::kUserField)
         return fail(NETSDK_ERR_PARAM, NETSDK_ERR_PARAM);
     in_addr addr{};
-    if (!parseIPv4(sDVRIP, addr) || wDVRPort == 0)
+    if (!parseIPv4(sDeviceIP, addr) || wDevicePort == 0)
         return fail(0, NETSDK_ERR_NETWORK);
 
-    std::shared_ptr<Socket> sock = connectTo(addr, wDVRPort, waitMs, tries);
+    std::shared_ptr<Socket> sock = connectTo(addr, wDevicePort, waitMs, tries);
     if (!sock)
         return fail(0, NETSDK_ERR_NETWORK);
 
@@ -981,8 +981,8 @@ long H264_DVR_Login(const char *sDVRIP, unsigned short wDVRPort, const char *sUs
         return fail(f.header.status, f.header.status);
 
     auto sess = std::make_shared<Session>();
-    std::strncpy(sess->ip, sDVRIP, sizeof sess->ip - 1);
-    sess->port = wDVRPort;
+    std::strncpy(sess->ip, sDeviceIP, sizeof sess->ip - 1);
+    sess->port = wDevicePort;
     sess->id = f.header.session;
     sess->sock = sock;
     sess->seq = 2;

@@ -187,7 +187,7 @@ enum {
     NETSDK_JSON_PRODUCER_GET = 2162
 };
 
-typedef void (*fDisConnect)(long lLoginID, char *pchDVRIP, long nDVRPort, unsigned long dwUser);
+typedef void (*fDisConnect)(long lLoginID, char *pchDeviceIP, long nDevicePort, unsigned long dwUser);
 
 /* Upgrade progress: (total, position) while sending (each time the whole percentage
  * changes, and at the end); (-1, percent) while the device flashes; then exactly one
@@ -216,7 +216,7 @@ int H264_DVR_SearchDevice(char *pBuf, int nBufLen, int *pRetLen, int nSearchTime
 /* Returns a login handle > 0, or 0 with *error set to a login error code: the device's
  * own (7, -11301..-11307), 0 when the device cannot be reached, NETSDK_ERR_TIMEOUT when
  * it does not answer within the connect time-out, or another NETSDK_ERR_*. */
-long H264_DVR_Login(const char *sDVRIP, unsigned short wDVRPort, const char *sUserName,
+long H264_DVR_Login(const char *sDeviceIP, unsigned short wDevicePort, const char *sUserName,
                     const char *sPassword, H264_DVR_DEVICEINFO *lpDeviceInfo, int nMode,
                     int *error);
 /* 1, or 0 for a handle that is not (or no longer) logged in. */
