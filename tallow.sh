@@ -59,6 +59,8 @@ run)
     done
     if grep -q '^ready ' "$state/devsim.log"; then
       echo "tallow: simulated fleet of $fleet devices from 127.0.0.10 (state and log in $state)"
+      # The fleet lives on loopback: keep search probes and address changes off the real networks.
+      export TALLOW_NETSDK_SEARCH_SCOPE=${TALLOW_NETSDK_SEARCH_SCOPE:-loopback}
       # Point the factory-record upload at the simulator's service, unless Config.ini names a real one.
       records=$(sed -n 's/^records https:\/\/\([0-9.]*\):\([0-9]*\) ca=\(.*\)$/\1 \2 \3/p' "$state/devsim.log")
       config="$build/bin/Config.ini"
