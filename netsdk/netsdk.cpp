@@ -893,14 +893,15 @@ int H264_DVR_SearchDevice(char *pBuf, int nBufLen, int *pRetLen, int nSearchTime
         if (proto::decodeSearchAnswer(f, rec) != proto::Result::Ok)
             continue;
         auto same = std::find_if(found.begin(), found.end(), [&](const SDK_CONFIG_NET_COMMON_V2 &o) {
-            return std::memcmp(o.HostIP, rec.HostIP, 4) == 0 && std::strcmp(o.sMac, rec.sMac) == 0;
+            return std::memcmp(o.HostIP, rec.HostIP, 4) == 0 && std::strncmp(o.sMac, rec.sMac, sizeof o.sMac) == 0;
         });
         if (same != found.end())
             *same = rec;
         else
             found.push_back(rec);
     }
-    std::memcpy(pBuf, found.data(), found.size() * sizeof(SDK_CONFIG_NET_COMMON_V2));
+    if (!found.empty())
+        std::memcpy(pBuf, found.data(), found.size() * sizeof(SDK_CONFIG_NET_COMMON_V2));
     *pRetLen = int(found.size() * sizeof(SDK_CONFIG_NET_COMMON_V2));
     return 1;
 }
