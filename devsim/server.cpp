@@ -12,8 +12,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 namespace devsim
 {
@@ -663,6 +665,7 @@ void Server::handleUdp()
             ::sendto(udpFd_, b.data(), b.size(), 0, reinterpret_cast<sockaddr *>(&from), sizeof from);
         };
         if (f.header.type == proto::MSG_SEARCH) {
+            int answered = 0;
             for (auto &s : slots_) {
                 bool away;
                 {
@@ -672,6 +675,10 @@ void Server::handleUdp()
                 if (away || s->device->spec().faults.searchSilent)
                     continue;
                 reply(proto::encodeSearchAnswer(f.header.seq, s->device->searchRecord(options_.servicePort)));
+                // Real devices answer at slightly different moments; a large fleet answering in
+                // one instant would overrun a searcher's receive buffer.
+                if (++answered % 32 == 0)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
             continue;
         }

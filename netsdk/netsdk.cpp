@@ -484,6 +484,10 @@ std::unique_ptr<Socket> udpBroadcast(const proto::Bytes &datagram)
     auto sock = std::make_unique<Socket>(fd);
     int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+    // A full fleet answers a search in one burst (256 records); the default receive buffer drops
+    // part of it before the first read.
+    int rcvbuf = 1 << 20;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
     sockaddr_in any{};
     any.sin_family = AF_INET;
     if (::bind(fd, reinterpret_cast<sockaddr *>(&any), sizeof any) != 0)
