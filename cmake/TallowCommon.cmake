@@ -35,6 +35,8 @@ function(tallow_add_test)
   add_executable(${T_NAME} ${T_SOURCES})
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_link_libraries(${T_NAME} PRIVATE tallow_strict ${T_LIBS})
+  # Fixtures shared by the tests (devsimfleet.h).
+  target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
   target_compile_definitions(${T_NAME} PRIVATE
     TALLOW_SOURCE_DIR="${CMAKE_SOURCE_DIR}" TALLOW_APP_DIR="${TALLOW_APP_DIR}")
   if(T_GTEST)

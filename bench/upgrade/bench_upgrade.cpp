@@ -5,7 +5,7 @@
 //   bench_upgrade [--devices N] [--package-mib M] [--link-kib K]
 // K throttles each device's link to K KiB/s (0, the default: as fast as loopback goes).
 
-#include "../../tests/e2e/upgrade/devsimfleet.h"
+#include "devsimfleet.h"
 #include "../../tests/unit/upgrade/testzip.h"
 
 #include "app/cmessagebox.h"
@@ -22,6 +22,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStandardItemModel>
+#include <QTest>
 #include <QTimer>
 
 #include <sys/resource.h>

@@ -2,7 +2,7 @@
 // devices wrote into their state directories.
 
 #include "../../unit/devsim/testfiles.h"
-#include "devsimprocess.h"
+#include "devsimfleet.h"
 #include "netsdk/netsdk.h"
 #include "oemid/oemidcipher.h"
 
@@ -77,23 +77,18 @@ protected:
         Json::Value root;
         root["devices"] = devices;
         writeFile(dir / "fleet.json", Json::StyledWriter().write(root));
-        std::string log;
-        ASSERT_TRUE(sim.start({"--fleet", dir / "fleet.json", "--state", dir / "state", "--base-ip", kBase,
-                               "--port", std::to_string(kPort), "--search-port", std::to_string(kSearchPort)},
-                              &log))
-            << log;
+        DevsimOptions o;
+        o.fleetFile = QString::fromStdString(dir / "fleet.json");
+        o.baseIp = QString::fromLatin1(kBase);
+        o.port = kPort;
+        o.searchPort = kSearchPort;
+        ASSERT_TRUE(sim.start(o)) << sim.error().toStdString();
     }
 
-    Json::Value state(int i) { return parse(readFile(dir / ("state/0077000000" + hex2(i) + "/state.json"))); }
+    Json::Value state(int i) { return parse(readFile(deviceFile(i, "state.json"))); }
     std::string deviceFile(int i, const std::string &name)
     {
-        return dir / ("state/0077000000" + hex2(i) + "/" + name);
-    }
-    static std::string hex2(int i)
-    {
-        char b[3];
-        std::snprintf(b, sizeof b, "%02x", i);
-        return b;
+        return sim.deviceDir(QString::fromStdString(macOf(i))).toStdString() + "/" + name;
     }
 
     long login(const std::string &ip, const char *user, const char *password, int *error,
@@ -114,7 +109,7 @@ protected:
     }
 
     TempDir dir;
-    DevsimProcess sim;
+    DevsimFleet sim;
 };
 
 TEST_F(DevsimE2E, SearchFindsTheFleet)
@@ -486,7 +481,7 @@ TEST_F(DevsimE2E, RestartsAfterAnUpgradeWhenConfigured)
     ASSERT_TRUE(w.wait(20000));
     H264_DVR_CloseUpgradeHandle(u);
     EXPECT_EQ(w.final, -1);
-    EXPECT_TRUE(sim.output(2000).find("reboot 00:77:00:00:00:00") != std::string::npos);
+    EXPECT_TRUE(sim.output(2000).contains("reboot 00:77:00:00:00:00"));
     EXPECT_LE(login(ipOf(10), "admin", "", &error), 0) << "still there right after the burn";
     long back = 0;
     for (int i = 0; i < 40 && back <= 0; ++i) {

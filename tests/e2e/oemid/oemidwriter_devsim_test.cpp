@@ -1,4 +1,4 @@
-#include "devsimprocess.h"
+#include "devsimfleet.h"
 
 #include "oemid/oemidwriter.h"
 
@@ -50,7 +50,7 @@ protected:
     static void SetUpTestSuite()
     {
         s_state = new QTemporaryDir;
-        s_devsim = new DevsimProcess;
+        s_devsim = new DevsimFleet;
         const QString fleet = s_state->path() + "/fleet.json";
         QFile f(fleet);
         if (!f.open(QIODevice::WriteOnly) || f.write(kFleet) < 0) {
@@ -58,10 +58,14 @@ protected:
             return;
         }
         f.close();
-        QString error;
-        if (!s_devsim->start(s_state->path() + "/state", "127.0.74.10", kPort, 47231, &error,
-                             {"--fleet", fleet}))
-            s_error = error;
+        DevsimOptions o;
+        o.fleetFile = fleet;
+        o.baseIp = "127.0.74.10";
+        o.port = kPort;
+        o.searchPort = 47231;
+        o.recordsPort = 0;
+        if (!s_devsim->start(o))
+            s_error = s_devsim->error();
         H264_DVR_Init(nullptr, 0);
         H264_DVR_SetConnectTime(2000, 1);
     }
@@ -99,9 +103,7 @@ protected:
     }
     static QJsonObject deviceState(int device)
     {
-        QFile f(s_state->path() + QStringLiteral("/state/0012347400%1/state.json").arg(10 + device));
-        f.open(QIODevice::ReadOnly);
-        return QJsonDocument::fromJson(f.readAll()).object();
+        return s_devsim->state(QStringLiteral("00:12:34:74:00:%1").arg(10 + device));
     }
     int dayFileLines() const
     {
@@ -117,12 +119,12 @@ protected:
     QTemporaryDir app;
     NetSdkOemid sdk;
     static QTemporaryDir *s_state;
-    static DevsimProcess *s_devsim;
+    static DevsimFleet *s_devsim;
     static QString s_error;
 };
 
 QTemporaryDir *OemidAgainstDevsim::s_state = nullptr;
-DevsimProcess *OemidAgainstDevsim::s_devsim = nullptr;
+DevsimFleet *OemidAgainstDevsim::s_devsim = nullptr;
 QString OemidAgainstDevsim::s_error;
 
 TEST_F(OemidAgainstDevsim, WritesAndVerifies)

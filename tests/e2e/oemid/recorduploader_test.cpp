@@ -1,4 +1,4 @@
-#include "devsimprocess.h"
+#include "devsimfleet.h"
 
 #include "oemid/httpsclient.h"
 #include "oemid/recorduploader.h"
@@ -38,16 +38,13 @@ class Upload : public ::testing::Test
 protected:
     static void SetUpTestSuite()
     {
-        s_state = new QTemporaryDir;
-        s_devsim = new DevsimProcess;
-        QString error;
-        if (!s_devsim->start(s_state->path(), "127.0.72.10", 47210, 47211, &error))
-            s_error = error;
+        s_devsim = new DevsimFleet;
+        if (!s_devsim->startCount(1, "127.0.72.10", 47210, 47211, 0))
+            s_error = s_devsim->error();
     }
     static void TearDownTestSuite()
     {
         delete s_devsim;
-        delete s_state;
     }
 
     void SetUp() override
@@ -68,7 +65,7 @@ protected:
     }
     static void setFaults(const QByteArray &text)
     {
-        writeFile(s_state->path() + "/records/faults.txt", text);
+        writeFile(s_devsim->stateDir() + "/records/faults.txt", text);
     }
 
     UploadParams params(const OemidVariant &variant = OemidVariant::oemidTab()) const
@@ -76,8 +73,8 @@ protected:
         UploadParams p;
         p.appDir = app.path();
         p.host = "localhost";
-        p.port = s_devsim->recordsPort;
-        p.caFile = s_devsim->caFile;
+        p.port = s_devsim->recordsPort();
+        p.caFile = s_devsim->recordsCaFile();
         p.variant = variant;
         p.clock = clock();
         p.stationMac = mac();
@@ -109,13 +106,11 @@ protected:
     }
 
     QTemporaryDir app;
-    static QTemporaryDir *s_state;
-    static DevsimProcess *s_devsim;
+    static DevsimFleet *s_devsim;
     static QString s_error;
 };
 
-QTemporaryDir *Upload::s_state = nullptr;
-DevsimProcess *Upload::s_devsim = nullptr;
+DevsimFleet *Upload::s_devsim = nullptr;
 QString Upload::s_error;
 
 TEST_F(Upload, AcceptedThenRepeatedRecords)
@@ -137,7 +132,7 @@ TEST_F(Upload, AcceptedThenRepeatedRecords)
     EXPECT_TRUE(unuploadFiles().isEmpty());
     EXPECT_EQ(readAll(archive()), lines(recs));
     for (const QString &rec : recs)
-        EXPECT_TRUE(readAll(s_state->path() + "/records/accepted.log").contains(rec.toUtf8()));
+        EXPECT_TRUE(readAll(s_devsim->stateDir() + "/records/accepted.log").contains(rec.toUtf8()));
 
     // Sent again: the service already holds them (507), which counts as loaded without a log line.
     writeFile(unupload("AABBCC0011222022-03-04.log"), lines(recs.mid(0, 2)));

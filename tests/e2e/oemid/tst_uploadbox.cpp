@@ -1,6 +1,6 @@
 // The upload as a tab shows it: message boxes through CMessageBox, the progress bar per record.
 
-#include "devsimprocess.h"
+#include "devsimfleet.h"
 
 #include "app/cmessagebox.h"
 #include "oemid/uploadboxobserver.h"
@@ -15,8 +15,7 @@ class TestUploadBox : public QObject
 private slots:
     void initTestCase()
     {
-        QString error;
-        QVERIFY2(m_devsim.start(m_state.path(), "127.0.75.10", 47240, 47241, &error), qPrintable(error));
+        QVERIFY2(m_devsim.startCount(1, "127.0.75.10", 47240, 47241, 0), qPrintable(m_devsim.error()));
     }
     void init() { CMessageBox::resetTestHooks(); }
 
@@ -43,8 +42,8 @@ private slots:
         UploadParams p;
         p.appDir = app.path();
         p.host = "localhost";
-        p.port = m_devsim.recordsPort;
-        p.caFile = m_devsim.caFile;
+        p.port = m_devsim.recordsPort();
+        p.caFile = m_devsim.recordsCaFile();
         p.stationMac = mac;
         UploadBoxObserver observer(&tab, bar);
         const UploadOutcome out = RecordUploader(p).uploadRecords(&observer);
@@ -63,8 +62,7 @@ private slots:
     }
 
 private:
-    QTemporaryDir m_state;
-    DevsimProcess m_devsim;
+    DevsimFleet m_devsim;
 };
 
 QTEST_MAIN(TestUploadBox)

@@ -1,4 +1,4 @@
-#include "devsimprocess.h"
+#include "devsimfleet.h"
 
 #include "oemid/factoryrecords.h"
 
@@ -41,8 +41,7 @@ class UploadInterrupted : public ::testing::Test
 protected:
     void SetUp() override
     {
-        QString error;
-        ASSERT_TRUE(devsim.start(state.path(), "127.0.73.10", 47220, 47221, &error)) << error.toStdString();
+        ASSERT_TRUE(devsim.startCount(1, "127.0.73.10", 47220, 47221, 0)) << devsim.error().toStdString();
     }
 
     // Day files of `n` records and a failed-record file of 3 more.
@@ -67,7 +66,7 @@ protected:
 
     int runHelper(const QString &appDir, int dieAt = 0, QProcess *async = nullptr)
     {
-        const QStringList args{appDir, "localhost", QString::number(devsim.recordsPort), devsim.caFile,
+        const QStringList args{appDir, "localhost", QString::number(devsim.recordsPort()), devsim.recordsCaFile(),
                                QString::number(dieAt)};
         if (async) {
             async->start(UPLOAD_HELPER, args);
@@ -82,13 +81,12 @@ protected:
 
     void setFaults(const QByteArray &text)
     {
-        QFile f(state.path() + "/records/faults.txt");
+        QFile f(devsim.stateDir() + "/records/faults.txt");
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write(text);
     }
 
-    QTemporaryDir state;
-    DevsimProcess devsim;
+    DevsimFleet devsim;
 };
 
 TEST_F(UploadInterrupted, KilledWhileSending)
@@ -98,7 +96,7 @@ TEST_F(UploadInterrupted, KilledWhileSending)
     setFaults("delay 20\n");
     QProcess helper;
     ASSERT_EQ(runHelper(app.path(), 0, &helper), 0);
-    const QString accepted = state.path() + "/records/accepted.log";
+    const QString accepted = devsim.stateDir() + "/records/accepted.log";
     QElapsedTimer t;
     t.start();
     while (lineCount(accepted) < 10 && t.elapsed() < 30000)
