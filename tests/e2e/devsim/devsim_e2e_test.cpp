@@ -26,16 +26,6 @@ const int kPort = 47567;
 const int kSearchPort = 47569;
 const char kHardware[] = "HI3520D-NVR";
 
-Json::Value parse(const std::string &text)
-{
-    Json::Value v;
-    Json::CharReaderBuilder b;
-    std::string errs;
-    std::istringstream in(text);
-    Json::parseFromStream(b, in, &v, &errs);
-    return v;
-}
-
 std::string macOf(int i)
 {
     char buf[18];

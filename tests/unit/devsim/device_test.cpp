@@ -15,16 +15,6 @@ using devsim::DeviceSpec;
 namespace
 {
 
-Json::Value parse(const std::string &text)
-{
-    Json::Value v;
-    Json::CharReaderBuilder b;
-    std::string errs;
-    std::istringstream in(text);
-    Json::parseFromStream(b, in, &v, &errs);
-    return v;
-}
-
 DeviceSpec spec()
 {
     DeviceSpec d;

@@ -3,6 +3,7 @@
 // Small file fixtures for the simulator's tests: a temporary directory, files, zips and the
 // reference tools of the machine (mkfs.cramfs, mkimage).
 
+#include <json/json.h>
 #include <zip.h>
 
 #include <cstdio>
@@ -17,6 +18,17 @@
 
 namespace devsimtest
 {
+
+/// The JSON in text; null when it does not parse.
+inline Json::Value parse(const std::string &text)
+{
+    Json::Value v;
+    Json::CharReaderBuilder b;
+    std::string errs;
+    std::istringstream in(text);
+    Json::parseFromStream(b, in, &v, &errs);
+    return v;
+}
 
 class TempDir
 {
