@@ -1,4 +1,5 @@
 #include "devsimfleet.h"
+#include "qtfiles.h"
 
 #include "oemid/httpsclient.h"
 #include "oemid/recorduploader.h"
@@ -19,19 +20,6 @@ struct Recorder : UploadObserver {
     void progress(int done, int total) override { progressCalls.append({done, total}); }
     void message(const QString &title, const QString &text) override { messages << title + "/" + text; }
 };
-
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(data);
-}
 
 class Upload : public ::testing::Test
 {
@@ -130,9 +118,9 @@ TEST_F(Upload, AcceptedThenRepeatedRecords)
     EXPECT_EQ(r.progressCalls[4], qMakePair(5, 5));
     EXPECT_EQ(r.progressCalls.last(), qMakePair(0, 5));
     EXPECT_TRUE(unuploadFiles().isEmpty());
-    EXPECT_EQ(readAll(archive()), lines(recs));
+    EXPECT_EQ(readFile(archive()), lines(recs));
     for (const QString &rec : recs)
-        EXPECT_TRUE(readAll(s_devsim->stateDir() + "/records/accepted.log").contains(rec.toUtf8()));
+        EXPECT_TRUE(readFile(s_devsim->stateDir() + "/records/accepted.log").contains(rec.toUtf8()));
 
     // Sent again: the service already holds them (507), which counts as loaded without a log line.
     writeFile(unupload("AABBCC0011222022-03-04.log"), lines(recs.mid(0, 2)));
@@ -146,7 +134,7 @@ TEST_F(Upload, AcceptedThenRepeatedRecords)
     out = RecordUploader(params(OemidVariant::firmwareTab())).uploadRecords(&r);
     EXPECT_EQ(out.loaded, 0);
     EXPECT_EQ(out.failed, 2);
-    EXPECT_EQ(readAll(unupload("failed.log")), lines(recs.mid(0, 2)));
+    EXPECT_EQ(readFile(unupload("failed.log")), lines(recs.mid(0, 2)));
     EXPECT_FALSE(QFile::exists(RecordUploader::errorLogFile(app.path())));
 }
 
@@ -161,8 +149,8 @@ TEST_F(Upload, RejectedRecordIsLoggedAndRetried)
     EXPECT_EQ(out.failed, 1);
     EXPECT_EQ(r.messages.last(), "load/loaded2item,failed1item,total3item");
     EXPECT_EQ(unuploadFiles(), QStringList{"failed.log"});
-    EXPECT_EQ(readAll(unupload("failed.log")), lines({recs[1]}));
-    const QString log = QString::fromUtf8(readAll(RecordUploader::errorLogFile(app.path())));
+    EXPECT_EQ(readFile(unupload("failed.log")), lines({recs[1]}));
+    const QString log = QString::fromUtf8(readFile(RecordUploader::errorLogFile(app.path())));
     EXPECT_TRUE(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d,\\d\\d:\\d\\d:\\d\\d\\.\\d{3} "
                                    "SN:RejectedRecordIsLoggedAndRetried2 Ret:101\r\n$")
                     .match(log)
@@ -176,7 +164,7 @@ TEST_F(Upload, RejectedRecordIsLoggedAndRetried)
     EXPECT_EQ(out.loaded, 1);
     EXPECT_EQ(out.failed, 0);
     EXPECT_TRUE(unuploadFiles().isEmpty());
-    EXPECT_EQ(readAll(archive()), lines({recs[0], recs[2], recs[1]}));
+    EXPECT_EQ(readFile(archive()), lines({recs[0], recs[2], recs[1]}));
 }
 
 TEST_F(Upload, RunEndsWithNothingMoved)
@@ -209,7 +197,7 @@ TEST_F(Upload, RunEndsWithNothingMoved)
         EXPECT_EQ(r.messages, QStringList{c.message}) << c.faults.toStdString() << c.host.toStdString();
         EXPECT_FALSE(out.filed);
         EXPECT_EQ(unuploadFiles(), QStringList{"AABBCC0011222022-03-04.log"});
-        EXPECT_EQ(readAll(unupload("AABBCC0011222022-03-04.log")), lines(recs));
+        EXPECT_EQ(readFile(unupload("AABBCC0011222022-03-04.log")), lines(recs));
         EXPECT_FALSE(QFile::exists(archive()));
     }
 }
@@ -267,12 +255,12 @@ TEST_F(Upload, UnsendableAndUnreachable)
     UploadOutcome out = RecordUploader(p).uploadRecords(&r);
     EXPECT_EQ(out.total, 3);
     EXPECT_EQ(out.failed, 3);
-    EXPECT_EQ(readAll(unupload("failed.log")), lines({recs[0], "short,line,only", recs[1]}));
+    EXPECT_EQ(readFile(unupload("failed.log")), lines({recs[0], "short,line,only", recs[1]}));
 
     out = RecordUploader(params()).uploadRecords(&r);
     EXPECT_EQ(out.loaded, 2);
     EXPECT_EQ(out.failed, 1);
-    EXPECT_EQ(readAll(unupload("failed.log")), lines({"short,line,only"}));
+    EXPECT_EQ(readFile(unupload("failed.log")), lines({"short,line,only"}));
 }
 
 TEST_F(Upload, UnreadableDayFileIsKept)
@@ -291,7 +279,7 @@ TEST_F(Upload, UnreadableDayFileIsKept)
     EXPECT_EQ(out.loaded, 1);
     EXPECT_EQ(unuploadFiles(), QStringList{"AABBCC0011222022-03-03.log"});
     locked.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    EXPECT_EQ(readAll(unupload("AABBCC0011222022-03-03.log")), lines({recs[0]}));
+    EXPECT_EQ(readFile(unupload("AABBCC0011222022-03-03.log")), lines({recs[0]}));
 }
 
 TEST_F(Upload, ArchiveThatCannotBeWrittenLosesNothing)
@@ -306,15 +294,15 @@ TEST_F(Upload, ArchiveThatCannotBeWrittenLosesNothing)
     EXPECT_FALSE(out.filed);
     EXPECT_EQ(r.messages, QStringList({"file/create upload successful file failed",
                                        "load/loaded3item,failed0item,total3item"}));
-    EXPECT_EQ(readAll(unupload("AABBCC0011222022-03-04.log")), lines(recs));
-    EXPECT_EQ(readAll(unupload("failed.log")), lines(records(1, 3)));
+    EXPECT_EQ(readFile(unupload("AABBCC0011222022-03-04.log")), lines(recs));
+    EXPECT_EQ(readFile(unupload("failed.log")), lines(records(1, 3)));
 
     // Once the folder is back, the same records are filed (the service answers 507).
     ASSERT_TRUE(QDir().mkpath(app.path() + "/oemidupload/upload"));
     out = RecordUploader(params()).uploadRecords(&r);
     EXPECT_EQ(out.loaded, 3);
     EXPECT_TRUE(unuploadFiles().isEmpty());
-    EXPECT_EQ(readAll(archive()).count("\r\n"), 3);
+    EXPECT_EQ(readFile(archive()).count("\r\n"), 3);
 }
 
 TEST_F(Upload, NothingToSendAndNotConfigured)
@@ -332,7 +320,7 @@ TEST_F(Upload, NothingToSendAndNotConfigured)
     EXPECT_EQ(r.messages, QStringList{"load/loaded0item,failed0item,total0item"});
     EXPECT_TRUE(unuploadFiles().isEmpty());
     EXPECT_TRUE(QFile::exists(archive()));
-    EXPECT_EQ(readAll(archive()), QByteArray());
+    EXPECT_EQ(readFile(archive()), QByteArray());
 
     writeFile(unupload("AABBCC0011222022-03-04.log"), lines(records(1)));
     UploadParams p = params();

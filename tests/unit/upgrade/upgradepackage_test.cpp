@@ -1,3 +1,4 @@
+#include "qtfiles.h"
 #include "testzip.h"
 #include "upgrade/upgradepackage.h"
 
@@ -10,19 +11,6 @@
 
 namespace
 {
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(data);
-}
 
 class PackageTest : public ::testing::Test
 {
