@@ -7,6 +7,8 @@
 
 #include <json/json.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -418,7 +420,11 @@ JsonAnswer Device::getJson(const std::string &name, uint32_t command)
             ret = f.producerGetRet;
         if (ret == 100) {
             Json::Value p(Json::objectValue);
-            p["OEMID"] = oemid_;
+            std::string oemid = oemid_;
+            if (f.producerGetUpper)
+                std::transform(oemid.begin(), oemid.end(), oemid.begin(),
+                               [](unsigned char c) { return char(std::toupper(c)); });
+            p["OEMID"] = oemid;
             p["SerialNo"] = spec_.serial;
             p["MAC"] = spec_.mac;
             v["ProducerInfo"] = p;

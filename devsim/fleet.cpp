@@ -1,5 +1,7 @@
 #include "fleet.h"
 
+#include "netsdk/protocol.h"
+
 #include <json/json.h>
 
 #include <arpa/inet.h>
@@ -41,21 +43,6 @@ bool offsetIPv4(const std::string &base, int count, std::string *out)
         return false;
     uint8_t r[4] = {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
     *out = formatIPv4(r);
-    return true;
-}
-
-bool isValidMac(const std::string &mac)
-{
-    if (mac.size() != 17)
-        return false;
-    for (size_t i = 0; i < mac.size(); ++i) {
-        if (i % 3 == 2) {
-            if (mac[i] != ':')
-                return false;
-        } else if (!std::isxdigit(static_cast<unsigned char>(mac[i]))) {
-            return false;
-        }
-    }
     return true;
 }
 
@@ -169,6 +156,7 @@ bool readFaults(const Json::Value &v, const std::string &where, Faults &f, std::
     r.num("upgradeResult", f.upgradeResult);
     r.num("producerGetRet", f.producerGetRet);
     r.flag("producerGetMalformed", f.producerGetMalformed);
+    r.flag("producerGetUpper", f.producerGetUpper);
     r.num("producerSetRet", f.producerSetRet);
     if (!r.ok)
         return false;
@@ -306,7 +294,7 @@ bool parseFleetText(const std::string &text, const FleetOptions &options, std::v
         }
         if (d.mac.empty())
             d.mac = defaultMac(idx);
-        if (!isValidMac(d.mac)) {
+        if (!netsdk::proto::isMacText(d.mac)) {
             *error = "device " + std::to_string(idx) + ": \"" + d.mac + "\" is not a MAC address";
             return false;
         }

@@ -30,6 +30,8 @@ struct Faults {
     /// Producer information read: "Ret" to answer instead of 100/109, and a malformed reply.
     int producerGetRet = 0;
     bool producerGetMalformed = false;
+    /// The read answers the stored OEMID in upper case (a device that changed it on the way).
+    bool producerGetUpper = false;
     /// Producer information write: "Ret" to answer instead of the result of the check.
     int producerSetRet = 0;
 };
@@ -91,6 +93,5 @@ std::string formatIPv4(const uint8_t in[4]);
 bool offsetIPv4(const std::string &base, int count, std::string *out);
 /// "00:12:34:56:78:9a" -> "00123456789a" (lower case): the name of the device's state directory.
 std::string macDirName(const std::string &mac);
-bool isValidMac(const std::string &mac);
 
 } // namespace devsim

@@ -41,7 +41,8 @@ const char kFleet[] = R"({"devices": [
   {"ip": "127.0.74.12", "mac": "00:12:34:74:00:12", "serial": "a1b2c3d4e5f60712", "faults": {"producerGetRet": 105}},
   {"ip": "127.0.74.13", "mac": "00:12:34:74:00:13", "serial": "a1b2c3d4e5f60713", "faults": {"producerSetRet": 103}},
   {"ip": "127.0.74.14", "mac": "00:12:34:74:00:14", "serial": "a1b2c3d4", "password": "pw"},
-  {"ip": "127.0.74.15", "mac": "00:12:34:74:00:15", "serial": "a1b2c3d4e5f60715", "faults": {"results": {"2162": -11000}}}
+  {"ip": "127.0.74.15", "mac": "00:12:34:74:00:15", "serial": "a1b2c3d4e5f60715", "faults": {"results": {"2162": -11000}}},
+  {"ip": "127.0.74.16", "mac": "00:12:34:74:00:16", "serial": "a1b2c3d4e5f60716", "faults": {"producerGetUpper": true}}
 ]})";
 
 class OemidAgainstDevsim : public ::testing::Test
@@ -78,7 +79,7 @@ protected:
     void SetUp() override { ASSERT_TRUE(s_error.isEmpty()) << s_error.toStdString(); }
 
     std::unique_ptr<OemidWriter> writer(Rows &rows, int device, const OemidVariant &variant,
-                                        const char *password = "")
+                                        const char *password = "", const QString &assigned = "ACME01")
     {
         rows.dev.nPort = kPort;
         std::snprintf(rows.dev.szIpaddress, sizeof rows.dev.szIpaddress, "127.0.74.%d", 10 + (device & 7));
@@ -94,7 +95,7 @@ protected:
                 int32_t(H264_DVR_Login(rows.dev.szIpaddress, kPort, "admin", password, &info, 1, &error));
         }
         OemidWriterParams p;
-        p.assignedOemid = "ACME01";
+        p.assignedOemid = assigned;
         p.variant = variant;
         p.appDir = app.path();
         p.stationMac = [] { return QStringLiteral("AA:BB:CC:00:11:22"); };
@@ -210,6 +211,20 @@ TEST_F(OemidAgainstDevsim, ShortSerialKeyIsUnderstood)
     EXPECT_EQ(w->setDevOEMID(0), "Set OEMID Success(ACME01)");
     EXPECT_EQ(deviceState(4)["oemid"].toString(), "ACME01");
     EXPECT_EQ(deviceState(4)["producerMac"].toString(), "AA:BB:CC:00:11:22");
+    H264_DVR_Logout(rows.dev.lLoginID);
+}
+
+TEST_F(OemidAgainstDevsim, ReadBackInOtherCaseIsIncorrect)
+{
+    // The device stores the OEMID but reads it back upper-cased: the write is not verified and no
+    // factory record is kept.
+    Rows rows;
+    auto w = writer(rows, 6, OemidVariant::oemidTab(), "", QStringLiteral("acme01"));
+    w->readDevOEMID(0);
+    const QString text = w->setDevOEMID(0);
+    EXPECT_TRUE(text.startsWith("Set OEMID Incorrect")) << text.toStdString();
+    EXPECT_EQ(deviceState(6)["oemid"].toString(), "acme01");
+    EXPECT_EQ(dayFileLines(), 0);
     H264_DVR_Logout(rows.dev.lLoginID);
 }
 

@@ -1,4 +1,5 @@
 #include "fleet.h"
+#include "netsdk/protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +22,7 @@ TEST(Fleet, QuickFormPlacesDevicesOnConsecutiveAddresses)
     EXPECT_EQ(fleet[2].ip, "127.0.10.0");
     std::set<std::string> macs, serials;
     for (const auto &d : fleet) {
-        EXPECT_TRUE(devsim::isValidMac(d.mac)) << d.mac;
+        EXPECT_TRUE(netsdk::proto::isMacText(d.mac)) << d.mac;
         macs.insert(d.mac);
         serials.insert(d.serial);
         EXPECT_EQ(d.upgradeMs, 50);
@@ -70,7 +71,7 @@ TEST(Fleet, ReadsEveryFieldAndFault)
     EXPECT_TRUE(d.faults.silent);
     // The empty second device gets an address from the base (by its index) and made-up identity.
     EXPECT_EQ(fleet[1].ip, "127.0.6.2");
-    EXPECT_TRUE(devsim::isValidMac(fleet[1].mac));
+    EXPECT_TRUE(netsdk::proto::isMacText(fleet[1].mac));
     EXPECT_FALSE(fleet[1].serial.empty());
 }
 
