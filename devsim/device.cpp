@@ -64,7 +64,7 @@ void putLe32(uint8_t *p, uint32_t v)
 } // namespace
 
 Device::Device(const DeviceSpec &spec, const std::string &stateRoot)
-    : spec_(spec), dir_(stateRoot + "/" + macDirName(spec.mac))
+    : spec_(spec), dir_(stateRoot + "/" + (spec.stateName.empty() ? macDirName(spec.mac) : spec.stateName))
 {
     ip_ = spec_.ip;
     mask_ = spec_.mask;

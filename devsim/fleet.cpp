@@ -300,10 +300,13 @@ bool parseFleetText(const std::string &text, const FleetOptions &options, std::v
         }
         if (!list[i].isMember("serial"))
             d.serial = defaultSerial(idx);
-        if (!ips.insert(d.ip).second || !macs.insert(macDirName(d.mac)).second) {
-            *error = "device " + std::to_string(idx) + ": address or MAC used twice";
+        if (!ips.insert(d.ip).second) {
+            *error = "device " + std::to_string(idx) + ": address used twice";
             return false;
         }
+        d.stateName = macDirName(d.mac);
+        if (!macs.insert(d.stateName).second)
+            d.stateName += "-" + std::to_string(idx);
         applyOptions(d, options);
         out.push_back(d);
     }

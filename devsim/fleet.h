@@ -43,6 +43,9 @@ struct DeviceSpec {
     std::string mask = "255.0.0.0";
     std::string gateway = "127.0.0.1";
     std::string mac;    ///< "00:12:34:56:78:9a"
+    /// Name of the device's state directory: the MAC without colons, with "-<index>" added when an
+    /// earlier device of the fleet has the same MAC (factories meet such devices).
+    std::string stateName;
     std::string serial; ///< cloud identifier / serial number; may be empty in the search answer
     bool serialInSearch = true;
     int deviceType = 1; ///< 0..5 as the search answer carries it

@@ -147,9 +147,11 @@ void DeviceE2E::searchListsFleetInAddressOrder()
             QJsonObject{{QStringLiteral("serialInSearch"), false}, {QStringLiteral("version"), QString()}}),
         dev(QStringLiteral("127.44.1.40"), QStringLiteral("00:00:00:00:00:40"), 3),
         dev(QStringLiteral("127.44.1.41"), QStringLiteral("00:00:00:00:00:41"), 5),
+        // Same MAC as 127.44.1.30 and answers after it: the later answer wins.
+        dev(QStringLiteral("127.44.1.50"), QStringLiteral("00:00:00:00:00:30"), 1),
     };
     QVERIFY(fleet.start(devices, m_port, m_search));
-    const QStringList all{"127.44.1.5", "127.44.1.20", "127.44.1.30", "127.44.1.40", "127.44.1.41", "127.44.1.255"};
+    const QStringList all{"127.44.1.5", "127.44.1.20", "127.44.1.40", "127.44.1.41", "127.44.1.50", "127.44.1.255"};
 
     UpgradeWidget firmware;
     DeviceTabCore *fw = searchOn(firmware, "SearchButton");
@@ -183,7 +185,7 @@ void DeviceE2E::searchListsFleetInAddressOrder()
     UpgradeLogoWidget logo;
     DeviceTabCore *lg = searchOn(logo, "SearchButton");
     QVERIFY(waitSearch(lg));
-    QCOMPARE(column(lg, 1), (QStringList{"127.44.1.5", "127.44.1.30", "127.44.1.255"}));
+    QCOMPARE(column(lg, 1), (QStringList{"127.44.1.5", "127.44.1.50", "127.44.1.255"}));
     QCOMPARE(column(lg, 2), (QStringList{"NVR", "DVR", "DVR"}));
     QCOMPARE(column(lg, 4), (QStringList{"127.0.0.1", "127.0.0.1", "127.0.0.1"})); // gateway
     QCOMPARE(column(lg, 0), (QStringList{"1", "2", "3"}));
