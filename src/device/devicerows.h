@@ -1,0 +1,63 @@
+#pragma once
+
+#include "device/tablevariant.h"
+#include "netsdk/netsdk.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <functional>
+
+/// One result for one cell of a row, as a job reports it. The tab's TableVariant decides the
+/// column; an event whose generation is not the table's current one (a new search replaced the
+/// rows) is dropped.
+struct RowEvent {
+    int row = -1;
+    quint64 generation = 0;
+    Field cell = Field::Status;
+    QString text;
+};
+
+/// The one way to reach a tab's device rows from any thread. Every call holds the table lock for its
+/// duration; records are copied out, never handed out. Each call names the table generation it
+/// belongs to, so work started on an earlier list never touches the rows of a later one.
+class DeviceRows
+{
+public:
+    virtual ~DeviceRows() = default;
+    /// Changes whenever the rows are replaced.
+    virtual quint64 generation() const = 0;
+    virtual int rowCount() const = 0;
+    /// Copies the row's record; false when the row is gone or belongs to another generation.
+    virtual bool device(quint64 generation, int row, DEV_INFO *out) const = 0;
+    /// Changes the row's record under the lock; false when the row is gone.
+    virtual bool updateDevice(quint64 generation, int row, const std::function<void(DEV_INFO &)> &change) = 0;
+    /// Queues a cell text; it reaches the view on the GUI thread, rapid texts for one cell coalescing.
+    virtual void post(const RowEvent &event) = 0;
+};
+
+/// A DeviceRows seen through one generation: what a run or a procedure holds.
+class BoundRows
+{
+public:
+    BoundRows(DeviceRows &rows, quint64 generation) : m_rows(&rows), m_generation(generation) {}
+    /// Bound to the rows' current generation.
+    explicit BoundRows(DeviceRows &rows) : BoundRows(rows, rows.generation()) {}
+
+    quint64 generation() const { return m_generation; }
+    bool current() const { return m_rows->generation() == m_generation; }
+    bool device(int row, DEV_INFO *out) const { return m_rows->device(m_generation, row, out); }
+    bool updateDevice(int row, const std::function<void(DEV_INFO &)> &change) const
+    {
+        return m_rows->updateDevice(m_generation, row, change);
+    }
+    void set(int row, Field cell, const QString &text) const
+    {
+        m_rows->post(RowEvent{row, m_generation, cell, text});
+    }
+    void status(int row, const QString &text) const { set(row, Field::Status, text); }
+
+private:
+    DeviceRows *m_rows;
+    quint64 m_generation;
+};
