@@ -1,0 +1,89 @@
+#pragma once
+
+// DeviceRows over a plain list, for tests of the procedures that reach a tab's rows through it: the
+// records live in a vector, posted cell texts are kept in order, and replace() starts a new
+// generation as a new search would.
+
+#include "device/devicerows.h"
+
+#include <QList>
+
+#include <mutex>
+#include <vector>
+
+class MemoryRows : public DeviceRows
+{
+public:
+    explicit MemoryRows(std::vector<DEV_INFO> devices = {}) : m_devices(std::move(devices)) {}
+
+    quint64 generation() const override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_generation;
+    }
+    int rowCount() const override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return int(m_devices.size());
+    }
+    bool device(quint64 generation, int row, DEV_INFO *out) const override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (generation != m_generation || row < 0 || row >= int(m_devices.size()))
+            return false;
+        *out = m_devices[std::size_t(row)];
+        return true;
+    }
+    bool updateDevice(quint64 generation, int row, const std::function<void(DEV_INFO &)> &change) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (generation != m_generation || row < 0 || row >= int(m_devices.size()))
+            return false;
+        change(m_devices[std::size_t(row)]);
+        return true;
+    }
+    void post(const RowEvent &event) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (event.generation == m_generation)
+            m_events.append(event);
+    }
+
+    /// New rows, as a search that replaced the table.
+    void replace(std::vector<DEV_INFO> devices)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_devices = std::move(devices);
+        m_events.clear();
+        ++m_generation;
+    }
+    QList<RowEvent> events() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_events;
+    }
+    /// The texts posted for one cell of one row, in order.
+    QStringList texts(int row, Field cell = Field::Status) const
+    {
+        QStringList out;
+        for (const RowEvent &e : events())
+            if (e.row == row && e.cell == cell)
+                out << e.text;
+        return out;
+    }
+
+    /// A record for row `row`, logged in with `loginId`.
+    static DEV_INFO loggedIn(int row, long loginId)
+    {
+        DEV_INFO d{};
+        d.nIndex = row;
+        d.lLoginID = int32_t(loginId);
+        return d;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<DEV_INFO> m_devices;
+    QList<RowEvent> m_events;
+    quint64 m_generation = 1;
+};
