@@ -124,6 +124,13 @@ void Device::loadPersistedLocked()
         showH265X_ = s["showH265X"].asBool();
     if (s["timeZone"].isInt())
         timeZone_ = s["timeZone"].asInt();
+    const Json::Value &t = s["time"];
+    if (t.isArray() && t.size() == 8) {
+        timeRecord_.clear();
+        for (const Json::Value &v : t)
+            timeRecord_.push_back(v.asInt());
+        timeCommand_ = s["timeCommand"].asUInt();
+    }
     const Json::Value &c = s["counts"];
     if (c.isObject()) {
         counts_.login = c["login"].asInt();
@@ -134,6 +141,10 @@ void Device::loadPersistedLocked()
         counts_.import = c["import"].asInt();
         counts_.upgrade = c["upgrade"].asInt();
         counts_.producerWrite = c["producerWrite"].asInt();
+        counts_.timeWrite = c["timeWrite"].asInt();
+        counts_.timeZoneWrite = c["timeZoneWrite"].asInt();
+        counts_.locationWrite = c["locationWrite"].asInt();
+        counts_.showH265XWrite = c["showH265XWrite"].asInt();
     }
 }
 
@@ -175,6 +186,10 @@ bool Device::persistLocked(std::string *error)
     c["import"] = counts_.import;
     c["upgrade"] = counts_.upgrade;
     c["producerWrite"] = counts_.producerWrite;
+    c["timeWrite"] = counts_.timeWrite;
+    c["timeZoneWrite"] = counts_.timeZoneWrite;
+    c["locationWrite"] = counts_.locationWrite;
+    c["showH265XWrite"] = counts_.showH265XWrite;
     s["counts"] = c;
     if (!importedConfig_.empty()) {
         s["importedConfig"] = importedConfig_;
@@ -341,10 +356,18 @@ int32_t Device::setConfig(uint32_t command, const uint8_t *data, size_t size)
 {
     int32_t forced = 0;
     const bool isForced = forcedResult(std::to_string(command), &forced);
+    std::lock_guard<std::mutex> lock(mutex_);
+    // Every time and zone write is counted, a refused one too (the tests ask whether one was sent).
+    int *written = command == NETSDK_CFG_TIMEZONE ? &counts_.timeZoneWrite
+                   : command == NETSDK_CFG_SYSTIME || command == NETSDK_CFG_SYSTIME_V2 ? &counts_.timeWrite
+                                                                                       : nullptr;
+    if (written) {
+        ++*written;
+        persistLocked();
+    }
     // A forced refusal changes nothing; -11401 and a lost answer still apply the change.
     if (isForced && forced != NETSDK_ERR_NEED_REBOOT && forced != kNoAnswer && forced < 0)
         return forced;
-    std::lock_guard<std::mutex> lock(mutex_);
     std::string error;
     switch (command) {
     case NETSDK_CFG_RESET:
@@ -435,6 +458,10 @@ JsonAnswer Device::getJson(const std::string &name, uint32_t command)
     if (command != NETSDK_JSON_GET)
         return JsonAnswer{kErrNotSupported, std::string()};
     if (name == "General.Location") {
+        if (spec_.faults.locationGetRet != 0) {
+            v["Ret"] = spec_.faults.locationGetRet;
+            return JsonAnswer{0, compact(v)};
+        }
         Json::Value loc;
         parseJson(locationJson_, &loc);
         v[name] = loc;
@@ -453,6 +480,12 @@ JsonAnswer Device::setJson(const std::string &name, uint32_t command, const std:
 {
     int32_t forced = 0;
     const bool isForced = forcedResult(std::to_string(command), &forced);
+    if (command == NETSDK_JSON_SET && (name == "General.Location" || name == "Custom.ShowH265X")) {
+        // Counted like the time and zone writes: refused ones too.
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++(name == "General.Location" ? counts_.locationWrite : counts_.showH265XWrite);
+        persistLocked();
+    }
     if (isForced && forced != NETSDK_ERR_NEED_REBOOT && forced != kNoAnswer && forced < 0)
         return jsonReply(name, 103, forced);
     if (command == NETSDK_JSON_PRODUCER_SET && name == "ProducerInfo") {
@@ -488,6 +521,7 @@ JsonAnswer Device::setJson(const std::string &name, uint32_t command, const std:
             loc[key] = obj[key];
         }
         locationJson_ = compact(loc);
+        keepTextLocked("location.json", text);
         if (spec_.languageNeedsReboot && loc["Language"].asString() != oldLanguage && !isForced) {
             persistLocked();
             return jsonReply(name, 603, NETSDK_ERR_NEED_REBOOT);
@@ -496,12 +530,20 @@ JsonAnswer Device::setJson(const std::string &name, uint32_t command, const std:
         if (!obj["ShowH265X"].isBool())
             return jsonReply(name, 103, kErrBadParam);
         showH265X_ = obj["ShowH265X"].asBool();
+        keepTextLocked("showh265x.json", text);
     } else {
         return JsonAnswer{kErrNotSupported, std::string()};
     }
     persistLocked();
     const bool refused = isForced && forced < 0;
     return jsonReply(name, refused ? 603 : 100, refused ? forced : 0);
+}
+
+void Device::keepTextLocked(const std::string &file, const std::string &text)
+{
+    std::string error;
+    if (!writeFileAtomic(dir_ + "/" + file, text, &error))
+        std::fprintf(stderr, "devsim: %s\n", error.c_str());
 }
 
 JsonAnswer Device::producerSet(const std::string &text)

@@ -87,6 +87,8 @@ private:
     bool persistLocked(std::string *error = nullptr);
     void loadPersistedLocked();
     void resetSettingsLocked();
+    /// Keeps a received setting text byte for byte in the device directory.
+    void keepTextLocked(const std::string &file, const std::string &text);
     JsonAnswer jsonReply(const std::string &name, int ret, int32_t status);
     JsonAnswer producerSet(const std::string &text);
 
@@ -108,6 +110,8 @@ private:
     struct Counts {
         int login = 0, loginFailed = 0, reset = 0, reboot = 0, ipChange = 0, import = 0, upgrade = 0,
             producerWrite = 0;
+        // Setting writes received, refused ones included.
+        int timeWrite = 0, timeZoneWrite = 0, locationWrite = 0, showH265XWrite = 0;
     } counts_;
     std::string importedConfig_;
     size_t importedSize_ = 0;

@@ -158,6 +158,7 @@ bool readFaults(const Json::Value &v, const std::string &where, Faults &f, std::
     r.flag("producerGetMalformed", f.producerGetMalformed);
     r.flag("producerGetUpper", f.producerGetUpper);
     r.num("producerSetRet", f.producerSetRet);
+    r.num("locationGetRet", f.locationGetRet);
     if (!r.ok)
         return false;
     if (v.isMember("results")) {

@@ -34,6 +34,8 @@ struct Faults {
     bool producerGetUpper = false;
     /// Producer information write: "Ret" to answer instead of the result of the check.
     int producerSetRet = 0;
+    /// "General.Location" read: non-zero = a successful read answering this "Ret" without the object.
+    int locationGetRet = 0;
 };
 
 /// One emulated device as the fleet file describes it.

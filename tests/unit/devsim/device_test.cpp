@@ -208,12 +208,58 @@ TEST_F(DeviceTest, LocationAndCodecSettings)
     EXPECT_EQ(st["location"]["TimeFormat"].asString(), "12");
     EXPECT_FALSE(st["showH265X"].asBool());
 
+    // The last accepted texts are kept as received; every write is counted, refused ones too.
+    EXPECT_EQ(readFile(dir / "00123456789a/location.json"),
+              "{\"General.Location\":{\"Language\":\"German\",\"TimeFormat\":\"12\"}}");
+    EXPECT_EQ(readFile(dir / "00123456789a/showh265x.json"), "{\"ShowH265X\":false}\n");
+    EXPECT_EQ(st["counts"]["locationWrite"].asInt(), 4);
+    EXPECT_EQ(st["counts"]["showH265XWrite"].asInt(), 2);
+
     // The settings survive a restart of the simulator on the same state directory.
     d.reset();
     auto again = make(s);
     EXPECT_EQ(parse(again->getJson("Custom.ShowH265X", 1042).text)["Custom.ShowH265X"]["ShowH265X"].asBool(),
               false);
     EXPECT_EQ(state()["location"]["Language"].asString(), "German");
+    EXPECT_EQ(state()["counts"]["locationWrite"].asInt(), 4);
+}
+
+TEST_F(DeviceTest, LocationReadWithAnotherRet)
+{
+    DeviceSpec s = spec();
+    s.faults.locationGetRet = 107;
+    auto d = make(s);
+    const devsim::JsonAnswer a = d->getJson("General.Location", 1042);
+    EXPECT_EQ(a.status, 0); // the read itself succeeds
+    const Json::Value v = parse(a.text);
+    EXPECT_EQ(v["Ret"].asInt(), 107);
+    EXPECT_EQ(v["Name"].asString(), "General.Location");
+    EXPECT_FALSE(v.isMember("General.Location"));
+}
+
+TEST_F(DeviceTest, TimeAndZoneWritesCountedAndKeptOverARestart)
+{
+    DeviceSpec s = spec();
+    s.faults.results["244"] = NETSDK_ERR_NOT_SUPPORTED;
+    auto d = make(s);
+    std::string time(32, '\0');
+    const int32_t t[8] = {2026, 12, 10, 0, 23, 59, 58, 0};
+    std::memcpy(&time[0], t, 32);
+    const int32_t z[2] = {-345, 0};
+    const auto bytes = [](const std::string &x) { return reinterpret_cast<const uint8_t *>(x.data()); };
+    EXPECT_EQ(d->setConfig(244, bytes(time), 32), NETSDK_ERR_NOT_SUPPORTED);
+    EXPECT_EQ(d->setConfig(265, bytes(time), 32), 0);
+    EXPECT_EQ(d->setConfig(165, reinterpret_cast<const uint8_t *>(z), 8), 0);
+    d.reset();
+    make(s);
+    const Json::Value st = state();
+    EXPECT_EQ(st["counts"]["timeWrite"].asInt(), 2);
+    EXPECT_EQ(st["counts"]["timeZoneWrite"].asInt(), 1);
+    EXPECT_EQ(st["timeZone"].asInt(), -345);
+    EXPECT_EQ(st["timeCommand"].asInt(), 265);
+    ASSERT_EQ(st["time"].size(), 8u);
+    for (Json::ArrayIndex i = 0; i < 8; ++i)
+        EXPECT_EQ(st["time"][i].asInt(), t[i]) << i;
 }
 
 TEST_F(DeviceTest, LoginCodes)

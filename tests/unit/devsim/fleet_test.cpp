@@ -47,7 +47,8 @@ TEST(Fleet, ReadsEveryFieldAndFault)
          "upgradeMs": 0, "rebootMs": 100,
          "faults": {"loginError": -11303, "bytesPerSecond": 1000, "dropAfterUpgradeBytes": 5,
                     "upgradeResult": -11810, "results": {"ipchange": -11401, "52": -10005},
-                    "producerGetRet": 103, "producerGetMalformed": true, "silent": true}},
+                    "producerGetRet": 103, "producerGetMalformed": true, "silent": true,
+                    "locationGetRet": 104}},
         {}
     ]})";
     FleetOptions o;
@@ -68,6 +69,7 @@ TEST(Fleet, ReadsEveryFieldAndFault)
     EXPECT_EQ(d.faults.results.at("ipchange"), -11401);
     EXPECT_EQ(d.faults.results.at("52"), -10005);
     EXPECT_TRUE(d.faults.producerGetMalformed);
+    EXPECT_EQ(d.faults.locationGetRet, 104);
     EXPECT_TRUE(d.faults.silent);
     // The empty second device gets an address from the base (by its index) and made-up identity.
     EXPECT_EQ(fleet[1].ip, "127.0.6.2");
