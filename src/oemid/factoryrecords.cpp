@@ -140,11 +140,42 @@ FactoryRecords::WriteResult FactoryRecords::appendLines(const QString &path, con
     return r;
 }
 
+std::mutex &FactoryRecords::unuploadLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+QString FactoryRecords::recordFieldProblem(const QString &serial, const QString &devMac, const QString &oemid,
+                                           const QString &pcMac)
+{
+    const auto breaks = [](const QString &s) {
+        return s.contains(QLatin1Char(',')) || s.contains(QLatin1Char('\r')) || s.contains(QLatin1Char('\n'));
+    };
+    if (breaks(serial))
+        return tr("The serial number holds a comma or a line break; no factory record can carry it");
+    if (breaks(devMac))
+        return tr("The device MAC holds a comma or a line break; no factory record can carry it");
+    if (breaks(oemid))
+        return tr("The OEMID holds a comma or a line break; no factory record can carry it");
+    if (breaks(pcMac))
+        return tr("The station MAC holds a comma or a line break; no factory record can carry it");
+    return QString();
+}
+
 FactoryRecords::WriteResult FactoryRecords::writeFactoryRecord(const QString &serial, const QString &devMac,
                                                                const QString &oemid) const
 {
     const QString pcMac = m_params.stationMac();
     const QDateTime t = now();
+    const QString problem = recordFieldProblem(serial, devMac, oemid, pcMac);
+    if (!problem.isEmpty()) {
+        WriteResult refused;
+        refused.ok = false;
+        refused.message = problem;
+        return refused;
+    }
+    std::lock_guard<std::mutex> files(unuploadLock());
     WriteResult r = appendLines(dayFile(t.date(), pcMac), {recordLine(serial, devMac, oemid, t, pcMac)});
     if (!r.ok)
         r.message = tr("Creat logfile Failed");

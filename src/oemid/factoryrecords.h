@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <mutex>
 
 /// The factory record files below the application directory:
 /// "/oemidupload/unupload" (day files and "failed.log") and "/oemidupload/upload" (archives).
@@ -39,8 +40,18 @@ public:
     /// Creates the tree when none of its three folders exists; true when the tree is usable.
     bool makeUploadDirs(QString *error = nullptr) const;
 
-    /// Appends one record for a verified write to today's day file.
+    /// Appends one record for a verified write to today's day file. A field that would break the
+    /// line (see recordFieldProblem) refuses the record: nothing is written.
     WriteResult writeFactoryRecord(const QString &serial, const QString &devMac, const QString &oemid) const;
+
+    /// Empty when the fields can go into a record line; else why not (a ",", CR or LF would shift the
+    /// fields or split the line, and a device controls its own serial).
+    static QString recordFieldProblem(const QString &serial, const QString &devMac, const QString &oemid,
+                                      const QString &pcMac = QString());
+
+    /// Serialises the appends to day files with the upload's reading and filing of them, across every
+    /// tab of the process. Held only for local file work, never across a network call.
+    static std::mutex &unuploadLock();
 
     /// Append lists of record lines to today's archive file / to "failed.log"; flushed to disk
     /// before they return, so a later removal of the day files cannot lose a record.

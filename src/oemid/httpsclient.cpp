@@ -156,6 +156,15 @@ bool HttpsClient::ensureContext()
     return true;
 }
 
+bool HttpsClient::loadTrust(std::string *error)
+{
+    m_lastError.clear();
+    const bool ok = ensureContext();
+    if (!ok && error)
+        *error = m_lastError;
+    return ok;
+}
+
 int HttpsClient::post(const std::string &strHost, int nPort, const std::string &strPath, const char *pData,
                       int nDataLen, char *pResponse, int *pnLen)
 {

@@ -36,6 +36,10 @@ public:
     int post(const std::string &strHost, int nPort, const std::string &strPath, const char *pData,
              int nDataLen, char *pResponse, int *pnLen);
 
+    /// Loads the trusted CAs (the CA file, or the system's) now; false with the reason when they
+    /// cannot be loaded, in which case every post fails with -1.
+    bool loadTrust(std::string *error = nullptr);
+
     bool lastHandshakeOk() const { return m_handshakeOk; }
     const std::string &lastError() const { return m_lastError; }
 

@@ -5,17 +5,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <fcntl.h>
+#include <mutex>
 #include <unistd.h>
 
 namespace
 {
-
-// Written next to the day files under a ".log" name, so that a run interrupted after removing
-// day files still finds their failed records on the next run; renamed onto "failed.log" last.
-const char kFailedPart[] = "failed.part.log";
 
 const char *const kMembers[6] = {"serialNumber", "devMac", "oemId", "burnTime", "pcMac", "checkCode"};
 
@@ -61,6 +59,46 @@ QString RecordUploader::errorLogFile(const QString &appDir)
     return appDir + QStringLiteral("/OemidUpdateErrorlog.txt");
 }
 
+namespace
+{
+
+struct ReadFile {
+    QString name;
+    qint64 size = 0; ///< bytes read; the file may have grown since
+    QStringList lines;
+};
+
+// After the run has filed what it read of `path`: records appended since the read stay in the file,
+// the rest goes. Called with the unupload lock held, so no append can come between.
+bool dropWhatWasRead(const QString &path, qint64 readSize)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return true;
+    if (info.size() == readSize)
+        return QFile::remove(path);
+    if (info.size() < readSize)
+        return false; // changed behind our back: leave it to a person rather than guess
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly) || !f.seek(readSize))
+        return false;
+    const QByteArray tail = f.readAll();
+    f.close();
+    const QString tmp = path + QStringLiteral(".tail");
+    QFile::remove(tmp);
+    QFile t(tmp);
+    if (!t.open(QIODevice::WriteOnly) || t.write(tail) != tail.size() || !t.flush() ||
+        ::fsync(t.handle()) != 0) {
+        t.close();
+        QFile::remove(tmp);
+        return false;
+    }
+    t.close();
+    return std::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(path).constData()) == 0;
+}
+
+} // namespace
+
 UploadOutcome RecordUploader::uploadRecords(UploadObserver *observer)
 {
     UploadObserver none;
@@ -68,54 +106,101 @@ UploadOutcome RecordUploader::uploadRecords(UploadObserver *observer)
     const OemidVariant &v = m_params.variant;
     UploadOutcome out;
 
+    // Two runs over the same files would send and file each record twice. The second is refused, not
+    // queued: a tab's run may be waiting in a message box of the first on the same thread.
+    static std::mutex runLock;
+    std::unique_lock<std::mutex> oneRun(runLock, std::try_to_lock);
+    if (!oneRun.owns_lock()) {
+        out.end = UploadOutcome::End::Busy;
+        obs->message(QStringLiteral("Tips"),
+                     tr("Another upload of factory records is running; try again when it "
+                        "has ended."));
+        return out;
+    }
+
     QDir dir(m_records.unuploadDir());
-    const QStringList names =
-        dir.exists() ? dir.entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name) : QStringList();
-    if (names.isEmpty()) {
+    if (m_params.host.trimmed().isEmpty()) {
+        const bool any = dir.exists() && !dir.entryList({QStringLiteral("*.log")}, QDir::Files).isEmpty();
+        out.end = any ? UploadOutcome::End::NotConfigured : UploadOutcome::End::Empty;
+        if (any)
+            obs->message(
+                QStringLiteral("Tips"),
+                tr("The factory-record service is not configured: set Host in the [Upload] section of "
+                   "Config.ini."));
+        else
+            obs->message(v.aboutTitle, tr("the dir is empty"));
+        return out;
+    }
+
+    // Read every file once, under the lock that record writers take, so each file is read up to a
+    // line end and its size at that moment tells the filing what this run owns.
+    QList<ReadFile> files;
+    QStringList unreadable;
+    {
+        std::lock_guard<std::mutex> lock(FactoryRecords::unuploadLock());
+        // Scratch files of a run that died while filing: what they hold is still in the files they
+        // were made from.
+        if (dir.exists())
+            for (const QString &stale :
+                 dir.entryList({QStringLiteral("*.tail"), QStringLiteral("*.new")}, QDir::Files))
+                dir.remove(stale);
+        const QStringList names =
+            dir.exists() ? dir.entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name) : QStringList();
+        for (const QString &name : names) {
+            QFile f(dir.filePath(name));
+            if (!f.open(QIODevice::ReadOnly)) {
+                unreadable.append(name);
+                continue;
+            }
+            ReadFile r;
+            r.name = name;
+            const QByteArray all = f.readAll();
+            r.size = all.size();
+            for (QByteArray l : all.split('\n')) {
+                if (l.endsWith('\r'))
+                    l.chop(1);
+                r.lines.append(QString::fromUtf8(l));
+            }
+            files.append(r);
+        }
+    }
+    if (files.isEmpty() && unreadable.isEmpty()) {
         out.end = UploadOutcome::End::Empty;
         obs->message(v.aboutTitle, tr("the dir is empty"));
         return out;
     }
-    if (m_params.host.trimmed().isEmpty()) {
-        out.end = UploadOutcome::End::NotConfigured;
-        obs->message(QStringLiteral("Tips"),
-                     tr("The factory-record service is not configured: set Host in the [Upload] section of "
-                        "Config.ini."));
-        return out;
-    }
-
-    // Read every file once; its lines are what the run sends and files.
-    QList<QStringList> contents;
-    QStringList readNames;
-    for (const QString &name : names) {
-        QStringList lines;
-        if (!FactoryRecords::readLines(dir.filePath(name), &lines)) {
-            // Kept in place: its records were not read, so they are sent by a later run.
-            obs->message(v.openTitle, tr("uploadfile open failed"));
-            continue;
-        }
-        for (const QString &l : lines)
+    // Kept in place: their records were not read, so a later run sends them.
+    for (int i = 0; i < unreadable.size(); ++i)
+        obs->message(v.openTitle, tr("uploadfile open failed"));
+    for (const ReadFile &f : files)
+        for (const QString &l : f.lines)
             out.total += l.isEmpty() ? 0 : 1;
-        contents.append(lines);
-        readNames.append(name);
-    }
 
     HttpsClient::Options opts;
     opts.caFile = QFile::encodeName(m_params.caFile).toStdString();
     opts.connectTimeoutMs = m_params.connectTimeoutMs;
     opts.ioTimeoutMs = m_params.ioTimeoutMs;
     HttpsClient client(opts);
+    // Without trust no record can be sent; say why once, in the summary, rather than per record.
+    QString trustProblem;
+    std::string trustError;
+    if (!client.loadTrust(&trustError))
+        trustProblem =
+            m_params.caFile.isEmpty()
+                ? tr("The system's CA certificates cannot be loaded, so no record could be sent.")
+                : tr("The CA file %1 ([Upload] CAFile) cannot be loaded, so no record could be sent.")
+                      .arg(QDir::toNativeSeparators(m_params.caFile));
     const std::string host = m_params.host.trimmed().toStdString();
     QStringList loadedLines, failedLines;
     QByteArray response(2560, '\0');
 
-    for (const QStringList &lines : contents) {
-        for (const QString &line : lines) {
+    for (const ReadFile &file : files) {
+        for (const QString &line : file.lines) {
             if (line.isEmpty())
                 continue;
             const QStringList fields = line.split(QLatin1Char(','));
-            if (fields.size() < 6) {
-                // Cannot be sent as a record; kept for a person to mend rather than dropped.
+            if (fields.size() < 6 || !trustProblem.isEmpty()) {
+                // A short line cannot be sent as a record; kept for a person to mend rather than dropped.
                 ++out.failed;
                 failedLines.append(line);
                 obs->progress(out.loaded + out.failed, out.total);
@@ -171,54 +256,72 @@ UploadOutcome RecordUploader::uploadRecords(UploadObserver *observer)
         }
     }
 
-    // File the records: archive and failed records on disk first, then the day files go.
-    bool safe = true;
-    const FactoryRecords::WriteResult archived = m_records.writeArchive(loadedLines);
-    if (!archived.ok) {
-        safe = false;
-        obs->message(v.fileTitle, archived.message);
-    } else {
-        obs->step(UploadObserver::Step::ArchiveWritten);
-    }
-    const QString part = dir.filePath(QString::fromLatin1(kFailedPart));
-    if (safe && !failedLines.isEmpty()) {
-        QFile::remove(part); // if it was listed, its records are in this run's lists
-        FactoryRecords::WriteResult r = FactoryRecords::appendLines(part, failedLines);
-        if (!r.ok) {
+    // File the records. The archive and the failed records reach the disk before anything read is
+    // dropped, and the lock keeps record writers out, so an append made during the run stays.
+    QStringList problems;
+    {
+        std::lock_guard<std::mutex> lock(FactoryRecords::unuploadLock());
+        bool safe = true;
+        const FactoryRecords::WriteResult archived = m_records.writeArchive(loadedLines);
+        if (!archived.ok) {
             safe = false;
-            QFile::remove(part);
-            obs->message(v.fileTitle, tr("create upload unsuccessful file failed"));
+            problems.append(archived.message);
         } else {
-            obs->step(UploadObserver::Step::FailedWritten);
-        }
-    }
-    if (safe) {
-        for (const QString &name : readNames) {
-            if (name == QLatin1String(kFailedPart) || name == QLatin1String("failed.log"))
-                continue;
-            dir.remove(name);
-            obs->step(UploadObserver::Step::DayFileRemoved);
+            obs->step(UploadObserver::Step::ArchiveWritten);
         }
         const QString failed = m_records.failedFile();
-        // An unreadable old "failed.log" is left alone; the part file then stays a listed file.
-        const bool oldFailedRead = readNames.contains(QStringLiteral("failed.log")) || !QFile::exists(failed);
-        if (!failedLines.isEmpty()) {
-            if (oldFailedRead &&
-                std::rename(QFile::encodeName(part).constData(), QFile::encodeName(failed).constData()) != 0)
-                obs->message(v.fileTitle, tr("create upload unsuccessful file failed"));
-        } else {
-            if (oldFailedRead)
-                QFile::remove(failed);
-            if (readNames.contains(QLatin1String(kFailedPart)))
-                QFile::remove(part);
+        bool oldFailedRead = !QFile::exists(failed);
+        for (const ReadFile &f : files)
+            oldFailedRead = oldFailedRead || f.name == QLatin1String("failed.log");
+        // Not a ".log": until it is renamed into place, no run lists it, and what it holds is still in
+        // the files read.
+        const QString fresh = failed + QStringLiteral(".new");
+        if (safe && !failedLines.isEmpty()) {
+            QFile::remove(fresh);
+            if (!FactoryRecords::appendLines(fresh, failedLines).ok) {
+                safe = false;
+                QFile::remove(fresh);
+                problems.append(tr("create upload unsuccessful file failed"));
+            } else {
+                obs->step(UploadObserver::Step::FailedWritten);
+            }
         }
-        syncDir(dir.path());
-        obs->step(UploadObserver::Step::FailedReplaced);
-        out.filed = true;
+        if (safe) {
+            // An unreadable "failed.log" keeps its records; this run's failures go beside it.
+            const QString target =
+                oldFailedRead
+                    ? failed
+                    : dir.filePath(QStringLiteral("failed-%1.log")
+                                       .arg(m_records.now().toString(QStringLiteral("yyyyMMdd-hhmmsszzz"))));
+            if (!failedLines.isEmpty()) {
+                if (std::rename(QFile::encodeName(fresh).constData(),
+                                QFile::encodeName(target).constData()) != 0) {
+                    safe = false;
+                    problems.append(tr("create upload unsuccessful file failed"));
+                }
+            } else if (oldFailedRead) {
+                QFile::remove(failed);
+            }
+            if (safe)
+                obs->step(UploadObserver::Step::FailedReplaced);
+        }
+        if (safe) {
+            for (const ReadFile &f : files) {
+                if (f.name == QLatin1String("failed.log"))
+                    continue;
+                dropWhatWasRead(dir.filePath(f.name), f.size);
+                obs->step(UploadObserver::Step::DayFileRemoved);
+            }
+            syncDir(dir.path());
+            out.filed = true;
+        }
     }
+    for (const QString &p : problems)
+        obs->message(v.fileTitle, p);
 
     out.summary = summaryText(out.loaded, out.failed, out.total);
-    obs->message(v.summaryTitle, out.summary);
+    obs->message(v.summaryTitle,
+                 trustProblem.isEmpty() ? out.summary : out.summary + QLatin1Char('\n') + trustProblem);
     obs->progress(0, out.total);
     return out;
 }

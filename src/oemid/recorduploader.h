@@ -23,7 +23,8 @@ public:
         Q_UNUSED(title)
         Q_UNUSED(text)
     }
-    /// Test seam: each step of filing the records.
+    /// Test seam: each step of filing the records. Called while record writers are held off, so it
+    /// must not write a record on its own thread.
     virtual void step(Step s) { Q_UNUSED(s) }
 };
 
@@ -40,7 +41,7 @@ struct UploadParams {
 };
 
 struct UploadOutcome {
-    enum class End { Done, Empty, NotConfigured, NetFailed, UploadError };
+    enum class End { Done, Empty, NotConfigured, NetFailed, UploadError, Busy };
     End end = End::Done;
     int total = 0;
     int loaded = 0;
@@ -51,7 +52,8 @@ struct UploadOutcome {
 
 /// Sends every record of the day files to the factory-record service, one POST each, and files
 /// them: accepted records into today's archive, the others into "failed.log" for the next run.
-/// Nothing is removed until the archive and the failed records are safely on disk.
+/// Nothing is removed until the archive and the failed records are safely on disk, and records
+/// appended while the run goes stay for the next run. One run at a time per process.
 class RecordUploader
 {
     Q_DECLARE_TR_FUNCTIONS(RecordUploader)

@@ -23,6 +23,22 @@
         <source>create upload unsuccessful file failed</source>
         <translation>创建上传失败记录文件失败</translation>
     </message>
+    <message>
+        <source>The serial number holds a comma or a line break; no factory record can carry it</source>
+        <translation>序列号含有逗号或换行符，出厂记录无法保存</translation>
+    </message>
+    <message>
+        <source>The device MAC holds a comma or a line break; no factory record can carry it</source>
+        <translation>设备MAC含有逗号或换行符，出厂记录无法保存</translation>
+    </message>
+    <message>
+        <source>The OEMID holds a comma or a line break; no factory record can carry it</source>
+        <translation>OEMID含有逗号或换行符，出厂记录无法保存</translation>
+    </message>
+    <message>
+        <source>The station MAC holds a comma or a line break; no factory record can carry it</source>
+        <translation>本机MAC含有逗号或换行符，出厂记录无法保存</translation>
+    </message>
 </context>
 <context>
     <name>OemidWriter</name>
@@ -92,6 +108,10 @@
         <source>Get Dev OEMID Error</source>
         <translation>获取设备 OEMID 出错</translation>
     </message>
+    <message>
+        <source>The OEMID may not hold a comma or a line break: the factory records could not carry it</source>
+        <translation>OEMID不能含有逗号或换行符：出厂记录无法保存</translation>
+    </message>
 </context>
 <context>
     <name>RecordUploader</name>
@@ -148,6 +168,18 @@
         <location filename="../../oemid/recorduploader.cpp" line="206"/>
         <source>create upload unsuccessful file failed</source>
         <translation>创建上传失败记录文件失败</translation>
+    </message>
+    <message>
+        <source>Another upload of factory records is running; try again when it has ended.</source>
+        <translation>另一个出厂记录上传正在进行，请在其结束后再试。</translation>
+    </message>
+    <message>
+        <source>The system&apos;s CA certificates cannot be loaded, so no record could be sent.</source>
+        <translation>无法加载系统的CA证书，因此没有发送任何记录。</translation>
+    </message>
+    <message>
+        <source>The CA file %1 ([Upload] CAFile) cannot be loaded, so no record could be sent.</source>
+        <translation>无法加载CA文件 %1（[Upload] CAFile），因此没有发送任何记录。</translation>
     </message>
 </context>
 </TS>

@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <thread>
+
 #include <gtest/gtest.h>
 
 namespace
@@ -30,10 +32,7 @@ protected:
         if (!s_devsim->startCount(1, "127.0.72.10", 47210, 47211, 0))
             s_error = s_devsim->error();
     }
-    static void TearDownTestSuite()
-    {
-        delete s_devsim;
-    }
+    static void TearDownTestSuite() { delete s_devsim; }
 
     void SetUp() override
     {
@@ -331,6 +330,143 @@ TEST_F(Upload, NothingToSendAndNotConfigured)
     ASSERT_EQ(r.messages.size(), 1);
     EXPECT_TRUE(r.messages[0].contains("[Upload]"));
     EXPECT_EQ(unuploadFiles().size(), 1);
+}
+
+// Workers keep writing records while an upload runs: a record written while the run sends, or
+// while it files, must still be waiting for the next run afterwards.
+TEST_F(Upload, RecordWrittenDuringTheRunIsKept)
+{
+    struct Late : Recorder {
+        FactoryRecords records;
+        UploadObserver::Step when;
+        bool fromProgress;
+        std::thread writer;
+        bool written = false;
+        Late(const FactoryRecords &r, bool progressHook, UploadObserver::Step s)
+            : records(r), when(s), fromProgress(progressHook)
+        {
+        }
+        void write()
+        {
+            if (written)
+                return;
+            written = true;
+            // Another worker's thread, as a firmware run would be.
+            writer =
+                std::thread([this] { records.writeFactoryRecord("LATE1", "00:12:34:56:78:9b", "ACME01"); });
+            if (fromProgress)
+                writer.join();
+        }
+        void progress(int done, int total) override
+        {
+            Recorder::progress(done, total);
+            if (fromProgress && done > 0)
+                write();
+        }
+        void step(Step s) override
+        {
+            if (!fromProgress && s == when)
+                write();
+        }
+    };
+    const QStringList recs = records(2);
+    const FactoryRecords writer({app.path(), clock(), mac()});
+    const QString day = unupload("AABBCC0011222022-03-04.log");
+    const QString late =
+        FactoryRecords::recordLine("LATE1", "00:12:34:56:78:9b", "ACME01", clock()(), "AA:BB:CC:00:11:22");
+    struct Case {
+        bool progressHook;
+        UploadObserver::Step step;
+    } cases[] = {{true, UploadObserver::Step::ArchiveWritten},
+                 {false, UploadObserver::Step::ArchiveWritten},
+                 {false, UploadObserver::Step::FailedReplaced}};
+    for (const Case &c : cases) {
+        QFile::remove(archive());
+        writeFile(day, lines(recs));
+        Late observer(writer, c.progressHook, c.step);
+        const UploadOutcome out = RecordUploader(params()).uploadRecords(&observer);
+        if (observer.writer.joinable())
+            observer.writer.join();
+        EXPECT_EQ(out.loaded, 2);
+        EXPECT_TRUE(out.filed);
+        EXPECT_TRUE(observer.written);
+        EXPECT_EQ(readFile(archive()), lines(recs));
+        EXPECT_EQ(readFile(day), lines({late}))
+            << "progress hook " << c.progressHook << " step " << int(c.step);
+        QFile::remove(day);
+    }
+}
+
+TEST_F(Upload, CaFileThatCannotBeLoadedIsToldOnceInTheSummary)
+{
+    const QStringList recs = records(3);
+    writeFile(unupload("AABBCC0011222022-03-04.log"), lines(recs));
+    UploadParams p = params();
+    p.caFile = app.path() + "/no-such-ca.pem";
+    Recorder r;
+    const UploadOutcome out = RecordUploader(p).uploadRecords(&r);
+    EXPECT_EQ(out.failed, 3);
+    ASSERT_EQ(r.messages.size(), 1) << r.messages.join(" | ").toStdString();
+    EXPECT_TRUE(r.messages[0].startsWith("load/loaded0item,failed3item,total3item\nThe CA file "));
+    EXPECT_TRUE(r.messages[0].contains("no-such-ca.pem"));
+    EXPECT_EQ(readFile(unupload("failed.log")), lines(recs));
+}
+
+TEST_F(Upload, SecondRunWhileOneIsGoingIsRefused)
+{
+    struct Nested : Recorder {
+        UploadParams params;
+        UploadOutcome::End second = UploadOutcome::End::Done;
+        bool tried = false;
+        void progress(int done, int total) override
+        {
+            Recorder::progress(done, total);
+            if (!tried && done > 0) {
+                tried = true;
+                Recorder inner;
+                second = RecordUploader(params).uploadRecords(&inner).end;
+                messages << inner.messages;
+            }
+        }
+    } r;
+    r.params = params();
+    writeFile(unupload("AABBCC0011222022-03-04.log"), lines(records(2)));
+    const UploadOutcome out = RecordUploader(params()).uploadRecords(&r);
+    EXPECT_EQ(r.second, UploadOutcome::End::Busy);
+    EXPECT_EQ(out.loaded, 2);
+    ASSERT_EQ(r.messages.size(), 2);
+    EXPECT_TRUE(r.messages[0].startsWith("Tips/Another upload"));
+    EXPECT_TRUE(unuploadFiles().isEmpty());
+}
+
+TEST_F(Upload, UnreadableFailedFileKeepsItsRecords)
+{
+    const QStringList recs = records(2);
+    writeFile(unupload("AABBCC0011222022-03-04.log"), lines(recs));
+    writeFile(unupload("failed.log"), lines(records(1, 3)));
+    QFile locked(unupload("failed.log"));
+    ASSERT_TRUE(locked.setPermissions(QFileDevice::WriteOwner));
+    if (locked.open(QIODevice::ReadOnly))
+        GTEST_SKIP() << "running with privileges that ignore file permissions";
+    setFaults("ret 101 UnreadableFailedFileKeepsItsRecords2\n");
+    Recorder r;
+    const UploadOutcome out = RecordUploader(params()).uploadRecords(&r);
+    EXPECT_EQ(out.loaded, 1);
+    EXPECT_EQ(out.failed, 1);
+    EXPECT_TRUE(out.filed);
+    // The run's failure goes beside the unreadable file, which keeps what it holds.
+    const QStringList files = unuploadFiles();
+    ASSERT_EQ(files.size(), 2) << files.join(" ").toStdString();
+    EXPECT_EQ(files[1], "failed.log");
+    EXPECT_TRUE(files[0].startsWith("failed-")) << files[0].toStdString();
+    EXPECT_EQ(readFile(unupload(files[0])), lines({recs[1]}));
+    locked.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    EXPECT_EQ(readFile(unupload("failed.log")), lines(records(1, 3)));
+
+    // Readable again: both are sent and go.
+    setFaults("");
+    EXPECT_EQ(RecordUploader(params()).uploadRecords(&r).loaded, 2);
+    EXPECT_TRUE(unuploadFiles().isEmpty());
 }
 
 TEST(UploadRequest, BytesOnTheWire)

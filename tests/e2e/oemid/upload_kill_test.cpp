@@ -118,7 +118,7 @@ TEST_F(UploadInterrupted, KilledWhileSending)
 
 TEST_F(UploadInterrupted, DiesAtEachFilingStep)
 {
-    // Steps: archive written, failed records written, two day files removed, failed file replaced.
+    // Steps: archive written, failed records written, failed file replaced, two day files removed.
     for (int step = 1; step <= 5; ++step) {
         QTemporaryDir app;
         const QString tag = QStringLiteral("STEP%1_").arg(step);

@@ -45,6 +45,32 @@ TEST(FactoryRecords, MakeUploadDirs)
     EXPECT_TRUE(error.contains("oemidupload")) << error.toStdString();
 }
 
+TEST(FactoryRecords, FieldThatWouldBreakTheLineIsRefused)
+{
+    struct Case {
+        QString serial, devMac, oemid, pcMac;
+        const char *problem; // prefix; empty = written
+    } cases[] = {
+        {"SN1", "00:12:34:56:78:9a", "ACME", "AA:BB:CC:00:11:22", ""},
+        {"SN,1", "00:12:34:56:78:9a", "ACME", "AA:BB:CC:00:11:22", "The serial number holds"},
+        {"SN1\r", "00:12:34:56:78:9a", "ACME", "AA:BB:CC:00:11:22", "The serial number holds"},
+        {"SN1", "00:12\n34", "ACME", "AA:BB:CC:00:11:22", "The device MAC holds"},
+        {"SN1", "", "AC,ME", "AA:BB:CC:00:11:22", "The OEMID holds"},
+        {"SN1", "", "ACME", "AA,BB", "The station MAC holds"},
+    };
+    for (const Case &c : cases) {
+        Tree t;
+        t.mac = c.pcMac;
+        ASSERT_TRUE(t.records.makeUploadDirs());
+        const FactoryRecords::WriteResult r = t.records.writeFactoryRecord(c.serial, c.devMac, c.oemid);
+        EXPECT_EQ(r.ok, !*c.problem) << c.serial.toStdString();
+        if (*c.problem)
+            EXPECT_TRUE(r.message.startsWith(QLatin1String(c.problem))) << r.message.toStdString();
+        const QStringList files = QDir(t.tmp.path() + "/oemidupload/unupload").entryList(QDir::Files);
+        EXPECT_EQ(files.size(), *c.problem ? 0 : 1) << "nothing is written for a refused record";
+    }
+}
+
 TEST(FactoryRecords, RecordLinesAroundMidnight)
 {
     Tree t;
