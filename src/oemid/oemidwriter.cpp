@@ -116,13 +116,14 @@ void OemidWriter::readDevOEMID(int row)
     QByteArray buffer(kReplySize, '\0');
     int returned = 0;
     const long result = m_sdk.getProducerInfo(login, buffer.data(), buffer.size(), &returned);
-    // Some firmware answers "no OEMID yet" with this code instead of "Ret" 109; parsing its empty
-    // reply would call the device broken and block the first write.
-    if (result == kNoOemid) {
-        m_deviceOemid = QStringLiteral("000");
-        return;
-    }
     if (result == 0) {
+        // Some firmware answers "no OEMID yet" with this code instead of "Ret" 109. The SDK's read
+        // returns 0 for it, the code coming through the last error; calling the device broken
+        // would block its first write.
+        if (m_sdk.lastError() == kNoOemid) {
+            m_deviceOemid = QStringLiteral("000");
+            return;
+        }
         if (v.numericRet)
             m_deviceOemid = QStringLiteral("err 2 %1").arg(result);
         return;
@@ -190,6 +191,9 @@ QString OemidWriter::assignedOemidProblem(const QString &oemid)
         return tr("No OEMID assigned: set Assigned in the [OEMID] section of Config.ini");
     if (QString::fromLatin1(oemid.toLatin1()) != oemid)
         return tr("The OEMID may only hold Latin-1 characters");
+    if (oemid.contains(QLatin1Char(',')) || oemid.contains(QLatin1Char('\r')) ||
+        oemid.contains(QLatin1Char('\n')))
+        return tr("The OEMID may not hold a comma or a line break: the factory records could not carry it");
     if (oemid.toLatin1().size() > kOemidField - 1)
         return tr("OEMID too long: %1 characters, at most %2").arg(oemid.size()).arg(kOemidField - 1);
     return QString();
@@ -248,6 +252,12 @@ QString OemidWriter::setDevOEMID(int row)
         }
     }
     const QByteArray serial = fieldText(dev.szCloudID, sizeof dev.szCloudID);
+    const QString devMac = QString::fromLatin1(fieldText(dev.NetComm.sMac, sizeof dev.NetComm.sMac));
+    // A write that could not be recorded would leave a burnt OEMID without its factory record.
+    if (problem.isEmpty())
+        problem = assignedOemidProblem(oemid);
+    if (problem.isEmpty())
+        problem = FactoryRecords::recordFieldProblem(QString::fromLatin1(serial), devMac, oemid);
     const QByteArray text =
         problem.isEmpty()
             ? writeText(oemid, fieldText(dev.NetComm.sHostMac, sizeof dev.NetComm.sHostMac), serial, &problem)
@@ -270,9 +280,8 @@ QString OemidWriter::setDevOEMID(int row)
         if (v.successWithOemid)
             status += QLatin1Char('(') + oemid + QLatin1Char(')');
         m_rows.setStatusText(row, status);
-        const FactoryRecords::WriteResult r = m_records.writeFactoryRecord(
-            QString::fromLatin1(serial),
-            QString::fromLatin1(fieldText(dev.NetComm.sMac, sizeof dev.NetComm.sMac)), oemid);
+        const FactoryRecords::WriteResult r =
+            m_records.writeFactoryRecord(QString::fromLatin1(serial), devMac, oemid);
         if (!r.ok) {
             if (v.dayFileErrorInStatus) {
                 status = QStringLiteral("%1 Err %2").arg(r.message).arg(r.fileError);
@@ -298,7 +307,9 @@ OemidWriter::Precheck OemidWriter::precheck(bool allowRepeat, QString *text) con
         *text = QStringLiteral("%1 %2").arg(QCoreApplication::translate("OemidWriter", what), m_deviceOemid);
         return Precheck::Error;
     }
-    if (m_deviceOemid == m_params.assignedOemid && !allowRepeat) {
+    // Any OEMID other than "000" is a repeat, not only our own: writing over another customer's
+    // OEMID is exactly what the box guards against.
+    if (m_deviceOemid != QLatin1String("000") && !allowRepeat) {
         *text = tr("OEMID Repeat") + QLatin1Char('(') + m_deviceOemid + QLatin1Char(')');
         return Precheck::Repeat;
     }

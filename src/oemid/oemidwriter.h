@@ -71,7 +71,7 @@ public:
     static constexpr int kMacField = 32;
     static constexpr int kSerialField = 32;
     static constexpr int kReplySize = 10240;
-    /// The SDK's "device has no OEMID" result of the producer-information read.
+    /// The last error of a failed producer-information read from a device without an OEMID.
     static constexpr long kNoOemid = -11501;
 
     OemidWriter(OemidWriterParams params, OemidSdk &sdk, OemidRows &rows);

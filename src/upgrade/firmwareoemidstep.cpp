@@ -3,8 +3,6 @@
 #include "oemid/oemidwriter.h"
 #include "upgraderun.h"
 
-#include <mutex>
-
 namespace
 {
 
@@ -40,14 +38,6 @@ private:
     UpgradeTableAccess &m_table;
 };
 
-// Workers of one run reach the OEMID step at about the same time; the factory-record day file is
-// shared by all of them, so the steps take turns.
-std::mutex &stepLock()
-{
-    static std::mutex lock;
-    return lock;
-}
-
 } // namespace
 
 FirmwareOemidStep::FirmwareOemidStep(Params params, UpgradeTableAccess &table)
@@ -57,7 +47,6 @@ FirmwareOemidStep::FirmwareOemidStep(Params params, UpgradeTableAccess &table)
 
 bool FirmwareOemidStep::run(DEV_INFO &record, QString *resultText)
 {
-    std::lock_guard<std::mutex> turn(stepLock());
     WorkerRows rows(record, m_table);
     NetSdkOemid sdk;
     OemidWriterParams params;

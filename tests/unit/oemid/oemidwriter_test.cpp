@@ -74,7 +74,8 @@ struct FakeDevice : OemidSdk {
         }
         return setResult;
     }
-    long lastError() override { return -99; }
+    long lastErrorCode = -99;
+    long lastError() override { return lastErrorCode; }
     QString loginErrorText(int code) override { return QStringLiteral("login error %1").arg(code); }
 };
 
@@ -132,6 +133,7 @@ struct ReadCase {
     const char *name;
     std::string reply;
     long result;
+    long lastError;
     const char *oemidTab; // device OEMID in the OEMID tab
     const char *firmware; // in the firmware/logo tabs
 };
@@ -147,6 +149,7 @@ TEST_P(ReadDevOemid, SetsDeviceOemid)
         Bench b(v);
         b.device.getReply = c.reply;
         b.device.getResult = c.result;
+        b.device.lastErrorCode = c.lastError;
         b.writer->resetRow();
         b.writer->readDevOEMID(0);
         const bool oemidTab = v.tab == OemidVariant::Tab::Oemid;
@@ -160,16 +163,18 @@ TEST_P(ReadDevOemid, SetsDeviceOemid)
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, ReadDevOemid,
-    ::testing::Values(ReadCase{"ret100", R"({"Ret":100,"ProducerInfo":{"OEMID":"XYZ"}})", 1, "XYZ", "XYZ"},
-                      ReadCase{"ret100text", R"({"Ret":"100","ProducerInfo":{"OEMID":"XYZ"}})", 1, "XYZ", ""},
-                      ReadCase{"ret100nooemid", R"({"Ret":100})", 1, "", ""},
-                      ReadCase{"ret109", R"({"Ret":109})", 1, "000", "000"},
-                      ReadCase{"ret103", R"({"Ret":103})", 1, "err", "err 3 103"},
-                      ReadCase{"noret", R"({"x":1})", 1, "err", "err 3 0"},
-                      ReadCase{"garbage", "not json", 1, "err", "err 3 0"},
-                      ReadCase{"badshape", R"({"Ret":100,"ProducerInfo":[1]})", 1, "", ""},
-                      ReadCase{"readfails", "", 0, "", "err 2 0"},
-                      ReadCase{"noOemidCode", "", -11501, "000", "000"}),
+    ::testing::Values(
+        ReadCase{"ret100", R"({"Ret":100,"ProducerInfo":{"OEMID":"XYZ"}})", 1, -99, "XYZ", "XYZ"},
+        ReadCase{"ret100text", R"({"Ret":"100","ProducerInfo":{"OEMID":"XYZ"}})", 1, -99, "XYZ", ""},
+        ReadCase{"ret100nooemid", R"({"Ret":100})", 1, -99, "", ""},
+        ReadCase{"ret109", R"({"Ret":109})", 1, -99, "000", "000"},
+        ReadCase{"ret103", R"({"Ret":103})", 1, -99, "err", "err 3 103"},
+        ReadCase{"noret", R"({"x":1})", 1, -99, "err", "err 3 0"},
+        ReadCase{"garbage", "not json", 1, -99, "err", "err 3 0"},
+        ReadCase{"badshape", R"({"Ret":100,"ProducerInfo":[1]})", 1, -99, "", ""},
+        ReadCase{"readfails", "", 0, -99, "", "err 2 0"},
+        // The SDK reports a device without an OEMID as a failed read with this last error.
+        ReadCase{"noOemidCode", "", 0, -11501, "000", "000"}),
     [](const ::testing::TestParamInfo<ReadCase> &i) { return std::string(i.param.name); });
 
 TEST(ReadDevOemid, LoginFailureAndMissingLogin)
@@ -316,6 +321,35 @@ TEST(SetDevOemid, RefusesWhatDoesNotFit)
     }
 }
 
+TEST(SetDevOemid, FieldsARecordCannotCarryAreRefusedBeforeTheWrite)
+{
+    struct Case {
+        QString oemid;
+        std::string serial;
+        const char *devMac;
+        const char *status;
+    } cases[] = {
+        {"AC,ME", "SN1", "00:12:34:56:78:9a", "The OEMID may not hold a comma"},
+        {"ACME\n", "SN1", "00:12:34:56:78:9a", "The OEMID may not hold a comma"},
+        {"ACME", "SN,1", "00:12:34:56:78:9a", "The serial number holds a comma"},
+        {"ACME", "SN1", "00:12\r34", "The device MAC holds a comma"},
+    };
+    for (const Case &c : cases) {
+        for (const OemidVariant &v : {OemidVariant::oemidTab(), OemidVariant::firmwareTab()}) {
+            Bench b(v, c.oemid);
+            std::strcpy(b.rows.dev.szCloudID, c.serial.c_str());
+            std::strcpy(b.rows.dev.NetComm.sMac, c.devMac);
+            b.device.serial = c.serial;
+            b.writer->readDevOEMID(0);
+            const QString text = b.writer->setDevOEMID(0);
+            EXPECT_TRUE(text.startsWith(QLatin1String(c.status))) << text.toStdString();
+            EXPECT_EQ(b.rows.status, text);
+            EXPECT_EQ(b.device.writes, 0) << "nothing reaches the device";
+            EXPECT_TRUE(b.dayFile().isEmpty()) << "nothing reaches the day file";
+        }
+    }
+}
+
 TEST(SetDevOemid, ThirtyTwoBytePlainTextIsFourBlocks)
 {
     // {"MAC":"","OEMID":"<10 chars>"}\n is 32 bytes: 4 blocks, 44 Base64 characters.
@@ -343,6 +377,11 @@ TEST(Precheck, ErrorsAndRepeats)
         {OemidVariant::firmwareTab(), R"({"Ret":100,"ProducerInfo":{"OEMID":"ACME01"}})", false,
          OemidWriter::Precheck::Repeat, "OEMID Repeat(ACME01)"},
         {OemidVariant::firmwareTab(), R"({"Ret":100,"ProducerInfo":{"OEMID":"ACME01"}})", true,
+         OemidWriter::Precheck::Write, ""},
+        // Another customer's OEMID is a repeat too, not only the assigned one.
+        {OemidVariant::firmwareTab(), R"({"Ret":100,"ProducerInfo":{"OEMID":"OTHER9"}})", false,
+         OemidWriter::Precheck::Repeat, "OEMID Repeat(OTHER9)"},
+        {OemidVariant::logoTab(), R"({"Ret":100,"ProducerInfo":{"OEMID":"OTHER9"}})", true,
          OemidWriter::Precheck::Write, ""},
         {OemidVariant::logoTab(), R"({"Ret":109})", false, OemidWriter::Precheck::Write, ""},
     };
