@@ -71,16 +71,16 @@ typedef struct H264_DVR_DEVICEINFO {
 
 /* The application's per-device record. */
 typedef struct DEV_INFO {
-    int32_t nIndex;                  /*    0: row in the device table */
-    int32_t lLoginID;                /*    4: > 0 while logged in */
-    int32_t nPort;                   /*    8 */
-    char szIpaddress[16];            /*   12 */
-    char szUserName[12];             /*   28 */
-    char szPsw[12];                  /*   40 */
-    SDK_NET_BLOCK NetComm;           /*   52 */
-    char szCloudID[64];              /*  452 */
-    H264_DVR_DEVICEINFO NetDevInfo;  /*  516 */
-    int32_t nLastByte;               /* 1364: saved by the address change */
+    int32_t nIndex;                 /*    0: row in the device table */
+    int32_t lLoginID;               /*    4: > 0 while logged in */
+    int32_t nPort;                  /*    8 */
+    char szIpaddress[16];           /*   12 */
+    char szUserName[12];            /*   28 */
+    char szPsw[12];                 /*   40 */
+    SDK_NET_BLOCK NetComm;          /*   52 */
+    char szCloudID[64];             /*  452 */
+    H264_DVR_DEVICEINFO NetDevInfo; /*  516 */
+    int32_t nLastByte;              /* 1364: saved by the address change */
 } DEV_INFO;
 
 /* Logo-partition information, command 61 (264 bytes). */
@@ -142,17 +142,17 @@ NETSDK_STATIC_ASSERT(sizeof(SDK_APP_LINK_INFO) == 516, "app-link record");
 /* Result and error codes. */
 enum {
     NETSDK_OK = 0,
-    NETSDK_ERR_SYSTEM_BUSY = 7,            /* login: device busy */
-    NETSDK_ERR_NOT_INIT = -10001,          /* H264_DVR_Init not called (or cleaned up) */
-    NETSDK_ERR_PARAM = -10002,             /* bad argument; from a device: bad request content */
-    NETSDK_ERR_HANDLE = -10003,            /* unknown login or upgrade handle; device: bad session */
-    NETSDK_ERR_NETWORK = -10004,           /* connection failed or lost */
+    NETSDK_ERR_SYSTEM_BUSY = 7,   /* login: device busy */
+    NETSDK_ERR_NOT_INIT = -10001, /* H264_DVR_Init not called (or cleaned up) */
+    NETSDK_ERR_PARAM = -10002,    /* bad argument; from a device: bad request content */
+    NETSDK_ERR_HANDLE = -10003,   /* unknown login or upgrade handle; device: bad session */
+    NETSDK_ERR_NETWORK = -10004,  /* connection failed or lost */
     NETSDK_ERR_TIMEOUT = -10005,
-    NETSDK_ERR_PROTOCOL = -10006,          /* the device sent a malformed answer */
-    NETSDK_ERR_BUFFER = -10007,            /* the answer does not fit the caller's buffer */
-    NETSDK_ERR_BUSY = -10008,              /* the login is streaming an upgrade */
-    NETSDK_ERR_FILE = -10009,              /* the upgrade file cannot be read */
-    NETSDK_ERR_NOT_SUPPORTED = -10010,     /* the device does not know the command */
+    NETSDK_ERR_PROTOCOL = -10006,      /* the device sent a malformed answer */
+    NETSDK_ERR_BUFFER = -10007,        /* the answer does not fit the caller's buffer */
+    NETSDK_ERR_BUSY = -10008,          /* the login is streaming an upgrade */
+    NETSDK_ERR_FILE = -10009,          /* the upgrade file cannot be read */
+    NETSDK_ERR_NOT_SUPPORTED = -10010, /* the device does not know the command */
     NETSDK_ERR_PASSWORD = -11301,
     NETSDK_ERR_NO_USER = -11302,
     NETSDK_ERR_USER_LOCKED = -11303,
@@ -217,16 +217,14 @@ int H264_DVR_SearchDevice(char *pBuf, int nBufLen, int *pRetLen, int nSearchTime
  * own (7, -11301..-11307), 0 when the device cannot be reached, NETSDK_ERR_TIMEOUT when
  * it does not answer within the connect time-out, or another NETSDK_ERR_*. */
 long H264_DVR_Login(const char *sDeviceIP, unsigned short wDevicePort, const char *sUserName,
-                    const char *sPassword, H264_DVR_DEVICEINFO *lpDeviceInfo, int nMode,
-                    int *error);
+                    const char *sPassword, H264_DVR_DEVICEINFO *lpDeviceInfo, int nMode, int *error);
 /* 1, or 0 for a handle that is not (or no longer) logged in. */
 long H264_DVR_Logout(long lLoginID);
 
 /* Get: 1 (*lpBytesReturned set) or a negative code. Set: 1 or a negative code (the
  * device's own, e.g. NETSDK_ERR_NEED_REBOOT). The last error is set on failure. */
 long H264_DVR_GetDevConfig(long lLoginID, unsigned long dwCommand, int nChannelNO, char *lpOutBuffer,
-                           unsigned long dwOutBufferSize, unsigned long *lpBytesReturned,
-                           int waittime);
+                           unsigned long dwOutBufferSize, unsigned long *lpBytesReturned, int waittime);
 long H264_DVR_SetDevConfig(long lLoginID, unsigned long dwCommand, int nChannelNO, char *lpInBuffer,
                            unsigned long dwInBufferSize, int waittime);
 
@@ -253,15 +251,13 @@ int H264_DVR_CloseUpgradeHandle(long lUpgradeHandle);
 /* JSON configuration. Get: 1 with NUL-terminated text, or 0 (failure, last error set).
  * Set: 1, or a negative code (the device's own, e.g. NETSDK_ERR_NEED_REBOOT); _EX also
  * copies the device's answer text (cut to fit, NUL-terminated). */
-long H264_DVR_GetDevConfig_JsonV2(long lLoginID, const char *szCommandName, int nCommand,
-                                  int nChannelNO, char *szOutBuffer, int nOutBufferSize,
-                                  int *pRetLen, int nWaitTime);
-long H264_DVR_SetDevConfig_JsonV2(long lLoginID, const char *szCommandName, int nCommand,
-                                  int nChannelNO, const char *szInBuffer, int nInBufferSize,
-                                  int nWaitTime);
-long H264_DVR_SetDevConfig_JsonV2_EX(long lLoginID, const char *szCommandName, int nCommand,
-                                     int nChannelNO, const char *szInBuffer, int nInBufferSize,
-                                     char *szOutBuffer, int nOutBufferSize, int nWaitTime);
+long H264_DVR_GetDevConfig_JsonV2(long lLoginID, const char *szCommandName, int nCommand, int nChannelNO,
+                                  char *szOutBuffer, int nOutBufferSize, int *pRetLen, int nWaitTime);
+long H264_DVR_SetDevConfig_JsonV2(long lLoginID, const char *szCommandName, int nCommand, int nChannelNO,
+                                  const char *szInBuffer, int nInBufferSize, int nWaitTime);
+long H264_DVR_SetDevConfig_JsonV2_EX(long lLoginID, const char *szCommandName, int nCommand, int nChannelNO,
+                                     const char *szInBuffer, int nInBufferSize, char *szOutBuffer,
+                                     int nOutBufferSize, int nWaitTime);
 
 /* Test and deployment seam: the UDP port devices listen on for search and
  * address changes (default 34569; also read from TALLOW_NETSDK_SEARCH_PORT). */

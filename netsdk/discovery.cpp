@@ -1,0 +1,135 @@
+/*
+ * discovery.cpp - the search port and scope, the UDP probe and its answers.
+ */
+#include "sdkinternal.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <poll.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace netsdk
+{
+namespace detail
+{
+
+uint16_t searchPort()
+{
+    int p = sdk().searchPort.load();
+    if (p > 0)
+        return uint16_t(p);
+    if (const char *env = std::getenv("TALLOW_NETSDK_SEARCH_PORT")) {
+        char *end = nullptr;
+        long v = std::strtol(env, &end, 10);
+        if (end != env && *end == '\0' && v > 0 && v <= 65535)
+            return uint16_t(v);
+    }
+    return proto::kDefaultSearchPort;
+}
+
+/* Interface broadcasts only in the real deployment: with a port moved away from the default (tests,
+ * simulated fleets) the probe stays on loopback unless asked otherwise. */
+bool searchAllInterfaces(uint16_t port)
+{
+    if (const char *env = std::getenv("TALLOW_NETSDK_SEARCH_SCOPE")) {
+        if (std::strcmp(env, "all") == 0)
+            return true;
+        if (std::strcmp(env, "loopback") == 0)
+            return false;
+    }
+    return port == proto::kDefaultSearchPort;
+}
+
+std::vector<sockaddr_in> broadcastTargets(uint16_t port)
+{
+    std::vector<sockaddr_in> out;
+    sockaddr_in lo{};
+    lo.sin_family = AF_INET;
+    lo.sin_port = htons(port);
+    lo.sin_addr.s_addr = htonl(0x7fffffff); /* 127.255.255.255 */
+    out.push_back(lo);
+    if (!searchAllInterfaces(port))
+        return out;
+    ifaddrs *list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return out;
+    for (ifaddrs *i = list; i; i = i->ifa_next) {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP) ||
+            !(i->ifa_flags & IFF_BROADCAST) || (i->ifa_flags & IFF_LOOPBACK) || !i->ifa_broadaddr)
+            continue;
+        sockaddr_in b = *reinterpret_cast<sockaddr_in *>(i->ifa_broadaddr);
+        b.sin_port = htons(port);
+        bool dup = false;
+        for (const auto &o : out)
+            dup = dup || o.sin_addr.s_addr == b.sin_addr.s_addr;
+        if (!dup)
+            out.push_back(b);
+    }
+    ::freeifaddrs(list);
+    return out;
+}
+
+std::unique_ptr<Socket> udpBroadcast(const proto::Bytes &datagram)
+{
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return nullptr;
+    auto sock = std::make_unique<Socket>(fd);
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+    // A full fleet answers a search in one burst (256 records); the default receive buffer drops
+    // part of it before the first read.
+    int rcvbuf = 1 << 20;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&any), sizeof any) != 0)
+        return nullptr;
+    int sent = 0;
+    for (const sockaddr_in &to : broadcastTargets(searchPort())) {
+        if (::sendto(fd, datagram.data(), datagram.size(), MSG_NOSIGNAL,
+                     reinterpret_cast<const sockaddr *>(&to), sizeof to) == ssize_t(datagram.size()))
+            ++sent;
+    }
+    return sent ? std::move(sock) : nullptr;
+}
+
+bool readDatagram(int fd, Clock::time_point deadline, proto::Frame &f)
+{
+    uint8_t buf[2048];
+    for (;;) {
+        int ms = remainingMs(deadline);
+        if (ms <= 0)
+            return false;
+        pollfd pfd{fd, POLLIN, 0};
+        int n = ::poll(&pfd, 1, ms);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        ssize_t k = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        if (k <= 0)
+            continue;
+        if (proto::decodeDatagram(buf, size_t(k), f) == proto::Result::Ok)
+            return true;
+    }
+}
+
+uint32_t randomSeq()
+{
+    uint8_t b[proto::kNonceSize];
+    uint32_t v = 0;
+    if (proto::makeNonce(b))
+        std::memcpy(&v, b, sizeof v);
+    if (v == 0)
+        v = uint32_t(Clock::now().time_since_epoch().count()) | 1u;
+    return v;
+}
+
+} // namespace detail
+} // namespace netsdk

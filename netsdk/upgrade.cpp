@@ -1,0 +1,277 @@
+/*
+ * upgrade.cpp - streaming a package to a device on its own thread and passing on the device's
+ * progress and verdict.
+ */
+#include "sdkinternal.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+namespace netsdk
+{
+namespace detail
+{
+
+thread_local bool t_upgradeThread = false;
+
+namespace
+{
+
+int silenceMs()
+{
+    if (const char *env = std::getenv("TALLOW_NETSDK_UPGRADE_SILENCE_MS")) {
+        long v = std::strtol(env, nullptr, 10);
+        if (v > 0 && v <= kMaxWaitMs)
+            return int(v);
+    }
+    return kUpgradeSilenceMs;
+}
+
+/* One progress report, unless the handle was closed. The application may close the handle (or call
+ * anything else of the SDK) from inside the callback. */
+void report(Upgrade &u, int total, int position)
+{
+    {
+        std::lock_guard<std::mutex> lk(u.m);
+        if (u.closed || !u.cb)
+            return;
+        u.inCallback = true;
+        u.cbThread = std::this_thread::get_id();
+    }
+    u.cb(u.loginId, u.handle, total, position, u.user);
+    {
+        std::lock_guard<std::mutex> lk(u.m);
+        u.inCallback = false;
+    }
+    u.cv.notify_all();
+}
+
+int finalOf(int32_t deviceStatus)
+{
+    if (deviceStatus == 0)
+        return -1;
+    if (deviceStatus < -2)
+        return deviceStatus;
+    return -2;
+}
+
+struct Outcome {
+    int final;      /* -1, -2 or a device code below -2 */
+    long lastError; /* what GetLastError tells the final callback */
+};
+
+Outcome failed(long err)
+{
+    return {-2, err};
+}
+Outcome fromDevice(int32_t status)
+{
+    return {finalOf(status), status == 0 ? 0 : status};
+}
+
+/* Handles frames the device sends on its own while we stream or wait. Returns true with `out` set
+ * when the upgrade is over. Device progress is passed on only once the package is accepted, so the
+ * application never sees a send report after a flashing report. */
+bool onUpgradeFrame(Upgrade &u, const proto::Frame &f, bool flashing, Outcome &out)
+{
+    if (f.header.type == proto::EVT_UPGRADE_RESULT) {
+        out = fromDevice(f.header.status);
+        return true;
+    }
+    if (f.header.type == proto::EVT_UPGRADE_PROGRESS) {
+        int32_t pct = 0;
+        if (proto::decodeUpgradeProgress(f, pct) != proto::Result::Ok) {
+            out = failed(NETSDK_ERR_PROTOCOL);
+            return true;
+        }
+        if (flashing)
+            report(u, -1, pct);
+    }
+    return false;
+}
+
+/* Waits for the answer to `reqType`/`seq`, forwarding device events meanwhile. */
+bool awaitAnswer(Upgrade &u, Session &s, uint16_t reqType, uint32_t seq, int silence, Outcome &out)
+{
+    proto::Frame f;
+    for (;;) {
+        if (u.stop) {
+            out = failed(NETSDK_ERR_NETWORK);
+            return true;
+        }
+        Io io = readFrame(s.sock->fd, s.reader, Clock::now() + std::chrono::milliseconds(silence), f);
+        if (io != Io::Ok) {
+            out = failed(ioError(io));
+            return true;
+        }
+        if (f.header.session != s.id) {
+            out = failed(NETSDK_ERR_PROTOCOL);
+            return true;
+        }
+        if (f.header.type == proto::answerOf(reqType) && f.header.seq == seq) {
+            if (f.header.status != 0) {
+                out = fromDevice(f.header.status);
+                return true;
+            }
+            return false;
+        }
+        if (onUpgradeFrame(u, f, false, out))
+            return true;
+    }
+}
+
+Outcome transfer(Upgrade &u)
+{
+    Session &s = *u.session;
+    const int silence = silenceMs();
+    std::unique_lock<TimedLock> lk(s.io); /* bounded by the wait of a call still running */
+    if (u.stop || s.lost)
+        return failed(NETSDK_ERR_NETWORK);
+    const int fd = s.sock->fd;
+    auto far = Clock::now() + std::chrono::hours(1); /* sends below are bounded by `silence` instead */
+    Outcome out{};
+
+    proto::UpgradeBegin begin;
+    begin.total = u.total;
+    begin.type = u.type;
+    begin.chunk = proto::kMaxUpgradeChunk;
+    begin.fileName = u.baseName;
+    uint32_t seq = ++s.seq;
+    Io io = sendAll(fd, proto::encodeUpgradeBegin(seq, s.id, begin), far, silence);
+    if (io != Io::Ok)
+        return failed(ioError(io));
+    if (awaitAnswer(u, s, proto::MSG_UPGRADE_BEGIN, seq, silence, out))
+        return out;
+
+    proto::Sha256 sha;
+    std::vector<uint8_t> chunk(proto::kMaxUpgradeChunk);
+    uint32_t sent = 0;
+    int lastPercent = -1;
+    while (sent < u.total) {
+        if (u.stop)
+            return failed(NETSDK_ERR_NETWORK);
+        size_t want = std::min<size_t>(chunk.size(), u.total - sent);
+        ssize_t k;
+        do {
+            k = ::pread(u.fileFd, chunk.data(), want, off_t(sent));
+        } while (k < 0 && errno == EINTR);
+        if (k <= 0)
+            return failed(NETSDK_ERR_FILE); /* the file shrank or became unreadable */
+        sha.update(chunk.data(), size_t(k));
+        io =
+            sendAll(fd, proto::encodeUpgradeData(++s.seq, s.id, sent, chunk.data(), size_t(k)), far, silence);
+        if (io != Io::Ok)
+            return failed(ioError(io));
+        sent += uint32_t(k);
+
+        /* The device may stop us at any time; look without waiting. */
+        proto::Frame f;
+        for (;;) {
+            io = readFrame(fd, s.reader, Clock::now(), f);
+            if (io == Io::Timeout)
+                break;
+            if (io != Io::Ok)
+                return failed(ioError(io));
+            if (f.header.session != s.id)
+                return failed(NETSDK_ERR_PROTOCOL);
+            if (onUpgradeFrame(u, f, false, out))
+                return out;
+        }
+
+        int percent = int(uint64_t(sent) * 100 / u.total);
+        if (percent != lastPercent || sent == u.total) {
+            lastPercent = percent;
+            report(u, int(u.total), int(sent));
+        }
+    }
+
+    proto::UpgradeEnd end;
+    end.total = u.total;
+    end.sha256 = sha.final();
+    seq = ++s.seq;
+    io = sendAll(fd, proto::encodeUpgradeEnd(seq, s.id, end), far, silence);
+    if (io != Io::Ok)
+        return failed(ioError(io));
+    if (awaitAnswer(u, s, proto::MSG_UPGRADE_END, seq, silence, out))
+        return out;
+
+    proto::Frame f;
+    for (;;) {
+        if (u.stop)
+            return failed(NETSDK_ERR_NETWORK);
+        io = readFrame(fd, s.reader, Clock::now() + std::chrono::milliseconds(silence), f);
+        if (io != Io::Ok)
+            return failed(ioError(io));
+        if (f.header.session != s.id)
+            return failed(NETSDK_ERR_PROTOCOL);
+        if (onUpgradeFrame(u, f, true, out))
+            return out;
+    }
+}
+
+/* The login ends with its upgrade: the device restarts, and the application regards the device as
+ * logged out after the final report. */
+void endSession(const std::shared_ptr<Session> &sess)
+{
+    Sdk &s = sdk();
+    {
+        std::lock_guard<std::mutex> lk(s.m);
+        auto it = s.sessions.find(sess->handle);
+        if (it != s.sessions.end() && it->second == sess)
+            s.sessions.erase(it);
+    }
+    sess->lost = true;
+    sess->sock->abort();
+}
+
+} // namespace
+
+void upgradeThread(std::shared_ptr<Upgrade> u)
+{
+    t_upgradeThread = true;
+    Outcome out = transfer(*u);
+    endSession(u->session);
+    if (out.lastError != 0)
+        setError(out.lastError);
+    report(*u, -1, out.final);
+    {
+        std::lock_guard<std::mutex> lk(u->m);
+        u->closed = true;   /* exactly one final report */
+        u->session.reset(); /* the connection closes now, not when the handle is closed */
+    }
+    if (u->fileFd >= 0) {
+        ::close(u->fileFd);
+        u->fileFd = -1;
+    }
+    u.reset();
+    Sdk &s = sdk();
+    std::lock_guard<std::mutex> lk(s.m);
+    --s.upgradeThreads;
+    s.threadsDone.notify_all();
+}
+
+void closeUpgrade(Upgrade &u)
+{
+    std::unique_lock<std::mutex> lk(u.m);
+    u.closed = true;
+    u.stop = true;
+    if (u.session)
+        u.session->sock->abort();
+    u.cv.wait(lk, [&] { return !u.inCallback || u.cbThread == std::this_thread::get_id(); });
+}
+
+std::string baseNameOf(const char *path)
+{
+    std::string p(path);
+    size_t slash = p.find_last_of('/');
+    std::string b = slash == std::string::npos ? p : p.substr(slash + 1);
+    std::string clean;
+    for (char c : b)
+        if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f)
+            clean += c;
+    return clean.substr(0, proto::kFileNameField - 1);
+}
+
+} // namespace detail
+} // namespace netsdk
