@@ -878,8 +878,9 @@ bool macEqual(const std::string &a, const std::string &b)
 
 Result checkSearchRecord(const SDK_CONFIG_NET_COMMON_V2 &rec)
 {
+    /* The cloud identifier may fill its 32 bytes with no terminator: devices send it that way, and
+     * every reader bounds it by the field's width. */
     if (!fieldTerminated(rec.HostName, sizeof rec.HostName) || !fieldTerminated(rec.sMac, sizeof rec.sMac) ||
-        !fieldTerminated(rec.sSn, sizeof rec.sSn) ||
         !fieldTerminated(rec.sSoftWareVersion, sizeof rec.sSoftWareVersion))
         return Result::BadPayload;
     std::string mac = fieldText(rec.sMac, sizeof rec.sMac);

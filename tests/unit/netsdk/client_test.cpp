@@ -399,6 +399,9 @@ TEST_F(SdkTest, SearchCollectsValidAnswers)
     other.HostIP[0] = 127;
     other.HostIP[3] = 2;
     other.NetValues[1] = 34567;
+    /* A cloud identifier that fills its 32 bytes, no terminator: the device is listed all the same. */
+    const char cloudId[] = "0123456789abcdef0123456789ABCDEF";
+    std::memcpy(other.sSn, cloudId, sizeof other.sSn);
     dev.addSearchDatagram(netsdk::proto::encodeSearchAnswer(0, other));
     SDK_CONFIG_NET_COMMON_V2 broken = other;
     broken.NetValues[1] = 70000;
@@ -413,6 +416,7 @@ TEST_F(SdkTest, SearchCollectsValidAnswers)
     EXPECT_STREQ(recs[0].sMac, "00:12:34:56:78:9a");
     EXPECT_EQ(recs[0].NetValues[1], dev.port());
     EXPECT_STREQ(recs[1].sMac, "00:12:34:56:78:9b");
+    EXPECT_EQ(std::string(recs[1].sSn, sizeof recs[1].sSn), cloudId);
 
     /* Never more than the buffer holds; a full buffer ends the search early. */
     char one[560 + 559];

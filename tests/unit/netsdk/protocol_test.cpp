@@ -201,6 +201,8 @@ TEST(ProtocolCodec, DatagramRoundTrips)
     rec.HostIP[0] = 127;
     rec.HostIP[3] = 5;
     rec.NetValues[1] = 34567;
+    /* A cloud identifier of 32 characters fills its field with no terminator, and is still a device. */
+    std::memcpy(rec.sSn, "0123456789abcdef0123456789ABCDEF", sizeof rec.sSn);
     Bytes b = encodeSearchAnswer(99, rec);
     Frame f;
     ASSERT_EQ(decodeDatagram(b.data(), b.size(), f), Result::Ok);
