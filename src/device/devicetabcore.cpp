@@ -114,9 +114,9 @@ void DeviceTabCore::reverse()
 
 int DeviceTabCore::addByHand(DEV_INFO *added)
 {
-    if (m_table->rowCount() >= MaxRows)
+    if (m_table->rowCount() > MaxRows)
         return -1;
-    LoginDlg dlg(m_tab);
+    LoginDlg dlg(m_tab, m_runner);
     dlg.setPreloaded(false);
     dlg.preload();
     if (dlg.exec() != QDialog::Accepted)

@@ -49,7 +49,7 @@ public:
 
     /// Runs the login dialog for a device typed in by hand; on success appends its row (status
     /// "Login Success"), selects it and returns the row (the record in `added`); else -1.
-    /// Nothing happens when the table already holds 256 rows.
+    /// Nothing happens when the table already holds more than 256 rows.
     int addByHand(DEV_INFO *added = nullptr);
     /// Asks for new credentials for a listed device and logs it in again in the background; the row
     /// shows "Login Success" with version and build date, or the login error text.

@@ -6,15 +6,22 @@
 #include <QCoreApplication>
 #include <QDebug>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace IpChange {
 
 Plan plan(DEV_INFO &record, int nIndex, int nType, int startIndex, const TableVariant &variant)
 {
     SDK_NET_BLOCK &net = record.NetComm;
-    // The SDK addresses the change by the device's MAC; without one nothing can be sent.
-    if (DeviceRecord::fixedText(net.sMac).empty())
+    // Only a block without any network data means "nothing to do". A block without a MAC still
+    // goes to the SDK, which refuses it, so that the failure shows in the row instead of an empty cell.
+    const bool noGateway =
+        std::all_of(std::begin(net.Gateway), std::end(net.Gateway), [](uint8_t b) { return b == 0; });
+    const bool noMask =
+        std::all_of(std::begin(net.Submask), std::end(net.Submask), [](uint8_t b) { return b == 0; });
+    if (noGateway && noMask && DeviceRecord::fixedText(net.sMac).empty())
         return {};
 
     Plan p;

@@ -14,7 +14,7 @@ class DeviceTable;
 namespace IpChange {
 
 enum class Step {
-    Nothing,      ///< no usable network data, or an unknown change type: result 0
+    Nothing,      ///< no network data at all (gateway, mask and MAC empty), or an unknown type: result 0
     AlreadyRight, ///< the address is already the wanted one: result 1, nothing sent
     Send,         ///< send the changed block on `channel`
 };

@@ -23,11 +23,12 @@
 
 #include <cstring>
 
-LoginDlg::LoginDlg(QWidget *parent)
-    : CDialogWidget(parent, tr("Login"), QCoreApplication::applicationDirPath() + QStringLiteral("/Skin/buttons/"),
-                    true),
-      m_runner(new LoginRunner(this))
+LoginDlg::LoginDlg(QWidget *parent, LoginRunner *runner)
+    : CDialogWidget(parent, tr("Login"),
+                    QCoreApplication::applicationDirPath() + QStringLiteral("/Skin/buttons/"), true),
+      m_runner(runner ? runner : new LoginRunner(this))
 {
+    static_assert(sizeof(DEV_INFO::szUserName) == sizeof(DEV_INFO::szPsw), "one limit serves both fields");
     std::memset(&m_devInfo, 0, sizeof m_devInfo);
 
     auto *frame = new QFrame(this);
@@ -50,10 +51,10 @@ LoginDlg::LoginDlg(QWidget *parent)
     m_portEdit->setValidator(new QIntValidator(0, 65535, m_portEdit));
     m_userEdit = new QLineEdit(QStringLiteral("admin"), frame);
     m_userEdit->setObjectName(QStringLiteral("lineEditUser"));
-    m_userEdit->setMaxLength(12);
+    m_userEdit->setMaxLength(CredentialLimit);
     m_passwordEdit = new QLineEdit(frame);
     m_passwordEdit->setObjectName(QStringLiteral("lineEditPassword"));
-    m_passwordEdit->setMaxLength(12);
+    m_passwordEdit->setMaxLength(CredentialLimit);
     m_passwordEdit->setEchoMode(QLineEdit::Password);
 
     const QString labels[4] = {tr("IP Address"), tr("Port"), tr("User Name"), tr("Password")};
@@ -84,11 +85,21 @@ LoginDlg::LoginDlg(QWidget *parent)
     connect(m_cancelBtn, &QPushButton::clicked, this, &LoginDlg::onClick);
 }
 
-LoginDlg::~LoginDlg() = default;
+LoginDlg::~LoginDlg()
+{
+    abandonLogin();
+}
 
 bool LoginDlg::loggingIn() const
 {
-    return m_runner->busy();
+    return m_job != 0 && m_runner->running(m_job);
+}
+
+void LoginDlg::abandonLogin()
+{
+    if (m_job != 0)
+        m_runner->abandon(m_job);
+    m_job = 0;
 }
 
 void LoginDlg::preload()
@@ -126,12 +137,20 @@ QString LoginDlg::resolveHost(const QString &text)
 
 void LoginDlg::OnClickedOk()
 {
-    if (m_runner->busy())
+    if (loggingIn())
         return;
-    m_cancelled = false;
+    // The field limit counts characters, the record bytes: a credential that does not fit is
+    // refused here rather than sent cut.
+    const QByteArray user = m_userEdit->text().toUtf8();
+    const QByteArray password = m_passwordEdit->text().toUtf8();
+    if (user.size() > CredentialLimit || password.size() > CredentialLimit) {
+        CMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Error"),
+                              tr("User name and password can each hold at most 11 bytes"), tr("OK"));
+        return;
+    }
     m_password = m_passwordEdit->text();
-    DeviceRecord::setFixedText(m_devInfo.szUserName, m_userEdit->text().toLatin1().toStdString());
-    DeviceRecord::setFixedText(m_devInfo.szPsw, m_password.toLatin1().toStdString());
+    DeviceRecord::setFixedText(m_devInfo.szUserName, user.toStdString());
+    DeviceRecord::setFixedText(m_devInfo.szPsw, password.toStdString());
     if (m_preloaded) {
         accept();
         return;
@@ -151,7 +170,7 @@ void LoginDlg::OnClickedOk()
 
     m_okBtn->setEnabled(false);
     setCursor(Qt::WaitCursor);
-    m_runner->run(
+    m_job = m_runner->run(
         m_devInfo,
         [typed](LoginRunner::Result &r) {
             // The name lookup may block too, so it runs here with the login.
@@ -163,7 +182,9 @@ void LoginDlg::OnClickedOk()
                                       reinterpret_cast<char *>(&r.record.NetComm), 144, &returned, 3000);
             }
         },
+        // Runs only while the dialog still wants the answer: Cancel and the end abandon the job.
         [this](LoginRunner::Result &r) {
+            m_job = 0;
             m_okBtn->setEnabled(true);
             unsetCursor();
             if (r.record.lLoginID < 1) {
@@ -173,12 +194,6 @@ void LoginDlg::OnClickedOk()
                 return;
             }
             m_devInfo = r.record;
-            if (m_cancelled) {
-                // Cancelled while the login was on its way: nobody will use it.
-                H264_DVR_Logout(m_devInfo.lLoginID);
-                m_devInfo.lLoginID = 0;
-                return;
-            }
             accept();
         });
 }
@@ -190,6 +205,9 @@ void LoginDlg::onClick()
 
 void LoginDlg::reject()
 {
-    m_cancelled = true;
+    // Never wait for the device: the runner ends the login on its own time.
+    abandonLogin();
+    m_okBtn->setEnabled(true);
+    unsetCursor();
     CDialogWidget::reject();
 }

@@ -12,12 +12,16 @@ class QPushButton;
 /// Preloaded (re-login): OK copies user and password into the record and accepts; the owner logs in.
 /// Not preloaded (Add): OK resolves the address and logs in on a worker thread; a failure shows the
 /// error box and keeps the dialog open, a success stores the login and the device's network block
-/// in the record and accepts. A login that arrives after Cancel is logged out again.
+/// in the record and accepts. Cancel never waits for a login under way: the login is left to
+/// `runner` (the owner's, which outlives the dialog), which logs it out when it arrives.
+/// User name and password are limited to what the record carries (11 bytes and a terminator); a
+/// credential that does not fit is refused, never cut.
 class LoginDlg : public CDialogWidget
 {
     Q_OBJECT
 public:
-    explicit LoginDlg(QWidget *parent = nullptr);
+    /// Without a runner the dialog keeps its own, and its end then waits for a login under way.
+    explicit LoginDlg(QWidget *parent = nullptr, LoginRunner *runner = nullptr);
     ~LoginDlg() override;
 
     void setPreloaded(bool preloaded) { m_preloaded = preloaded; }
@@ -27,8 +31,10 @@ public:
     const DEV_INFO &devInfo() const { return m_devInfo; }
     /// Shows the record's fields when preloaded; otherwise only resets the port to "34567".
     void preload();
-    /// True while an Add login is under way.
+    /// True while an Add login of this dialog is under way.
     bool loggingIn() const;
+    /// The longest user name or password the record can carry, in bytes.
+    static constexpr int CredentialLimit = int(sizeof(DEV_INFO::szPsw)) - 1;
 
     QLineEdit *ipEdit() const { return m_ipEdit; }
     QLineEdit *portEdit() const { return m_portEdit; }
@@ -46,9 +52,11 @@ public slots:
     void reject() override;
 
 private:
+    void abandonLogin();
+
     DEV_INFO m_devInfo;
     bool m_preloaded = false;
-    bool m_cancelled = false;
+    quint64 m_job = 0; ///< the Add login under way, 0 when none
     QString m_password;
     QLineEdit *m_ipEdit;
     QLineEdit *m_portEdit;

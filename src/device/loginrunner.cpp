@@ -24,20 +24,45 @@ void LoginRunner::login(Result &result)
     result.error = handle > 0 ? 0 : error;
 }
 
-void LoginRunner::run(const DEV_INFO &record, Job job, Done done)
+quint64 LoginRunner::run(const DEV_INFO &record, Job job, Done done)
 {
     auto result = std::make_shared<Result>();
     result->record = record;
     QThread *thread = QThread::create([result, job = std::move(job)] { job(*result); });
-    m_jobs.push_back(Entry{thread, result, false});
+    const quint64 id = m_nextId++;
+    m_jobs.push_back(Entry{id, thread, result, false, false});
     auto it = std::prev(m_jobs.end());
     connect(thread, &QThread::finished, this, [this, it, done = std::move(done)] {
         it->delivered = true;
         QThread *t = it->thread;
         auto res = it->result;
+        const bool abandoned = it->abandoned;
         m_jobs.erase(it);
         t->deleteLater();
-        done(*res);
+        if (!abandoned) {
+            done(*res);
+        } else if (res->record.lLoginID > 0) {
+            // Nobody is left to take this login over.
+            H264_DVR_Logout(res->record.lLoginID);
+        }
     });
     thread->start();
+    return id;
+}
+
+bool LoginRunner::running(quint64 id) const
+{
+    for (const Entry &entry : m_jobs) {
+        if (entry.id == id)
+            return !entry.abandoned;
+    }
+    return false;
+}
+
+void LoginRunner::abandon(quint64 id)
+{
+    for (Entry &entry : m_jobs) {
+        if (entry.id == id)
+            entry.abandoned = true;
+    }
 }

@@ -13,8 +13,10 @@ class QThread;
 
 /// Runs SDK logins off the GUI thread so that a slow or absent device never freezes the window.
 /// The job runs on a worker thread with its own copy of the record; `done` runs afterwards on the
-/// runner's thread and takes over the login in the record. The destructor waits for running jobs and
-/// logs out any login whose `done` never ran.
+/// runner's thread and takes over the login in the record. A job whose requester goes away is
+/// abandoned, not waited for: its `done` never runs and its login is logged out when it ends. The
+/// destructor waits for running jobs and logs out any login whose `done` never ran, so the runner
+/// belongs to something that lives longer than a dialog (the tab).
 class LoginRunner : public QObject
 {
     Q_OBJECT
@@ -30,17 +32,26 @@ public:
     explicit LoginRunner(QObject *parent = nullptr);
     ~LoginRunner() override;
 
-    void run(const DEV_INFO &record, Job job, Done done);
+    /// Starts a job; the returned id (never 0) names it for abandon().
+    quint64 run(const DEV_INFO &record, Job job, Done done);
     bool busy() const { return !m_jobs.empty(); }
+    /// True while the job runs and has not been abandoned.
+    bool running(quint64 id) const;
+    /// Forgets a running job without waiting for it: its `done` will not run, and a login it makes
+    /// is logged out as soon as it ends. Unknown or finished ids are ignored.
+    void abandon(quint64 id);
 
     /// The plain login of a record: handle into lLoginID, error code out.
     static void login(Result &result);
 
 private:
     struct Entry {
+        quint64 id = 0;
         QThread *thread = nullptr;
         std::shared_ptr<Result> result;
         bool delivered = false;
+        bool abandoned = false;
     };
     std::list<Entry> m_jobs;
+    quint64 m_nextId = 1;
 };

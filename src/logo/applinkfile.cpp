@@ -17,15 +17,17 @@ QByteArray appLinkFileText(const AppLinkInput &input)
     root["SNEnable"] = true;
     root["OtherEnable"] = false;
     if (!input.ios.isEmpty() && input.iosShown)
-        root["IOSLink"] = (appStoreLinkPrefix() + input.ios).toLocal8Bit().toStdString();
+        root["IOSLink"] = (appStoreLinkPrefix() + input.ios).toUtf8().toStdString();
     if (!input.android.isEmpty())
-        root["AndroidLink"] = input.android.toLocal8Bit().toStdString();
-    // The device reads exactly this layout, so the styled writer stays despite its deprecation.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-    Json::StyledWriter writer;
-    const std::string text = writer.write(root);
-#pragma GCC diagnostic pop
+        root["AndroidLink"] = input.android.toUtf8().toStdString();
+    // The styled writer's layout (three-blank indent, " : ", a line feed at the end), but links are
+    // written as typed, in UTF-8: the styled writer itself would turn every non-ASCII character
+    // into a \u escape.
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "   ";
+    builder["emitUTF8"] = true;
+    builder["commentStyle"] = "None";
+    const std::string text = Json::writeString(builder, root) + "\n";
     return QByteArray(text.data(), int(text.size()));
 }
 

@@ -465,13 +465,13 @@ out:
     return ok;
 }
 
-std::optional<DecodedImage> decodeGifFile(const QString &path)
+std::optional<DecodedImage> decodeGifFile(const QString &path, qint64 maxFileBytes, PictureFile *status)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    QByteArray data;
+    const PictureFile read = readPictureFile(path, maxFileBytes, &data);
+    if (status)
+        *status = read;
+    if (read != PictureFile::Ok)
         return std::nullopt;
     GifDecoder decoder;
     return decoder.decode(reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size()));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "logo/decodedimage.h"
+#include "logo/picturefile.h"
 
 #include <QString>
 
@@ -96,5 +97,7 @@ private:
     uint8_t m_stack[4097] = {};
 };
 
-/** Reads the whole file and decodes it; nothing for an unreadable file or a bad stream. */
-std::optional<DecodedImage> decodeGifFile(const QString &path);
+/** Reads the whole file (at most `maxFileBytes`) and decodes it; nothing for an unreadable or too
+ *  large file or a bad stream. `status` tells why nothing was read. */
+std::optional<DecodedImage> decodeGifFile(const QString &path, qint64 maxFileBytes = kMaxPictureFileBytes,
+                                          PictureFile *status = nullptr);

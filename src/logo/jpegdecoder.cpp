@@ -141,15 +141,16 @@ std::optional<DecodedImage> decodeJpegData(const uint8_t *data, size_t size, int
     return img;
 }
 
-std::optional<DecodedImage> decodeJpegFile(const QString &path, int format)
+std::optional<DecodedImage> decodeJpegFile(const QString &path, int format, qint64 maxFileBytes,
+                                           PictureFile *status)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QByteArray data;
+    const PictureFile read = readPictureFile(path, maxFileBytes, &data);
+    if (status)
+        *status = read;
+    if (read == PictureFile::CannotOpen)
         std::fprintf(stderr, "open %s failed\n", QFile::encodeName(path).constData());
-        return std::nullopt;
-    }
-    const QByteArray data = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    if (read != PictureFile::Ok)
         return std::nullopt;
     return decodeJpegData(reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size()), format);
 }

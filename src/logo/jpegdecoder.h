@@ -1,6 +1,7 @@
 #pragma once
 
 #include "logo/decodedimage.h"
+#include "logo/picturefile.h"
 
 #include <QString>
 
@@ -13,5 +14,8 @@ std::optional<DecodedImage> decodeJpegData(const uint8_t *data, size_t size, int
                                            size_t maxRasterBytes = kMaxLogoRasterBytes,
                                            QString *error = nullptr);
 
-/** Reads and decodes a JPEG file; an unopenable file is reported on standard error. */
-std::optional<DecodedImage> decodeJpegFile(const QString &path, int format);
+/** Reads and decodes a JPEG file of at most `maxFileBytes`; an unopenable file is reported on
+ *  standard error. `status` tells why nothing was read. */
+std::optional<DecodedImage> decodeJpegFile(const QString &path, int format,
+                                           qint64 maxFileBytes = kMaxPictureFileBytes,
+                                           PictureFile *status = nullptr);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "logo/picturefile.h"
+
 #include <QCoreApplication>
 #include <QString>
 
@@ -25,12 +27,15 @@ public:
         BootBadDimensions,
         LossAbnormal,
         CloseAbnormal,
-        BlindAbnormal
+        BlindAbnormal,
+        PictureTooLarge ///< a chosen picture is larger than any logo can be
     };
 
     static constexpr qint64 kMaxBootBytes = 120000;
     static constexpr int kMaxBootWidth = 800;
     static constexpr int kMaxBootHeight = 600;
+    /** No picture is read beyond this many bytes (the boot logo not beyond kMaxBootBytes). */
+    static constexpr qint64 kMaxPictureBytes = kMaxPictureFileBytes;
 
     struct Outcome {
         Result result = Ok;
@@ -42,8 +47,8 @@ public:
      *  silent pre-check before a package is built. */
     static Outcome check(const LogoPaths &paths, int nType);
 
-    /** The operator text of a result (translated). */
-    static QString message(Result result);
+    /** The operator text of a result (translated); `path` names the picture where the text has one. */
+    static QString message(Result result, const QString &path = QString());
 };
 
 class QWidget;

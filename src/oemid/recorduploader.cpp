@@ -99,6 +99,30 @@ bool dropWhatWasRead(const QString &path, qint64 readSize)
 
 } // namespace
 
+RecordUploader::Reply RecordUploader::readReply(const QByteArray &text)
+{
+    Reply reply;
+    const int brace = text.indexOf('{');
+    if (brace < 0) {
+        reply.kind = Reply::Unusable;
+        return reply;
+    }
+    Json::Value root;
+    if (!parseJson(text.constData() + brace, text.constData() + text.size(), &root)) {
+        reply.kind = Reply::NotJson;
+        return reply;
+    }
+    const Json::Value ret = root.isObject() ? root["ret"] : Json::Value();
+    if (!ret.isConvertibleTo(Json::intValue) || ret.isString()) {
+        reply.kind = Reply::Unusable;
+        return reply;
+    }
+    reply.kind = Reply::Code;
+    reply.integral = ret.isIntegral();
+    reply.ret = ret.asInt();
+    return reply;
+}
+
 UploadOutcome RecordUploader::uploadRecords(UploadObserver *observer)
 {
     UploadObserver none;
@@ -222,27 +246,19 @@ UploadOutcome RecordUploader::uploadRecords(UploadObserver *observer)
                 obs->progress(out.loaded + out.failed, out.total);
                 continue;
             }
-            const QByteArray text = response.left(len);
-            const int brace = text.indexOf('{');
-            if (brace < 0) {
+            const Reply reply = readReply(response.left(len));
+            if (reply.kind == Reply::Unusable) {
                 out.end = UploadOutcome::End::UploadError;
                 obs->message(v.errorTitle, tr("upload error"));
                 return out;
             }
-            Json::Value reply;
             bool accepted = false;
-            if (parseJson(text.constData() + brace, text.constData() + text.size(), &reply)) {
-                const Json::Value ret = reply.isObject() ? reply["ret"] : Json::Value();
-                if (!ret.isConvertibleTo(Json::intValue) || ret.isString()) {
-                    out.end = UploadOutcome::End::UploadError;
-                    obs->message(v.errorTitle, tr("upload error"));
-                    return out;
-                }
-                accepted = ret.isIntegral() && v.acceptedRets.contains(ret.asInt());
+            if (reply.kind == Reply::Code) {
+                accepted = reply.integral && v.acceptedRets.contains(reply.ret);
                 if (!accepted && v.errorLog) {
                     QFile log(errorLogFile(m_params.appDir));
                     if (log.open(QIODevice::WriteOnly | QIODevice::Append))
-                        log.write(errorLogLine(m_records.now(), fields.at(0), ret.asInt()));
+                        log.write(errorLogLine(m_records.now(), fields.at(0), reply.ret));
                 }
             }
             if (accepted) {

@@ -62,6 +62,20 @@ public:
 
     UploadOutcome uploadRecords(UploadObserver *observer = nullptr);
 
+    /// What the service's answer to one record says.
+    struct Reply {
+        enum Kind {
+            Unusable, ///< no JSON object, or one whose "ret" is no number: the run ends in "upload error"
+            NotJson,  ///< text from the brace on does not parse: the record counts as failed
+            Code      ///< a "ret" code
+        };
+        Kind kind = Unusable;
+        int ret = 0;
+        bool integral = false; ///< only an integral code can accept a record
+    };
+    /// Reads the service's answer (headers and body as received; the JSON starts at the first brace).
+    static Reply readReply(const QByteArray &text);
+
     static QByteArray requestBody(const QStringList &fields);
     static QString summaryText(int loaded, int failed, int total);
     static QByteArray errorLogLine(const QDateTime &when, const QString &serial, int ret);

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <new>
 
 namespace UpgradePackage
 {
@@ -54,7 +55,8 @@ struct ZzipFileCloser {
 
 } // namespace
 
-int unzipToDirectory(const QString &archivePath, const QString &directory, QStringList *skipped)
+int unzipToDirectory(const QString &archivePath, const QString &directory, QStringList *skipped,
+                     const Limits &limits)
 {
     zzip_error_t error = ZZIP_NO_ERROR;
     std::unique_ptr<ZZIP_DIR, ZzipDirCloser> dir(
@@ -68,9 +70,14 @@ int unzipToDirectory(const QString &archivePath, const QString &directory, QStri
             skipped->append(name);
     };
     std::unique_ptr<char[]> block(new char[CopyBlock]);
+    // Counted as unpacked, not as the archive states: the stated sizes are the archive's word only.
+    qint64 unpacked = 0;
+    int entries = 0;
 
     ZZIP_DIRENT entry;
     while (zzip_dir_read(dir.get(), &entry)) {
+        if (++entries > limits.entries)
+            return -2;
         const QByteArray rawName(entry.d_name);
         const QString name = QFile::decodeName(rawName);
         std::printf("extract:%s\n", rawName.constData());
@@ -101,6 +108,9 @@ int unzipToDirectory(const QString &archivePath, const QString &directory, QStri
             const zzip_ssize_t n = zzip_file_read(in.get(), block.get(), CopyBlock);
             if (n <= 0)
                 break;
+            unpacked += n;
+            if (unpacked > limits.unpackedBytes)
+                return -2;
             if (out.write(block.get(), n) != n) {
                 skip(name);
                 break;
@@ -145,24 +155,45 @@ QByteArray hardwareFromInstallDesc(const QByteArray &text)
     return QByteArray(hardware.data(), int(hardware.size())).left(HardwareLimit);
 }
 
-Inspection inspect(const QString &packagePath, const QString &scratchDir)
+Inspection inspect(const QString &packagePath, const QString &scratchDir, const Limits &limits)
 {
     Inspection result;
-    QDir().mkpath(scratchDir);
-    if (unzipToDirectory(packagePath, scratchDir) != 0) {
-        result.status = Inspection::UnzipFailed;
+    auto removeScratch = [&scratchDir] {
+        clearDirectory(scratchDir);
+        QDir().rmdir(scratchDir);
+    };
+    try {
+        QDir().mkpath(scratchDir);
+        const int unzipped = unzipToDirectory(packagePath, scratchDir, nullptr, limits);
+        if (unzipped == -2) {
+            // Nothing of it is needed, and it may be large.
+            removeScratch();
+            result.status = Inspection::TooLarge;
+            return result;
+        }
+        if (unzipped != 0) {
+            result.status = Inspection::UnzipFailed;
+            return result;
+        }
+        QFile desc(scratchDir + QStringLiteral("/InstallDesc"));
+        if (!desc.open(QIODevice::ReadOnly) || desc.size() > limits.installDescBytes) {
+            result.status = Inspection::InstallDescFailed;
+            return result;
+        }
+        const QByteArray text = desc.read(limits.installDescBytes + 1);
+        desc.close();
+        if (text.size() > limits.installDescBytes) {
+            result.status = Inspection::InstallDescFailed;
+            return result;
+        }
+        result.hardware = hardwareFromInstallDesc(text);
+    } catch (const std::bad_alloc &) {
+        removeScratch();
+        result = Inspection();
+        result.status = Inspection::NoMemory;
         return result;
     }
-    QFile desc(scratchDir + QStringLiteral("/InstallDesc"));
-    if (!desc.open(QIODevice::ReadOnly)) {
-        result.status = Inspection::InstallDescFailed;
-        return result;
-    }
-    const QByteArray text = desc.readAll();
-    desc.close();
-    result.hardware = hardwareFromInstallDesc(text);
-    clearDirectory(scratchDir);
-    QDir().rmdir(scratchDir);
+    removeScratch();
     return result;
 }
 

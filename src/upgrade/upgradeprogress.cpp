@@ -2,6 +2,8 @@
 
 #include <QCoreApplication>
 
+#include <cstdint>
+
 QString upgradeErrorText(int code)
 {
     switch (code) {
@@ -45,8 +47,9 @@ ProgressReport describeProgress(int total, int position, const QString &oemidTex
                           .arg(QCoreApplication::translate("UpgradeWidget", "Upgrade Progress:"))
                           .arg(position);
     } else if (total > 0) {
-        // Floating point: position * 100 overflows 32 bits for packages above 21 MB.
-        const int percent = int(double(position) / double(total) * 100.0);
+        // In 64 bits: position * 100 overflows 32 bits for packages above 21 MB, and floating point
+        // would show 28 for 29 of 100 (0.29 * 100 is 28.999... in binary).
+        const int percent = int(int64_t(position) * 100 / int64_t(total));
         report.kind = ProgressReport::Sending;
         report.text = QStringLiteral("%1 %2")
                           .arg(QCoreApplication::translate("UpgradeWidget", "Send Progress:"))

@@ -149,9 +149,11 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
     DeviceTabCore *core = m_core;
     hooks.modifyIP = [core](int row, const QByteArray &password) {
         core->table()->updateRowDevice(row, [&password](DEV_INFO &record) {
+            // A tab password that does not fit the record's 11 bytes is left out rather than cut:
+            // an empty password makes every later login of the row take the tab password in full.
             std::memset(record.szPsw, 0, sizeof record.szPsw);
-            std::memcpy(record.szPsw, password.constData(),
-                        std::min(size_t(password.size()), sizeof record.szPsw - 1));
+            if (size_t(password.size()) < sizeof record.szPsw)
+                std::memcpy(record.szPsw, password.constData(), size_t(password.size()));
         });
         return core->modifyIP(row, 1);
     };
@@ -318,6 +320,17 @@ void UpgradeWidget::on_upgradeBtn_clicked()
     }
     if (inspection.status == UpgradePackage::Inspection::InstallDescFailed) {
         prompt(tr("Open InstallDesc Fail"));
+        return;
+    }
+    if (inspection.status == UpgradePackage::Inspection::TooLarge) {
+        const UpgradePackage::Limits limits;
+        prompt(tr("UnZip Program Fail: the package unpacks to more than %1 MB or %2 files")
+                   .arg(limits.unpackedBytes >> 20)
+                   .arg(limits.entries));
+        return;
+    }
+    if (inspection.status == UpgradePackage::Inspection::NoMemory) {
+        prompt(tr("UnZip Program Fail: out of memory"));
         return;
     }
     params.packageHardware = inspection.hardware;

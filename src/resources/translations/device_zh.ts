@@ -123,6 +123,10 @@
         <translation>端口必须是0到65535之间的数字</translation>
     </message>
     <message>
+        <source>User name and password can each hold at most 11 bytes</source>
+        <translation>用户名和密码各自最多只能有11个字节</translation>
+    </message>
+    <message>
         <source>Network is error</source>
         <translation>网络错误</translation>
     </message>

@@ -44,6 +44,10 @@
         <translation>遮挡 Logo 异常</translation>
     </message>
     <message>
+        <source>A logo picture cannot be larger than 16 MB: %1</source>
+        <translation>Logo 图片不能大于16MB：%1</translation>
+    </message>
+    <message>
         <location filename="../../logo/logocheckbox.cpp" line="13"/>
         <source>Tips</source>
         <translation>提示</translation>

@@ -51,6 +51,14 @@
         <translation>打开InstallDesc失败</translation>
     </message>
     <message>
+        <source>UnZip Program Fail: out of memory</source>
+        <translation>解压升级程序失败：内存不足</translation>
+    </message>
+    <message>
+        <source>UnZip Program Fail: the package unpacks to more than %1 MB or %2 files</source>
+        <translation>解压升级程序失败：升级包解压后超过%1MB或%2个文件</translation>
+    </message>
+    <message>
         <source>Please Select a Device</source>
         <translation>请选择设备</translation>
     </message>

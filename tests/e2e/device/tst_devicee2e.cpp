@@ -16,6 +16,7 @@
 #include "upgrade/upgradewidget.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
@@ -125,6 +126,7 @@ private slots:
 
     void searchListsFleetInAddressOrder();
     void addByHandLogsIn();
+    void cancelDuringLoginReturnsAtOnce();
     void loginErrorTexts_data();
     void loginErrorTexts();
     void vanishedDeviceAndFailedSearch();
@@ -279,6 +281,37 @@ void DeviceE2E::addByHandLogsIn()
     onLoginDialog([](LoginDlg *dlg) { dlg->cancelButton()->click(); });
     firmware.findChild<QPushButton *>(QStringLiteral("addBtn"))->click();
     QCOMPARE(fw->table()->rowCount(), 1);
+}
+
+void DeviceE2E::cancelDuringLoginReturnsAtOnce()
+{
+    nextPorts(47);
+    DevsimFleet fleet;
+    const QString ip = QStringLiteral("127.44.47.10");
+    QVERIFY(fleet.start({dev(ip, QStringLiteral("00:44:00:00:47:10"), 1,
+                             faults(QJsonObject{{QStringLiteral("silent"), true}}))},
+                        m_port, m_search));
+    UpgradeWidget firmware;
+    DeviceTabCore *fw = firmware.deviceCore();
+    // A silent device holds a login for the whole connect time (every tab sets its own again).
+    H264_DVR_SetConnectTime(6000, 1);
+    QElapsedTimer sinceCancel;
+    bool wasLoggingIn = false;
+    onLoginDialog([&](LoginDlg *dlg) {
+        dlg->ipEdit()->setText(ip);
+        dlg->portEdit()->setText(QString::number(m_port));
+        dlg->okButton()->click();
+        wasLoggingIn = dlg->loggingIn();
+        sinceCancel.start();
+        dlg->cancelButton()->click();
+    });
+    QCOMPARE(fw->addByHand(), -1);
+    const qint64 elapsed = sinceCancel.elapsed();
+    QVERIFY(wasLoggingIn);
+    // The login cannot end before its 6 s: coming back well before them means nobody waited for it.
+    QVERIFY2(elapsed < 3000, qPrintable(QString::number(elapsed)));
+    QCOMPARE(fw->table()->rowCount(), 0);
+    QCOMPARE(CMessageBox::shownCount(), 0);
 }
 
 void DeviceE2E::loginErrorTexts_data()

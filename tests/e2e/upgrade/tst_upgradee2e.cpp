@@ -299,14 +299,17 @@ void UpgradeE2E::wrongHardwareAndDroppedTransfer()
 void UpgradeE2E::modifyIpMovesDevicesFirst()
 {
     writeIni("[UpgradeInfo]\r\nModifyIP=1\r\nStartIndex=20\r\n");
+    // A tab password longer than the record's 11 bytes: used in full, never stored cut.
+    const QString password = QStringLiteral("secret-longer");
     QJsonArray devices;
     for (int i = 0; i < 3; ++i)
-        devices.append(device(QStringLiteral("127.0.72.%1").arg(10 + i), 0x7200 + i));
+        devices.append(device(QStringLiteral("127.0.72.%1").arg(10 + i), 0x7200 + i,
+                              QJsonObject{{QStringLiteral("password"), password}}));
     QVERIFY(startTab(devices, 35720, 35721));
     QVERIFY(searchAndTickAll(3));
     m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))
         ->setText(makePackage(kHardware, 64 * 1024));
-    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QStringLiteral("secret"));
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(password);
     QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("upgradeBtn")), Qt::LeftButton);
     QVERIFY(waitForFinalTexts(3, 60000));
     for (int row = 0; row < 3; ++row) {
@@ -314,6 +317,7 @@ void UpgradeE2E::modifyIpMovesDevicesFirst()
         QCOMPARE(status(row), QStringLiteral("Upgrade Success  "));
         QCOMPARE(cell(row, 1), ip);
         QCOMPARE(m_fleet->state(cell(row, 4)).value(QStringLiteral("ip")).toString(), ip);
+        QCOMPARE(QByteArray(m_tab->deviceCore()->table()->rowDevice(row)->szPsw), QByteArray());
     }
 }
 

@@ -76,12 +76,63 @@ private slots:
         dlg.portEdit()->setText(QStringLiteral("65535"));
         QVERIFY(dlg.portEdit()->hasAcceptableInput());
 
+        // The record carries 11 characters and a terminator: a 12th cannot be typed.
         dlg.userEdit()->clear();
         QTest::keyClicks(dlg.userEdit(), QStringLiteral("abcdefghijklm"));
-        QCOMPARE(dlg.userEdit()->text(), QStringLiteral("abcdefghijkl"));
+        QCOMPARE(dlg.userEdit()->text(), QStringLiteral("abcdefghijk"));
         dlg.passwordEdit()->clear();
         QTest::keyClicks(dlg.passwordEdit(), QStringLiteral("0123456789abc"));
-        QCOMPARE(dlg.passwordEdit()->text().size(), 12);
+        QCOMPARE(dlg.passwordEdit()->text(), QStringLiteral("0123456789a"));
+    }
+
+    void credentialsThatDoNotFitAreRefused_data()
+    {
+        QTest::addColumn<bool>("preloaded");
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("accepted");
+        const QString eleven = QStringLiteral("0123456789a");
+        // Four CJK characters are 12 bytes of UTF-8: they do not fit although only 4 were typed.
+        const QString cjk = QStringLiteral("\u5bc6\u7801\u5bc6\u7801");
+        QTest::newRow("11 fit, re-login") << true << eleven << eleven << true;
+        QTest::newRow("12 bytes password, re-login") << true << QStringLiteral("admin") << cjk << false;
+        QTest::newRow("12 bytes user, re-login") << true << cjk << QString() << false;
+        QTest::newRow("12 bytes password, add") << false << QStringLiteral("admin") << cjk << false;
+    }
+
+    void credentialsThatDoNotFitAreRefused()
+    {
+        QFETCH(bool, preloaded);
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(bool, accepted);
+        DEV_INFO rec;
+        std::memset(&rec, 0, sizeof rec);
+        std::strcpy(rec.szIpaddress, "127.45.0.9");
+        rec.nPort = 40000;
+        LoginDlg dlg;
+        dlg.setPreloaded(preloaded);
+        dlg.setDevInfo(rec);
+        dlg.preload();
+        dlg.ipEdit()->setText(QStringLiteral("127.45.0.9"));
+        dlg.userEdit()->setText(user);
+        dlg.passwordEdit()->setText(password);
+        dlg.okButton()->click();
+        if (accepted) {
+            QCOMPARE(dlg.result(), int(QDialog::Accepted));
+            QCOMPARE(QString::fromUtf8(dlg.devInfo().szUserName), user);
+            QCOMPARE(QString::fromUtf8(dlg.devInfo().szPsw), password);
+            QCOMPARE(CMessageBox::shownCount(), 0);
+            return;
+        }
+        // Refused before anything is sent: an error box, the dialog stays, no login starts.
+        QCOMPARE(CMessageBox::shownCount(), 1);
+        QCOMPARE(CMessageBox::lastShown().title, QStringLiteral("Error"));
+        QCOMPARE(CMessageBox::lastShown().text,
+                 QStringLiteral("User name and password can each hold at most 11 bytes"));
+        QVERIFY(!dlg.loggingIn());
+        QVERIFY(dlg.result() != int(QDialog::Accepted));
+        QCOMPARE(QByteArray(dlg.devInfo().szPsw), QByteArray());
     }
 
     void preloadAndReloginOk()
@@ -190,30 +241,36 @@ private slots:
         QCOMPARE(sent.count(), 1);
     }
 
-    void addDoesNothingWith256Rows()
+    void addRefusesOnlyAbove256Rows()
     {
         UpgradeWidget fw;
-        for (int i = 0; i < 256; ++i) {
+        auto addRow = [&fw](int i) {
             char mac[18];
             std::snprintf(mac, sizeof mac, "aa:00:00:00:%02x:%02x", i / 256, i % 256);
             SDK_CONFIG_NET_COMMON_V2 a = answer(mac, uint8_t(i));
             a.HostIP[2] = uint8_t(i / 256 + 1);
             fw.fillDeviceTable(a);
-        }
-        QCOMPARE(fw.deviceCore()->table()->rowCount(), 256);
-        // Should a dialog appear after all, it is closed so that the test ends and fails.
-        bool shown = false;
+        };
+        // A dialog that appears is cancelled at once, so that the test goes on either way.
+        int shown = 0;
         QTimer guard;
         connect(&guard, &QTimer::timeout, this, [&shown] {
             if (auto *dlg = qobject_cast<LoginDlg *>(QApplication::activeModalWidget())) {
-                shown = true;
+                ++shown;
                 dlg->reject();
             }
         });
-        guard.start(50);
-        fw.findChild<QPushButton *>(QStringLiteral("addBtn"))->click();
-        QVERIFY(!shown);
+        guard.start(20);
+        auto *add = fw.findChild<QPushButton *>(QStringLiteral("addBtn"));
+        for (int i = 0; i < 256; ++i)
+            addRow(i);
         QCOMPARE(fw.deviceCore()->table()->rowCount(), 256);
+        add->click(); // 256 rows are not more than 256: the dialog opens
+        QCOMPARE(shown, 1);
+        addRow(256);
+        add->click(); // 257 rows: nothing happens
+        QCOMPARE(shown, 1);
+        QCOMPARE(fw.deviceCore()->table()->rowCount(), 257);
     }
 
     void chineseCatalogue()

@@ -184,13 +184,16 @@ void UpgradeWidgetTest::browseButtons()
 
 void UpgradeWidgetTest::upgradeClickChecks_data()
 {
-    QTest::addColumn<QString>("package"); // "", "garbage", "nodesc", "good"
+    QTest::addColumn<QString>("package"); // "", "garbage", "nodesc", "bomb", "good"
     QTest::addColumn<bool>("setOemid");
     QTest::addColumn<QString>("message");
     QTest::addColumn<bool>("scratchLeft");
     QTest::newRow("no package") << "" << false << "Please Select a Program" << false;
     QTest::newRow("not a zip") << "garbage" << false << "UnZip Program Fail" << true;
     QTest::newRow("no InstallDesc") << "nodesc" << false << "Open InstallDesc Fail" << true;
+    QTest::newRow("zip bomb") << "bomb" << false
+                              << "UnZip Program Fail: the package unpacks to more than 512 MB or 4096 files"
+                              << false;
     QTest::newRow("no device ticked") << "good" << false << "Please Select a Device" << false;
     QTest::newRow("OEMID unassigned") << "good" << true << "" << false;
 }
@@ -210,6 +213,9 @@ void UpgradeWidgetTest::upgradeClickChecks()
     } else if (package == QLatin1String("nodesc")) {
         path = tmpPath(QStringLiteral("nodesc.bin"));
         QVERIFY(testzip::write(path.toStdString(), {{"u-boot.bin.img", "img"}}));
+    } else if (package == QLatin1String("bomb")) {
+        path = tmpPath(QStringLiteral("bomb.bin"));
+        QVERIFY(testzip::writeBomb(path.toStdString(), "HW", 513ull << 20));
     } else if (package == QLatin1String("good")) {
         path = tmpPath(QStringLiteral("good.bin"));
         QVERIFY(testzip::writePackage(path.toStdString(), "HW"));

@@ -47,8 +47,9 @@ INSTANTIATE_TEST_SUITE_P(
                       CrashCase{"ill", "(SIGILL)"}, CrashCase{"bus", "(SIGBUS)"},
                       CrashCase{"throw", "terminate: uncaught exception: boom\n"},
                       CrashCase{"overflow", "(SIGSEGV)"}, CrashCase{"thread", "fault address: 0x10"},
-                      CrashCase{"foreign", "fault address: 0x10"}, CrashCase{"guard", "fault address: 0x10"},
-                      CrashCase{"throwinloop", "from a slot"}),
+                      CrashCase{"threadoverflow", "(SIGSEGV)"}, CrashCase{"qthreadoverflow", "(SIGSEGV)"},
+                      CrashCase{"pooloverflow", "(SIGSEGV)"}, CrashCase{"foreign", "fault address: 0x10"},
+                      CrashCase{"guard", "fault address: 0x10"}, CrashCase{"throwinloop", "from a slot"}),
     [](const ::testing::TestParamInfo<CrashCase> &i) { return std::string(i.param.mode); });
 
 } // namespace

@@ -3,6 +3,8 @@
 #include "app/crashhandler.h"
 
 #include <QCoreApplication>
+#include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <csignal>
@@ -66,7 +68,18 @@ int main(int argc, char **argv)
         return recurse(0);
     else if (!strcmp(mode, "thread"))
         std::thread(segv).join();
-    else if (!strcmp(mode, "foreign")) {
+    // A stack overflow on each kind of thread the application starts: std::thread (as the SDK's),
+    // QThread, and the toolkit's pool workers.
+    else if (!strcmp(mode, "threadoverflow"))
+        std::thread([] { recurse(0); }).join();
+    else if (!strcmp(mode, "qthreadoverflow")) {
+        QThread *t = QThread::create([] { recurse(0); });
+        t->start();
+        t->wait();
+    } else if (!strcmp(mode, "pooloverflow")) {
+        QThreadPool::globalInstance()->start([] { recurse(0); });
+        QThreadPool::globalInstance()->waitForDone();
+    } else if (!strcmp(mode, "foreign")) {
         // Code running between install and the re-assertion after the application object exists.
         installForeign();
         QCoreApplication app(argc, argv);
@@ -85,6 +98,8 @@ int main(int argc, char **argv)
         QTimer::singleShot(0, &app, [] { throw std::logic_error("from a slot"); });
         return app.exec();
     }
-    fprintf(stderr, "usage: crashhelper segv|abort|fpe|ill|bus|throw|overflow|thread|foreign|guard|throwinloop\n");
+    fprintf(stderr, "usage: crashhelper "
+                    "segv|abort|fpe|ill|bus|throw|overflow|thread|threadoverflow|qthreadoverflow|"
+                    "pooloverflow|foreign|guard|throwinloop\n");
     return 1;
 }

@@ -89,13 +89,48 @@ TEST(IpChangePlan, RestoreAndOemidChannel)
     EXPECT_EQ(rec.NetComm.HostIP[3], 2);
 }
 
-TEST(IpChangePlan, NoMacMeansNothingToSend)
+TEST(IpChangePlan, NothingOnlyWithoutAnyNetworkData)
 {
-    DEV_INFO rec;
-    std::memset(&rec, 0, sizeof rec);
-    EXPECT_EQ(IpChange::plan(rec, 0, 1, 20, tableVariant(TabKind::Firmware)).step, IpChange::Step::Nothing);
-    rec.NetComm.Gateway[0] = 10; // network data but no MAC: the device cannot be addressed
-    EXPECT_EQ(IpChange::plan(rec, 0, 1, 20, tableVariant(TabKind::Firmware)).step, IpChange::Step::Nothing);
+    struct Case {
+        const char *what;
+        uint8_t gateway, mask;
+        const char *mac;
+        IpChange::Step step;
+    } cases[] = {
+        {"empty block", 0, 0, "", IpChange::Step::Nothing},
+        // Any one of the three is network data: the change goes ahead and the SDK has its say.
+        {"gateway, no MAC", 10, 0, "", IpChange::Step::Send},
+        {"mask, no MAC", 0, 255, "", IpChange::Step::Send},
+        {"MAC only", 0, 0, "aa:00:00:00:00:01", IpChange::Step::Send},
+    };
+    for (const Case &c : cases) {
+        DEV_INFO rec;
+        std::memset(&rec, 0, sizeof rec);
+        rec.NetComm.Gateway[0] = c.gateway;
+        rec.NetComm.Submask[0] = c.mask;
+        std::strcpy(rec.NetComm.sMac, c.mac);
+        EXPECT_EQ(IpChange::plan(rec, 0, 1, 20, tableVariant(TabKind::Firmware)).step, c.step) << c.what;
+    }
+}
+
+TEST(ModifyIP, EmptyMacIsSentAndItsFailureShows)
+{
+    DeviceTable table(TabKind::Firmware);
+    table.appendRow(*fillFromSearch(table.variant(), makeAnswer("aa:00:00:00:00:01", 127, 0, 0, 2), 0));
+    table.updateRowDevice(0, [](DEV_INFO &r) { std::memset(r.NetComm.sMac, 0, sizeof r.NetComm.sMac); });
+    FakeSdk fake;
+    fake.answer = NETSDK_ERR_PARAM; // what the SDK answers to a block without a MAC
+    EXPECT_EQ(IpChange::modifyIP(table, 0, 1, 20, fake.sdk()), -1);
+    EXPECT_EQ(fake.calls, 1);
+    EXPECT_EQ(cell(table, 0, 3), QStringLiteral("Set Ip Fail"));
+
+    // The SDK itself refuses a block it cannot address.
+    SDK_NET_BLOCK block = table.rowDevice(0)->NetComm;
+    H264_DVR_Init(nullptr, 0);
+    EXPECT_EQ(H264_DVR_SetConfigOverNet(NETSDK_CFG_NET_COMMON, 1, reinterpret_cast<char *>(&block),
+                                        sizeof block, 1000),
+              NETSDK_ERR_PARAM);
+    H264_DVR_Cleanup();
 }
 
 TEST(ModifyIP, ResultsPerSdkAnswerAndTab)

@@ -330,6 +330,13 @@ protected:
         EXPECT_TRUE(writeFile(p, data));
         return p;
     }
+    // A picture followed by zeros up to `size` bytes, as a sparse file: cheap however large.
+    QString sparse(const QString &name, const QByteArray &data, qint64 size)
+    {
+        const QString p = file(name, data);
+        EXPECT_TRUE(QFile::resize(p, size));
+        return p;
+    }
     static QByteArray padded(QByteArray b, int size)
     {
         // Bytes after the end-of-image marker are never read by the decoder.
@@ -355,7 +362,10 @@ TEST_F(LogoCheckTest, Table)
     } cases[] = {
         {"empty boot, others chosen", {QString(), good, gif, gif}, 0, LogoCheck::NoBootLogo},
         {"exactly 120000 bytes", {file("b120000.jpg", padded(makeJpeg(800, 600), 120000))}, 1, LogoCheck::Ok},
-        {"120001 bytes", {file("b120001.jpg", padded(makeJpeg(800, 600), 120001))}, 1, LogoCheck::BootTooLarge},
+        {"120001 bytes",
+         {file("b120001.jpg", padded(makeJpeg(800, 600), 120001))},
+         1,
+         LogoCheck::BootTooLarge},
         {"missing boot file", {dir.filePath("nothing.jpg")}, 1, LogoCheck::BootAbnormal},
         {"boot is a GIF", {gif}, 1, LogoCheck::BootAbnormal},
         {"800 x 600", {good}, 1, LogoCheck::Ok},
@@ -367,10 +377,29 @@ TEST_F(LogoCheckTest, Table)
         {"JPEG under a .gif name", {good, QString(), jpegAsGif}, 1, LogoCheck::LossAbnormal},
         {"GIF ending early", {good, QString(), broken}, 1, LogoCheck::LossAbnormal},
         {"bad shutdown logo", {good, gif, gif}, 1, LogoCheck::CloseAbnormal},
-        {"big shutdown logo has no limit", {good, file("close.jpg", makeJpeg(1920, 1080)), gif, gif}, 1,
+        {"big shutdown logo has no limit",
+         {good, file("close.jpg", makeJpeg(1920, 1080)), gif, gif},
+         1,
          LogoCheck::Ok},
         {"bad blind logo", {good, QString(), gif, jpegAsGif}, 1, LogoCheck::BlindAbnormal},
         {"all four good", {good, good, gif, gif}, 0, LogoCheck::Ok},
+        // Every picture read is bounded: a file that no logo comes near is refused, never read whole.
+        {"shutdown logo at the picture limit",
+         {good, sparse("close16.jpg", makeJpeg(64, 64), LogoCheck::kMaxPictureBytes)},
+         1,
+         LogoCheck::Ok},
+        {"shutdown logo above the picture limit",
+         {good, sparse("close17.jpg", makeJpeg(64, 64), LogoCheck::kMaxPictureBytes + 1)},
+         1,
+         LogoCheck::PictureTooLarge},
+        {"loss logo above the picture limit",
+         {good, QString(), sparse("loss17.gif", goodGif(), LogoCheck::kMaxPictureBytes + 1)},
+         1,
+         LogoCheck::PictureTooLarge},
+        {"blind logo above the picture limit",
+         {good, QString(), gif, sparse("blind17.gif", goodGif(), LogoCheck::kMaxPictureBytes + 1)},
+         1,
+         LogoCheck::PictureTooLarge},
     };
     for (const Case &c : cases) {
         const LogoCheck::Outcome o = LogoCheck::check(c.paths, c.nType);
@@ -388,4 +417,7 @@ TEST_F(LogoCheckTest, Messages)
               QStringLiteral("Logo cannot be used,please check whether the picture meets the requirements "));
     EXPECT_EQ(LogoCheck::check({good, QString(), dir.filePath("none.gif")}, 0).message,
               QStringLiteral("Channel logo is abnormal"));
+    const QString huge = sparse("huge.jpg", makeJpeg(64, 64), 1LL << 33);
+    EXPECT_EQ(LogoCheck::check({good, huge}, 0).message,
+              QStringLiteral("A logo picture cannot be larger than 16 MB: %1").arg(huge));
 }

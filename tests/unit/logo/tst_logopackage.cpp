@@ -150,9 +150,21 @@ TEST(AppLink, Table)
         QByteArray mustLack;
     } cases[] = {
         {{QString(), QString(), false}, "\"IOSEnable\" : false", "Link"},
-        {{QString(), QStringLiteral("id1"), true}, "\"IOSLink\" : \"https://apps.apple.com/app/id1\"", "AndroidLink"},
+        {{QString(), QStringLiteral("id1"), true},
+         "\"IOSLink\" : \"https://apps.apple.com/app/id1\"",
+         "AndroidLink"},
         {{QStringLiteral("a\"b\\c"), QString(), true}, "\"AndroidLink\" : \"a\\\"b\\\\c\"", "IOSLink"},
         {{QStringLiteral("x"), QStringLiteral("y"), true}, "\"IOSEnable\" : true", "\"OtherEnable\" : true"},
+        // Links are written as typed, in UTF-8, not as \u escapes; control characters stay escaped.
+        {{QStringLiteral("https://例え.jp/下载"), QString(), false},
+         "\"AndroidLink\" : \"https://\xe4\xbe\x8b\xe3\x81\x88.jp/\xe4\xb8\x8b\xe8\xbd\xbd\"",
+         "\\u"},
+        {{QString(), QStringLiteral("app/été\u00e9"), true},
+         "\"IOSLink\" : \"https://apps.apple.com/app/app/\xc3\xa9t\xc3\xa9\xc3\xa9\"",
+         "\\u"},
+        {{QStringLiteral("a\tb\x01😀"), QString(), false},
+         "\"AndroidLink\" : \"a\\tb\\u0001\xf0\x9f\x98\x80\"",
+         "\\ud83d"},
     };
     for (const auto &c : cases) {
         const QByteArray text = appLinkFileText(c.in);

@@ -3,6 +3,9 @@
 // Builds small zip archives for the firmware tests (minizip).
 
 #include <minizip/zip.h>
+#include <zlib.h>
+
+#include <algorithm>
 
 #include <cstdint>
 #include <string>
@@ -50,6 +53,55 @@ inline bool writePackage(const std::string &path, const std::string &hardware, s
     }
     const std::string desc = "{\n   \"Hardware\" : \"" + hardware + "\",\n   \"Vendor\" : \"General\"\n}\n";
     return write(path, {{"InstallDesc", desc}, {"u-boot.bin.img", image}}, true);
+}
+
+/// A zip bomb: InstallDesc naming `hardware`, then a member of `zeroBytes` zeros, deflated as a
+/// stream so that neither the zeros nor the archive are ever held whole. A few hundred MiB of zeros
+/// make an archive of well under 1 MiB.
+inline bool writeBomb(const std::string &path, const std::string &hardware, uint64_t zeroBytes)
+{
+    zipFile zf = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
+    if (!zf)
+        return false;
+    const std::string desc = "{ \"Hardware\" : \"" + hardware + "\" }";
+    zip_fileinfo info = {};
+    bool ok = zipOpenNewFileInZip64(zf, "InstallDesc", &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED, 6,
+                                    1) == ZIP_OK &&
+              zipWriteInFileInZip(zf, desc.data(), unsigned(desc.size())) == ZIP_OK &&
+              zipCloseFileInZip(zf) == ZIP_OK;
+    // Raw mode: we deflate ourselves and state the sizes and CRC at the end.
+    int method = Z_DEFLATED, level = 1;
+    ok = ok && zipOpenNewFileInZip2_64(zf, "image.bin", &info, nullptr, 0, nullptr, 0, nullptr, method, level,
+                                       1, 1) == ZIP_OK;
+    z_stream z = {};
+    ok = ok && deflateInit2(&z, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    std::vector<unsigned char> zeros(1 << 20, 0), out(1 << 16);
+    uLong crc = crc32(0, nullptr, 0);
+    uint64_t left = zeroBytes;
+    while (ok) {
+        const unsigned chunk = unsigned(std::min<uint64_t>(left, zeros.size()));
+        crc = crc32(crc, zeros.data(), chunk);
+        left -= chunk;
+        z.next_in = zeros.data();
+        z.avail_in = chunk;
+        const int flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+        int rc = Z_OK;
+        do {
+            z.next_out = out.data();
+            z.avail_out = unsigned(out.size());
+            rc = deflate(&z, flush);
+            const unsigned have = unsigned(out.size() - z.avail_out);
+            if (have > 0 && zipWriteInFileInZip(zf, out.data(), have) != ZIP_OK)
+                ok = false;
+        } while (ok && z.avail_out == 0);
+        if (flush == Z_FINISH) {
+            ok = ok && rc == Z_STREAM_END;
+            break;
+        }
+    }
+    deflateEnd(&z);
+    ok = zipCloseFileInZipRaw64(zf, zeroBytes, crc) == ZIP_OK && ok;
+    return zipClose(zf, nullptr) == ZIP_OK && ok;
 }
 
 } // namespace testzip

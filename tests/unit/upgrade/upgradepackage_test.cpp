@@ -139,3 +139,13 @@ TEST_F(PackageTest, InspectFailuresLeaveScratch)
 }
 
 } // namespace
+
+// A zip bomb is refused whole: no more than the bound is ever written, and the scratch directory goes.
+TEST_F(PackageTest, InspectRefusesAZipBomb)
+{
+    ASSERT_TRUE(testzip::writeBomb(spath("bomb.bin"), "HW", 600ull << 20));
+    ASSERT_LT(QFileInfo(path("bomb.bin")).size(), 4 << 20);
+    const auto result = UpgradePackage::inspect(path("bomb.bin"), path("Temp"));
+    EXPECT_NE(result.status, UpgradePackage::Inspection::Ok);
+    EXPECT_FALSE(QFileInfo::exists(path("Temp")));
+}

@@ -36,6 +36,11 @@ INSTANTIATE_TEST_SUITE_P(
                       ProgressCase{100000000, 60000000, "", ProgressReport::Sending, "Send Progress: 60"},
                       ProgressCase{2147483647, 2147483647, "", ProgressReport::Sending, "Send Progress: 100"},
                       ProgressCase{3, 2, "", ProgressReport::Sending, "Send Progress: 66"}, // truncated
+                      // 0.29 * 100 is 28.999... in binary floating point.
+                      ProgressCase{100, 29, "", ProgressReport::Sending, "Send Progress: 29"},
+                      ProgressCase{100, 57, "", ProgressReport::Sending, "Send Progress: 57"},
+                      ProgressCase{1000, 0, "", ProgressReport::Sending, "Send Progress: 0"},
+                      ProgressCase{1000, 999, "", ProgressReport::Sending, "Send Progress: 99"},
                       ProgressCase{-1, 57, "", ProgressReport::DeviceProgress, "Upgrade Progress: 57"},
                       ProgressCase{-1, -1, "Set OEMID Success(ABC)", ProgressReport::Success,
                                    "Upgrade Success  Set OEMID Success(ABC)"},
