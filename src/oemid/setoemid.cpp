@@ -1,37 +1,81 @@
 #include "setoemid.h"
 
+#include "factoryrecords.h"
+#include "recorduploader.h"
+#include "stationmac.h"
+#include "uploadboxobserver.h"
+
+#include "app/cmessagebox.h"
+#include "app/configkeys.h"
 #include "device/csearchdevicethread.h"
 #include "device/devicetabcore.h"
-#include "oemid/stationmac.h"
+#include "settings/devicesettings.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QGridLayout>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
 
-SetOEMID::SetOEMID(QWidget *parent) : QWidget(parent), m_core(new DeviceTabCore(TabKind::Oemid, this))
+namespace
 {
-    resize(749, 342);
-    auto *outer = new QVBoxLayout(this);
-    m_tableView = new QTableView(this);
-    m_tableView->setObjectName(QStringLiteral("tableView"));
-    outer->addWidget(m_tableView);
-    auto *row = new QHBoxLayout;
-    m_searchbtn = new QPushButton(this);
-    m_searchbtn->setObjectName(QStringLiteral("searchbtn"));
-    row->addStretch();
-    row->addWidget(m_searchbtn);
-    outer->addLayout(row);
-    retranslateUi();
 
+QString trTab(const char *text)
+{
+    return QCoreApplication::translate("SetOEMID", text);
+}
+
+template <typename T> T *named(QWidget *parent, const char *name)
+{
+    auto *w = new T(parent);
+    w->setObjectName(QLatin1String(name));
+    return w;
+}
+
+} // namespace
+
+SetOEMID::SetOEMID(QWidget *parent, const QString &dataDir)
+    : QWidget(parent), m_core(new DeviceTabCore(TabKind::Oemid, this)),
+      m_dataDir(dataDir.isEmpty() ? QCoreApplication::applicationDirPath() : dataDir)
+{
+    // 1. The form, the search and the connections.
+    buildForm();
+    CSearchDeviceThread *search = m_core->searchThread();
+    CSearchDeviceThread::registerMetaType();
+    connect(m_setconfig, &QCheckBox::clicked, this, &SetOEMID::setConfigCheckBox);
+    connect(m_setoemid, &QCheckBox::clicked, this, &SetOEMID::setOEMIECheckBox);
+    connect(m_searchbtn, &QPushButton::clicked, this, &SetOEMID::searchbtnclick);
+    connect(m_updatelog, &QPushButton::clicked, this, &SetOEMID::updatelogbtnclick);
+    connect(search, &CSearchDeviceThread::deviceSearch, this, &SetOEMID::fillDeviceTable,
+            Qt::UniqueConnection);
+    connect(search, &CSearchDeviceThread::stop, this, &SetOEMID::stopSearch, Qt::UniqueConnection);
+
+    // 2. The table (the tab's columns, widths and view settings come with its variant).
     m_core->bindWidgets(m_tableView, m_searchbtn, nullptr);
     m_core->setStationMacLookup(&StationMac::lookUp);
+    m_setconfig->show();
 
-    CSearchDeviceThread *search = m_core->searchThread();
-    connect(search, &CSearchDeviceThread::deviceSearch, this, &SetOEMID::fillDeviceTable, Qt::UniqueConnection);
-    connect(search, &CSearchDeviceThread::stop, this, &SetOEMID::stopSearch, Qt::UniqueConnection);
-    connect(m_searchbtn, &QPushButton::clicked, this, &SetOEMID::searchbtnclick);
+    // 3. The OEMID to write (the SDK session and the table lock came with the core).
+    m_assignedOemid = ConfigKeys::stringValue(Key::OemidAssigned).trimmed();
+    if (m_assignedOemid.isEmpty())
+        m_assignedOemid = QStringLiteral("000");
+    m_label->setText(m_assignedOemid);
+
+    // 4. The factory-record tree.
+    m_treeUsable = FactoryRecords(FactoryRecords::Params{m_dataDir, {}, {}}).makeUploadDirs();
+
+    // 5. ModifyIP and StartIndex were read by the core; ModifyIP is read again at every batch.
+
+    // 6.
+    m_setoemidbtn->hide();
+    m_setoemidbtn->setEnabled(false);
+    m_checkBox->setEnabled(false);
+    fillCombos();
 }
 
 SetOEMID::~SetOEMID()
@@ -39,13 +83,138 @@ SetOEMID::~SetOEMID()
     delete m_core;
 }
 
+void SetOEMID::buildForm()
+{
+    resize(749, 342);
+    auto *verticalLayout = new QVBoxLayout(this);
+    verticalLayout->setObjectName(QStringLiteral("verticalLayout"));
+    m_tableView = named<QTableView>(this, "tableView");
+    verticalLayout->addWidget(m_tableView);
+
+    auto *horizontalLayout = new QHBoxLayout;
+    horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
+    m_label_2 = named<QLabel>(this, "label_2");
+    m_label = named<QLabel>(this, "label");
+    m_setoemidbtn = named<QPushButton>(this, "setoemidbtn");
+    m_progressBar = named<QProgressBar>(this, "progressBar");
+    m_progressBar->setValue(0);
+    horizontalLayout->addWidget(m_label_2);
+    horizontalLayout->addWidget(m_label);
+    horizontalLayout->addWidget(m_setoemidbtn);
+    horizontalLayout->addWidget(m_progressBar);
+    verticalLayout->addLayout(horizontalLayout);
+
+    auto *horizontalLayout_2 = new QHBoxLayout;
+    horizontalLayout_2->setObjectName(QStringLiteral("horizontalLayout_2"));
+    auto *gridLayout = new QGridLayout;
+    gridLayout->setObjectName(QStringLiteral("gridLayout"));
+    m_setoemid = named<QCheckBox>(this, "setoemid");
+    m_checkBox = named<QCheckBox>(this, "checkBox");
+    m_synchronizationTime = named<QCheckBox>(this, "synchronizationTime");
+    m_setconfig = named<QCheckBox>(this, "setconfig");
+    gridLayout->addWidget(m_setoemid, 0, 0);
+    gridLayout->addWidget(m_checkBox, 0, 1);
+    gridLayout->addWidget(m_synchronizationTime, 1, 0);
+    gridLayout->addWidget(m_setconfig, 1, 1);
+    horizontalLayout_2->addLayout(gridLayout);
+
+    auto *verticalLayout_2 = new QVBoxLayout;
+    verticalLayout_2->setObjectName(QStringLiteral("verticalLayout_2"));
+    auto *horizontalLayout_3 = new QHBoxLayout;
+    horizontalLayout_3->setObjectName(QStringLiteral("horizontalLayout_3"));
+    m_zoneCheck = named<QCheckBox>(this, "zoneCheck");
+    m_timeZone = named<QComboBox>(this, "timeZone");
+    horizontalLayout_3->addWidget(m_zoneCheck);
+    horizontalLayout_3->addWidget(m_timeZone);
+    verticalLayout_2->addLayout(horizontalLayout_3);
+    auto *horizontalLayout_4 = new QHBoxLayout;
+    horizontalLayout_4->setObjectName(QStringLiteral("horizontalLayout_4"));
+    m_language_check = named<QCheckBox>(this, "language_check");
+    m_language = named<QComboBox>(this, "language");
+    horizontalLayout_4->addWidget(m_language_check);
+    horizontalLayout_4->addWidget(m_language);
+    verticalLayout_2->addLayout(horizontalLayout_4);
+    horizontalLayout_2->addLayout(verticalLayout_2);
+
+    m_searchbtn = named<QPushButton>(this, "searchbtn");
+    horizontalLayout_2->addWidget(m_searchbtn);
+    verticalLayout->addLayout(horizontalLayout_2);
+
+    auto *horizontalLayout_5 = new QHBoxLayout;
+    horizontalLayout_5->setObjectName(QStringLiteral("horizontalLayout_5"));
+    m_updatelog = named<QPushButton>(this, "updatelog");
+    horizontalLayout_5->addWidget(m_updatelog);
+    verticalLayout->addLayout(horizontalLayout_5);
+
+    retranslateUi();
+}
+
 void SetOEMID::retranslateUi()
 {
-    m_searchbtn->setText(QCoreApplication::translate("SetOEMID", "SearchAndSet"));
+    setWindowTitle(trTab(QT_TRANSLATE_NOOP("SetOEMID", "SetOEMID")));
+    m_label_2->setText(trTab(QT_TRANSLATE_NOOP("SetOEMID", "OEMID:")));
+    m_setoemidbtn->setText(trTab(QT_TRANSLATE_NOOP("SetOEMID", "SearchAndSet")));
+    m_setoemid->setText(trTab(QT_TRANSLATE_NOOP("SetOEMID", "SetOEMID")));
+    m_checkBox->setText(trTab(QT_TRANSLATE_NOOP("SetOEMID", "allowrepeat")));
+    m_synchronizationTime->setText(trTab(QT_TRANSLATE_NOOP("SetOEMID", "synchronizationTime")));
+    m_setconfig->setText(trTab(QT_TRANSLATE_NOOP("SetOEMID", "265X->264      ")));
+    m_zoneCheck->setText(trTab(QT_TRANSLATE_NOOP("SetOEMID", "timeZone")));
+    m_language_check->setText(trTab(QT_TRANSLATE_NOOP("SetOEMID", "setlanguage")));
+    m_searchbtn->setText(trTab(QT_TRANSLATE_NOOP("SetOEMID", "SearchAndSet")));
+    m_updatelog->setText(trTab(QT_TRANSLATE_NOOP("SetOEMID", "uploadsetedlog")));
+}
+
+void SetOEMID::fillCombos()
+{
+    const auto &zones = DeviceSettingsLists::timeZones();
+    for (int i = 0; i < int(zones.size()); ++i)
+        m_timeZone->addItem(DeviceSettingsLists::timeZoneText(i), zones[std::size_t(i)].value);
+    m_timeZone->setCurrentIndex(DeviceSettingsLists::defaultTimeZoneIndex());
+    const auto &languages = DeviceSettingsLists::languages();
+    for (int i = 0; i < int(languages.size()); ++i)
+        m_language->addItem(DeviceSettingsLists::languageText(i),
+                            QString::fromLatin1(languages[std::size_t(i)]));
+    m_language->setCurrentIndex(0);
+}
+
+void SetOEMID::warnOnce()
+{
+    if (m_warned)
+        return;
+    m_warned = true;
+    CMessageBox::information(this, QStringLiteral("warning"),
+                             trTab(QT_TRANSLATE_NOOP("SetOEMID", "Please be careful")));
+}
+
+void SetOEMID::setOEMIECheckBox()
+{
+    if (m_setoemid->isChecked()) {
+        m_checkBox->setEnabled(true);
+        m_checkBox->setCheckable(true);
+        warnOnce();
+    } else {
+        m_checkBox->setEnabled(false);
+        // Not checkable any more: repeats are no longer allowed.
+        m_checkBox->setChecked(false);
+        m_checkBox->setCheckable(false);
+    }
+}
+
+void SetOEMID::setConfigCheckBox()
+{
+    warnOnce();
 }
 
 void SetOEMID::searchbtnclick()
 {
+    const bool any = m_setoemid->isChecked() || m_setconfig->isChecked() ||
+                     m_synchronizationTime->isChecked() || m_zoneCheck->isChecked() ||
+                     m_language_check->isChecked();
+    if (!any) {
+        CMessageBox::information(this, QStringLiteral("warning"),
+                                 trTab(QT_TRANSLATE_NOOP("SetOEMID", "Please choose way")));
+        return;
+    }
     startSearch();
 }
 
@@ -63,6 +232,24 @@ void SetOEMID::stopSearch()
 {
     m_core->stopSearch();
     emit searchFinished();
+}
+
+void SetOEMID::updatelogbtnclick()
+{
+    UploadParams params;
+    params.appDir = m_dataDir;
+    params.host = ConfigKeys::stringValue(Key::UploadHost);
+    params.port = ConfigKeys::intValue(Key::UploadPort);
+    params.caFile = ConfigKeys::stringValue(Key::UploadCAFile);
+    params.variant = OemidVariant::oemidTab();
+    m_updatelog->setEnabled(false);
+    setCursor(Qt::WaitCursor);
+    UploadBoxObserver observer(this, m_progressBar);
+    RecordUploader(params).uploadRecords(&observer);
+    m_progressBar->setValue(0);
+    m_updatelog->setEnabled(true);
+    unsetCursor();
+    releaseMouse();
 }
 
 int SetOEMID::ModifyIP(int nIndex, int nType)

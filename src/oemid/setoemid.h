@@ -5,18 +5,30 @@
 #include <QWidget>
 
 class DeviceTabCore;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QProgressBar;
 class QPushButton;
 class QTableView;
 
-/// The OEMID tab. Its device table and search come from DeviceTabCore; the table has no tick boxes.
+/// The OEMID tab: one click searches the LAN and then, device after device in table order, changes
+/// the address (when configured), writes the assigned OEMID and pushes the ticked settings; a second
+/// button uploads the factory records. Its device table and search come from DeviceTabCore.
 class SetOEMID : public QWidget
 {
     Q_OBJECT
 public:
-    explicit SetOEMID(QWidget *parent = nullptr);
+    /// `dataDir` holds the factory-record tree; empty = the application directory.
+    explicit SetOEMID(QWidget *parent = nullptr, const QString &dataDir = QString());
     ~SetOEMID() override;
 
     DeviceTabCore *deviceCore() const { return m_core; }
+    QString dataDirectory() const { return m_dataDir; }
+    /// The OEMID written by the batch, from [OEMID] Assigned ("000" = none assigned).
+    QString assignedOemid() const { return m_assignedOemid; }
+    /// Whether the factory-record tree was usable when the tab was built.
+    bool uploadTreeUsable() const { return m_treeUsable; }
 
 signals:
     /// The search has delivered its last device; the batch over the listed devices starts here.
@@ -24,15 +36,41 @@ signals:
 
 public slots:
     void searchbtnclick();
+    void updatelogbtnclick();
     void fillDeviceTable(SDK_CONFIG_NET_COMMON_V2 deviceSearched);
     void stopSearch();
+    void setOEMIECheckBox();
+    void setConfigCheckBox();
     int ModifyIP(int nIndex, int nType);
 
 private:
-    void startSearch();
+    void buildForm();
     void retranslateUi();
+    void fillCombos();
+    void startSearch();
+
+    /// Shows the "Please be careful" warning the first time either box asks for it.
+    void warnOnce();
 
     DeviceTabCore *m_core;
-    QTableView *m_tableView;
-    QPushButton *m_searchbtn;
+    QString m_dataDir;
+    QString m_assignedOemid = QStringLiteral("000");
+    bool m_treeUsable = false;
+    bool m_warned = false;
+
+    QTableView *m_tableView = nullptr;
+    QLabel *m_label_2 = nullptr;
+    QLabel *m_label = nullptr;
+    QPushButton *m_setoemidbtn = nullptr;
+    QProgressBar *m_progressBar = nullptr;
+    QCheckBox *m_setoemid = nullptr;
+    QCheckBox *m_checkBox = nullptr;
+    QCheckBox *m_synchronizationTime = nullptr;
+    QCheckBox *m_setconfig = nullptr;
+    QCheckBox *m_zoneCheck = nullptr;
+    QComboBox *m_timeZone = nullptr;
+    QCheckBox *m_language_check = nullptr;
+    QComboBox *m_language = nullptr;
+    QPushButton *m_searchbtn = nullptr;
+    QPushButton *m_updatelog = nullptr;
 };

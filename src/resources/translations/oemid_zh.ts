@@ -182,4 +182,67 @@
         <translation>无法加载CA文件 %1（[Upload] CAFile），因此没有发送任何记录。</translation>
     </message>
 </context>
+<context>
+    <name>SetOEMID</name>
+    <message>
+        <source>SetOEMID</source>
+        <translation>设置OEMID</translation>
+    </message>
+    <message>
+        <source>OEMID:</source>
+        <translation>OEMID：</translation>
+    </message>
+    <message>
+        <source>allowrepeat</source>
+        <translation>允许重复</translation>
+    </message>
+    <message>
+        <source>synchronizationTime</source>
+        <translation>同步时间</translation>
+    </message>
+    <message>
+        <source>265X-&gt;264      </source>
+        <translation>265X转264      </translation>
+    </message>
+    <message>
+        <source>timeZone</source>
+        <translation>时区</translation>
+    </message>
+    <message>
+        <source>setlanguage</source>
+        <translation>设置语言</translation>
+    </message>
+    <message>
+        <source>uploadsetedlog</source>
+        <translation>上传设置记录</translation>
+    </message>
+    <message>
+        <source>Please be careful</source>
+        <translation>请谨慎操作</translation>
+    </message>
+    <message>
+        <source>Please choose way</source>
+        <translation>请选择操作方式</translation>
+    </message>
+    <message>
+        <source>Create uploaddir failed</source>
+        <translation>创建上传目录失败</translation>
+    </message>
+    <message>
+        <source>set IP success</source>
+        <translation>设置IP成功</translation>
+    </message>
+    <message>
+        <source>OEMID ERROR</source>
+        <translation>OEMID错误</translation>
+    </message>
+    <message>
+        <source>OEMID Repeat</source>
+        <translation>OEMID重复</translation>
+    </message>
+    <message>
+        <source>dev login failed</source>
+        <translation>设备登录失败</translation>
+    </message>
+</context>
 </TS>
