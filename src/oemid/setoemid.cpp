@@ -124,6 +124,10 @@ void SetOEMID::buildForm()
     horizontalLayout_3->setObjectName(QStringLiteral("horizontalLayout_3"));
     m_zoneCheck = named<QCheckBox>(this, "zoneCheck");
     m_timeZone = named<QComboBox>(this, "timeZone");
+    // Sized by a short text rather than the longest item, so the tab fits the smallest main window.
+    m_timeZone->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_timeZone->setMinimumContentsLength(4);
+    m_timeZone->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     horizontalLayout_3->addWidget(m_zoneCheck);
     horizontalLayout_3->addWidget(m_timeZone);
     verticalLayout_2->addLayout(horizontalLayout_3);
@@ -131,6 +135,9 @@ void SetOEMID::buildForm()
     horizontalLayout_4->setObjectName(QStringLiteral("horizontalLayout_4"));
     m_language_check = named<QCheckBox>(this, "language_check");
     m_language = named<QComboBox>(this, "language");
+    m_language->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_language->setMinimumContentsLength(4);
+    m_language->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     horizontalLayout_4->addWidget(m_language_check);
     horizontalLayout_4->addWidget(m_language);
     verticalLayout_2->addLayout(horizontalLayout_4);
