@@ -405,6 +405,7 @@ long H264_DVR_Upgrade(long lLoginID, const char *sFileName, int nType, fUpgradeC
     }
     u->loginId = lLoginID;
     u->session = sess;
+    u->key = fileKeyOf(st);
     u->total = uint32_t(st.st_size);
     u->type = nType;
     u->baseName = baseNameOf(sFileName);

@@ -719,6 +719,21 @@ Bytes encodeUpgradeData(uint32_t seq, uint32_t session, uint32_t offset, const u
     return frame(MSG_UPGRADE_DATA, seq, session, 0, b);
 }
 
+std::array<uint8_t, kHeaderSize + 4> encodeUpgradeDataHead(uint32_t seq, uint32_t session, uint32_t offset,
+                                                           size_t n)
+{
+    std::array<uint8_t, kHeaderSize + 4> b{};
+    Header h;
+    h.type = MSG_UPGRADE_DATA;
+    h.seq = seq;
+    h.session = session;
+    h.status = 0;
+    h.length = uint32_t(4 + n);
+    encodeHeader(h, b.data());
+    put32(b.data() + kHeaderSize, offset);
+    return b;
+}
+
 Result decodeUpgradeData(const Frame &f, uint32_t &offset, const uint8_t *&data, size_t &n)
 {
     if (f.header.type != MSG_UPGRADE_DATA)

@@ -249,6 +249,10 @@ Result decodeUpgradeBegin(const Frame &f, UpgradeBegin &m);
  * frame's payload to spare a copy. */
 Bytes encodeUpgradeData(uint32_t seq, uint32_t session, uint32_t offset, const uint8_t *data, size_t n);
 Result decodeUpgradeData(const Frame &f, uint32_t &offset, const uint8_t *&data, size_t &n);
+/* The header and offset of an UPGRADE_DATA frame of n (1..kMaxUpgradeChunk) data bytes, for a
+ * sender that writes the data itself, straight after; with the data it is encodeUpgradeData's frame. */
+std::array<uint8_t, kHeaderSize + 4> encodeUpgradeDataHead(uint32_t seq, uint32_t session, uint32_t offset,
+                                                           size_t n);
 
 struct UpgradeEnd {
     uint32_t total = 0;

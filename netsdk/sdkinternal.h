@@ -9,6 +9,7 @@
 #pragma once
 
 #include "netsdk.h"
+#include "packagedigest.h"
 #include "protocol.h"
 
 #include <netinet/in.h>
@@ -75,7 +76,8 @@ struct Socket {
     void abort() { ::shutdown(fd, SHUT_RDWR); }
 };
 
-Io sendAll(int fd, const uint8_t *p, size_t n, Clock::time_point deadline, int idleMs = -1);
+/* `flags` go to send() as they are (MSG_MORE for a frame head whose payload follows). */
+Io sendAll(int fd, const uint8_t *p, size_t n, Clock::time_point deadline, int idleMs = -1, int flags = 0);
 
 inline Io sendAll(int fd, const proto::Bytes &b, Clock::time_point deadline, int idleMs = -1)
 {
@@ -153,6 +155,8 @@ struct Upgrade {
     long loginId = 0;
     std::shared_ptr<Session> session;
     int fileFd = -1;
+    FileKey key;               /* the file as it was opened: what the digest must belong to */
+    bool copyFallback = false; /* the file cannot be spliced: copy it through a buffer */
     uint32_t total = 0;
     int32_t type = 0;
     std::string baseName;

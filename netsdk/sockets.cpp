@@ -14,10 +14,10 @@ namespace netsdk
 namespace detail
 {
 
-Io sendAll(int fd, const uint8_t *p, size_t n, Clock::time_point deadline, int idleMs)
+Io sendAll(int fd, const uint8_t *p, size_t n, Clock::time_point deadline, int idleMs, int flags)
 {
     while (n > 0) {
-        ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL | MSG_DONTWAIT);
+        ssize_t k = ::send(fd, p, n, MSG_NOSIGNAL | MSG_DONTWAIT | flags);
         if (k > 0) {
             p += k;
             n -= size_t(k);

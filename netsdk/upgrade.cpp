@@ -4,6 +4,9 @@
  */
 #include "sdkinternal.h"
 
+#include <poll.h>
+#include <sys/sendfile.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
@@ -121,6 +124,59 @@ bool awaitAnswer(Upgrade &u, Session &s, uint16_t reqType, uint32_t seq, int sil
     }
 }
 
+bool peerGone(int err)
+{
+    return err == EPIPE || err == ECONNRESET || err == ENOTCONN || err == ESHUTDOWN || err == ETIMEDOUT;
+}
+
+/* Bytes [offset, offset + n) of the package onto the socket: straight from the page cache where the
+ * kernel can, else through a small buffer. Returns 0 or an SDK error code. */
+long sendFileRange(int sock, Upgrade &u, uint32_t offset, size_t n, int silence)
+{
+    off_t pos = off_t(offset);
+    const off_t end = pos + off_t(n);
+    while (pos < end) {
+        if (u.stop)
+            return NETSDK_ERR_NETWORK;
+        if (u.copyFallback) {
+            uint8_t buf[16384];
+            const size_t want = std::min<size_t>(sizeof buf, size_t(end - pos));
+            const ssize_t k = ::pread(u.fileFd, buf, want, pos);
+            if (k < 0 && errno == EINTR)
+                continue;
+            if (k <= 0)
+                return NETSDK_ERR_FILE; /* the file shrank or became unreadable */
+            const Io io = sendAll(sock, buf, size_t(k), Clock::now() + std::chrono::hours(1), silence);
+            if (io != Io::Ok)
+                return ioError(io);
+            pos += k;
+            continue;
+        }
+        const ssize_t k = ::sendfile(sock, u.fileFd, &pos, size_t(end - pos));
+        if (k > 0)
+            continue;
+        if (k == 0)
+            return NETSDK_ERR_FILE; /* the file ends before its size said */
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            pollfd pfd{sock, POLLOUT, 0};
+            const int r = ::poll(&pfd, 1, silence);
+            if (r == 0)
+                return NETSDK_ERR_TIMEOUT;
+            if (r < 0 && errno != EINTR)
+                return NETSDK_ERR_NETWORK;
+            continue;
+        }
+        if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
+            u.copyFallback = true; /* a file system the kernel cannot splice from */
+            continue;
+        }
+        return peerGone(errno) ? long(NETSDK_ERR_NETWORK) : long(NETSDK_ERR_FILE);
+    }
+    return 0;
+}
+
 Outcome transfer(Upgrade &u)
 {
     Session &s = *u.session;
@@ -131,6 +187,11 @@ Outcome transfer(Upgrade &u)
     const int fd = s.sock->fd;
     auto far = Clock::now() + std::chrono::hours(1); /* sends below are bounded by `silence` instead */
     Outcome out{};
+
+    /* One digest for every device that gets this file now, before anything goes out. */
+    Digest digest{};
+    if (const long r = packageDigest(u.fileFd, u.key, u.stop, digest))
+        return failed(r);
 
     proto::UpgradeBegin begin;
     begin.total = u.total;
@@ -144,26 +205,20 @@ Outcome transfer(Upgrade &u)
     if (awaitAnswer(u, s, proto::MSG_UPGRADE_BEGIN, seq, silence, out))
         return out;
 
-    proto::Sha256 sha;
-    std::vector<uint8_t> chunk(proto::kMaxUpgradeChunk);
     uint32_t sent = 0;
     int lastPercent = -1;
     while (sent < u.total) {
         if (u.stop)
             return failed(NETSDK_ERR_NETWORK);
-        size_t want = std::min<size_t>(chunk.size(), u.total - sent);
-        ssize_t k;
-        do {
-            k = ::pread(u.fileFd, chunk.data(), want, off_t(sent));
-        } while (k < 0 && errno == EINTR);
-        if (k <= 0)
-            return failed(NETSDK_ERR_FILE); /* the file shrank or became unreadable */
-        sha.update(chunk.data(), size_t(k));
-        io =
-            sendAll(fd, proto::encodeUpgradeData(++s.seq, s.id, sent, chunk.data(), size_t(k)), far, silence);
+        const size_t n = std::min<size_t>(proto::kMaxUpgradeChunk, u.total - sent);
+        const auto head = proto::encodeUpgradeDataHead(++s.seq, s.id, sent, n);
+        io = sendAll(fd, head.data(), head.size(), far, silence, MSG_MORE);
         if (io != Io::Ok)
             return failed(ioError(io));
-        sent += uint32_t(k);
+        const long r = sendFileRange(fd, u, sent, n, silence);
+        if (r != 0)
+            return failed(r);
+        sent += uint32_t(n);
 
         /* The device may stop us at any time; look without waiting. */
         proto::Frame f;
@@ -186,9 +241,15 @@ Outcome transfer(Upgrade &u)
         }
     }
 
+    /* The bytes on the wire came from the file as it is now: it must still be the version that was
+     * hashed, or the digest would vouch for other bytes. */
+    FileKey now;
+    if (!currentFileKey(u.fileFd, now) || now != u.key)
+        return failed(NETSDK_ERR_FILE);
+
     proto::UpgradeEnd end;
     end.total = u.total;
-    end.sha256 = sha.final();
+    end.sha256 = digest;
     seq = ++s.seq;
     io = sendAll(fd, proto::encodeUpgradeEnd(seq, s.id, end), far, silence);
     if (io != Io::Ok)

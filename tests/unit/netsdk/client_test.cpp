@@ -1,5 +1,6 @@
 #include "fakedevice.h"
 #include "netsdk/netsdk.h"
+#include "netsdk/packagedigest.h"
 
 #include <gtest/gtest.h>
 
@@ -671,6 +672,145 @@ TEST_F(SdkTest, NoCallbackAfterCloseReturns)
     std::this_thread::sleep_for(milliseconds(300));
     EXPECT_EQ(rec.count(), n);
     EXPECT_EQ(rec.finals, 0);
+    std::remove(pkg.c_str());
+}
+
+/* ---- One package, many devices ---- */
+
+namespace
+{
+
+std::string fileBytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::array<uint8_t, 32> sha256Of(const std::string &bytes)
+{
+    netsdk::proto::Sha256 sha;
+    sha.update(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
+    return sha.final();
+}
+
+/* Writes `bytes` over `path`: as a new file renamed into place, or into the same file. */
+void replaceFile(const std::string &path, const std::string &bytes, bool inPlace)
+{
+    const std::string target = inPlace ? path : path + ".new";
+    {
+        std::ofstream out(target, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), std::streamsize(bytes.size()));
+    }
+    if (!inPlace) {
+        ASSERT_EQ(std::rename(target.c_str(), path.c_str()), 0);
+    }
+}
+
+int finalReport(Recorder &r)
+{
+    std::lock_guard<std::mutex> lk(r.m);
+    return r.reports.empty() ? 0 : r.reports.back().second;
+}
+
+struct ReplaceCase {
+    const char *what;
+    bool inPlace;
+    int firstFinal; /* the upgrade that was sending when the file changed */
+};
+
+} // namespace
+
+class SdkPackageReplaced : public SdkTest, public ::testing::WithParamInterface<ReplaceCase>
+{
+};
+
+/* The file changes on disk between two upgrades that overlap: every device gets the bytes it was
+ * sent with the digest of exactly those bytes, or no verdict of success at all. */
+TEST_P(SdkPackageReplaced, EachDeviceGetsTheDigestOfWhatItReceived)
+{
+    const ReplaceCase &c = GetParam();
+    ::setenv("TALLOW_NETSDK_UPGRADE_SILENCE_MS", "5000", 1); /* the slow device drains its backlog */
+    DeviceScript slow;
+    /* The first upgrade is still sending when the file changes: more than the loopback socket
+     * buffers hold, read slowly. */
+    slow.dataDelayMs = 3;
+    FakeDevice dev1(slow);
+    FakeDevice dev2{DeviceScript()};
+    const size_t size = 192 * 65536;
+    const std::string pkg = makePackage(size);
+    const std::string before = fileBytes(pkg);
+    std::string after = before;
+    for (size_t i = 0; i < after.size(); i += 4096)
+        after[i] = char(after[i] ^ 0x5a);
+
+    long h1 = login(dev1), h2 = login(dev2);
+    ASSERT_GT(h1, 0);
+    ASSERT_GT(h2, 0);
+    Recorder rec1, rec2;
+    ASSERT_GT(H264_DVR_Upgrade(h1, pkg.c_str(), 0, onUpgrade, &rec1), 0);
+    for (int i = 0; i < 300 && rec1.count() == 0; ++i)
+        std::this_thread::sleep_for(milliseconds(10));
+    ASSERT_GT(rec1.count(), 0u) << "the first upgrade is sending";
+    std::this_thread::sleep_for(milliseconds(20)); /* past the file system's time stamp grain */
+    replaceFile(pkg, after, c.inPlace);
+    ASSERT_GT(H264_DVR_Upgrade(h2, pkg.c_str(), 0, onUpgrade, &rec2), 0);
+    ASSERT_TRUE(rec1.waitFinal(20000));
+    ASSERT_TRUE(rec2.waitFinal(20000));
+
+    SCOPED_TRACE(c.what);
+    const auto seen1 = dev1.seen(), seen2 = dev2.seen();
+    EXPECT_EQ(finalReport(rec2), -1);
+    EXPECT_TRUE(seen2.upgradeDigestOk);
+    EXPECT_EQ(seen2.upgradeSha, sha256Of(after));
+    EXPECT_EQ(finalReport(rec1), c.firstFinal);
+    if (c.firstFinal == -1) {
+        EXPECT_TRUE(seen1.upgradeDigestOk);
+        EXPECT_EQ(seen1.upgradeSha, sha256Of(before));
+    } else {
+        std::lock_guard<std::mutex> lk(rec1.m);
+        EXPECT_EQ(rec1.finalLastError, NETSDK_ERR_FILE);
+        EXPECT_EQ(seen1.upgradesOk, 0) << "no digest was sent for bytes it does not belong to";
+    }
+    std::remove(pkg.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SdkPackageReplaced,
+                         ::testing::Values(ReplaceCase{"replaced by a new file", false, -1},
+                                           ReplaceCase{"rewritten in place", true, -2}));
+
+TEST_F(SdkTest, UpgradesOfOneFileHashItOnce)
+{
+    DeviceScript s;
+    FakeDevice dev(s);
+    const std::string pkg = makePackage(500000);
+    const uint64_t before = netsdk::detail::packageHashCount();
+    std::vector<long> handles;
+    for (int i = 0; i < 4; ++i)
+        handles.push_back(login(dev));
+    std::vector<std::unique_ptr<Recorder>> recs;
+    for (long h : handles) {
+        ASSERT_GT(h, 0);
+        recs.push_back(std::make_unique<Recorder>());
+        ASSERT_GT(H264_DVR_Upgrade(h, pkg.c_str(), 0, onUpgrade, recs.back().get()), 0);
+    }
+    for (auto &r : recs) {
+        ASSERT_TRUE(r->waitFinal(10000));
+        EXPECT_EQ(finalReport(*r), -1);
+    }
+    EXPECT_EQ(dev.seen().upgradesOk, 4);
+    EXPECT_EQ(netsdk::detail::packageHashCount() - before, 1u);
+
+    /* A changed file is hashed again, never served the old digest. */
+    std::this_thread::sleep_for(milliseconds(20));
+    replaceFile(pkg, std::string(500000, 'x'), true);
+    Recorder again;
+    long h = login(dev);
+    ASSERT_GT(h, 0);
+    ASSERT_GT(H264_DVR_Upgrade(h, pkg.c_str(), 0, onUpgrade, &again), 0);
+    ASSERT_TRUE(again.waitFinal(10000));
+    EXPECT_EQ(finalReport(again), -1);
+    EXPECT_EQ(dev.seen().upgradeSha, sha256Of(std::string(500000, 'x')));
+    EXPECT_EQ(netsdk::detail::packageHashCount() - before, 2u);
     std::remove(pkg.c_str());
 }
 

@@ -282,9 +282,11 @@ bool FakeDevice::handle(int fd, Conn &c, const Frame &f)
         UpgradeEnd e;
         if (!c.sha || decodeUpgradeEnd(f, e) != Result::Ok)
             return false;
-        bool ok = e.total == c.received && c.received == c.expected && e.sha256 == c.sha->final();
+        const auto got = c.sha->final();
+        bool ok = e.total == c.received && c.received == c.expected && e.sha256 == got;
         {
             std::lock_guard<std::mutex> lk(m_);
+            seen_.upgradeSha = got;
             seen_.upgradeBytes = c.received;
             seen_.upgradeDigestOk = ok;
             seen_.upgradesOk += ok;

@@ -6,6 +6,7 @@
 
 #include "netsdk/protocol.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -57,7 +58,8 @@ public:
         std::vector<netsdk::proto::NetSet> netSets;
         std::string upgradeName;
         uint32_t upgradeBytes = 0;
-        bool upgradeDigestOk = false; /* of the last upgrade */
+        bool upgradeDigestOk = false;         /* of the last upgrade */
+        std::array<uint8_t, 32> upgradeSha{}; /* SHA-256 of the bytes the last upgrade brought */
         int upgradesOk = 0;
         int logouts = 0;
         int logins = 0;

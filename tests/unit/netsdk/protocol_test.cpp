@@ -557,6 +557,17 @@ INSTANTIATE_TEST_SUITE_P(
         BadFrame{"address change answer without a MAC",
                  [] { return encodeNetSetAnswer(1, 0, ""); }, Transport::Udp, Result::Ok, Result::BadPayload}));
 
+TEST(ProtocolCodec, UpgradeDataHeadIsTheFramesOwnHead)
+{
+    std::vector<uint8_t> data(kMaxUpgradeChunk);
+    for (size_t n : {size_t(1), size_t(4097), size_t(kMaxUpgradeChunk)}) {
+        const Bytes whole = encodeUpgradeData(77, 0x5eed, 0x10000, data.data(), n);
+        const auto head = encodeUpgradeDataHead(77, 0x5eed, 0x10000, n);
+        ASSERT_EQ(whole.size(), head.size() + n);
+        EXPECT_TRUE(std::equal(head.begin(), head.end(), whole.begin())) << n;
+    }
+}
+
 TEST(ProtocolCodec, ReaderRefusesOversizedFrameBeforeBuffering)
 {
     FrameReader r;
