@@ -145,6 +145,8 @@ void Device::loadPersistedLocked()
         counts_.timeZoneWrite = c["timeZoneWrite"].asInt();
         counts_.locationWrite = c["locationWrite"].asInt();
         counts_.showH265XWrite = c["showH265XWrite"].asInt();
+        counts_.appLinkRead = c["appLinkRead"].asInt();
+        counts_.partInfoRead = c["partInfoRead"].asInt();
     }
 }
 
@@ -190,6 +192,8 @@ bool Device::persistLocked(std::string *error)
     c["timeZoneWrite"] = counts_.timeZoneWrite;
     c["locationWrite"] = counts_.locationWrite;
     c["showH265XWrite"] = counts_.showH265XWrite;
+    c["appLinkRead"] = counts_.appLinkRead;
+    c["partInfoRead"] = counts_.partInfoRead;
     s["counts"] = c;
     if (!importedConfig_.empty()) {
         s["importedConfig"] = importedConfig_;
@@ -323,6 +327,8 @@ int32_t Device::getConfig(uint32_t command, uint16_t servicePort, std::vector<ui
         return 0;
     }
     case NETSDK_CFG_LOGO_PART: {
+        ++counts_.partInfoRead;
+        persistLocked();
         SDK_LOGO_PART_INFO rec;
         std::memset(&rec, 0, sizeof rec);
         char *raw = reinterpret_cast<char *>(rec.raw);
@@ -335,6 +341,10 @@ int32_t Device::getConfig(uint32_t command, uint16_t servicePort, std::vector<ui
         return 0;
     }
     case NETSDK_CFG_APP_LINK: {
+        ++counts_.appLinkRead;
+        persistLocked();
+        if (!spec_.knowsAppLink())
+            return kErrNotSupported;
         SDK_APP_LINK_INFO rec;
         std::memset(&rec, 0, sizeof rec);
         rec.raw[0] = spec_.appLinkIos ? 1 : 0;

@@ -109,7 +109,7 @@ private:
     int lockFailures_ = 0;
     struct Counts {
         int login = 0, loginFailed = 0, reset = 0, reboot = 0, ipChange = 0, import = 0, upgrade = 0,
-            producerWrite = 0;
+            producerWrite = 0, appLinkRead = 0, partInfoRead = 0;
         // Setting writes received, refused ones included.
         int timeWrite = 0, timeZoneWrite = 0, locationWrite = 0, showH265XWrite = 0;
     } counts_;

@@ -212,6 +212,11 @@ bool readDevice(const Json::Value &v, int index, DeviceSpec &d, std::string *err
     r.num("logoEnd", d.logoEnd);
     r.str("logoFsType", d.logoFsType);
     r.flag("appLinkIos", d.appLinkIos);
+    if (v.isMember("appLinkSupported")) {
+        bool known = true;
+        r.flag("appLinkSupported", known);
+        d.appLinkSupported = known ? 1 : 0;
+    }
     r.flag("showH265X", d.showH265X);
     r.flag("languageNeedsReboot", d.languageNeedsReboot);
     r.num("timeZone", d.timeZone);

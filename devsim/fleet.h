@@ -44,7 +44,7 @@ struct DeviceSpec {
     std::string ip; ///< dotted IPv4 on loopback
     std::string mask = "255.0.0.0";
     std::string gateway = "127.0.0.1";
-    std::string mac;    ///< "00:12:34:56:78:9a"
+    std::string mac; ///< "00:12:34:56:78:9a"
     /// Name of the device's state directory: the MAC without colons, with "-<index>" added when an
     /// earlier device of the fleet has the same MAC (factories meet such devices).
     std::string stateName;
@@ -63,7 +63,16 @@ struct DeviceSpec {
     std::string logoVendor;
     uint32_t logoStart = 0x349E0000, logoEnd = 0x34A00000;
     std::string logoFsType = "cramfs";
-    bool appLinkIos = true;   ///< first byte of the app-link record (command 186)
+    bool appLinkIos = true; ///< first byte of the app-link record (command 186)
+    /// Whether the firmware knows the app-link record at all: -1 = by build date (2020-01-13 or
+    /// later, as real firmware), 0 = no (command 186 is answered -10010), 1 = yes.
+    int appLinkSupported = -1;
+    bool knowsAppLink() const
+    {
+        if (appLinkSupported >= 0)
+            return appLinkSupported != 0;
+        return buildYear * 10000 + buildMonth * 100 + buildDay >= 20200113;
+    }
     std::string locationJson; ///< "General.Location" object as JSON text; empty = default
     bool showH265X = true;
     bool languageNeedsReboot = false; ///< a changed "Language" is answered -11401

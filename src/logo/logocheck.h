@@ -50,9 +50,3 @@ public:
     /** The operator text of a result (translated); `path` names the picture where the text has one. */
     static QString message(Result result, const QString &path = QString());
 };
-
-class QWidget;
-
-/** The check as the logo tab runs it: a failure, and the success of an interactive check, are shown
- *  in an information box titled "Tips" over `parent` (the active window when null). */
-bool checkBootLogo(QWidget *parent, const LogoPaths &paths, int nType);

@@ -1,28 +1,61 @@
 #pragma once
 
+#include "logo/logocheck.h"
 #include "netsdk/netsdk.h"
 
 #include <QModelIndex>
+#include <QString>
 #include <QWidget>
 
+#include <functional>
+#include <vector>
+
 class DeviceTabCore;
+class LoginRunner;
+class QCheckBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QTableView;
 
-/// The logo tab. Its device table, search, selection and Add come from DeviceTabCore.
+/// The logo tab: choose pictures and app links, make a logo package per device or once per run,
+/// and burn it into the ticked devices. Its device table, search, selection and Add come from
+/// DeviceTabCore; the device exchanges live in the logo core, the run on the tab's device batch.
 class UpgradeLogoWidget : public QWidget
 {
     Q_OBJECT
 public:
     explicit UpgradeLogoWidget(QWidget *parent = nullptr);
+    /// Waits for the row probe and the run, logs every device out once, closes the SDK session and
+    /// stores the form's Config.ini keys.
     ~UpgradeLogoWidget() override;
 
     DeviceTabCore *deviceCore() const { return m_core; }
 
+    /// Root of the working directories and the factory records: the application directory unless
+    /// a test points it elsewhere.
+    QString dataDirectory() const { return m_dataDir; }
+    void setDataDirectory(const QString &dir) { m_dataDir = dir; }
+
+    /// Set when the last clicked device takes app links (built on 20200113 or later).
+    bool appLinksSupported() const { return m_appLinkSupported; }
+    /// True while a row click is still talking to its device.
+    bool probing() const;
+
+    /// How a made package is shown in make-only mode; tests replace it (the default asks the desktop's
+    /// file manager to select it, or opens its folder).
+    using ShowPackage = std::function<void(const QString &path)>;
+    void setShowPackage(ShowPackage show) { m_showPackage = std::move(show); }
+    static void showInFileManager(const QString &path);
+
 signals:
     void sendDevInfoSignal(DEV_INFO &info);
+    void releaseMouseSignal();
+    void setprogress();
+    /// A row click has ended (for tests and the status bar of a future window).
+    void probeFinished(int row);
 
 public slots:
     void on_SearchButton_clicked();
@@ -31,13 +64,55 @@ public slots:
     void SelectDevice();
     void on_btnReverse_clicked();
     void on_addBtn_clicked();
+    void on_tableView_clicked(const QModelIndex &index);
     void on_tableView_doubleClicked(const QModelIndex &index);
     int ModifyIP(int nIndex, int nType);
 
+    void on_btnSelectBoot_clicked();
+    void on_btnSelectClose_clicked();
+    void on_btnSelectLoss_clicked();
+    void on_btnSelectBlind_clicked();
+    bool checkBootLogo(int nType);
+    bool checkBootLogo() { return checkBootLogo(0); }
+    void on_btnCheckBoot_clicked();
+
+    void on_btnModify_clicked();
+    void on_btnGeneral_clicked();
+    void onUpgradeDeviceLogo();
+
+    void BatchOpr(int nCmd);
+    void onDealBathMsg(int ret, int nError, int nIndex, int nCmd);
+
+    void on_checkBoxSetOEMID_clicked();
+    void on_BtnUpload_clicked();
+    void onUpdateProcess();
+    void onReleaseMouse();
+
 private:
+    void buildForm();
     void retranslateUi();
+    void readConfig();
+    void writeLinkKeys();
+    void writeConfig();
+    void setIosRowShown(bool shown);
+    void prompt(const QString &text);
+    LogoPaths formPaths() const;
+    void startRun(bool modify);
+    void launch(const std::vector<int> &rows, const QByteArray &password);
 
     DeviceTabCore *m_core;
+    LoginRunner *m_probe;
+    class CBatchDealThread *m_batch;
+    QString m_dataDir;
+    ShowPackage m_showPackage;
+
+    // Tab state taken from the form when a run or a row click starts.
+    bool m_modifyMode = false;
+    bool m_appLinkWanted = false;
+    bool m_appLinkSupported = false;
+    bool m_oemidRun = false;
+    LogoPaths m_pictures;
+
     QTableView *m_tableView;
     QPushButton *m_searchButton;
     QPushButton *m_selectBtn;
@@ -45,4 +120,44 @@ private:
     QPushButton *m_addBtn;
     QLabel *m_label2;
     QLineEdit *m_lineEditPassword;
+
+    QGroupBox *m_groupBox; // boot logo
+    QLineEdit *m_lineEditBoot;
+    QPushButton *m_btnCheckBoot;
+    QPushButton *m_btnSelectBoot;
+    QLabel *m_bootNotes[5];
+    QLabel *m_labelSteps;
+
+    QGroupBox *m_groupBox2; // channel background (video loss)
+    QLineEdit *m_lineEditLoss;
+    QPushButton *m_btnSelectLoss;
+    QLabel *m_lossNotes[3];
+
+    QGroupBox *m_groupBox3; // shutdown logo
+    QLineEdit *m_lineEditClose;
+    QPushButton *m_btnSelectClose;
+    QLabel *m_closeNotes[4];
+
+    QGroupBox *m_groupBox5; // blind logo
+    QLineEdit *m_lineEditBlind;
+    QPushButton *m_btnSelectBlind;
+    QLabel *m_blindNotes[3];
+
+    QGroupBox *m_groupBoxLink;
+    QLabel *m_labelIOS;
+    QLabel *m_labelIosLink;
+    QLineEdit *m_lineEditIOS;
+    QLabel *m_labelAndroid;
+    QLineEdit *m_lineEditAndroid;
+    QLabel *m_linkNotes[2];
+
+    QGroupBox *m_groupBox4; // OEMID
+    QCheckBox *m_checkBoxSetOEMID;
+    QCheckBox *m_checkBoxRepeat;
+    QLabel *m_labelOEMID;
+    QProgressBar *m_progressBar;
+    QPushButton *m_BtnUpload;
+
+    QPushButton *m_btnGeneral;
+    QPushButton *m_btnModify;
 };

@@ -183,29 +183,6 @@
     </message>
 </context>
 <context>
-    <name>UpgradeLogoWidget</name>
-    <message>
-        <source>Search</source>
-        <translation>搜索</translation>
-    </message>
-    <message>
-        <source>Select</source>
-        <translation>选择</translation>
-    </message>
-    <message>
-        <source>Reverse</source>
-        <translation>反选</translation>
-    </message>
-    <message>
-        <source>Add</source>
-        <translation>添加</translation>
-    </message>
-    <message>
-        <source>Device Password</source>
-        <translation>设备密码</translation>
-    </message>
-</context>
-<context>
     <name>Search</name>
     <message>
         <source>Dialog</source>

@@ -116,4 +116,195 @@
         <translation>Logo 镜像超出 Logo 分区大小（%1 字节）</translation>
     </message>
 </context>
+<context>
+    <name>UpgradeLogoWidget</name>
+    <message>
+        <source>Search</source>
+        <translation>搜索</translation>
+    </message>
+    <message>
+        <source>Select</source>
+        <translation>选择</translation>
+    </message>
+    <message>
+        <source>Reverse</source>
+        <translation>反选</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>添加</translation>
+    </message>
+    <message>
+        <source>Device Password</source>
+        <translation>设备密码</translation>
+    </message>
+    <message>
+        <source>Boot logo</source>
+        <translation>开机 Logo</translation>
+    </message>
+    <message>
+        <source>Check Logo</source>
+        <translation>检查 Logo</translation>
+    </message>
+    <message>
+        <source>Select Logo</source>
+        <translation>选择 Logo</translation>
+    </message>
+    <message>
+        <source>Picture requirements(JPG)</source>
+        <translation>图片要求（JPG）</translation>
+    </message>
+    <message>
+        <source>a.Resolution:800*600</source>
+        <translation>a.分辨率：800*600</translation>
+    </message>
+    <message>
+        <source>b.File is no larger than 120KB without gradient JPG file</source>
+        <translation>b.文件不大于 120KB，且为无渐变的 JPG 文件</translation>
+    </message>
+    <message>
+        <source>c.You can check the picture to confirm whether it meets the requirements</source>
+        <translation>c.可先检查图片，确认是否符合要求</translation>
+    </message>
+    <message>
+        <source>d.You must select a boot logo before performing modification operations</source>
+        <translation>d.修改前必须先选择开机 Logo</translation>
+    </message>
+    <message>
+        <source>Steps:1.Search And Select NVR,Input Passward 2.Select Logo You Need 3.Input AppLink 4.Click Modify</source>
+        <translation>步骤：1.搜索并勾选 NVR，输入密码 2.选择需要的 Logo 3.输入 App 链接 4.点击修改</translation>
+    </message>
+    <message>
+        <source>Channel background</source>
+        <translation>通道背景</translation>
+    </message>
+    <message>
+        <source>Picture requirements(GIF)</source>
+        <translation>图片要求（GIF）</translation>
+    </message>
+    <message>
+        <source>a.Recommended resolution(200*100)</source>
+        <translation>a.建议分辨率（200*100）</translation>
+    </message>
+    <message>
+        <source>b.Background color RGB (0,0,0)</source>
+        <translation>b.背景色 RGB (0,0,0)</translation>
+    </message>
+    <message>
+        <source>Shutdown logo</source>
+        <translation>关机 Logo</translation>
+    </message>
+    <message>
+        <source>a.Recommended resolution(800*600)</source>
+        <translation>a.建议分辨率（800*600）</translation>
+    </message>
+    <message>
+        <source>b.No gradient</source>
+        <translation>b.无渐变</translation>
+    </message>
+    <message>
+        <source>c.Use boot logo when not exist</source>
+        <translation>c.不选择时使用开机 Logo</translation>
+    </message>
+    <message>
+        <source>Blind logo</source>
+        <translation>遮挡 Logo</translation>
+    </message>
+    <message>
+        <source>AppDownloadLink</source>
+        <translation>App 下载链接</translation>
+    </message>
+    <message>
+        <source>IOS App Link</source>
+        <translation>iOS App 链接</translation>
+    </message>
+    <message>
+        <source>App Link</source>
+        <translation>App 链接</translation>
+    </message>
+    <message>
+        <source>Android App Link</source>
+        <translation>安卓 App 链接</translation>
+    </message>
+    <message>
+        <source>a.If you want to modify, please enter the app link</source>
+        <translation>a.如需修改，请输入 App 链接</translation>
+    </message>
+    <message>
+        <source>b.Only support device version after 20200113</source>
+        <translation>b.仅支持 20200113 之后的设备版本</translation>
+    </message>
+    <message>
+        <source>OEMID</source>
+        <translation>OEMID</translation>
+    </message>
+    <message>
+        <source>setOEMID</source>
+        <translation>写入 OEMID</translation>
+    </message>
+    <message>
+        <source>AllowRepeat</source>
+        <translation>允许重复</translation>
+    </message>
+    <message>
+        <source>UploadLog</source>
+        <translation>上传记录</translation>
+    </message>
+    <message>
+        <source>GetLogoPrograms</source>
+        <translation>生成 Logo 升级包</translation>
+    </message>
+    <message>
+        <source>Modify</source>
+        <translation>修改</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Login Success</source>
+        <translation>登录成功</translation>
+    </message>
+    <message>
+        <source>Get applink information failed</source>
+        <translation>获取 App 链接信息失败</translation>
+    </message>
+    <message>
+        <source>Please Select a Device</source>
+        <translation>请选择设备</translation>
+    </message>
+    <message>
+        <source>A batch command is still running</source>
+        <translation>批量命令仍在执行</translation>
+    </message>
+    <message>
+        <source>Choose a file to open</source>
+        <translation>选择要打开的文件</translation>
+    </message>
+    <message>
+        <source>Logo(*.jpg)</source>
+        <translation>Logo(*.jpg)</translation>
+    </message>
+    <message>
+        <source>Logo(*.gif)</source>
+        <translation>Logo(*.gif)</translation>
+    </message>
+    <message>
+        <source>Get Upgrade information failed</source>
+        <translation>获取升级信息失败</translation>
+    </message>
+    <message>
+        <source>Make Program Failed</source>
+        <translation>生成升级包失败</translation>
+    </message>
+    <message>
+        <source>A logo run is still going on; the new one starts when it has ended</source>
+        <translation>上一次 Logo 任务仍在进行，新任务将在其结束后开始</translation>
+    </message>
+    <message>
+        <source>Please set the OEMID to write ([OEMID] Assigned in Config.ini)</source>
+        <translation>请设置要写入的 OEMID（Config.ini 中的 [OEMID] Assigned）</translation>
+    </message>
+</context>
 </TS>

@@ -1,0 +1,95 @@
+#include "logo/logodevice.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace LogoDevice
+{
+
+QString buildDateKey(const H264_DVR_DEVICEINFO &info)
+{
+    return QString::asprintf("%04d%02d%02d", info.BuildYear, info.BuildMonth, info.BuildDay);
+}
+
+bool supportsAppLink(const H264_DVR_DEVICEINFO &info)
+{
+    return buildDateKey(info).compare(QLatin1String(kAppLinkFirstBuild)) >= 0;
+}
+
+int ensureLogin(DEV_INFO &record, const QByteArray &password, const Sdk &sdk)
+{
+    if (record.lLoginID > 0)
+        return 0;
+    // The record's field keeps 11 bytes; a longer tab password is still used in full for the login.
+    std::memset(record.szPsw, 0, sizeof record.szPsw);
+    std::memcpy(record.szPsw, password.constData(),
+                std::min(size_t(password.size()), sizeof record.szPsw - 1));
+    const QByteArray ip(record.szIpaddress, int(strnlen(record.szIpaddress, sizeof record.szIpaddress)));
+    const QByteArray user(record.szUserName, int(strnlen(record.szUserName, sizeof record.szUserName)));
+    int error = 0;
+    const long handle = sdk.login(ip.constData(), uint16_t(record.nPort), user.constData(),
+                                  password.constData(), &record.NetDevInfo, 1, &error);
+    record.lLoginID = handle > 0 ? int32_t(handle) : 0;
+    return handle > 0 ? 0 : (error != 0 ? error : -1);
+}
+
+Probe probeRow(const DEV_INFO &record, const QByteArray &password,
+               const std::function<int(DEV_INFO &)> &modifyIp, const std::function<bool(int ms)> &sleep,
+               const Sdk &sdk)
+{
+    Probe probe;
+    probe.record = record;
+    DEV_INFO &rec = probe.record;
+    if (modifyIp) {
+        if (modifyIp(rec) < 1) {
+            probe.outcome = Probe::IpChangeFailed;
+            return probe;
+        }
+        if (sleep && !sleep(kIpChangeWaitMs)) {
+            probe.outcome = Probe::IpChangeFailed;
+            return probe;
+        }
+    }
+    const bool hadLogin = rec.lLoginID > 0;
+    probe.loginError = ensureLogin(rec, password, sdk);
+    if (rec.lLoginID <= 0) {
+        probe.outcome = Probe::LoginFailed;
+        return probe;
+    }
+    probe.loggedInHere = !hadLogin;
+
+    if (!supportsAppLink(rec.NetDevInfo)) {
+        probe.outcome = Probe::OldBuild;
+    } else {
+        SDK_APP_LINK_INFO link;
+        std::memset(&link, 0, sizeof link);
+        unsigned long returned = 0;
+        const long result =
+            sdk.getDevConfig(rec.lLoginID, NETSDK_CFG_APP_LINK, -1, reinterpret_cast<char *>(&link),
+                             sizeof link, &returned, kAppLinkWaitMs);
+        if (result <= 0) {
+            probe.outcome = Probe::AppLinkFailed;
+            probe.lastError = sdk.lastError();
+            return probe; // the device stays logged in
+        }
+        probe.outcome = Probe::AppLink;
+        probe.iosRow = link.raw[0] != 0;
+    }
+    sdk.logout(rec.lLoginID);
+    rec.lLoginID = 0;
+    return probe;
+}
+
+long readPartitionInfo(long loginId, SDK_LOGO_PART_INFO *out, const Sdk &sdk)
+{
+    std::memset(out, 0, sizeof *out);
+    unsigned long returned = 0;
+    const long result = sdk.getDevConfig(loginId, NETSDK_CFG_LOGO_PART, -1, reinterpret_cast<char *>(out),
+                                         sizeof *out, &returned, kPartInfoWaitMs);
+    if (result > 0 && returned >= sizeof *out)
+        return 0;
+    const long code = sdk.lastError();
+    return code < 0 ? code : -1;
+}
+
+} // namespace LogoDevice

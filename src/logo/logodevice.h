@@ -1,0 +1,68 @@
+#pragma once
+
+#include "netsdk/netsdk.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+/// The device exchanges of the logo tab, without widgets: the row-click probe (login, build date,
+/// app-link record) and the read of the logo-partition record that a package is made from.
+namespace LogoDevice
+{
+
+/// Devices built on this day or later take app download links.
+inline constexpr const char *kAppLinkFirstBuild = "20200113";
+inline constexpr int kAppLinkWaitMs = 2000;
+inline constexpr int kPartInfoWaitMs = 4000;
+/// Wait after an address change before the device is talked to at its new address.
+inline constexpr int kIpChangeWaitMs = 1500;
+
+/// The SDK calls used here; tests may replace them.
+struct Sdk {
+    decltype(&H264_DVR_Login) login = &H264_DVR_Login;
+    decltype(&H264_DVR_Logout) logout = &H264_DVR_Logout;
+    decltype(&H264_DVR_GetLastError) lastError = &H264_DVR_GetLastError;
+    decltype(&H264_DVR_GetDevConfig) getDevConfig = &H264_DVR_GetDevConfig;
+};
+
+/// "%04d%02d%02d" of the build date the login reported.
+QString buildDateKey(const H264_DVR_DEVICEINFO &info);
+/// Compared as text, as the dates are fixed-width.
+bool supportsAppLink(const H264_DVR_DEVICEINFO &info);
+
+/// Logs the record in unless it holds a login; the login error code, or 0 when logged in.
+int ensureLogin(DEV_INFO &record, const QByteArray &password, const Sdk &sdk = Sdk());
+
+/// What a row click found out about a device.
+struct Probe {
+    enum Outcome {
+        IpChangeFailed, ///< the address change failed; its text is in the row already
+        LoginFailed,    ///< loginError holds the code
+        OldBuild,       ///< built before kAppLinkFirstBuild: no links
+        AppLinkFailed,  ///< the app-link record could not be read; lastError holds the code
+        AppLink,        ///< links supported; iosRow from the record's first byte
+    };
+    Outcome outcome = LoginFailed;
+    int loginError = 0;
+    long lastError = 0;
+    bool loggedInHere = false; ///< the probe made the login (else it used the row's)
+    bool iosRow = false;
+    /// The record as the probe left it (login handle, device information, new address).
+    DEV_INFO record{};
+};
+
+/// The row click: an optional address change (`modifyIp` returns the change's result and puts the
+/// new address into the record; it is run only when given), the login, the build-date test and, for new
+/// builds, the app-link read. The login stays open in probe.record only when the app-link read failed;
+/// otherwise it is closed again.
+Probe probeRow(const DEV_INFO &record, const QByteArray &password,
+               const std::function<int(DEV_INFO &)> &modifyIp, const std::function<bool(int ms)> &sleep,
+               const Sdk &sdk = Sdk());
+
+/// Reads the 264-byte logo-partition record (command 61) on a logged-in device; the SDK's last error
+/// (negative) on failure, 0 on success.
+long readPartitionInfo(long loginId, SDK_LOGO_PART_INFO *out, const Sdk &sdk = Sdk());
+
+} // namespace LogoDevice
