@@ -33,6 +33,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTableView>
 #include <QThread>
 #include <QUrl>
@@ -111,25 +112,36 @@ UpgradeLogoWidget::~UpgradeLogoWidget()
 void UpgradeLogoWidget::buildForm()
 {
     resize(1038, 671);
-    auto *outer = new QHBoxLayout(this);
+    // The form scrolls rather than forcing its natural size on the main window.
+    auto *frame = new QVBoxLayout(this);
+    frame->setContentsMargins(0, 0, 0, 0);
+    auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("scrollArea"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto *content = new QWidget(scroll);
+    content->setObjectName(QStringLiteral("scrollAreaWidgetContents"));
+    scroll->setWidget(content);
+    frame->addWidget(scroll);
+    auto *outer = new QHBoxLayout(content);
 
     // Left: the device list.
     auto *left = new QVBoxLayout;
-    m_tableView = new QTableView(this);
+    m_tableView = new QTableView(content);
     m_tableView->setObjectName(QStringLiteral("tableView"));
     left->addWidget(m_tableView);
     auto *buttons = new QHBoxLayout;
-    m_searchButton = new QPushButton(this);
+    m_searchButton = new QPushButton(content);
     m_searchButton->setObjectName(QStringLiteral("SearchButton"));
-    m_selectBtn = new QPushButton(this);
+    m_selectBtn = new QPushButton(content);
     m_selectBtn->setObjectName(QStringLiteral("selectBtn"));
-    m_btnReverse = new QPushButton(this);
+    m_btnReverse = new QPushButton(content);
     m_btnReverse->setObjectName(QStringLiteral("btnReverse"));
-    m_addBtn = new QPushButton(this);
+    m_addBtn = new QPushButton(content);
     m_addBtn->setObjectName(QStringLiteral("addBtn"));
-    m_label2 = new QLabel(this);
+    m_label2 = new QLabel(content);
     m_label2->setObjectName(QStringLiteral("label_2"));
-    m_lineEditPassword = new QLineEdit(this);
+    m_lineEditPassword = new QLineEdit(content);
     m_lineEditPassword->setObjectName(QStringLiteral("lineEditPassword"));
     m_lineEditPassword->setEchoMode(QLineEdit::Password);
     m_lineEditPassword->setMaximumWidth(120);
@@ -141,7 +153,7 @@ void UpgradeLogoWidget::buildForm()
     left->addLayout(buttons);
 
     // The OEMID group sits under the device list, as it acts on the listed devices.
-    m_groupBox4 = new QGroupBox(this);
+    m_groupBox4 = new QGroupBox(content);
     m_groupBox4->setObjectName(QStringLiteral("groupBox_4"));
     auto *oemid = new QHBoxLayout(m_groupBox4);
     m_checkBoxSetOEMID = new QCheckBox(m_groupBox4);
@@ -166,8 +178,8 @@ void UpgradeLogoWidget::buildForm()
 
     // Right: pictures, links, steps and the two actions.
     auto *right = new QVBoxLayout;
-    auto pictureRow = [this](QGroupBox *box, QLineEdit **edit, const char *editName, QPushButton **select,
-                             const char *selectName, QVBoxLayout **column) {
+    auto pictureRow = [](QGroupBox *box, QLineEdit **edit, const char *editName, QPushButton **select,
+                         const char *selectName, QVBoxLayout **column) {
         *column = new QVBoxLayout(box);
         auto *row = new QHBoxLayout;
         *edit = new QLineEdit(box);
@@ -177,10 +189,9 @@ void UpgradeLogoWidget::buildForm()
         row->addWidget(*edit);
         row->addWidget(*select);
         (*column)->addLayout(row);
-        Q_UNUSED(this);
     };
 
-    m_groupBox = new QGroupBox(this);
+    m_groupBox = new QGroupBox(content);
     m_groupBox->setObjectName(QStringLiteral("groupBox"));
     m_groupBox->setStyleSheet(QStringLiteral(
         "QGroupBox#groupBox { border: 1px solid red; margin-top: 1.2ex; }"
@@ -198,7 +209,7 @@ void UpgradeLogoWidget::buildForm()
     }
     right->addWidget(m_groupBox);
 
-    m_groupBox3 = new QGroupBox(this);
+    m_groupBox3 = new QGroupBox(content);
     m_groupBox3->setObjectName(QStringLiteral("groupBox_3"));
     QVBoxLayout *closeColumn = nullptr;
     pictureRow(m_groupBox3, &m_lineEditClose, "lineEditClose", &m_btnSelectClose, "btnSelectClose",
@@ -211,7 +222,7 @@ void UpgradeLogoWidget::buildForm()
     }
 
     auto *gifRow = new QHBoxLayout;
-    m_groupBox2 = new QGroupBox(this);
+    m_groupBox2 = new QGroupBox(content);
     m_groupBox2->setObjectName(QStringLiteral("groupBox_2"));
     QVBoxLayout *lossColumn = nullptr;
     pictureRow(m_groupBox2, &m_lineEditLoss, "lineEditLoss", &m_btnSelectLoss, "btnSelectLoss", &lossColumn);
@@ -220,7 +231,7 @@ void UpgradeLogoWidget::buildForm()
         m_lossNotes[i] = noteLabel(m_groupBox2, lossNoteNames[i], false);
         lossColumn->addWidget(m_lossNotes[i]);
     }
-    m_groupBox5 = new QGroupBox(this);
+    m_groupBox5 = new QGroupBox(content);
     m_groupBox5->setObjectName(QStringLiteral("groupBox_5"));
     QVBoxLayout *blindColumn = nullptr;
     pictureRow(m_groupBox5, &m_lineEditBlind, "lineEditBlind", &m_btnSelectBlind, "btnSelectBlind",
@@ -235,7 +246,7 @@ void UpgradeLogoWidget::buildForm()
     right->addWidget(m_groupBox3);
     right->addLayout(gifRow);
 
-    m_groupBoxLink = new QGroupBox(this);
+    m_groupBoxLink = new QGroupBox(content);
     m_groupBoxLink->setObjectName(QStringLiteral("groupBoxLink"));
     auto *link = new QGridLayout(m_groupBoxLink);
     m_labelIOS = new QLabel(m_groupBoxLink);
@@ -260,15 +271,15 @@ void UpgradeLogoWidget::buildForm()
     link->setColumnStretch(2, 1);
     right->addWidget(m_groupBoxLink);
 
-    m_labelSteps = new QLabel(this);
+    m_labelSteps = new QLabel(content);
     m_labelSteps->setObjectName(QStringLiteral("labelSteps"));
     m_labelSteps->setWordWrap(true);
     right->addWidget(m_labelSteps);
 
     auto *actions = new QHBoxLayout;
-    m_btnGeneral = new QPushButton(this);
+    m_btnGeneral = new QPushButton(content);
     m_btnGeneral->setObjectName(QStringLiteral("btnGeneral"));
-    m_btnModify = new QPushButton(this);
+    m_btnModify = new QPushButton(content);
     m_btnModify->setObjectName(QStringLiteral("btnModify"));
     // The skin addresses the burn button by this name as well.
     m_btnModify->setProperty("skinName", QStringLiteral("BtnModify"));

@@ -51,9 +51,18 @@ private slots:
         QTest::addColumn<QString>("time");
         QTest::addColumn<QString>("version");
         QTest::addColumn<QString>("title");
-        QTest::newRow("two-digit day") << "Dec 22 2021" << "10:12:17" << "V2" << "DVR/NVR Tallow 20211222 R101217 V2";
-        QTest::newRow("blank-padded day") << "Jan  5 2022" << "09:03:00" << "V2" << "DVR/NVR Tallow 20220105 R090300 V2";
-        QTest::newRow("no version") << "Jul 31 2023" << "23:59:59" << "" << "DVR/NVR Tallow 20230731 R235959 ";
+        QTest::newRow("two-digit day") << "Dec 22 2021"
+                                       << "10:12:17"
+                                       << "V2"
+                                       << "DVR/NVR Tallow 20211222 R101217 V2";
+        QTest::newRow("blank-padded day") << "Jan  5 2022"
+                                          << "09:03:00"
+                                          << "V2"
+                                          << "DVR/NVR Tallow 20220105 R090300 V2";
+        QTest::newRow("no version") << "Jul 31 2023"
+                                    << "23:59:59"
+                                    << ""
+                                    << "DVR/NVR Tallow 20230731 R235959 ";
     }
     void buildStamp()
     {
@@ -105,7 +114,8 @@ private slots:
         QTest::addColumn<QByteArray>("config");
         QTest::addColumn<int>("opened");
         QTest::addColumn<int>("switchTo");
-        QTest::newRow("OEMID tab, quit on firmware tab") << QByteArray("[UpgradeInfo]\r\nnCurrentIndex=2\r\n") << 2 << 1;
+        QTest::newRow("OEMID tab, quit on firmware tab")
+            << QByteArray("[UpgradeInfo]\r\nnCurrentIndex=2\r\n") << 2 << 1;
         QTest::newRow("no file") << QByteArray() << 0 << 2;
         QTest::newRow("out of range") << QByteArray("[UpgradeInfo]\nnCurrentIndex=7\n") << 0 << 0;
         QTest::newRow("negative") << QByteArray("[UpgradeInfo]\nnCurrentIndex=-1\n") << 0 << 1;
@@ -122,21 +132,27 @@ private slots:
             QCOMPARE(w.tabWidget()->currentIndex(), opened);
             w.tabWidget()->setCurrentIndex(switchTo);
         }
-        QCOMPARE(IniFile(configPath()).value(QStringLiteral("UpgradeInfo/nCurrentIndex")), QString::number(switchTo));
+        QCOMPARE(IniFile(configPath()).value(QStringLiteral("UpgradeInfo/nCurrentIndex")),
+                 QString::number(switchTo));
     }
 
     void storingKeepsOtherLines()
     {
-        writeConfig("; factory file\r\n[themes]\r\nSolution=SimpChinese\r\n[UpgradeInfo]\r\nnCurrentIndex=0\r\n"
-                    "ModifyIP=1\r\n");
+        writeConfig(
+            "; factory file\r\n[themes]\r\nSolution=SimpChinese\r\n[UpgradeInfo]\r\nnCurrentIndex=0\r\n"
+            "ModifyIP=1\r\n");
         {
             CTallow w;
             w.tabWidget()->setCurrentIndex(1);
         }
         QFile f(configPath());
         QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray("; factory file\r\n[themes]\r\nSolution=SimpChinese\r\n[UpgradeInfo]\r\n"
-                                         "nCurrentIndex=1\r\nModifyIP=1\r\n"));
+        // The logo tab stores its form's keys as it goes; every line that was there stays as it was.
+        QCOMPARE(f.readAll(),
+                 QByteArray("; factory file\r\n[themes]\r\nSolution=SimpChinese\r\n[UpgradeInfo]\r\n"
+                            "nCurrentIndex=1\r\nModifyIP=1\r\n[AppLink]\r\nIOS=\r\nAndroid=\r\n"
+                            "[Logo]\r\nBoot=\r\nClose=\r\nLoss=\r\nBlind=\r\n"
+                            "[OEMID]\r\nSetEn=0\r\nRepeatEn=0\r\n"));
     }
 
     void quitQuestion_data()
