@@ -176,7 +176,7 @@ int main(int argc, char **argv)
     auto finals = [&] {
         int n = 0;
         for (int r = 0; r < devices; ++r) {
-            const QString s = table->model()->index(r, UpgradeRun::StatusColumn).data().toString();
+            const QString s = table->model()->index(r, tableVariant(TabKind::Firmware).statusColumn).data().toString();
             if (s.startsWith(QLatin1String("Upgrade Success")))
                 ++n;
         }
@@ -223,7 +223,7 @@ int main(int argc, char **argv)
                 idleOver50);
     std::printf("peak RSS: %.1f MiB (target < 250 MiB)\n", usage.ru_maxrss / 1024.0);
     for (int r = 0; r < devices && success != devices; ++r) {
-        const QString s = table->model()->index(r, UpgradeRun::StatusColumn).data().toString();
+        const QString s = table->model()->index(r, tableVariant(TabKind::Firmware).statusColumn).data().toString();
         if (!s.startsWith(QLatin1String("Upgrade Success")))
             std::printf("row %d: %s\n", r, qPrintable(s));
     }

@@ -11,11 +11,13 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QHeaderView>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QWidget>
 
-namespace {
+namespace
+{
 
 QString selectText(bool all)
 {
@@ -27,7 +29,7 @@ QString selectText(bool all)
 
 DeviceTabCore::DeviceTabCore(TabKind kind, QWidget *tab)
     : QObject(tab), m_tab(tab), m_table(new DeviceTable(kind, this)), m_search(new CSearchDeviceThread(this)),
-      m_runner(new LoginRunner(this))
+      m_batch(DeviceBatch::create(*m_table)), m_loginBatch(DeviceBatch::create(*m_table))
 {
     H264_DVR_Init(nullptr, 0);
     H264_DVR_SetConnectTime(2000, 1);
@@ -38,7 +40,9 @@ DeviceTabCore::DeviceTabCore(TabKind kind, QWidget *tab)
 
 DeviceTabCore::~DeviceTabCore()
 {
-    delete m_runner; // waits for logins under way
+    // Runs and logins end before the rows they work on go.
+    m_batch.reset();
+    m_loginBatch.reset();
     delete m_search; // waits for the search
     m_table->clear();
     H264_DVR_Cleanup();
@@ -49,13 +53,28 @@ const TableVariant &DeviceTabCore::variant() const
     return m_table->variant();
 }
 
-void DeviceTabCore::bindWidgets(QTableView *view, QAbstractButton *searchButton, QAbstractButton *selectButton)
+void DeviceTabCore::bindWidgets(QTableView *view, QAbstractButton *searchButton,
+                                QAbstractButton *selectButton)
 {
     m_view = view;
     m_searchButton = searchButton;
     m_selectButton = selectButton;
     if (view)
-        m_table->attachView(view);
+        attachView(*m_table, view);
+}
+
+void DeviceTabCore::attachView(const DeviceTable &table, QTableView *view)
+{
+    const TableVariant &variant = table.variant();
+    view->setModel(table.model());
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setShowGrid(true);
+    view->setAlternatingRowColors(true);
+    view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    for (int c = 0; c < 8; ++c)
+        view->setColumnWidth(c, variant.columns[c].width);
+    view->verticalHeader()->setVisible(!variant.hideVerticalHeader);
 }
 
 bool DeviceTabCore::startSearch()
@@ -133,65 +152,77 @@ int DeviceTabCore::addByHand(DEV_INFO *added)
     return row;
 }
 
-void DeviceTabCore::reLogin(int row)
+bool DeviceTabCore::reLogin(int row)
 {
+    // A second re-login would race the first for the row's handle; a run holds the rows' records.
+    if (m_loginBatch->isActive() || m_batch->isActive())
+        return false;
     DEV_INFO rec;
     if (!m_table->copyRowDevice(row, &rec))
-        return;
+        return false;
     LoginDlg dlg(m_tab);
     dlg.setPreloaded(true);
     dlg.setDevInfo(rec);
     dlg.preload();
     if (dlg.exec() != QDialog::Accepted)
-        return;
+        return false;
+    if (m_loginBatch->isActive() || m_batch->isActive())
+        return false;
 
     const DEV_INFO creds = dlg.devInfo();
-    // The worker takes over the old login (logs it out); the row forgets it now.
-    m_table->updateRowDevice(row, [&creds, &rec](DEV_INFO &r) {
+    const quint64 generation = m_table->generation();
+    // The job takes the old login over (logs it out); the row forgets it now.
+    long oldLogin = 0;
+    const bool listed = m_table->updateDevice(generation, row, [&](DEV_INFO &r) {
         DeviceRecord::setFixedText(r.szUserName, DeviceRecord::fixedText(creds.szUserName));
         DeviceRecord::setFixedText(r.szPsw, DeviceRecord::fixedText(creds.szPsw));
+        oldLogin = r.lLoginID;
         rec = r;
         r.lLoginID = 0;
     });
-    const quint64 generation = m_table->generation();
-    m_runner->run(
-        rec,
-        [](LoginRunner::Result &r) {
-            if (r.record.lLoginID > 0) {
-                H264_DVR_Logout(r.record.lLoginID);
-                r.record.lLoginID = 0;
-            }
-            LoginRunner::login(r);
-            if (r.record.lLoginID <= 0)
-                r.text = loginErrorText(r.error);
-        },
-        [this, row, generation](LoginRunner::Result &r) {
-            const bool ok = r.record.lLoginID > 0;
-            const bool stored = generation == m_table->generation()
-                && m_table->updateRowDevice(row, [&r](DEV_INFO &rec) {
-                       rec.lLoginID = r.record.lLoginID;
-                       rec.NetDevInfo = r.record.NetDevInfo;
-                   });
-            if (!stored) {
-                // The row went with a new search meanwhile.
-                if (ok)
-                    H264_DVR_Logout(r.record.lLoginID);
-                emit reLoginFinished(row, false);
-                return;
-            }
-            const TableVariant &v = variant();
+    if (!listed)
+        return false;
+
+    BatchPlan plan;
+    plan.rows = {row};
+    plan.job = [this, rec, oldLogin](BatchContext &ctx) {
+        if (oldLogin > 0)
+            H264_DVR_Logout(oldLogin);
+        LoginRunner::Result r;
+        r.record = rec;
+        r.record.lLoginID = 0;
+        LoginRunner::login(r);
+        const bool ok = r.record.lLoginID > 0;
+        const long loginId = r.record.lLoginID;
+        long replaced = 0;
+        const bool stored = ctx.rows().updateDevice(ctx.row(), [&](DEV_INFO &d) {
+            replaced = d.lLoginID;
+            d.lLoginID = int32_t(loginId);
+            d.NetDevInfo = r.record.NetDevInfo;
+        });
+        // A handle that something else stored meanwhile is not left open.
+        if (stored && replaced > 0 && replaced != loginId)
+            H264_DVR_Logout(replaced);
+        if (!stored && ok)
+            H264_DVR_Logout(loginId); // the row went with a new search meanwhile
+        if (stored) {
             if (ok) {
                 const H264_DVR_DEVICEINFO &info = r.record.NetDevInfo;
-                m_table->setStatusText(row, QCoreApplication::translate("DeviceTable", "Login Success"));
-                m_table->setCellText(row, v.columnOf(Field::Version),
-                                     QString::fromLocal8Bit(DeviceRecord::fixedText(info.sSoftWareVersion).c_str()));
-                m_table->setCellText(row, v.columnOf(Field::BuildDate),
-                                     DeviceRecord::buildDateText(info.BuildYear, info.BuildMonth, info.BuildDay));
+                ctx.status(QCoreApplication::translate("DeviceTable", "Login Success"));
+                ctx.set(Field::Version,
+                        QString::fromLocal8Bit(DeviceRecord::fixedText(info.sSoftWareVersion).c_str()));
+                ctx.set(Field::BuildDate,
+                        DeviceRecord::buildDateText(info.BuildYear, info.BuildMonth, info.BuildDay));
             } else {
-                m_table->setStatusText(row, r.text);
+                ctx.status(loginErrorText(r.error));
             }
-            emit reLoginFinished(row, ok);
-        });
+        }
+        const int row = ctx.row();
+        const bool reported = stored && ok;
+        QMetaObject::invokeMethod(
+            this, [this, row, reported] { emit reLoginFinished(row, reported); }, Qt::QueuedConnection);
+    };
+    return m_loginBatch->start(std::move(plan));
 }
 
 int DeviceTabCore::modifyIP(int nIndex, int nType)

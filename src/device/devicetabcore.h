@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/devicebatch.h"
 #include "device/tablevariant.h"
 #include "netsdk/netsdk.h"
 
@@ -11,7 +12,6 @@
 
 class CSearchDeviceThread;
 class DeviceTable;
-class LoginRunner;
 class QAbstractButton;
 class QTableView;
 class QWidget;
@@ -30,6 +30,11 @@ public:
     ~DeviceTabCore() override;
 
     DeviceTable *table() const { return m_table; }
+    /// The tab's device-batch engine: its runs (upgrade, OEMID batch, logo make and burn, reset and
+    /// reboot) go through it, one at a time.
+    DeviceBatch *batch() const { return m_batch.get(); }
+    /// Shows the table's model in `view` with the tab's widths and view settings.
+    static void attachView(const DeviceTable &table, QTableView *view);
     CSearchDeviceThread *searchThread() const { return m_search; }
     const TableVariant &variant() const;
 
@@ -52,8 +57,10 @@ public:
     /// Nothing happens when the table already holds more than 256 rows.
     int addByHand(DEV_INFO *added = nullptr);
     /// Asks for new credentials for a listed device and logs it in again in the background; the row
-    /// shows "Login Success" with version and build date, or the login error text.
-    void reLogin(int row);
+    /// shows "Login Success" with version and build date, or the login error text. Refused (false)
+    /// while another re-login is under way or a run of the tab is going on.
+    bool reLogin(int row);
+    bool reLoginBusy() const { return m_loginBatch->isActive(); }
 
     bool modifyIpOn() const { return m_modifyIp; }
     int startIndex() const { return m_startIndex; }
@@ -72,7 +79,8 @@ private:
     QWidget *m_tab;
     DeviceTable *m_table;
     CSearchDeviceThread *m_search;
-    LoginRunner *m_runner;
+    DeviceBatch::Ptr m_batch;
+    DeviceBatch::Ptr m_loginBatch;
     QPointer<QTableView> m_view;
     QPointer<QAbstractButton> m_searchButton;
     QPointer<QAbstractButton> m_selectButton;

@@ -1,11 +1,8 @@
 #include "device/devicetable.h"
 
-#include <QAbstractItemView>
 #include <QCoreApplication>
-#include <QHeaderView>
 #include <QMutexLocker>
 #include <QStandardItemModel>
-#include <QTableView>
 #include <QThread>
 
 DeviceTable::DeviceTable(TabKind kind, QObject *parent)
@@ -22,19 +19,6 @@ void DeviceTable::retranslate()
         m_model->setHeaderData(c, Qt::Horizontal,
                                QCoreApplication::translate("DeviceTable", m_variant->columns[c].header));
     }
-}
-
-void DeviceTable::attachView(QTableView *view) const
-{
-    view->setModel(m_model);
-    view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    view->setShowGrid(true);
-    view->setAlternatingRowColors(true);
-    view->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    for (int c = 0; c < 8; ++c)
-        view->setColumnWidth(c, m_variant->columns[c].width);
-    view->verticalHeader()->setVisible(!m_variant->hideVerticalHeader);
 }
 
 int DeviceTable::appendRow(const RowFill &fill)
@@ -189,4 +173,47 @@ bool DeviceTable::clearRowLogin(int row)
 bool DeviceTable::setRowLogin(int row, long loginId)
 {
     return updateRowDevice(row, [loginId](DEV_INFO &rec) { rec.lLoginID = int32_t(loginId); });
+}
+
+bool DeviceTable::device(quint64 generation, int row, DEV_INFO *out) const
+{
+    QMutexLocker locker(&m_lock);
+    if (generation != m_generation || row < 0 || row >= int(m_records.size()))
+        return false;
+    *out = *m_records[row];
+    return true;
+}
+
+bool DeviceTable::updateDevice(quint64 generation, int row, const std::function<void(DEV_INFO &)> &change)
+{
+    QMutexLocker locker(&m_lock);
+    if (generation != m_generation || row < 0 || row >= int(m_records.size()))
+        return false;
+    change(*m_records[row]);
+    return true;
+}
+
+void DeviceTable::post(const RowEvent &event)
+{
+    const int column = m_variant->columnOf(event.cell);
+    if (column < 0)
+        return;
+    if (QThread::currentThread() == thread()) {
+        {
+            QMutexLocker locker(&m_lock);
+            if (event.generation != m_generation)
+                return;
+            m_pending.remove(cellKey(event.row, column));
+        }
+        writeCell(event.row, column, event.text);
+        return;
+    }
+    QMutexLocker locker(&m_lock);
+    if (event.generation != m_generation)
+        return;
+    m_pending.insert(cellKey(event.row, column), event.text);
+    if (!m_flushQueued) {
+        m_flushQueued = true;
+        QMetaObject::invokeMethod(this, &DeviceTable::flushPending, Qt::QueuedConnection);
+    }
 }

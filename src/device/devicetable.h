@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/devicerows.h"
 #include "device/tablevariant.h"
 #include "netsdk/netsdk.h"
 
@@ -14,7 +15,6 @@
 #include <vector>
 
 class QStandardItemModel;
-class QTableView;
 
 /// A tab's device table: the eight-column model, one record per row, and the table lock.
 ///
@@ -23,7 +23,7 @@ class QTableView;
 /// setCellText may be called from any thread: off the GUI thread the text is parked under the lock
 /// and applied by one queued flush, so a burst of progress texts for one cell costs one model write
 /// (the newest text wins) and there is never more than one flush waiting in the event loop.
-class DeviceTable : public QObject
+class DeviceTable : public QObject, public DeviceRows
 {
     Q_OBJECT
 public:
@@ -32,8 +32,6 @@ public:
 
     const TableVariant &variant() const { return *m_variant; }
     QStandardItemModel *model() const { return m_model; }
-    /// Shows the model in `view` with the tab's widths and view settings.
-    void attachView(QTableView *view) const;
     /// Re-applies the translated header texts.
     void retranslate();
 
@@ -48,9 +46,13 @@ public:
     void flushPending();
 
     // Any thread.
-    int rowCount() const;
+    int rowCount() const override;
     /// Changes with every clear(), so late results can tell that their row is gone.
-    quint64 generation() const;
+    quint64 generation() const override;
+    bool device(quint64 generation, int row, DEV_INFO *out) const override;
+    bool updateDevice(quint64 generation, int row, const std::function<void(DEV_INFO &)> &change) override;
+    /// Drops events of another generation and cells the tab does not show.
+    void post(const RowEvent &event) override;
     void setCellText(int row, int column, const QString &text);
     void setStatusText(int row, const QString &text) { setCellText(row, m_variant->statusColumn, text); }
     bool copyRowDevice(int row, DEV_INFO *out) const;

@@ -13,7 +13,7 @@
 #include "logo/logodevice.h"
 #include "logo/logopackage.h"
 #include "oemid/recorduploader.h"
-#include "oemid/stationmac.h"
+#include "device/stationmac.h"
 #include "oemid/uploadboxobserver.h"
 #include "upgrade/upgradefiledialog.h"
 

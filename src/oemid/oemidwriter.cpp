@@ -1,8 +1,8 @@
 #include "oemidwriter.h"
 
 #include "compactjson.h"
+#include "device/stationmac.h"
 #include "oemidcipher.h"
-#include "stationmac.h"
 
 #include "device/loginerrortext.h"
 
@@ -72,7 +72,7 @@ QString NetSdkOemid::loginErrorText(int code)
     return ::loginErrorText(code);
 }
 
-OemidWriter::OemidWriter(OemidWriterParams params, OemidSdk &sdk, OemidRows &rows)
+OemidWriter::OemidWriter(OemidWriterParams params, OemidSdk &sdk, BoundRows rows)
     : m_params(std::move(params)), m_sdk(sdk), m_rows(rows),
       m_records({m_params.appDir, m_params.clock, m_params.stationMac})
 {
@@ -104,7 +104,7 @@ void OemidWriter::readDevOEMID(int row)
         m_rows.updateDevice(row, [login](DEV_INFO &d) { d.lLoginID = int32_t(login); });
         if (login <= 0) {
             m_loginOk = false;
-            m_rows.setStatusText(row, m_sdk.loginErrorText(error));
+            m_rows.status(row, m_sdk.loginErrorText(error));
             return;
         }
     } else if (login <= 0) {
@@ -143,7 +143,7 @@ void OemidWriter::readDevOEMID(int row)
             if (ret == "100") {
                 m_deviceOemid = oemidOf(reply.doc);
                 if (v.showReadOemid)
-                    m_rows.setStatusText(row, m_deviceOemid);
+                    m_rows.status(row, m_deviceOemid);
             } else if (ret == "109") {
                 m_deviceOemid = QStringLiteral("000");
             } else {
@@ -173,7 +173,7 @@ void OemidWriter::regetDevOEMID(int row)
                 return;
         }
         m_regetOemid = oemidOf(reply.doc);
-        m_rows.setOemidText(row, m_regetOemid);
+        m_rows.set(row, Field::Oemid, m_regetOemid);
     } catch (const std::exception &) {
     }
 }
@@ -263,7 +263,7 @@ QString OemidWriter::setDevOEMID(int row)
             ? writeText(oemid, fieldText(dev.NetComm.sHostMac, sizeof dev.NetComm.sHostMac), serial, &problem)
             : QByteArray();
     if (!problem.isEmpty()) {
-        m_rows.setStatusText(row, problem);
+        m_rows.status(row, problem);
         return problem;
     }
 
@@ -271,7 +271,7 @@ QString OemidWriter::setDevOEMID(int row)
     QString status;
     if (result < 1) {
         status = tr("Set OEMID Failed") + detail(result);
-        m_rows.setStatusText(row, status);
+        m_rows.status(row, status);
         return status;
     }
     regetDevOEMID(row);
@@ -279,23 +279,23 @@ QString OemidWriter::setDevOEMID(int row)
         status = tr("Set OEMID Success");
         if (v.successWithOemid)
             status += QLatin1Char('(') + oemid + QLatin1Char(')');
-        m_rows.setStatusText(row, status);
+        m_rows.status(row, status);
         const FactoryRecords::WriteResult r =
             m_records.writeFactoryRecord(QString::fromLatin1(serial), devMac, oemid);
         if (!r.ok) {
             if (v.dayFileErrorInStatus) {
                 status = QStringLiteral("%1 Err %2").arg(r.message).arg(r.fileError);
-                m_rows.setStatusText(row, status);
+                m_rows.status(row, status);
             } else if (m_params.message) {
                 m_params.message(v.fileTitle, r.message);
             }
         }
     } else if (m_regetOemid == QLatin1String("0")) {
         status = tr("Reget DevOEMID Failed") + detail(result);
-        m_rows.setStatusText(row, status);
+        m_rows.status(row, status);
     } else {
         status = tr("Set OEMID Incorrect") + detail(result);
-        m_rows.setStatusText(row, status);
+        m_rows.status(row, status);
     }
     return status;
 }

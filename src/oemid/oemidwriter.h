@@ -3,6 +3,7 @@
 #include "factoryrecords.h"
 #include "oemidvariant.h"
 
+#include "device/devicerows.h"
 #include "netsdk/netsdk.h"
 
 #include <QCoreApplication>
@@ -37,18 +38,6 @@ public:
     QString loginErrorText(int code) override;
 };
 
-/// How the procedure reaches the tab's rows: records and cells, each under the tab's table lock.
-class OemidRows
-{
-public:
-    virtual ~OemidRows() = default;
-    virtual bool device(int row, DEV_INFO *out) = 0;
-    virtual bool updateDevice(int row, const std::function<void(DEV_INFO &)> &change) = 0;
-    virtual void setStatusText(int row, const QString &text) = 0;
-    /// The OEMID column (the tabs without one ignore it).
-    virtual void setOemidText(int row, const QString &text) = 0;
-};
-
 struct OemidWriterParams {
     QString assignedOemid = QStringLiteral("000");
     OemidVariant variant;
@@ -74,7 +63,8 @@ public:
     /// The last error of a failed producer-information read from a device without an OEMID.
     static constexpr long kNoOemid = -11501;
 
-    OemidWriter(OemidWriterParams params, OemidSdk &sdk, OemidRows &rows);
+    /// `rows`: the rows the procedure reads its record from and writes its texts to (status and OEMID cells).
+    OemidWriter(OemidWriterParams params, OemidSdk &sdk, BoundRows rows);
 
     void setAssignedOemid(const QString &oemid) { m_params.assignedOemid = oemid; }
     const QString &assignedOemid() const { return m_params.assignedOemid; }
@@ -105,7 +95,7 @@ private:
 
     OemidWriterParams m_params;
     OemidSdk &m_sdk;
-    OemidRows &m_rows;
+    BoundRows m_rows;
     FactoryRecords m_records;
     QString m_deviceOemid;
     QString m_regetOemid = QStringLiteral("0");

@@ -2,13 +2,13 @@
 
 #include "factoryrecords.h"
 #include "recorduploader.h"
-#include "stationmac.h"
 #include "uploadboxobserver.h"
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
 #include "device/csearchdevicethread.h"
 #include "device/devicetabcore.h"
+#include "device/stationmac.h"
 #include "settings/devicesettings.h"
 
 #include <QCheckBox>

@@ -1,66 +1,60 @@
 #include "firmwareoemidstep.h"
 
 #include "oemid/oemidwriter.h"
-#include "upgraderun.h"
 
 namespace
 {
 
-// The procedure reaches "the row" through this: the worker's own copy of the record (it holds the
-// login the step works on) and the row's status cell.
-class WorkerRows : public OemidRows
+// The procedure reaches "the row" through this: the job's own copy of the record (it holds the
+// login the step works on) and the row's cells in the table.
+class JobRows : public DeviceRows
 {
 public:
-    WorkerRows(DEV_INFO &record, UpgradeTableAccess &table) : m_record(record), m_table(table) {}
+    JobRows(DEV_INFO &record, const BoundRows &table) : m_record(record), m_table(table) {}
 
-    bool device(int row, DEV_INFO *out) override
+    quint64 generation() const override { return m_table.generation(); }
+    int rowCount() const override { return m_record.nIndex + 1; }
+    bool device(quint64 generation, int row, DEV_INFO *out) const override
     {
-        if (row != m_record.nIndex)
+        if (generation != m_table.generation() || row != m_record.nIndex)
             return false;
         *out = m_record;
         return true;
     }
-    bool updateDevice(int row, const std::function<void(DEV_INFO &)> &change) override
+    bool updateDevice(quint64 generation, int row, const std::function<void(DEV_INFO &)> &change) override
     {
-        if (row != m_record.nIndex)
+        if (generation != m_table.generation() || row != m_record.nIndex)
             return false;
         change(m_record);
         return true;
     }
-    void setStatusText(int row, const QString &text) override
-    {
-        m_table.setCellText(row, UpgradeRun::StatusColumn, text);
-    }
-    void setOemidText(int, const QString &) override {}
+    void post(const RowEvent &event) override { m_table.set(event.row, event.cell, event.text); }
 
 private:
     DEV_INFO &m_record;
-    UpgradeTableAccess &m_table;
+    const BoundRows &m_table;
 };
 
 } // namespace
 
-FirmwareOemidStep::FirmwareOemidStep(Params params, UpgradeTableAccess &table)
-    : m_params(std::move(params)), m_table(table)
-{
-}
+FirmwareOemidStep::FirmwareOemidStep(Params params) : m_params(std::move(params)) {}
 
-bool FirmwareOemidStep::run(DEV_INFO &record, QString *resultText)
+bool FirmwareOemidStep::run(const BatchContext &ctx, DEV_INFO &record, QString *resultText) const
 {
-    WorkerRows rows(record, m_table);
+    JobRows rows(record, ctx.rows());
     NetSdkOemid sdk;
     OemidWriterParams params;
     params.assignedOemid = m_params.assignedOemid;
     params.variant = OemidVariant::firmwareTab();
     params.appDir = m_params.appDir;
-    OemidWriter writer(params, sdk, rows);
+    OemidWriter writer(params, sdk, BoundRows(rows, ctx.rows().generation()));
 
     const int row = record.nIndex;
     writer.resetRow();
     writer.readDevOEMID(row);
     QString text;
     if (writer.precheck(m_params.allowRepeat, &text) != OemidWriter::Precheck::Write) {
-        rows.setStatusText(row, text);
+        ctx.status(text);
         *resultText = text;
         return false;
     }

@@ -3,11 +3,10 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
-#include <QHash>
-#include <QMutex>
 
 #include <cstring>
-#include <vector>
+#include <map>
+#include <mutex>
 
 namespace
 {
@@ -17,54 +16,27 @@ QString trUpgrade(const char *text)
     return QCoreApplication::translate("UpgradeWidget", text);
 }
 
-QByteArray fieldText(const char *field, std::size_t width)
-{
-    return QByteArray(field, int(strnlen(field, width)));
-}
-
 template <std::size_t N> QByteArray fieldText(const char (&field)[N])
 {
-    return fieldText(field, N);
+    return QByteArray(field, int(strnlen(field, N)));
 }
 
-} // namespace
-
-/// One started upgrade, the user data of its SDK callbacks (through its registry token).
-struct UpgradeRun::Job {
-    UpgradeRun *run = nullptr;
+// One started upgrade, shared by its job and its progress handler.
+struct StartedUpgrade {
     std::shared_ptr<DEV_INFO> record;
-    int row = 0;
     long handle = 0;
-    // Held by the worker across the upgrade start and its "Start Upgrade" text, so that an early
+    void *token = nullptr;
+    // Held by the job across the upgrade start and its "Start Upgrade" text, so that an early
     // report of the SDK can never be overwritten by that text. Recursive in case an SDK reports
     // on the starting thread itself.
     std::recursive_mutex startLock;
 };
 
-namespace
-{
-
-// The registry of started upgrades. A callback looks its upgrade up here and ignores a report
-// whose upgrade is no longer registered, whatever the SDK hands back as user data.
-struct JobRegistry {
-    QMutex lock;
-    QHash<quintptr, std::shared_ptr<UpgradeRun::Job>> jobs;
-    quintptr nextToken = 1;
-};
-
-JobRegistry &registry()
-{
-    static JobRegistry instance;
-    return instance;
-}
-
 } // namespace
 
-UpgradeRun::UpgradeRun(UpgradeTableAccess &table, UpgradeHooks hooks, UpgradeSdk sdk)
-    : m_table(table), m_hooks(std::move(hooks)), m_sdk(sdk)
+UpgradeRun::UpgradeRun(DeviceBatch &batch, UpgradeHooks hooks, UpgradeSdk sdk)
+    : m_batch(batch), m_hooks(std::move(hooks)), m_sdk(sdk)
 {
-    for (auto &alive : m_workerAlive)
-        alive = false;
 }
 
 UpgradeRun::~UpgradeRun()
@@ -74,129 +46,74 @@ UpgradeRun::~UpgradeRun()
 
 bool UpgradeRun::isActive() const
 {
-    if (m_dispatcherAlive.load() || m_runningUpgrades.load() > 0)
-        return true;
-    for (const auto &alive : m_workerAlive) {
-        if (alive.load())
-            return true;
-    }
-    return false;
+    return m_batch.isActive() || m_batch.callbacks().size() > 0;
+}
+
+int UpgradeRun::runningUpgrades() const
+{
+    return m_batch.callbacks().size();
 }
 
 bool UpgradeRun::start(const UpgradeParams &params)
 {
-    if (m_dispatcherAlive.load())
+    if (m_batch.isActive())
         return false;
-    if (m_dispatcher.joinable())
-        m_dispatcher.join(); // the previous dispatcher has already left its loop
-    {
-        std::lock_guard<std::mutex> lock(m_waitLock);
-        m_cancel = false;
+    // The records of this run, by row: taken from the pending list now, so that the run never reads
+    // a record the tab changes later.
+    auto records = std::make_shared<std::map<int, std::shared_ptr<DEV_INFO>>>();
+    BatchPlan plan;
+    const int count = m_lists.deviceCount(UpgradeLists::Pending);
+    for (int i = 0; i < count; ++i) {
+        UpgradeLists::Record record = m_lists.popDevice(UpgradeLists::Pending);
+        if (!record || record->nIndex < 0 || record->nIndex >= MaxRows || records->count(record->nIndex))
+            continue;
+        records->emplace(record->nIndex, record);
+        plan.rows.push_back(record->nIndex);
     }
-    m_dispatcherAlive = true;
-    m_dispatcher = std::thread(&UpgradeRun::dispatch, this, params);
-    return true;
+    plan.options.spacingMs = params.spacingMs;
+    plan.options.maxParallel = 32;
+    plan.prepare = [this, records, params](BatchContext &ctx) {
+        return prepareDevice(ctx, *records->at(ctx.row()), params);
+    };
+    plan.job = [this, records, params](BatchContext &ctx) {
+        if (upgradeDevice(ctx, records->at(ctx.row()), params) != DeviceOutcome::Started)
+            ctx.fail();
+    };
+    return m_batch.start(std::move(plan));
 }
 
 void UpgradeRun::shutdown()
 {
-    {
-        std::lock_guard<std::mutex> lock(m_waitLock);
-        m_cancel = true;
-    }
-    m_wake.notify_all();
-    if (m_dispatcher.joinable())
-        m_dispatcher.join();
-    for (auto &worker : m_workers) {
-        if (worker.joinable())
-            worker.join();
-    }
-
-    std::vector<std::shared_ptr<Job>> mine;
-    {
-        JobRegistry &reg = registry();
-        QMutexLocker locker(&reg.lock);
-        for (auto it = reg.jobs.begin(); it != reg.jobs.end();) {
-            if (it.value()->run == this) {
-                mine.push_back(it.value());
-                it = reg.jobs.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-    // Once close has returned no callback of that upgrade runs, so the table may go after this.
-    for (const auto &job : mine) {
-        if (job->handle > 0)
-            m_sdk.closeUpgrade(job->handle);
-        --m_runningUpgrades;
-    }
+    m_batch.cancelAndWait();
     m_lists.clearLists();
 }
 
-bool UpgradeRun::sleepFor(int ms)
+bool UpgradeRun::prepareDevice(const BatchContext &ctx, DEV_INFO &record, const UpgradeParams &params)
 {
-    std::unique_lock<std::mutex> lock(m_waitLock);
-    return !m_wake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_cancel.load(); });
+    if (!params.modifyIP)
+        return true;
+    const int row = ctx.row();
+    const int result = m_hooks.modifyIP ? m_hooks.modifyIP(row, params.tabPassword) : 0;
+    if (result < 1)
+        return false; // the row keeps the text the address change left
+    DEV_INFO current;
+    if (ctx.rows().device(row, &current))
+        std::memcpy(record.szIpaddress, current.szIpaddress, sizeof record.szIpaddress);
+    return ctx.sleepFor(params.ipChangeWaitMs);
 }
 
-void UpgradeRun::setStatus(int row, const QString &text)
+UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const std::shared_ptr<DEV_INFO> &record,
+                                                    const UpgradeParams &params)
 {
-    m_table.setCellText(row, StatusColumn, text);
+    return upgradeDevice(m_batch.contextFor(record->nIndex), record, params);
 }
 
-void UpgradeRun::dispatch(UpgradeParams params)
-{
-    const int count = m_lists.deviceCount(UpgradeLists::Pending);
-    for (int i = 0; i < count && !cancelled(); ++i) {
-        UpgradeLists::Record record = m_lists.popDevice(UpgradeLists::Pending);
-        if (!record)
-            continue;
-        m_lists.pushDevice(record, UpgradeLists::Taken);
-        const int row = record->nIndex;
-        if (row < 0 || row >= MaxRows)
-            continue;
-
-        if (params.modifyIP) {
-            const int result = m_hooks.modifyIP ? m_hooks.modifyIP(row, params.tabPassword) : 0;
-            if (result < 1)
-                continue; // the row keeps the text the address change left
-            DEV_INFO current;
-            if (m_table.copyRowDevice(row, &current))
-                std::memcpy(record->szIpaddress, current.szIpaddress, sizeof record->szIpaddress);
-            if (!sleepFor(params.ipChangeWaitMs))
-                break;
-        }
-
-        startWorker(row, record, params);
-        if (!sleepFor(params.spacingMs))
-            break;
-    }
-    m_dispatcherAlive = false;
-}
-
-void UpgradeRun::startWorker(int row, std::shared_ptr<DEV_INFO> record, const UpgradeParams &params)
-{
-    if (m_workers[row].joinable())
-        m_workers[row].join(); // a worker ends right after its upgrade start
-    m_workerAlive[row] = true;
-    try {
-        m_workers[row] = std::thread([this, row, record = std::move(record), params] {
-            upgradeDevice(record, params);
-            m_workerAlive[row] = false;
-        });
-    } catch (const std::system_error &error) {
-        m_workerAlive[row] = false;
-        qWarning() << "UpgradeDevice: no worker thread for row" << row << error.what();
-        setStatus(row, QStringLiteral("%1,%2").arg(trUpgrade("Upgrade Failed")).arg(-1));
-    }
-}
-
-UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const std::shared_ptr<DEV_INFO> &recordPtr,
+UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
+                                                    const std::shared_ptr<DEV_INFO> &recordPtr,
                                                     const UpgradeParams &params)
 {
     DEV_INFO &record = *recordPtr;
-    const int row = record.nIndex;
+    const int row = ctx.row();
 
     // A session left from an earlier action is closed, in the row's own record as well, so that
     // nothing logs the dead handle out again later.
@@ -204,9 +121,10 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const std::shared_ptr<DEV_IN
         const long stale = record.lLoginID;
         m_sdk.logout(stale);
         record.lLoginID = -1;
-        DEV_INFO current;
-        if (m_table.copyRowDevice(row, &current) && current.lLoginID == stale)
-            m_table.clearRowLogin(row);
+        ctx.rows().updateDevice(row, [stale](DEV_INFO &current) {
+            if (current.lLoginID == stale)
+                current.lLoginID = 0;
+        });
     }
     qDebug() << "UpgradeDevice start index" << row << "  IP" << fieldText(record.szIpaddress);
 
@@ -228,10 +146,10 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const std::shared_ptr<DEV_IN
     record.lLoginID = int32_t(loginId);
     qDebug() << "UpgradeDevice index" << row << "  IP" << ip << "  loginID" << loginId;
     if (loginId < 1) {
-        setStatus(row, m_hooks.loginErrorText ? m_hooks.loginErrorText(error) : QString::number(error));
+        ctx.status(m_hooks.loginErrorText ? m_hooks.loginErrorText(error) : QString::number(error));
         return DeviceOutcome::LoginFailed;
     }
-    setStatus(row, trUpgrade("Login Success"));
+    ctx.status(trUpgrade("Login Success"));
 
     // A device stopped before its transfer is logged out again: the session lives only in this
     // copy of the record, and nothing else would ever close it.
@@ -239,14 +157,14 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const std::shared_ptr<DEV_IN
         m_sdk.logout(record.lLoginID);
         record.lLoginID = -1;
     };
-    if (cancelled()) {
+    if (ctx.cancelled()) {
         logout();
         return DeviceOutcome::Cancelled;
     }
 
     if (params.setOEMID) {
         QString oemidText;
-        const bool ok = params.oemidStep && params.oemidStep(record, &oemidText);
+        const bool ok = params.oemidStep && params.oemidStep(ctx, record, &oemidText);
         m_oemidTexts.set(row, oemidText);
         if (!ok) {
             logout();
@@ -256,49 +174,56 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const std::shared_ptr<DEV_IN
 
     const QByteArray hardware = fieldText(record.NetDevInfo.sHardWare);
     if (hardware != params.packageHardware) {
-        setStatus(row, trUpgrade("Invalid hardware"));
+        ctx.status(trUpgrade("Invalid hardware"));
         logout();
         return DeviceOutcome::InvalidHardware;
     }
 
-    importDevConfig(record.lLoginID, row, params.configPath);
-    if (cancelled()) {
+    importDevConfig(ctx, record.lLoginID, params.configPath);
+    if (ctx.cancelled()) {
         logout();
         return DeviceOutcome::Cancelled;
     }
 
-    auto job = std::make_shared<Job>();
-    job->run = this;
-    job->record = recordPtr;
-    job->row = row;
-    quintptr token;
-    {
-        JobRegistry &reg = registry();
-        QMutexLocker locker(&reg.lock);
-        token = reg.nextToken++;
-        reg.jobs.insert(token, job);
-    }
-    ++m_runningUpgrades;
+    auto started = std::make_shared<StartedUpgrade>();
+    started->record = recordPtr;
+    SdkCallbacks &callbacks = ctx.callbacks();
+    const UpgradeSdk sdk = m_sdk;
+    OemidResultTexts *oemidTexts = &m_oemidTexts;
+    // The handler may run on an SDK thread until the final report; it holds what it needs itself.
+    started->token = callbacks.add(
+        [ctx, started, sdk, oemidTexts, &callbacks](long, long upgradeHandle, int total, int position) {
+            std::lock_guard<std::recursive_mutex> hold(started->startLock);
+            const ProgressReport report = describeProgress(total, position, oemidTexts->value(ctx.row()));
+            if (report.kind == ProgressReport::None)
+                return;
+            if (report.kind == ProgressReport::DeviceError)
+                qDebug() << report.text;
+            ctx.status(report.text);
+            if (!report.isFinal())
+                return;
+            // The device is regarded as logged out: it restarts after an upgrade.
+            started->record->lLoginID = 0;
+            ctx.rows().updateDevice(ctx.row(), [](DEV_INFO &d) { d.lLoginID = 0; });
+            sdk.closeUpgrade(upgradeHandle);
+            callbacks.remove(started->token);
+        });
 
     DeviceOutcome outcome;
     {
-        std::lock_guard<std::recursive_mutex> started(job->startLock);
+        std::lock_guard<std::recursive_mutex> hold(started->startLock);
         const QByteArray path = QFile::encodeName(params.packagePath);
-        const long handle = m_sdk.upgrade(record.lLoginID, path.constData(), 0, &UpgradeRun::progressCallback,
-                                          reinterpret_cast<void *>(token));
+        const long handle = m_sdk.upgrade(record.lLoginID, path.constData(), 0,
+                                          &SdkCallbacks::upgradeProgress, started->token);
         if (handle > 0) {
-            job->handle = handle;
-            setStatus(row, trUpgrade("Start Upgrade"));
+            started->handle = handle;
+            callbacks.setClose(started->token, [sdk, handle] { sdk.closeUpgrade(handle); });
+            ctx.status(trUpgrade("Start Upgrade"));
             outcome = DeviceOutcome::Started;
         } else {
             const long code = m_sdk.lastError();
-            {
-                JobRegistry &reg = registry();
-                QMutexLocker locker(&reg.lock);
-                if (reg.jobs.remove(token))
-                    --m_runningUpgrades;
-            }
-            setStatus(row, QStringLiteral("%1,%2").arg(trUpgrade("Upgrade Failed")).arg(code));
+            callbacks.remove(started->token);
+            ctx.status(QStringLiteral("%1,%2").arg(trUpgrade("Upgrade Failed")).arg(code));
             logout();
             outcome = DeviceOutcome::StartFailed;
         }
@@ -307,46 +232,12 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const std::shared_ptr<DEV_IN
     return outcome;
 }
 
-void UpgradeRun::progressCallback(long loginId, long upgradeHandle, int total, int position, void *user)
+int UpgradeRun::importDevConfig(long loginId, int row, const QString &configPath)
 {
-    Q_UNUSED(loginId);
-    if (!user)
-        return;
-    const quintptr token = reinterpret_cast<quintptr>(user);
-    std::shared_ptr<Job> job;
-    {
-        JobRegistry &reg = registry();
-        QMutexLocker locker(&reg.lock);
-        job = reg.jobs.value(token);
-    }
-    if (!job)
-        return;
-
-    std::lock_guard<std::recursive_mutex> started(job->startLock);
-    UpgradeRun *run = job->run;
-    const int row = job->row;
-    const ProgressReport report = describeProgress(total, position, run->m_oemidTexts.value(row));
-    if (report.kind == ProgressReport::None)
-        return;
-    if (report.kind == ProgressReport::DeviceError)
-        qDebug() << report.text;
-    run->setStatus(row, report.text);
-    if (!report.isFinal())
-        return;
-
-    // The device is regarded as logged out: it restarts after an upgrade.
-    job->record->lLoginID = 0;
-    run->m_table.clearRowLogin(row);
-    run->m_sdk.closeUpgrade(upgradeHandle);
-    {
-        JobRegistry &reg = registry();
-        QMutexLocker locker(&reg.lock);
-        if (reg.jobs.remove(token))
-            --run->m_runningUpgrades;
-    }
+    return importDevConfig(m_batch.contextFor(row), loginId, configPath);
 }
 
-int UpgradeRun::importDevConfig(long loginId, int row, const QString &configPath)
+int UpgradeRun::importDevConfig(const BatchContext &ctx, long loginId, const QString &configPath)
 {
     if (configPath.isEmpty())
         return 0;
@@ -360,13 +251,13 @@ int UpgradeRun::importDevConfig(long loginId, int row, const QString &configPath
         return 0;
     if (content.size() > ImportBufferSize) {
         qDebug() << "ImportDevConfig: configuration file above" << ImportBufferSize << "bytes refused";
-        setStatus(row, trUpgrade("ImportConfigFailed"));
+        ctx.status(trUpgrade("ImportConfigFailed"));
         return -1;
     }
     QByteArray buffer = content;
     const long result = m_sdk.setDevConfig(loginId, NETSDK_CFG_IMPORT, -1, buffer.data(),
                                            (unsigned long)buffer.size(), ImportWaitMs);
     const bool accepted = result >= 0 || result == NETSDK_ERR_NEED_REBOOT;
-    setStatus(row, accepted ? trUpgrade("ImportConfigSuccess") : trUpgrade("ImportConfigFailed"));
+    ctx.status(accepted ? trUpgrade("ImportConfigSuccess") : trUpgrade("ImportConfigFailed"));
     return int(result);
 }

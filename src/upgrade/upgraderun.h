@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/devicebatch.h"
 #include "netsdk/netsdk.h"
 #include "upgradelists.h"
 #include "upgradeprogress.h"
@@ -7,13 +8,8 @@
 #include <QByteArray>
 #include <QString>
 
-#include <array>
-#include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 /// Everything a firmware run needs, copied when the run starts: workers never read a widget.
 struct UpgradeParams {
@@ -27,21 +23,7 @@ struct UpgradeParams {
     int ipChangeWaitMs = 1500;  ///< after a successful address change
     /// The OEMID step for a logged-in device (run when setOEMID is on): writes its status texts into
     /// the row and returns true to go on; `resultText` receives the text kept for the final status.
-    std::function<bool(DEV_INFO &record, QString *resultText)> oemidStep;
-};
-
-/// The tab's device table as the run sees it. Every call holds the table lock for its duration and
-/// may be made from any thread.
-class UpgradeTableAccess
-{
-public:
-    virtual ~UpgradeTableAccess() = default;
-    /// Copies the row's record; false when the row has none.
-    virtual bool copyRowDevice(int row, DEV_INFO *out) = 0;
-    /// Replaces a cell's text; the text reaches the view on the GUI thread.
-    virtual void setCellText(int row, int column, const QString &text) = 0;
-    /// Sets the login handle of the row's record to 0; false when the row has none.
-    virtual bool clearRowLogin(int row) = 0;
+    std::function<bool(const BatchContext &ctx, DEV_INFO &record, QString *resultText)> oemidStep;
 };
 
 /// Operations of other areas the run calls; each may be called from a dispatcher or worker thread.
@@ -63,45 +45,45 @@ struct UpgradeSdk {
     decltype(&H264_DVR_CloseUpgradeHandle) closeUpgrade = &H264_DVR_CloseUpgradeHandle;
 };
 
-/// The batch firmware run of one tab: a dispatcher thread that hands each pending device to a worker
-/// thread of its own, one start per second, and the SDK's progress callback that reports each
-/// device's transfer and outcome into its row.
+/// The firmware upgrade as a job type of the tab's device-batch engine: the engine starts one device
+/// per second (after its address change, when configured) and runs each device's procedure on its
+/// pool; the SDK's progress reports reach the device's row through the batch's callback registry
+/// until the final one.
 ///
-/// Lifetime: the destructor cancels the dispatcher's waits, joins the dispatcher and every worker,
-/// then closes every upgrade still running (the SDK runs no callback of an upgrade once its close
-/// has returned). Callbacks find their upgrade through a registry and ignore reports for upgrades
-/// that are no longer registered, so nothing reaches a run that is gone.
+/// Lifetime: shutdown (and the batch's owner) cancels the waits, joins the jobs and closes every
+/// upgrade still running; the SDK runs no callback of an upgrade once its close has returned, and a
+/// report whose registration is gone is ignored.
 class UpgradeRun
 {
 public:
     static constexpr int MaxRows = 256;
-    static constexpr int StatusColumn = 3;
-    static constexpr int IpColumn = 1;
     /// Configuration files above this size are refused rather than cut.
     static constexpr int ImportBufferSize = 131072;
     static constexpr int ImportWaitMs = 10000;
 
-    /// Where a device's worker stopped.
+    /// Where a device's procedure stopped.
     enum class DeviceOutcome { LoginFailed, OemidFailed, InvalidHardware, StartFailed, Started, Cancelled };
 
-    UpgradeRun(UpgradeTableAccess &table, UpgradeHooks hooks, UpgradeSdk sdk = UpgradeSdk());
+    UpgradeRun(DeviceBatch &batch, UpgradeHooks hooks, UpgradeSdk sdk = UpgradeSdk());
     ~UpgradeRun();
     UpgradeRun(const UpgradeRun &) = delete;
     UpgradeRun &operator=(const UpgradeRun &) = delete;
 
     UpgradeLists &lists() { return m_lists; }
     OemidResultTexts &oemidTexts() { return m_oemidTexts; }
+    DeviceBatch &batch() const { return m_batch; }
 
-    /// True while the dispatcher, a worker or a started upgrade of this tab is still going.
+    /// True while the batch still starts devices, runs a procedure or waits for an upgrade's end.
     bool isActive() const;
-    bool isDispatcherAlive() const { return m_dispatcherAlive.load(); }
+    bool isDispatcherAlive() const { return m_batch.isDispatching(); }
     /// Number of upgrades started and not yet finished.
-    int runningUpgrades() const { return m_runningUpgrades.load(); }
+    int runningUpgrades() const;
 
-    /// Starts the dispatcher over the pending list. False (nothing started) when one is alive.
+    /// Starts the run over the pending list (records copied now, parameters copied now). False
+    /// (nothing started) while the batch is busy.
     bool start(const UpgradeParams &params);
 
-    /// Cancels the dispatcher, waits for it and the workers, and closes every running upgrade.
+    /// Cancels the run, waits for its jobs and closes every running upgrade.
     void shutdown();
 
     /// Imports a configuration file into the device logged in as `loginId` and writes the outcome
@@ -109,36 +91,19 @@ public:
     /// cannot be read or is larger than the import buffer (that one reported "ImportConfigFailed").
     int importDevConfig(long loginId, int row, const QString &configPath);
 
-    /// The upgrade of one device, as its worker runs it.
+    /// The upgrade of one device, as its job runs it.
+    DeviceOutcome upgradeDevice(const BatchContext &ctx, const std::shared_ptr<DEV_INFO> &record,
+                                const UpgradeParams &params);
+    /// The same outside a run, on the rows' current generation.
     DeviceOutcome upgradeDevice(const std::shared_ptr<DEV_INFO> &record, const UpgradeParams &params);
 
-    /// The SDK's progress callback; `user` identifies a registered upgrade.
-    static void progressCallback(long loginId, long upgradeHandle, int total, int position, void *user);
-
-    /// A started upgrade (opaque outside the run).
-    struct Job;
-
 private:
-    void dispatch(UpgradeParams params);
-    void startWorker(int row, std::shared_ptr<DEV_INFO> record, const UpgradeParams &params);
-    bool sleepFor(int ms); // false when cancelled
-    bool cancelled() const { return m_cancel.load(); }
-    void setStatus(int row, const QString &text);
-    void finishJob(const std::shared_ptr<Job> &job, long upgradeHandle);
+    bool prepareDevice(const BatchContext &ctx, DEV_INFO &record, const UpgradeParams &params);
+    int importDevConfig(const BatchContext &ctx, long loginId, const QString &configPath);
 
-    UpgradeTableAccess &m_table;
+    DeviceBatch &m_batch;
     UpgradeHooks m_hooks;
     UpgradeSdk m_sdk;
     UpgradeLists m_lists;
     OemidResultTexts m_oemidTexts;
-
-    std::thread m_dispatcher;
-    std::atomic<bool> m_dispatcherAlive{false};
-    std::array<std::thread, MaxRows> m_workers;
-    std::array<std::atomic<bool>, MaxRows> m_workerAlive{};
-    std::atomic<int> m_runningUpgrades{0};
-
-    std::atomic<bool> m_cancel{false};
-    std::mutex m_waitLock;
-    std::condition_variable m_wake;
 };

@@ -10,8 +10,7 @@
 #include "oemid/oemidvariant.h"
 #include "oemid/oemidwriter.h"
 #include "oemid/recorduploader.h"
-#include "oemid/stationmac.h"
-#include "upgrade/devicetableaccess.h"
+#include "device/stationmac.h"
 #include "upgrade/firmwareoemidstep.h"
 #include "upgrade/upgradefiledialog.h"
 #include "upgrade/upgradepackage.h"
@@ -141,9 +140,7 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
     connect(m_browseCfgBtn, &QPushButton::clicked, this, &UpgradeWidget::on_browseCfgBtn_clicked);
     connect(m_upgradeBtn, &QPushButton::clicked, this, &UpgradeWidget::on_upgradeBtn_clicked);
 
-    // The run: the table through its locked accessors, the other areas'
-    // procedures as hooks.
-    m_access = std::make_unique<DeviceTableAccess>(*m_core->table());
+    // The run: a job type of the tab's batch, the other areas' procedures as hooks.
     UpgradeHooks hooks;
     hooks.loginErrorText = [](int code) { return loginErrorText(code); };
     DeviceTabCore *core = m_core;
@@ -157,7 +154,7 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
         });
         return core->modifyIP(row, 1);
     };
-    m_run = std::make_unique<UpgradeRun>(*m_access, hooks);
+    m_run = std::make_unique<UpgradeRun>(*m_core->batch(), hooks);
 
     connect(m_BtnUpload, &QPushButton::clicked, this, &UpgradeWidget::BtnUploadClicked);
     m_labelOEMID->setText(ConfigKeys::stringValue(Key::OemidAssigned));
@@ -174,7 +171,6 @@ UpgradeWidget::~UpgradeWidget()
     // Nothing of the run may outlive the table and the SDK session it works with.
     m_run->shutdown();
     m_run.reset();
-    m_access.reset();
     // Logs the listed devices out and closes the tab's SDK session while the
     // widgets still exist.
     delete m_core;
@@ -353,8 +349,10 @@ void UpgradeWidget::on_upgradeBtn_clicked()
         oemid.assignedOemid = assigned;
         oemid.allowRepeat = m_checkBox->isChecked();
         oemid.appDir = m_dataDir;
-        auto step = std::make_shared<FirmwareOemidStep>(oemid, *m_access);
-        params.oemidStep = [step](DEV_INFO &record, QString *text) { return step->run(record, text); };
+        const FirmwareOemidStep step(oemid);
+        params.oemidStep = [step](const BatchContext &ctx, DEV_INFO &record, QString *text) {
+            return step.run(ctx, record, text);
+        };
     }
     m_run->start(params);
 }

@@ -8,7 +8,6 @@
 #include <memory>
 
 class DeviceTabCore;
-class DeviceTableAccess;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -89,6 +88,5 @@ private:
 
     QString m_dataDir;
     QString m_configPath; ///< taken at the last Upgrade click, for ImportDevConfig
-    std::unique_ptr<DeviceTableAccess> m_access;
     std::unique_ptr<UpgradeRun> m_run;
 };

@@ -17,21 +17,28 @@ namespace
 
 constexpr int kPort = 47230;
 
-struct Rows : OemidRows {
+struct Rows : DeviceRows {
     DEV_INFO dev{};
     QString status, oemidCell;
-    bool device(int, DEV_INFO *out) override
+    quint64 generation() const override { return 0; }
+    int rowCount() const override { return 1; }
+    bool device(quint64, int, DEV_INFO *out) const override
     {
         *out = dev;
         return true;
     }
-    bool updateDevice(int, const std::function<void(DEV_INFO &)> &change) override
+    bool updateDevice(quint64, int, const std::function<void(DEV_INFO &)> &change) override
     {
         change(dev);
         return true;
     }
-    void setStatusText(int, const QString &t) override { status = t; }
-    void setOemidText(int, const QString &t) override { oemidCell = t; }
+    void post(const RowEvent &e) override
+    {
+        if (e.cell == Field::Status)
+            status = e.text;
+        else if (e.cell == Field::Oemid)
+            oemidCell = e.text;
+    }
 };
 
 // Each device of the fleet shows one behaviour of the producer information.
@@ -100,7 +107,7 @@ protected:
         p.appDir = app.path();
         p.stationMac = [] { return QStringLiteral("AA:BB:CC:00:11:22"); };
         FactoryRecords({app.path(), nullptr, p.stationMac}).makeUploadDirs();
-        return std::make_unique<OemidWriter>(p, sdk, rows);
+        return std::make_unique<OemidWriter>(p, sdk, BoundRows(rows));
     }
     static QJsonObject deviceState(int device)
     {

@@ -128,8 +128,8 @@ bool UpgradeE2E::startTab(const QJsonArray &devices, int port, int searchPort, i
     connect(model, &QAbstractItemModel::dataChanged, this,
             [this, model](const QModelIndex &tl, const QModelIndex &br) {
                 for (int row = tl.row(); row <= br.row(); ++row) {
-                    if (tl.column() <= UpgradeRun::StatusColumn && br.column() >= UpgradeRun::StatusColumn) {
-                        const QString text = model->index(row, UpgradeRun::StatusColumn).data().toString();
+                    if (tl.column() <= tableVariant(TabKind::Firmware).statusColumn && br.column() >= tableVariant(TabKind::Firmware).statusColumn) {
+                        const QString text = model->index(row, tableVariant(TabKind::Firmware).statusColumn).data().toString();
                         auto &list = m_history[row];
                         if (list.isEmpty() || list.last().text != text)
                             list.append({m_clock.elapsed(), text});
@@ -158,7 +158,7 @@ QString UpgradeE2E::cell(int row, int column) const
 
 QString UpgradeE2E::status(int row) const
 {
-    return cell(row, UpgradeRun::StatusColumn);
+    return cell(row, tableVariant(TabKind::Firmware).statusColumn);
 }
 
 bool UpgradeE2E::waitForFinalTexts(int rows, int timeoutMs)

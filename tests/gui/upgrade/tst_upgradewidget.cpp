@@ -271,7 +271,7 @@ void UpgradeWidgetTest::clickDuringRunIsRefused()
     QVERIFY(QTest::qWaitFor([&] { return !m_tab->upgradeRun()->isActive(); }, 20000));
     table->flushPending();
     for (int row = 0; row < 2; ++row) {
-        const QString status = table->model()->index(row, UpgradeRun::StatusColumn).data().toString();
+        const QString status = table->model()->index(row, tableVariant(TabKind::Firmware).statusColumn).data().toString();
         QVERIFY2(!status.isEmpty() && status != QLatin1String("Login Success"), qPrintable(status));
     }
 }

@@ -1,5 +1,5 @@
 #include "oemid/factoryrecords.h"
-#include "oemid/stationmac.h"
+#include "device/stationmac.h"
 
 #include <QDir>
 #include <QFile>

@@ -79,23 +79,30 @@ struct FakeDevice : OemidSdk {
     QString loginErrorText(int code) override { return QStringLiteral("login error %1").arg(code); }
 };
 
-struct FakeRows : OemidRows {
+struct FakeRows : DeviceRows {
     DEV_INFO dev{};
     bool present = true;
     QString status, oemidCell;
-    bool device(int, DEV_INFO *out) override
+    quint64 generation() const override { return 0; }
+    int rowCount() const override { return 1; }
+    bool device(quint64, int, DEV_INFO *out) const override
     {
         if (present)
             *out = dev;
         return present;
     }
-    bool updateDevice(int, const std::function<void(DEV_INFO &)> &change) override
+    bool updateDevice(quint64, int, const std::function<void(DEV_INFO &)> &change) override
     {
         change(dev);
         return present;
     }
-    void setStatusText(int, const QString &t) override { status = t; }
-    void setOemidText(int, const QString &t) override { oemidCell = t; }
+    void post(const RowEvent &e) override
+    {
+        if (e.cell == Field::Status)
+            status = e.text;
+        else if (e.cell == Field::Oemid)
+            oemidCell = e.text;
+    }
 };
 
 struct Bench {
@@ -120,7 +127,7 @@ struct Bench {
         p.clock = [] { return QDateTime(QDate(2022, 1, 2), QTime(3, 4, 5)); };
         p.stationMac = [this] { return stationMac; };
         p.message = [this](const QString &title, const QString &text) { boxes << title + "/" + text; };
-        writer = std::make_unique<OemidWriter>(p, device, rows);
+        writer = std::make_unique<OemidWriter>(p, device, BoundRows(rows));
     }
     QByteArray dayFile() const
     {

@@ -140,10 +140,16 @@ UpgradeSdk fakeSdk()
     return sdk;
 }
 
-class FakeTable : public UpgradeTableAccess
+class FakeTable : public DeviceRows
 {
 public:
-    bool copyRowDevice(int row, DEV_INFO *out) override
+    quint64 generation() const override { return 0; }
+    int rowCount() const override
+    {
+        std::lock_guard<std::mutex> g(lock);
+        return int(rows.size());
+    }
+    bool device(quint64, int row, DEV_INFO *out) const override
     {
         std::lock_guard<std::mutex> g(lock);
         auto it = rows.find(row);
@@ -152,24 +158,24 @@ public:
         *out = it->second;
         return true;
     }
-    void setCellText(int row, int column, const QString &text) override
-    {
-        std::lock_guard<std::mutex> g(lock);
-        cells[{row, column}].push_back(text);
-    }
-    bool clearRowLogin(int row) override
+    bool updateDevice(quint64, int row, const std::function<void(DEV_INFO &)> &change) override
     {
         std::lock_guard<std::mutex> g(lock);
         auto it = rows.find(row);
         if (it == rows.end())
             return false;
-        it->second.lLoginID = 0;
+        change(it->second);
         return true;
+    }
+    void post(const RowEvent &event) override
+    {
+        std::lock_guard<std::mutex> g(lock);
+        cells[{event.row, event.cell}].push_back(event.text);
     }
     QStringList status(int row)
     {
         std::lock_guard<std::mutex> g(lock);
-        return cells[{row, UpgradeRun::StatusColumn}];
+        return cells[{row, Field::Status}];
     }
     DEV_INFO &addRow(int row, const char *ip, const char *password = "")
     {
@@ -183,9 +189,9 @@ public:
         return rows[row];
     }
 
-    std::mutex lock;
+    mutable std::mutex lock;
     std::map<int, DEV_INFO> rows;
-    std::map<std::pair<int, int>, QStringList> cells;
+    std::map<std::pair<int, Field>, QStringList> cells;
 };
 
 class UpgradeRunTest : public ::testing::Test
@@ -246,7 +252,8 @@ TEST_F(UpgradeRunTest, DeviceStopsAtTheFirstFailingStep)
         table.cells.clear();
         script.devices["10.0.0.1"] = c.device;
         table.addRow(0, "10.0.0.1");
-        UpgradeRun run(table, hooks, fakeSdk());
+        DeviceBatch batch(table);
+        UpgradeRun run(batch, hooks, fakeSdk());
         EXPECT_EQ(run.upgradeDevice(record(0), params), c.outcome);
         EXPECT_EQ(table.status(0), c.texts);
         EXPECT_EQ(script.upgrades.size(), c.upgrades);
@@ -266,7 +273,8 @@ TEST_F(UpgradeRunTest, PasswordAndStaleLogin)
     table.addRow(0, "10.0.0.1", "");
     table.addRow(1, "10.0.0.2", "ownpw").lLoginID = 42; // still logged in from an earlier action
     params.tabPassword = "tabpw";
-    UpgradeRun run(table, hooks, fakeSdk());
+    DeviceBatch batch(table);
+    UpgradeRun run(batch, hooks, fakeSdk());
     auto first = record(0);
     EXPECT_EQ(run.upgradeDevice(first, params), UpgradeRun::DeviceOutcome::Started);
     EXPECT_STREQ(first->szPsw, "tabpw");
@@ -286,7 +294,8 @@ TEST_F(UpgradeRunTest, CallbackReportsUntilTheFinalOne)
     script.devices["10.0.0.1"];
     table.addRow(0, "10.0.0.1");
     table.rows[0].lLoginID = 0;
-    UpgradeRun run(table, hooks, fakeSdk());
+    DeviceBatch batch(table);
+    UpgradeRun run(batch, hooks, fakeSdk());
     auto rec = record(0);
     ASSERT_EQ(run.upgradeDevice(rec, params), UpgradeRun::DeviceOutcome::Started);
     const StartedUpgrade up = upgradeOf(0);
@@ -315,14 +324,15 @@ TEST_F(UpgradeRunTest, OemidStepGatesTheUpgradeAndItsTextEndsTheStatus)
     script.devices["10.0.0.2"];
     table.addRow(0, "10.0.0.1");
     table.addRow(1, "10.0.0.2");
-    params.oemidStep = [this](DEV_INFO &r, QString *text) {
+    params.oemidStep = [](const BatchContext &ctx, DEV_INFO &r, QString *text) {
         const bool ok = r.nIndex == 0;
         *text = ok ? QStringLiteral("Set OEMID Success(ABC)") : QStringLiteral("Set OEMID Failed");
-        table.setCellText(r.nIndex, UpgradeRun::StatusColumn, *text);
+        ctx.status(*text);
         return ok;
     };
     params.setOEMID = true;
-    UpgradeRun run(table, hooks, fakeSdk());
+    DeviceBatch batch(table);
+    UpgradeRun run(batch, hooks, fakeSdk());
     auto rec = record(0);
     EXPECT_EQ(run.upgradeDevice(rec, params), UpgradeRun::DeviceOutcome::Started);
     EXPECT_EQ(run.upgradeDevice(record(1), params), UpgradeRun::DeviceOutcome::OemidFailed);
@@ -347,7 +357,8 @@ TEST_F(UpgradeRunTest, ConfigurationImport)
     const QString large = write("large.cfg", QByteArray(UpgradeRun::ImportBufferSize + 1, 'c'));
     script.devices["10.0.0.1"];
     table.addRow(0, "10.0.0.1");
-    UpgradeRun run(table, hooks, fakeSdk());
+    DeviceBatch batch(table);
+    UpgradeRun run(batch, hooks, fakeSdk());
     int error = 0;
     H264_DVR_DEVICEINFO info;
     const long id = fakeLogin("10.0.0.1", 0, "admin", "pw", &info, 1, &error);
@@ -409,7 +420,8 @@ TEST_F(UpgradeRunTest, DispatcherSpacesWorkersAndSkipsFailedAddressChanges)
     params.modifyIP = true;
     params.spacingMs = 120;
     params.ipChangeWaitMs = 30;
-    UpgradeRun run(table, hooks, fakeSdk());
+    DeviceBatch batch(table);
+    UpgradeRun run(batch, hooks, fakeSdk());
     for (int row = 0; row < 4; ++row)
         run.lists().pushDevice(table.rows[row], UpgradeLists::Pending);
     ASSERT_TRUE(run.start(params));
@@ -446,7 +458,8 @@ TEST_F(UpgradeRunTest, ShutdownCancelsTheDispatcherAndSilencesCallbacks)
     params.spacingMs = 60000;
     StartedUpgrade up;
     {
-        UpgradeRun run(table, hooks, fakeSdk());
+        DeviceBatch batch(table);
+        UpgradeRun run(batch, hooks, fakeSdk());
         for (int row = 0; row < 3; ++row)
             run.lists().pushDevice(table.rows[row], UpgradeLists::Pending);
         ASSERT_TRUE(run.start(params));

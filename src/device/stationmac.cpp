@@ -1,4 +1,4 @@
-#include "stationmac.h"
+#include "device/stationmac.h"
 
 #include <QNetworkInterface>
 

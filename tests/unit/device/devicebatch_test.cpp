@@ -1,0 +1,237 @@
+// The device-batch engine: pacing, cancelling, shutdown with jobs still waiting, SDK callbacks that
+// arrive late, and results for rows that a new search replaced.
+
+#include "answers.h"
+#include "device/devicebatch.h"
+#include "device/devicetable.h"
+
+#include <QCoreApplication>
+#include <QSignalSpy>
+#include <QStandardItemModel>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+void fill(DeviceTable &table, int rows)
+{
+    for (int i = 0; i < rows; ++i) {
+        char mac[18];
+        std::snprintf(mac, sizeof mac, "aa:00:00:00:01:%02x", i);
+        table.appendRow(*fillFromSearch(table.variant(), makeAnswer(mac, 127, 0, 0, uint8_t(i + 2)), i));
+    }
+}
+
+QString statusCell(const DeviceTable &table, int row)
+{
+    return table.model()->index(row, table.variant().statusColumn).data().toString();
+}
+
+struct Starts {
+    std::mutex lock;
+    std::vector<std::pair<int, Clock::time_point>> at;
+    void add(int row)
+    {
+        std::lock_guard<std::mutex> g(lock);
+        at.emplace_back(row, Clock::now());
+    }
+    std::vector<int> rows()
+    {
+        std::lock_guard<std::mutex> g(lock);
+        std::vector<int> r;
+        for (const auto &s : at)
+            r.push_back(s.first);
+        return r;
+    }
+};
+
+TEST(DeviceBatch, StartsDevicesInOrderWithTheirSpacingAndReportsTheEnd)
+{
+    DeviceTable table(TabKind::Firmware);
+    fill(table, 4);
+    auto batch = DeviceBatch::create(table);
+    QSignalSpy finished(batch.get(), &DeviceBatch::finished);
+    Starts starts;
+    BatchPlan plan;
+    plan.rows = {2, 0, 3, 1};
+    plan.options.spacingMs = 80;
+    plan.options.maxParallel = 4;
+    plan.prepare = [](BatchContext &ctx) { return ctx.row() != 3; }; // row 3 skipped, no spacing
+    plan.job = [&starts](BatchContext &ctx) {
+        starts.add(ctx.row());
+        ctx.status(QStringLiteral("done %1").arg(ctx.row()));
+        if (ctx.row() == 0)
+            ctx.fail();
+    };
+    const auto begin = Clock::now();
+    ASSERT_TRUE(batch->start(plan));
+    EXPECT_FALSE(batch->start(plan)); // one run at a time
+    ASSERT_TRUE(batch->waitForDone(5000));
+    EXPECT_EQ(starts.rows(), (std::vector<int>{2, 0, 1}));
+    {
+        std::lock_guard<std::mutex> g(starts.lock);
+        EXPECT_GE(starts.at[1].second - starts.at[0].second, milliseconds(75));
+        EXPECT_GE(starts.at[2].second - starts.at[1].second, milliseconds(75));
+        EXPECT_GE(starts.at[2].second - begin, milliseconds(155));
+    }
+    QCoreApplication::processEvents();
+    ASSERT_EQ(finished.count(), 1);
+    const auto summary = finished.at(0).at(0).value<BatchSummary>();
+    EXPECT_EQ(summary.devices, 4);
+    EXPECT_EQ(summary.started, 3);
+    EXPECT_EQ(summary.failed, 1);
+    EXPECT_FALSE(summary.cancelled);
+    EXPECT_EQ(statusCell(table, 2), QStringLiteral("done 2"));
+    EXPECT_EQ(statusCell(table, 3), QString());
+    // A finished batch takes the next run.
+    plan.rows = {1};
+    EXPECT_TRUE(batch->start(plan));
+    EXPECT_TRUE(batch->waitForDone(5000));
+}
+
+TEST(DeviceBatch, OneAtATimeRunsEachJobToItsEndFirst)
+{
+    DeviceTable table(TabKind::Oemid);
+    fill(table, 3);
+    auto batch = DeviceBatch::create(table);
+    std::atomic<int> running{0};
+    std::atomic<int> most{0};
+    Starts starts;
+    BatchPlan plan;
+    plan.rows = {0, 1, 2};
+    plan.options.startDelayMs = 50;
+    plan.job = [&](BatchContext &ctx) {
+        most = std::max(most.load(), ++running);
+        starts.add(ctx.row());
+        std::this_thread::sleep_for(milliseconds(20));
+        --running;
+    };
+    const auto begin = Clock::now();
+    ASSERT_TRUE(batch->start(plan));
+    ASSERT_TRUE(batch->waitForDone(5000));
+    EXPECT_EQ(most.load(), 1);
+    EXPECT_EQ(starts.rows(), (std::vector<int>{0, 1, 2}));
+    std::lock_guard<std::mutex> g(starts.lock);
+    EXPECT_GE(starts.at[0].second - begin, milliseconds(45));
+}
+
+TEST(DeviceBatch, CancelStopsFurtherStartsAndShutdownWaitsForSlowJobs)
+{
+    DeviceTable table(TabKind::Firmware);
+    fill(table, 8);
+    Starts starts;
+    std::atomic<int> ended{0};
+    {
+        auto batch = DeviceBatch::create(table);
+        BatchPlan plan;
+        for (int r = 0; r < 8; ++r)
+            plan.rows.push_back(r);
+        plan.options.spacingMs = 60000; // only the first device starts before the cancel
+        plan.options.maxParallel = 8;
+        plan.job = [&](BatchContext &ctx) {
+            starts.add(ctx.row());
+            // A slow device: the job waits, but gives up when the run is cancelled.
+            ctx.sleepFor(30000);
+            std::this_thread::sleep_for(milliseconds(100)); // work that cannot be interrupted
+            ++ended;
+        };
+        ASSERT_TRUE(batch->start(plan));
+        for (int i = 0; i < 200 && starts.rows().empty(); ++i)
+            std::this_thread::sleep_for(milliseconds(5));
+        const auto before = Clock::now();
+        batch.reset(); // the deleter cancels and waits
+        EXPECT_LT(Clock::now() - before, milliseconds(5000));
+        EXPECT_EQ(ended.load(), 1); // the running job was waited for, not abandoned
+    }
+    EXPECT_EQ(starts.rows(), std::vector<int>{0});
+}
+
+TEST(DeviceBatch, RunEndsOnlyWithItsLastCallbackAndLateReportsReachNothing)
+{
+    DeviceTable table(TabKind::Firmware);
+    fill(table, 1);
+    std::atomic<int> reports{0};
+    std::atomic<int> closed{0};
+    void *token = nullptr;
+    {
+        auto batch = DeviceBatch::create(table);
+        BatchPlan plan;
+        plan.rows = {0};
+        plan.job = [&](BatchContext &ctx) {
+            token = ctx.callbacks().add([&](long, long, int, int) { ++reports; }, [&] { ++closed; });
+        };
+        ASSERT_TRUE(batch->start(plan));
+        EXPECT_FALSE(batch->waitForDone(200)); // the registered callback keeps the run open
+        SdkCallbacks::upgradeProgress(1, 2, 100, 50, token);
+        EXPECT_EQ(reports.load(), 1);
+        EXPECT_TRUE(batch->isActive());
+    } // destroyed with the registration still there: it is closed
+    EXPECT_EQ(closed.load(), 1);
+    SdkCallbacks::upgradeProgress(1, 2, 100, 60, token);
+    SdkCallbacks::upgradeProgress(1, 2, 100, 60, nullptr);
+    EXPECT_EQ(reports.load(), 1);
+
+    // A registration removed by its owner ends the run.
+    auto batch = DeviceBatch::create(table);
+    BatchPlan plan;
+    plan.rows = {0};
+    void *second = nullptr;
+    plan.job = [&](BatchContext &ctx) { second = ctx.callbacks().add([](long, long, int, int) {}); };
+    ASSERT_TRUE(batch->start(plan));
+    EXPECT_FALSE(batch->waitForDone(100));
+    EXPECT_TRUE(batch->callbacks().remove(second));
+    EXPECT_FALSE(batch->callbacks().remove(second));
+    EXPECT_TRUE(batch->waitForDone(1000));
+}
+
+TEST(DeviceBatch, ResultsForReplacedRowsAreDropped)
+{
+    DeviceTable table(TabKind::Firmware);
+    fill(table, 2);
+    auto batch = DeviceBatch::create(table);
+    std::atomic<bool> go{false};
+    BatchPlan plan;
+    plan.rows = {0, 1};
+    plan.options.maxParallel = 2;
+    plan.job = [&](BatchContext &ctx) {
+        while (!go.load())
+            std::this_thread::sleep_for(milliseconds(2));
+        ctx.status(QStringLiteral("old result"));
+        DEV_INFO record;
+        EXPECT_FALSE(ctx.rows().device(ctx.row(), &record));
+        EXPECT_FALSE(ctx.rows().updateDevice(ctx.row(), [](DEV_INFO &d) { d.lLoginID = 99; }));
+    };
+    ASSERT_TRUE(batch->start(plan));
+    table.clear(); // a new search
+    fill(table, 2);
+    go = true;
+    ASSERT_TRUE(batch->waitForDone(5000));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(statusCell(table, 0), QString());
+    EXPECT_EQ(statusCell(table, 1), QString());
+    EXPECT_EQ(table.rowDevice(0)->lLoginID, 0);
+
+    // Events of the current rows arrive, coalesced: the newest text of a cell wins.
+    BoundRows rows(table);
+    std::thread worker([&rows] {
+        for (int i = 0; i < 100; ++i)
+            rows.status(1, QStringLiteral("step %1").arg(i));
+        rows.set(1, Field::Version, QStringLiteral("V2"));
+        rows.set(1, Field::Oemid, QStringLiteral("not a column of this tab"));
+    });
+    worker.join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(statusCell(table, 1), QStringLiteral("step 99"));
+    EXPECT_EQ(table.model()->index(1, table.variant().columnOf(Field::Version)).data().toString(), "V2");
+}
+
+} // namespace
