@@ -29,7 +29,8 @@ QString selectText(bool all)
 
 DeviceTabCore::DeviceTabCore(TabKind kind, QWidget *tab)
     : QObject(tab), m_tab(tab), m_table(new DeviceTable(kind, this)), m_search(new CSearchDeviceThread(this)),
-      m_batch(DeviceBatch::create(*m_table)), m_loginBatch(DeviceBatch::create(*m_table))
+      m_batch(DeviceBatch::create(*m_table)), m_loginBatch(DeviceBatch::create(*m_table)),
+      m_runner(new LoginRunner(this))
 {
     H264_DVR_Init(nullptr, 0);
     H264_DVR_SetConnectTime(2000, 1);
@@ -43,6 +44,7 @@ DeviceTabCore::~DeviceTabCore()
     // Runs and logins end before the rows they work on go.
     m_batch.reset();
     m_loginBatch.reset();
+    delete m_runner; // waits for Add logins under way and logs out those nobody took
     delete m_search; // waits for the search
     m_table->clear();
     H264_DVR_Cleanup();

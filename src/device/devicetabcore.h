@@ -11,6 +11,7 @@
 #include <functional>
 
 class CSearchDeviceThread;
+class LoginRunner;
 class DeviceTable;
 class QAbstractButton;
 class QTableView;
@@ -81,6 +82,7 @@ private:
     CSearchDeviceThread *m_search;
     DeviceBatch::Ptr m_batch;
     DeviceBatch::Ptr m_loginBatch;
+    LoginRunner *m_runner; ///< logins of the Add dialog, which may outlive the dialog
     QPointer<QTableView> m_view;
     QPointer<QAbstractButton> m_searchButton;
     QPointer<QAbstractButton> m_selectButton;
