@@ -43,21 +43,3 @@ private:
     BoundRows m_rows;
     Hooks m_hooks;
 };
-
-/// The OEMID procedure's view of a tab's rows through one generation: status and OEMID cells
-/// reach the view as row events.
-class BoundOemidRows : public OemidRows
-{
-public:
-    explicit BoundOemidRows(BoundRows rows) : m_rows(rows) {}
-    bool device(int row, DEV_INFO *out) override { return m_rows.device(row, out); }
-    bool updateDevice(int row, const std::function<void(DEV_INFO &)> &change) override
-    {
-        return m_rows.updateDevice(row, change);
-    }
-    void setStatusText(int row, const QString &text) override { m_rows.status(row, text); }
-    void setOemidText(int row, const QString &text) override { m_rows.set(row, Field::Oemid, text); }
-
-private:
-    BoundRows m_rows;
-};

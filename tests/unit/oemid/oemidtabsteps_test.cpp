@@ -95,12 +95,11 @@ TEST_P(OemidTabStepsTest, OneDevice)
     std::strcpy(rec.NetComm.sMac, "00:12:34:56:78:9a");
     MemoryRows rows({rec});
     BoundRows bound(rows);
-    BoundOemidRows oemidRows(bound);
     OemidWriterParams p;
     p.assignedOemid = QStringLiteral("ACME01");
     p.appDir = tmp.path();
     p.stationMac = [] { return QStringLiteral("AA:BB:CC:00:11:22"); };
-    OemidWriter writer(p, device, oemidRows);
+    OemidWriter writer(p, device, bound);
     int ipCalls = 0, settingsCalls = 0;
     OemidTabSteps::Hooks hooks;
     hooks.changeIp = [&](int) {
