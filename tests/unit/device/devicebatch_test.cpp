@@ -83,7 +83,9 @@ TEST(DeviceBatch, StartsDevicesInOrderWithTheirSpacingAndReportsTheEnd)
         EXPECT_GE(starts.at[2].second - starts.at[1].second, milliseconds(75));
         EXPECT_GE(starts.at[2].second - begin, milliseconds(155));
     }
-    QCoreApplication::processEvents();
+    // finished() travels through the event loop after the run has ended.
+    if (finished.count() == 0)
+        finished.wait(2000);
     ASSERT_EQ(finished.count(), 1);
     const auto summary = finished.at(0).at(0).value<BatchSummary>();
     EXPECT_EQ(summary.devices, 4);
