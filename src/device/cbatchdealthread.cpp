@@ -74,6 +74,10 @@ void CBatchDealThread::run()
             dev->lLoginID = int32_t(H264_DVR_Login(dev->szIpaddress, uint16_t(dev->nPort), dev->szUserName,
                                                    dev->szPsw, &dev->NetDevInfo, 1, &error));
             if (dev->lLoginID <= 0) {
+                // The SDK's last error is per thread: the code travels in the message, since the
+                // receiver's thread has a last error of its own.
+                if (error == 0)
+                    error = int(H264_DVR_GetLastError());
                 emit message(-1, error, dev->nIndex, 0);
                 continue;
             }
@@ -81,7 +85,8 @@ void CBatchDealThread::run()
         }
         if (command == ResetConfig) {
             char flags[11] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0};
-            const long ret = H264_DVR_SetDevConfig(dev->lLoginID, NETSDK_CFG_RESET, -1, flags, sizeof flags, timeout);
+            const long ret =
+                H264_DVR_SetDevConfig(dev->lLoginID, NETSDK_CFG_RESET, -1, flags, sizeof flags, timeout);
             emit message(int(ret), int(ret), dev->nIndex, ResetConfig);
         } else if (command == Reboot) {
             int ok = H264_DVR_ControlDVR(dev->lLoginID, 0, timeout) ? 1 : 0;
@@ -107,7 +112,7 @@ BatchOutcome batchOutcome(int ret, int nError, int nCmd)
     BatchOutcome out;
     switch (nCmd) {
     case 0:
-        out.text = loginErrorText(nError);
+        out.text = loginErrorText(nError, LoginTextVariant::Tab, nError);
         break;
     case CBatchDealThread::ResetConfig:
         out.success = ret >= 0 || ret == NETSDK_ERR_TIMEOUT;

@@ -6,11 +6,12 @@
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "device/loginerrortext.h"
+#include "device/stationmac.h"
 #include "oemid/factoryrecords.h"
 #include "oemid/oemidvariant.h"
 #include "oemid/oemidwriter.h"
 #include "oemid/recorduploader.h"
-#include "device/stationmac.h"
+#include "oemid/recorduploadrun.h"
 #include "upgrade/firmwareoemidstep.h"
 #include "upgrade/upgradefiledialog.h"
 #include "upgrade/upgradepackage.h"
@@ -156,6 +157,8 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
     };
     m_run = std::make_unique<UpgradeRun>(*m_core->batch(), hooks);
 
+    m_upload = new RecordUploadRun(*m_core->table(), this, m_progressBar, m_BtnUpload);
+    connect(m_upload, &RecordUploadRun::finished, this, [this] { m_progressBar->setValue(0); });
     connect(m_BtnUpload, &QPushButton::clicked, this, &UpgradeWidget::BtnUploadClicked);
     m_labelOEMID->setText(ConfigKeys::stringValue(Key::OemidAssigned));
     makeRecordTree(nullptr);
@@ -171,6 +174,7 @@ UpgradeWidget::~UpgradeWidget()
     // Nothing of the run may outlive the table and the SDK session it works with.
     m_run->shutdown();
     m_run.reset();
+    delete m_upload; // waits for an upload under way
     // Logs the listed devices out and closes the tab's SDK session while the
     // widgets still exist.
     delete m_core;
@@ -362,32 +366,6 @@ int UpgradeWidget::ImportDevConfig(long lLoginID, int nIndex)
     return m_run->importDevConfig(lLoginID, nIndex, m_configPath);
 }
 
-namespace
-{
-
-class UploadView : public UploadObserver
-{
-public:
-    UploadView(QWidget *tab, QProgressBar *bar) : m_tab(tab), m_bar(bar) {}
-    void progress(int done, int total) override
-    {
-        m_bar->setOrientation(Qt::Horizontal);
-        m_bar->setRange(0, total);
-        m_bar->setValue(done);
-        m_bar->repaint(); // the upload holds the GUI thread; show the step now
-    }
-    void message(const QString &title, const QString &text) override
-    {
-        CMessageBox::information(m_tab, title, text);
-    }
-
-private:
-    QWidget *m_tab;
-    QProgressBar *m_bar;
-};
-
-} // namespace
-
 void UpgradeWidget::BtnUploadClicked()
 {
     UploadParams params;
@@ -397,11 +375,5 @@ void UpgradeWidget::BtnUploadClicked()
     params.caFile = ConfigKeys::stringValue(Key::UploadCAFile);
     params.variant = OemidVariant::firmwareTab();
 
-    m_BtnUpload->setEnabled(false);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    UploadView view(this, m_progressBar);
-    RecordUploader(params).uploadRecords(&view);
-    QApplication::restoreOverrideCursor();
-    m_BtnUpload->setEnabled(true);
-    m_progressBar->setValue(0);
+    m_upload->start(params);
 }

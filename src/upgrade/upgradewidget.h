@@ -14,6 +14,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QTableView;
+class RecordUploadRun;
 class UpgradeRun;
 
 /// The firmware tab. Its device table, search, selection, Add and re-login come
@@ -30,6 +31,7 @@ public:
 
     DeviceTabCore *deviceCore() const { return m_core; }
     UpgradeRun *upgradeRun() const { return m_run.get(); }
+    RecordUploadRun *uploadRun() const { return m_upload; }
 
     /// Where the scratch directory "Temp" and the factory records live; the
     /// application directory unless a test points it elsewhere.
@@ -89,4 +91,5 @@ private:
     QString m_dataDir;
     QString m_configPath; ///< taken at the last Upgrade click, for ImportDevConfig
     std::unique_ptr<UpgradeRun> m_run;
+    RecordUploadRun *m_upload = nullptr;
 };

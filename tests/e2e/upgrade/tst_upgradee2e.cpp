@@ -8,6 +8,7 @@
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "netsdk/netsdk.h"
+#include "oemid/recorduploadrun.h"
 #include "upgrade/upgraderun.h"
 #include "upgrade/upgradewidget.h"
 
@@ -128,8 +129,10 @@ bool UpgradeE2E::startTab(const QJsonArray &devices, int port, int searchPort, i
     connect(model, &QAbstractItemModel::dataChanged, this,
             [this, model](const QModelIndex &tl, const QModelIndex &br) {
                 for (int row = tl.row(); row <= br.row(); ++row) {
-                    if (tl.column() <= tableVariant(TabKind::Firmware).statusColumn && br.column() >= tableVariant(TabKind::Firmware).statusColumn) {
-                        const QString text = model->index(row, tableVariant(TabKind::Firmware).statusColumn).data().toString();
+                    if (tl.column() <= tableVariant(TabKind::Firmware).statusColumn &&
+                        br.column() >= tableVariant(TabKind::Firmware).statusColumn) {
+                        const QString text =
+                            model->index(row, tableVariant(TabKind::Firmware).statusColumn).data().toString();
                         auto &list = m_history[row];
                         if (list.isEmpty() || list.last().text != text)
                             list.append({m_clock.elapsed(), text});
@@ -370,10 +373,14 @@ void UpgradeE2E::setOemidWritesVerifiesAndRecords()
     writeIni("[UpgradeInfo]\r\nModifyIP=0\r\n[OEMID]\r\nAssigned=E2E77\r\n[Upload]\r\nHost=localhost\r\n"
              "Port=35732\r\nCAFile=" +
              ca.toLocal8Bit() + "\r\n");
+    const int boxes = CMessageBox::shownCount();
     QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("BtnUpload")), Qt::LeftButton);
+    // The upload runs off the GUI thread: the window stays live and the box arrives when it ends.
+    QVERIFY(!m_tab->findChild<QPushButton *>(QStringLiteral("BtnUpload"))->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(CMessageBox::shownCount() > boxes, 20000);
+    QTRY_VERIFY(m_tab->findChild<QPushButton *>(QStringLiteral("BtnUpload"))->isEnabled());
     QCOMPARE(CMessageBox::lastShown().title, QStringLiteral("load"));
     QCOMPARE(CMessageBox::lastShown().text, QStringLiteral("loaded1item,failed0item,total1item"));
-    QVERIFY(m_tab->findChild<QPushButton *>(QStringLiteral("BtnUpload"))->isEnabled());
     QCOMPARE(m_tab->findChild<QProgressBar *>(QStringLiteral("progressBar"))->value(), 0);
     QVERIFY(QDir(m_tmp->filePath(QStringLiteral("oemidupload/unupload"))).entryList(QDir::Files).isEmpty());
     QCOMPARE(QDir(m_tmp->filePath(QStringLiteral("oemidupload/upload"))).entryList(QDir::Files).size(), 1);

@@ -1,4 +1,5 @@
 #include "device/cbatchdealthread.h"
+#include "netsdk/netsdk.h"
 
 #include <gtest/gtest.h>
 
@@ -23,4 +24,19 @@ TEST(BatchOutcome, SuccessRulesAndTexts)
         EXPECT_EQ(out.success, c.success) << c.ret << " " << c.nCmd;
         EXPECT_EQ(out.text.toStdString(), c.text) << c.ret << " " << c.nCmd;
     }
+}
+
+TEST(BatchOutcome, LoginFailureTextCarriesTheBatchThreadsCode)
+{
+    // This thread's own last SDK error differs from the batch thread's: a refused connection here.
+    H264_DVR_Init(nullptr, 0);
+    H264_DVR_SetConnectTime(300, 1);
+    H264_DVR_DEVICEINFO info{};
+    int error = 0;
+    EXPECT_LE(H264_DVR_Login("127.0.0.1", 1, "admin", "", &info, 1, &error), 0);
+    ASSERT_NE(H264_DVR_GetLastError(), -11999);
+    const BatchOutcome out = batchOutcome(-1, -11999, 0);
+    EXPECT_FALSE(out.success);
+    EXPECT_TRUE(out.text.endsWith(QStringLiteral("nError:-11999,code:-11999"))) << out.text.toStdString();
+    H264_DVR_Cleanup();
 }
