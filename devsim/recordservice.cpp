@@ -33,6 +33,8 @@ namespace devsim
 
 struct RecordService::Faults {
     bool handshakeFail = false;
+    bool noResume = false;
+    bool resumeAbort = false;
     bool split = false;
     int delayMs = 0;
     struct Answer {
@@ -208,7 +210,30 @@ bool RecordService::makeCredentials(std::string *error)
         return false;
     }
     SSL_CTX_set_min_proto_version(m_ctx, TLS1_2_VERSION);
+    // Resumption by ticket only, so that the ticket callback alone decides whether a session is
+    // taken; one ticket per connection is all a one-request client can use.
+    SSL_CTX_set_session_cache_mode(m_ctx, SSL_SESS_CACHE_OFF);
+    SSL_CTX_set_num_tickets(m_ctx, 1);
+    SSL_CTX_set_session_ticket_cb(m_ctx, nullptr, &RecordService::decryptTicket, this);
     return true;
+}
+
+int RecordService::decryptTicket(SSL *, SSL_SESSION *, const unsigned char *, std::size_t, int status,
+                                 void *arg)
+{
+    auto *self = static_cast<RecordService *>(arg);
+    if (status == SSL_TICKET_EMPTY || status == SSL_TICKET_NONE)
+        return SSL_TICKET_RETURN_IGNORE_RENEW; // no session offered
+    ++self->m_offers;
+    if (self->m_resumeNow == Resume::Abort)
+        return SSL_TICKET_RETURN_ABORT;
+    if (self->m_resumeNow == Resume::Refuse || status == SSL_TICKET_NO_DECRYPT)
+        return SSL_TICKET_RETURN_IGNORE_RENEW; // a full handshake, and a fresh ticket all the same
+    if (status == SSL_TICKET_SUCCESS)
+        return SSL_TICKET_RETURN_USE;
+    if (status == SSL_TICKET_SUCCESS_RENEW)
+        return SSL_TICKET_RETURN_USE_RENEW;
+    return SSL_TICKET_RETURN_ABORT;
 }
 
 bool RecordService::start(const std::string &addr, uint16_t port, std::string *error)
@@ -310,6 +335,10 @@ RecordService::Faults RecordService::readFaults() const
             continue;
         if (word == "handshake-fail") {
             f.handshakeFail = true;
+        } else if (word == "no-resume") {
+            f.noResume = true;
+        } else if (word == "resume-abort") {
+            f.resumeAbort = true;
         } else if (word == "split") {
             f.split = true;
         } else if (word == "delay") {
@@ -339,11 +368,16 @@ void RecordService::serve(int fd)
     if (!ssl)
         return;
     SSL_set_fd(ssl, fd);
+    m_resumeNow = faults.resumeAbort                  ? Resume::Abort
+                  : faults.noResume || m_refuseAlways ? Resume::Refuse
+                                                      : Resume::Accept;
     if (SSL_accept(ssl) != 1) {
         ERR_clear_error();
         SSL_free(ssl);
         return;
     }
+    if (SSL_session_reused(ssl))
+        ++m_resumed;
 
     // Read the head, then Content-Length bytes of body (bounded).
     std::string in;

@@ -15,7 +15,13 @@
 //       no-brace [serial]        answer with the HTTP head only (no JSON body)
 //       split                    send the head and the body as two TLS records
 //       delay <ms>               wait before answering each record
+//       no-resume                refuse to resume TLS sessions: every connection gets a full
+//                                handshake, though session tickets are still handed out
+//       resume-abort             end the handshake of any connection that offers a session
 //     Lines starting with '#' are comments. A serial limits the switch to that record.
+//
+// TLS sessions are resumed (TLS 1.3 tickets, or TLS 1.2 session tickets) unless refused, by the fault
+// switch or setRefuseResumption().
 //
 // Answers ("ret"): 200 new record kept; 507 the same record is already held; 400 not a JSON
 // record of six string members; 403 check code wrong; 404 another path.
@@ -29,6 +35,8 @@
 #include <thread>
 
 typedef struct ssl_ctx_st SSL_CTX;
+typedef struct ssl_st SSL;
+typedef struct ssl_session_st SSL_SESSION;
 
 namespace devsim
 {
@@ -50,6 +58,11 @@ public:
     std::string faultFile() const;
     std::size_t acceptedCount() const;
     std::size_t connectionCount() const { return m_connections; }
+    /// Connections that offered a session to resume (whether taken or not), and those resumed.
+    std::size_t resumptionOffers() const { return m_offers; }
+    std::size_t resumedCount() const { return m_resumed; }
+    /// Refuse every resumption from now on, as the fault switch "no-resume" does.
+    void setRefuseResumption(bool refuse) { m_refuseAlways = refuse; }
 
 private:
     struct Faults;
@@ -58,6 +71,8 @@ private:
     void serve(int fd);
     Faults readFaults() const;
     std::string handle(const std::string &body, const Faults &faults, int *httpStatus, std::string *serial);
+    static int decryptTicket(SSL *ssl, SSL_SESSION *session, const unsigned char *keyName,
+                             std::size_t keyNameLength, int status, void *arg);
 
     std::string m_dir;
     SSL_CTX *m_ctx = nullptr;
@@ -65,6 +80,11 @@ private:
     uint16_t m_port = 0;
     std::atomic<bool> m_stop{false};
     std::atomic<std::size_t> m_connections{0};
+    std::atomic<std::size_t> m_offers{0};
+    std::atomic<std::size_t> m_resumed{0};
+    std::atomic<bool> m_refuseAlways{false};
+    enum class Resume { Accept, Refuse, Abort };
+    Resume m_resumeNow = Resume::Accept; ///< this connection's choice (the service thread only)
     std::thread m_thread;
     mutable std::mutex m_mutex;
     std::set<std::string> m_accepted;

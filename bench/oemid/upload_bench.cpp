@@ -1,5 +1,6 @@
-// Uploads N factory records to the record service and compares the rate with a loop of N bare
-// TLS connections, each carrying one request and reading the answer, in the same run.
+// Uploads N factory records to the record service twice, once with TLS session resumption and once
+// with the service refusing it, and compares each rate with a loop of N bare TLS connections, each
+// with a full handshake, one request and the answer, in the same run.
 //   oemid_upload_bench [N]   (default 2000)
 
 #include "recordservice.h"
@@ -80,10 +81,33 @@ int main(int argc, char **argv)
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
     SSL_CTX_load_verify_locations(ctx, service.caFile().c_str(), nullptr);
 
-    // Interleaved batches, so that the load of a shared machine falls on both loops alike.
+    // Interleaved batches, so that the load of a shared machine falls on all three loops alike.
     const int batches = 10;
-    qint64 bareMs = 0, uploadMs = 0;
-    int bareOk = 0, loaded = 0, total = 0;
+    qint64 bareMs = 0, uploadMs = 0, refusedMs = 0;
+    int bareOk = 0, loaded = 0, refusedLoaded = 0, total = 0;
+    std::size_t resumed = 0, refusedResumed = 0;
+    auto uploadRun = [&](const QString &tag, int count, qint64 &ms, int &ok,
+                         std::size_t &resumedConnections) {
+        QTemporaryDir app;
+        UploadParams p;
+        p.appDir = app.path();
+        p.host = "localhost";
+        p.port = service.port();
+        p.caFile = QString::fromStdString(service.caFile());
+        p.stationMac = [] { return QStringLiteral("AA:BB:CC:00:11:22"); };
+        FactoryRecords records({p.appDir, nullptr, p.stationMac});
+        records.makeUploadDirs();
+        FactoryRecords::appendLines(records.unuploadDir() + QStringLiteral("/AABBCC0011222022-03-04.log"),
+                                    makeRecords(tag, count));
+        const std::size_t before = service.resumedCount();
+        QElapsedTimer t;
+        t.start();
+        const UploadOutcome out = RecordUploader(p).uploadRecords();
+        ms += t.elapsed();
+        ok += out.loaded;
+        resumedConnections += service.resumedCount() - before;
+        return out.total;
+    };
     for (int batch = 0; batch < batches; ++batch) {
         const int count = (batch + 1) * n / batches - batch * n / batches;
         const QStringList bare = makeRecords(QStringLiteral("BARE%1_").arg(batch), count);
@@ -99,32 +123,25 @@ int main(int argc, char **argv)
         }
         bareMs += t.elapsed();
 
-        QTemporaryDir app;
-        UploadParams p;
-        p.appDir = app.path();
-        p.host = "localhost";
-        p.port = service.port();
-        p.caFile = QString::fromStdString(service.caFile());
-        p.stationMac = [] { return QStringLiteral("AA:BB:CC:00:11:22"); };
-        FactoryRecords records({p.appDir, nullptr, p.stationMac});
-        records.makeUploadDirs();
-        const QStringList lines = makeRecords(QStringLiteral("UP%1_").arg(batch), count);
-        FactoryRecords::appendLines(records.unuploadDir() + QStringLiteral("/AABBCC0011222022-03-04.log"),
-                                    lines);
-        t.restart();
-        const UploadOutcome out = RecordUploader(p).uploadRecords();
-        uploadMs += t.elapsed();
-        loaded += out.loaded;
-        total += out.total;
+        service.setRefuseResumption(false);
+        total += uploadRun(QStringLiteral("UP%1_").arg(batch), count, uploadMs, loaded, resumed);
+        service.setRefuseResumption(true);
+        uploadRun(QStringLiteral("NR%1_").arg(batch), count, refusedMs, refusedLoaded, refusedResumed);
+        service.setRefuseResumption(false);
     }
-    const double uploadRate = loaded * 1000.0 / std::max<qint64>(1, uploadMs);
     const double bareRate = bareOk * 1000.0 / std::max<qint64>(1, bareMs);
-    std::printf("upload: %d/%d records in %.2f s = %.1f records/s\n", loaded, total, uploadMs / 1000.0,
-                uploadRate);
-    std::printf("bare TLS: %d/%d requests in %.2f s = %.1f requests/s\n", bareOk, n, bareMs / 1000.0,
-                bareRate);
-    std::printf("ratio upload/bare: %.2f (target >= 0.70)\n", uploadRate / std::max(bareRate, 1e-9));
+    const double uploadRate = loaded * 1000.0 / std::max<qint64>(1, uploadMs);
+    const double refusedRate = refusedLoaded * 1000.0 / std::max<qint64>(1, refusedMs);
+    std::printf("%-34s %9s %8s %10s %10s %7s\n", "loop", "records", "seconds", "records/s", "resumed",
+                "ratio");
+    std::printf("%-34s %4d/%-4d %8.2f %10.1f %10s %7s\n", "bare TLS, full handshake each", bareOk, n,
+                bareMs / 1000.0, bareRate, "-", "1.00");
+    std::printf("%-34s %4d/%-4d %8.2f %10.1f %10zu %7.2f  (target >= 1.5)\n", "upload, sessions resumed",
+                loaded, total, uploadMs / 1000.0, uploadRate, resumed, uploadRate / std::max(bareRate, 1e-9));
+    std::printf("%-34s %4d/%-4d %8.2f %10.1f %10zu %7.2f  (target >= 0.9)\n",
+                "upload, service refuses resuming", refusedLoaded, total, refusedMs / 1000.0, refusedRate,
+                refusedResumed, refusedRate / std::max(bareRate, 1e-9));
     SSL_CTX_free(ctx);
     service.stop();
-    return 0;
+    return loaded == total && refusedLoaded == total && bareOk == n ? 0 : 1;
 }

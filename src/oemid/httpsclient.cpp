@@ -79,6 +79,24 @@ void setTimeouts(int fd, int ms)
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 
+// Where a connection's new sessions go (the connection's application data).
+struct SessionTarget {
+    TlsSessionCache *cache;
+    std::string key;
+};
+
+// Every connection, resumed or not, must present a certificate for the host we asked for: a resumed
+// session carries the certificate verified when it was made.
+bool certificateNamesHost(SSL *ssl, const std::string &host)
+{
+    X509 *peer = SSL_get0_peer_certificate(ssl);
+    if (!peer || SSL_get_verify_result(ssl) != X509_V_OK)
+        return false;
+    if (isIpLiteral(host))
+        return X509_check_ip_asc(peer, host.c_str(), 0) == 1;
+    return X509_check_host(peer, host.data(), host.size(), 0, nullptr) == 1;
+}
+
 bool connectWithTimeout(int fd, const sockaddr *addr, socklen_t len, int ms)
 {
     const int flags = fcntl(fd, F_GETFL, 0);
@@ -112,6 +130,52 @@ HttpsClient::~HttpsClient()
         SSL_CTX_free(m_ctx);
 }
 
+TlsSessionCache::~TlsSessionCache()
+{
+    for (auto &s : m_sessions)
+        SSL_SESSION_free(s.second);
+}
+
+std::string TlsSessionCache::key(const std::string &host, int port)
+{
+    return host + ":" + std::to_string(port);
+}
+
+SSL_SESSION *TlsSessionCache::find(const std::string &key) const
+{
+    const auto it = m_sessions.find(key);
+    return it == m_sessions.end() ? nullptr : it->second;
+}
+
+void TlsSessionCache::store(const std::string &key, SSL_SESSION *session)
+{
+    SSL_SESSION *&slot = m_sessions[key];
+    if (slot)
+        SSL_SESSION_free(slot);
+    slot = session;
+}
+
+void TlsSessionCache::offerTaken(const std::string &key, bool resumed)
+{
+    int &refused = m_refusals[key];
+    refused = resumed ? 0 : refused + 1;
+}
+
+bool TlsSessionCache::worthOffering(const std::string &key) const
+{
+    const auto it = m_refusals.find(key);
+    return it == m_refusals.end() || it->second < kRefusalsBeforeGivingUp;
+}
+
+void TlsSessionCache::drop(const std::string &key)
+{
+    const auto it = m_sessions.find(key);
+    if (it == m_sessions.end())
+        return;
+    SSL_SESSION_free(it->second);
+    m_sessions.erase(it);
+}
+
 std::string HttpsClient::buildRequest(const std::string &host, int port, const std::string &path,
                                       const std::string &body)
 {
@@ -142,6 +206,10 @@ bool HttpsClient::ensureContext()
         return false;
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+    // Sessions (TLS 1.3 tickets arrive after the handshake) go to this client's own cache, under the
+    // host and port of the connection that got them; OpenSSL's cache is not used.
+    SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+    SSL_CTX_sess_set_new_cb(ctx, &HttpsClient::onNewSession);
     const bool loaded = m_options.caFile.empty()
                             ? SSL_CTX_set_default_verify_paths(ctx) == 1
                             : SSL_CTX_load_verify_locations(ctx, m_options.caFile.c_str(), nullptr) == 1;
@@ -165,6 +233,15 @@ bool HttpsClient::loadTrust(std::string *error)
     return ok;
 }
 
+int HttpsClient::onNewSession(SSL *ssl, SSL_SESSION *session)
+{
+    auto *target = static_cast<SessionTarget *>(SSL_get_app_data(ssl));
+    if (!target || !SSL_SESSION_is_resumable(session))
+        return 0;
+    target->cache->store(target->key, session);
+    return 1; // the cache holds the reference now
+}
+
 int HttpsClient::post(const std::string &strHost, int nPort, const std::string &strPath, const char *pData,
                       int nDataLen, char *pResponse, int *pnLen)
 {
@@ -172,6 +249,7 @@ int HttpsClient::post(const std::string &strHost, int nPort, const std::string &
     if (pnLen)
         *pnLen = 0;
     m_handshakeOk = true;
+    m_lastResumed = false;
     m_lastError.clear();
     ERR_clear_error();
 
@@ -183,22 +261,51 @@ int HttpsClient::post(const std::string &strHost, int nPort, const std::string &
         m_lastError = "not a host name: \"" + strHost + "\"";
         return -2;
     }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo *res = nullptr;
-    if (getaddrinfo(strHost.c_str(), std::to_string(nPort).c_str(), &hints, &res) != 0 || !res) {
-        m_lastError = "cannot resolve " + strHost;
-        return -2;
+    const std::string request = buildRequest(
+        strHost, nPort, strPath, pData ? std::string(pData, std::size_t(nDataLen)) : std::string());
+    Attempt how = Attempt::Done;
+    int rc = attempt(strHost, nPort, request, pResponse, capacity, pnLen, true, &how);
+    if (how == Attempt::ResumeFailed) {
+        // The service would not take the session we offered: forget it and shake hands in full.
+        m_sessions.drop(TlsSessionCache::key(strHost, nPort));
+        m_handshakeOk = true;
+        m_lastError.clear();
+        rc = attempt(strHost, nPort, request, pResponse, capacity, pnLen, false, &how);
+    }
+    return rc;
+}
+
+int HttpsClient::attempt(const std::string &strHost, int nPort, const std::string &request, char *pResponse,
+                         int capacity, int *pnLen, bool offerSession, Attempt *how)
+{
+    *how = Attempt::Done;
+    // One look-up per host and port for the client's life (one upload run), not one per record.
+    const std::string peerKey = TlsSessionCache::key(strHost, nPort);
+    auto resolved = m_resolved.find(peerKey);
+    if (resolved == m_resolved.end()) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo *res = nullptr;
+        if (getaddrinfo(strHost.c_str(), std::to_string(nPort).c_str(), &hints, &res) != 0 || !res ||
+            res->ai_addrlen != sizeof(sockaddr_in)) {
+            if (res)
+                freeaddrinfo(res);
+            m_lastError = "cannot resolve " + strHost;
+            return -2;
+        }
+        sockaddr_in addr{};
+        std::memcpy(&addr, res->ai_addr, sizeof addr);
+        freeaddrinfo(res);
+        resolved = m_resolved.emplace(peerKey, addr).first;
     }
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
-        freeaddrinfo(res);
         m_lastError = std::string("socket: ") + std::strerror(errno);
         return -1;
     }
-    const bool connected = connectWithTimeout(fd, res->ai_addr, res->ai_addrlen, m_options.connectTimeoutMs);
-    freeaddrinfo(res);
+    const bool connected = connectWithTimeout(fd, reinterpret_cast<const sockaddr *>(&resolved->second),
+                                              sizeof(sockaddr_in), m_options.connectTimeoutMs);
     if (!connected) {
         m_lastError = "cannot connect to " + strHost + ":" + std::to_string(nPort);
         ::close(fd);
@@ -216,6 +323,8 @@ int HttpsClient::post(const std::string &strHost, int nPort, const std::string &
         std::fprintf(stderr, "HttpsClient: %s\n", m_lastError.c_str());
         return -1;
     }
+    SessionTarget target{&m_sessions, TlsSessionCache::key(strHost, nPort)};
+    SSL_set_app_data(ssl, &target);
     // The service's certificate must name the host we asked for; the name goes out as SNI.
     if (isIpLiteral(strHost)) {
         X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), strHost.c_str());
@@ -223,23 +332,40 @@ int HttpsClient::post(const std::string &strHost, int nPort, const std::string &
         SSL_set_tlsext_host_name(ssl, strHost.c_str());
         SSL_set1_host(ssl, strHost.c_str());
     }
-    if (SSL_connect(ssl) != 1) {
+    SSL_SESSION *offered =
+        offerSession && m_sessions.worthOffering(target.key) ? m_sessions.find(target.key) : nullptr;
+    if (offered && (!SSL_SESSION_is_resumable(offered) || SSL_set_session(ssl, offered) != 1))
+        offered = nullptr;
+    const bool shook = SSL_connect(ssl) == 1;
+    const bool resumed = shook && SSL_session_reused(ssl) == 1;
+    if (!shook || !certificateNamesHost(ssl, strHost)) {
         m_handshakeOk = false;
         const long verify = SSL_get_verify_result(ssl);
         m_lastError = "TLS handshake with " + strHost + " failed";
-        if (verify != X509_V_OK)
+        if (shook)
+            m_lastError += ": the certificate does not name the host";
+        else if (verify != X509_V_OK)
             m_lastError += std::string(": ") + X509_verify_cert_error_string(verify);
         const std::string queue = tlsErrors();
         if (!queue.empty())
             m_lastError += " (" + queue + ")";
-        std::fprintf(stderr, "HttpsClient: %s\n", m_lastError.c_str());
+        SSL_set_app_data(ssl, nullptr);
         SSL_free(ssl);
         ::close(fd);
+        m_sessions.drop(target.key);
+        if (offered && !shook) {
+            m_sessions.offerTaken(target.key, false);
+            *how = Attempt::ResumeFailed;
+            return -2;
+        }
+        std::fprintf(stderr, "HttpsClient: %s\n", m_lastError.c_str());
         return -2;
     }
+    if (offered)
+        m_sessions.offerTaken(target.key, resumed);
+    m_lastResumed = resumed;
+    ++(resumed ? m_stats.resumedHandshakes : m_stats.fullHandshakes);
 
-    const std::string request = buildRequest(
-        strHost, nPort, strPath, pData ? std::string(pData, std::size_t(nDataLen)) : std::string());
     int result = 0;
     if (SSL_write(ssl, request.data(), static_cast<int>(request.size())) !=
         static_cast<int>(request.size())) {
@@ -262,6 +388,7 @@ int HttpsClient::post(const std::string &strHost, int nPort, const std::string &
         }
     }
     SSL_shutdown(ssl);
+    SSL_set_app_data(ssl, nullptr);
     SSL_free(ssl);
     ::close(fd);
     return result;

@@ -2,11 +2,50 @@
 
 // A small HTTPS client for the factory-record service: one TLS connection per request, HTTP/1.0.
 // Plain C++ on OpenSSL so the benchmark and the simulator's tests can use it without Qt.
+//
+// One client serves one upload run. The connections after the first resume the TLS session that
+// the same host and port gave before (the certificate was verified when it was made); the host name
+// is checked against the certificate on every connection, and a service that refuses to resume
+// simply gets a full handshake.
+
+#include <netinet/in.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 typedef struct ssl_ctx_st SSL_CTX;
+typedef struct ssl_st SSL;
+typedef struct ssl_session_st SSL_SESSION;
+
+/// The TLS sessions one client may resume, one per host and port: a session is only ever offered
+/// to the host and port that issued it.
+class TlsSessionCache
+{
+public:
+    TlsSessionCache() = default;
+    ~TlsSessionCache();
+    TlsSessionCache(const TlsSessionCache &) = delete;
+    TlsSessionCache &operator=(const TlsSessionCache &) = delete;
+
+    static std::string key(const std::string &host, int port);
+    /// The session to offer to host:port, or null; it stays owned by the cache.
+    SSL_SESSION *find(const std::string &key) const;
+    /// Keeps `session` (taking its reference) as the one to offer to `key`, replacing the older one.
+    void store(const std::string &key, SSL_SESSION *session);
+    void drop(const std::string &key);
+    std::size_t size() const { return m_sessions.size(); }
+
+    /// What became of an offered session. A peer that refuses twice in a row is offered none for
+    /// the rest of the cache's life: a full handshake is all it takes, and the offer costs both ends.
+    void offerTaken(const std::string &key, bool resumed);
+    bool worthOffering(const std::string &key) const;
+
+private:
+    static constexpr int kRefusalsBeforeGivingUp = 2;
+    std::map<std::string, SSL_SESSION *> m_sessions;
+    std::map<std::string, int> m_refusals; ///< refusals in a row, per host and port
+};
 
 class HttpsClient
 {
@@ -41,13 +80,29 @@ public:
     bool loadTrust(std::string *error = nullptr);
 
     bool lastHandshakeOk() const { return m_handshakeOk; }
+    /// Whether the last request's connection resumed an earlier TLS session.
+    bool lastResumed() const { return m_lastResumed; }
     const std::string &lastError() const { return m_lastError; }
 
+    struct Stats {
+        int fullHandshakes = 0;
+        int resumedHandshakes = 0;
+    };
+    const Stats &stats() const { return m_stats; }
+
 private:
+    enum class Attempt { Done, ResumeFailed };
     bool ensureContext();
+    int attempt(const std::string &strHost, int nPort, const std::string &request, char *pResponse,
+                int capacity, int *pnLen, bool offerSession, Attempt *how);
+    static int onNewSession(SSL *ssl, SSL_SESSION *session);
 
     Options m_options;
     SSL_CTX *m_ctx = nullptr; // kept across requests: loading the CA store is the costly part
+    TlsSessionCache m_sessions;
+    std::map<std::string, sockaddr_in> m_resolved; ///< host:port -> address, for this client's life
     bool m_handshakeOk = true;
+    bool m_lastResumed = false;
+    Stats m_stats;
     std::string m_lastError;
 };
