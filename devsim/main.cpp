@@ -5,10 +5,7 @@
 #include "fleet.h"
 #include "server.h"
 
-#if __has_include("recordservice.h") && DEVSIM_HAVE_RECORDSERVICE
 #include "recordservice.h"
-#define DEVSIM_RECORDS 1
-#endif
 
 #include <cerrno>
 #include <csignal>
@@ -157,7 +154,6 @@ int main(int argc, char **argv)
                     d.dir().c_str());
     }
 
-#ifdef DEVSIM_RECORDS
     std::unique_ptr<devsim::RecordService> records;
     if (recordsPort >= 0) {
         records = std::make_unique<devsim::RecordService>(stateDir);
@@ -168,10 +164,6 @@ int main(int argc, char **argv)
         std::printf("records https://127.0.0.1:%u ca=%s\n", unsigned(records->port()),
                     records->caFile().c_str());
     }
-#else
-    if (recordsPort >= 0)
-        std::fprintf(stderr, "devsim: built without the factory-record service; --records-port ignored\n");
-#endif
 
     std::printf("ready %zu devices search-port=%ld\n", server.deviceCount(), searchPort);
     std::fflush(stdout);
@@ -180,10 +172,8 @@ int main(int argc, char **argv)
     sigwait(&signals, &sig);
     std::printf("stopping (signal %d)\n", sig);
     std::fflush(stdout);
-#ifdef DEVSIM_RECORDS
     if (records)
         records->stop();
-#endif
     server.stop();
     return 0;
 }

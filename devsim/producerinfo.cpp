@@ -4,9 +4,7 @@
 
 #include <sstream>
 
-#if DEVSIM_HAVE_OEMID_CIPHER
 #include "oemid/oemidcipher.h"
-#endif
 
 namespace devsim
 {
@@ -14,20 +12,12 @@ namespace devsim
 bool decodeProducerData(const std::string &serial, const std::string &data, std::string *plain,
                         std::string *error)
 {
-#if DEVSIM_HAVE_OEMID_CIPHER
     std::string why;
     if (!oemid::decryptData(data, serial, plain, &why)) {
         *error = "Data does not decipher: " + why;
         return false;
     }
     return true;
-#else
-    (void)serial;
-    (void)data;
-    (void)plain;
-    *error = "built without the OEMID cipher";
-    return false;
-#endif
 }
 
 bool parseProducerPlain(const std::string &plain, std::string *oemid, std::string *mac, std::string *error)

@@ -101,3 +101,8 @@ DEV_INFO recordFromSearch(const SDK_CONFIG_NET_COMMON_V2 &answer, int row)
 }
 
 } // namespace DeviceRecord
+
+QByteArray DeviceRecord::fieldBytes(const char *field, std::size_t width)
+{
+    return QByteArray(field, int(strnlen(field, width)));
+}

@@ -2,6 +2,7 @@
 
 #include "netsdk/netsdk.h"
 
+#include <QByteArray>
 #include <QMetaType>
 #include <QString>
 
@@ -15,6 +16,10 @@ namespace DeviceRecord {
 /// The text of a fixed-width field: up to the first NUL or the whole width.
 std::string fixedText(const char *field, std::size_t width);
 template <std::size_t N> std::string fixedText(const char (&field)[N]) { return fixedText(field, N); }
+
+/// The same as bytes, for the SDK calls that take the text back.
+QByteArray fieldBytes(const char *field, std::size_t width);
+template <std::size_t N> QByteArray fieldBytes(const char (&field)[N]) { return fieldBytes(field, N); }
 
 /// Copies text into a fixed-width field, cut to leave room for the terminating NUL; the rest is zeroed.
 void setFixedText(char *field, std::size_t width, const std::string &text);

@@ -8,66 +8,77 @@ using DeviceRecord::fixedText;
 
 namespace {
 
-const TableVariant firmwareVariant{
-    TabKind::Firmware,
-    {{{QT_TRANSLATE_NOOP("DeviceTable", "NO."), 50, Field::Number},
-      {QT_TRANSLATE_NOOP("DeviceTable", "IP Address"), 100, Field::Ip},
-      {QT_TRANSLATE_NOOP("DeviceTable", "Port"), 60, Field::Port},
-      {QT_TRANSLATE_NOOP("DeviceTable", "Destribe"), 140, Field::Status},
-      {QT_TRANSLATE_NOOP("DeviceTable", "Mac Address"), 120, Field::Mac},
-      {QT_TRANSLATE_NOOP("DeviceTable", "CloudID"), 120, Field::Cloud},
-      {QT_TRANSLATE_NOOP("DeviceTable", "Version"), 280, Field::Version},
-      {QT_TRANSLATE_NOOP("DeviceTable", "BuildDate"), 120, Field::BuildDate}}},
-    true,
-    false,
-    3,
-    false,
-    3,
-    QT_TRANSLATE_NOOP("DeviceTable", "Set Ip Fail"),
-    false,
-    false,
-};
+ColumnSpec column(const char *header, int width, Field field)
+{
+    return ColumnSpec{header, width, field};
+}
 
-const TableVariant logoVariant{
-    TabKind::Logo,
-    {{{QT_TRANSLATE_NOOP("DeviceTable", "NO."), 50, Field::Number},
-      {QT_TRANSLATE_NOOP("DeviceTable", "IP Address"), 100, Field::Ip},
-      {QT_TRANSLATE_NOOP("DeviceTable", "DevType"), 80, Field::DevType},
-      {QT_TRANSLATE_NOOP("DeviceTable", "Status"), 140, Field::Status},
-      {QT_TRANSLATE_NOOP("DeviceTable", "Gateway"), 100, Field::Gateway},
-      {QT_TRANSLATE_NOOP("DeviceTable", "CloudID"), 120, Field::Cloud},
-      {QT_TRANSLATE_NOOP("DeviceTable", "Version"), 280, Field::Version},
-      {QT_TRANSLATE_NOOP("DeviceTable", "BuildDate"), 120, Field::BuildDate}}},
-    true,
-    false,
-    3,
-    true,
-    3,
-    QT_TRANSLATE_NOOP("DeviceTable", "Set Ip Fail"),
-    false,
-    false,
-};
+const TableVariant firmwareVariant = [] {
+    TableVariant v{};
+    v.kind = TabKind::Firmware;
+    v.columns = {column(QT_TRANSLATE_NOOP("DeviceTable", "NO."), 50, Field::Number),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "IP Address"), 100, Field::Ip),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "Port"), 60, Field::Port),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "Destribe"), 140, Field::Status),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "Mac Address"), 120, Field::Mac),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "CloudID"), 120, Field::Cloud),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "Version"), 280, Field::Version),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "BuildDate"), 120, Field::BuildDate)};
+    v.checkable = true;
+    v.hideVerticalHeader = false;
+    v.statusColumn = 3;
+    v.filterDeviceTypes = false;
+    v.ipFailColumn = 3;
+    v.ipFailText = QT_TRANSLATE_NOOP("DeviceTable", "Set Ip Fail");
+    v.ipLogoutFirst = false;
+    v.ipAlwaysChannel1 = false;
+    return v;
+}();
+
+const TableVariant logoVariant = [] {
+    TableVariant v{};
+    v.kind = TabKind::Logo;
+    v.columns = {column(QT_TRANSLATE_NOOP("DeviceTable", "NO."), 50, Field::Number),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "IP Address"), 100, Field::Ip),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "DevType"), 80, Field::DevType),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "Status"), 140, Field::Status),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "Gateway"), 100, Field::Gateway),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "CloudID"), 120, Field::Cloud),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "Version"), 280, Field::Version),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "BuildDate"), 120, Field::BuildDate)};
+    v.checkable = true;
+    v.hideVerticalHeader = false;
+    v.statusColumn = 3;
+    v.filterDeviceTypes = true;
+    v.ipFailColumn = 3;
+    v.ipFailText = QT_TRANSLATE_NOOP("DeviceTable", "Set Ip Fail");
+    v.ipLogoutFirst = false;
+    v.ipAlwaysChannel1 = false;
+    return v;
+}();
 
 // Column 3 of this tab, headed "Status", shows the OEMID read back; its results go to "Destribe".
-const TableVariant oemidVariant{
-    TabKind::Oemid,
-    {{{QT_TRANSLATE_NOOP("DeviceTable", "NO."), 50, Field::Number},
-      {QT_TRANSLATE_NOOP("DeviceTable", "IP Address"), 100, Field::Ip},
-      {QT_TRANSLATE_NOOP("DeviceTable", "Destribe"), 150, Field::Status},
-      {QT_TRANSLATE_NOOP("DeviceTable", "Status"), 150, Field::Oemid},
-      {QT_TRANSLATE_NOOP("DeviceTable", "Mac Address"), 140, Field::Mac},
-      {QT_TRANSLATE_NOOP("DeviceTable", "Version"), 280, Field::Version},
-      {QT_TRANSLATE_NOOP("DeviceTable", "BuildDate"), 120, Field::BuildDate},
-      {QT_TRANSLATE_NOOP("DeviceTable", "CloudID"), 120, Field::Cloud}}},
-    false,
-    true,
-    2,
-    false,
-    2,
-    QT_TRANSLATE_NOOP("DeviceTable", "change IP failed"),
-    true,
-    true,
-};
+const TableVariant oemidVariant = [] {
+    TableVariant v{};
+    v.kind = TabKind::Oemid;
+    v.columns = {column(QT_TRANSLATE_NOOP("DeviceTable", "NO."), 50, Field::Number),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "IP Address"), 100, Field::Ip),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "Destribe"), 150, Field::Status),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "Status"), 150, Field::Oemid),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "Mac Address"), 140, Field::Mac),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "Version"), 280, Field::Version),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "BuildDate"), 120, Field::BuildDate),
+                 column(QT_TRANSLATE_NOOP("DeviceTable", "CloudID"), 120, Field::Cloud)};
+    v.checkable = false;
+    v.hideVerticalHeader = true;
+    v.statusColumn = 2;
+    v.filterDeviceTypes = false;
+    v.ipFailColumn = 2;
+    v.ipFailText = QT_TRANSLATE_NOOP("DeviceTable", "change IP failed");
+    v.ipLogoutFirst = true;
+    v.ipAlwaysChannel1 = true;
+    return v;
+}();
 
 QString localText(const std::string &text)
 {

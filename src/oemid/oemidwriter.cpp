@@ -1,6 +1,7 @@
 #include "oemidwriter.h"
 
 #include "compactjson.h"
+#include "device/devicerecord.h"
 #include "device/stationmac.h"
 #include "oemidcipher.h"
 
@@ -10,11 +11,6 @@
 
 namespace
 {
-
-QByteArray fieldText(const char *field, std::size_t width)
-{
-    return QByteArray(field, int(strnlen(field, width)));
-}
 
 struct Reply {
     bool parsed = false;
@@ -251,8 +247,8 @@ QString OemidWriter::setDevOEMID(int row)
             std::memcpy(dev.NetComm.sHostMac, mac.constData(), std::size_t(mac.size()));
         }
     }
-    const QByteArray serial = fieldText(dev.szCloudID, sizeof dev.szCloudID);
-    const QString devMac = QString::fromLatin1(fieldText(dev.NetComm.sMac, sizeof dev.NetComm.sMac));
+    const QByteArray serial = DeviceRecord::fieldBytes(dev.szCloudID, sizeof dev.szCloudID);
+    const QString devMac = QString::fromLatin1(DeviceRecord::fieldBytes(dev.NetComm.sMac, sizeof dev.NetComm.sMac));
     // A write that could not be recorded would leave a burnt OEMID without its factory record.
     if (problem.isEmpty())
         problem = assignedOemidProblem(oemid);
@@ -260,7 +256,7 @@ QString OemidWriter::setDevOEMID(int row)
         problem = FactoryRecords::recordFieldProblem(QString::fromLatin1(serial), devMac, oemid);
     const QByteArray text =
         problem.isEmpty()
-            ? writeText(oemid, fieldText(dev.NetComm.sHostMac, sizeof dev.NetComm.sHostMac), serial, &problem)
+            ? writeText(oemid, DeviceRecord::fieldBytes(dev.NetComm.sHostMac, sizeof dev.NetComm.sHostMac), serial, &problem)
             : QByteArray();
     if (!problem.isEmpty()) {
         m_rows.status(row, problem);

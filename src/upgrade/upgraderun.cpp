@@ -1,5 +1,7 @@
 #include "upgraderun.h"
 
+#include "device/devicerecord.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
@@ -14,11 +16,6 @@ namespace
 QString trUpgrade(const char *text)
 {
     return QCoreApplication::translate("UpgradeWidget", text);
-}
-
-template <std::size_t N> QByteArray fieldText(const char (&field)[N])
-{
-    return QByteArray(field, int(strnlen(field, N)));
 }
 
 // One started upgrade, shared by its job and its progress handler.
@@ -126,10 +123,10 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
                 current.lLoginID = 0;
         });
     }
-    qDebug() << "UpgradeDevice start index" << row << "  IP" << fieldText(record.szIpaddress);
+    qDebug() << "UpgradeDevice start index" << row << "  IP" << DeviceRecord::fieldBytes(record.szIpaddress);
 
     // The record's password field holds 11 bytes; a longer tab password is still used in full.
-    QByteArray password = fieldText(record.szPsw);
+    QByteArray password = DeviceRecord::fieldBytes(record.szPsw);
     if (password.isEmpty()) {
         password = params.tabPassword;
         if (password.size() < int(sizeof record.szPsw)) {
@@ -139,8 +136,8 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
     }
 
     int error = 0;
-    const QByteArray ip = fieldText(record.szIpaddress);
-    const QByteArray user = fieldText(record.szUserName);
+    const QByteArray ip = DeviceRecord::fieldBytes(record.szIpaddress);
+    const QByteArray user = DeviceRecord::fieldBytes(record.szUserName);
     const long loginId = m_sdk.login(ip.constData(), uint16_t(record.nPort), user.constData(),
                                      password.constData(), &record.NetDevInfo, 1, &error);
     record.lLoginID = int32_t(loginId);
@@ -172,7 +169,7 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
         }
     }
 
-    const QByteArray hardware = fieldText(record.NetDevInfo.sHardWare);
+    const QByteArray hardware = DeviceRecord::fieldBytes(record.NetDevInfo.sHardWare);
     if (hardware != params.packageHardware) {
         ctx.status(trUpgrade("Invalid hardware"));
         logout();
