@@ -1,13 +1,17 @@
 #include "setoemid.h"
 
 #include "factoryrecords.h"
+#include "oemidtabsteps.h"
+#include "oemidwriter.h"
 #include "recorduploader.h"
 #include "uploadboxobserver.h"
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
 #include "device/csearchdevicethread.h"
+#include "device/devicebatch.h"
 #include "device/devicetabcore.h"
+#include "device/devicetable.h"
 #include "device/stationmac.h"
 #include "settings/devicesettings.h"
 
@@ -54,6 +58,11 @@ SetOEMID::SetOEMID(QWidget *parent, const QString &dataDir)
     connect(search, &CSearchDeviceThread::deviceSearch, this, &SetOEMID::fillDeviceTable,
             Qt::UniqueConnection);
     connect(search, &CSearchDeviceThread::stop, this, &SetOEMID::stopSearch, Qt::UniqueConnection);
+    connect(m_core->batch(), &DeviceBatch::finished, this, [this](const BatchSummary &) {
+        m_core->table()->flushPending();
+        setBatchRunning(false);
+        emit batchFinished();
+    });
 
     // 2. The table (the tab's columns, widths and view settings come with its variant).
     m_core->bindWidgets(m_tableView, m_searchbtn, nullptr);
@@ -214,6 +223,8 @@ void SetOEMID::setConfigCheckBox()
 
 void SetOEMID::searchbtnclick()
 {
+    if (m_batchRunning)
+        return;
     const bool any = m_setoemid->isChecked() || m_setconfig->isChecked() ||
                      m_synchronizationTime->isChecked() || m_zoneCheck->isChecked() ||
                      m_language_check->isChecked();
@@ -239,10 +250,94 @@ void SetOEMID::stopSearch()
 {
     m_core->stopSearch();
     emit searchFinished();
+    runOemidBatch();
+}
+
+void SetOEMID::setBatchRunning(bool running)
+{
+    m_batchRunning = running;
+    // A search would replace the rows under the batch; an upload would file records being written.
+    m_searchbtn->setEnabled(!running);
+    m_updatelog->setEnabled(!running);
+    m_setoemidbtn->setEnabled(!running);
+    if (running) {
+        setCursor(Qt::WaitCursor);
+    } else {
+        unsetCursor();
+        releaseMouse();
+    }
+    emit batchRunningChanged(running);
+}
+
+void SetOEMID::runOemidBatch()
+{
+    if (!m_treeUsable) {
+        CMessageBox::information(this, QStringLiteral("warning"),
+                                 trTab(QT_TRANSLATE_NOOP("SetOEMID", "Create uploaddir failed")));
+        emit batchFinished();
+        return;
+    }
+    OemidTabOptions options;
+    options.setOemid = m_setoemid->isChecked();
+    options.allowRepeat = m_checkBox->isChecked();
+    options.modifyIp = ConfigKeys::isOn(Key::ModifyIP);
+    if (options.setOemid) {
+        const QString problem = OemidWriter::assignedOemidProblem(m_assignedOemid);
+        if (!problem.isEmpty()) {
+            CMessageBox::information(this, QStringLiteral("warning"), problem);
+            emit batchFinished();
+            return;
+        }
+    }
+    SettingsChoice choice;
+    choice.codec = m_setconfig->isChecked();
+    choice.time = m_synchronizationTime->isChecked();
+    choice.zone = m_zoneCheck->isChecked();
+    choice.language = m_language_check->isChecked();
+    choice.zoneValue = m_timeZone->currentData().toInt();
+    choice.languageName = m_language->currentData().toString();
+
+    OemidWriterParams writer;
+    writer.assignedOemid = m_assignedOemid;
+    writer.variant = OemidVariant::oemidTab();
+    writer.appDir = m_dataDir;
+    // A day file that cannot be opened is told in the tab's box, on the GUI thread. The batch ends
+    // (the tab's core cancels and waits for it) before the tab goes.
+    writer.message = [this](const QString &title, const QString &text) {
+        QMetaObject::invokeMethod(
+            this, [this, title, text] { CMessageBox::information(this, title, text); }, Qt::QueuedConnection);
+    };
+    DeviceTabCore *core = m_core;
+
+    BatchPlan plan;
+    for (int row = 0; row < m_core->table()->rowCount(); ++row)
+        plan.rows.push_back(row);
+    // The one-second pause after the search, then the devices one at a time in table order.
+    plan.options.startDelayMs = 1000;
+    plan.options.spacingMs = 0;
+    plan.options.maxParallel = 1;
+    plan.job = [options, choice, writer, core](BatchContext &ctx) {
+        NetSdkOemid sdk;
+        OemidWriter oemid(writer, sdk, ctx.rows());
+        NetSdkSettings settingsSdk;
+        DeviceSettings settings(settingsSdk, ctx.rows());
+        OemidTabSteps::Hooks hooks;
+        hooks.changeIp = [core](int row) { return core->modifyIP(row, 1); };
+        if (choice.any())
+            hooks.settings = [&settings, &choice](int row) { settings.apply(row, choice); };
+        OemidTabSteps(options, oemid, ctx.rows(), hooks).run(ctx.row());
+    };
+    if (!m_core->batch()->start(std::move(plan))) {
+        emit batchFinished();
+        return;
+    }
+    setBatchRunning(true);
 }
 
 void SetOEMID::updatelogbtnclick()
 {
+    if (m_batchRunning)
+        return;
     UploadParams params;
     params.appDir = m_dataDir;
     params.host = ConfigKeys::stringValue(Key::UploadHost);

@@ -29,10 +29,15 @@ public:
     QString assignedOemid() const { return m_assignedOemid; }
     /// Whether the factory-record tree was usable when the tab was built.
     bool uploadTreeUsable() const { return m_treeUsable; }
+    /// Whether the batch over the listed devices is running.
+    bool batchRunning() const { return m_batchRunning; }
 
 signals:
     /// The search has delivered its last device; the batch over the listed devices starts here.
     void searchFinished();
+    void batchRunningChanged(bool running);
+    /// The batch has ended (or was refused before it started).
+    void batchFinished();
 
 public slots:
     void searchbtnclick();
@@ -48,6 +53,9 @@ private:
     void retranslateUi();
     void fillCombos();
     void startSearch();
+    /// Every listed device in table order, one at a time, on the tab's batch engine.
+    void runOemidBatch();
+    void setBatchRunning(bool running);
 
     /// Shows the "Please be careful" warning the first time either box asks for it.
     void warnOnce();
@@ -57,6 +65,7 @@ private:
     QString m_assignedOemid = QStringLiteral("000");
     bool m_treeUsable = false;
     bool m_warned = false;
+    bool m_batchRunning = false;
 
     QTableView *m_tableView = nullptr;
     QLabel *m_label_2 = nullptr;

@@ -1,0 +1,376 @@
+// The OEMID tab against simulated devices: search, the per-device batch, and what each device and
+// the factory-record service got.
+
+#include "devsimfleet.h"
+
+#include "app/cmessagebox.h"
+#include "app/configkeys.h"
+#include "device/csearchdevicethread.h"
+#include "device/devicetabcore.h"
+#include "device/devicetable.h"
+#include "netsdk/netsdk.h"
+#include "oemid/setoemid.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace
+{
+
+const int kStatus = 2; // "Destribe"
+const int kOemid = 3;  // "Status"
+const int kMac = 4;
+
+QJsonObject device(const QString &ip, int n, const QJsonObject &extra = QJsonObject())
+{
+    QJsonObject d{{QStringLiteral("ip"), ip},
+                  {QStringLiteral("mac"), QStringLiteral("00:12:36:00:%1:%2")
+                                              .arg(n / 256, 2, 16, QLatin1Char('0'))
+                                              .arg(n % 256, 2, 16, QLatin1Char('0'))},
+                  {QStringLiteral("serial"), QStringLiteral("tabserial%1").arg(n, 7, 10, QLatin1Char('0'))}};
+    for (auto it = extra.begin(); it != extra.end(); ++it)
+        d.insert(it.key(), it.value());
+    return d;
+}
+
+QJsonObject faults(const QJsonObject &f)
+{
+    return QJsonObject{{QStringLiteral("faults"), f}};
+}
+
+} // namespace
+
+class SetOemidE2E : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void onlyTimeSynchronisation();
+    void writesRecordsAndUploads();
+    void errorRepeatAndAllowRepeat();
+    void searchFindingNothingRunsOverZeroRows();
+    void buttonsRefusedWhileTheBatchRuns();
+    void closingDuringTheBatchWaitsForOneDevice();
+
+private:
+    bool startFleet(const QJsonArray &devices, int port, int searchPort, int recordsPort = -1);
+    void makeTab();
+    void tick(const char *name, bool on = true);
+    bool searchAndSet(int expectedRows, int timeoutMs = 60000);
+    QString cell(int row, int column) const;
+    QString status(int row) const { return cell(row, kStatus); }
+    QJsonObject state(int row) const { return m_fleet->state(cell(row, kMac)); }
+    void writeIni(const QByteArray &text);
+    QStringList dayFileLines() const;
+
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    std::unique_ptr<DevsimFleet> m_fleet;
+    std::unique_ptr<SetOEMID> m_tab;
+};
+
+void SetOemidE2E::init()
+{
+    m_tmp = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_tmp->isValid());
+    writeIni("[UpgradeInfo]\r\nModifyIP=0\r\n[OEMID]\r\nAssigned=TAB77\r\n");
+    CMessageBox::resetTestHooks();
+    CMessageBox::setAnswerProvider([](CMessageBox &) { return 0; });
+}
+
+void SetOemidE2E::cleanup()
+{
+    m_tab.reset();
+    m_fleet.reset();
+    ConfigKeys::setConfigPath(QString());
+    CMessageBox::resetTestHooks();
+}
+
+void SetOemidE2E::writeIni(const QByteArray &text)
+{
+    const QString path = m_tmp->filePath(QStringLiteral("Config.ini"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(text);
+    f.close();
+    ConfigKeys::setConfigPath(path);
+}
+
+bool SetOemidE2E::startFleet(const QJsonArray &devices, int port, int searchPort, int recordsPort)
+{
+    m_fleet = std::make_unique<DevsimFleet>();
+    if (!m_fleet->start(devices, port, searchPort, recordsPort)) {
+        qWarning("%s", qPrintable(m_fleet->error()));
+        return false;
+    }
+    H264_DVR_SetSearchPort(quint16(searchPort));
+    return true;
+}
+
+void SetOemidE2E::makeTab()
+{
+    m_tab = std::make_unique<SetOEMID>(nullptr, m_tmp->path());
+    m_tab->show();
+}
+
+void SetOemidE2E::tick(const char *name, bool on)
+{
+    auto *box = m_tab->findChild<QCheckBox *>(QLatin1String(name));
+    QVERIFY(box);
+    if (box->isChecked() != on)
+        QTest::mouseClick(box, Qt::LeftButton);
+    QCOMPARE(box->isChecked(), on);
+}
+
+bool SetOemidE2E::searchAndSet(int expectedRows, int timeoutMs)
+{
+    QSignalSpy finished(m_tab.get(), &SetOEMID::batchFinished);
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("searchbtn")), Qt::LeftButton);
+    if (!finished.wait(timeoutMs) && finished.isEmpty())
+        return false;
+    m_tab->deviceCore()->table()->flushPending();
+    return m_tab->deviceCore()->table()->rowCount() == expectedRows;
+}
+
+QString SetOemidE2E::cell(int row, int column) const
+{
+    return m_tab->deviceCore()->table()->model()->index(row, column).data().toString();
+}
+
+QStringList SetOemidE2E::dayFileLines() const
+{
+    QStringList out;
+    const QDir dir(m_tmp->filePath(QStringLiteral("oemidupload/unupload")));
+    for (const QString &name : dir.entryList({QStringLiteral("*.log")}, QDir::Files)) {
+        QFile f(dir.filePath(name));
+        if (f.open(QIODevice::ReadOnly))
+            for (const QByteArray &l : f.readAll().split('\n'))
+                if (!l.trimmed().isEmpty())
+                    out << QString::fromUtf8(l.trimmed());
+    }
+    return out;
+}
+
+void SetOemidE2E::onlyTimeSynchronisation()
+{
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.120.10"), 1));
+    devices.append(
+        device(QStringLiteral("127.0.120.11"), 2, {{QStringLiteral("oemid"), QStringLiteral("OTHER9")}}));
+    QVERIFY(startFleet(devices, 36200, 36201));
+    makeTab();
+    tick("synchronizationTime");
+    const QDateTime before = QDateTime::currentDateTimeUtc();
+    QVERIFY(searchAndSet(2));
+    for (int row = 0; row < 2; ++row) {
+        QCOMPARE(status(row), QStringLiteral("synchronization time successful"));
+        const QJsonObject s = state(row);
+        QVERIFY(s.value(QStringLiteral("counts")).toObject().value(QStringLiteral("login")).toInt() >= 1);
+        QCOMPARE(
+            s.value(QStringLiteral("counts")).toObject().value(QStringLiteral("producerWrite")).toInt(-1), 0);
+        // The clock is set in UTC.
+        const QJsonArray t = s.value(QStringLiteral("time")).toArray();
+        QCOMPARE(t.size(), 8);
+        const QDateTime sent(QDate(t[0].toInt(), t[1].toInt(), t[2].toInt()),
+                             QTime(t[4].toInt(), t[5].toInt(), t[6].toInt()), Qt::UTC);
+        QVERIFY2(qAbs(sent.secsTo(before)) < 120, qPrintable(sent.toString(Qt::ISODate)));
+        QCOMPARE(s.value(QStringLiteral("timeCommand")).toInt(), 244);
+    }
+    QCOMPARE(state(0).value(QStringLiteral("oemid")).toString(), QString());
+    QCOMPARE(state(1).value(QStringLiteral("oemid")).toString(), QStringLiteral("OTHER9"));
+    QVERIFY(dayFileLines().isEmpty());
+    // The logins stay in the rows for the settings; every row has one.
+    for (int row = 0; row < 2; ++row) {
+        DEV_INFO rec;
+        QVERIFY(m_tab->deviceCore()->table()->copyRowDevice(row, &rec));
+        QVERIFY(rec.lLoginID > 0);
+    }
+}
+
+void SetOemidE2E::writesRecordsAndUploads()
+{
+    QJsonArray devices;
+    for (int i = 0; i < 3; ++i)
+        devices.append(device(QStringLiteral("127.0.121.%1").arg(10 + i), 0x10 + i));
+    QVERIFY(startFleet(devices, 36210, 36211, 0));
+    writeIni(QStringLiteral(
+                 "[UpgradeInfo]\r\nModifyIP=0\r\n[OEMID]\r\nAssigned=TAB77\r\n[Upload]\r\nHost=localhost\r\n"
+                 "Port=%1\r\nCAFile=%2\r\n")
+                 .arg(m_fleet->recordsPort())
+                 .arg(m_fleet->recordsCaFile())
+                 .toUtf8());
+    makeTab();
+    tick("setoemid");
+    QVERIFY(searchAndSet(3));
+    for (int row = 0; row < 3; ++row) {
+        QCOMPARE(status(row), QStringLiteral("Set OEMID Success"));
+        QCOMPARE(cell(row, kOemid), QStringLiteral("TAB77"));
+        QCOMPARE(state(row).value(QStringLiteral("oemid")).toString(), QStringLiteral("TAB77"));
+    }
+    const QStringList lines = dayFileLines();
+    QCOMPARE(lines.size(), 3);
+    for (int row = 0; row < 3; ++row)
+        QVERIFY(lines[row].startsWith(cell(row, 7) + QLatin1Char(',') +
+                                      QString(cell(row, kMac)).remove(QLatin1Char(':')) +
+                                      QStringLiteral(",TAB77,")));
+
+    CMessageBox::resetTestHooks();
+    CMessageBox::setAnswerProvider([](CMessageBox &) { return 0; });
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("updatelog")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(CMessageBox::shownCount() >= 1, 30000);
+    QCOMPARE(CMessageBox::lastShown().title, QStringLiteral("load"));
+    QCOMPARE(CMessageBox::lastShown().text, QStringLiteral("loaded3item,failed0item,total3item"));
+    QTRY_VERIFY(m_tab->findChild<QPushButton *>(QStringLiteral("updatelog"))->isEnabled());
+    QVERIFY(dayFileLines().isEmpty());
+    QFile accepted(m_fleet->stateDir() + QStringLiteral("/records/accepted.log"));
+    QVERIFY(accepted.open(QIODevice::ReadOnly));
+    const QByteArray service = accepted.readAll();
+    for (const QString &l : lines)
+        QVERIFY(service.contains(l.toUtf8()));
+}
+
+void SetOemidE2E::errorRepeatAndAllowRepeat()
+{
+    QJsonArray devices;
+    devices.append(
+        device(QStringLiteral("127.0.122.10"), 0x20, faults({{QStringLiteral("producerGetRet"), 103}})));
+    devices.append(
+        device(QStringLiteral("127.0.122.11"), 0x21, {{QStringLiteral("oemid"), QStringLiteral("OTHER9")}}));
+    devices.append(device(QStringLiteral("127.0.122.12"), 0x22));
+    devices.append(device(QStringLiteral("127.0.122.13"), 0x23,
+                          {{QStringLiteral("password"), QStringLiteral("secret")}}));
+    QVERIFY(startFleet(devices, 36220, 36221));
+    makeTab();
+    tick("setoemid");
+    QVERIFY(searchAndSet(4));
+    QCOMPARE(status(0), QStringLiteral("OEMID ERROR"));
+    QCOMPARE(status(1), QStringLiteral("OEMID Repeat(OTHER9)"));
+    QCOMPARE(status(2), QStringLiteral("Set OEMID Success"));
+    QCOMPARE(status(3), QStringLiteral("dev login failed"));
+    QCOMPARE(state(1).value(QStringLiteral("oemid")).toString(), QStringLiteral("OTHER9"));
+
+    // With the clock ticked too, the device whose OEMID cannot be read gets no setting.
+    tick("synchronizationTime");
+    QVERIFY(searchAndSet(4));
+    QCOMPARE(status(0), QStringLiteral("OEMID ERROR"));
+    QVERIFY(!state(0).contains(QStringLiteral("time")));
+    QCOMPARE(status(1), QStringLiteral("synchronization time successful"));
+    QCOMPARE(state(1).value(QStringLiteral("oemid")).toString(), QStringLiteral("OTHER9"));
+    tick("synchronizationTime", false);
+
+    // Repeats allowed: the other OEMID and our own are written over.
+    tick("checkBox");
+    QVERIFY(searchAndSet(4));
+    QCOMPARE(status(1), QStringLiteral("Set OEMID Success"));
+    QCOMPARE(status(2), QStringLiteral("Set OEMID Success"));
+    QCOMPARE(state(1).value(QStringLiteral("oemid")).toString(), QStringLiteral("TAB77"));
+
+    // setoemid unticked and ticked again: repeats are forbidden again.
+    tick("setoemid", false);
+    tick("setoemid");
+    QVERIFY(!m_tab->findChild<QCheckBox *>(QStringLiteral("checkBox"))->isChecked());
+    QVERIFY(searchAndSet(4));
+    QCOMPARE(status(2), QStringLiteral("OEMID Repeat(TAB77)"));
+}
+
+void SetOemidE2E::searchFindingNothingRunsOverZeroRows()
+{
+    H264_DVR_SetSearchPort(36239); // nothing answers there
+    makeTab();
+    m_tab->deviceCore()->searchThread()->setSearchTime(1000);
+    tick("synchronizationTime");
+    QElapsedTimer t;
+    qint64 searchEnded = -1, batchEnded = -1;
+    connect(m_tab.get(), &SetOEMID::searchFinished, this, [&] { searchEnded = t.elapsed(); });
+    connect(m_tab.get(), &SetOEMID::batchFinished, this, [&] { batchEnded = t.elapsed(); });
+    t.start();
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("searchbtn")), Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([&] { return batchEnded >= 0; }, 30000));
+    QCOMPARE(m_tab->deviceCore()->table()->rowCount(), 0);
+    QCOMPARE(CMessageBox::shownCount(), 0);
+    // The batch over no rows still makes its one-second pause.
+    QVERIFY2(batchEnded - searchEnded >= 950, qPrintable(QString::number(batchEnded - searchEnded)));
+    QVERIFY(m_tab->findChild<QPushButton *>(QStringLiteral("searchbtn"))->isEnabled());
+
+    // A factory-record tree that cannot be made refuses the batch after the search.
+    QFile blocker(m_tmp->filePath(QStringLiteral("blocked")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    m_tab = std::make_unique<SetOEMID>(nullptr, blocker.fileName());
+    m_tab->deviceCore()->searchThread()->setSearchTime(1000);
+    m_tab->show();
+    tick("synchronizationTime");
+    QSignalSpy finished(m_tab.get(), &SetOEMID::batchFinished);
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("searchbtn")), Qt::LeftButton);
+    QVERIFY(finished.wait(30000));
+    QCOMPARE(CMessageBox::shownCount(), 1);
+    QCOMPARE(CMessageBox::lastShown().title, QStringLiteral("warning"));
+    QCOMPARE(CMessageBox::lastShown().text, QStringLiteral("Create uploaddir failed"));
+    QVERIFY(!m_tab->batchRunning());
+}
+
+void SetOemidE2E::buttonsRefusedWhileTheBatchRuns()
+{
+    QJsonArray devices;
+    for (int i = 0; i < 2; ++i)
+        devices.append(device(QStringLiteral("127.0.124.%1").arg(10 + i), 0x40 + i));
+    QVERIFY(startFleet(devices, 36240, 36241));
+    makeTab();
+    tick("synchronizationTime");
+    QSignalSpy finished(m_tab.get(), &SetOEMID::batchFinished);
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("searchbtn")), Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([&] { return m_tab->batchRunning() || !finished.isEmpty(); }, 30000));
+    QVERIFY(m_tab->batchRunning());
+    QVERIFY(!m_tab->findChild<QPushButton *>(QStringLiteral("searchbtn"))->isEnabled());
+    QVERIFY(!m_tab->findChild<QPushButton *>(QStringLiteral("updatelog"))->isEnabled());
+    QVERIFY(finished.wait(30000));
+    QVERIFY(m_tab->findChild<QPushButton *>(QStringLiteral("searchbtn"))->isEnabled());
+    QVERIFY(m_tab->findChild<QPushButton *>(QStringLiteral("updatelog"))->isEnabled());
+}
+
+void SetOemidE2E::closingDuringTheBatchWaitsForOneDevice()
+{
+    // Each device takes about two seconds (its clock commands are never answered); closing the tab
+    // during the second device ends the batch after that device, and the later ones are never
+    // logged in.
+    QJsonArray devices;
+    for (int i = 0; i < 6; ++i)
+        devices.append(
+            device(QStringLiteral("127.0.125.%1").arg(10 + i), 0x50 + i,
+                   faults({{QStringLiteral("results"), QJsonObject{{QStringLiteral("244"), -10005},
+                                                                   {QStringLiteral("265"), -10005}}}})));
+    QVERIFY(startFleet(devices, 36250, 36251));
+    makeTab();
+    tick("synchronizationTime");
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("searchbtn")), Qt::LeftButton);
+    QVERIFY(QTest::qWaitFor([&] { return m_tab->batchRunning(); }, 30000));
+    QCOMPARE(m_tab->deviceCore()->table()->rowCount(), 6);
+    QTest::qWait(1000 + 2500); // the one-second pause, then into the second device
+    QStringList macs;
+    for (int row = 0; row < 6; ++row)
+        macs << cell(row, kMac);
+    QElapsedTimer t;
+    t.start();
+    m_tab.reset();
+    const qint64 closeMs = t.elapsed();
+    QVERIFY2(closeMs < 5000, qPrintable(QString::number(closeMs)));
+    int untouched = 0;
+    for (const QString &mac : macs)
+        untouched += m_fleet->count(mac, "login") == 0 ? 1 : 0;
+    QVERIFY2(untouched >= 2, qPrintable(QString::number(untouched)));
+}
+
+QTEST_MAIN(SetOemidE2E)
+#include "tst_setoemide2e.moc"
