@@ -4,7 +4,7 @@
 #include "oemidtabsteps.h"
 #include "oemidwriter.h"
 #include "recorduploader.h"
-#include "uploadboxobserver.h"
+#include "recorduploadrun.h"
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
@@ -75,8 +75,10 @@ SetOEMID::SetOEMID(QWidget *parent, const QString &dataDir)
         m_assignedOemid = QStringLiteral("000");
     m_label->setText(m_assignedOemid);
 
-    // 4. The factory-record tree.
+    // 4. The factory-record tree, and its upload off the GUI thread.
     m_treeUsable = FactoryRecords(FactoryRecords::Params{m_dataDir, {}, {}}).makeUploadDirs();
+    m_upload = new RecordUploadRun(*m_core->table(), this, m_progressBar, m_updatelog);
+    connect(m_upload, &RecordUploadRun::finished, this, [this] { m_progressBar->setValue(0); });
 
     // 5. ModifyIP and StartIndex were read by the core; ModifyIP is read again at every batch.
 
@@ -89,6 +91,7 @@ SetOEMID::SetOEMID(QWidget *parent, const QString &dataDir)
 
 SetOEMID::~SetOEMID()
 {
+    delete m_upload; // waits for an upload under way
     delete m_core;
 }
 
@@ -258,7 +261,7 @@ void SetOEMID::setBatchRunning(bool running)
     m_batchRunning = running;
     // A search would replace the rows under the batch; an upload would file records being written.
     m_searchbtn->setEnabled(!running);
-    m_updatelog->setEnabled(!running);
+    m_updatelog->setEnabled(!running && !m_upload->isActive());
     m_setoemidbtn->setEnabled(!running);
     if (running) {
         setCursor(Qt::WaitCursor);
@@ -344,14 +347,7 @@ void SetOEMID::updatelogbtnclick()
     params.port = ConfigKeys::intValue(Key::UploadPort);
     params.caFile = ConfigKeys::stringValue(Key::UploadCAFile);
     params.variant = OemidVariant::oemidTab();
-    m_updatelog->setEnabled(false);
-    setCursor(Qt::WaitCursor);
-    UploadBoxObserver observer(this, m_progressBar);
-    RecordUploader(params).uploadRecords(&observer);
-    m_progressBar->setValue(0);
-    m_updatelog->setEnabled(true);
-    unsetCursor();
-    releaseMouse();
+    m_upload->start(params);
 }
 
 int SetOEMID::ModifyIP(int nIndex, int nType)

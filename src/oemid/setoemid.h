@@ -11,6 +11,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QTableView;
+class RecordUploadRun;
 
 /// The OEMID tab: one click searches the LAN and then, device after device in table order, changes
 /// the address (when configured), writes the assigned OEMID and pushes the ticked settings; a second
@@ -24,6 +25,7 @@ public:
     ~SetOEMID() override;
 
     DeviceTabCore *deviceCore() const { return m_core; }
+    RecordUploadRun *uploadRun() const { return m_upload; }
     QString dataDirectory() const { return m_dataDir; }
     /// The OEMID written by the batch, from [OEMID] Assigned ("000" = none assigned).
     QString assignedOemid() const { return m_assignedOemid; }
@@ -61,6 +63,7 @@ private:
     void warnOnce();
 
     DeviceTabCore *m_core;
+    RecordUploadRun *m_upload = nullptr;
     QString m_dataDir;
     QString m_assignedOemid = QStringLiteral("000");
     bool m_treeUsable = false;
