@@ -64,6 +64,7 @@ private slots:
     void searchFindingNothingRunsOverZeroRows();
     void buttonsRefusedWhileTheBatchRuns();
     void closingDuringTheBatchWaitsForOneDevice();
+    void modifyIpReadAtEveryBatch();
 
 private:
     bool startFleet(const QJsonArray &devices, int port, int searchPort, int recordsPort = -1);
@@ -370,6 +371,26 @@ void SetOemidE2E::closingDuringTheBatchWaitsForOneDevice()
     for (const QString &mac : macs)
         untouched += m_fleet->count(mac, "login") == 0 ? 1 : 0;
     QVERIFY2(untouched >= 2, qPrintable(QString::number(untouched)));
+}
+
+void SetOemidE2E::modifyIpReadAtEveryBatch()
+{
+    QJsonArray devices;
+    for (int i = 0; i < 2; ++i)
+        devices.append(device(QStringLiteral("127.0.126.%1").arg(10 + i), 0x60 + i));
+    QVERIFY(startFleet(devices, 36260, 36261));
+    makeTab(); // built with the switch off
+    tick("synchronizationTime");
+    // Switched on after the tab was built: the batch reads it when it starts.
+    writeIni("[UpgradeInfo]\r\nModifyIP=1\r\nStartIndex=20\r\n[OEMID]\r\nAssigned=TAB77\r\n");
+    QVERIFY(searchAndSet(2));
+    for (int row = 0; row < 2; ++row) {
+        const QString ip = QStringLiteral("127.0.126.%1").arg(20 + row);
+        QCOMPARE(cell(row, 1), ip);
+        QCOMPARE(state(row).value(QStringLiteral("ip")).toString(), ip);
+        // Logged in at the new address and set.
+        QCOMPARE(status(row), QStringLiteral("synchronization time successful"));
+    }
 }
 
 QTEST_MAIN(SetOemidE2E)
