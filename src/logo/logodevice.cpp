@@ -1,5 +1,7 @@
 #include "logo/logodevice.h"
 
+#include "logo/logopackage.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -78,6 +80,33 @@ Probe probeRow(const DEV_INFO &record, const QByteArray &password,
     sdk.logout(rec.lLoginID);
     rec.lLoginID = 0;
     return probe;
+}
+
+Made makePackage(DEV_INFO &record, const QByteArray &password, LogoPackageBuilder &builder,
+                 bool supportAppLink, const Sdk &sdk)
+{
+    Made made;
+    made.loginError = ensureLogin(record, password, sdk);
+    if (record.lLoginID <= 0)
+        return made;
+    SDK_LOGO_PART_INFO part;
+    if (const long code = readPartitionInfo(record.lLoginID, &part, sdk); code != 0) {
+        made.outcome = Made::PartInfoFailed;
+        made.code = code;
+        return made;
+    }
+    builder.setPartitionInfo(LogoPartInfo::fromRecord(part));
+    QString package;
+    const int rc =
+        builder.makeUpgradeBin(-1, package, supportAppLink, LogoDeviceIdentity::fromDevice(&record));
+    if (rc != LogoPackageOk) {
+        made.outcome = Made::MakeFailed;
+        made.code = rc;
+        return made;
+    }
+    made.outcome = Made::Built;
+    made.package = package;
+    return made;
 }
 
 long readPartitionInfo(long loginId, SDK_LOGO_PART_INFO *out, const Sdk &sdk)

@@ -7,6 +7,8 @@
 
 #include <functional>
 
+class LogoPackageBuilder;
+
 /// The device exchanges of the logo tab, without widgets: the row-click probe (login, build date,
 /// app-link record) and the read of the logo-partition record that a package is made from.
 namespace LogoDevice
@@ -60,6 +62,25 @@ struct Probe {
 Probe probeRow(const DEV_INFO &record, const QByteArray &password,
                const std::function<int(DEV_INFO &)> &modifyIp, const std::function<bool(int ms)> &sleep,
                const Sdk &sdk = Sdk());
+
+/// What making a package for one device came to.
+struct Made {
+    enum Outcome {
+        LoginFailed,    ///< loginError holds the code
+        PartInfoFailed, ///< the logo-partition record could not be read; code = the SDK's last error
+        MakeFailed,     ///< code = makeUpgradeBin's result
+        Built,          ///< package holds the path
+    };
+    Outcome outcome = LoginFailed;
+    int loginError = 0;
+    long code = 0;
+    QString package;
+};
+
+/// Logs the device in if needed (the login stays in `record`), reads its logo-partition record and
+/// builds the package from the staged tree, named by the builder's mode.
+Made makePackage(DEV_INFO &record, const QByteArray &password, LogoPackageBuilder &builder,
+                 bool supportAppLink, const Sdk &sdk = Sdk());
 
 /// Reads the 264-byte logo-partition record (command 61) on a logged-in device; the SDK's last error
 /// (negative) on failure, 0 on success.

@@ -9,13 +9,17 @@
 #include "device/devicetable.h"
 #include "device/loginerrortext.h"
 #include "device/loginrunner.h"
+#include "device/stationmac.h"
 #include "logo/applinkfile.h"
 #include "logo/logodevice.h"
 #include "logo/logopackage.h"
+#include "logo/logorun.h"
+#include "oemid/factoryrecords.h"
+#include "oemid/oemidwriter.h"
 #include "oemid/recorduploader.h"
-#include "device/stationmac.h"
 #include "oemid/uploadboxobserver.h"
 #include "upgrade/upgradefiledialog.h"
+#include "upgrade/upgraderun.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -91,6 +95,12 @@ UpgradeLogoWidget::UpgradeLogoWidget(QWidget *parent)
     m_batch->setTimeout(3000);
     connect(m_batch, &CBatchDealThread::message, this, &UpgradeLogoWidget::onDealBathMsg);
 
+    // The burn is the firmware procedure in its logo mode, on the tab's batch.
+    UpgradeHooks burnHooks;
+    burnHooks.loginErrorText = [](int code) { return loginErrorText(code); };
+    m_burner = std::make_unique<UpgradeRun>(*m_core->batch(), burnHooks);
+    connect(m_core->batch(), &DeviceBatch::finished, this, &UpgradeLogoWidget::onBatchFinished);
+
     readConfig();
     setIosRowShown(false);
     m_groupBoxLink->setEnabled(false);
@@ -104,6 +114,8 @@ UpgradeLogoWidget::~UpgradeLogoWidget()
     // Nothing of a row click or a batch command may outlive the table and the SDK session.
     delete m_probe;
     delete m_batch;
+    m_pendingStart = nullptr;
+    m_burner.reset(); // cancels the run and waits for its jobs; running burns are closed
     writeConfig();
     // Logs every listed device out once and closes the tab's SDK session while the widgets exist.
     delete m_core;
@@ -453,8 +465,9 @@ void UpgradeLogoWidget::on_tableView_clicked(const QModelIndex &index)
 {
     if (!index.isValid())
         return;
-    // One device at a time: two probes on one login would close it under each other.
-    if (m_probe->busy())
+    // One device at a time: two probes on one login would close it under each other; and a run's
+    // devices hold logins a probe must not close.
+    if (m_probe->busy() || running())
         return;
     const int row = index.row();
     DeviceTable *table = m_core->table();
@@ -729,12 +742,7 @@ void UpgradeLogoWidget::onUpgradeDeviceLogo()
     stage.links.android = m_lineEditAndroid->text();
     stage.links.ios = m_lineEditIOS->text();
     stage.links.iosShown = !m_labelIOS->isHidden();
-    LogoPackageBuilder builder(m_dataDir);
-    if (!builder.dealWithLogo(stage)) {
-        prompt(builder.lastError());
-        return;
-    }
-    launch(rows, password);
+    launch(rows, password, stage);
 }
 
 void UpgradeLogoWidget::startRun(bool modify)
@@ -744,7 +752,16 @@ void UpgradeLogoWidget::startRun(bool modify)
     if (!checkBootLogo(1))
         return;
     if (modify && m_checkBoxSetOEMID->isChecked()) {
-        m_labelOEMID->setText(ConfigKeys::stringValue(Key::OemidAssigned));
+        const QString assigned = ConfigKeys::stringValue(Key::OemidAssigned);
+        m_labelOEMID->setText(assigned);
+        // The unassigned value is never written, and verified writes need their record tree.
+        QString problem = OemidWriter::assignedOemidProblem(assigned);
+        if (problem.isEmpty())
+            FactoryRecords(FactoryRecords::Params{m_dataDir, {}, {}}).makeUploadDirs(&problem);
+        if (!problem.isEmpty()) {
+            prompt(problem);
+            return;
+        }
         m_oemidRun = true;
     }
     m_pictures = formPaths();
@@ -755,8 +772,76 @@ void UpgradeLogoWidget::startRun(bool modify)
     onUpgradeDeviceLogo();
 }
 
-void UpgradeLogoWidget::launch(const std::vector<int> &rows, const QByteArray &password)
+bool UpgradeLogoWidget::running() const
 {
-    Q_UNUSED(rows);
-    Q_UNUSED(password);
+    return m_pendingStart || m_core->batch()->isActive();
+}
+
+void UpgradeLogoWidget::launch(const std::vector<int> &rows, const QByteArray &password,
+                               const LogoStageInput &stage)
+{
+    LogoRunParams params;
+    params.modify = m_modifyMode;
+    params.password = password;
+    params.modifyIP = ConfigKeys::isOn(Key::ModifyIP);
+    params.appDir = m_dataDir;
+    params.setOEMID = m_oemidRun;
+    params.assignedOemid = ConfigKeys::stringValue(Key::OemidAssigned);
+    params.allowRepeat = m_checkBoxRepeat->isChecked();
+
+    // A new run replaces the counters and the devices still waiting in the old one; the old run's
+    // started burns finish on their own.
+    if (m_run)
+        m_run->supersede();
+    const quint64 id = ++m_runId;
+    m_run = std::make_shared<LogoRunState>(m_dataDir, int(rows.size()), [this, id] {
+        QMetaObject::invokeMethod(
+            this,
+            [this, id] {
+                if (id == m_runId)
+                    emit releaseMouseSignal();
+            },
+            Qt::QueuedConnection);
+    });
+    if (m_modifyMode)
+        setCursor(Qt::WaitCursor);
+
+    LogoRunHooks hooks;
+    DeviceTabCore *core = m_core;
+    hooks.modifyIP = [core](int row, const QByteArray &pw) {
+        core->table()->updateRowDevice(
+            row, [&pw](DEV_INFO &r) { DeviceRecord::setFixedText(r.szPsw, pw.toStdString()); });
+        return core->modifyIP(row, 1);
+    };
+    hooks.loginErrorText = [](int code) { return loginErrorText(code); };
+    hooks.packageMade = [this](const QString &path) {
+        QMetaObject::invokeMethod(
+            this, [this, path] { m_showPackage(path); }, Qt::QueuedConnection);
+    };
+
+    const std::shared_ptr<LogoRunState> state = m_run;
+    m_pendingStart = [this, rows, params, state, hooks, stage] {
+        // Staged only now: the previous run may still have been making its package from the tree.
+        if (!state->builder().dealWithLogo(stage)) {
+            prompt(state->builder().lastError());
+            emit releaseMouseSignal();
+            return;
+        }
+        m_core->batch()->start(logoPlan(rows, params, state, *m_burner, hooks));
+    };
+    if (!m_core->batch()->isActive())
+        onBatchFinished();
+}
+
+void UpgradeLogoWidget::onBatchFinished()
+{
+    if (m_pendingStart) {
+        const std::function<void()> start = std::move(m_pendingStart);
+        m_pendingStart = nullptr;
+        start();
+        return;
+    }
+    // A run that ended without every device reporting (cancelled) still gives the cursor back.
+    if (m_run && m_run->done() < m_run->total())
+        emit releaseMouseSignal();
 }

@@ -8,10 +8,13 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 class DeviceTabCore;
 class LoginRunner;
+class LogoRunState;
+class UpgradeRun;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -49,6 +52,11 @@ public:
     using ShowPackage = std::function<void(const QString &path)>;
     void setShowPackage(ShowPackage show) { m_showPackage = std::move(show); }
     static void showInFileManager(const QString &path);
+
+    /// The run started last (its package, its count of finished devices); null before the first.
+    std::shared_ptr<LogoRunState> currentRun() const { return m_run; }
+    /// True while a run's devices are being made or burnt, or a run waits to start.
+    bool running() const;
 
 signals:
     void sendDevInfoSignal(DEV_INFO &info);
@@ -98,7 +106,8 @@ private:
     void prompt(const QString &text);
     LogoPaths formPaths() const;
     void startRun(bool modify);
-    void launch(const std::vector<int> &rows, const QByteArray &password);
+    void launch(const std::vector<int> &rows, const QByteArray &password, const struct LogoStageInput &stage);
+    void onBatchFinished();
 
     DeviceTabCore *m_core;
     LoginRunner *m_probe;
@@ -112,6 +121,10 @@ private:
     bool m_appLinkSupported = false;
     bool m_oemidRun = false;
     LogoPaths m_pictures;
+    std::unique_ptr<UpgradeRun> m_burner;
+    std::shared_ptr<LogoRunState> m_run;
+    quint64 m_runId = 0;
+    std::function<void()> m_pendingStart; ///< a run clicked while the previous one still ran
 
     QTableView *m_tableView;
     QPushButton *m_searchButton;

@@ -45,7 +45,7 @@ bool FirmwareOemidStep::run(const BatchContext &ctx, DEV_INFO &record, QString *
     NetSdkOemid sdk;
     OemidWriterParams params;
     params.assignedOemid = m_params.assignedOemid;
-    params.variant = OemidVariant::firmwareTab();
+    params.variant = m_params.logoTab ? OemidVariant::logoTab() : OemidVariant::firmwareTab();
     params.appDir = m_params.appDir;
     OemidWriter writer(params, sdk, BoundRows(rows, ctx.rows().generation()));
 

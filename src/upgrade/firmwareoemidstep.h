@@ -15,6 +15,7 @@ public:
         QString assignedOemid;
         bool allowRepeat = false; ///< the tab's "can repeat" box
         QString appDir;           ///< root of the factory-record tree
+        bool logoTab = false;     ///< the logo tab's texts ("Get Dev OEMID Error", detail texts)
     };
 
     explicit FirmwareOemidStep(Params params);

@@ -58,6 +58,27 @@ ProgressReport describeProgress(int total, int position, const QString &oemidTex
     return report;
 }
 
+ProgressReport describeLogoProgress(int total, int position, long lastError)
+{
+    ProgressReport report = describeProgress(total, position, QString());
+    const QString code = QStringLiteral(" code:%1").arg(lastError);
+    switch (report.kind) {
+    case ProgressReport::Success:
+        report.text = QCoreApplication::translate("UpgradeWidget", "Upgrade Success");
+        break;
+    case ProgressReport::Failure:
+        report.text += code;
+        break;
+    case ProgressReport::DeviceError:
+        if (position < -11811 || position > -11804)
+            report.text += code;
+        break;
+    default:
+        break;
+    }
+    return report;
+}
+
 void OemidResultTexts::set(int row, const QString &text)
 {
     QMutexLocker locker(&m_lock);

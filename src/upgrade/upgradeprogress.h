@@ -26,6 +26,10 @@ struct ProgressReport {
 /// result of this run, appended to the success and failure texts.
 ProgressReport describeProgress(int total, int position, const QString &oemidText);
 
+/// The logo burn's reading of a report: no OEMID text; failures and unknown device errors carry the
+/// SDK's last error code (" code:%1").
+ProgressReport describeLogoProgress(int total, int position, long lastError);
+
 /// Per-device OEMID result texts of a run, keyed by table row. Written by the workers, read by the
 /// SDK's callback threads, so it has a lock of its own.
 class OemidResultTexts

@@ -111,10 +111,16 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
 {
     DEV_INFO &record = *recordPtr;
     const int row = ctx.row();
+    const bool logo = params.logoMode;
+    // The logo burn counts every device once, however its work ends.
+    auto ended = [&params, row] {
+        if (params.logoMode && params.deviceEnded)
+            params.deviceEnded(row);
+    };
 
     // A session left from an earlier action is closed, in the row's own record as well, so that
-    // nothing logs the dead handle out again later.
-    if (record.lLoginID > 0) {
+    // nothing logs the dead handle out again later. The logo burn goes on with it instead.
+    if (record.lLoginID > 0 && !logo) {
         const long stale = record.lLoginID;
         m_sdk.logout(stale);
         record.lLoginID = -1;
@@ -127,7 +133,7 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
 
     // The record's password field holds 11 bytes; a longer tab password is still used in full.
     QByteArray password = DeviceRecord::fieldBytes(record.szPsw);
-    if (password.isEmpty()) {
+    if (password.isEmpty() || logo) {
         password = params.tabPassword;
         if (password.size() < int(sizeof record.szPsw)) {
             std::memset(record.szPsw, 0, sizeof record.szPsw);
@@ -135,24 +141,39 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
         }
     }
 
-    int error = 0;
-    const QByteArray ip = DeviceRecord::fieldBytes(record.szIpaddress);
-    const QByteArray user = DeviceRecord::fieldBytes(record.szUserName);
-    const long loginId = m_sdk.login(ip.constData(), uint16_t(record.nPort), user.constData(),
-                                     password.constData(), &record.NetDevInfo, 1, &error);
-    record.lLoginID = int32_t(loginId);
-    qDebug() << "UpgradeDevice index" << row << "  IP" << ip << "  loginID" << loginId;
-    if (loginId < 1) {
-        ctx.status(m_hooks.loginErrorText ? m_hooks.loginErrorText(error) : QString::number(error));
-        return DeviceOutcome::LoginFailed;
+    const bool heldLogin = logo && record.lLoginID > 0;
+    if (!heldLogin) {
+        int error = 0;
+        const QByteArray ip = DeviceRecord::fieldBytes(record.szIpaddress);
+        const QByteArray user = DeviceRecord::fieldBytes(record.szUserName);
+        const long loginId = m_sdk.login(ip.constData(), uint16_t(record.nPort), user.constData(),
+                                         password.constData(), &record.NetDevInfo, 1, &error);
+        record.lLoginID = int32_t(loginId);
+        qDebug() << "UpgradeDevice index" << row << "  IP" << ip << "  loginID" << loginId;
+        if (loginId < 1) {
+            ctx.status(m_hooks.loginErrorText ? m_hooks.loginErrorText(error) : QString::number(error));
+            ended();
+            return DeviceOutcome::LoginFailed;
+        }
+        // The logo burn's login is the row's: whoever ends it (a failure here, the final report, or
+        // the tab's last clean-up) ends it once.
+        if (logo)
+            ctx.rows().updateDevice(row,
+                                    [loginId](DEV_INFO &current) { current.lLoginID = int32_t(loginId); });
     }
     ctx.status(trUpgrade("Login Success"));
 
-    // A device stopped before its transfer is logged out again: the session lives only in this
-    // copy of the record, and nothing else would ever close it.
+    // A device stopped before its transfer is logged out again: nothing else would ever close the
+    // session. A login the row held goes from the row too, so that it is logged out only once.
     auto logout = [&] {
-        m_sdk.logout(record.lLoginID);
+        const long held = record.lLoginID;
+        m_sdk.logout(held);
         record.lLoginID = -1;
+        ctx.rows().updateDevice(row, [held](DEV_INFO &current) {
+            if (current.lLoginID == held)
+                current.lLoginID = 0;
+        });
+        ended();
     };
     if (ctx.cancelled()) {
         logout();
@@ -169,14 +190,15 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
         }
     }
 
-    const QByteArray hardware = DeviceRecord::fieldBytes(record.NetDevInfo.sHardWare);
-    if (hardware != params.packageHardware) {
-        ctx.status(trUpgrade("Invalid hardware"));
-        logout();
-        return DeviceOutcome::InvalidHardware;
+    if (!logo) {
+        const QByteArray hardware = DeviceRecord::fieldBytes(record.NetDevInfo.sHardWare);
+        if (hardware != params.packageHardware) {
+            ctx.status(trUpgrade("Invalid hardware"));
+            logout();
+            return DeviceOutcome::InvalidHardware;
+        }
+        importDevConfig(ctx, record.lLoginID, params.configPath);
     }
-
-    importDevConfig(ctx, record.lLoginID, params.configPath);
     if (ctx.cancelled()) {
         logout();
         return DeviceOutcome::Cancelled;
@@ -188,23 +210,26 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
     const UpgradeSdk sdk = m_sdk;
     OemidResultTexts *oemidTexts = &m_oemidTexts;
     // The handler may run on an SDK thread until the final report; it holds what it needs itself.
-    started->token = callbacks.add(
-        [ctx, started, sdk, oemidTexts, &callbacks](long, long upgradeHandle, int total, int position) {
-            std::lock_guard<std::recursive_mutex> hold(started->startLock);
-            const ProgressReport report = describeProgress(total, position, oemidTexts->value(ctx.row()));
-            if (report.kind == ProgressReport::None)
-                return;
-            if (report.kind == ProgressReport::DeviceError)
-                qDebug() << report.text;
-            ctx.status(report.text);
-            if (!report.isFinal())
-                return;
-            // The device is regarded as logged out: it restarts after an upgrade.
-            started->record->lLoginID = 0;
-            ctx.rows().updateDevice(ctx.row(), [](DEV_INFO &d) { d.lLoginID = 0; });
-            sdk.closeUpgrade(upgradeHandle);
-            callbacks.remove(started->token);
-        });
+    const std::function<void(int)> deviceEnded = logo ? params.deviceEnded : std::function<void(int)>();
+    started->token = callbacks.add([ctx, started, sdk, oemidTexts, &callbacks, logo,
+                                    deviceEnded](long, long upgradeHandle, int total, int position) {
+        std::lock_guard<std::recursive_mutex> hold(started->startLock);
+        const ProgressReport report = logo ? describeLogoProgress(total, position, sdk.lastError())
+                                           : describeProgress(total, position, oemidTexts->value(ctx.row()));
+        if (report.kind == ProgressReport::None)
+            return;
+        if (report.kind == ProgressReport::DeviceError)
+            qDebug() << report.text;
+        ctx.status(report.text);
+        if (!report.isFinal())
+            return;
+        // The device is regarded as logged out: it restarts after an upgrade.
+        started->record->lLoginID = 0;
+        ctx.rows().updateDevice(ctx.row(), [](DEV_INFO &d) { d.lLoginID = 0; });
+        sdk.closeUpgrade(upgradeHandle);
+        if (callbacks.remove(started->token) && deviceEnded)
+            deviceEnded(ctx.row());
+    });
 
     DeviceOutcome outcome;
     {

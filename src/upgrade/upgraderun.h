@@ -24,6 +24,14 @@ struct UpgradeParams {
     /// The OEMID step for a logged-in device (run when setOEMID is on): writes its status texts into
     /// the row and returns true to go on; `resultText` receives the text kept for the final status.
     std::function<bool(const BatchContext &ctx, DEV_INFO &record, QString *resultText)> oemidStep;
+
+    /// The logo tab's burn of its logo package: the tab password always, a login the device already
+    /// holds is used (no logout first), no hardware check, no configuration import, the logo texts
+    /// of the final reports, and deviceEnded for every device.
+    bool logoMode = false;
+    /// Logo mode: called once for each device when its work ends, whether it stopped before the
+    /// transfer or the SDK sent the final report.
+    std::function<void(int row)> deviceEnded;
 };
 
 /// Operations of other areas the run calls; each may be called from a dispatcher or worker thread.

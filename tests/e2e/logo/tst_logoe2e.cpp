@@ -1,23 +1,30 @@
 // The logo tab against simulated devices: row clicks, Add by hand, and what the devices got.
 
 #include "devsimfleet.h"
+#include "logotestutil.h"
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
+#include "app/inifile.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "device/logindlg.h"
+#include "logo/logorun.h"
 #include "logo/upgradelogowidget.h"
 #include "netsdk/netsdk.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardItemModel>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -82,6 +89,13 @@ private slots:
     void rowClickFollowsBuildDateAndAppLinkRecord();
     void rowClickWithAddressChange();
     void addByHandFillsTheLogoRow();
+    void modifyBurnsOnePackageIntoEveryDevice();
+    void makeOnlyMakesOnePackagePerDevice();
+    void unreadablePartitionMovesToTheNextDevice();
+    void squashfsDevice();
+    void oemidWithTheLogoTexts();
+    void newRunWhileRunning();
+    void closeDuringARun();
 
 private:
     bool startTab(const QJsonArray &devices, int port, int searchPort);
@@ -93,6 +107,10 @@ private:
         return m_tab->findChild<T *>(QLatin1String(name));
     }
     void writeIni(const QByteArray &text);
+    void tickAll();
+    QString choosePictures(bool all);
+    bool waitForRun(int timeoutMs);
+    QStringList statuses() const;
 
     std::unique_ptr<QTemporaryDir> m_tmp;
     std::unique_ptr<DevsimFleet> m_fleet;
@@ -280,6 +298,284 @@ void LogoE2E::addByHandFillsTheLogoRow()
     QCOMPARE(QByteArray(rec.szCloudID), QByteArray("logoserial000048"));
     QVERIFY(rec.lLoginID > 0);
     QCOMPARE(child<QTableView>("tableView")->selectionModel()->selectedRows().value(0).row(), 0);
+}
+
+void LogoE2E::tickAll()
+{
+    DeviceTable *table = m_tab->deviceCore()->table();
+    for (int r = 0; r < table->rowCount(); ++r)
+        table->setChecked(r, true);
+    child<QLineEdit>("lineEditPassword")->setText(QStringLiteral("secret"));
+}
+
+QString LogoE2E::choosePictures(bool all)
+{
+    const QString boot = m_tmp->filePath(QStringLiteral("boot.jpg"));
+    logotest::writeFile(boot, logotest::makeJpeg(800, 600));
+    child<QLineEdit>("lineEditBoot")->setText(boot);
+    if (all) {
+        const QString close = m_tmp->filePath(QStringLiteral("close.jpg"));
+        const QString loss = m_tmp->filePath(QStringLiteral("loss.gif"));
+        const QString blind = m_tmp->filePath(QStringLiteral("blind.gif"));
+        logotest::writeFile(close, logotest::makeJpeg(320, 240));
+        logotest::writeFile(
+            loss, logotest::makeGif(200, 100, std::vector<uint8_t>(20000, 1), logotest::greyPalette(4)));
+        logotest::writeFile(
+            blind, logotest::makeGif(200, 100, std::vector<uint8_t>(20000, 2), logotest::greyPalette(4)));
+        child<QLineEdit>("lineEditClose")->setText(close);
+        child<QLineEdit>("lineEditLoss")->setText(loss);
+        child<QLineEdit>("lineEditBlind")->setText(blind);
+    }
+    return boot;
+}
+
+bool LogoE2E::waitForRun(int timeoutMs)
+{
+    return QTest::qWaitFor(
+        [this] {
+            const auto run = m_tab->currentRun();
+            return run && !m_tab->running() && run->done() == run->total();
+        },
+        timeoutMs);
+}
+
+QStringList LogoE2E::statuses() const
+{
+    QStringList out;
+    for (int r = 0; r < m_tab->deviceCore()->table()->rowCount(); ++r)
+        out << cell(r, 3);
+    return out;
+}
+
+void LogoE2E::modifyBurnsOnePackageIntoEveryDevice()
+{
+    QJsonArray devices;
+    for (int i = 0; i < 3; ++i)
+        devices.append(device(QStringLiteral("127.0.83.%1").arg(10 + i), 0x40 + i));
+    QVERIFY(startTab(devices, 35830, 35831));
+    QVERIFY(search(3));
+    tickAll();
+    const QString boot = choosePictures(true);
+    child<QLineEdit>("lineEditAndroid")->setText(QStringLiteral("https://play.example/app"));
+    QSignalSpy released(m_tab.get(), &UpgradeLogoWidget::releaseMouseSignal);
+    child<QPushButton>("btnModify")->click();
+    QCOMPARE(m_tab->cursor().shape(), Qt::WaitCursor);
+    QVERIFY(waitForRun(60000));
+    QCOMPARE(statuses(), QStringList(3, QStringLiteral("Upgrade Success")));
+    QTRY_COMPARE(released.count(), 1);
+    QCOMPARE(m_tab->cursor().shape(), Qt::ArrowCursor);
+
+    // One package, made from the first device's partition record, burnt into all three.
+    QCOMPARE(m_tab->currentRun()->made().size(), 1);
+    QCOMPARE(QDir(m_tmp->filePath(QStringLiteral("LogoBinTmp"))).entryList(QDir::Files),
+             QStringList{QStringLiteral("HI3520D-NVR_Logo.bin")});
+    const QByteArray picture = logotest::readFile(boot);
+    for (int i = 0; i < 3; ++i) {
+        const QString mac = macOf(0x40 + i);
+        QCOMPARE(m_fleet->count(mac, "partInfoRead"), i == 0 ? 1 : 0);
+        const QJsonObject last = m_fleet->state(mac).value(QStringLiteral("lastUpgrade")).toObject();
+        QCOMPARE(last.value(QStringLiteral("kind")).toString(), QStringLiteral("logo"));
+        QCOMPARE(last.value(QStringLiteral("result")).toInt(-1), 0);
+        QCOMPARE(m_fleet->file(mac, QStringLiteral("logo/h264dvr.jpg")), picture);
+        QVERIFY(m_fleet->hasFile(mac, QStringLiteral("logo/Colse/close.jpg")));
+        QVERIFY(m_fleet->hasFile(mac, QStringLiteral("logo/VideoLoss/videoLoss.gif")));
+        QVERIFY(m_fleet->hasFile(mac, QStringLiteral("logo/VideoBlank/blind.gif")));
+        // Links were wanted but no clicked device said it takes them: no app-link file.
+        QVERIFY(!m_fleet->hasFile(mac, QStringLiteral("logo/AppDowloadLink.custom")));
+        // Every login of the run is over: the device restarted after its burn.
+        QCOMPARE(m_tab->deviceCore()->table()->rowDevice(i)->lLoginID, 0);
+    }
+    // The links were stored when Modify started.
+    QCOMPARE(IniFile(m_tmp->filePath(QStringLiteral("Config.ini"))).value(QStringLiteral("AppLink/Android")),
+             QStringLiteral("https://play.example/app"));
+}
+
+void LogoE2E::makeOnlyMakesOnePackagePerDevice()
+{
+    QJsonArray devices;
+    const char *dates[] = {"2021-02-03", "2022-11-30", "2020-01-13"};
+    for (int i = 0; i < 3; ++i)
+        devices.append(device(QStringLiteral("127.0.84.%1").arg(10 + i), 0x50 + i,
+                              {{QStringLiteral("buildDate"), QLatin1String(dates[i])},
+                               {QStringLiteral("version"), QStringLiteral("V4.%1").arg(i)},
+                               {QStringLiteral("hardware"), QStringLiteral("HW-%1").arg(i)}}));
+    QVERIFY(startTab(devices, 35840, 35841));
+    QVERIFY(search(3));
+    tickAll();
+    choosePictures(false);
+    QStringList shown;
+    m_tab->setShowPackage([&shown](const QString &path) { shown << path; });
+    child<QPushButton>("btnGeneral")->click();
+    QVERIFY(waitForRun(60000));
+    QTRY_COMPARE(shown.size(), 3);
+    const QString dir = m_tmp->filePath(QStringLiteral("LogoBin"));
+    const QStringList expected{dir + QStringLiteral("/HW-0_V4.0_2021-02-03_Logo.bin"),
+                               dir + QStringLiteral("/HW-1_V4.1_2022-11-30_Logo.bin"),
+                               dir + QStringLiteral("/HW-2_V4.2_2020-01-13_Logo.bin")};
+    QCOMPARE(shown, expected);
+    for (const QString &path : expected)
+        QVERIFY2(QFileInfo(path).size() > 0, qPrintable(path));
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(m_fleet->count(macOf(0x50 + i), "upgrade"), 0);
+        QCOMPARE(m_fleet->count(macOf(0x50 + i), "partInfoRead"), 1);
+        QCOMPARE(m_tab->deviceCore()->table()->rowDevice(i)->lLoginID, 0);
+    }
+    // Nothing is burnt, so the links are not stored either.
+    QCOMPARE(IniFile(m_tmp->filePath(QStringLiteral("Config.ini"))).value(QStringLiteral("AppLink/Android")),
+             QString());
+}
+
+void LogoE2E::unreadablePartitionMovesToTheNextDevice()
+{
+    QJsonArray devices;
+    devices.append(
+        device(QStringLiteral("127.0.85.10"), 0x60,
+               {{QStringLiteral("faults"),
+                 QJsonObject{{QStringLiteral("results"), QJsonObject{{QStringLiteral("61"), -10002}}}}}}));
+    devices.append(device(QStringLiteral("127.0.85.11"), 0x61));
+    devices.append(device(QStringLiteral("127.0.85.12"), 0x62));
+    QVERIFY(startTab(devices, 35850, 35851));
+    QVERIFY(search(3));
+    tickAll();
+    choosePictures(false);
+    child<QPushButton>("btnModify")->click();
+    QVERIFY(waitForRun(60000));
+    QCOMPARE(statuses(), (QStringList{QStringLiteral("Get Upgrade information failed,ErrorCode:-10002"),
+                                      QStringLiteral("Upgrade Success"), QStringLiteral("Upgrade Success")}));
+    QCOMPARE(m_fleet->count(macOf(0x60), "upgrade"), 0);
+    QCOMPARE(m_fleet->count(macOf(0x61), "partInfoRead"), 1);
+    QCOMPARE(m_fleet->count(macOf(0x62), "partInfoRead"), 0);
+    QCOMPARE(m_tab->deviceCore()->table()->rowDevice(0)->lLoginID, 0);
+}
+
+void LogoE2E::squashfsDevice()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("mksquashfs")).isEmpty())
+        QSKIP("mksquashfs is not installed");
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.86.10"), 0x70,
+                          {{QStringLiteral("logoFsType"), QStringLiteral("squashfs")}}));
+    QVERIFY(startTab(devices, 35860, 35861));
+    QVERIFY(search(1));
+    tickAll();
+    const QString boot = choosePictures(false);
+    child<QPushButton>("btnModify")->click();
+    QVERIFY(waitForRun(60000));
+    QCOMPARE(statuses(), QStringList{QStringLiteral("Upgrade Success")});
+    const QJsonObject last = m_fleet->state(macOf(0x70)).value(QStringLiteral("lastUpgrade")).toObject();
+    QCOMPARE(last.value(QStringLiteral("fsType")).toString(), QStringLiteral("squashfs"));
+    if (!QStandardPaths::findExecutable(QStringLiteral("unsquashfs")).isEmpty())
+        QCOMPARE(m_fleet->file(macOf(0x70), QStringLiteral("logo/h264dvr.jpg")), logotest::readFile(boot));
+}
+
+void LogoE2E::oemidWithTheLogoTexts()
+{
+    writeIni("[UpgradeInfo]\r\nModifyIP=0\r\n[OEMID]\r\nAssigned=ACME01\r\nSetEn=1\r\nRepeatEn=0\r\n");
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.87.10"), 0x80));
+    devices.append(
+        device(QStringLiteral("127.0.87.11"), 0x81, {{QStringLiteral("oemid"), QStringLiteral("OLD1")}}));
+    devices.append(
+        device(QStringLiteral("127.0.87.12"), 0x82,
+               {{QStringLiteral("faults"), QJsonObject{{QStringLiteral("producerGetRet"), 105}}}}));
+    QVERIFY(startTab(devices, 35870, 35871));
+    QVERIFY(child<QCheckBox>("checkBoxSetOEMID")->isChecked());
+    QVERIFY(search(3));
+    tickAll();
+    choosePictures(false);
+    child<QPushButton>("btnModify")->click();
+    QCOMPARE(child<QLabel>("labelOEMID")->text(), QStringLiteral("ACME01"));
+    QVERIFY(waitForRun(60000));
+    QCOMPARE(statuses(), (QStringList{QStringLiteral("Upgrade Success"), QStringLiteral("OEMID Repeat(OLD1)"),
+                                      QStringLiteral("Get Dev OEMID Error err 3 105")}));
+    QCOMPARE(m_fleet->state(macOf(0x80)).value(QStringLiteral("oemid")).toString(), QStringLiteral("ACME01"));
+    QCOMPARE(m_fleet->state(macOf(0x81)).value(QStringLiteral("oemid")).toString(), QStringLiteral("OLD1"));
+    QCOMPARE(m_fleet->count(macOf(0x81), "upgrade"), 0);
+    QCOMPARE(m_fleet->count(macOf(0x82), "upgrade"), 0);
+    // The verified write left its factory record.
+    QVERIFY(!QDir(m_tmp->filePath(QStringLiteral("oemidupload/unupload"))).entryList(QDir::Files).isEmpty());
+
+    // Allowed repeats: the device with an OEMID gets the new one.
+    child<QCheckBox>("checkBoxRepeat")->setChecked(true);
+    m_tab->deviceCore()->table()->setChecked(0, false);
+    m_tab->deviceCore()->table()->setChecked(2, false);
+    child<QPushButton>("btnModify")->click();
+    QVERIFY(waitForRun(60000));
+    QCOMPARE(cell(1, 3), QStringLiteral("Upgrade Success"));
+    QCOMPARE(m_fleet->state(macOf(0x81)).value(QStringLiteral("oemid")).toString(), QStringLiteral("ACME01"));
+}
+
+void LogoE2E::newRunWhileRunning()
+{
+    QJsonArray devices;
+    for (int i = 0; i < 3; ++i)
+        devices.append(device(QStringLiteral("127.0.88.%1").arg(10 + i), 0x90 + i,
+                              {{QStringLiteral("upgradeMs"), 1500}}));
+    QVERIFY(startTab(devices, 35880, 35881));
+    QVERIFY(search(3));
+    child<QLineEdit>("lineEditPassword")->setText(QStringLiteral("secret"));
+    choosePictures(false);
+    DeviceTable *table = m_tab->deviceCore()->table();
+    table->setChecked(0, true);
+    table->setChecked(1, true);
+    QSignalSpy released(m_tab.get(), &UpgradeLogoWidget::releaseMouseSignal);
+    child<QPushButton>("btnModify")->click();
+    const auto first = m_tab->currentRun();
+    // The first device is being made and burnt; the second waits for its turn a second later.
+    QVERIFY(QTest::qWaitFor(
+        [this] {
+            const QString s = cell(0, 3);
+            return s == QLatin1String("Start Upgrade") || s.startsWith(QLatin1String("Send")) ||
+                   s.startsWith(QLatin1String("Upgrade Progress"));
+        },
+        10000));
+    table->setChecked(0, false);
+    table->setChecked(1, false);
+    table->setChecked(2, true);
+    child<QPushButton>("btnModify")->click();
+    const auto second = m_tab->currentRun();
+    QVERIFY(second != first);
+    QVERIFY(first->superseded());
+    QCOMPARE(second->total(), 1);
+    QVERIFY(waitForRun(60000));
+    QTRY_COMPARE(cell(0, 3), QStringLiteral("Upgrade Success"));
+    QCOMPARE(cell(2, 3), QStringLiteral("Upgrade Success"));
+    // The device still waiting in the replaced run was dropped.
+    QCOMPARE(m_fleet->count(macOf(0x91), "upgrade"), 0);
+    QCOMPARE(m_fleet->count(macOf(0x91), "login"), 0);
+    // The new run made its own package; the cursor came back once, for the new run.
+    QCOMPARE(second->made().size(), 1);
+    QTRY_COMPARE(released.count(), 1);
+    QCOMPARE(m_tab->cursor().shape(), Qt::ArrowCursor);
+}
+
+void LogoE2E::closeDuringARun()
+{
+    QJsonArray devices;
+    for (int i = 0; i < 3; ++i)
+        devices.append(device(QStringLiteral("127.0.89.%1").arg(10 + i), 0xa0 + i,
+                              {{QStringLiteral("upgradeMs"), 20000}}));
+    QVERIFY(startTab(devices, 35890, 35891));
+    QVERIFY(search(3));
+    tickAll();
+    choosePictures(false);
+    child<QPushButton>("btnModify")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(cell(1, 3).startsWith(QLatin1String("Upgrade Progress:")), 20000);
+    H264_DVR_Init(nullptr, 0); // the test's own session outlives the tab's
+    QElapsedTimer clock;
+    clock.start();
+    m_tab.reset(); // waits for the jobs, closes the running burns, logs every device out
+    QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+    // The devices are free again: a fresh login works on each.
+    for (int i = 0; i < 3; ++i) {
+        H264_DVR_DEVICEINFO info{};
+        int error = 0;
+        const QByteArray ip = QStringLiteral("127.0.89.%1").arg(10 + i).toLatin1();
+        const long id = H264_DVR_Login(ip.constData(), 35890, "admin", "secret", &info, 1, &error);
+        QVERIFY2(id > 0, qPrintable(QString::number(error)));
+        H264_DVR_Logout(id);
+    }
+    H264_DVR_Cleanup();
 }
 
 QTEST_MAIN(LogoE2E)

@@ -1,0 +1,161 @@
+#include "logo/logorun.h"
+
+#include "logo/logodevice.h"
+#include "upgrade/firmwareoemidstep.h"
+#include "upgrade/upgraderun.h"
+
+#include <QCoreApplication>
+
+#include <cstring>
+
+namespace
+{
+
+QString trLogo(const char *text)
+{
+    return QCoreApplication::translate("UpgradeLogoWidget", text);
+}
+
+} // namespace
+
+LogoRunState::LogoRunState(const QString &appDir, int total, std::function<void()> allDone)
+    : m_total(total), m_allDone(std::move(allDone)), m_builder(appDir)
+{
+}
+
+void LogoRunState::deviceDone()
+{
+    if (m_done.fetch_add(1) + 1 == m_total && m_allDone)
+        m_allDone();
+}
+
+QString LogoRunState::package() const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_made.isEmpty() ? QString() : m_made.first();
+}
+
+QStringList LogoRunState::made() const
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_made;
+}
+
+void LogoRunState::addPackage(const QString &path)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_made.append(path);
+}
+
+BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
+                   const std::shared_ptr<LogoRunState> &state, UpgradeRun &burner, const LogoRunHooks &hooks)
+{
+    state->builder().setModifyMode(params.modify);
+
+    BatchPlan plan;
+    plan.rows = rows;
+    plan.options.spacingMs = params.spacingMs;
+    plan.options.maxParallel = 32;
+
+    plan.prepare = [params, state, hooks](BatchContext &ctx) -> bool {
+        if (state->superseded())
+            return false;
+        const int row = ctx.row();
+        DEV_INFO record;
+        if (!ctx.rows().device(row, &record)) {
+            state->deviceDone();
+            return false;
+        }
+        if (params.modifyIP) {
+            const int changed = hooks.modifyIP ? hooks.modifyIP(row, params.password) : 0;
+            DEV_INFO moved;
+            if (changed < 1 || !ctx.rows().device(row, &moved) || !ctx.sleepFor(params.ipChangeWaitMs)) {
+                state->deviceDone(); // the row keeps the text the address change left
+                return false;
+            }
+            std::memcpy(record.szIpaddress, moved.szIpaddress, sizeof record.szIpaddress);
+        }
+        if (params.modify && !state->package().isEmpty())
+            return true; // burnt with the package of this run
+
+        const LogoDevice::Made made =
+            LogoDevice::makePackage(record, params.password, state->builder(), true);
+        if (made.outcome == LogoDevice::Made::LoginFailed) {
+            ctx.status(hooks.loginErrorText ? hooks.loginErrorText(made.loginError)
+                                            : QString::number(made.loginError));
+            state->deviceDone();
+            return false;
+        }
+        ctx.status(trLogo("Login Success"));
+        const long loginId = record.lLoginID;
+        auto logout = [&] {
+            H264_DVR_Logout(loginId);
+            ctx.rows().updateDevice(row, [loginId](DEV_INFO &r) {
+                if (r.lLoginID == loginId)
+                    r.lLoginID = 0;
+            });
+        };
+        switch (made.outcome) {
+        case LogoDevice::Made::PartInfoFailed:
+            ctx.status(QStringLiteral("%1,ErrorCode:%2")
+                           .arg(trLogo("Get Upgrade information failed"))
+                           .arg(made.code));
+            logout();
+            state->deviceDone();
+            return false;
+        case LogoDevice::Made::MakeFailed:
+            ctx.status(trLogo("Make Program Failed") + QStringLiteral(" code:%1").arg(made.code));
+            logout();
+            state->deviceDone();
+            return false;
+        case LogoDevice::Made::LoginFailed:
+        case LogoDevice::Made::Built:
+            break;
+        }
+        state->addPackage(made.package);
+        if (!params.modify) {
+            logout();
+            if (hooks.packageMade)
+                hooks.packageMade(made.package);
+            state->deviceDone();
+            return false;
+        }
+        // The burn goes on with this login: it is the row's now.
+        ctx.rows().updateDevice(row, [&record](DEV_INFO &r) {
+            r.lLoginID = record.lLoginID;
+            r.NetDevInfo = record.NetDevInfo;
+        });
+        return true;
+    };
+
+    UpgradeParams burn;
+    burn.logoMode = true;
+    burn.tabPassword = params.password;
+    burn.spacingMs = params.spacingMs;
+    burn.setOEMID = params.setOEMID;
+    if (params.setOEMID) {
+        FirmwareOemidStep::Params oemid;
+        oemid.assignedOemid = params.assignedOemid;
+        oemid.allowRepeat = params.allowRepeat;
+        oemid.appDir = params.appDir;
+        oemid.logoTab = true;
+        const FirmwareOemidStep step(oemid);
+        burn.oemidStep = [step](const BatchContext &ctx, DEV_INFO &record, QString *text) {
+            return step.run(ctx, record, text);
+        };
+    }
+    burn.deviceEnded = [state](int) { state->deviceDone(); };
+    plan.job = [burn, state, &burner](BatchContext &ctx) {
+        auto record = std::make_shared<DEV_INFO>();
+        if (!ctx.rows().device(ctx.row(), record.get())) {
+            state->deviceDone();
+            ctx.fail();
+            return;
+        }
+        UpgradeParams params = burn;
+        params.packagePath = state->package();
+        if (burner.upgradeDevice(ctx, record, params) != UpgradeRun::DeviceOutcome::Started)
+            ctx.fail();
+    };
+    return plan;
+}

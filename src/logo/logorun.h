@@ -1,0 +1,80 @@
+#pragma once
+
+#include "device/devicebatch.h"
+#include "logo/logopackage.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class UpgradeRun;
+
+/// What a logo run needs, copied from the form when it starts.
+struct LogoRunParams {
+    bool modify = true;    ///< burn (one package for the run) or make only (one package per device)
+    QByteArray password;   ///< the tab password, for every login of the run
+    bool modifyIP = false; ///< change each device's address first
+    QString appDir;        ///< root of the working directories and factory records
+    bool setOEMID = false; ///< write the OEMID before each burn
+    QString assignedOemid;
+    bool allowRepeat = false;
+    int spacingMs = 1000;      ///< between two burn starts
+    int ipChangeWaitMs = 1500; ///< after a successful address change
+};
+
+/// Operations of other areas the run calls, from the batch's threads.
+struct LogoRunHooks {
+    /// Writes the password into the row's record and changes the device's address (type 1).
+    std::function<int(int row, const QByteArray &password)> modifyIP;
+    std::function<QString(int code)> loginErrorText;
+    /// Make-only mode: a package was made (show it to the operator).
+    std::function<void(const QString &path)> packageMade;
+};
+
+/// The state one run shares between its make step, its burn jobs and their SDK callbacks: the
+/// package, and the count of devices whose work has ended. When that count reaches the number of
+/// devices, `allDone` runs once (on whichever thread ended the last device).
+class LogoRunState
+{
+public:
+    LogoRunState(const QString &appDir, int total, std::function<void()> allDone);
+
+    int total() const { return m_total; }
+    int done() const { return m_done.load(); }
+    /// Counts one device as finished.
+    void deviceDone();
+
+    /// A newer run has replaced this one: its devices not yet started are dropped.
+    void supersede() { m_superseded = true; }
+    bool superseded() const { return m_superseded.load(); }
+
+    QString package() const;
+    /// Every package this run made, in order.
+    QStringList made() const;
+
+    /// Dispatcher thread only.
+    LogoPackageBuilder &builder() { return m_builder; }
+    void addPackage(const QString &path);
+
+private:
+    const int m_total;
+    std::atomic<int> m_done{0};
+    std::atomic<bool> m_superseded{false};
+    std::function<void()> m_allDone;
+    LogoPackageBuilder m_builder;
+    mutable std::mutex m_lock;
+    QStringList m_made;
+};
+
+/// The logo run as jobs of the device-batch engine. The make step is the plan's `prepare`, run by
+/// the dispatcher in table order: address change, login, logo-partition record, package (once per
+/// run in modify mode, for every device in make-only mode). The burn is the plan's job: the firmware
+/// procedure of `burner` in its logo mode, one device per second.
+BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
+                   const std::shared_ptr<LogoRunState> &state, UpgradeRun &burner, const LogoRunHooks &hooks);
