@@ -298,13 +298,5 @@
         <source>Make Program Failed</source>
         <translation>生成升级包失败</translation>
     </message>
-    <message>
-        <source>A logo run is still going on; the new one starts when it has ended</source>
-        <translation>上一次 Logo 任务仍在进行，新任务将在其结束后开始</translation>
-    </message>
-    <message>
-        <source>Please set the OEMID to write ([OEMID] Assigned in Config.ini)</source>
-        <translation>请设置要写入的 OEMID（Config.ini 中的 [OEMID] Assigned）</translation>
-    </message>
 </context>
 </TS>
