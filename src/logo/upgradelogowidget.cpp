@@ -17,7 +17,7 @@
 #include "oemid/factoryrecords.h"
 #include "oemid/oemidwriter.h"
 #include "oemid/recorduploader.h"
-#include "oemid/uploadboxobserver.h"
+#include "oemid/recorduploadrun.h"
 #include "upgrade/upgradefiledialog.h"
 #include "upgrade/upgraderun.h"
 
@@ -92,6 +92,10 @@ UpgradeLogoWidget::UpgradeLogoWidget(QWidget *parent)
     connect(this, &UpgradeLogoWidget::releaseMouseSignal, this, &UpgradeLogoWidget::onReleaseMouse);
     connect(this, &UpgradeLogoWidget::setprogress, this, &UpgradeLogoWidget::onUpdateProcess);
 
+    // The upload runs off the GUI thread; the bar shows while it goes.
+    m_upload = new RecordUploadRun(*m_core->table(), this, m_progressBar, m_BtnUpload);
+    connect(m_upload, &RecordUploadRun::finished, this, [this] { m_progressBar->hide(); });
+
     m_batch->setTimeout(3000);
     connect(m_batch, &CBatchDealThread::message, this, &UpgradeLogoWidget::onDealBathMsg);
 
@@ -114,6 +118,7 @@ UpgradeLogoWidget::~UpgradeLogoWidget()
     // Nothing of a row click or a batch command may outlive the table and the SDK session.
     delete m_probe;
     delete m_batch;
+    delete m_upload; // waits for an upload under way
     m_pendingStart = nullptr;
     m_burner.reset(); // cancels the run and waits for its jobs; running burns are closed
     writeConfig();
@@ -641,6 +646,10 @@ void UpgradeLogoWidget::BatchOpr(int nCmd)
         return;
     }
     m_batch->setCommand(nCmd);
+    // The upload runs off the GUI thread; the bar shows while it goes.
+    m_upload = new RecordUploadRun(*m_core->table(), this, m_progressBar, m_BtnUpload);
+    connect(m_upload, &RecordUploadRun::finished, this, [this] { m_progressBar->hide(); });
+
     m_batch->setTimeout(3000);
     m_batch->start(QThread::InheritPriority);
 }
@@ -678,15 +687,9 @@ void UpgradeLogoWidget::on_BtnUpload_clicked()
     params.caFile = ConfigKeys::stringValue(Key::UploadCAFile);
     params.variant = OemidVariant::logoTab();
 
-    m_BtnUpload->setEnabled(false);
     m_progressBar->setValue(0);
-    m_progressBar->show();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    UploadBoxObserver view(this, m_progressBar);
-    RecordUploader(params).uploadRecords(&view);
-    QApplication::restoreOverrideCursor();
-    m_BtnUpload->setEnabled(true);
-    m_progressBar->hide();
+    if (m_upload->start(params))
+        m_progressBar->show();
 }
 
 void UpgradeLogoWidget::onUpdateProcess()

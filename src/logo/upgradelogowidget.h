@@ -16,6 +16,7 @@ class LoginRunner;
 class LogoRunState;
 class UpgradeRun;
 class QCheckBox;
+class RecordUploadRun;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -112,6 +113,7 @@ private:
     DeviceTabCore *m_core;
     LoginRunner *m_probe;
     class CBatchDealThread *m_batch;
+    RecordUploadRun *m_upload;
     QString m_dataDir;
     ShowPackage m_showPackage;
 

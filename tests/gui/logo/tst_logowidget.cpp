@@ -13,6 +13,7 @@
 #include "upgrade/upgradefiledialog.h"
 
 #include <QCheckBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -53,6 +54,7 @@ private slots:
     void batchMessages_data();
     void batchMessages();
     void batchWithoutTickedDevice();
+    void uploadWithNothingToSend();
     void translatedForm();
 
 private:
@@ -481,6 +483,22 @@ void LogoWidgetTest::batchWithoutTickedDevice()
     QCOMPARE(CMessageBox::shownCount(), 1);
     QCOMPARE(CMessageBox::lastShown().title, QStringLiteral("Prompt"));
     QCOMPARE(CMessageBox::lastShown().text, QStringLiteral("Please Select a Device"));
+}
+
+void LogoWidgetTest::uploadWithNothingToSend()
+{
+    m_tab->show();
+    QDir().mkpath(tmpPath(QStringLiteral("oemidupload/unupload")));
+    auto *upload = child<QPushButton>("BtnUpload");
+    auto *bar = child<QProgressBar>("progressBar");
+    QTest::mouseClick(upload, Qt::LeftButton);
+    // The upload runs off the GUI thread; its box arrives through the event loop, titled as this
+    // tab titles every upload box.
+    QTRY_COMPARE(CMessageBox::shownCount(), 1);
+    QCOMPARE(CMessageBox::lastShown().title, QStringLiteral("Tips"));
+    QCOMPARE(CMessageBox::lastShown().text, QStringLiteral("the dir is empty"));
+    QTRY_VERIFY(upload->isEnabled());
+    QTRY_VERIFY(!bar->isVisible());
 }
 
 void LogoWidgetTest::translatedForm()
