@@ -210,7 +210,10 @@ bool DeviceBatch::start(BatchPlan plan)
     m_pool->setMaxThreadCount(std::max(1, plan.options.maxParallel));
     m_active = true;
     m_dispatching = true;
-    m_dispatcher = std::thread(&DeviceBatch::dispatch, this, std::move(plan), m_rows.generation());
+    const quint64 generation = m_rows.generation();
+    if (plan.options.marksRun)
+        m_rows.runStarted(generation, plan.rows);
+    m_dispatcher = std::thread(&DeviceBatch::dispatch, this, std::move(plan), generation);
     return true;
 }
 

@@ -21,6 +21,8 @@ struct BatchOptions {
     int spacingMs = 0;    ///< between two device starts
     /// Jobs running at once; 1 runs each device's job to its end before the next one starts.
     int maxParallel = 1;
+    /// The run counts as the rows' last run (a re-login of one device does not).
+    bool marksRun = true;
 };
 
 /// How a run ended, handed to finished().

@@ -7,6 +7,7 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <vector>
 
 /// One result for one cell of a row, as a job reports it. The tab's TableVariant decides the
 /// column; an event whose generation is not the table's current one (a new search replaced the
@@ -34,6 +35,12 @@ public:
     virtual bool updateDevice(quint64 generation, int row, const std::function<void(DEV_INFO &)> &change) = 0;
     /// Queues a cell text; it reaches the view on the GUI thread, rapid texts for one cell coalescing.
     virtual void post(const RowEvent &event) = 0;
+    /// A run over `rows` of `generation` begins: its results are what "the last run" means.
+    virtual void runStarted(quint64 generation, const std::vector<int> &rows)
+    {
+        Q_UNUSED(generation);
+        Q_UNUSED(rows);
+    }
 };
 
 /// A DeviceRows seen through one generation: what a run or a procedure holds.

@@ -4,10 +4,12 @@
 #include "device/csearchdevicethread.h"
 #include "device/devicerecord.h"
 #include "device/devicetable.h"
+#include "device/devicetableactions.h"
 #include "device/ipchange.h"
 #include "device/logindlg.h"
 #include "device/loginerrortext.h"
 #include "device/loginrunner.h"
+#include "device/runlog.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
@@ -25,6 +27,19 @@ QString selectText(bool all)
                : QCoreApplication::translate("DeviceTable", "SelectAll");
 }
 
+QString runLogName(TabKind kind)
+{
+    switch (kind) {
+    case TabKind::Firmware:
+        return QStringLiteral("firmware");
+    case TabKind::Logo:
+        return QStringLiteral("logo");
+    case TabKind::Oemid:
+        return QStringLiteral("oemid");
+    }
+    return QStringLiteral("device");
+}
+
 } // namespace
 
 DeviceTabCore::DeviceTabCore(TabKind kind, QWidget *tab)
@@ -37,10 +52,14 @@ DeviceTabCore::DeviceTabCore(TabKind kind, QWidget *tab)
     m_search->setSearchTime(5000);
     m_modifyIp = ConfigKeys::isOn(Key::ModifyIP);
     m_startIndex = ConfigKeys::intValue(Key::StartIndex);
+    m_table->setRunLog(std::make_unique<RunLog>(
+        QCoreApplication::applicationDirPath() + QStringLiteral("/RunLog"), runLogName(kind)));
 }
 
 DeviceTabCore::~DeviceTabCore()
 {
+    delete m_actions; // stops a reset or reboot under way
+    m_actions = nullptr;
     // Runs and logins end before the rows they work on go.
     m_batch.reset();
     m_loginBatch.reset();
@@ -61,8 +80,11 @@ void DeviceTabCore::bindWidgets(QTableView *view, QAbstractButton *searchButton,
     m_view = view;
     m_searchButton = searchButton;
     m_selectButton = selectButton;
-    if (view)
+    if (view) {
         attachView(*m_table, view);
+        if (!m_actions)
+            m_actions = new DeviceTableActions(*this, view);
+    }
 }
 
 void DeviceTabCore::attachView(const DeviceTable &table, QTableView *view)
@@ -187,6 +209,7 @@ bool DeviceTabCore::reLogin(int row)
 
     BatchPlan plan;
     plan.rows = {row};
+    plan.options.marksRun = false;
     plan.job = [this, rec, oldLogin](BatchContext &ctx) {
         if (oldLogin > 0)
             H264_DVR_Logout(oldLogin);

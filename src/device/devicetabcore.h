@@ -13,6 +13,7 @@
 class CSearchDeviceThread;
 class LoginRunner;
 class DeviceTable;
+class DeviceTableActions;
 class QAbstractButton;
 class QTableView;
 class QWidget;
@@ -39,6 +40,9 @@ public:
     CSearchDeviceThread *searchThread() const { return m_search; }
     const TableVariant &variant() const;
 
+    /// The table's context menu and keys (history, select failed, export, reset and reboot); null
+    /// until bindWidgets() gets a view.
+    DeviceTableActions *tableActions() const { return m_actions; }
     /// The widgets the shared behaviour drives; the select button may be null.
     void bindWidgets(QTableView *view, QAbstractButton *searchButton, QAbstractButton *selectButton);
 
@@ -84,6 +88,7 @@ private:
     DeviceBatch::Ptr m_loginBatch;
     LoginRunner *m_runner; ///< logins of the Add dialog, which may outlive the dialog
     QPointer<QTableView> m_view;
+    DeviceTableActions *m_actions = nullptr;
     QPointer<QAbstractButton> m_searchButton;
     QPointer<QAbstractButton> m_selectButton;
     bool m_searching = false;

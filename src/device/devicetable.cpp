@@ -1,9 +1,15 @@
 #include "device/devicetable.h"
 
+#include "device/devicerecord.h"
+#include "device/runlog.h"
+#include "device/statusoutcome.h"
+
 #include <QCoreApplication>
 #include <QMutexLocker>
 #include <QStandardItemModel>
 #include <QThread>
+
+#include <algorithm>
 
 DeviceTable::DeviceTable(TabKind kind, QObject *parent)
     : QObject(parent), m_variant(&tableVariant(kind)), m_model(new QStandardItemModel(0, 8, this))
@@ -12,6 +18,94 @@ DeviceTable::DeviceTable(TabKind kind, QObject *parent)
 }
 
 DeviceTable::~DeviceTable() = default;
+
+void DeviceTable::setRunLog(std::unique_ptr<RunLog> log)
+{
+    m_runLog = std::move(log);
+}
+
+QString DeviceTable::deviceKey(int row) const
+{
+    if (row < 0 || row >= int(m_rowKeys.size()))
+        return {};
+    return m_rowKeys[size_t(row)];
+}
+
+QList<HistoryEntry> DeviceTable::history(int row) const
+{
+    return m_history.value(deviceKey(row));
+}
+
+QString DeviceTable::statusText(int row) const
+{
+    const QStandardItem *item = m_model->item(row, m_variant->statusColumn);
+    return item ? item->text() : QString();
+}
+
+QDateTime DeviceTable::lastStatusTime(int row) const
+{
+    if (row < 0 || row >= int(m_statusTimes.size()))
+        return {};
+    return m_statusTimes[size_t(row)];
+}
+
+QList<int> DeviceTable::failedRows() const
+{
+    std::vector<int> lastRun;
+    bool anyRun;
+    {
+        QMutexLocker locker(&m_lock);
+        anyRun = m_anyRun && m_lastRunGeneration == m_generation;
+        lastRun = m_lastRun;
+    }
+    QList<int> rows;
+    const int count = m_model->rowCount();
+    if (!anyRun) {
+        for (int r = 0; r < count; ++r)
+            if (isFailureStatus(statusText(r)))
+                rows.append(r);
+        return rows;
+    }
+    std::sort(lastRun.begin(), lastRun.end());
+    lastRun.erase(std::unique(lastRun.begin(), lastRun.end()), lastRun.end());
+    for (int r : lastRun)
+        if (r >= 0 && r < count && isFailureStatus(statusText(r)))
+            rows.append(r);
+    return rows;
+}
+
+void DeviceTable::runStarted(quint64 generation, const std::vector<int> &rows)
+{
+    QMutexLocker locker(&m_lock);
+    m_anyRun = true;
+    m_lastRunGeneration = generation;
+    m_lastRun = rows;
+}
+
+void DeviceTable::record(int row, int column, const QString &text)
+{
+    const Field field = m_variant->columns[size_t(column)].field;
+    if (field != Field::Status && field != Field::Oemid)
+        return;
+    if (row < 0 || row >= int(m_rowKeys.size()))
+        return;
+    const QDateTime now = QDateTime::currentDateTime();
+    if (field == Field::Status)
+        m_statusTimes[size_t(row)] = now;
+    QList<HistoryEntry> &entries = m_history[m_rowKeys[size_t(row)]];
+    for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
+        if (it->field == field) {
+            if (it->text == text)
+                return;
+            break;
+        }
+    }
+    entries.append(HistoryEntry{now, field, text});
+    if (m_runLog) {
+        m_runLog->append(now, m_rowKeys[size_t(row)],
+                         QString::fromLatin1(m_variant->columns[size_t(column)].header), text);
+    }
+}
 
 void DeviceTable::retranslate()
 {
@@ -43,6 +137,17 @@ int DeviceTable::appendRow(const RowFill &fill)
         m_records.push_back(std::move(record));
     }
     m_model->appendRow(items);
+    const std::string mac = DeviceRecord::fixedText(fill.record.NetComm.sMac);
+    m_rowKeys.push_back(
+        !mac.empty() ? QString::fromLatin1(mac.c_str())
+                     : QStringLiteral("%1:%2")
+                           .arg(QString::fromLatin1(DeviceRecord::fixedText(fill.record.szIpaddress).c_str()))
+                           .arg(fill.record.nPort));
+    m_statusTimes.emplace_back();
+    for (int c = 0; c < 8; ++c) {
+        if (fill.cells[size_t(c)].isValid() && !fill.cells[size_t(c)].toString().isEmpty())
+            record(row, c, fill.cells[size_t(c)].toString());
+    }
     return row;
 }
 
@@ -60,6 +165,8 @@ void DeviceTable::clear()
             H264_DVR_Logout(record->lLoginID);
     }
     m_model->removeRows(0, m_model->rowCount());
+    m_rowKeys.clear();
+    m_statusTimes.clear();
 }
 
 bool DeviceTable::isChecked(int row) const
@@ -106,6 +213,7 @@ void DeviceTable::writeCell(int row, int column, const QString &text)
         m_model->setItem(row, column, item);
     }
     item->setData(text, Qt::EditRole);
+    record(row, column, text);
 }
 
 void DeviceTable::setCellText(int row, int column, const QString &text)

@@ -4,6 +4,7 @@
 #include "device/tablevariant.h"
 #include "netsdk/netsdk.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QMutex>
@@ -15,6 +16,14 @@
 #include <vector>
 
 class QStandardItemModel;
+class RunLog;
+
+/// One text a device's status or OEMID column received, and when.
+struct HistoryEntry {
+    QDateTime time;
+    Field field = Field::Status;
+    QString text;
+};
 
 /// A tab's device table: the eight-column model, one record per row, and the table lock.
 ///
@@ -45,6 +54,20 @@ public:
     /// Applies the texts written from other threads now (the queued flush does it otherwise).
     void flushPending();
 
+    /// What identifies the row's device across searches: its MAC, or address and port without one.
+    QString deviceKey(int row) const;
+    /// Every text the device's status and OEMID columns received while this table lived, oldest
+    /// first. Texts that a burst replaced before they were shown are not kept; a text repeating the
+    /// one before it in the same column is kept once.
+    QList<HistoryEntry> history(int row) const;
+    QString statusText(int row) const;
+    /// When the row's status column last changed; invalid when it never did for these rows.
+    QDateTime lastStatusTime(int row) const;
+    /// Rows of the last run whose status says it failed (every row, when no run has been made yet).
+    QList<int> failedRows() const;
+    /// Copies every status and OEMID text into `log` as well, from now on.
+    void setRunLog(std::unique_ptr<RunLog> log);
+
     // Any thread.
     int rowCount() const override;
     /// Changes with every clear(), so late results can tell that their row is gone.
@@ -53,6 +76,7 @@ public:
     bool updateDevice(quint64 generation, int row, const std::function<void(DEV_INFO &)> &change) override;
     /// Drops events of another generation and cells the tab does not show.
     void post(const RowEvent &event) override;
+    void runStarted(quint64 generation, const std::vector<int> &rows) override;
     void setCellText(int row, int column, const QString &text);
     void setStatusText(int row, const QString &text) { setCellText(row, m_variant->statusColumn, text); }
     bool copyRowDevice(int row, DEV_INFO *out) const;
@@ -66,6 +90,7 @@ public:
 private:
     static quint64 cellKey(int row, int column) { return (quint64(quint32(row)) << 32) | quint32(column); }
     void writeCell(int row, int column, const QString &text);
+    void record(int row, int column, const QString &text);
 
     const TableVariant *m_variant;
     QStandardItemModel *m_model;
@@ -74,4 +99,14 @@ private:
     QHash<quint64, QString> m_pending;
     bool m_flushQueued = false;
     quint64 m_generation = 0;
+
+    // GUI thread only.
+    std::vector<QString> m_rowKeys;
+    std::vector<QDateTime> m_statusTimes;
+    QHash<QString, QList<HistoryEntry>> m_history;
+    std::unique_ptr<RunLog> m_runLog;
+    // Under the lock: a run may be started from any thread.
+    std::vector<int> m_lastRun;
+    quint64 m_lastRunGeneration = 0;
+    bool m_anyRun = false;
 };

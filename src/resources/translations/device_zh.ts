@@ -87,6 +87,94 @@
         <source>change IP failed</source>
         <translation>修改IP失败</translation>
     </message>
+    <message>
+        <source>A batch command is still running</source>
+        <translation>批量命令仍在执行</translation>
+    </message>
+    <message>
+        <source>CSV files (*.csv)</source>
+        <translation>CSV 文件 (*.csv)</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>Cannot write %1: %2</source>
+        <translation>无法写入 %1：%2</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <translation>复制</translation>
+    </message>
+    <message>
+        <source>Device history</source>
+        <translation>设备历史</translation>
+    </message>
+    <message>
+        <source>Device list</source>
+        <translation>设备列表</translation>
+    </message>
+    <message>
+        <source>Device menu</source>
+        <translation>设备菜单</translation>
+    </message>
+    <message>
+        <source>Export…</source>
+        <translation>导出…</translation>
+    </message>
+    <message>
+        <source>History of %1 (%2)</source>
+        <translation>%1 (%2) 的历史记录</translation>
+    </message>
+    <message>
+        <source>Last status time</source>
+        <translation>最后状态时间</translation>
+    </message>
+    <message>
+        <source>No texts yet</source>
+        <translation>暂无记录</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Please Select a Device</source>
+        <translation>请选择设备</translation>
+    </message>
+    <message>
+        <source>Prompt</source>
+        <translation>提示</translation>
+    </message>
+    <message>
+        <source>Reboot</source>
+        <translation>重启</translation>
+    </message>
+    <message>
+        <source>Reboot %1 device(s)?</source>
+        <translation>重启 %1 台设备？</translation>
+    </message>
+    <message>
+        <source>Reset configuration</source>
+        <translation>恢复默认配置</translation>
+    </message>
+    <message>
+        <source>Reset the configuration of %1 device(s) to factory defaults?</source>
+        <translation>将 %1 台设备的配置恢复为出厂默认值？</translation>
+    </message>
+    <message>
+        <source>Select failed</source>
+        <translation>选中失败的设备</translation>
+    </message>
+    <message>
+        <source>Show history</source>
+        <translation>查看历史</translation>
+    </message>
+    <message>
+        <source>Space ticks the current device, Ctrl+A ticks all, the menu key opens the device menu</source>
+        <translation>空格勾选当前设备，Ctrl+A 勾选全部，菜单键打开设备菜单</translation>
+    </message>
 </context>
 <context>
     <name>LoginDlg</name>

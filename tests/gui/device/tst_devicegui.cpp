@@ -5,12 +5,21 @@
 #include "device/csearchdevicethread.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
+#include "device/devicecsv.h"
+#include "device/devicetableactions.h"
+#include "app/cdialogwidget.h"
 #include "device/logindlg.h"
 #include "device/loginerrortext.h"
 #include "logo/upgradelogowidget.h"
 #include "upgrade/upgradewidget.h"
+#include "oemid/setoemid.h"
 
+#include <QAction>
+#include <QClipboard>
+#include <QFile>
 #include <QHeaderView>
+#include <QMenu>
+#include <QPlainTextEdit>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
@@ -20,6 +29,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QPointer>
 #include <QApplication>
 #include <QTranslator>
 
@@ -271,6 +281,132 @@ private slots:
         add->click(); // 257 rows: nothing happens
         QCOMPARE(shown, 1);
         QCOMPARE(fw.deviceCore()->table()->rowCount(), 257);
+    }
+
+
+    void contextMenuOnARealTab()
+    {
+        UpgradeWidget fw;
+        DeviceTabCore *core = fw.deviceCore();
+        DeviceTable *table = core->table();
+        DeviceTableActions *actions = core->tableActions();
+        QVERIFY(actions);
+        auto *view = fw.findChild<QTableView *>(QStringLiteral("tableView"));
+        QVERIFY(!view->accessibleName().isEmpty());
+        QCOMPARE(view->contextMenuPolicy(), Qt::CustomContextMenu);
+        for (int i = 0; i < 4; ++i) {
+            char mac[18];
+            std::snprintf(mac, sizeof mac, "aa:00:00:00:00:%02x", i);
+            fw.fillDeviceTable(answer(mac, uint8_t(10 + i)));
+        }
+        table->setStatusText(0, QStringLiteral("Login Success"));
+        table->setStatusText(0, QStringLiteral("Send Progress: 50"));
+        table->setStatusText(0, QStringLiteral("Upgrade Fail"));
+        table->setStatusText(1, QStringLiteral("Upgrade Success  "));
+        table->setStatusText(2, QStringLiteral("Password is error"));
+        table->setCellText(3, 6, QStringLiteral("V2, \"rc\"\nnight"));
+        table->setChecked(1, true);
+
+        auto trigger = [&](int row, const char *name) {
+            std::unique_ptr<QMenu> menu(actions->createMenu(row));
+            QAction *action = menu->findChild<QAction *>(QLatin1String(name));
+            QVERIFY2(action, name);
+            QVERIFY2(action->isEnabled(), name);
+            QVERIFY2(!action->text().isEmpty(), name);
+            action->trigger();
+        };
+
+        // Select failed ticks exactly the failing rows.
+        trigger(-1, "selectFailed");
+        QCOMPARE(table->checkedRows(), (QList<int>{0, 2}));
+
+        // History: every text of row 0, oldest first, with times.
+        trigger(0, "showHistory");
+        QPointer<CDialogWidget> dlg = actions->historyDialog();
+        QVERIFY(dlg);
+        QVERIFY(dlg->isVisible());
+        QVERIFY(dlg->windowFlags() & Qt::FramelessWindowHint);
+        auto *text = dlg->findChild<QPlainTextEdit *>(QStringLiteral("historyText"));
+        QVERIFY(text && text->isReadOnly());
+        const QStringList lines = text->toPlainText().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[0].endsWith(QStringLiteral("Destribe: Login Success")));
+        QVERIFY(lines[1].endsWith(QStringLiteral("Send Progress: 50")));
+        QVERIFY(lines[2].endsWith(QStringLiteral("Upgrade Fail")));
+        QVERIFY(QDateTime::fromString(lines[2].left(23), QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).isValid());
+        dlg->findChild<QPushButton *>(QStringLiteral("historyCopy"))->click();
+        QCOMPARE(QApplication::clipboard()->text(), text->toPlainText());
+        dlg->close();
+        QTRY_VERIFY(!dlg);
+        {
+            std::unique_ptr<QMenu> menu(actions->createMenu(-1));
+            QVERIFY(!menu->findChild<QAction *>(QStringLiteral("showHistory"))->isEnabled());
+        }
+
+        // Export: the whole table parses back.
+        const QString path = m_dir.filePath(QStringLiteral("export.csv"));
+        actions->setExportPathChooser([path] { return path; });
+        trigger(-1, "exportCsv");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QList<QStringList> back;
+        QVERIFY(DeviceCsv::parse(QString::fromUtf8(f.readAll()), &back));
+        QCOMPARE(back.size(), 5);
+        for (int r = 0; r < 4; ++r)
+            for (int c = 0; c < 8; ++c)
+                QCOMPARE(back[r + 1][c], table->model()->index(r, c).data().toString());
+        QCOMPARE(back[1][3], QStringLiteral("Upgrade Fail"));
+        QVERIFY(!back[1][8].isEmpty());
+        QCOMPARE(back[4][6], QStringLiteral("V2, \"rc\"\nnight"));
+
+        // Reset and reboot ask first; "Cancel" starts nothing.
+        CMessageBox::setAnswerProvider([](CMessageBox &) { return 1; });
+        trigger(-1, "reboot");
+        QCOMPARE(CMessageBox::shownCount(), 1);
+        QVERIFY(CMessageBox::lastShown().text.contains(QStringLiteral("2")));
+        QVERIFY(!actions->commandRunning());
+        QCOMPARE(table->statusText(0), QStringLiteral("Upgrade Fail"));
+        // Nothing chosen: a message, no question.
+        for (int r = 0; r < 4; ++r)
+            table->setChecked(r, false);
+        trigger(-1, "resetConfig");
+        QCOMPARE(CMessageBox::shownCount(), 2);
+        QCOMPARE(CMessageBox::lastShown().text, QStringLiteral("Please Select a Device"));
+
+        // Keys: Space ticks the current row, Ctrl+A ticks all, the menu key and Shift+F10 open the menu.
+        view->setCurrentIndex(table->model()->index(2, 1));
+        QTest::keyClick(view, Qt::Key_Space);
+        QCOMPARE(table->checkedRows(), QList<int>{2});
+        QTest::keyClick(view, Qt::Key_Space);
+        QVERIFY(table->checkedRows().isEmpty());
+        QTest::keyClick(view, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(table->checkedRows().size(), 4);
+        for (auto [key, mods] : {std::pair{Qt::Key_Menu, Qt::KeyboardModifiers{}},
+                                 std::pair{Qt::Key_F10, Qt::KeyboardModifiers{Qt::ShiftModifier}}}) {
+            QTest::keyClick(view, key, mods);
+            QMenu *menu = nullptr;
+            QTRY_VERIFY((menu = view->findChild<QMenu *>()) && menu->isVisible());
+            QVERIFY(menu->findChild<QAction *>(QStringLiteral("showHistory"))->isEnabled()); // row 2 is current
+            menu->close();
+            QTRY_VERIFY(!view->findChild<QMenu *>());
+        }
+    }
+
+    void selectFailedSelectsRowsWithoutTickBoxes()
+    {
+        SetOEMID oemid;
+        DeviceTabCore *core = oemid.deviceCore();
+        for (int i = 0; i < 3; ++i) {
+            char mac[18];
+            std::snprintf(mac, sizeof mac, "aa:00:00:00:01:%02x", i);
+            oemid.fillDeviceTable(answer(mac, uint8_t(20 + i)));
+        }
+        if (core->table()->rowCount() < 3)
+            QSKIP("the OEMID tab lists devices only with a task chosen");
+        core->table()->setStatusText(1, QStringLiteral("Set OEMID Failed"));
+        core->table()->setStatusText(2, QStringLiteral("Set OEMID Success"));
+        QCOMPARE(core->tableActions()->selectFailed(), QList<int>{1});
+        QCOMPARE(core->tableActions()->chosenRows(), QList<int>{1});
     }
 
     void chineseCatalogue()

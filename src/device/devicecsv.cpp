@@ -1,0 +1,117 @@
+#include "device/devicecsv.h"
+
+#include "device/devicetable.h"
+
+#include <QCoreApplication>
+#include <QSaveFile>
+#include <QStandardItemModel>
+
+namespace DeviceCsv
+{
+
+QString field(const QString &text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+        !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QString record(const QStringList &fields)
+{
+    QStringList out;
+    out.reserve(fields.size());
+    for (const QString &f : fields)
+        out.append(field(f));
+    return out.join(QLatin1Char(',')) + QLatin1String("\r\n");
+}
+
+QString table(const DeviceTable &table)
+{
+    const QStandardItemModel *model = table.model();
+    QStringList header;
+    for (int c = 0; c < 8; ++c)
+        header.append(model->headerData(c, Qt::Horizontal).toString());
+    header.append(QCoreApplication::translate("DeviceTable", "Last status time"));
+    QString out = record(header);
+    for (int r = 0; r < model->rowCount(); ++r) {
+        QStringList fields;
+        for (int c = 0; c < 8; ++c) {
+            const QStandardItem *item = model->item(r, c);
+            fields.append(item ? item->data(Qt::DisplayRole).toString() : QString());
+        }
+        const QDateTime when = table.lastStatusTime(r);
+        fields.append(when.isValid() ? when.toString(Qt::ISODate) : QString());
+        out += record(fields);
+    }
+    return out;
+}
+
+bool write(const DeviceTable &source, const QString &path, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(table(source).toUtf8()) < 0 || !file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool parse(const QString &text, QList<QStringList> *records)
+{
+    records->clear();
+    QStringList current;
+    QString fieldText;
+    bool quoted = false;
+    bool fieldStarted = false;
+    const int n = int(text.size());
+    for (int i = 0; i < n; ++i) {
+        const QChar c = text.at(i);
+        if (quoted) {
+            if (c == QLatin1Char('"')) {
+                if (i + 1 < n && text.at(i + 1) == QLatin1Char('"')) {
+                    fieldText += c;
+                    ++i;
+                } else {
+                    quoted = false;
+                }
+            } else {
+                fieldText += c;
+            }
+            continue;
+        }
+        if (c == QLatin1Char('"')) {
+            if (!fieldText.isEmpty())
+                return false; // a quote inside an unquoted field
+            quoted = true;
+            fieldStarted = true;
+        } else if (c == QLatin1Char(',')) {
+            current.append(fieldText);
+            fieldText.clear();
+            fieldStarted = true;
+        } else if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
+            if (c == QLatin1Char('\r') && i + 1 < n && text.at(i + 1) == QLatin1Char('\n'))
+                ++i;
+            current.append(fieldText);
+            records->append(current);
+            current.clear();
+            fieldText.clear();
+            fieldStarted = false;
+        } else {
+            fieldText += c;
+            fieldStarted = true;
+        }
+    }
+    if (quoted)
+        return false;
+    if (fieldStarted || !fieldText.isEmpty() || !current.isEmpty()) {
+        current.append(fieldText);
+        records->append(current);
+    }
+    return true;
+}
+
+} // namespace DeviceCsv

@@ -1,0 +1,283 @@
+#include "device/devicetableactions.h"
+
+#include "app/cdialogwidget.h"
+#include "app/cmessagebox.h"
+#include "device/cbatchdealthread.h"
+#include "device/devicecsv.h"
+#include "device/devicetabcore.h"
+#include "device/devicetable.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QDateTime>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QVBoxLayout>
+
+DeviceTableActions::DeviceTableActions(DeviceTabCore &core, QTableView *view)
+    : QObject(&core), m_core(core), m_view(view)
+{
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    view->setFocusPolicy(Qt::StrongFocus);
+    view->setAccessibleName(QCoreApplication::translate("DeviceTable", "Device list"));
+    view->setAccessibleDescription(QCoreApplication::translate(
+        "DeviceTable",
+        "Space ticks the current device, Ctrl+A ticks all, the menu key opens the device menu"));
+    connect(view, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { openMenu(pos, m_view ? m_view->indexAt(pos).row() : -1); });
+    view->installEventFilter(this);
+}
+
+DeviceTableActions::~DeviceTableActions()
+{
+    m_thread.reset(); // its destructor interrupts the run and waits
+}
+
+QMenu *DeviceTableActions::createMenu(int row)
+{
+    auto *menu = new QMenu(m_view);
+    menu->setAccessibleName(QCoreApplication::translate("DeviceTable", "Device menu"));
+    QAction *history = menu->addAction(QCoreApplication::translate("DeviceTable", "Show history"));
+    history->setObjectName(QStringLiteral("showHistory"));
+    history->setEnabled(row >= 0 && row < m_core.table()->model()->rowCount());
+    connect(history, &QAction::triggered, this, [this, row] { showHistory(row); });
+
+    QAction *failed = menu->addAction(QCoreApplication::translate("DeviceTable", "Select failed"));
+    failed->setObjectName(QStringLiteral("selectFailed"));
+    connect(failed, &QAction::triggered, this, [this] { selectFailed(); });
+
+    QAction *csv = menu->addAction(QCoreApplication::translate("DeviceTable", "Export…"));
+    csv->setObjectName(QStringLiteral("exportCsv"));
+    connect(csv, &QAction::triggered, this, [this] { exportCsv(); });
+
+    menu->addSeparator();
+    const bool idle = !commandRunning() && !m_core.batch()->isActive();
+    QAction *reset = menu->addAction(QCoreApplication::translate("DeviceTable", "Reset configuration"));
+    reset->setObjectName(QStringLiteral("resetConfig"));
+    reset->setEnabled(idle);
+    connect(reset, &QAction::triggered, this, [this] { runCommand(CBatchDealThread::ResetConfig); });
+    QAction *reboot = menu->addAction(QCoreApplication::translate("DeviceTable", "Reboot"));
+    reboot->setObjectName(QStringLiteral("reboot"));
+    reboot->setEnabled(idle);
+    connect(reboot, &QAction::triggered, this, [this] { runCommand(CBatchDealThread::Reboot); });
+    return menu;
+}
+
+void DeviceTableActions::openMenu(const QPoint &viewportPos, int row)
+{
+    if (!m_view)
+        return;
+    QMenu *menu = createMenu(row);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(m_view->viewport()->mapToGlobal(viewportPos));
+}
+
+QString DeviceTableActions::historyText(int row) const
+{
+    const DeviceTable &table = *m_core.table();
+    const TableVariant &variant = table.variant();
+    QStringList lines;
+    for (const HistoryEntry &entry : table.history(row)) {
+        const int column = variant.columnOf(entry.field);
+        const QString heading =
+            column >= 0 ? QCoreApplication::translate("DeviceTable", variant.columns[size_t(column)].header)
+                        : QString();
+        lines.append(
+            QStringLiteral("%1  %2: %3")
+                .arg(entry.time.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")), heading, entry.text));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+CDialogWidget *DeviceTableActions::showHistory(int row)
+{
+    DeviceTable &table = *m_core.table();
+    if (!m_view || row < 0 || row >= table.model()->rowCount())
+        return nullptr;
+    const QStandardItemModel *model = table.model();
+    const int ipColumn = table.variant().columnOf(Field::Ip);
+    const QString ip =
+        ipColumn >= 0 && model->item(row, ipColumn) ? model->item(row, ipColumn)->text() : QString();
+    const QString title =
+        QCoreApplication::translate("DeviceTable", "History of %1 (%2)").arg(ip, table.deviceKey(row));
+
+    auto *dialog =
+        new CDialogWidget(m_view->window(), title,
+                          QCoreApplication::applicationDirPath() + QStringLiteral("/Skin/buttons/"), true);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setObjectName(QStringLiteral("historyDialog"));
+    auto *text = new QPlainTextEdit(dialog);
+    text->setObjectName(QStringLiteral("historyText"));
+    text->setReadOnly(true);
+    text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    text->setAccessibleName(QCoreApplication::translate("DeviceTable", "Device history"));
+    const QString body = historyText(row);
+    text->setPlainText(body.isEmpty() ? QString() : body);
+    text->setPlaceholderText(QCoreApplication::translate("DeviceTable", "No texts yet"));
+    auto *copy = new QPushButton(QCoreApplication::translate("DeviceTable", "Copy"), dialog);
+    copy->setObjectName(QStringLiteral("historyCopy"));
+    copy->setAccessibleName(QCoreApplication::translate("DeviceTable", "Copy"));
+    connect(copy, &QPushButton::clicked, text,
+            [text] { QApplication::clipboard()->setText(text->toPlainText()); });
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(copy);
+    dialog->mainLayout()->addWidget(text);
+    dialog->mainLayout()->addLayout(buttons);
+    dialog->resize(620, 360);
+    m_historyDialog = dialog;
+    dialog->show();
+    text->moveCursor(QTextCursor::End); // newest last, in view
+    return dialog;
+}
+
+QList<int> DeviceTableActions::selectFailed()
+{
+    DeviceTable &table = *m_core.table();
+    table.flushPending();
+    const QList<int> failed = table.failedRows();
+    if (table.variant().checkable) {
+        for (int r = 0; r < table.model()->rowCount(); ++r)
+            table.setChecked(r, failed.contains(r));
+    } else if (m_view && m_view->selectionModel()) {
+        QItemSelection selection;
+        for (int r : failed)
+            selection.select(table.model()->index(r, 0), table.model()->index(r, 7));
+        m_view->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+    }
+    return failed;
+}
+
+bool DeviceTableActions::exportTo(const QString &path)
+{
+    DeviceTable &table = *m_core.table();
+    table.flushPending();
+    QString error;
+    if (DeviceCsv::write(table, path, &error))
+        return true;
+    CMessageBox::warning(m_view, QCoreApplication::translate("DeviceTable", "Prompt"),
+                         QCoreApplication::translate("DeviceTable", "Cannot write %1: %2").arg(path, error));
+    return false;
+}
+
+void DeviceTableActions::exportCsv()
+{
+    QString path;
+    if (m_chooseExportPath) {
+        path = m_chooseExportPath();
+    } else {
+        path = QFileDialog::getSaveFileName(
+            m_view, QCoreApplication::translate("DeviceTable", "Export…"),
+            QStringLiteral("devices-%1.csv")
+                .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-hhmmss"))),
+            QCoreApplication::translate("DeviceTable", "CSV files (*.csv)"));
+    }
+    if (!path.isEmpty())
+        exportTo(path);
+}
+
+QList<int> DeviceTableActions::chosenRows() const
+{
+    DeviceTable &table = *m_core.table();
+    if (table.variant().checkable)
+        return table.checkedRows();
+    QList<int> rows;
+    if (m_view && m_view->selectionModel()) {
+        for (const QModelIndex &index : m_view->selectionModel()->selectedRows())
+            rows.append(index.row());
+        std::sort(rows.begin(), rows.end());
+    }
+    return rows;
+}
+
+bool DeviceTableActions::commandRunning() const
+{
+    return m_thread && m_thread->isRunning();
+}
+
+bool DeviceTableActions::runCommand(int command)
+{
+    if (command != CBatchDealThread::ResetConfig && command != CBatchDealThread::Reboot)
+        return false;
+    DeviceTable &table = *m_core.table();
+    if (commandRunning() || m_core.batch()->isActive()) {
+        CMessageBox::information(
+            m_view, QCoreApplication::translate("DeviceTable", "Prompt"),
+            QCoreApplication::translate("DeviceTable", "A batch command is still running"));
+        return false;
+    }
+    const QList<int> rows = chosenRows();
+    if (rows.isEmpty()) {
+        CMessageBox::information(m_view, QCoreApplication::translate("DeviceTable", "Prompt"),
+                                 QCoreApplication::translate("DeviceTable", "Please Select a Device"));
+        return false;
+    }
+    const QString question =
+        command == CBatchDealThread::Reboot
+            ? QCoreApplication::translate("DeviceTable", "Reboot %1 device(s)?").arg(rows.size())
+            : QCoreApplication::translate("DeviceTable",
+                                          "Reset the configuration of %1 device(s) to factory defaults?")
+                  .arg(rows.size());
+    if (CMessageBox::question(m_view, QCoreApplication::translate("DeviceTable", "Prompt"), question,
+                              QCoreApplication::translate("DeviceTable", "OK"),
+                              QCoreApplication::translate("DeviceTable", "Cancel")) != 0)
+        return false;
+
+    // A finished thread is dropped and a fresh one made, so every run starts from an empty list.
+    m_thread = std::make_unique<CBatchDealThread>();
+    m_thread->setCommand(command);
+    m_commandGeneration = table.generation();
+    table.runStarted(m_commandGeneration, std::vector<int>(rows.cbegin(), rows.cend()));
+    for (int row : rows) {
+        DEV_INFO rec;
+        if (table.copyRowDevice(row, &rec)) {
+            rec.nIndex = row;
+            m_thread->addDevice(rec);
+        }
+    }
+    connect(m_thread.get(), &CBatchDealThread::message, this,
+            [this](int ret, int nError, int nIndex, int nCmd) {
+                DeviceTable &t = *m_core.table();
+                if (t.generation() != m_commandGeneration)
+                    return; // a new search replaced the rows
+                t.setStatusText(nIndex, batchOutcome(ret, nError, nCmd).text);
+            });
+    connect(m_thread.get(), &QThread::finished, this, &DeviceTableActions::commandFinished);
+    m_thread->start();
+    return true;
+}
+
+bool DeviceTableActions::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != m_view || event->type() != QEvent::KeyPress)
+        return QObject::eventFilter(watched, event);
+    auto *key = static_cast<QKeyEvent *>(event);
+    DeviceTable &table = *m_core.table();
+    const int current = m_view->currentIndex().row();
+    if (key->key() == Qt::Key_Menu || (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
+        const QRect cell = current >= 0 ? m_view->visualRect(m_view->model()->index(current, 0)) : QRect();
+        openMenu(cell.isValid() ? cell.center() : QPoint(0, 0), current);
+        return true;
+    }
+    if (!table.variant().checkable)
+        return QObject::eventFilter(watched, event);
+    if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier && current >= 0) {
+        table.setChecked(current, !table.isChecked(current));
+        return true;
+    }
+    if (key->matches(QKeySequence::SelectAll)) {
+        for (int r = 0; r < table.model()->rowCount(); ++r)
+            table.setChecked(r, true);
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}

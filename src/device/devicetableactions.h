@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class CBatchDealThread;
+class CDialogWidget;
+class DeviceTabCore;
+class QMenu;
+class QPoint;
+class QTableView;
+
+/// The device table's context menu and keys, the same on every tab: a device's history, selecting
+/// the failed devices of the last run, CSV export, and reset or reboot of the chosen devices.
+/// "Chosen" means ticked on tabs whose table has tick boxes, selected otherwise.
+class DeviceTableActions : public QObject
+{
+    Q_OBJECT
+public:
+    DeviceTableActions(DeviceTabCore &core, QTableView *view);
+    /// Stops a reset or reboot under way and waits for it.
+    ~DeviceTableActions() override;
+
+    /// The menu for `row` (-1: no row under the pointer); the caller owns it. Actions carry object
+    /// names: showHistory, selectFailed, exportCsv, resetConfig, reboot.
+    QMenu *createMenu(int row);
+
+    /// Opens the history dialog of `row` (not modal); null when there is no such row.
+    CDialogWidget *showHistory(int row);
+    QPointer<CDialogWidget> historyDialog() const { return m_historyDialog; }
+    /// Chooses exactly the failed rows of the last run; returns them.
+    QList<int> selectFailed();
+    /// Writes the table to `path`; false with a message box when it cannot.
+    bool exportTo(const QString &path);
+    /// Asks for a file name and exports; the chooser can be replaced (tests).
+    void exportCsv();
+    void setExportPathChooser(std::function<QString()> chooser) { m_chooseExportPath = std::move(chooser); }
+    /// Asks for confirmation, then resets (CBatchDealThread::ResetConfig) or reboots the chosen rows.
+    /// False when nothing was started (no rows, not confirmed, or a run of the tab is going on).
+    bool runCommand(int command);
+    bool commandRunning() const;
+    /// The rows the commands work on.
+    QList<int> chosenRows() const;
+    /// The history of `row` as the dialog lists it.
+    QString historyText(int row) const;
+
+signals:
+    /// Every device of a reset or reboot has answered.
+    void commandFinished();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void openMenu(const QPoint &viewportPos, int row);
+
+    DeviceTabCore &m_core;
+    QPointer<QTableView> m_view;
+    QPointer<CDialogWidget> m_historyDialog;
+    std::unique_ptr<CBatchDealThread> m_thread;
+    quint64 m_commandGeneration = 0;
+    std::function<QString()> m_chooseExportPath;
+};

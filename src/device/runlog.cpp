@@ -1,0 +1,53 @@
+#include "device/runlog.h"
+
+#include <QDir>
+
+RunLog::RunLog(QString dir, QString tab) : m_dir(std::move(dir)), m_tab(std::move(tab)) {}
+
+QString RunLog::fileFor(const QDate &day) const
+{
+    return QDir(m_dir).filePath(QStringLiteral("%1_%2.log").arg(day.toString(Qt::ISODate), m_tab));
+}
+
+QString RunLog::escape(const QString &field)
+{
+    QString out;
+    out.reserve(field.size());
+    for (const QChar c : field) {
+        switch (c.unicode()) {
+        case '\\':
+            out += QLatin1String("\\\\");
+            break;
+        case '\t':
+            out += QLatin1String("\\t");
+            break;
+        case '\r':
+            out += QLatin1String("\\r");
+            break;
+        case '\n':
+            out += QLatin1String("\\n");
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+void RunLog::append(const QDateTime &time, const QString &device, const QString &column, const QString &text)
+{
+    const QDate day = time.date();
+    if (day != m_day || !m_file.isOpen()) {
+        m_file.close();
+        m_day = day;
+        QDir().mkpath(m_dir);
+        m_file.setFileName(fileFor(day));
+        if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+            return;
+    }
+    const QString line =
+        QStringLiteral("%1\t%2\t%3\t%4\n")
+            .arg(time.toString(Qt::ISODateWithMs), escape(device), escape(column), escape(text));
+    m_file.write(line.toUtf8());
+    m_file.flush();
+}

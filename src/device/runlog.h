@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QDate>
+#include <QDateTime>
+#include <QFile>
+#include <QString>
+
+/// The run log of one tab: every status and OEMID text its rows receive, appended to one file per day
+/// in `dir` named "<yyyy-MM-dd>_<tab>.log". Each line is
+///     <ISO 8601 local time with milliseconds> TAB <device> TAB <column> TAB <text>
+/// with backslash, tab, CR and LF in a field written as \\, \t, \r and \n. Every line is flushed at
+/// once, so a crash loses nothing that was shown. A log that cannot be opened is skipped silently:
+/// the table works on without it.
+class RunLog
+{
+public:
+    RunLog(QString dir, QString tab);
+    void append(const QDateTime &time, const QString &device, const QString &column, const QString &text);
+    /// The file the lines of `day` go to.
+    QString fileFor(const QDate &day) const;
+    static QString escape(const QString &field);
+
+private:
+    QString m_dir;
+    QString m_tab;
+    QDate m_day;
+    QFile m_file;
+};

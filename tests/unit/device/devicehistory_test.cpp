@@ -1,0 +1,230 @@
+// Status outcomes, CSV export and the per-device history of the device table.
+
+#include "answers.h"
+#include "device/devicecsv.h"
+#include "device/devicetable.h"
+#include "device/runlog.h"
+#include "device/statusoutcome.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QStandardItemModel>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+void fill(DeviceTable &table, int rows)
+{
+    for (int i = 0; i < rows; ++i) {
+        char mac[18];
+        std::snprintf(mac, sizeof mac, "aa:00:00:00:00:%02x", i);
+        table.appendRow(*fillFromSearch(table.variant(), makeAnswer(mac, 127, 0, 0, uint8_t(i + 2)), i));
+    }
+}
+
+} // namespace
+
+TEST(StatusOutcome, EveryFinalTextOfTheTabs)
+{
+    const struct {
+        const char *text;
+        StatusOutcome outcome;
+    } cases[] = {
+        // logins
+        {"Login Success", StatusOutcome::Success},
+        {"Network is error", StatusOutcome::Failure},
+        {"System is busying", StatusOutcome::Failure},
+        {"Login timeout", StatusOutcome::Failure},
+        {"Password is error", StatusOutcome::Failure},
+        {"The user is not existed", StatusOutcome::Failure},
+        {"The user is locked", StatusOutcome::Failure},
+        {"The user is in blacklist", StatusOutcome::Failure},
+        {"The user has logined", StatusOutcome::Failure},
+        {"Cann't find the device", StatusOutcome::Failure},
+        {"Unknow Error nError:-1,code:-10000", StatusOutcome::Failure},
+        // address change
+        {"Set Ip Fail", StatusOutcome::Failure},
+        {"change IP failed", StatusOutcome::Failure},
+        {"set IP success", StatusOutcome::Success},
+        // reset and reboot
+        {"Reset Config Successfully", StatusOutcome::Success},
+        {"Reset Config Failed", StatusOutcome::Failure},
+        {"Reboot Successfully", StatusOutcome::Success},
+        {"Reboot Failed", StatusOutcome::Failure},
+        // upgrades
+        {"Start Upgrade", StatusOutcome::Neutral},
+        {"Send Progress: 45", StatusOutcome::Neutral},
+        {"Upgrade Progress: 80", StatusOutcome::Neutral},
+        {"Upgrade Success  ", StatusOutcome::Success},
+        {"Upgrade Success  Set OEMID Success", StatusOutcome::Success},
+        {"Upgrade Fail", StatusOutcome::Failure},
+        {"Upgrade Failed,-11000", StatusOutcome::Failure},
+        {"No enough memory", StatusOutcome::Failure},
+        {"Invaild upgrade packet", StatusOutcome::Failure},
+        {"Some part upgrade fail", StatusOutcome::Failure},
+        {"Invalid hardware", StatusOutcome::Failure},
+        {"Invalid vendor", StatusOutcome::Failure},
+        {"Invalid compalible", StatusOutcome::Failure},
+        {"Invalid version", StatusOutcome::Failure},
+        {"Invalid wifi drive", StatusOutcome::Failure},
+        {"Unknow error", StatusOutcome::Failure},
+        {"ImportConfigSuccess", StatusOutcome::Success},
+        {"ImportConfigFailed", StatusOutcome::Failure},
+        {"Make Program Failed", StatusOutcome::Failure},
+        {"Get applink information failed", StatusOutcome::Failure},
+        // OEMID
+        {"Set OEMID Success", StatusOutcome::Success},
+        {"Set OEMID Failed", StatusOutcome::Failure},
+        {"Set OEMID Incorrect", StatusOutcome::Failure},
+        {"Reget DevOEMID Failed", StatusOutcome::Failure},
+        {"Get Dev OEMID Error", StatusOutcome::Failure},
+        {"OEMID ERROR", StatusOutcome::Failure},
+        {"OEMID Repeat(ABC123)", StatusOutcome::Failure},
+        {"dev login failed", StatusOutcome::Failure},
+        {"ABC123", StatusOutcome::Neutral},
+        // device settings
+        {"set change H264 success", StatusOutcome::Success},
+        {"set change H264 fail", StatusOutcome::Failure},
+        {"synchronization time successful", StatusOutcome::Success},
+        {"synchronization time fail", StatusOutcome::Failure},
+        {"set time-zone success", StatusOutcome::Success},
+        {"set time-zone fail", StatusOutcome::Failure},
+        {"set language success", StatusOutcome::Success},
+        {"set language success(need reboot)", StatusOutcome::Success},
+        {"set language fail", StatusOutcome::Failure},
+        {"", StatusOutcome::Neutral},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(statusOutcome(QString::fromLatin1(c.text)), c.outcome) << c.text;
+}
+
+TEST(DeviceCsv, QuotesAndParsesBack)
+{
+    const QStringList tricky = {QStringLiteral("plain"), QStringLiteral("a,b"), QStringLiteral("say \"hi\""),
+                                QStringLiteral("two\nlines"), QStringLiteral("cr\r\nlf"), QString(),
+                                QStringLiteral("升级成功"), QStringLiteral("\"")};
+    const QString text = DeviceCsv::record(tricky) + DeviceCsv::record({QStringLiteral("x")});
+    EXPECT_TRUE(text.startsWith(QStringLiteral("plain,\"a,b\",\"say \"\"hi\"\"\",\"two\nlines\"")));
+    QList<QStringList> back;
+    ASSERT_TRUE(DeviceCsv::parse(text, &back));
+    ASSERT_EQ(back.size(), 2);
+    EXPECT_EQ(back[0], tricky);
+    EXPECT_EQ(back[1], QStringList{QStringLiteral("x")});
+
+    EXPECT_FALSE(DeviceCsv::parse(QStringLiteral("\"open"), &back));
+    EXPECT_FALSE(DeviceCsv::parse(QStringLiteral("ab\"c"), &back));
+}
+
+TEST(DeviceCsv, WholeTableWithHeaderAndStatusTime)
+{
+    DeviceTable table(TabKind::Firmware);
+    fill(table, 3);
+    table.setCellText(0, 3, QStringLiteral("Upgrade Failed,-1"));
+    table.setCellText(1, 6, QStringLiteral("V1, \"beta\"\nbuild"));
+    QList<QStringList> back;
+    ASSERT_TRUE(DeviceCsv::parse(DeviceCsv::table(table), &back));
+    ASSERT_EQ(back.size(), 4);
+    EXPECT_EQ(back[0].size(), 9);
+    EXPECT_EQ(back[0][3], QStringLiteral("Destribe"));
+    EXPECT_EQ(back[0][8], QStringLiteral("Last status time"));
+    for (int r = 0; r < 3; ++r) {
+        ASSERT_EQ(back[r + 1].size(), 9);
+        for (int c = 0; c < 8; ++c)
+            EXPECT_EQ(back[r + 1][c], table.model()->index(r, c).data().toString()) << r << c;
+    }
+    EXPECT_FALSE(back[1][8].isEmpty());
+    EXPECT_TRUE(back[3][8].isEmpty()); // its status never changed
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("t.csv"));
+    QString error;
+    ASSERT_TRUE(DeviceCsv::write(table, path, &error));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(f.readAll()), DeviceCsv::table(table));
+    EXPECT_FALSE(DeviceCsv::write(table, dir.filePath(QStringLiteral("no/such/dir/t.csv")), &error));
+    EXPECT_FALSE(error.isEmpty());
+}
+
+TEST(DeviceHistory, KeepsEveryShownTextPerDeviceAcrossSearches)
+{
+    DeviceTable table(TabKind::Oemid);
+    fill(table, 2);
+    table.setStatusText(0, QStringLiteral("Login Success"));
+    table.setCellText(0, 3, QStringLiteral("OEM1"));
+    table.setStatusText(0, QStringLiteral("Login Success")); // a repeat is kept once
+    table.setStatusText(0, QStringLiteral("Set OEMID Success"));
+    table.setStatusText(1, QStringLiteral("Login timeout"));
+    table.setCellText(0, 4, QStringLiteral("not a status column"));
+
+    QList<HistoryEntry> h = table.history(0);
+    ASSERT_EQ(h.size(), 3);
+    EXPECT_EQ(h[0].text, QStringLiteral("Login Success"));
+    EXPECT_EQ(h[1].field, Field::Oemid);
+    EXPECT_EQ(h[1].text, QStringLiteral("OEM1"));
+    EXPECT_EQ(h[2].text, QStringLiteral("Set OEMID Success"));
+    EXPECT_LE(h[0].time, h[2].time);
+    EXPECT_EQ(table.history(1).size(), 1);
+
+    // The same devices found again in another order keep what they had.
+    table.clear();
+    char mac[] = "aa:00:00:00:00:01";
+    table.appendRow(*fillFromSearch(table.variant(), makeAnswer(mac, 127, 0, 0, 3), 0));
+    EXPECT_EQ(table.deviceKey(0), QStringLiteral("aa:00:00:00:00:01"));
+    ASSERT_EQ(table.history(0).size(), 1);
+    EXPECT_EQ(table.history(0)[0].text, QStringLiteral("Login timeout"));
+    EXPECT_FALSE(table.lastStatusTime(0).isValid());
+}
+
+TEST(DeviceHistory, FailedRowsAreThoseOfTheLastRun)
+{
+    DeviceTable table(TabKind::Firmware);
+    fill(table, 4);
+    table.setStatusText(0, QStringLiteral("Upgrade Fail"));
+    table.setStatusText(1, QStringLiteral("Upgrade Success  "));
+    table.setStatusText(2, QStringLiteral("Login timeout"));
+    // Before any run, every failing row counts.
+    EXPECT_EQ(table.failedRows(), (QList<int>{0, 2}));
+
+    table.runStarted(table.generation(), {1, 2, 3});
+    table.setStatusText(3, QStringLiteral("Invalid hardware"));
+    // Row 0 failed in an earlier run, row 2 still shows its failure of this one.
+    EXPECT_EQ(table.failedRows(), (QList<int>{2, 3}));
+    table.setStatusText(2, QStringLiteral("Upgrade Success  "));
+    EXPECT_EQ(table.failedRows(), (QList<int>{3}));
+
+    // A worker's text counts once it is shown.
+    table.post(RowEvent{1, table.generation(), Field::Status, QStringLiteral("Reboot Failed")});
+    table.flushPending();
+    EXPECT_EQ(table.failedRows(), (QList<int>{1, 3}));
+
+    table.clear(); // a run of an earlier list says nothing about the new one
+    fill(table, 1);
+    table.setStatusText(0, QStringLiteral("Reboot Failed"));
+    EXPECT_EQ(table.failedRows(), (QList<int>{0}));
+}
+
+TEST(RunLog, OneEscapedLinePerTextFlushedAtOnce)
+{
+    QTemporaryDir dir;
+    DeviceTable table(TabKind::Firmware);
+    table.setRunLog(std::make_unique<RunLog>(dir.filePath(QStringLiteral("RunLog")), QStringLiteral("firmware")));
+    fill(table, 1);
+    table.setStatusText(0, QStringLiteral("Start Upgrade"));
+    table.setStatusText(0, QStringLiteral("two\nlines\tand \\"));
+
+    const QString path = RunLog(dir.filePath(QStringLiteral("RunLog")), QStringLiteral("firmware"))
+                             .fileFor(table.lastStatusTime(0).date());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString(); // read while the table still writes
+    const QStringList lines = QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2);
+    const QStringList last = lines[1].split(QLatin1Char('\t'));
+    ASSERT_EQ(last.size(), 4);
+    EXPECT_TRUE(QDateTime::fromString(last[0], Qt::ISODateWithMs).isValid());
+    EXPECT_EQ(last[1], QStringLiteral("aa:00:00:00:00:00"));
+    EXPECT_EQ(last[2], QStringLiteral("Destribe"));
+    EXPECT_EQ(last[3], QStringLiteral("two\\nlines\\tand \\\\"));
+}
