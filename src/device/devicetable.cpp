@@ -82,14 +82,20 @@ void DeviceTable::runStarted(quint64 generation, const std::vector<int> &rows)
     m_lastRun = rows;
 }
 
-void DeviceTable::record(int row, int column, const QString &text)
+void DeviceTable::parkHistory(int row, int column, const QString &text)
+{
+    const Field field = m_variant->columns[size_t(column)].field;
+    if (field == Field::Status || field == Field::Oemid)
+        m_parkedHistory.push_back(ParkedText{row, column, text, QDateTime::currentDateTime()});
+}
+
+void DeviceTable::record(int row, int column, const QString &text, const QDateTime &now)
 {
     const Field field = m_variant->columns[size_t(column)].field;
     if (field != Field::Status && field != Field::Oemid)
         return;
     if (row < 0 || row >= int(m_rowKeys.size()))
         return;
-    const QDateTime now = QDateTime::currentDateTime();
     if (field == Field::Status)
         m_statusTimes[size_t(row)] = now;
     QList<HistoryEntry> &entries = m_history[m_rowKeys[size_t(row)]];
@@ -146,7 +152,7 @@ int DeviceTable::appendRow(const RowFill &fill)
     m_statusTimes.emplace_back();
     for (int c = 0; c < 8; ++c) {
         if (fill.cells[size_t(c)].isValid() && !fill.cells[size_t(c)].toString().isEmpty())
-            record(row, c, fill.cells[size_t(c)].toString());
+            record(row, c, fill.cells[size_t(c)].toString(), QDateTime::currentDateTime());
     }
     return row;
 }
@@ -158,6 +164,7 @@ void DeviceTable::clear()
         QMutexLocker locker(&m_lock);
         records.swap(m_records);
         m_pending.clear();
+        m_parkedHistory.clear();
         ++m_generation;
     }
     for (const auto &record : records) {
@@ -203,7 +210,7 @@ quint64 DeviceTable::generation() const
     return m_generation;
 }
 
-void DeviceTable::writeCell(int row, int column, const QString &text)
+void DeviceTable::writeCell(int row, int column, const QString &text, bool keep)
 {
     if (row < 0 || row >= m_model->rowCount() || column < 0 || column >= 8)
         return;
@@ -213,22 +220,29 @@ void DeviceTable::writeCell(int row, int column, const QString &text)
         m_model->setItem(row, column, item);
     }
     item->setData(text, Qt::EditRole);
-    record(row, column, text);
+    if (keep)
+        record(row, column, text, QDateTime::currentDateTime());
 }
 
 void DeviceTable::setCellText(int row, int column, const QString &text)
 {
     if (QThread::currentThread() == thread()) {
+        std::vector<ParkedText> parked;
         {
             // A text parked earlier by a worker is older than this one.
             QMutexLocker locker(&m_lock);
             m_pending.remove(cellKey(row, column));
+            parked.swap(m_parkedHistory);
         }
+        for (const ParkedText &p : parked)
+            record(p.row, p.column, p.text, p.when);
         writeCell(row, column, text);
         return;
     }
     QMutexLocker locker(&m_lock);
     m_pending.insert(cellKey(row, column), text);
+    if (column >= 0 && column < 8)
+        parkHistory(row, column, text);
     if (!m_flushQueued) {
         m_flushQueued = true;
         QMetaObject::invokeMethod(this, &DeviceTable::flushPending, Qt::QueuedConnection);
@@ -238,13 +252,17 @@ void DeviceTable::setCellText(int row, int column, const QString &text)
 void DeviceTable::flushPending()
 {
     QHash<quint64, QString> pending;
+    std::vector<ParkedText> parked;
     {
         QMutexLocker locker(&m_lock);
         pending.swap(m_pending);
+        parked.swap(m_parkedHistory);
         m_flushQueued = false;
     }
     for (auto it = pending.cbegin(); it != pending.cend(); ++it)
-        writeCell(int(it.key() >> 32), int(it.key() & 0xffffffffu), it.value());
+        writeCell(int(it.key() >> 32), int(it.key() & 0xffffffffu), it.value(), false);
+    for (const ParkedText &p : parked)
+        record(p.row, p.column, p.text, p.when);
 }
 
 bool DeviceTable::copyRowDevice(int row, DEV_INFO *out) const
@@ -307,12 +325,16 @@ void DeviceTable::post(const RowEvent &event)
     if (column < 0)
         return;
     if (QThread::currentThread() == thread()) {
+        std::vector<ParkedText> parked;
         {
             QMutexLocker locker(&m_lock);
             if (event.generation != m_generation)
                 return;
             m_pending.remove(cellKey(event.row, column));
+            parked.swap(m_parkedHistory);
         }
+        for (const ParkedText &p : parked)
+            record(p.row, p.column, p.text, p.when);
         writeCell(event.row, column, event.text);
         return;
     }
@@ -320,6 +342,7 @@ void DeviceTable::post(const RowEvent &event)
     if (event.generation != m_generation)
         return;
     m_pending.insert(cellKey(event.row, column), event.text);
+    parkHistory(event.row, column, event.text);
     if (!m_flushQueued) {
         m_flushQueued = true;
         QMetaObject::invokeMethod(this, &DeviceTable::flushPending, Qt::QueuedConnection);

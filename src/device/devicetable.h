@@ -57,8 +57,8 @@ public:
     /// What identifies the row's device across searches: its MAC, or address and port without one.
     QString deviceKey(int row) const;
     /// Every text the device's status and OEMID columns received while this table lived, oldest
-    /// first. Texts that a burst replaced before they were shown are not kept; a text repeating the
-    /// one before it in the same column is kept once.
+    /// first, including texts of a burst that a newer one replaced before it was shown; a text
+    /// repeating the one before it in the same column is kept once.
     QList<HistoryEntry> history(int row) const;
     QString statusText(int row) const;
     /// When the row's status column last changed; invalid when it never did for these rows.
@@ -89,14 +89,24 @@ public:
 
 private:
     static quint64 cellKey(int row, int column) { return (quint64(quint32(row)) << 32) | quint32(column); }
-    void writeCell(int row, int column, const QString &text);
-    void record(int row, int column, const QString &text);
+    void writeCell(int row, int column, const QString &text, bool keep = true);
+    void record(int row, int column, const QString &text, const QDateTime &when);
+    /// Under the lock: a worker's text for the history, kept even when a newer one replaces it
+    /// before the cell is written.
+    void parkHistory(int row, int column, const QString &text);
+    struct ParkedText {
+        int row;
+        int column;
+        QString text;
+        QDateTime when;
+    };
 
     const TableVariant *m_variant;
     QStandardItemModel *m_model;
     mutable QMutex m_lock;
     std::vector<std::unique_ptr<DEV_INFO>> m_records;
     QHash<quint64, QString> m_pending;
+    std::vector<ParkedText> m_parkedHistory;
     bool m_flushQueued = false;
     quint64 m_generation = 0;
 

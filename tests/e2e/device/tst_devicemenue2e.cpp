@@ -1,20 +1,25 @@
 // The device table's menu against simulated devices: reboot reaches the devices, the results land in
 // the status column and the history, and "Select failed" picks the device that failed.
 
+#include "../../unit/upgrade/testzip.h"
 #include "devsimfleet.h"
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
 #include "device/csearchdevicethread.h"
-#include "device/devicetableactions.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
+#include "device/devicetableactions.h"
+#include "device/statusoutcome.h"
 #include "netsdk/netsdk.h"
+#include "upgrade/upgraderun.h"
 #include "upgrade/upgradewidget.h"
 
 #include <QAction>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
@@ -22,7 +27,8 @@
 
 #include <memory>
 
-namespace {
+namespace
+{
 
 QJsonObject dev(const QString &ip, const QString &mac, QJsonObject extra = {})
 {
@@ -98,6 +104,90 @@ private slots:
 
         QCOMPARE(actions->selectFailed(), QList<int>{2});
         QCOMPARE(table->checkedRows(), QList<int>{2});
+    }
+
+    // Two devices refuse the run's password; "Select failed" ticks exactly those, and a second run
+    // with their password upgrades them.
+    void firmwareRunRetriesOnlyTheFailed()
+    {
+        const int port = 44520;
+        auto device = [](const QString &ip, const QString &mac, const QString &password) {
+            return dev(
+                ip, mac,
+                QJsonObject{{QStringLiteral("hardware"), QStringLiteral("HI3520D-NVR")},
+                            {QStringLiteral("password"), password},
+                            {QStringLiteral("upgradeMs"), 300},
+                            {QStringLiteral("serial"), QString(QStringLiteral("menue2e") + mac.right(2))},
+                            {QStringLiteral("deviceType"), 4}});
+        };
+        DevsimFleet fleet;
+        QVERIFY(fleet.start(
+            {device(QStringLiteral("127.44.52.10"), QStringLiteral("00:44:00:00:52:00"), "secret"),
+             device(QStringLiteral("127.44.52.11"), QStringLiteral("00:44:00:00:52:01"), "other"),
+             device(QStringLiteral("127.44.52.12"), QStringLiteral("00:44:00:00:52:02"), "secret"),
+             device(QStringLiteral("127.44.52.13"), QStringLiteral("00:44:00:00:52:03"), "other")},
+            port, 44529));
+        H264_DVR_SetSearchPort(44529);
+        QTemporaryDir dir;
+        const QString package = dir.filePath(QStringLiteral("firmware.bin"));
+        QVERIFY(testzip::writePackage(package.toStdString(), "HI3520D-NVR", 1 << 18));
+
+        CMessageBox::resetTestHooks();
+        CMessageBox::setAnswerProvider([](CMessageBox &) { return 0; });
+        UpgradeWidget firmware;
+        firmware.setDataDirectory(dir.path());
+        DeviceTabCore *core = firmware.deviceCore();
+        core->searchThread()->setSearchTime(1500);
+        DeviceTable *table = core->table();
+        firmware.findChild<QPushButton *>(QStringLiteral("SearchButton"))->click();
+        QVERIFY(QTest::qWaitFor([core] { return !core->searching(); }, 15000));
+        QCOMPARE(table->rowCount(), 4);
+        firmware.findChild<QPushButton *>(QStringLiteral("selectBtn"))->click();
+        firmware.findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(package);
+        auto *password = firmware.findChild<QLineEdit *>(QStringLiteral("lineEditPassword"));
+        auto runAndWait = [&](const QList<int> &rows) {
+            firmware.findChild<QPushButton *>(QStringLiteral("upgradeBtn"))->click();
+            return QTest::qWaitFor(
+                [&] {
+                    if (firmware.upgradeRun()->isActive())
+                        return false;
+                    table->flushPending();
+                    for (int r : rows) {
+                        if (statusOutcome(table->statusText(r)) == StatusOutcome::Neutral)
+                            return false;
+                    }
+                    return true;
+                },
+                60000);
+        };
+        password->setText(QStringLiteral("secret"));
+        QVERIFY(runAndWait({0, 1, 2, 3}));
+        QCOMPARE(table->statusText(1), QStringLiteral("Password is error"));
+        QCOMPARE(table->statusText(3), QStringLiteral("Password is error"));
+        QVERIFY(table->statusText(0).startsWith(QStringLiteral("Upgrade Success")));
+
+        std::unique_ptr<QMenu> menu(core->tableActions()->createMenu(-1));
+        menu->findChild<QAction *>(QStringLiteral("selectFailed"))->trigger();
+        QCOMPARE(table->checkedRows(), (QList<int>{1, 3}));
+
+        password->setText(QStringLiteral("other"));
+        QVERIFY(runAndWait({1, 3}));
+        for (int r = 0; r < 4; ++r)
+            QVERIFY2(table->statusText(r).startsWith(QStringLiteral("Upgrade Success")),
+                     qPrintable(table->statusText(r)));
+        QVERIFY(core->tableActions()->selectFailed().isEmpty());
+
+        // Device 1's history holds its whole story in order: refused, then upgraded.
+        QStringList texts;
+        for (const HistoryEntry &e : table->history(1))
+            texts << e.text;
+        const int refused = int(texts.indexOf(QStringLiteral("Password is error")));
+        const int loggedIn = int(texts.lastIndexOf(QStringLiteral("Login Success")));
+        const int sending = int(texts.indexOf(QRegularExpression(QStringLiteral("Send Progress: \\d+"))));
+        const int installing = int(texts.indexOf(QRegularExpression(QStringLiteral("Upgrade Progress: \\d+"))));
+        QVERIFY2(refused == 0 && loggedIn > refused && sending > loggedIn && installing > sending,
+                 qPrintable(texts.join(QLatin1Char('|'))));
+        QVERIFY(texts.last().startsWith(QStringLiteral("Upgrade Success")));
     }
 };
 

@@ -13,7 +13,10 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+#include <thread>
+
+namespace
+{
 
 void fill(DeviceTable &table, int rows)
 {
@@ -102,9 +105,10 @@ TEST(StatusOutcome, EveryFinalTextOfTheTabs)
 
 TEST(DeviceCsv, QuotesAndParsesBack)
 {
-    const QStringList tricky = {QStringLiteral("plain"), QStringLiteral("a,b"), QStringLiteral("say \"hi\""),
-                                QStringLiteral("two\nlines"), QStringLiteral("cr\r\nlf"), QString(),
-                                QStringLiteral("升级成功"), QStringLiteral("\"")};
+    const QStringList tricky = {QStringLiteral("plain"),      QStringLiteral("a,b"),
+                                QStringLiteral("say \"hi\""), QStringLiteral("two\nlines"),
+                                QStringLiteral("cr\r\nlf"),   QString(),
+                                QStringLiteral("升级成功"),   QStringLiteral("\"")};
     const QString text = DeviceCsv::record(tricky) + DeviceCsv::record({QStringLiteral("x")});
     EXPECT_TRUE(text.startsWith(QStringLiteral("plain,\"a,b\",\"say \"\"hi\"\"\",\"two\nlines\"")));
     QList<QStringList> back;
@@ -195,9 +199,19 @@ TEST(DeviceHistory, FailedRowsAreThoseOfTheLastRun)
     table.setStatusText(2, QStringLiteral("Upgrade Success  "));
     EXPECT_EQ(table.failedRows(), (QList<int>{3}));
 
-    // A worker's text counts once it is shown.
-    table.post(RowEvent{1, table.generation(), Field::Status, QStringLiteral("Reboot Failed")});
+    // A worker's text counts once it is shown; the history keeps the burst it replaced.
+    std::thread worker([&table] {
+        for (const char *text : {"Login Success", "Send Progress: 10", "Reboot Failed"})
+            table.post(RowEvent{1, table.generation(), Field::Status, QString::fromLatin1(text)});
+    });
+    worker.join();
+    EXPECT_EQ(table.statusText(1), QStringLiteral("Upgrade Success  ")); // not shown yet
     table.flushPending();
+    QStringList texts;
+    for (const HistoryEntry &e : table.history(1))
+        texts << e.text;
+    EXPECT_EQ(texts,
+              (QStringList{"Upgrade Success  ", "Login Success", "Send Progress: 10", "Reboot Failed"}));
     EXPECT_EQ(table.failedRows(), (QList<int>{1, 3}));
 
     table.clear(); // a run of an earlier list says nothing about the new one
@@ -210,7 +224,8 @@ TEST(RunLog, OneEscapedLinePerTextFlushedAtOnce)
 {
     QTemporaryDir dir;
     DeviceTable table(TabKind::Firmware);
-    table.setRunLog(std::make_unique<RunLog>(dir.filePath(QStringLiteral("RunLog")), QStringLiteral("firmware")));
+    table.setRunLog(
+        std::make_unique<RunLog>(dir.filePath(QStringLiteral("RunLog")), QStringLiteral("firmware")));
     fill(table, 1);
     table.setStatusText(0, QStringLiteral("Start Upgrade"));
     table.setStatusText(0, QStringLiteral("two\nlines\tand \\"));
