@@ -3,9 +3,14 @@
 add_library(tallow_strict INTERFACE)
 target_compile_features(tallow_strict INTERFACE cxx_std_17)
 target_compile_options(tallow_strict INTERFACE
-  $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wno-missing-field-initializers>)
+  $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wno-missing-field-initializers -Wnon-virtual-dtor -Werror>)
 target_compile_definitions(tallow_strict INTERFACE
   QT_NO_NARROWING_CONVERSIONS_IN_CONNECT QT_NO_URL_CAST_FROM_STRING QT_USE_QSTRINGBUILDER)
+# The application's own code also gets no implicit conversions between 8-bit strings and QString:
+# every such conversion names its encoding. Tests keep the plain literals of their tables.
+add_library(tallow_qt_strict INTERFACE)
+target_compile_definitions(tallow_qt_strict INTERFACE QT_NO_CAST_FROM_ASCII QT_NO_CAST_TO_ASCII
+                                                      QT_NO_CAST_FROM_BYTEARRAY)
 
 if(TALLOW_SANITIZE STREQUAL "address")
   target_compile_options(tallow_strict INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer)
@@ -109,13 +114,13 @@ function(tallow_area target)
   else()
     add_library(${target} STATIC ${srcs})
     target_include_directories(${target} PUBLIC ${inc} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-    target_link_libraries(${target} PUBLIC tallow_strict ${A_DEPS})
+    target_link_libraries(${target} PUBLIC tallow_strict ${A_DEPS} PRIVATE tallow_qt_strict)
   endif()
   if(A_GUI)
     list(TRANSFORM A_GUI_FILES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/)
     add_library(${A_GUI} STATIC ${A_GUI_FILES})
     target_include_directories(${A_GUI} PUBLIC ${inc} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-    target_link_libraries(${A_GUI} PUBLIC tallow_strict ${target} Qt6::Widgets ${A_GUI_DEPS})
+    target_link_libraries(${A_GUI} PUBLIC tallow_strict ${target} Qt6::Widgets ${A_GUI_DEPS} PRIVATE tallow_qt_strict)
   endif()
 endfunction()
 

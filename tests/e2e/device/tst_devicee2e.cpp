@@ -454,7 +454,8 @@ void DeviceE2E::ipChange()
     auto modifyOffThread = [fw](int row) {
         std::atomic<int> result{99};
         std::thread worker([&] { result = fw->modifyIP(row, 1); });
-        QTest::qWaitFor([&] { return result != 99; }, 30000);
+        if (!QTest::qWaitFor([&] { return result != 99; }, 30000))
+            qWarning("modifyIP took over 30 s");
         worker.join();
         QCoreApplication::processEvents();
         return int(result);

@@ -216,8 +216,9 @@ TEST_F(Cramfs, FsckExtractGivesTheTreeBack)
     // Entries get 0777 added; the listing goes to stdout and is not checked.
     for (const auto &[rel, data] : got) {
         const QFileInfo fi(back + QLatin1Char('/') + rel);
-        if (!fi.isSymLink())
+        if (!fi.isSymLink()) {
             EXPECT_EQ(int(fi.permissions() & 0x7777), 0x7777) << rel.toStdString();
+        }
     }
 }
 

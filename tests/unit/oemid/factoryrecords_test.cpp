@@ -64,8 +64,9 @@ TEST(FactoryRecords, FieldThatWouldBreakTheLineIsRefused)
         ASSERT_TRUE(t.records.makeUploadDirs());
         const FactoryRecords::WriteResult r = t.records.writeFactoryRecord(c.serial, c.devMac, c.oemid);
         EXPECT_EQ(r.ok, !*c.problem) << c.serial.toStdString();
-        if (*c.problem)
+        if (*c.problem) {
             EXPECT_TRUE(r.message.startsWith(QLatin1String(c.problem))) << r.message.toStdString();
+        }
         const QStringList files = QDir(t.tmp.path() + "/oemidupload/unupload").entryList(QDir::Files);
         EXPECT_EQ(files.size(), *c.problem ? 0 : 1) << "nothing is written for a refused record";
     }
