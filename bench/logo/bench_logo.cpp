@@ -112,7 +112,8 @@ int main(int argc, char **argv)
     tab->show();
     DeviceTable *table = tab->deviceCore()->table();
     QTest::mouseClick(tab->findChild<QPushButton *>(QStringLiteral("SearchButton")), Qt::LeftButton);
-    QTest::qWaitFor([&] { return !tab->deviceCore()->searching(); }, 30000);
+    if (!QTest::qWaitFor([&] { return !tab->deviceCore()->searching(); }, 30000))
+        std::printf("the search did not end within 30 s\n");
     std::printf("search: %d of %d devices answered\n", table->rowCount(), devices);
     if (table->rowCount() == 0)
         return 1;
