@@ -17,7 +17,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // Mixed content: incompressible (like the JPEG and GIF logos), text-like, sparse, and duplicates.
 QByteArray content(std::mt19937 &rng, int kind, int size)
@@ -29,8 +30,8 @@ QByteArray content(std::mt19937 &rng, int kind, int size)
             c = char(rng() & 0xFF);
         break;
     case 1: {
-        static const char *words[] = {"logo ", "device ", "channel ", "record ", "picture ", "\n", "0x34770000 ",
-                                      "boot ", "blind ", "video "};
+        static const char *words[] = {"logo ", "device ",     "channel ", "record ", "picture ",
+                                      "\n",    "0x34770000 ", "boot ",    "blind ",  "video "};
         int i = 0;
         while (i < size) {
             const char *w = words[rng() % 10];
@@ -91,7 +92,8 @@ int main(int argc, char **argv)
     makeTree(src, bytes);
     QString mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.cramfs"));
     if (mkfs.isEmpty())
-        mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.cramfs"), {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+        mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.cramfs"),
+                                              {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
     if (mkfs.isEmpty()) {
         std::fprintf(stderr, "mkfs.cramfs not found\n");
         return 1;
@@ -122,11 +124,12 @@ int main(int argc, char **argv)
         theirs.push_back(t.nsecsElapsed() / 1e9);
         ourSize = QFile(tmp.filePath(QStringLiteral("ours.img"))).size();
         theirSize = QFile(tmp.filePath(QStringLiteral("ref.img"))).size();
-        std::printf("round %d: makeCramfsImage %.3f s, mkfs.cramfs %.3f s\n", r + 1, ours.back(), theirs.back());
+        std::printf("round %d: makeCramfsImage %.3f s, mkfs.cramfs %.3f s\n", r + 1, ours.back(),
+                    theirs.back());
         std::fflush(stdout);
     }
     std::printf("image sizes: ours %lld, mkfs.cramfs %lld\n", ourSize, theirSize);
-    std::printf("median: makeCramfsImage %.3f s, mkfs.cramfs %.3f s, ratio %.3f (target <= 1.2)\n", median(ours),
-                median(theirs), median(ours) / median(theirs));
+    std::printf("median: makeCramfsImage %.3f s, mkfs.cramfs %.3f s, ratio %.3f (target <= 1.2)\n",
+                median(ours), median(theirs), median(ours) / median(theirs));
     return 0;
 }

@@ -15,7 +15,8 @@
 
 #include <gif_lib.h>
 
-namespace {
+namespace
+{
 
 QByteArray encode(int w, int h)
 {
@@ -26,12 +27,13 @@ QByteArray encode(int w, int h)
         palette[size_t(i)] = GifColorType{uint8_t(i), uint8_t(255 - i), uint8_t((i * 7) & 0xFF)};
     QByteArray out;
     int err = 0;
-    GifFileType *g = EGifOpen(&out,
-                              [](GifFileType *f, const GifByteType *d, int n) {
-                                  static_cast<QByteArray *>(f->UserData)->append(reinterpret_cast<const char *>(d), n);
-                                  return n;
-                              },
-                              &err);
+    GifFileType *g = EGifOpen(
+        &out,
+        [](GifFileType *f, const GifByteType *d, int n) {
+            static_cast<QByteArray *>(f->UserData)->append(reinterpret_cast<const char *>(d), n);
+            return n;
+        },
+        &err);
     ColorMapObject *map = GifMakeMapObject(256, palette.data());
     EGifPutScreenDesc(g, w, h, 8, 0, map);
     EGifPutImageDesc(g, 0, 0, w, h, false, nullptr);
@@ -57,15 +59,16 @@ long long giflibDecode(const QByteArray &gif)
 {
     Reader r{&gif, 0};
     int err = 0;
-    GifFileType *g = DGifOpen(&r,
-                              [](GifFileType *f, GifByteType *buf, int n) {
-                                  auto *rd = static_cast<Reader *>(f->UserData);
-                                  n = std::min(n, int(rd->data->size()) - rd->pos);
-                                  std::memcpy(buf, rd->data->constData() + rd->pos, size_t(n));
-                                  rd->pos += n;
-                                  return n;
-                              },
-                              &err);
+    GifFileType *g = DGifOpen(
+        &r,
+        [](GifFileType *f, GifByteType *buf, int n) {
+            auto *rd = static_cast<Reader *>(f->UserData);
+            n = std::min(n, int(rd->data->size()) - rd->pos);
+            std::memcpy(buf, rd->data->constData() + rd->pos, size_t(n));
+            rd->pos += n;
+            return n;
+        },
+        &err);
     if (!g || DGifSlurp(g) != GIF_OK)
         return -1;
     long long sum = g->SavedImages[0].RasterBits[g->SWidth * g->SHeight / 2];
@@ -93,7 +96,8 @@ int main(int argc, char **argv)
         QElapsedTimer t;
         t.start();
         GifDecoder decoder;
-        const auto img = decoder.decode(reinterpret_cast<const uint8_t *>(gif.constData()), size_t(gif.size()));
+        const auto img =
+            decoder.decode(reinterpret_cast<const uint8_t *>(gif.constData()), size_t(gif.size()));
         ours.push_back(t.nsecsElapsed() / 1e9);
         if (!img) {
             std::fprintf(stderr, "decoder refused the picture\n");
@@ -106,7 +110,7 @@ int main(int argc, char **argv)
         }
         theirs.push_back(t.nsecsElapsed() / 1e9);
     }
-    std::printf("median: GifDecoder %.4f s, giflib DGifSlurp %.4f s, ratio %.3f (target <= 1.5)\n", median(ours),
-                median(theirs), median(ours) / median(theirs));
+    std::printf("median: GifDecoder %.4f s, giflib DGifSlurp %.4f s, ratio %.3f (target <= 1.5)\n",
+                median(ours), median(theirs), median(ours) / median(theirs));
     return 0;
 }

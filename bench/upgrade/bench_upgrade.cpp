@@ -5,8 +5,8 @@
 //   bench_upgrade [--devices N] [--package-mib M] [--link-kib K]
 // K throttles each device's link to K KiB/s (0, the default: as fast as loopback goes).
 
-#include "devsimfleet.h"
 #include "../../tests/unit/upgrade/testzip.h"
+#include "devsimfleet.h"
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
@@ -142,7 +142,8 @@ int main(int argc, char **argv)
     int over50 = 0, over100 = 0;
     // Threads of this process (the SDK's, the batch's pool and Qt's), sampled every 100 ms.
     auto threadCount = [] {
-        return int(QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
+        return int(
+            QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
     };
     int peakThreads = 0;
     QTimer probe;
@@ -182,7 +183,8 @@ int main(int argc, char **argv)
     auto finals = [&] {
         int n = 0;
         for (int r = 0; r < devices; ++r) {
-            const QString s = table->model()->index(r, tableVariant(TabKind::Firmware).statusColumn).data().toString();
+            const QString s =
+                table->model()->index(r, tableVariant(TabKind::Firmware).statusColumn).data().toString();
             if (s.startsWith(QLatin1String("Upgrade Success")))
                 ++n;
         }
@@ -231,7 +233,8 @@ int main(int argc, char **argv)
     std::printf("threads alive at peak: %d\n", peakThreads);
     std::printf("peak RSS: %.1f MiB (target < 64 MiB)\n", usage.ru_maxrss / 1024.0);
     for (int r = 0; r < devices && success != devices; ++r) {
-        const QString s = table->model()->index(r, tableVariant(TabKind::Firmware).statusColumn).data().toString();
+        const QString s =
+            table->model()->index(r, tableVariant(TabKind::Firmware).statusColumn).data().toString();
         if (!s.startsWith(QLatin1String("Upgrade Success")))
             std::printf("row %d: %s\n", r, qPrintable(s));
     }

@@ -19,7 +19,8 @@ CDialogWidget::CDialogWidget(QWidget *parent, const QString &title, const QStrin
 
     m_titleBar->setMinButtonHidden(true);
     m_titleBar->setTextColor(Qt::black);
-    m_titleBar->setButtons(buttonFolder, CTitleBar::CloseButton | CTitleBar::MaxButton | CTitleBar::MinButton);
+    m_titleBar->setButtons(buttonFolder,
+                           CTitleBar::CloseButton | CTitleBar::MaxButton | CTitleBar::MinButton);
     // setButtons shows the buttons by mask; the minimise button stays hidden on dialogs.
     m_titleBar->minButton()->hide();
     if (hideMaxButton)

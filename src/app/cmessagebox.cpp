@@ -22,7 +22,8 @@ static void initResources()
     Q_UNUSED(done);
 }
 
-namespace {
+namespace
+{
 
 struct Hooks {
     QQueue<int> answers;
@@ -133,8 +134,8 @@ void CMessageBox::fitAndCentre()
     else if (QScreen *s = screen())
         area = s->geometry();
     const QSize size = m_panel->size();
-    setGeometry(area.left() + (area.width() - size.width()) / 2, area.top() + (area.height() - size.height()) / 2,
-                size.width(), size.height());
+    setGeometry(area.left() + (area.width() - size.width()) / 2,
+                area.top() + (area.height() - size.height()) / 2, size.width(), size.height());
 }
 
 void CMessageBox::placePanel()
@@ -288,26 +289,30 @@ int CMessageBox::showBox(Icon kind, QWidget *parent, const QString &title, const
     return answer;
 }
 
-int CMessageBox::information(QWidget *parent, const QString &title, const QString &text, const QString &button0Text,
-                             const QString &button1Text, const QString &button2Text, int, int)
+int CMessageBox::information(QWidget *parent, const QString &title, const QString &text,
+                             const QString &button0Text, const QString &button1Text,
+                             const QString &button2Text, int, int)
 {
     return showBox(Information, parent, title, text, button0Text, button1Text, button2Text);
 }
 
-int CMessageBox::warning(QWidget *parent, const QString &title, const QString &text, const QString &button0Text,
-                         const QString &button1Text, const QString &button2Text, int, int)
+int CMessageBox::warning(QWidget *parent, const QString &title, const QString &text,
+                         const QString &button0Text, const QString &button1Text, const QString &button2Text,
+                         int, int)
 {
     return showBox(Warning, parent, title, text, button0Text, button1Text, button2Text);
 }
 
-int CMessageBox::critical(QWidget *parent, const QString &title, const QString &text, const QString &button0Text,
-                          const QString &button1Text, const QString &button2Text, int, int)
+int CMessageBox::critical(QWidget *parent, const QString &title, const QString &text,
+                          const QString &button0Text, const QString &button1Text, const QString &button2Text,
+                          int, int)
 {
     return showBox(Critical, parent, title, text, button0Text, button1Text, button2Text);
 }
 
-int CMessageBox::question(QWidget *parent, const QString &title, const QString &text, const QString &button0Text,
-                          const QString &button1Text, const QString &button2Text, int, int)
+int CMessageBox::question(QWidget *parent, const QString &title, const QString &text,
+                          const QString &button0Text, const QString &button1Text, const QString &button2Text,
+                          int, int)
 {
     return showBox(Question, parent, title, text, button0Text, button1Text, button2Text);
 }

@@ -66,8 +66,8 @@ public:
         QStringList buttons;
         int answer = -1;
     };
-    static Record lastShown();  ///< the last box a static function opened
-    static int shownCount();    ///< boxes opened by static functions since resetTestHooks()
+    static Record lastShown(); ///< the last box a static function opened
+    static int shownCount();   ///< boxes opened by static functions since resetTestHooks()
 
 public slots:
     void _q_buttonClicked(QAbstractButton *button);

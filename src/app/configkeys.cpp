@@ -6,7 +6,8 @@
 #include <QMutexLocker>
 #include <iterator>
 
-namespace {
+namespace
+{
 
 const KeyInfo table[] = {
     {Key::Solution, "themes", "Solution", KeyInfo::String, "", 0, false,
@@ -23,8 +24,10 @@ const KeyInfo table[] = {
     {Key::AppLinkAndroid, "AppLink", "Android", KeyInfo::String, "", 0, true,
      "Android app download link (max 63 chars)"},
     {Key::LogoBoot, "Logo", "Boot", KeyInfo::String, "", 0, true, "boot logo image path (max 63 chars)"},
-    {Key::LogoClose, "Logo", "Close", KeyInfo::String, "", 0, true, "shutdown logo image path (max 63 chars)"},
-    {Key::LogoLoss, "Logo", "Loss", KeyInfo::String, "", 0, true, "video-loss logo image path (max 63 chars)"},
+    {Key::LogoClose, "Logo", "Close", KeyInfo::String, "", 0, true,
+     "shutdown logo image path (max 63 chars)"},
+    {Key::LogoLoss, "Logo", "Loss", KeyInfo::String, "", 0, true,
+     "video-loss logo image path (max 63 chars)"},
     {Key::LogoBlind, "Logo", "Blind", KeyInfo::String, "", 0, true, "blind logo image path (max 63 chars)"},
     {Key::OemidSetEn, "OEMID", "SetEn", KeyInfo::Switch, "", 0, false,
      "logo tab: write the OEMID before burning (0/1)"},
@@ -61,7 +64,8 @@ QString applicationDir()
 
 } // namespace
 
-namespace ConfigKeys {
+namespace ConfigKeys
+{
 
 const KeyInfo &info(Key key)
 {
@@ -71,8 +75,14 @@ const KeyInfo &info(Key key)
     Q_UNREACHABLE();
 }
 
-const KeyInfo *begin() { return std::begin(table); }
-const KeyInfo *end() { return std::end(table); }
+const KeyInfo *begin()
+{
+    return std::begin(table);
+}
+const KeyInfo *end()
+{
+    return std::end(table);
+}
 
 QString path(Key key)
 {
@@ -96,7 +106,10 @@ void setConfigPath(const QString &path)
     overridePath() = path;
 }
 
-IniFile file() { return IniFile(configPath()); }
+IniFile file()
+{
+    return IniFile(configPath());
+}
 
 int intValue(Key key)
 {
@@ -107,7 +120,10 @@ int intValue(Key key)
     return file().profileInt(QLatin1String(k.section), QLatin1String(k.name), def);
 }
 
-bool isOn(Key key) { return intValue(key) != 0; }
+bool isOn(Key key)
+{
+    return intValue(key) != 0;
+}
 
 QString stringValue(Key key)
 {

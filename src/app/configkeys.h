@@ -39,7 +39,8 @@ struct KeyInfo {
 
 /// The key table of Config.ini and typed access to it. Every read opens the file again, so edits
 /// made while the program runs are seen.
-namespace ConfigKeys {
+namespace ConfigKeys
+{
 
 const KeyInfo &info(Key key);
 /// The whole table, in the order of the sample file.

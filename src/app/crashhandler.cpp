@@ -14,7 +14,8 @@
 #include <typeinfo>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 constexpr int signals_[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 constexpr int ExitCode = 255;
@@ -172,7 +173,8 @@ void setAltStack()
 
 } // namespace
 
-namespace CrashHandler {
+namespace CrashHandler
+{
 
 void install()
 {

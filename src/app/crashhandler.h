@@ -5,7 +5,8 @@ class QObject;
 /// Process-wide crash handler. On SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT or an uncaught C++
 /// exception it writes "CrashDumpFile.dmp" beside the executable (signal, fault address, backtrace)
 /// and ends the process at once with exit status 255. No dialog is shown.
-namespace CrashHandler {
+namespace CrashHandler
+{
 
 /// Installs the handlers; call first thing in main, before anything else runs.
 void install();

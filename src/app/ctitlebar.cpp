@@ -13,7 +13,9 @@ CTitleBar::CTitleBar(QWidget *window)
         QToolButton *button;
         const char *name;
         QString tip;
-    } buttons[] = {{m_btnMin, "SysMin", tr("Min")}, {m_btnMax, "SysMax", tr("Max")}, {m_btnClose, "SysClose", tr("Close")}};
+    } buttons[] = {{m_btnMin, "SysMin", tr("Min")},
+                   {m_btnMax, "SysMax", tr("Max")},
+                   {m_btnClose, "SysClose", tr("Close")}};
     for (const auto &b : buttons) {
         b.button->setObjectName(QLatin1String(b.name));
         b.button->setToolTip(b.tip);

@@ -9,7 +9,8 @@
 #include <algorithm>
 #include <limits>
 
-namespace {
+namespace
+{
 
 // Serialises read-modify-write cycles of this process; the file is replaced atomically, so readers
 // never see half a file.
@@ -254,7 +255,7 @@ IniResult IniFile::write(const QString &section, const QString &key, const QStri
     const QByteArray eol = data.contains("\r\n") ? QByteArray("\r\n") : QByteArray("\n");
     const QByteArray keyLine = key.toUtf8() + '=' + encodeValue(value);
 
-    int sectionStart = -1; // index of the header line
+    int sectionStart = -1;  // index of the header line
     int lastInSection = -1; // last key line of the section (or its header)
     int keyIndex = -1;
     bool inSection = false;

@@ -4,7 +4,8 @@
 #include <QFile>
 #include <QTranslator>
 
-namespace Startup {
+namespace Startup
+{
 
 int installTranslators(QCoreApplication &app, const QString &appDir, const QString &solution)
 {

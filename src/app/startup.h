@@ -5,7 +5,8 @@
 class QCoreApplication;
 
 /// The start-up steps of main() that need no window.
-namespace Startup {
+namespace Startup
+{
 
 /// Loads language/tallow_zh.qm and language/SimpChinese_Qt.qm from appDir when solution is exactly
 /// "SimpChinese"; the translators stay installed for the application's life. A catalogue that does

@@ -27,8 +27,9 @@ void CSearchDeviceThread::run()
 {
     std::vector<char> buffer(SearchResults::BufferSize, 0);
     int returned = 0;
-    const int ok = m_search ? m_search(buffer.data(), int(buffer.size()), &returned, m_searchTime)
-                            : H264_DVR_SearchDevice(buffer.data(), int(buffer.size()), &returned, m_searchTime);
+    const int ok = m_search
+                       ? m_search(buffer.data(), int(buffer.size()), &returned, m_searchTime)
+                       : H264_DVR_SearchDevice(buffer.data(), int(buffer.size()), &returned, m_searchTime);
     qDebug() << QStringLiteral("search device:%1").arg(returned / SearchResults::RecordSize);
     if (ok && returned > 0) {
         for (const SDK_CONFIG_NET_COMMON_V2 &answer :

@@ -7,7 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-namespace DeviceRecord {
+namespace DeviceRecord
+{
 
 std::string fixedText(const char *field, std::size_t width)
 {
@@ -46,8 +47,8 @@ QString cloudIdFromMac(const std::string &mac)
     std::size_t i = 0;
     while (i < hex.size() && (hex[i] == ' ' || hex[i] == '\t'))
         ++i;
-    if (i + 1 < hex.size() && hex[i] == '0' && (hex[i + 1] == 'x' || hex[i + 1] == 'X') && i + 2 < hex.size()
-        && std::isxdigit(static_cast<unsigned char>(hex[i + 2])))
+    if (i + 1 < hex.size() && hex[i] == '0' && (hex[i + 1] == 'x' || hex[i + 1] == 'X') &&
+        i + 2 < hex.size() && std::isxdigit(static_cast<unsigned char>(hex[i + 2])))
         i += 2;
     unsigned long long value = 0;
     bool any = false;

@@ -11,15 +11,22 @@
 
 /// Helpers for the fixed-layout records exchanged with the SDK. Device answers are not trusted to
 /// carry NUL terminators, so every text field is read with its width as the bound.
-namespace DeviceRecord {
+namespace DeviceRecord
+{
 
 /// The text of a fixed-width field: up to the first NUL or the whole width.
 std::string fixedText(const char *field, std::size_t width);
-template <std::size_t N> std::string fixedText(const char (&field)[N]) { return fixedText(field, N); }
+template <std::size_t N> std::string fixedText(const char (&field)[N])
+{
+    return fixedText(field, N);
+}
 
 /// The same as bytes, for the SDK calls that take the text back.
 QByteArray fieldBytes(const char *field, std::size_t width);
-template <std::size_t N> QByteArray fieldBytes(const char (&field)[N]) { return fieldBytes(field, N); }
+template <std::size_t N> QByteArray fieldBytes(const char (&field)[N])
+{
+    return fieldBytes(field, N);
+}
 
 /// Copies text into a fixed-width field, cut to leave room for the terminating NUL; the rest is zeroed.
 void setFixedText(char *field, std::size_t width, const std::string &text);

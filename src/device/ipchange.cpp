@@ -10,7 +10,8 @@
 #include <cstring>
 #include <iterator>
 
-namespace IpChange {
+namespace IpChange
+{
 
 Plan plan(DEV_INFO &record, int nIndex, int nType, int startIndex, const TableVariant &variant)
 {
@@ -119,12 +120,14 @@ int modifyIP(DeviceTable &table, int row, int nType, int startIndex, const Sdk &
         table.setCellText(row, variant.columnOf(Field::Ip), address);
         return 1;
     case Outcome::NeedReboot:
-        table.setCellText(row, variant.ipFailColumn, QCoreApplication::translate("DeviceTable", "Need Reboot"));
+        table.setCellText(row, variant.ipFailColumn,
+                          QCoreApplication::translate("DeviceTable", "Need Reboot"));
         return -1;
     case Outcome::Failed:
         break;
     }
-    table.setCellText(row, variant.ipFailColumn, QCoreApplication::translate("DeviceTable", variant.ipFailText));
+    table.setCellText(row, variant.ipFailColumn,
+                      QCoreApplication::translate("DeviceTable", variant.ipFailText));
     return -1;
 }
 

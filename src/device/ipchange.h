@@ -11,7 +11,8 @@ class DeviceTable;
 
 /// Giving a listed device its own IPv4 address, sent without a login as its network block. The last
 /// address byte becomes the row index plus the start index.
-namespace IpChange {
+namespace IpChange
+{
 
 enum class Step {
     Nothing,      ///< no network data at all (gateway, mask and MAC empty), or an unknown type: result 0

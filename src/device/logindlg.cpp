@@ -43,8 +43,8 @@ LoginDlg::LoginDlg(QWidget *parent, LoginRunner *runner)
     m_ipEdit = new QLineEdit(QStringLiteral("192.168.1.10"), frame);
     m_ipEdit->setObjectName(QStringLiteral("lineEditIP"));
     m_ipEdit->setValidator(new QRegularExpressionValidator(
-        QRegularExpression(QStringLiteral(
-            "((2[0-4]\\d|25[0-5]|[01]?\\d\\d?)\\.){3}(2[0-4]\\d|25[0-5]|[01]?\\d\\d?)")),
+        QRegularExpression(
+            QStringLiteral("((2[0-4]\\d|25[0-5]|[01]?\\d\\d?)\\.){3}(2[0-4]\\d|25[0-5]|[01]?\\d\\d?)")),
         m_ipEdit));
     m_portEdit = new QLineEdit(QStringLiteral("34567"), frame);
     m_portEdit->setObjectName(QStringLiteral("lineEditPort"));

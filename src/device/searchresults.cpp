@@ -7,7 +7,8 @@
 #include <map>
 #include <string>
 
-namespace SearchResults {
+namespace SearchResults
+{
 
 uint64_t addressKey(const uint8_t ip[4])
 {

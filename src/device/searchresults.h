@@ -6,7 +6,8 @@
 #include <vector>
 
 /// What the search makes of the SDK's answer buffer.
-namespace SearchResults {
+namespace SearchResults
+{
 
 constexpr int RecordSize = int(sizeof(SDK_CONFIG_NET_COMMON_V2));
 constexpr int MaxRecords = 256;

@@ -6,7 +6,8 @@
 
 using DeviceRecord::fixedText;
 
-namespace {
+namespace
+{
 
 ColumnSpec column(const char *header, int width, Field field)
 {

@@ -1,7 +1,7 @@
 #include "logo/cramfswriter.h"
 
-#include <QFile>
 #include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -19,7 +19,8 @@
 #include <unistd.h>
 #include <zlib.h>
 
-namespace {
+namespace
+{
 
 constexpr uint32_t kMagic = 0x28CD3D45;
 constexpr uint32_t kFlags = 0x00000003; // version-2 fsid, sorted directories
@@ -155,8 +156,9 @@ int CramfsWriter::walk(const std::string &dirPath, Node &dir, int depth)
         return fail(CramfsBadTree, QStringLiteral("directories nested too deep: %1").arg(fromBytes(dirPath)));
     DIR *d = ::opendir(dirPath.c_str());
     if (!d)
-        return fail(CramfsBadTree, QStringLiteral("cannot list directory %1: %2")
-                                       .arg(fromBytes(dirPath), QString::fromLocal8Bit(std::strerror(errno))));
+        return fail(CramfsBadTree,
+                    QStringLiteral("cannot list directory %1: %2")
+                        .arg(fromBytes(dirPath), QString::fromLocal8Bit(std::strerror(errno))));
     std::vector<std::string> names;
     while (const dirent *e = ::readdir(d)) {
         const std::string name = e->d_name;
@@ -171,9 +173,11 @@ int CramfsWriter::walk(const std::string &dirPath, Node &dir, int depth)
     for (const std::string &full : names) {
         std::string name = full;
         if (!cutName(name))
-            return fail(CramfsBadTree, QStringLiteral("name cannot be shortened to 252 bytes: %1").arg(fromBytes(full)));
+            return fail(CramfsBadTree,
+                        QStringLiteral("name cannot be shortened to 252 bytes: %1").arg(fromBytes(full)));
         if (!dir.children.empty() && dir.children.back()->name == name)
-            return fail(CramfsBadTree, QStringLiteral("two names are the same once shortened: %1").arg(fromBytes(full)));
+            return fail(CramfsBadTree,
+                        QStringLiteral("two names are the same once shortened: %1").arg(fromBytes(full)));
         const std::string path = dirPath + '/' + full;
         struct stat st;
         if (::stat(path.c_str(), &st) != 0)
@@ -191,7 +195,8 @@ int CramfsWriter::walk(const std::string &dirPath, Node &dir, int depth)
         } else if (S_ISREG(st.st_mode)) {
             // Larger files do not fit the 24-bit size field; storing them cut short would lose data.
             if (uint64_t(st.st_size) > kMaxEntrySize)
-                return fail(CramfsTooLarge, QStringLiteral("file too large for the image: %1").arg(fromBytes(path)));
+                return fail(CramfsTooLarge,
+                            QStringLiteral("file too large for the image: %1").arg(fromBytes(path)));
             node->size = uint32_t(st.st_size);
             if (node->size > 0) {
                 node->path = path;
@@ -345,7 +350,8 @@ int CramfsWriter::writeData(Node &dir, size_t &offset)
                     return fail(CramfsTooLarge, QStringLiteral("image too large"));
                 uLongf len = uLongf(m_image.size() - curr);
                 if (compress2(m_image.data() + curr, &len, src, uLong(input), Z_BEST_COMPRESSION) != Z_OK)
-                    return fail(CramfsReadFailed, QStringLiteral("cannot compress %1").arg(fromBytes(e->path)));
+                    return fail(CramfsReadFailed,
+                                QStringLiteral("cannot compress %1").arg(fromBytes(e->path)));
                 src += input;
                 left -= input;
                 curr += len;
@@ -475,7 +481,8 @@ int wrapImageFile(const QString &sourceFile, const QString &outputFile, uint32_t
         return fail(WrapFailed, QStringLiteral("cannot read the status of %1").arg(sourceFile));
     const qint64 size = src.size();
     if (size > kMaxWrappedBytes)
-        return fail(WrapFailed, QStringLiteral("%1 is larger than %2 bytes").arg(sourceFile).arg(kMaxWrappedBytes));
+        return fail(WrapFailed,
+                    QStringLiteral("%1 is larger than %2 bytes").arg(sourceFile).arg(kMaxWrappedBytes));
     QByteArray buf(int(64 + size), '\0');
     if (size > 0 && src.read(buf.data() + 64, size) != size)
         return fail(WrapFailed, QStringLiteral("cannot read %1").arg(sourceFile));

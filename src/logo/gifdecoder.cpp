@@ -6,7 +6,8 @@
 #include <cstring>
 #include <new>
 
-namespace {
+namespace
+{
 
 constexpr int kMaxCodes = 4096;
 constexpr int kStackSize = 4097;
@@ -216,7 +217,8 @@ GifDecoder::State GifDecoder::step(State st, const uint8_t *p, size_t &need)
         return State::SkipLength;
 
     case State::Application:
-        if (need >= 11 && (std::memcmp(p, "NETSCAPE2.0", 11) == 0 || std::memcmp(p, "ANIMEXTS1.0", 11) == 0)) {
+        if (need >= 11 &&
+            (std::memcmp(p, "NETSCAPE2.0", 11) == 0 || std::memcmp(p, "ANIMEXTS1.0", 11) == 0)) {
             need = 1;
             return State::LoopingLength;
         }

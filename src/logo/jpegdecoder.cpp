@@ -8,7 +8,8 @@
 
 #include <jpeglib.h>
 
-namespace {
+namespace
+{
 
 // The library reports fatal errors by calling error_exit, which must not return. We jump back to
 // the phase that called into the library; no C++ object with a destructor lives in those frames.
@@ -116,7 +117,8 @@ std::optional<DecodedImage> decodeJpegData(const uint8_t *data, size_t size, int
     // Checked before the library sizes its own buffers for the picture.
     const uint64_t raster = uint64_t(cinfo.image_width) * uint64_t(bpp) * (uint64_t(cinfo.image_height) + 1);
     if (raster > maxRasterBytes)
-        return fail(QStringLiteral("picture too large: %1 x %2").arg(cinfo.image_width).arg(cinfo.image_height));
+        return fail(
+            QStringLiteral("picture too large: %1 x %2").arg(cinfo.image_width).arg(cinfo.image_height));
 
     if (!session.start())
         return fail(QString::fromLocal8Bit(session.message()));

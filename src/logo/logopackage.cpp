@@ -13,7 +13,8 @@
 
 #include <zip.h>
 
-namespace {
+namespace
+{
 
 const char *const kFlashIds[] = {"0x00EF4017", "0x00EF4018", "0x00C22017", "0x00C22018",
                                  "0x00C22019", "0x00C84017", "0x00C84018", "0x001C7017",
@@ -102,8 +103,8 @@ LogoDeviceIdentity LogoDeviceIdentity::fromDevice(const DEV_INFO *pData)
     if (!pData)
         return id;
     const H264_DVR_DEVICEINFO &info = pData->NetDevInfo;
-    id.softwareVersion = fixedText(reinterpret_cast<const uint8_t *>(info.sSoftWareVersion),
-                                   sizeof info.sSoftWareVersion);
+    id.softwareVersion =
+        fixedText(reinterpret_cast<const uint8_t *>(info.sSoftWareVersion), sizeof info.sSoftWareVersion);
     id.buildYear = info.BuildYear;
     id.buildMonth = info.BuildMonth;
     id.buildDay = info.BuildDay;
@@ -243,7 +244,8 @@ QByteArray LogoPackageBuilder::installDescText(int iDevType, const LogoPartInfo 
         t += "\t\"HardWareVersion\" : -1,\n";
         t += "\t\"CompatibleVersion\" : -1\n";
     } else {
-        const QByteArray hw = (iDevType >= 0 && iDevType <= 3) ? QByteArray(kFixedHardware[iDevType]) : QByteArray();
+        const QByteArray hw =
+            (iDevType >= 0 && iDevType <= 3) ? QByteArray(kFixedHardware[iDevType]) : QByteArray();
         t += "\t\"Hardware\" : \"" + hw + "\",\n";
         t += flash;
         t += "\t\"HardWareVersion\" : -1,\n";
@@ -288,7 +290,7 @@ void LogoPackageBuilder::partitionAddresses(int nDevType, const LogoPartInfo &pa
 
 QString LogoPackageBuilder::packageName(int nDevType, const LogoDeviceIdentity &device) const
 {
-    const QByteArray hw = nDevType == -1 ? m_part.hardware
+    const QByteArray hw = nDevType == -1                     ? m_part.hardware
                           : (nDevType >= 0 && nDevType <= 3) ? QByteArray(kFixedHardware[nDevType])
                                                              : QByteArray();
     if (m_modify)
@@ -306,7 +308,8 @@ bool LogoPackageBuilder::makeSquashfsImage(const QString &sourceDir, const QStri
 {
     const QString local = m_appDir + QStringLiteral("/mksquashfs");
     const QFileInfo localInfo(local);
-    const QString program = localInfo.isFile() && localInfo.isExecutable() ? local : QStringLiteral("mksquashfs");
+    const QString program =
+        localInfo.isFile() && localInfo.isExecutable() ? local : QStringLiteral("mksquashfs");
 
     QProcess proc;
     proc.setStandardOutputFile(QProcess::nullDevice());
@@ -348,7 +351,8 @@ int LogoPackageBuilder::zipDirectory(const QString &sourceDir, const QString &zi
 
     int rc = 0;
     // Depth-first, in name order, so the same tree always gives the same archive.
-    std::function<void(const QString &, const QString &)> walk = [&](const QString &dir, const QString &prefix) {
+    std::function<void(const QString &, const QString &)> walk = [&](const QString &dir,
+                                                                     const QString &prefix) {
         const QFileInfoList entries = QDir(dir).entryInfoList(
             QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
         for (const QFileInfo &e : entries) {
@@ -374,7 +378,8 @@ int LogoPackageBuilder::zipDirectory(const QString &sourceDir, const QString &zi
             const QByteArray name = QFile::encodeName(member);
             if (zipOpenNewFileInZip64(zf, name.constData(), &zi, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
                                       Z_DEFAULT_COMPRESSION, 0) != ZIP_OK ||
-                (data.size() > 0 && zipWriteInFileInZip(zf, data.constData(), unsigned(data.size())) != ZIP_OK) ||
+                (data.size() > 0 &&
+                 zipWriteInFileInZip(zf, data.constData(), unsigned(data.size())) != ZIP_OK) ||
                 zipCloseFileInZip(zf) != ZIP_OK) {
                 rc = fail(-4, tr("Cannot write %1").arg(zipFileName));
                 return;
@@ -425,8 +430,8 @@ int LogoPackageBuilder::makeUpgradeBin(int nDevType, QString &strDstName, bool b
 
     QFile wrapped(image);
     if (!wrapped.open(QIODevice::ReadOnly) || wrapped.size() >= qint64(end) - qint64(start)) {
-        m_error = tr("The logo image does not fit the logo partition (%1 bytes)")
-                      .arg(qint64(end) - qint64(start));
+        m_error =
+            tr("The logo image does not fit the logo partition (%1 bytes)").arg(qint64(end) - qint64(start));
         return LogoPartitionTooSmall;
     }
     wrapped.close();

@@ -21,6 +21,6 @@ const BuildStamp &BuildStamp::current()
 QString windowTitleText(const QString &product, const BuildStamp &stamp, const QString &version)
 {
     return QStringLiteral("%1 %2 R%3 %4")
-        .arg(product, stamp.date.toString(QStringLiteral("yyyyMMdd")), stamp.time.toString(QStringLiteral("hhmmss")),
-             version);
+        .arg(product, stamp.date.toString(QStringLiteral("yyyyMMdd")),
+             stamp.time.toString(QStringLiteral("hhmmss")), version);
 }

@@ -2,7 +2,8 @@
 
 #include <QWidget>
 
-namespace Ui {
+namespace Ui
+{
 class CTallowClass;
 }
 class CDialogTitle;

@@ -13,7 +13,8 @@ int main(int argc, char *argv[])
     CrashHandler::reassert();
 
     const QString appDir = QCoreApplication::applicationDirPath();
-    const QString solution = IniFile(appDir + QStringLiteral("/Config.ini")).value(ConfigKeys::path(Key::Solution));
+    const QString solution =
+        IniFile(appDir + QStringLiteral("/Config.ini")).value(ConfigKeys::path(Key::Solution));
     Startup::installTranslators(app, appDir, solution);
 
     int result = 0;

@@ -1,7 +1,7 @@
 #include "factoryrecords.h"
 
-#include "oemidcipher.h"
 #include "device/stationmac.h"
+#include "oemidcipher.h"
 
 #include <QDir>
 #include <QFile>

@@ -248,7 +248,8 @@ QString OemidWriter::setDevOEMID(int row)
         }
     }
     const QByteArray serial = DeviceRecord::fieldBytes(dev.szCloudID, sizeof dev.szCloudID);
-    const QString devMac = QString::fromLatin1(DeviceRecord::fieldBytes(dev.NetComm.sMac, sizeof dev.NetComm.sMac));
+    const QString devMac =
+        QString::fromLatin1(DeviceRecord::fieldBytes(dev.NetComm.sMac, sizeof dev.NetComm.sMac));
     // A write that could not be recorded would leave a burnt OEMID without its factory record.
     if (problem.isEmpty())
         problem = assignedOemidProblem(oemid);
@@ -256,7 +257,8 @@ QString OemidWriter::setDevOEMID(int row)
         problem = FactoryRecords::recordFieldProblem(QString::fromLatin1(serial), devMac, oemid);
     const QByteArray text =
         problem.isEmpty()
-            ? writeText(oemid, DeviceRecord::fieldBytes(dev.NetComm.sHostMac, sizeof dev.NetComm.sHostMac), serial, &problem)
+            ? writeText(oemid, DeviceRecord::fieldBytes(dev.NetComm.sHostMac, sizeof dev.NetComm.sHostMac),
+                        serial, &problem)
             : QByteArray();
     if (!problem.isEmpty()) {
         m_rows.status(row, problem);

@@ -3,7 +3,8 @@
 #include <QFileDialog>
 #include <QMutex>
 
-namespace {
+namespace
+{
 struct Hooks {
     QMutex lock;
     QStringList answers;

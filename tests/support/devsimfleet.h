@@ -18,8 +18,7 @@
 
 #include <signal.h>
 
-struct DevsimOptions
-{
+struct DevsimOptions {
     QString fleetFile;    ///< --fleet FILE, or
     int count = 0;        ///< --count N (devsim's own fleet)
     QString baseIp;       ///< --base-ip, when given

@@ -9,7 +9,8 @@
 #include <cstdio>
 #include <functional>
 
-namespace {
+namespace
+{
 
 // The skin's palette: dark slate glyphs, one blue accent, red for close and errors.
 const QColor glyph(0x3a, 0x41, 0x4d);
@@ -74,8 +75,8 @@ int main(int argc, char **argv)
     });
     good &= save(buttons + QStringLiteral("sys_normal.png"), 20, 20, [](QPainter &p) {
         p.setPen(pen(glyph, 1.6));
-        p.drawPolyline(QPolygonF({QPointF(7.5, 6.5), QPointF(7.5, 3.5), QPointF(16.5, 3.5), QPointF(16.5, 12.5),
-                                  QPointF(13.5, 12.5)}));
+        p.drawPolyline(QPolygonF({QPointF(7.5, 6.5), QPointF(7.5, 3.5), QPointF(16.5, 3.5),
+                                  QPointF(16.5, 12.5), QPointF(13.5, 12.5)}));
         p.drawRect(QRectF(3.5, 7.5, 9, 9));
     });
     good &= save(buttons + QStringLiteral("sys_cls.png"), 20, 20, [](QPainter &p) {

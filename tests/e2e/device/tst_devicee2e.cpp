@@ -16,10 +16,10 @@
 #include "upgrade/upgradewidget.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLineEdit>
-#include <QCheckBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardItemModel>
@@ -33,7 +33,8 @@
 #include <functional>
 #include <thread>
 
-namespace {
+namespace
+{
 
 QJsonObject dev(const QString &ip, const QString &mac, int type = 1, QJsonObject extra = {})
 {
@@ -157,7 +158,8 @@ void DeviceE2E::searchListsFleetInAddressOrder()
         dev(QStringLiteral("127.44.1.50"), QStringLiteral("00:00:00:00:00:30"), 1),
     };
     QVERIFY(fleet.start(devices, m_port, m_search));
-    const QStringList all{"127.44.1.5", "127.44.1.20", "127.44.1.40", "127.44.1.41", "127.44.1.50", "127.44.1.255"};
+    const QStringList all{"127.44.1.5",  "127.44.1.20", "127.44.1.40",
+                          "127.44.1.41", "127.44.1.50", "127.44.1.255"};
 
     UpgradeWidget firmware;
     DeviceTabCore *fw = searchOn(firmware, "SearchButton");
@@ -267,7 +269,8 @@ void DeviceE2E::addByHandLogsIn()
         QCOMPARE(dlg->passwordEdit()->text(), QStringLiteral("pw1"));
         dlg->okButton()->click();
     });
-    emit firmware.findChild<QTableView *>(QStringLiteral("tableView"))->doubleClicked(fw->table()->model()->index(0, 1));
+    emit firmware.findChild<QTableView *>(QStringLiteral("tableView"))
+        ->doubleClicked(fw->table()->model()->index(0, 1));
     QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
     QCOMPARE(done.at(0).at(1).toBool(), true);
     const DEV_INFO again = *fw->table()->rowDevice(0);
@@ -326,16 +329,33 @@ void DeviceE2E::loginErrorTexts_data()
     QTest::addColumn<QString>("tabText");
     const QJsonObject none;
     auto code = [](int c) { return faults(QJsonObject{{QStringLiteral("loginError"), c}}); };
-    QTest::newRow("busy") << code(7) << "" << "System is busying" << "System is busying";
-    QTest::newRow("password") << none << "wrong" << "Password is error" << "Password is error";
-    QTest::newRow("no user") << code(-11302) << "" << "The user is not existed" << "The user is not existed";
-    QTest::newRow("locked") << code(-11303) << "" << "The user is locked" << "The user is locked";
-    QTest::newRow("blacklist") << code(-11304) << "" << "The user is in blacklist" << "The user is in blacklist";
-    QTest::newRow("logged in") << code(-11305) << "" << "The user has logined." << "The user has logined";
-    QTest::newRow("other") << code(-11306) << "" << "Unknow Error" << "Unknow Error nError:-11306,code:";
-    QTest::newRow("no device") << code(-11307) << "" << "Cann't find the device." << "Cann't find the device";
+    QTest::newRow("busy") << code(7) << ""
+                          << "System is busying"
+                          << "System is busying";
+    QTest::newRow("password") << none << "wrong"
+                              << "Password is error"
+                              << "Password is error";
+    QTest::newRow("no user") << code(-11302) << ""
+                             << "The user is not existed"
+                             << "The user is not existed";
+    QTest::newRow("locked") << code(-11303) << ""
+                            << "The user is locked"
+                            << "The user is locked";
+    QTest::newRow("blacklist") << code(-11304) << ""
+                               << "The user is in blacklist"
+                               << "The user is in blacklist";
+    QTest::newRow("logged in") << code(-11305) << ""
+                               << "The user has logined."
+                               << "The user has logined";
+    QTest::newRow("other") << code(-11306) << ""
+                           << "Unknow Error"
+                           << "Unknow Error nError:-11306,code:";
+    QTest::newRow("no device") << code(-11307) << ""
+                               << "Cann't find the device."
+                               << "Cann't find the device";
     QTest::newRow("timeout") << faults(QJsonObject{{QStringLiteral("silent"), true}}) << ""
-                             << "Login timeout" << "Login timeout";
+                             << "Login timeout"
+                             << "Login timeout";
 }
 
 void DeviceE2E::loginErrorTexts()
@@ -396,8 +416,8 @@ void DeviceE2E::vanishedDeviceAndFailedSearch()
     DeviceTabCore *fw = firmware.deviceCore();
     {
         DevsimFleet fleet;
-        QVERIFY(fleet.start({dev(QStringLiteral("127.44.30.10"), QStringLiteral("00:44:00:00:30:10"))}, m_port,
-                            m_search));
+        QVERIFY(fleet.start({dev(QStringLiteral("127.44.30.10"), QStringLiteral("00:44:00:00:30:10"))},
+                            m_port, m_search));
         searchOn(firmware, "SearchButton");
         QVERIFY(waitSearch(fw));
         QCOMPARE(fw->table()->rowCount(), 1);
@@ -437,7 +457,8 @@ void DeviceE2E::ipChange()
     const QString m0 = QStringLiteral("00:44:00:00:31:00"), m1 = QStringLiteral("00:44:00:00:31:01"),
                   m2 = QStringLiteral("00:44:00:00:31:02"), m3 = QStringLiteral("00:44:00:00:31:03");
     auto forced = [](int code) {
-        return faults(QJsonObject{{QStringLiteral("results"), QJsonObject{{QStringLiteral("ipchange"), code}}}});
+        return faults(
+            QJsonObject{{QStringLiteral("results"), QJsonObject{{QStringLiteral("ipchange"), code}}}});
     };
     QVERIFY(fleet.start({dev(QStringLiteral("127.44.31.5"), m0), dev(QStringLiteral("127.44.31.21"), m1),
                          dev(QStringLiteral("127.44.31.30"), m2, 1, forced(-11401)),
@@ -484,7 +505,8 @@ void DeviceE2E::ipChange()
     // The new address is the one later logins use.
     DEV_INFO rec = *fw->table()->rowDevice(0);
     int error = 0;
-    const long handle = H264_DVR_Login(rec.szIpaddress, quint16(rec.nPort), "admin", "", &rec.NetDevInfo, 1, &error);
+    const long handle =
+        H264_DVR_Login(rec.szIpaddress, quint16(rec.nPort), "admin", "", &rec.NetDevInfo, 1, &error);
     QVERIFY2(handle > 0, qPrintable(QString::number(error)));
     H264_DVR_Logout(handle);
 }
@@ -520,8 +542,8 @@ void DeviceE2E::batchCommands()
     // Reset: the first device already logged in keeps its login; the third cannot log in.
     DEV_INFO first = record("127.44.32.10", 0);
     int error = 0;
-    first.lLoginID = int32_t(H264_DVR_Login(first.szIpaddress, quint16(m_port), "admin", "", &first.NetDevInfo, 1,
-                                            &error));
+    first.lLoginID = int32_t(
+        H264_DVR_Login(first.szIpaddress, quint16(m_port), "admin", "", &first.NetDevInfo, 1, &error));
     QVERIFY(first.lLoginID > 0);
     batch.setCommand(CBatchDealThread::ResetConfig);
     QVERIFY(batch.addDevice(first));
@@ -535,7 +557,8 @@ void DeviceE2E::batchCommands()
     QCOMPARE(messages.at(0), (QList<QVariant>{resetRet, resetRet, 0, 1}));
     QCOMPARE(messages.at(1), (QList<QVariant>{-1, -11301, 2, 0}));
     QCOMPARE(batchOutcome(-1, -11301, 0).text, QStringLiteral("Password is error"));
-    QCOMPARE(fleet.state(m0).value(QStringLiteral("resetBytes")).toString(), QStringLiteral("0101010101010101010100"));
+    QCOMPARE(fleet.state(m0).value(QStringLiteral("resetBytes")).toString(),
+             QStringLiteral("0101010101010101010100"));
     QCOMPARE(fleet.count(m0, "reset"), 1);
     QCOMPARE(fleet.count(m0, "login"), 1); // the given login was used
     QCOMPARE(fleet.count(m2, "reset"), 0);

@@ -184,7 +184,8 @@ private slots:
         const int refused = int(texts.indexOf(QStringLiteral("Password is error")));
         const int loggedIn = int(texts.lastIndexOf(QStringLiteral("Login Success")));
         const int sending = int(texts.indexOf(QRegularExpression(QStringLiteral("Send Progress: \\d+"))));
-        const int installing = int(texts.indexOf(QRegularExpression(QStringLiteral("Upgrade Progress: \\d+"))));
+        const int installing =
+            int(texts.indexOf(QRegularExpression(QStringLiteral("Upgrade Progress: \\d+"))));
         QVERIFY2(refused == 0 && loggedIn > refused && sending > loggedIn && installing > sending,
                  qPrintable(texts.join(QLatin1Char('|'))));
         QVERIFY(texts.last().startsWith(QStringLiteral("Upgrade Success")));

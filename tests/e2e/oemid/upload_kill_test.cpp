@@ -66,8 +66,8 @@ protected:
 
     int runHelper(const QString &appDir, int dieAt = 0, QProcess *async = nullptr)
     {
-        const QStringList args{appDir, "localhost", QString::number(devsim.recordsPort()), devsim.recordsCaFile(),
-                               QString::number(dieAt)};
+        const QStringList args{appDir, "localhost", QString::number(devsim.recordsPort()),
+                               devsim.recordsCaFile(), QString::number(dieAt)};
         if (async) {
             async->start(UPLOAD_HELPER, args);
             return async->waitForStarted(5000) ? 0 : -1;

@@ -8,7 +8,8 @@
 #include <QTest>
 #include <QTimer>
 
-namespace {
+namespace
+{
 
 // Runs f on the box once the static function has opened it modally.
 void whenBoxShown(std::function<void(CMessageBox *)> f)
@@ -40,7 +41,8 @@ private slots:
     {
         for (const char *name : {"infomation.png", "error.png", "question.png"}) {
             const QString path = QStringLiteral(":/VelaUpgrade/Res/") + QLatin1String(name);
-            CMessageBox box(CMessageBox::Question, QString(), QString()); // makes sure resources are registered
+            CMessageBox box(CMessageBox::Question, QString(),
+                            QString()); // makes sure resources are registered
             QVERIFY2(!QPixmap(path).isNull(), qPrintable(path));
         }
     }
@@ -95,7 +97,9 @@ private slots:
         QFETCH(QStringList, texts);
         QFETCH(QStringList, buttons);
         CMessageBox::setNextAnswer(0);
-        QCOMPARE(CMessageBox::information(nullptr, QString(), QStringLiteral("t"), texts[0], texts[1], texts[2]), 0);
+        QCOMPARE(
+            CMessageBox::information(nullptr, QString(), QStringLiteral("t"), texts[0], texts[1], texts[2]),
+            0);
         QCOMPARE(CMessageBox::lastShown().buttons, buttons);
     }
 

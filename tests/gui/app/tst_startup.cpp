@@ -2,9 +2,9 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QRegularExpression>
 #include <QTranslator>
 
 class StartupTest : public QObject

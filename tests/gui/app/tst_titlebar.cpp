@@ -11,7 +11,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-namespace {
+namespace
+{
 
 const QString buttonDir = QStringLiteral(TALLOW_APP_DIR "/Skin/buttons");
 
@@ -25,7 +26,8 @@ QImage fileImage(const QString &name)
     return QImage(buttonDir + QLatin1Char('/') + name).convertToFormat(QImage::Format_ARGB32);
 }
 
-void sendMouse(QWidget *w, QEvent::Type type, const QPoint &local, Qt::MouseButton button, Qt::MouseButtons buttons)
+void sendMouse(QWidget *w, QEvent::Type type, const QPoint &local, Qt::MouseButton button,
+               Qt::MouseButtons buttons)
 {
     QMouseEvent e(type, QPointF(local), QPointF(w->mapToGlobal(local)), button, buttons, Qt::NoModifier);
     QApplication::sendEvent(w, &e);
@@ -164,8 +166,8 @@ private slots:
         const QPoint start = window.pos();
         const QPoint pressGlobal = bar.mapToGlobal(QPoint(30, 10));
         sendMouse(&bar, QEvent::MouseButtonPress, QPoint(30, 10), Qt::LeftButton, Qt::LeftButton);
-        QMouseEvent move(QEvent::MouseMove, QPointF(60, 30), QPointF(pressGlobal + QPoint(30, 20)), Qt::NoButton,
-                         Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, QPointF(60, 30), QPointF(pressGlobal + QPoint(30, 20)),
+                         Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&bar, &move);
         QCOMPARE(window.pos(), start + QPoint(30, 20));
         sendMouse(&bar, QEvent::MouseButtonRelease, QPoint(60, 30), Qt::LeftButton, Qt::NoButton);
@@ -175,8 +177,8 @@ private slots:
         bar.onMaxNormal(true);
         const QRect maximised = window.geometry();
         sendMouse(&bar, QEvent::MouseButtonPress, QPoint(30, 10), Qt::LeftButton, Qt::LeftButton);
-        QMouseEvent move2(QEvent::MouseMove, QPointF(90, 50), QPointF(bar.mapToGlobal(QPoint(90, 50))), Qt::NoButton,
-                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent move2(QEvent::MouseMove, QPointF(90, 50), QPointF(bar.mapToGlobal(QPoint(90, 50))),
+                          Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&bar, &move2);
         QCOMPARE(window.geometry(), maximised);
         bar.onMaxNormal(); // the argument-less slot restores
@@ -217,7 +219,8 @@ private slots:
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         const QRect desk = dlg.screen()->geometry();
-        QCOMPARE(dlg.pos(), QPoint(desk.x() + (desk.width() - 300) / 2, desk.y() + (desk.height() - 200) / 2));
+        QCOMPARE(dlg.pos(),
+                 QPoint(desk.x() + (desk.width() - 300) / 2, desk.y() + (desk.height() - 200) / 2));
         QSignalSpy rejected(&dlg, &QDialog::rejected);
         dlg.titleBar()->closeButton()->click();
         QCOMPARE(rejected.count(), 1);

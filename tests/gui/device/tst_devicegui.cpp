@@ -1,26 +1,28 @@
 // The login dialog's form and the tabs' selection behaviour, without devices.
 
+#include "app/cdialogwidget.h"
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
 #include "device/csearchdevicethread.h"
+#include "device/devicecsv.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
-#include "device/devicecsv.h"
 #include "device/devicetableactions.h"
-#include "app/cdialogwidget.h"
 #include "device/logindlg.h"
 #include "device/loginerrortext.h"
 #include "logo/upgradelogowidget.h"
-#include "upgrade/upgradewidget.h"
 #include "oemid/setoemid.h"
+#include "upgrade/upgradewidget.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QFile>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
-#include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QSignalSpy>
@@ -29,13 +31,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QPointer>
-#include <QApplication>
 #include <QTranslator>
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 SDK_CONFIG_NET_COMMON_V2 answer(const char *mac, uint8_t last, int type = 1)
 {
@@ -62,7 +63,11 @@ private slots:
         ConfigKeys::setConfigPath(m_dir.filePath(QStringLiteral("Config.ini")));
         CMessageBox::setAnswerProvider([](CMessageBox &) { return 0; });
     }
-    void init() { CMessageBox::resetTestHooks(); CMessageBox::setAnswerProvider([](CMessageBox &) { return 0; }); }
+    void init()
+    {
+        CMessageBox::resetTestHooks();
+        CMessageBox::setAnswerProvider([](CMessageBox &) { return 0; });
+    }
 
     void loginFormRules()
     {
@@ -283,7 +288,6 @@ private slots:
         QCOMPARE(fw.deviceCore()->table()->rowCount(), 257);
     }
 
-
     void contextMenuOnARealTab()
     {
         UpgradeWidget fw;
@@ -333,7 +337,8 @@ private slots:
         QVERIFY(lines[0].endsWith(QStringLiteral("Destribe: Login Success")));
         QVERIFY(lines[1].endsWith(QStringLiteral("Send Progress: 50")));
         QVERIFY(lines[2].endsWith(QStringLiteral("Upgrade Fail")));
-        QVERIFY(QDateTime::fromString(lines[2].left(23), QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).isValid());
+        QVERIFY(
+            QDateTime::fromString(lines[2].left(23), QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).isValid());
         dlg->findChild<QPushButton *>(QStringLiteral("historyCopy"))->click();
         QCOMPARE(QApplication::clipboard()->text(), text->toPlainText());
         dlg->close();
@@ -386,7 +391,8 @@ private slots:
             QTest::keyClick(view, key, mods);
             QMenu *menu = nullptr;
             QTRY_VERIFY((menu = view->findChild<QMenu *>()) && menu->isVisible());
-            QVERIFY(menu->findChild<QAction *>(QStringLiteral("showHistory"))->isEnabled()); // row 2 is current
+            QVERIFY(
+                menu->findChild<QAction *>(QStringLiteral("showHistory"))->isEnabled()); // row 2 is current
             menu->close();
             QTRY_VERIFY(!view->findChild<QMenu *>());
         }
@@ -417,7 +423,8 @@ private slots:
         DeviceTable table(TabKind::Logo);
         QCOMPARE(table.model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("设备类型"));
         QCOMPARE(loginErrorText(-11305, LoginTextVariant::Dialog, 0), QStringLiteral("该用户已登录。"));
-        QCOMPARE(loginErrorText(-11306, LoginTextVariant::Tab, -1), QStringLiteral("未知错误 nError:-11306,code:-1"));
+        QCOMPARE(loginErrorText(-11306, LoginTextVariant::Tab, -1),
+                 QStringLiteral("未知错误 nError:-11306,code:-1"));
         UpgradeLogoWidget logo;
         QCOMPARE(logo.findChild<QPushButton *>(QStringLiteral("btnReverse"))->text(), QStringLiteral("反选"));
         LoginDlg dlg;

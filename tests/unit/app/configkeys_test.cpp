@@ -5,7 +5,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 class ConfigKeysTest : public ::testing::Test
 {
@@ -98,7 +99,8 @@ TEST(ConfigKeysPath, DefaultIsBesideTheExecutable)
 
 } // namespace
 
-namespace {
+namespace
+{
 
 // The sample delivered beside the executable lists every key at its default.
 TEST(ConfigKeysSample, ListsEveryKeyAtItsDefault)
@@ -108,7 +110,8 @@ TEST(ConfigKeysSample, ListsEveryKeyAtItsDefault)
     for (const KeyInfo *k = ConfigKeys::begin(); k != ConfigKeys::end(); ++k) {
         const QString path = ConfigKeys::path(k->key);
         QString value;
-        ASSERT_TRUE(sample.lookup(QLatin1String(k->section), QLatin1String(k->name), &value)) << path.toStdString();
+        ASSERT_TRUE(sample.lookup(QLatin1String(k->section), QLatin1String(k->name), &value))
+            << path.toStdString();
         const QString expected =
             k->type == KeyInfo::String ? QString::fromUtf8(k->defaultString) : QString::number(k->defaultInt);
         EXPECT_EQ(value, expected) << path.toStdString();

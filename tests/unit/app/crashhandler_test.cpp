@@ -3,7 +3,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 struct CrashCase {
     const char *mode;

@@ -15,7 +15,8 @@
 #include <thread>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 void foreignHandler(int)
 {

@@ -4,7 +4,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 class IniFileTest : public ::testing::Test
 {
@@ -38,7 +39,8 @@ TEST_F(IniFileTest, ReadsHandEditedWindowsFile)
         "Boot=\"  spaced  \"\r\n");
     IniFile ini(path());
     EXPECT_EQ(ini.value(QStringLiteral("themes/Solution")), QStringLiteral("SimpChinese"));
-    EXPECT_EQ(ini.profileString(QStringLiteral("THEMES"), QStringLiteral("solution")), QStringLiteral("SimpChinese"));
+    EXPECT_EQ(ini.profileString(QStringLiteral("THEMES"), QStringLiteral("solution")),
+              QStringLiteral("SimpChinese"));
     EXPECT_EQ(ini.intValue(QStringLiteral("UpgradeInfo/nCurrentIndex"), 0), 2);
     EXPECT_EQ(ini.profileInt(QStringLiteral("UpgradeInfo"), QStringLiteral("StartIndex"), 20), 30);
     EXPECT_FALSE(ini.contains(QStringLiteral("UpgradeInfo/ModifyIP"))); // commented out
@@ -96,7 +98,8 @@ TEST_F(IniFileTest, WritesKeepOtherLinesAndLineEnds)
     IniFile ini(path());
     ASSERT_TRUE(ini.setValue(QStringLiteral("UpgradeInfo/nCurrentIndex"), 1));
     ASSERT_TRUE(ini.writeProfileInt(QStringLiteral("UpgradeInfo"), QStringLiteral("StartIndex"), 25));
-    ASSERT_TRUE(ini.writeProfileString(QStringLiteral("Version"), QStringLiteral("Version"), QStringLiteral("V2")));
+    ASSERT_TRUE(
+        ini.writeProfileString(QStringLiteral("Version"), QStringLiteral("Version"), QStringLiteral("V2")));
     EXPECT_EQ(get(), QByteArray("\xEF\xBB\xBF; keep me\r\n[UpgradeInfo]\r\nnCurrentIndex=1\r\n; note\r\n"
                                 "ModifyIP=1\r\nStartIndex=25\r\n\r\n[Logo]\r\nBoot=C:\\a.jpg\r\n"
                                 "[Version]\r\nVersion=V2\r\n"));
@@ -106,7 +109,8 @@ TEST_F(IniFileTest, WritesKeepOtherLinesAndLineEnds)
 TEST_F(IniFileTest, WritesCreateFileWithDecimalIntegers)
 {
     IniFile ini(path());
-    EXPECT_EQ(ini.value(QStringLiteral("UpgradeInfo/nCurrentIndex"), QStringLiteral("dflt")), QStringLiteral("dflt"));
+    EXPECT_EQ(ini.value(QStringLiteral("UpgradeInfo/nCurrentIndex"), QStringLiteral("dflt")),
+              QStringLiteral("dflt"));
     EXPECT_EQ(get(), QByteArray("<missing>")); // reads never create the file
     ASSERT_TRUE(ini.writeProfileInt(QStringLiteral("OEMID"), QStringLiteral("SetEn"), 1));
     ASSERT_TRUE(ini.setValue(QStringLiteral("UpgradeInfo/nCurrentIndex"), -2));

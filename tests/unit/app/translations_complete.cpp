@@ -9,7 +9,8 @@
 #include <QXmlStreamReader>
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 QString run(const QString &program, const QStringList &args, bool *ok)
 {
@@ -49,8 +50,7 @@ QList<Missing> unfinished(const QString &tsPath)
                 // Locations are relative to the catalogue's directory.
                 location = QDir::cleanPath(QFileInfo(tsPath).dir().absoluteFilePath(
                                xml.attributes().value(QLatin1String("filename")).toString())) +
-                           QLatin1Char(':') +
-                           xml.attributes().value(QLatin1String("line")).toString();
+                           QLatin1Char(':') + xml.attributes().value(QLatin1String("line")).toString();
             } else if (name == QLatin1String("source")) {
                 source = xml.readElementText();
             } else if (name == QLatin1String("translation")) {
@@ -98,7 +98,8 @@ TEST(Translations, EverySourceTextHasAFinishedChineseTranslation)
     std::string listing;
     for (const Missing &m : missing)
         listing += QStringLiteral("  %1: \"%2\"  (%3)\n")
-                       .arg(m.context, m.source, QDir(QStringLiteral(TALLOW_SOURCE_DIR)).relativeFilePath(m.location))
+                       .arg(m.context, m.source,
+                            QDir(QStringLiteral(TALLOW_SOURCE_DIR)).relativeFilePath(m.location))
                        .toStdString();
     EXPECT_TRUE(missing.isEmpty()) << missing.size() << " source text(s) without a finished translation:\n"
                                    << listing;

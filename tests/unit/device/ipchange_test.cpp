@@ -7,7 +7,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 struct FakeSdk {
     long answer = 1;
@@ -19,7 +20,8 @@ struct FakeSdk {
     IpChange::Sdk sdk()
     {
         IpChange::Sdk s;
-        s.setConfigOverNet = [this](unsigned long command, int ch, char *block, unsigned long size, int wait) {
+        s.setConfigOverNet = [this](unsigned long command, int ch, char *block, unsigned long size,
+                                    int wait) {
             EXPECT_EQ(command, 20u);
             EXPECT_EQ(size, 400u);
             EXPECT_EQ(wait, 20000);
@@ -39,7 +41,8 @@ void fill(DeviceTable &table, int rows, uint8_t lastByte = 2)
     for (int i = 0; i < rows; ++i) {
         char mac[18];
         std::snprintf(mac, sizeof mac, "aa:00:00:00:00:%02x", i);
-        table.appendRow(*fillFromSearch(table.variant(), makeAnswer(mac, 127, 0, 0, uint8_t(lastByte + i)), i));
+        table.appendRow(
+            *fillFromSearch(table.variant(), makeAnswer(mac, 127, 0, 0, uint8_t(lastByte + i)), i));
     }
 }
 
@@ -57,17 +60,15 @@ TEST(IpChangePlan, NewLastByteIsRowPlusStartIndex)
         IpChange::Step step;
         int lastByte, channel;
     } cases[] = {
-        {0, 20, 1, IpChange::Step::Send, 20, 1},
-        {5, 20, 1, IpChange::Step::Send, 25, 1},
+        {0, 20, 1, IpChange::Step::Send, 20, 1},   {5, 20, 1, IpChange::Step::Send, 25, 1},
         {236, 20, 1, IpChange::Step::Send, 0, 1}, // wraps to 8 bits
-        {0, 20, 2, IpChange::Step::Send, 20, 254},
-        {0, 2, 1, IpChange::Step::AlreadyRight, 2, 1},
-        {0, 20, 4, IpChange::Step::Nothing, 2, 1},
-        {0, 20, 0, IpChange::Step::Nothing, 2, 1},
+        {0, 20, 2, IpChange::Step::Send, 20, 254}, {0, 2, 1, IpChange::Step::AlreadyRight, 2, 1},
+        {0, 20, 4, IpChange::Step::Nothing, 2, 1}, {0, 20, 0, IpChange::Step::Nothing, 2, 1},
     };
     for (const Case &c : cases) {
         DEV_INFO rec =
-            fillFromSearch(tableVariant(TabKind::Firmware), makeAnswer("aa:00:00:00:00:01", 127, 0, 0, 2), 0)->record;
+            fillFromSearch(tableVariant(TabKind::Firmware), makeAnswer("aa:00:00:00:00:01", 127, 0, 0, 2), 0)
+                ->record;
         const IpChange::Plan p = IpChange::plan(rec, c.row, c.type, c.start, tableVariant(TabKind::Firmware));
         EXPECT_EQ(p.step, c.step) << c.row << "/" << c.type;
         EXPECT_EQ(rec.NetComm.HostIP[3], c.lastByte) << c.row << "/" << c.type;
@@ -81,7 +82,9 @@ TEST(IpChangePlan, NewLastByteIsRowPlusStartIndex)
 
 TEST(IpChangePlan, RestoreAndOemidChannel)
 {
-    DEV_INFO rec = fillFromSearch(tableVariant(TabKind::Oemid), makeAnswer("aa:00:00:00:00:01", 127, 0, 0, 2), 0)->record;
+    DEV_INFO rec =
+        fillFromSearch(tableVariant(TabKind::Oemid), makeAnswer("aa:00:00:00:00:01", 127, 0, 0, 2), 0)
+            ->record;
     EXPECT_EQ(IpChange::plan(rec, 3, 2, 20, tableVariant(TabKind::Oemid)).channel, 1);
     EXPECT_EQ(rec.NetComm.HostIP[3], 23);
     const IpChange::Plan back = IpChange::plan(rec, 3, 3, 20, tableVariant(TabKind::Firmware));

@@ -5,7 +5,8 @@
 
 #include <vector>
 
-namespace {
+namespace
+{
 
 std::vector<char> bufferOf(const std::vector<SDK_CONFIG_NET_COMMON_V2> &answers)
 {
@@ -18,13 +19,14 @@ std::vector<char> bufferOf(const std::vector<SDK_CONFIG_NET_COMMON_V2> &answers)
 std::vector<SDK_CONFIG_NET_COMMON_V2> run(const std::vector<SDK_CONFIG_NET_COMMON_V2> &answers)
 {
     const auto buf = bufferOf(answers);
-    return SearchResults::select(buf.data(), int(buf.size()), int(std::min<std::size_t>(answers.size(), 256) * 560));
+    return SearchResults::select(buf.data(), int(buf.size()),
+                                 int(std::min<std::size_t>(answers.size(), 256) * 560));
 }
 
 std::string ipOf(const SDK_CONFIG_NET_COMMON_V2 &a)
 {
-    return std::to_string(a.HostIP[0]) + "." + std::to_string(a.HostIP[1]) + "." + std::to_string(a.HostIP[2]) +
-           "." + std::to_string(a.HostIP[3]);
+    return std::to_string(a.HostIP[0]) + "." + std::to_string(a.HostIP[1]) + "." +
+           std::to_string(a.HostIP[2]) + "." + std::to_string(a.HostIP[3]);
 }
 
 } // namespace
@@ -40,8 +42,9 @@ TEST(SearchResults, AddressKeyIsBase255)
 
 TEST(SearchResults, SortedByAddressKey)
 {
-    const auto out = run({makeAnswer("aa:00:00:00:00:03", 127, 0, 0, 30), makeAnswer("aa:00:00:00:00:01", 127, 0, 0, 4),
-                          makeAnswer("aa:00:00:00:00:02", 10, 0, 0, 200)});
+    const auto out =
+        run({makeAnswer("aa:00:00:00:00:03", 127, 0, 0, 30), makeAnswer("aa:00:00:00:00:01", 127, 0, 0, 4),
+             makeAnswer("aa:00:00:00:00:02", 10, 0, 0, 200)});
     ASSERT_EQ(out.size(), 3u);
     EXPECT_EQ(ipOf(out[0]), "10.0.0.200");
     EXPECT_EQ(ipOf(out[1]), "127.0.0.4");
@@ -74,7 +77,7 @@ TEST(SearchResults, HostileAnswers)
 {
     SDK_CONFIG_NET_COMMON_V2 noMac = makeAnswer("", 127, 0, 0, 2);
     SDK_CONFIG_NET_COMMON_V2 noNul = makeAnswer("", 127, 0, 0, 3);
-    std::memset(noNul.sMac, 'f', sizeof noNul.sMac);      // 32 characters, no terminator
+    std::memset(noNul.sMac, 'f', sizeof noNul.sMac); // 32 characters, no terminator
     std::memset(noNul.HostName, 'h', sizeof noNul.HostName);
     noNul.DeviceType = -77;
     const auto out = run({noMac, noNul});
@@ -84,7 +87,8 @@ TEST(SearchResults, HostileAnswers)
 
 TEST(SearchResults, LengthIsClampedAndPartialRecordsIgnored)
 {
-    const auto buf = bufferOf({makeAnswer("aa:00:00:00:00:01", 127, 0, 0, 4), makeAnswer("aa:00:00:00:00:02", 127, 0, 0, 5)});
+    const auto buf = bufferOf(
+        {makeAnswer("aa:00:00:00:00:01", 127, 0, 0, 4), makeAnswer("aa:00:00:00:00:02", 127, 0, 0, 5)});
     EXPECT_EQ(SearchResults::select(buf.data(), int(buf.size()), 560 + 559).size(), 1u);
     EXPECT_EQ(SearchResults::select(buf.data(), int(buf.size()), -1).size(), 0u);
     // An SDK claiming more than the buffer holds is read only up to the buffer.

@@ -7,7 +7,8 @@
 
 #include <vector>
 
-namespace {
+namespace
+{
 
 // Runs the thread over a canned SDK answer and returns the addresses it handed out.
 std::vector<int> runSearch(const std::vector<SDK_CONFIG_NET_COMMON_V2> &answers, int claimedLength, int ok,
@@ -40,7 +41,8 @@ std::vector<int> runSearch(const std::vector<SDK_CONFIG_NET_COMMON_V2> &answers,
 TEST(SearchThread, QueuedAnswersAreDeduplicatedAndOrdered)
 {
     int size = 0, stops = 0;
-    const auto out = runSearch({makeAnswer("aa:00:00:00:00:02", 127, 0, 0, 9), makeAnswer("aa:00:00:00:00:01", 127, 0, 0, 3),
+    const auto out = runSearch({makeAnswer("aa:00:00:00:00:02", 127, 0, 0, 9),
+                                makeAnswer("aa:00:00:00:00:01", 127, 0, 0, 3),
                                 makeAnswer("aa:00:00:00:00:02", 127, 0, 0, 7)},
                                3 * 560, 1, &size, &stops);
     EXPECT_EQ(size, 143360);
@@ -56,5 +58,6 @@ TEST(SearchThread, FailedOrEmptySearchOnlyStops)
     EXPECT_TRUE(runSearch({}, 0, 1, &size, &stops).empty());
     EXPECT_EQ(stops, 1);
     // An SDK that claims more than the buffer: only the buffer's 256 records are read.
-    EXPECT_EQ(runSearch({makeAnswer("aa:00:00:00:00:01", 127, 0, 0, 3)}, 1 << 30, 1, &size, &stops).size(), 1u);
+    EXPECT_EQ(runSearch({makeAnswer("aa:00:00:00:00:01", 127, 0, 0, 3)}, 1 << 30, 1, &size, &stops).size(),
+              1u);
 }

@@ -3,7 +3,8 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+namespace
+{
 
 std::vector<std::string> cells(const RowFill &fill)
 {
@@ -35,7 +36,8 @@ TEST(FillFromSearch, RowPerTab)
         TabKind kind;
         std::vector<std::string> want;
     } cases[] = {
-        {TabKind::Firmware, {"3", "127.0.0.9", "34567", "", "00:12:34:56:78:9a", cloud, "V4.02", "2020-01-13"}},
+        {TabKind::Firmware,
+         {"3", "127.0.0.9", "34567", "", "00:12:34:56:78:9a", cloud, "V4.02", "2020-01-13"}},
         {TabKind::Logo, {"3", "127.0.0.9", "NVR", "", "127.0.0.1", cloud, "V4.02", "2020-01-13"}},
         {TabKind::Oemid, {"3", "127.0.0.9", "", "", "00:12:34:56:78:9a", "V4.02", "2020-01-13", cloud}},
     };
@@ -50,7 +52,8 @@ TEST(FillFromSearch, RowPerTab)
 
 TEST(FillFromSearch, EmptyVersionShowsNeitherVersionNorDate)
 {
-    const auto fill = fillFromSearch(tableVariant(TabKind::Firmware), makeAnswer("aa:bb:cc:dd:ee:ff", 127, 0, 0, 2, ""), 0);
+    const auto fill =
+        fillFromSearch(tableVariant(TabKind::Firmware), makeAnswer("aa:bb:cc:dd:ee:ff", 127, 0, 0, 2, ""), 0);
     ASSERT_TRUE(fill);
     EXPECT_FALSE(fill->cells[6].isValid());
     EXPECT_FALSE(fill->cells[7].isValid());
@@ -61,11 +64,11 @@ TEST(FillFromSearch, LogoTabListsOnlyDvrsAndNvrs)
     struct Case {
         int32_t type;
         const char *name; // nullptr: not listed
-    } cases[] = {{0, nullptr}, {1, "DVR"}, {2, "DVR"}, {3, nullptr}, {4, "NVR"}, {5, nullptr},
+    } cases[] = {{0, nullptr}, {1, "DVR"}, {2, "DVR"},  {3, nullptr},       {4, "NVR"},        {5, nullptr},
                  {6, "DVR"},   {9, "DVR"}, {-1, "DVR"}, {INT32_MIN, "DVR"}, {INT32_MAX, "DVR"}};
     for (const Case &c : cases) {
-        const auto fill =
-            fillFromSearch(tableVariant(TabKind::Logo), makeAnswer("aa:bb:cc:dd:ee:ff", 127, 0, 0, 2, "V", c.type), 0);
+        const auto fill = fillFromSearch(tableVariant(TabKind::Logo),
+                                         makeAnswer("aa:bb:cc:dd:ee:ff", 127, 0, 0, 2, "V", c.type), 0);
         if (!c.name) {
             EXPECT_FALSE(fill) << c.type;
             continue;
@@ -95,16 +98,18 @@ TEST(FillFromLogin, FirmwareAndLogoRows)
     rec.NetDevInfo.BuildDay = 3;
     rec.NetDevInfo.DeviceType = 1;
 
-    const RowFill fw = fillFromLogin(tableVariant(TabKind::Firmware), rec, 4, QStringLiteral("Login Success"));
-    EXPECT_EQ(cells(fw), (std::vector<std::string>{"5", "127.0.0.5", "34567", "Login Success", "00:11:22:33:44:55",
-                                                   "SERIAL01", "V9", "2021-02-03"}));
+    const RowFill fw =
+        fillFromLogin(tableVariant(TabKind::Firmware), rec, 4, QStringLiteral("Login Success"));
+    EXPECT_EQ(cells(fw), (std::vector<std::string>{"5", "127.0.0.5", "34567", "Login Success",
+                                                   "00:11:22:33:44:55", "SERIAL01", "V9", "2021-02-03"}));
     EXPECT_EQ(fw.record.nIndex, 4);
     EXPECT_EQ(fw.record.lLoginID, 42);
     EXPECT_STREQ(fw.record.szCloudID, "SERIAL01");
 
     const RowFill logo = fillFromLogin(tableVariant(TabKind::Logo), rec, 0, QStringLiteral("Login Success"));
-    EXPECT_EQ(cells(logo), (std::vector<std::string>{"1", "127.0.0.5", "NVR", "Login Success", "127.0.0.1", "SERIAL01",
-                                                     "V9", "2021-02-03"}));
+    EXPECT_EQ(cells(logo), (std::vector<std::string>{"1", "127.0.0.5", "NVR", "Login Success", "127.0.0.1",
+                                                     "SERIAL01", "V9", "2021-02-03"}));
     rec.NetDevInfo.DeviceType = 77; // counts as 0
-    EXPECT_EQ(fillFromLogin(tableVariant(TabKind::Logo), rec, 0, QString()).cells[2].toString().toStdString(), "DVR");
+    EXPECT_EQ(fillFromLogin(tableVariant(TabKind::Logo), rec, 0, QString()).cells[2].toString().toStdString(),
+              "DVR");
 }

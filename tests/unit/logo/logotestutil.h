@@ -20,7 +20,8 @@
 #include <gif_lib.h>
 #include <jpeglib.h>
 
-namespace logotest {
+namespace logotest
+{
 
 inline bool writeFile(const QString &path, const QByteArray &data)
 {
@@ -90,13 +91,13 @@ inline QByteArray makeGif(int width, int height, const std::vector<uint8_t> &ind
 {
     QByteArray out;
     int err = 0;
-    GifFileType *g = EGifOpen(&out,
-                              [](GifFileType *f, const GifByteType *data, int len) {
-                                  static_cast<QByteArray *>(f->UserData)
-                                      ->append(reinterpret_cast<const char *>(data), len);
-                                  return len;
-                              },
-                              &err);
+    GifFileType *g = EGifOpen(
+        &out,
+        [](GifFileType *f, const GifByteType *data, int len) {
+            static_cast<QByteArray *>(f->UserData)->append(reinterpret_cast<const char *>(data), len);
+            return len;
+        },
+        &err);
     if (!g)
         return {};
     EGifSetGifVersion(g, version89);
@@ -127,8 +128,8 @@ inline std::vector<GifColorType> greyPalette(int n)
 {
     std::vector<GifColorType> p(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i)
-        p[size_t(i)] = GifColorType{uint8_t(i * 255 / std::max(1, n - 1)), uint8_t(255 - i * 255 / std::max(1, n - 1)),
-                                    uint8_t((i * 37) & 0xFF)};
+        p[size_t(i)] = GifColorType{uint8_t(i * 255 / std::max(1, n - 1)),
+                                    uint8_t(255 - i * 255 / std::max(1, n - 1)), uint8_t((i * 37) & 0xFF)};
     return p;
 }
 
@@ -236,8 +237,8 @@ inline QString tool(const char *name)
 {
     QString path = QStandardPaths::findExecutable(QString::fromLatin1(name));
     if (path.isEmpty())
-        path = QStandardPaths::findExecutable(QString::fromLatin1(name), {QStringLiteral("/usr/sbin"),
-                                                                          QStringLiteral("/sbin")});
+        path = QStandardPaths::findExecutable(QString::fromLatin1(name),
+                                              {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
     if (path.isEmpty())
         ADD_FAILURE() << "reference tool " << name << " is not installed (the bootstrap installs it)";
     return path;

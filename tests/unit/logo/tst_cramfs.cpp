@@ -18,7 +18,8 @@
 
 using namespace logotest;
 
-namespace {
+namespace
+{
 
 uint32_t le32(const QByteArray &b, int off)
 {
@@ -61,7 +62,8 @@ std::vector<Inode> listDir(const QByteArray &img, uint32_t offset, uint32_t size
 std::map<QString, QByteArray> treeContents(const QString &root)
 {
     std::map<QString, QByteArray> out;
-    QDirIterator it(root, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    QDirIterator it(root, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString p = it.next();
         const QString rel = QDir(root).relativeFilePath(p);
@@ -128,7 +130,7 @@ TEST_F(Cramfs, EmptyDirectory)
     EXPECT_EQ(le32(img, 40), 0u); // blocks
     EXPECT_EQ(le32(img, 44), 1u); // files: the root
     EXPECT_EQ(img.mid(48, 16), QByteArray("Compressed\0\0\0\0\0\0", 16));
-    EXPECT_EQ(le32(img, 68) & 0xFFFFFF, 0u);       // root size
+    EXPECT_EQ(le32(img, 68) & 0xFFFFFF, 0u);     // root size
     EXPECT_EQ(le32(img, 72), uint32_t(19) << 6); // root offset 76, no name
     struct stat st;
     ASSERT_EQ(::stat(QFile::encodeName(src()).constData(), &st), 0);
@@ -153,7 +155,8 @@ TEST_F(Cramfs, SameLayoutAsMkfsCramfs)
     put("A", randomBytes(12, 8));
     put(QString::fromUtf8("名字.txt"), randomBytes(13, 9));
     QDir().mkpath(src("emptydir"));
-    QDirIterator it(src(), QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    QDirIterator it(src(), QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden,
+                    QDirIterator::Subdirectories);
     while (it.hasNext())
         ::chmod(QFile::encodeName(it.next()).constData(), 0777);
     const QByteArray ours = build();
@@ -284,7 +287,8 @@ TEST_F(Cramfs, CrcCoversEveryByte)
     QByteArray img = build();
     auto crcOf = [](QByteArray b) {
         std::memset(b.data() + 32, 0, 4);
-        return uint32_t(crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef *>(b.constData()), uInt(b.size())));
+        return uint32_t(
+            crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef *>(b.constData()), uInt(b.size())));
     };
     EXPECT_EQ(crcOf(img), le32(img, 32));
     for (int pos : {0, 40, 100, int(img.size() / 2), int(img.size() - 1)}) {
@@ -315,13 +319,16 @@ TEST_F(Cramfs, TwoImagesInARow)
 TEST_F(Cramfs, LongNamesKeepUtf8Whole)
 {
     const QByteArray a252(252, 'a');
-    put(QString::fromLatin1(a252 + "xyz"), "ascii cut");                          // 255 → 252
-    put(QString::fromUtf8(QByteArray(251, 'b') + "\xE5\x90\x8D" "c"), "utf-8 cut"); // cut inside 名
+    put(QString::fromLatin1(a252 + "xyz"), "ascii cut"); // 255 → 252
+    put(QString::fromUtf8(QByteArray(251, 'b') + "\xE5\x90\x8D"
+                                                 "c"),
+        "utf-8 cut"); // cut inside 名
     build();
     const QString back = tmp.filePath(QStringLiteral("back"));
     ASSERT_EQ(run(tool("fsck.cramfs"), {QStringLiteral("--extract=") + back, out()}).exitCode, 0);
     EXPECT_EQ(readFile(back + QLatin1Char('/') + QString::fromLatin1(a252)), QByteArray("ascii cut"));
-    EXPECT_EQ(readFile(back + QLatin1Char('/') + QString::fromLatin1(QByteArray(251, 'b'))), QByteArray("utf-8 cut"));
+    EXPECT_EQ(readFile(back + QLatin1Char('/') + QString::fromLatin1(QByteArray(251, 'b'))),
+              QByteArray("utf-8 cut"));
 }
 
 struct CramfsErrorCase {
@@ -329,7 +336,9 @@ struct CramfsErrorCase {
     int expected;
 };
 
-class CramfsErrors : public Cramfs, public ::testing::WithParamInterface<CramfsErrorCase> {};
+class CramfsErrors : public Cramfs, public ::testing::WithParamInterface<CramfsErrorCase>
+{
+};
 
 TEST_P(CramfsErrors, FailWholeImage)
 {
@@ -346,9 +355,11 @@ TEST_P(CramfsErrors, FailWholeImage)
         // 252 ASCII bytes, then a stray continuation byte: no sequence to keep whole.
         put(QString::fromLatin1(QByteArray(252, 'a')) + QStringLiteral("x"), "x");
         badName = QFile::encodeName(src()) + '/' + QByteArray(252, 'a') + "\x80\x80";
-        ASSERT_EQ(::rename(QFile::encodeName(src(QString::fromLatin1(QByteArray(252, 'a')) + QStringLiteral("x"))).constData(),
-                           badName.constData()),
-                  0);
+        ASSERT_EQ(
+            ::rename(QFile::encodeName(src(QString::fromLatin1(QByteArray(252, 'a')) + QStringLiteral("x")))
+                         .constData(),
+                     badName.constData()),
+            0);
     } else if (name == "fifo") {
         ASSERT_EQ(::mkfifo(QFile::encodeName(src(QStringLiteral("pipe"))).constData(), 0644), 0);
     } else if (name == "file over 16 MiB") {
@@ -381,7 +392,9 @@ INSTANTIATE_TEST_SUITE_P(Table, CramfsErrors,
 
 // ---- the image header ----
 
-class Wrap : public Cramfs {};
+class Wrap : public Cramfs
+{
+};
 
 TEST_F(Wrap, SameBytesAsMkimageAndDumpimageReadsIt)
 {
@@ -398,29 +411,33 @@ TEST_F(Wrap, SameBytesAsMkimageAndDumpimageReadsIt)
     const ToolRun list = run(tool("dumpimage"), {QStringLiteral("-l"), out("wrapped.img")});
     EXPECT_EQ(list.exitCode, 0);
     // dumpimage names the legacy type only when both CRCs hold.
-    EXPECT_TRUE(list.out.contains("Image Type:   ARM Linux Kernel Image (gzip compressed)")) << list.out.toStdString();
+    EXPECT_TRUE(list.out.contains("Image Type:   ARM Linux Kernel Image (gzip compressed)"))
+        << list.out.toStdString();
     EXPECT_TRUE(list.out.contains("Image Name:   Linux"));
     EXPECT_TRUE(list.out.contains("Load Address: 34770000"));
     EXPECT_TRUE(list.out.contains("Entry Point:  34780000"));
-    EXPECT_TRUE(list.out.contains(QByteArray(QByteArray("Data Size:    ") + QByteArray::number(raw.size()) + " Bytes")));
+    EXPECT_TRUE(list.out.contains(
+        QByteArray(QByteArray("Data Size:    ") + QByteArray::number(raw.size()) + " Bytes")));
 
     // mkimage, told the source's time, writes the very same header.
     QProcess mk;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("SOURCE_DATE_EPOCH"), QString::number(be32(wrapped, 8)));
     mk.setProcessEnvironment(env);
-    mk.start(tool("mkimage"), {QStringLiteral("-A"), QStringLiteral("arm"), QStringLiteral("-O"), QStringLiteral("linux"),
-                               QStringLiteral("-T"), QStringLiteral("kernel"), QStringLiteral("-C"), QStringLiteral("gzip"),
-                               QStringLiteral("-a"), QStringLiteral("0x34770000"), QStringLiteral("-e"),
-                               QStringLiteral("0x34780000"), QStringLiteral("-n"), QStringLiteral("Linux"),
-                               QStringLiteral("-d"), out("raw.img"), out("mk.img")});
+    mk.start(tool("mkimage"),
+             {QStringLiteral("-A"), QStringLiteral("arm"), QStringLiteral("-O"), QStringLiteral("linux"),
+              QStringLiteral("-T"), QStringLiteral("kernel"), QStringLiteral("-C"), QStringLiteral("gzip"),
+              QStringLiteral("-a"), QStringLiteral("0x34770000"), QStringLiteral("-e"),
+              QStringLiteral("0x34780000"), QStringLiteral("-n"), QStringLiteral("Linux"),
+              QStringLiteral("-d"), out("raw.img"), out("mk.img")});
     ASSERT_TRUE(mk.waitForFinished(60000));
     EXPECT_EQ(readFile(out("mk.img")), wrapped);
 
     QByteArray corrupt = wrapped;
     corrupt[100] = char(corrupt[100] ^ 1);
     ASSERT_TRUE(writeFile(out("corrupt.img"), corrupt));
-    EXPECT_FALSE(run(tool("dumpimage"), {QStringLiteral("-l"), out("corrupt.img")}).out.contains("ARM Linux Kernel Image"));
+    EXPECT_FALSE(run(tool("dumpimage"), {QStringLiteral("-l"), out("corrupt.img")})
+                     .out.contains("ARM Linux Kernel Image"));
 }
 
 TEST_F(Wrap, EmptySource)

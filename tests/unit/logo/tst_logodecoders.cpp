@@ -10,7 +10,8 @@
 
 using namespace logotest;
 
-namespace {
+namespace
+{
 
 uint16_t pixelAt(const DecodedImage &img, int x, int y)
 {
@@ -35,7 +36,9 @@ struct PackCase {
     uint16_t expected;
 };
 
-class PackColor : public ::testing::TestWithParam<PackCase> {};
+class PackColor : public ::testing::TestWithParam<PackCase>
+{
+};
 
 TEST_P(PackColor, Packs)
 {
@@ -58,7 +61,9 @@ struct GifCase {
     bool interlaced, version89;
 };
 
-class GifRoundTrip : public ::testing::TestWithParam<GifCase> {};
+class GifRoundTrip : public ::testing::TestWithParam<GifCase>
+{
+};
 
 TEST_P(GifRoundTrip, MatchesEncoder)
 {
@@ -106,7 +111,8 @@ struct GifStreamCase {
     bool accepted;
 };
 
-namespace {
+namespace
+{
 
 std::vector<int> ramp(int n)
 {
@@ -123,7 +129,9 @@ QByteArray goodGif()
 
 } // namespace
 
-class GifStream : public ::testing::TestWithParam<GifStreamCase> {};
+class GifStream : public ::testing::TestWithParam<GifStreamCase>
+{
+};
 
 TEST_P(GifStream, Verdict)
 {
@@ -136,53 +144,98 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         GifStreamCase{"complete", [] { return goodGif(); }, true},
         GifStreamCase{"no trailer", [] { return goodGif().chopped(1); }, true},
-        GifStreamCase{"data ends inside the image",
-                      [] { return RawGif().header(40, 30).image(0, 0, 40, 30).literals(ramp(1200)).bytes.left(300); },
-                      true},
+        GifStreamCase{
+            "data ends inside the image",
+            [] { return RawGif().header(40, 30).image(0, 0, 40, 30).literals(ramp(1200)).bytes.left(300); },
+            true},
         GifStreamCase{"ends after the screen descriptor", [] { return RawGif().header(4, 3).bytes; }, true},
         GifStreamCase{"ends inside the signature", [] { return QByteArray("GIF8"); }, false},
-        GifStreamCase{"bad signature", []() -> QByteArray { return QByteArray("GIF88a") + goodGif().mid(6); }, false},
-        GifStreamCase{"87a", [] { return RawGif().header(4, 3, 4, "GIF87a").image(0, 0, 4, 3).literals(ramp(12)).trailer().bytes; }, true},
-        GifStreamCase{"end code before the last row",
-                      [] { return RawGif().header(4, 3).image(0, 0, 4, 3).literals(ramp(8)).trailer().bytes; }, false},
+        GifStreamCase{"bad signature", []() -> QByteArray { return QByteArray("GIF88a") + goodGif().mid(6); },
+                      false},
+        GifStreamCase{"87a",
+                      [] {
+                          return RawGif()
+                              .header(4, 3, 4, "GIF87a")
+                              .image(0, 0, 4, 3)
+                              .literals(ramp(12))
+                              .trailer()
+                              .bytes;
+                      },
+                      true},
+        GifStreamCase{
+            "end code before the last row",
+            [] { return RawGif().header(4, 3).image(0, 0, 4, 3).literals(ramp(8)).trailer().bytes; }, false},
         GifStreamCase{"unknown byte after the first image",
                       []() -> QByteArray { return goodGif().chopped(1) + QByteArray("\x99garbage"); }, true},
-        GifStreamCase{"unknown byte before any image",
-                      [] { return RawGif().header(4, 3).raw("\x99").bytes; }, false},
-        GifStreamCase{"no colour table at all",
-                      [] { return RawGif().header(4, 3, 0).image(0, 0, 4, 3).literals(ramp(12)).trailer().bytes; }, false},
+        GifStreamCase{"unknown byte before any image", [] { return RawGif().header(4, 3).raw("\x99").bytes; },
+                      false},
+        GifStreamCase{
+            "no colour table at all",
+            [] { return RawGif().header(4, 3, 0).image(0, 0, 4, 3).literals(ramp(12)).trailer().bytes; },
+            false},
         GifStreamCase{"local colour table only",
                       [] {
-                          return RawGif().header(4, 3, 0).image(0, 0, 4, 3, 0x81).raw(QByteArray(12, '\x10'))
-                              .literals(ramp(12)).trailer().bytes;
+                          return RawGif()
+                              .header(4, 3, 0)
+                              .image(0, 0, 4, 3, 0x81)
+                              .raw(QByteArray(12, '\x10'))
+                              .literals(ramp(12))
+                              .trailer()
+                              .bytes;
                       },
                       true},
         GifStreamCase{"minimum code size 13",
-                      [] { return RawGif().header(4, 3).image(0, 0, 4, 3).codes(13, {8192}, 14).bytes; }, false},
+                      [] { return RawGif().header(4, 3).image(0, 0, 4, 3).codes(13, {8192}, 14).bytes; },
+                      false},
         GifStreamCase{"zero-sized image on a zero-sized screen",
                       [] { return RawGif().header(0, 0).image(0, 0, 0, 0).literals(ramp(1)).bytes; }, false},
-        GifStreamCase{"code that is its own prefix",
-                      [] { return RawGif().header(4, 3).image(0, 0, 4, 3).codes(8, {256, 258, 258, 258}, 9).bytes; },
-                      false},
-        GifStreamCase{"prefix cycle overflows the stack",
-                      [] { return RawGif().header(40, 30).image(0, 0, 40, 30).codes(8, {256, 259, 258, 0, 258}, 9).bytes; },
-                      false},
+        GifStreamCase{
+            "code that is its own prefix",
+            [] {
+                return RawGif().header(4, 3).image(0, 0, 4, 3).codes(8, {256, 258, 258, 258}, 9).bytes;
+            },
+            false},
+        GifStreamCase{
+            "prefix cycle overflows the stack",
+            [] {
+                return RawGif().header(40, 30).image(0, 0, 40, 30).codes(8, {256, 259, 258, 0, 258}, 9).bytes;
+            },
+            false},
         GifStreamCase{"netscape loop block",
                       [] {
-                          return RawGif().header(4, 3).raw(QByteArray("\x21\xFF\x0BNETSCAPE2.0\x03\x01\x05\x00\x00", 19))
-                                     .image(0, 0, 4, 3).literals(ramp(12)).trailer().bytes;
+                          return RawGif()
+                              .header(4, 3)
+                              .raw(QByteArray("\x21\xFF\x0BNETSCAPE2.0\x03\x01\x05\x00\x00", 19))
+                              .image(0, 0, 4, 3)
+                              .literals(ramp(12))
+                              .trailer()
+                              .bytes;
                       },
                       true},
         GifStreamCase{"loop block with an unknown kind",
                       [] {
-                          return RawGif().header(4, 3).raw(QByteArray("\x21\xFF\x0B" "ANIMEXTS1.0\x03\x03\x05\x00\x00", 19))
-                                     .image(0, 0, 4, 3).literals(ramp(12)).trailer().bytes;
+                          return RawGif()
+                              .header(4, 3)
+                              .raw(QByteArray("\x21\xFF\x0B"
+                                              "ANIMEXTS1.0\x03\x03\x05\x00\x00",
+                                              19))
+                              .image(0, 0, 4, 3)
+                              .literals(ramp(12))
+                              .trailer()
+                              .bytes;
                       },
                       false},
         GifStreamCase{"comment and unknown extensions are skipped",
                       [] {
-                          return RawGif().header(4, 3).raw(QByteArray("\x21\xFE\x03" "abc\x02xy\x00\x21\x01\x01z\x00", 14))
-                                     .image(0, 0, 4, 3).literals(ramp(12)).trailer().bytes;
+                          return RawGif()
+                              .header(4, 3)
+                              .raw(QByteArray("\x21\xFE\x03"
+                                              "abc\x02xy\x00\x21\x01\x01z\x00",
+                                              14))
+                              .image(0, 0, 4, 3)
+                              .literals(ramp(12))
+                              .trailer()
+                              .bytes;
                       },
                       true}),
     [](const ::testing::TestParamInfo<GifStreamCase> &info) {
@@ -234,7 +287,9 @@ struct ClipCase {
     int screenW, screenH, left, top, w, h, firstImages;
 };
 
-class GifClip : public ::testing::TestWithParam<ClipCase> {};
+class GifClip : public ::testing::TestWithParam<ClipCase>
+{
+};
 
 TEST_P(GifClip, StaysInsideRaster)
 {
@@ -254,8 +309,8 @@ TEST_P(GifClip, StaysInsideRaster)
 
 INSTANTIATE_TEST_SUITE_P(Table, GifClip,
                          ::testing::Values(ClipCase{4, 3, 0, 0, 30, 20, 0}, ClipCase{4, 3, 2, 2, 30, 20, 1},
-                                           ClipCase{4, 3, 60000, 60000, 3, 3, 1}, ClipCase{5, 1, 3, 0, 5, 1, 1},
-                                           ClipCase{0, 0, 0, 0, 6, 6, 0}));
+                                           ClipCase{4, 3, 60000, 60000, 3, 3, 1},
+                                           ClipCase{5, 1, 3, 0, 5, 1, 1}, ClipCase{0, 0, 0, 0, 6, 6, 0}));
 
 TEST(GifDecoder, RefusesHugeRaster)
 {
@@ -273,13 +328,16 @@ struct JpegCase {
     int expectedWidth, expectedStride;
 };
 
-class JpegDecode : public ::testing::TestWithParam<JpegCase> {};
+class JpegDecode : public ::testing::TestWithParam<JpegCase>
+{
+};
 
 TEST_P(JpegDecode, Dimensions)
 {
     const JpegCase &c = GetParam();
     const QByteArray jpg = makeJpeg(c.width, c.height, c.grey);
-    const auto img = decodeJpegData(reinterpret_cast<const uint8_t *>(jpg.constData()), size_t(jpg.size()), c.format);
+    const auto img =
+        decodeJpegData(reinterpret_cast<const uint8_t *>(jpg.constData()), size_t(jpg.size()), c.format);
     ASSERT_TRUE(img.has_value());
     EXPECT_EQ(img->width, c.expectedWidth);
     EXPECT_EQ(img->height, c.height);
@@ -288,14 +346,17 @@ TEST_P(JpegDecode, Dimensions)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, JpegDecode,
-                         ::testing::Values(JpegCase{800, 600, false, 0, 800, 1600}, JpegCase{801, 600, false, 0, 800, 1602},
-                                           JpegCase{33, 17, true, 0, 32, 66}, JpegCase{33, 17, false, 2, 32, 99},
+                         ::testing::Values(JpegCase{800, 600, false, 0, 800, 1600},
+                                           JpegCase{801, 600, false, 0, 800, 1602},
+                                           JpegCase{33, 17, true, 0, 32, 66},
+                                           JpegCase{33, 17, false, 2, 32, 99},
                                            JpegCase{1, 1, false, 1, 0, 2}));
 
 TEST(JpegDecode, PixelsArePacked)
 {
     const QByteArray jpg = makeJpeg(16, 16, false, 100);
-    const auto img = decodeJpegData(reinterpret_cast<const uint8_t *>(jpg.constData()), size_t(jpg.size()), 0);
+    const auto img =
+        decodeJpegData(reinterpret_cast<const uint8_t *>(jpg.constData()), size_t(jpg.size()), 0);
     ASSERT_TRUE(img.has_value());
     // The fixture's blue channel is 128 everywhere: 5-bit blue 16, give or take the codec.
     const int blue = pixelAt(*img, 8, 8) & 0x1F;
@@ -306,8 +367,7 @@ TEST(JpegDecode, BadInputYieldsNothing)
 {
     QString error;
     const QByteArray jpg = makeJpeg(64, 64);
-    const QByteArray cases[] = {QByteArray(), QByteArray("not a jpeg at all"), jpg.left(20),
-                                goodGif()};
+    const QByteArray cases[] = {QByteArray(), QByteArray("not a jpeg at all"), jpg.left(20), goodGif()};
     for (const QByteArray &b : cases) {
         EXPECT_FALSE(decodeJpegData(reinterpret_cast<const uint8_t *>(b.constData()), size_t(b.size()), 0,
                                     kMaxLogoRasterBytes, &error)
@@ -315,8 +375,9 @@ TEST(JpegDecode, BadInputYieldsNothing)
         EXPECT_FALSE(error.isEmpty());
     }
     // Too large for the caller's bound: refused before the library sizes its buffers.
-    EXPECT_FALSE(decodeJpegData(reinterpret_cast<const uint8_t *>(jpg.constData()), size_t(jpg.size()), 0, 1000)
-                     .has_value());
+    EXPECT_FALSE(
+        decodeJpegData(reinterpret_cast<const uint8_t *>(jpg.constData()), size_t(jpg.size()), 0, 1000)
+            .has_value());
 }
 
 // ---- the logo check ----
@@ -351,7 +412,8 @@ TEST_F(LogoCheckTest, Table)
     const QString good = file("boot.jpg", makeJpeg(800, 600));
     const QString gif = file("loss.gif", goodGif());
     const QString jpegAsGif = file("jpeg.gif", makeJpeg(100, 50));
-    const QString broken = file("broken.gif", RawGif().header(4, 3).image(0, 0, 4, 3).literals(ramp(8)).bytes);
+    const QString broken =
+        file("broken.gif", RawGif().header(4, 3).image(0, 0, 4, 3).literals(ramp(8)).bytes);
     ASSERT_LT(readFile(good).size(), 120000);
 
     struct Case {

@@ -14,7 +14,8 @@
 
 using namespace logotest;
 
-namespace {
+namespace
+{
 
 const char kFlashList[] = "\t\"SupportFlashType\": [\n"
                           "\t  {\n"
@@ -73,13 +74,16 @@ TEST(InstallDesc, FixedTypeForms)
     const struct {
         int type;
         const char *hardware;
-    } cases[] = {{0, "HI3511-BB1.0"}, {1, "HI3511-EB2.0"}, {2, "HI3511-BS1.0"}, {3, "HI3511"}, {4, ""}, {-2, ""}};
+    } cases[] = {
+        {0, "HI3511-BB1.0"}, {1, "HI3511-EB2.0"}, {2, "HI3511-BS1.0"}, {3, "HI3511"}, {4, ""}, {-2, ""}};
     for (const auto &c : cases) {
-        const QByteArray expected = QByteArray(kHead) + "\t\"Hardware\" : \"" + c.hardware + "\",\n" + kFlashList +
+        const QByteArray expected = QByteArray(kHead) + "\t\"Hardware\" : \"" + c.hardware + "\",\n" +
+                                    kFlashList +
                                     "\t\"HardWareVersion\" : -1,\n"
                                     "\t\"Vendor\" : \"General\"\n"
                                     "}\n";
-        EXPECT_EQ(LogoPackageBuilder::installDescText(c.type, part("ignored", "ignored")), expected) << c.type;
+        EXPECT_EQ(LogoPackageBuilder::installDescText(c.type, part("ignored", "ignored")), expected)
+            << c.type;
     }
 }
 
@@ -107,7 +111,9 @@ struct AddressCase {
     uint32_t infoStart, infoEnd, start, end;
 };
 
-class Addresses : public ::testing::TestWithParam<AddressCase> {};
+class Addresses : public ::testing::TestWithParam<AddressCase>
+{
+};
 
 TEST_P(Addresses, Table)
 {
@@ -118,15 +124,14 @@ TEST_P(Addresses, Table)
     EXPECT_EQ(e, c.end);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, Addresses,
-    ::testing::Values(AddressCase{-1, "X", 0x100, 0x200, 0x100, 0x200},
-                      AddressCase{-1, "HI3511-BB1.0", 0, 0x200, 0x34770000, 0x34780000},
-                      AddressCase{-1, "HI3511-AB1.0", 0x100, 0, 0x34770000, 0x34780000},
-                      AddressCase{-1, "HI3511-IPC", 0, 0, 0x34770000, 0x34780000},
-                      AddressCase{-1, "OTHER", 0, 0, 0x349E0000, 0x34A00000},
-                      AddressCase{0, "OTHER", 0x100, 0x200, 0x34770000, 0x34780000},
-                      AddressCase{2, "HI3511-IPC", 0x100, 0x200, 0x100, 0x200}));
+INSTANTIATE_TEST_SUITE_P(Table, Addresses,
+                         ::testing::Values(AddressCase{-1, "X", 0x100, 0x200, 0x100, 0x200},
+                                           AddressCase{-1, "HI3511-BB1.0", 0, 0x200, 0x34770000, 0x34780000},
+                                           AddressCase{-1, "HI3511-AB1.0", 0x100, 0, 0x34770000, 0x34780000},
+                                           AddressCase{-1, "HI3511-IPC", 0, 0, 0x34770000, 0x34780000},
+                                           AddressCase{-1, "OTHER", 0, 0, 0x349E0000, 0x34A00000},
+                                           AddressCase{0, "OTHER", 0x100, 0x200, 0x34770000, 0x34780000},
+                                           AddressCase{2, "HI3511-IPC", 0x100, 0x200, 0x100, 0x200}));
 
 // ---- the app-link file ----
 
@@ -139,7 +144,8 @@ TEST(AppLink, ExampleBytes)
                                 "   \"OtherEnable\" : false,\n"
                                 "   \"SNEnable\" : true\n"
                                 "}\n";
-    EXPECT_EQ(appLinkFileText({QStringLiteral("abc"), QStringLiteral("ignored while hidden"), false}), expected);
+    EXPECT_EQ(appLinkFileText({QStringLiteral("abc"), QStringLiteral("ignored while hidden"), false}),
+              expected);
 }
 
 TEST(AppLink, Table)
@@ -199,7 +205,12 @@ protected:
         QDir().mkpath(pics);
         QDir().mkpath(app);
         boot = pic("boot.jpg", makeJpeg(320, 240));
-        gif = pic("loss.gif", RawGif().header(4, 3).image(0, 0, 4, 3).literals({0, 1, 2, 3, 0, 1, 2, 3, 0, 1, 2, 3}).trailer().bytes);
+        gif = pic("loss.gif", RawGif()
+                                  .header(4, 3)
+                                  .image(0, 0, 4, 3)
+                                  .literals({0, 1, 2, 3, 0, 1, 2, 3, 0, 1, 2, 3})
+                                  .trailer()
+                                  .bytes);
     }
     QString pic(const char *name, const QByteArray &data)
     {
@@ -301,7 +312,8 @@ TEST_F(Package, CramfsPackageForADevice)
 
     ASSERT_TRUE(writeFile(dir + QStringLiteral("/raw"), readFile(img).mid(64)));
     const QString back = dir + QStringLiteral("/tree");
-    const ToolRun fsck = run(tool("fsck.cramfs"), {QStringLiteral("--extract=") + back, dir + QStringLiteral("/raw")});
+    const ToolRun fsck =
+        run(tool("fsck.cramfs"), {QStringLiteral("--extract=") + back, dir + QStringLiteral("/raw")});
     ASSERT_EQ(fsck.exitCode, 0) << fsck.out.toStdString();
     EXPECT_EQ(readFile(back + QStringLiteral("/h264dvr.jpg")), readFile(boot));
     EXPECT_EQ(readFile(back + QStringLiteral("/VideoLoss/videoLoss.gif")), readFile(gif));
@@ -377,8 +389,8 @@ TEST_F(Package, PartitionLimitBoundary)
         ASSERT_TRUE(b.dealWithLogo({{boot}, false, false, {}}));
         // A stand-in squashfs tool whose image has exactly the size under test.
         const QString fake = app + QStringLiteral("/mksquashfs");
-        ASSERT_TRUE(writeFile(fake, QByteArray("#!/bin/sh\nprintf hsqs > \"$2\"\nhead -c ") + QByteArray::number(size - 4) +
-                                        " /dev/zero >> \"$2\"\n"));
+        ASSERT_TRUE(writeFile(fake, QByteArray("#!/bin/sh\nprintf hsqs > \"$2\"\nhead -c ") +
+                                        QByteArray::number(size - 4) + " /dev/zero >> \"$2\"\n"));
         QFile::setPermissions(fake, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QString src, dst;
         EXPECT_EQ(b.makeUpgradeBin(src, -1, dst, false, nullptr), size + 64 == 65535 ? 0 : -60) << size + 64;
@@ -454,7 +466,8 @@ TEST_F(Package, ClearDirectoryKeepsItselfAndLinkTargets)
     ASSERT_TRUE(QFile::link(outside, d + QStringLiteral("/link")));
     EXPECT_TRUE(LogoPackageBuilder::clearDirectory(d));
     EXPECT_TRUE(QDir(d).exists());
-    EXPECT_TRUE(QDir(d).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System).isEmpty());
+    EXPECT_TRUE(
+        QDir(d).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System).isEmpty());
     EXPECT_TRUE(QFile::exists(outside + QStringLiteral("/keep")));
     EXPECT_FALSE(LogoPackageBuilder::clearDirectory(tmp.filePath(QStringLiteral("absent"))));
 }

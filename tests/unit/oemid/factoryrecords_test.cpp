@@ -1,5 +1,5 @@
-#include "oemid/factoryrecords.h"
 #include "device/stationmac.h"
+#include "oemid/factoryrecords.h"
 
 #include <QDir>
 #include <QFile>
