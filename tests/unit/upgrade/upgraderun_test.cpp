@@ -427,9 +427,15 @@ TEST_F(UpgradeRunTest, DispatcherSpacesWorkersAndSkipsFailedAddressChanges)
     ASSERT_TRUE(run.start(params));
     EXPECT_FALSE(run.start(params)); // one dispatcher at a time
     EXPECT_TRUE(run.isActive());
-    for (int i = 0; i < 200 && run.isDispatcherAlive(); ++i)
+    // The last device's job may still be logging in when the dispatcher has started everyone.
+    auto started = [] {
+        std::lock_guard<std::mutex> g(script.lock);
+        return script.upgrades.size();
+    };
+    for (int i = 0; i < 500 && (run.isDispatcherAlive() || started() < 3); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_FALSE(run.isDispatcherAlive());
+    ASSERT_EQ(started(), 3u);
     run.shutdown(); // joins the workers and closes the three upgrades
 
     EXPECT_EQ(changed, (std::vector<int>{0, 1, 2, 3}));
