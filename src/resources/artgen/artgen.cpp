@@ -16,7 +16,6 @@ namespace
 const QColor glyph(0x3a, 0x41, 0x4d);
 const QColor accent(0x2b, 0x6c, 0xd4);
 const QColor danger(0xd2, 0x3f, 0x31);
-const QColor warn(0xe0, 0x8a, 0x1e);
 const QColor ok(0x2f, 0x9e, 0x5b);
 
 bool save(const QString &path, int w, int h, const std::function<void(QPainter &)> &draw)
