@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <sstream>
 #include <unistd.h>
 
@@ -71,6 +72,10 @@ Device::Device(const DeviceSpec &spec, const std::string &stateRoot)
     gateway_ = spec_.gateway;
     hostName_ = spec_.hostName;
     oemid_ = spec_.oemid;
+    version_ = spec_.version;
+    buildYear_ = spec_.buildYear;
+    buildMonth_ = spec_.buildMonth;
+    buildDay_ = spec_.buildDay;
     resetSettingsLocked();
 }
 
@@ -162,7 +167,10 @@ bool Device::persistLocked(std::string *error)
     if (!pendingIp_.empty())
         s["pendingIp"] = pendingIp_;
     s["hardware"] = spec_.hardware;
-    s["version"] = spec_.version;
+    s["version"] = version_;
+    char date[16];
+    std::snprintf(date, sizeof date, "%04d-%02d-%02d", buildYear_, buildMonth_, buildDay_);
+    s["buildDate"] = date;
     s["oemid"] = oemid_;
     s["producerMac"] = producerMac_;
     Json::Value loc;
@@ -257,10 +265,10 @@ SDK_CONFIG_NET_COMMON_V2 Device::searchRecord(uint16_t servicePort) const
     if (spec_.serialInSearch)
         putField(r.sSn, sizeof r.sSn, spec_.serial);
     r.DeviceType = spec_.deviceType;
-    putField(r.sSoftWareVersion, sizeof r.sSoftWareVersion, spec_.version);
-    r.BuildYear = spec_.buildYear;
-    r.BuildMonth = spec_.buildMonth;
-    r.BuildDay = spec_.buildDay;
+    putField(r.sSoftWareVersion, sizeof r.sSoftWareVersion, version_);
+    r.BuildYear = buildYear_;
+    r.BuildMonth = buildMonth_;
+    r.BuildDay = buildDay_;
     return r;
 }
 
@@ -268,10 +276,11 @@ H264_DVR_DEVICEINFO Device::deviceInfo() const
 {
     H264_DVR_DEVICEINFO info;
     std::memset(&info, 0, sizeof info);
-    putField(info.sSoftWareVersion, sizeof info.sSoftWareVersion, spec_.version);
-    info.BuildYear = spec_.buildYear;
-    info.BuildMonth = spec_.buildMonth;
-    info.BuildDay = spec_.buildDay;
+    std::lock_guard<std::mutex> lock(mutex_);
+    putField(info.sSoftWareVersion, sizeof info.sSoftWareVersion, version_);
+    info.BuildYear = buildYear_;
+    info.BuildMonth = buildMonth_;
+    info.BuildDay = buildDay_;
     putField(info.sSerialNumber, sizeof info.sSerialNumber, spec_.serial);
     putField(info.sHardWare, sizeof info.sHardWare, spec_.hardware);
     info.DeviceType = spec_.deviceType;
@@ -700,12 +709,35 @@ int32_t Device::burnPackage(const std::string &packagePath, std::string *error)
             upgrade_.size = uint64_t(std::ftell(f));
             std::fclose(f);
         }
+        if (code == 0 && !spec_.faults.keepVersion)
+            takeVersionLocked(check);
     }
     ::unlink(packagePath.c_str());
     upgrade_.result = code;
     upgrade_.error = *error;
     persistLocked();
     return code;
+}
+
+void Device::takeVersionLocked(const PackageCheck &check)
+{
+    // The package's own "Version" and "BuildDate" when it names them; otherwise a version that
+    // still differs from the old one, so that a verifier can tell a burn from no burn.
+    version_ = check.version.empty() ? version_ + "-" + std::to_string(counts_.upgrade) : check.version;
+    int y = 0, m = 0, d = 0;
+    if (!check.buildDate.empty() && std::sscanf(check.buildDate.c_str(), "%d-%d-%d", &y, &m, &d) == 3 &&
+        y >= 1970 && y <= 9999 && m >= 1 && m <= 12 && d >= 1 && d <= 31) {
+        buildYear_ = y;
+        buildMonth_ = m;
+        buildDay_ = d;
+        return;
+    }
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    buildYear_ = utc.tm_year + 1900;
+    buildMonth_ = utc.tm_mon + 1;
+    buildDay_ = utc.tm_mday;
 }
 
 void Device::upgradeAborted(const std::string &why)

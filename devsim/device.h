@@ -12,6 +12,8 @@
 namespace devsim
 {
 
+struct PackageCheck;
+
 /// Status a request handler returns when the device must not answer at all (the caller then
 /// runs into its own time-out, which the SDK reports as -10005).
 constexpr int32_t kNoAnswer = NETSDK_ERR_TIMEOUT;
@@ -91,6 +93,8 @@ private:
     void keepTextLocked(const std::string &file, const std::string &text);
     JsonAnswer jsonReply(const std::string &name, int ret, int32_t status);
     JsonAnswer producerSet(const std::string &text);
+    /// A burnt firmware package's version and build date become the device's.
+    void takeVersionLocked(const PackageCheck &check);
 
     const DeviceSpec spec_;
     const std::string dir_;
@@ -99,6 +103,8 @@ private:
     std::string ip_, mask_, gateway_, hostName_;
     std::string pendingIp_;
     std::string oemid_;
+    std::string version_;
+    int buildYear_ = 0, buildMonth_ = 0, buildDay_ = 0;
     std::string producerMac_;
     std::string locationJson_;
     bool showH265X_ = true;

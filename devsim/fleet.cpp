@@ -91,6 +91,8 @@ void applyOptions(DeviceSpec &d, const FleetOptions &options)
         d.upgradeMs = options.upgradeMs;
     if (options.rebootMs >= 0)
         d.rebootMs = options.rebootMs;
+    if (options.rebootAfterUpgrade >= 0)
+        d.rebootAfterUpgrade = options.rebootAfterUpgrade == 1;
 }
 
 // Reads one optional member of the expected JSON type; a member of the wrong type is an error.
@@ -154,6 +156,7 @@ bool readFaults(const Json::Value &v, const std::string &where, Faults &f, std::
     r.num("bytesPerSecond", f.bytesPerSecond);
     r.num("dropAfterUpgradeBytes", f.dropAfterUpgradeBytes);
     r.num("upgradeResult", f.upgradeResult);
+    r.flag("keepVersion", f.keepVersion);
     r.num("producerGetRet", f.producerGetRet);
     r.flag("producerGetMalformed", f.producerGetMalformed);
     r.flag("producerGetUpper", f.producerGetUpper);

@@ -24,6 +24,8 @@ struct Faults {
     int64_t dropAfterUpgradeBytes = -1;
     /// Non-zero: the final upgrade result, whatever the package (-2 or a -118xx code).
     int upgradeResult = 0;
+    /// A firmware burn succeeds but the device keeps running its old version and build date.
+    bool keepVersion = false;
     /// Forced answers by request: "ipchange", "reboot", "upgrade" or a command number ("33", "52",
     /// "1040", ...). -10005 means the device stays silent for that request (the caller times out).
     std::map<std::string, int> results;
@@ -87,6 +89,7 @@ struct FleetOptions {
     std::string baseIp = "127.0.0.10";
     int upgradeMs = -1; ///< overrides every device's value when >= 0
     int rebootMs = -1;
+    int rebootAfterUpgrade = -1; ///< 0 or 1 overrides every device's value
 };
 
 /// Reads a fleet file: {"devices": [ {...}, ... ]} (or a bare array). Missing addresses are

@@ -30,7 +30,8 @@ const char kUsage[] =
     "  --search-port P     UDP port for search and address changes (default 34569)\n"
     "  --records-port P    also run the factory-record service on 127.0.0.1:P\n"
     "  --upgrade-ms MS     time every device takes to flash (overrides the fleet file)\n"
-    "  --reboot-ms MS      time every device stays away after a reboot (overrides the fleet file)\n";
+    "  --reboot-ms MS      time every device stays away after a reboot (overrides the fleet file)\n"
+    "  --reboot-after-upgrade 0|1  whether every device restarts after a successful burn (overrides)\n";
 
 bool parseNumber(const char *text, long lo, long hi, long *out)
 {
@@ -59,7 +60,8 @@ const char *typeName(int type)
 
 int main(int argc, char **argv)
 {
-    long count = -1, port = 34567, searchPort = 34569, recordsPort = -1, upgradeMs = -1, rebootMs = -1;
+    long count = -1, port = 34567, searchPort = 34569, recordsPort = -1, upgradeMs = -1, rebootMs = -1,
+         rebootAfterUpgrade = -1;
     std::string fleetFile, stateDir;
     devsim::FleetOptions fleetOptions;
     for (int i = 1; i < argc; ++i) {
@@ -90,6 +92,8 @@ int main(int argc, char **argv)
             ok = parseNumber(value, 0, 3600000, &upgradeMs);
         else if (arg == "--reboot-ms")
             ok = parseNumber(value, 0, 3600000, &rebootMs);
+        else if (arg == "--reboot-after-upgrade")
+            ok = parseNumber(value, 0, 1, &rebootAfterUpgrade);
         else
             return fail("unknown option " + arg + "\n" + kUsage);
         if (!ok)
@@ -102,6 +106,7 @@ int main(int argc, char **argv)
         return fail("--base-ip must be a 127.x.x.x address");
     fleetOptions.upgradeMs = int(upgradeMs);
     fleetOptions.rebootMs = int(rebootMs);
+    fleetOptions.rebootAfterUpgrade = int(rebootAfterUpgrade);
 
     std::vector<devsim::DeviceSpec> fleet;
     std::string error;

@@ -151,6 +151,10 @@ PackageCheck checkPackage(const std::string &path, const PackageTarget &target)
     PackageCheck r;
     if (desc.isMember("Hardware") && desc["Hardware"].isString())
         r.hardware = desc["Hardware"].asString();
+    if (desc["Version"].isString())
+        r.version = desc["Version"].asString().substr(0, 63);
+    if (desc["BuildDate"].isString())
+        r.buildDate = desc["BuildDate"].asString();
     if (r.hardware != target.hardware)
         return failed(kBadHardware,
                       "package hardware \"" + r.hardware + "\" is not \"" + target.hardware + "\"");

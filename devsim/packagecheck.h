@@ -18,7 +18,9 @@ struct PackageTarget {
 struct PackageCheck {
     int code = 0;
     std::string error;
-    std::string hardware; ///< "Hardware" of InstallDesc
+    std::string hardware;  ///< "Hardware" of InstallDesc
+    std::string version;   ///< "Version" of InstallDesc; empty when absent
+    std::string buildDate; ///< "BuildDate" of InstallDesc ("YYYY-MM-DD"); empty when absent
     bool isLogo = false;
     std::string fsType;             ///< logo packages: "cramfs" or "squashfs"
     std::vector<uint8_t> logoImage; ///< logo packages: the wrapped image as received

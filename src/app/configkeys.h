@@ -11,6 +11,8 @@ enum class Key {
     CurrentIndex,   ///< [UpgradeInfo] nCurrentIndex: tab shown at start, stored at exit
     ModifyIP,       ///< [UpgradeInfo] ModifyIP: switch, change device addresses before a run
     StartIndex,     ///< [UpgradeInfo] StartIndex: base of the last address byte
+    Verify,         ///< [UpgradeInfo] Verify: switch, watch upgraded devices come back with the new version
+    VerifyTimeout,  ///< [UpgradeInfo] VerifyTimeout: seconds a verified device has to come back
     AppLinkIOS,     ///< [AppLink] IOS
     AppLinkAndroid, ///< [AppLink] Android
     LogoBoot,       ///< [Logo] Boot

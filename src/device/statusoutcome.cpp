@@ -43,6 +43,8 @@ const KnownText knownTexts[] = {
     {"UpgradeWidget", "Invalid wifi drive", StatusOutcome::Failure, false},
     {"UpgradeWidget", "Unknow error", StatusOutcome::Failure, true},
     {"UpgradeWidget", "ImportConfigFailed", StatusOutcome::Failure, false},
+    {"UpgradeWidget", "Not verified: version unchanged", StatusOutcome::Failure, false},
+    {"UpgradeWidget", "Not verified: no answer after %1 s", StatusOutcome::Failure, true},
     {"UpgradeLogoWidget", "Get applink information failed", StatusOutcome::Failure, false},
     {"UpgradeLogoWidget", "Get Upgrade information failed", StatusOutcome::Failure, false},
     {"UpgradeLogoWidget", "Make Program Failed", StatusOutcome::Failure, false},
@@ -69,6 +71,7 @@ const KnownText knownTexts[] = {
     {"DeviceTable", "Reboot Successfully", StatusOutcome::Success, false},
     {"UpgradeWidget", "Upgrade Success", StatusOutcome::Success, true},
     {"UpgradeWidget", "ImportConfigSuccess", StatusOutcome::Success, false},
+    {"UpgradeWidget", "Verified %1 %2", StatusOutcome::Success, true},
     {"OemidWriter", "Set OEMID Success", StatusOutcome::Success, true},
     {"SetOEMID", "set IP success", StatusOutcome::Success, false},
     {"SetOEMID", "set change H264 success", StatusOutcome::Success, false},
@@ -81,6 +84,10 @@ bool matches(const QString &text, const QString &known, bool prefix)
 {
     if (known.isEmpty())
         return false;
+    // A text with arguments is known by what comes before its first one.
+    const qsizetype arg = known.indexOf(QLatin1String("%1"));
+    if (arg >= 0)
+        return prefix && arg > 0 && text.startsWith(known.left(arg));
     return prefix ? text.startsWith(known) : text == known;
 }
 

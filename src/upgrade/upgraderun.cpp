@@ -27,12 +27,13 @@ struct StartedUpgrade {
     // report of the SDK can never be overwritten by that text. Recursive in case an SDK reports
     // on the starting thread itself.
     std::recursive_mutex startLock;
+    bool verifyQueued = false; // under startLock: one watch even if a final report came twice
 };
 
 } // namespace
 
 UpgradeRun::UpgradeRun(DeviceBatch &batch, UpgradeHooks hooks, UpgradeSdk sdk)
-    : m_batch(batch), m_hooks(std::move(hooks)), m_sdk(sdk)
+    : m_batch(batch), m_hooks(std::move(hooks)), m_sdk(sdk), m_verifier(VerifySdk{sdk.login, sdk.logout})
 {
 }
 
@@ -67,6 +68,7 @@ bool UpgradeRun::start(const UpgradeParams &params)
         records->emplace(record->nIndex, record);
         plan.rows.push_back(record->nIndex);
     }
+    m_verifier.open();
     plan.options.spacingMs = params.spacingMs;
     plan.options.maxParallel = 32;
     plan.prepare = [this, records, params](BatchContext &ctx) {
@@ -81,6 +83,8 @@ bool UpgradeRun::start(const UpgradeParams &params)
 
 void UpgradeRun::shutdown()
 {
+    // Verifications end first: their registrations are then closed with the batch's.
+    m_verifier.stop();
     m_batch.cancelAndWait();
     m_lists.clearLists();
 }
@@ -211,8 +215,22 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
     OemidResultTexts *oemidTexts = &m_oemidTexts;
     // The handler may run on an SDK thread until the final report; it holds what it needs itself.
     const std::function<void(int)> deviceEnded = logo ? params.deviceEnded : std::function<void(int)>();
-    started->token = callbacks.add([ctx, started, sdk, oemidTexts, &callbacks, logo,
-                                    deviceEnded](long, long upgradeHandle, int total, int position) {
+    UpgradeVerifier *verifier = params.verify && !logo ? &m_verifier : nullptr;
+    VerifyTarget target;
+    if (verifier) {
+        target.ip = DeviceRecord::fieldBytes(record.szIpaddress);
+        target.port = uint16_t(record.nPort);
+        target.user = DeviceRecord::fieldBytes(record.szUserName);
+        target.password = password;
+        target.oldVersion = DeviceRecord::fieldBytes(record.NetDevInfo.sSoftWareVersion);
+        target.oldYear = record.NetDevInfo.BuildYear;
+        target.oldMonth = record.NetDevInfo.BuildMonth;
+        target.oldDay = record.NetDevInfo.BuildDay;
+    }
+    const int verifyTimeout = params.verifyTimeoutSeconds;
+    started->token = callbacks.add([ctx, started, sdk, oemidTexts, &callbacks, logo, deviceEnded, verifier,
+                                    target,
+                                    verifyTimeout](long, long upgradeHandle, int total, int position) {
         std::lock_guard<std::recursive_mutex> hold(started->startLock);
         const ProgressReport report = logo ? describeLogoProgress(total, position, sdk.lastError())
                                            : describeProgress(total, position, oemidTexts->value(ctx.row()));
@@ -227,6 +245,12 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
         started->record->lLoginID = 0;
         ctx.rows().updateDevice(ctx.row(), [](DEV_INFO &d) { d.lLoginID = 0; });
         sdk.closeUpgrade(upgradeHandle);
+        // The watch registers before the upgrade's registration goes, so the run never looks ended
+        // in between.
+        if (report.kind == ProgressReport::Success && verifier && !started->verifyQueued) {
+            started->verifyQueued = true;
+            verifier->watch(ctx, target, verifyTimeout);
+        }
         if (callbacks.remove(started->token) && deviceEnded)
             deviceEnded(ctx.row());
     });

@@ -4,6 +4,7 @@
 #include "netsdk/netsdk.h"
 #include "upgradelists.h"
 #include "upgradeprogress.h"
+#include "upgradeverify.h"
 
 #include <QByteArray>
 #include <QString>
@@ -21,6 +22,9 @@ struct UpgradeParams {
     bool setOEMID = false;      ///< write the OEMID before each upgrade
     int spacingMs = 1000;       ///< between two worker starts
     int ipChangeWaitMs = 1500;  ///< after a successful address change
+    /// Firmware runs: after "Upgrade Success", watch the device restart and check its new version.
+    bool verify = false;
+    int verifyTimeoutSeconds = 180; ///< time a verified device has to come back and answer
     /// The OEMID step for a logged-in device (run when setOEMID is on): writes its status texts into
     /// the row and returns true to go on; `resultText` receives the text kept for the final status.
     std::function<bool(const BatchContext &ctx, DEV_INFO &record, QString *resultText)> oemidStep;
@@ -84,8 +88,10 @@ public:
     /// True while the batch still starts devices, runs a procedure or waits for an upgrade's end.
     bool isActive() const;
     bool isDispatcherAlive() const { return m_batch.isDispatching(); }
-    /// Number of upgrades started and not yet finished.
+    /// Number of upgrades started and not yet finished, verifications included.
     int runningUpgrades() const;
+    /// Upgraded devices still being verified.
+    int verifying() const { return m_verifier.watching(); }
 
     /// Starts the run over the pending list (records copied now, parameters copied now). False
     /// (nothing started) while the batch is busy.
@@ -114,4 +120,5 @@ private:
     UpgradeSdk m_sdk;
     UpgradeLists m_lists;
     OemidResultTexts m_oemidTexts;
+    UpgradeVerifier m_verifier;
 };

@@ -293,6 +293,8 @@ void UpgradeWidget::on_upgradeBtn_clicked()
     params.setOEMID = m_setOEMID->isChecked();
     m_run->oemidTexts().clear();
     params.modifyIP = ConfigKeys::isOn(Key::ModifyIP);
+    params.verify = ConfigKeys::isOn(Key::Verify);
+    params.verifyTimeoutSeconds = std::max(1, ConfigKeys::intValue(Key::VerifyTimeout));
 
     params.packagePath = m_lineEditFileName->text();
     if (params.packagePath.isEmpty()) {

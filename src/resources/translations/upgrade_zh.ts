@@ -103,6 +103,18 @@
         <translation>导入配置失败</translation>
     </message>
     <message>
+        <source>Verified %1 %2</source>
+        <translation>已验证 %1 %2</translation>
+    </message>
+    <message>
+        <source>Not verified: version unchanged</source>
+        <translation>未验证：版本未变</translation>
+    </message>
+    <message>
+        <source>Not verified: no answer after %1 s</source>
+        <translation>未验证：%1 秒后仍无应答</translation>
+    </message>
+    <message>
         <source>Upgrade Success</source>
         <translation>升级成功</translation>
     </message>

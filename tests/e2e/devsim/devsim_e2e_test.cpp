@@ -11,6 +11,7 @@
 
 #include <condition_variable>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -481,6 +482,62 @@ TEST_F(DevsimE2E, RestartsAfterAnUpgradeWhenConfigured)
     EXPECT_GT(back, 0);
     H264_DVR_Logout(back);
     EXPECT_EQ(state(0)["counts"]["reboot"].asInt(), 1);
+}
+
+TEST_F(DevsimE2E, ABurnTakesThePackagesVersion)
+{
+    // Devices 0..2 receive the same kind of package; what each one runs afterwards differs by the
+    // package's description and the device's fault.
+    struct Case {
+        std::string desc; // InstallDesc members after "Hardware"
+        bool keepVersion;
+        std::string version;  // expected after the burn; empty = the fleet's version plus "-1"
+        int year, month, day; // 0 = the current date
+    };
+    const std::vector<Case> cases = {
+        {",\"Version\":\"V5.00.R02\",\"BuildDate\":\"2024-06-30\"", false, "V5.00.R02", 2024, 6, 30},
+        {"", false, "", 0, 0, 0},
+        {",\"Version\":\"V5.00.R02\",\"BuildDate\":\"2024-06-30\"", true, "V1.0.old", 2019, 2, 3},
+    };
+    Json::Value devs(Json::arrayValue);
+    for (const Case &c : cases) {
+        Json::Value d;
+        d["version"] = "V1.0.old";
+        d["buildDate"] = "2019-02-03";
+        d["faults"]["keepVersion"] = c.keepVersion;
+        devs.append(d);
+    }
+    startFleet(devs);
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    for (size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::string package = dir / ("fw" + std::to_string(i) + ".bin");
+        ASSERT_TRUE(makeZip(package, {{"InstallDesc", "{\"Hardware\":\"" + std::string(kHardware) + "\"" +
+                                                          cases[i].desc + "}"}}));
+        int error = 0;
+        const std::string ip = ipOf(10 + int(i));
+        const long h = login(ip, "admin", "", &error);
+        ASSERT_GT(h, 0) << error;
+        UpgradeWatch w;
+        const long u = H264_DVR_Upgrade(h, package.c_str(), 0, &UpgradeWatch::callback, &w);
+        ASSERT_GT(u, 0);
+        ASSERT_TRUE(w.wait(20000));
+        H264_DVR_CloseUpgradeHandle(u);
+        EXPECT_EQ(w.final, -1);
+        H264_DVR_Logout(h);
+        H264_DVR_DEVICEINFO info;
+        const long again = login(ip, "admin", "", &error, &info);
+        ASSERT_GT(again, 0) << error;
+        H264_DVR_Logout(again);
+        EXPECT_EQ(std::string(info.sSoftWareVersion),
+                  cases[i].version.empty() ? "V1.0.old-1" : cases[i].version);
+        EXPECT_EQ(info.BuildYear, cases[i].year ? cases[i].year : utc.tm_year + 1900);
+        EXPECT_EQ(info.BuildMonth, cases[i].year ? cases[i].month : utc.tm_mon + 1);
+        EXPECT_EQ(info.BuildDay, cases[i].year ? cases[i].day : utc.tm_mday);
+        EXPECT_EQ(state(int(i))["version"].asString(), std::string(info.sSoftWareVersion));
+    }
 }
 
 TEST_F(DevsimE2E, StopsCleanlyOnSignal)

@@ -64,6 +64,7 @@ private slots:
     void wrongHardwareAndDroppedTransfer();
     void modifyIpMovesDevicesFirst();
     void setOemidWritesVerifiesAndRecords();
+    void verifiesTheVersionAfterTheRestart();
 
 private:
     bool startTab(const QJsonArray &devices, int port, int searchPort, int recordsPort = -1);
@@ -322,6 +323,61 @@ void UpgradeE2E::modifyIpMovesDevicesFirst()
         QCOMPARE(m_fleet->state(cell(row, 4)).value(QStringLiteral("ip")).toString(), ip);
         QCOMPARE(QByteArray(m_tab->deviceCore()->table()->rowDevice(row)->szPsw), QByteArray());
     }
+}
+
+void UpgradeE2E::verifiesTheVersionAfterTheRestart()
+{
+    writeIni("[UpgradeInfo]\r\nModifyIP=0\r\nVerify=1\r\nVerifyTimeout=4\r\n");
+    struct Case {
+        const char *name;
+        QJsonObject extra;
+        QString verdict;
+    };
+    const QJsonObject restarts{{QStringLiteral("rebootAfterUpgrade"), true},
+                               {QStringLiteral("rebootMs"), 700}};
+    QJsonObject keeps = restarts;
+    keeps.insert(QStringLiteral("faults"), QJsonObject{{QStringLiteral("keepVersion"), true}});
+    QJsonObject gone = restarts;
+    gone.insert(QStringLiteral("rebootMs"), 60000);
+    const QString verified = QStringLiteral("Verified V7.01.R05.E2E 2026-04-01");
+    const QList<Case> cases = {
+        {"restarts with the new version", restarts, verified},
+        {"keeps its version", keeps, QStringLiteral("Not verified: version unchanged")},
+        {"restarts with the new version too", restarts, verified},
+        {"never comes back", gone, QStringLiteral("Not verified: no answer after 4 s")},
+    };
+    QJsonArray devices;
+    for (int i = 0; i < cases.size(); ++i) {
+        QJsonObject extra = cases[i].extra;
+        extra.insert(QStringLiteral("upgradeMs"), 300);
+        extra.insert(QStringLiteral("version"), QStringLiteral("V4.02.R11.OLD"));
+        devices.append(device(QStringLiteral("127.0.74.%1").arg(10 + i), 0x7400 + i, extra));
+    }
+    QVERIFY(startTab(devices, 35740, 35741));
+    QVERIFY(searchAndTickAll(int(cases.size())));
+    const QString package = m_tmp->filePath(QStringLiteral("versioned.bin"));
+    const std::string desc = "{\"Hardware\":\"" + kHardware.toStdString() +
+                             "\",\"Version\":\"V7.01.R05.E2E\",\"BuildDate\":\"2026-04-01\"}";
+    QVERIFY(
+        testzip::write(package.toStdString(), {{"InstallDesc", desc}, {"u-boot.bin.img", "image"}}, true));
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(package);
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QStringLiteral("secret"));
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("upgradeBtn")), Qt::LeftButton);
+    QVERIFY(waitForFinalTexts(int(cases.size()), 60000));
+    for (int row = 0; row < cases.size(); ++row) {
+        // Rows follow the search's order; the device is known by its address.
+        const int i = cell(row, 1).section(QLatin1Char('.'), 3).toInt() - 10;
+        QVERIFY(i >= 0 && i < cases.size());
+        QVERIFY2(status(row) == cases[i].verdict,
+                 qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(cases[i].name), status(row))));
+        QStringList seen;
+        for (const StatusEvent &e : m_history[row])
+            seen << e.text;
+        // The verdict follows the device's own success report.
+        QVERIFY2(seen.size() >= 2 && seen[seen.size() - 2].startsWith(QStringLiteral("Upgrade Success")),
+                 qPrintable(seen.join(QLatin1String(" | "))));
+    }
+    QCOMPARE(m_tab->upgradeRun()->verifying(), 0);
 }
 
 void UpgradeE2E::setOemidWritesVerifiesAndRecords()

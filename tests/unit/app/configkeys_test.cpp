@@ -85,7 +85,7 @@ TEST(ConfigKeysTable, EveryKeyOnceWithItsDefault)
         seen.insert(p.toLower());
         EXPECT_EQ(&ConfigKeys::info(k->key), k);
     }
-    EXPECT_EQ(count, 17);
+    EXPECT_EQ(count, 19);
     EXPECT_EQ(ConfigKeys::path(Key::CurrentIndex), QStringLiteral("UpgradeInfo/nCurrentIndex"));
     EXPECT_EQ(ConfigKeys::path(Key::Solution), QStringLiteral("themes/Solution"));
 }

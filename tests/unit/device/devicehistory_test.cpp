@@ -77,6 +77,12 @@ TEST(StatusOutcome, EveryFinalTextOfTheTabs)
         {"ImportConfigFailed", StatusOutcome::Failure},
         {"Make Program Failed", StatusOutcome::Failure},
         {"Get applink information failed", StatusOutcome::Failure},
+        // verification after an upgrade
+        {"Verified V5.00.R02 2024-06-30", StatusOutcome::Success},
+        {"Not verified: version unchanged", StatusOutcome::Failure},
+        {"Not verified: no answer after 180 s", StatusOutcome::Failure},
+        {"Not verified: something else", StatusOutcome::Neutral},
+        {"Verified", StatusOutcome::Neutral},
         // OEMID
         {"Set OEMID Success", StatusOutcome::Success},
         {"Set OEMID Failed", StatusOutcome::Failure},
