@@ -28,6 +28,8 @@ const KnownText knownTexts[] = {
     // address change, reset and reboot
     {"DeviceTable", "Set Ip Fail", StatusOutcome::Failure, false},
     {"DeviceTable", "change IP failed", StatusOutcome::Failure, false},
+    // The new address waits for a reboot: the run went no further with the device.
+    {"DeviceTable", "Need Reboot", StatusOutcome::Failure, false},
     {"DeviceTable", "Reset Config Failed", StatusOutcome::Failure, false},
     {"DeviceTable", "Reboot Failed", StatusOutcome::Failure, false},
     // firmware and logo upgrades

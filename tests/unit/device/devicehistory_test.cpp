@@ -50,6 +50,7 @@ TEST(StatusOutcome, EveryFinalTextOfTheTabs)
         // address change
         {"Set Ip Fail", StatusOutcome::Failure},
         {"change IP failed", StatusOutcome::Failure},
+        {"Need Reboot", StatusOutcome::Failure},
         {"set IP success", StatusOutcome::Success},
         // reset and reboot
         {"Reset Config Successfully", StatusOutcome::Success},
