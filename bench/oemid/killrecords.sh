@@ -5,8 +5,10 @@
 # returned must be in a day file, "failed.log" or an archive (twice is allowed, missing is not).
 #
 #   bench/oemid/killrecords.sh BUILD_DIR [ROUNDS] [RECORDS]      (defaults: 100 rounds, 300 records)
+# KILL_WINDOW_MS (default 450): each kill comes at a random moment within this time of the start.
 # Run it inside a network namespace of its own (nsrun) so that the service port is free.
 set -euo pipefail
+shopt -s nullglob
 
 build=${1:?usage: killrecords.sh BUILD_DIR [ROUNDS] [RECORDS]}
 rounds=${2:-100}
@@ -33,28 +35,30 @@ mkdir -p "$app"
 
 # Prints how many written records are missing from the record tree (and lists them on stderr).
 missing() {
-    cat "$app"/oemidupload/unupload/*.log "$app"/oemidupload/upload/*.log 2>/dev/null |
+    cat /dev/null "$app"/oemidupload/unupload/*.log "$app"/oemidupload/upload/*.log |
         cut -d, -f1 | sort -u >"$work/present"
     sort -u "$work/written" >"$work/written.sorted"
     comm -23 "$work/written.sorted" "$work/present" | tee "$work/missing" | head -5 >&2
     wc -l <"$work/missing"
 }
 
-kills=0 lost=0 killed_uploads=0
+kills=0 lost=0 completed=0
 run_round() { # phase round
     local phase=$1 round=$2 out=$work/round.out args=()
     if [ "$phase" = upload ]; then
         "$driver" "$app" localhost "$port" "$ca" --write "$per_round" --tag "U${round}_" --uploads 0 >"$out"
         args=(--uploads 1)
     else
-        args=(--write "$per_round" --tag "W${round}_")
+        args=(--write "$per_round" --tag "W${round}_" --gap 3)
     fi
     "$driver" "$app" localhost "$port" "$ca" "${args[@]}" >>"$out" &
     local pid=$!
-    sleep "0.$(printf '%03d' $((RANDOM % 600)))"
+    local ms=$((RANDOM * 32768 + RANDOM))
+    ms=$((ms % ${KILL_WINDOW_MS:-450}))
+    sleep "$((ms / 1000)).$(printf '%03d' $((ms % 1000)))"
     if kill -KILL "$pid" 2>/dev/null; then kills=$((kills + 1)); fi
     wait "$pid" 2>/dev/null || true
-    killed_uploads=$((killed_uploads + $(grep -c '^upload ' "$out" || true)))
+    completed=$((completed + $(grep -c '^upload 0 ' "$out" || true)))
     sed -n 's/^written //p' "$out" >>"$work/written"
     local m
     m=$(missing)
@@ -72,10 +76,10 @@ done
 # A last upload without a kill files everything; the service then holds every record.
 "$driver" "$app" localhost "$port" "$ca" --uploads 1 >"$work/final.out" || true
 final_missing=$(missing)
-left=$(cat "$app"/oemidupload/unupload/*.log 2>/dev/null | wc -l)
-accepted=$(cut -d, -f1 "$work/sim/records/accepted.log" 2>/dev/null | sort -u | comm -23 "$work/written.sorted" - | wc -l)
+left=$(cat /dev/null "$app"/oemidupload/unupload/*.log | wc -l)
+accepted=$( (cut -d, -f1 "$work/sim/records/accepted.log" || true) | sort -u | comm -23 "$work/written.sorted" - | wc -l)
 written=$(wc -l <"$work/written.sorted")
-echo "runs: $((2 * rounds)), SIGKILLs delivered: $kills, uploads completed before a kill: $killed_uploads"
+echo "runs: $((2 * rounds)), SIGKILLs delivered: $kills, uploads that filed records before their process was killed: $completed"
 echo "records written: $written; missing after the kills: $lost; missing after the final upload: $final_missing"
 echo "lines left in day files and failed.log after the final upload: $left; written but never accepted by the service: $accepted"
 [ "$lost" -eq 0 ] && [ "$final_missing" -eq 0 ]

@@ -91,15 +91,16 @@ QJsonArray faultedFleet(int subnet, int firstMac, const QString &password)
     QJsonArray out;
     for (int i = 0; i < kDevices; ++i) {
         const int n = firstMac + i;
-        QJsonObject d{{QStringLiteral("ip"), QStringLiteral("127.0.%1.%2").arg(subnet).arg(10 + i)},
-                      {QStringLiteral("mac"), QStringLiteral("00:12:37:00:%1:%2")
-                                                  .arg(n / 256, 2, 16, QLatin1Char('0'))
-                                                  .arg(n % 256, 2, 16, QLatin1Char('0'))},
-                      {QStringLiteral("serial"), QStringLiteral("faultserial%1").arg(n, 5, 10, QLatin1Char('0'))},
-                      {QStringLiteral("hardware"), kHardware},
-                      {QStringLiteral("password"), password},
-                      {QStringLiteral("upgradeMs"), 500},
-                      {QStringLiteral("deviceType"), 4}};
+        QJsonObject d{
+            {QStringLiteral("ip"), QStringLiteral("127.0.%1.%2").arg(subnet).arg(10 + i)},
+            {QStringLiteral("mac"), QStringLiteral("00:12:37:00:%1:%2")
+                                        .arg(n / 256, 2, 16, QLatin1Char('0'))
+                                        .arg(n % 256, 2, 16, QLatin1Char('0'))},
+            {QStringLiteral("serial"), QStringLiteral("faultserial%1").arg(n, 5, 10, QLatin1Char('0'))},
+            {QStringLiteral("hardware"), kHardware},
+            {QStringLiteral("password"), password},
+            {QStringLiteral("upgradeMs"), 500},
+            {QStringLiteral("deviceType"), 4}};
         const QJsonObject &kind = kinds[i % kinds.size()];
         for (auto it = kind.begin(); it != kind.end(); ++it)
             d.insert(it.key(), it.value());
