@@ -76,6 +76,7 @@ QList<QJsonObject> faultKinds()
         faults({{QStringLiteral("producerGetUpper"), true}, {QStringLiteral("producerSetRet"), 101}}),
         faults({{QStringLiteral("producerSetRet"), 101}}),
         faults({{QStringLiteral("locationGetRet"), -1}}),
+        faults({{QStringLiteral("keepVersion"), true}}),
     };
 }
 
