@@ -330,6 +330,17 @@ struct UpgradeWatch {
     }
 };
 
+/// Sends `package` over the logged-in handle `h` and expects the device to report success.
+void burnExpectingSuccess(long h, const std::string &package)
+{
+    UpgradeWatch w;
+    const long u = H264_DVR_Upgrade(h, package.c_str(), 0, &UpgradeWatch::callback, &w);
+    ASSERT_GT(u, 0);
+    ASSERT_TRUE(w.wait(20000));
+    H264_DVR_CloseUpgradeHandle(u);
+    EXPECT_EQ(w.final, -1);
+}
+
 TEST_F(DevsimE2E, UpgradeChecksThePackageAndBurnsIt)
 {
     if (!haveTool("/usr/sbin/mkfs.cramfs") || !haveTool("/usr/bin/mkimage"))
@@ -466,12 +477,7 @@ TEST_F(DevsimE2E, RestartsAfterAnUpgradeWhenConfigured)
     int error = 0;
     const long h = login(ipOf(10), "admin", "", &error);
     ASSERT_GT(h, 0) << error;
-    UpgradeWatch w;
-    const long u = H264_DVR_Upgrade(h, package.c_str(), 0, &UpgradeWatch::callback, &w);
-    ASSERT_GT(u, 0);
-    ASSERT_TRUE(w.wait(20000));
-    H264_DVR_CloseUpgradeHandle(u);
-    EXPECT_EQ(w.final, -1);
+    ASSERT_NO_FATAL_FAILURE(burnExpectingSuccess(h, package));
     EXPECT_TRUE(sim.output(2000).contains("reboot 00:77:00:00:00:00"));
     EXPECT_LE(login(ipOf(10), "admin", "", &error), 0) << "still there right after the burn";
     long back = 0;
@@ -520,12 +526,7 @@ TEST_F(DevsimE2E, ABurnTakesThePackagesVersion)
         const std::string ip = ipOf(10 + int(i));
         const long h = login(ip, "admin", "", &error);
         ASSERT_GT(h, 0) << error;
-        UpgradeWatch w;
-        const long u = H264_DVR_Upgrade(h, package.c_str(), 0, &UpgradeWatch::callback, &w);
-        ASSERT_GT(u, 0);
-        ASSERT_TRUE(w.wait(20000));
-        H264_DVR_CloseUpgradeHandle(u);
-        EXPECT_EQ(w.final, -1);
+        ASSERT_NO_FATAL_FAILURE(burnExpectingSuccess(h, package));
         H264_DVR_Logout(h);
         H264_DVR_DEVICEINFO info;
         const long again = login(ip, "admin", "", &error, &info);

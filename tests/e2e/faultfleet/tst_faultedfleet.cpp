@@ -7,6 +7,7 @@
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
+#include "configini.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "device/statusoutcome.h"
@@ -192,12 +193,7 @@ void FaultedFleet::cleanup()
 
 void FaultedFleet::writeIni(const QByteArray &text)
 {
-    const QString path = m_tmp->filePath(QStringLiteral("Config.ini"));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text);
-    f.close();
-    ConfigKeys::setConfigPath(path);
+    QVERIFY(useConfigIni(m_tmp->filePath(QStringLiteral("Config.ini")), text));
 }
 
 bool FaultedFleet::startFleet(const QJsonArray &devices, int port, int searchPort)

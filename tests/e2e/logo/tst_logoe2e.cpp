@@ -6,6 +6,7 @@
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
 #include "app/inifile.h"
+#include "configini.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "device/logindlg.h"
@@ -136,12 +137,7 @@ void LogoE2E::cleanup()
 
 void LogoE2E::writeIni(const QByteArray &text)
 {
-    const QString path = m_tmp->filePath(QStringLiteral("Config.ini"));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text);
-    f.close();
-    ConfigKeys::setConfigPath(path);
+    QVERIFY(useConfigIni(m_tmp->filePath(QStringLiteral("Config.ini")), text));
 }
 
 bool LogoE2E::startTab(const QJsonArray &devices, int port, int searchPort)

@@ -5,6 +5,7 @@
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
+#include "configini.h"
 #include "device/csearchdevicethread.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
@@ -101,12 +102,7 @@ void SetOemidE2E::cleanup()
 
 void SetOemidE2E::writeIni(const QByteArray &text)
 {
-    const QString path = m_tmp->filePath(QStringLiteral("Config.ini"));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text);
-    f.close();
-    ConfigKeys::setConfigPath(path);
+    QVERIFY(useConfigIni(m_tmp->filePath(QStringLiteral("Config.ini")), text));
 }
 
 bool SetOemidE2E::startFleet(const QJsonArray &devices, int port, int searchPort, int recordsPort)

@@ -5,6 +5,7 @@
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
+#include "configini.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "netsdk/netsdk.h"
@@ -102,12 +103,7 @@ void UpgradeE2E::cleanup()
 
 void UpgradeE2E::writeIni(const QByteArray &text)
 {
-    const QString path = m_tmp->filePath(QStringLiteral("Config.ini"));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text);
-    f.close();
-    ConfigKeys::setConfigPath(path);
+    QVERIFY(useConfigIni(m_tmp->filePath(QStringLiteral("Config.ini")), text));
 }
 
 QString UpgradeE2E::makePackage(const QString &hardware, size_t size)

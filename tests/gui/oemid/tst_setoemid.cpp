@@ -3,6 +3,7 @@
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
+#include "configini.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "oemid/setoemid.h"
@@ -57,12 +58,7 @@ private:
 
 void SetOemidTest::writeIni(const QByteArray &text)
 {
-    const QString path = m_tmp->filePath(QStringLiteral("Config.ini"));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(text);
-    f.close();
-    ConfigKeys::setConfigPath(path);
+    QVERIFY(useConfigIni(m_tmp->filePath(QStringLiteral("Config.ini")), text));
 }
 
 void SetOemidTest::init()
