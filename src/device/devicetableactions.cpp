@@ -69,6 +69,15 @@ QMenu *DeviceTableActions::createMenu(int row)
     reboot->setObjectName(QStringLiteral("reboot"));
     reboot->setEnabled(idle);
     connect(reboot, &QAction::triggered, this, [this] { runCommand(CBatchDealThread::Reboot); });
+    if (m_checkDevices) {
+        QAction *check = menu->addAction(QCoreApplication::translate("DeviceTable", "Check devices"));
+        check->setObjectName(QStringLiteral("checkDevices"));
+        check->setEnabled(idle);
+        connect(check, &QAction::triggered, this, [this] {
+            if (m_checkDevices && !commandRunning() && !m_core.batch()->isActive())
+                m_checkDevices(chosenRows());
+        });
+    }
     return menu;
 }
 

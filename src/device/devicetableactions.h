@@ -44,6 +44,12 @@ public:
     /// False when nothing was started (no rows, not confirmed, or a run of the tab is going on).
     bool runCommand(int command);
     bool commandRunning() const;
+    /// Tabs that can check devices before a run set this; the menu then offers "Check devices"
+    /// (object name checkDevices), which calls it with the chosen rows.
+    void setCheckDevices(std::function<void(const QList<int> &rows)> check)
+    {
+        m_checkDevices = std::move(check);
+    }
     /// The rows the commands work on.
     QList<int> chosenRows() const;
     /// The history of `row` as the dialog lists it.
@@ -65,4 +71,5 @@ private:
     std::unique_ptr<CBatchDealThread> m_thread;
     quint64 m_commandGeneration = 0;
     std::function<QString()> m_chooseExportPath;
+    std::function<void(const QList<int> &)> m_checkDevices;
 };

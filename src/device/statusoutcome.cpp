@@ -74,6 +74,7 @@ const KnownText knownTexts[] = {
     {"UpgradeWidget", "Upgrade Success", StatusOutcome::Success, true},
     {"UpgradeWidget", "ImportConfigSuccess", StatusOutcome::Success, false},
     {"UpgradeWidget", "Verified %1 %2", StatusOutcome::Success, true},
+    {"UpgradeWidget", "Ready", StatusOutcome::Success, false},
     {"OemidWriter", "Set OEMID Success", StatusOutcome::Success, true},
     {"SetOEMID", "set IP success", StatusOutcome::Success, false},
     {"SetOEMID", "set change H264 success", StatusOutcome::Success, false},

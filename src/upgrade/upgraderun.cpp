@@ -135,27 +135,12 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
     }
     qDebug() << "UpgradeDevice start index" << row << "  IP" << DeviceRecord::fieldBytes(record.szIpaddress);
 
-    // The record's password field holds 11 bytes; a longer tab password is still used in full.
-    QByteArray password = DeviceRecord::fieldBytes(record.szPsw);
-    if (password.isEmpty() || logo) {
-        password = params.tabPassword;
-        if (password.size() < int(sizeof record.szPsw)) {
-            std::memset(record.szPsw, 0, sizeof record.szPsw);
-            std::memcpy(record.szPsw, password.constData(), size_t(password.size()));
-        }
-    }
+    const QByteArray password = runPassword(record, params);
 
     const bool heldLogin = logo && record.lLoginID > 0;
     if (!heldLogin) {
-        int error = 0;
-        const QByteArray ip = DeviceRecord::fieldBytes(record.szIpaddress);
-        const QByteArray user = DeviceRecord::fieldBytes(record.szUserName);
-        const long loginId = m_sdk.login(ip.constData(), uint16_t(record.nPort), user.constData(),
-                                         password.constData(), &record.NetDevInfo, 1, &error);
-        record.lLoginID = int32_t(loginId);
-        qDebug() << "UpgradeDevice index" << row << "  IP" << ip << "  loginID" << loginId;
+        const long loginId = loginForRun(ctx, record, password);
         if (loginId < 1) {
-            ctx.status(m_hooks.loginErrorText ? m_hooks.loginErrorText(error) : QString::number(error));
             ended();
             return DeviceOutcome::LoginFailed;
         }
@@ -195,9 +180,7 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
     }
 
     if (!logo) {
-        const QByteArray hardware = DeviceRecord::fieldBytes(record.NetDevInfo.sHardWare);
-        if (hardware != params.packageHardware) {
-            ctx.status(trUpgrade("Invalid hardware"));
+        if (!hardwareMatches(ctx, record, params)) {
             logout();
             return DeviceOutcome::InvalidHardware;
         }
@@ -276,6 +259,79 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
     }
     qDebug() << "UpgradeDevice end index " << row;
     return outcome;
+}
+
+QByteArray UpgradeRun::runPassword(DEV_INFO &record, const UpgradeParams &params)
+{
+    // The record's password field holds 11 bytes; a longer tab password is still used in full.
+    QByteArray password = DeviceRecord::fieldBytes(record.szPsw);
+    if (password.isEmpty() || params.logoMode) {
+        password = params.tabPassword;
+        if (password.size() < int(sizeof record.szPsw)) {
+            std::memset(record.szPsw, 0, sizeof record.szPsw);
+            std::memcpy(record.szPsw, password.constData(), size_t(password.size()));
+        }
+    }
+    return password;
+}
+
+long UpgradeRun::loginForRun(const BatchContext &ctx, DEV_INFO &record, const QByteArray &password)
+{
+    int error = 0;
+    const QByteArray ip = DeviceRecord::fieldBytes(record.szIpaddress);
+    const QByteArray user = DeviceRecord::fieldBytes(record.szUserName);
+    const long loginId = m_sdk.login(ip.constData(), uint16_t(record.nPort), user.constData(),
+                                     password.constData(), &record.NetDevInfo, 1, &error);
+    record.lLoginID = int32_t(loginId);
+    qDebug() << "UpgradeDevice index" << ctx.row() << "  IP" << ip << "  loginID" << loginId;
+    if (loginId < 1)
+        ctx.status(m_hooks.loginErrorText ? m_hooks.loginErrorText(error) : QString::number(error));
+    return loginId;
+}
+
+bool UpgradeRun::hardwareMatches(const BatchContext &ctx, const DEV_INFO &record, const UpgradeParams &params)
+{
+    if (DeviceRecord::fieldBytes(record.NetDevInfo.sHardWare) == params.packageHardware)
+        return true;
+    ctx.status(trUpgrade("Invalid hardware"));
+    return false;
+}
+
+bool UpgradeRun::checkDevice(const BatchContext &ctx, DEV_INFO record, const UpgradeParams &params)
+{
+    // The run's own login and checks on a copy of the record; nothing is sent, the session is
+    // closed again and the row keeps no handle.
+    const QByteArray password = runPassword(record, params);
+    const long loginId = loginForRun(ctx, record, password);
+    if (loginId < 1)
+        return false;
+    const bool ready = params.logoMode || hardwareMatches(ctx, record, params);
+    m_sdk.logout(loginId);
+    if (ready)
+        ctx.status(trUpgrade("Ready"));
+    return ready;
+}
+
+bool UpgradeRun::startCheck(const UpgradeParams &params, const QList<int> &rows)
+{
+    if (m_batch.isActive())
+        return false;
+    BatchPlan plan;
+    auto records = std::make_shared<std::map<int, DEV_INFO>>();
+    for (const int row : rows) {
+        DEV_INFO record;
+        if (row < 0 || row >= MaxRows || records->count(row) ||
+            !m_batch.contextFor(row).rows().device(row, &record))
+            continue;
+        records->emplace(row, record);
+        plan.rows.push_back(row);
+    }
+    plan.options.maxParallel = MaxCheckParallel;
+    plan.job = [this, records, params](BatchContext &ctx) {
+        if (!checkDevice(ctx, records->at(ctx.row()), params))
+            ctx.fail();
+    };
+    return m_batch.start(std::move(plan));
 }
 
 int UpgradeRun::importDevConfig(long loginId, int row, const QString &configPath)

@@ -7,6 +7,7 @@
 #include "upgradeverify.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -108,10 +109,21 @@ public:
     /// The upgrade of one device, as its job runs it.
     DeviceOutcome upgradeDevice(const BatchContext &ctx, const std::shared_ptr<DEV_INFO> &record,
                                 const UpgradeParams &params);
+    /// Checks a device as its upgrade would before the transfer (login, hardware), sends nothing,
+    /// logs out and writes "Ready" or the text the upgrade would have stopped with; true = ready.
+    bool checkDevice(const BatchContext &ctx, DEV_INFO record, const UpgradeParams &params);
+    /// Checks `rows` of the table, at most MaxCheckParallel at once; false while the batch is busy.
+    bool startCheck(const UpgradeParams &params, const QList<int> &rows);
+    static constexpr int MaxCheckParallel = 32;
+
     /// The same outside a run, on the rows' current generation.
     DeviceOutcome upgradeDevice(const std::shared_ptr<DEV_INFO> &record, const UpgradeParams &params);
 
 private:
+    static QByteArray runPassword(DEV_INFO &record, const UpgradeParams &params);
+    /// Logs in as the run does; a failure leaves the tab's login error text in the row.
+    long loginForRun(const BatchContext &ctx, DEV_INFO &record, const QByteArray &password);
+    static bool hardwareMatches(const BatchContext &ctx, const DEV_INFO &record, const UpgradeParams &params);
     bool prepareDevice(const BatchContext &ctx, DEV_INFO &record, const UpgradeParams &params);
     int importDevConfig(const BatchContext &ctx, long loginId, const QString &configPath);
 

@@ -5,6 +5,7 @@
 #include "device/csearchdevicethread.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
+#include "device/devicetableactions.h"
 #include "device/loginerrortext.h"
 #include "device/stationmac.h"
 #include "oemid/factoryrecords.h"
@@ -156,6 +157,8 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
         return core->modifyIP(row, 1);
     };
     m_run = std::make_unique<UpgradeRun>(*m_core->batch(), hooks);
+    if (DeviceTableActions *actions = m_core->tableActions())
+        actions->setCheckDevices([this](const QList<int> &rows) { checkDevices(rows); });
 
     m_upload = new RecordUploadRun(*m_core->table(), this, m_progressBar, m_BtnUpload);
     connect(m_upload, &RecordUploadRun::finished, this, [this] { m_progressBar->setValue(0); });
@@ -284,6 +287,53 @@ void UpgradeWidget::on_browseCfgBtn_clicked()
         m_lineEditCfg->setText(file);
 }
 
+bool UpgradeWidget::readPackage(UpgradeParams *params)
+{
+    const QString scratch = m_dataDir + QStringLiteral("/Temp");
+    const UpgradePackage::Inspection inspection = UpgradePackage::inspect(params->packagePath, scratch);
+    if (inspection.status == UpgradePackage::Inspection::UnzipFailed) {
+        prompt(tr("UnZip Program Fail"));
+        return false;
+    }
+    if (inspection.status == UpgradePackage::Inspection::InstallDescFailed) {
+        prompt(tr("Open InstallDesc Fail"));
+        return false;
+    }
+    if (inspection.status == UpgradePackage::Inspection::TooLarge) {
+        const UpgradePackage::Limits limits;
+        prompt(tr("UnZip Program Fail: the package unpacks to more than %1 MB or %2 files")
+                   .arg(limits.unpackedBytes >> 20)
+                   .arg(limits.entries));
+        return false;
+    }
+    if (inspection.status == UpgradePackage::Inspection::NoMemory) {
+        prompt(tr("UnZip Program Fail: out of memory"));
+        return false;
+    }
+    params->packageHardware = inspection.hardware;
+    return true;
+}
+
+void UpgradeWidget::checkDevices(const QList<int> &rows)
+{
+    if (refuseWhileRunning())
+        return;
+    UpgradeParams params;
+    params.packagePath = m_lineEditFileName->text();
+    if (params.packagePath.isEmpty()) {
+        prompt(tr("Please Select a Program"));
+        return;
+    }
+    if (rows.isEmpty()) {
+        prompt(tr("Please Select a Device"));
+        return;
+    }
+    if (!readPackage(&params))
+        return;
+    params.tabPassword = m_lineEditPassword->text().toLatin1();
+    m_run->startCheck(params, rows);
+}
+
 void UpgradeWidget::on_upgradeBtn_clicked()
 {
     if (refuseWhileRunning())
@@ -314,28 +364,8 @@ void UpgradeWidget::on_upgradeBtn_clicked()
     params.configPath = m_lineEditCfg->text();
     m_configPath = params.configPath;
 
-    const QString scratch = m_dataDir + QStringLiteral("/Temp");
-    const UpgradePackage::Inspection inspection = UpgradePackage::inspect(params.packagePath, scratch);
-    if (inspection.status == UpgradePackage::Inspection::UnzipFailed) {
-        prompt(tr("UnZip Program Fail"));
+    if (!readPackage(&params))
         return;
-    }
-    if (inspection.status == UpgradePackage::Inspection::InstallDescFailed) {
-        prompt(tr("Open InstallDesc Fail"));
-        return;
-    }
-    if (inspection.status == UpgradePackage::Inspection::TooLarge) {
-        const UpgradePackage::Limits limits;
-        prompt(tr("UnZip Program Fail: the package unpacks to more than %1 MB or %2 files")
-                   .arg(limits.unpackedBytes >> 20)
-                   .arg(limits.entries));
-        return;
-    }
-    if (inspection.status == UpgradePackage::Inspection::NoMemory) {
-        prompt(tr("UnZip Program Fail: out of memory"));
-        return;
-    }
-    params.packageHardware = inspection.hardware;
     params.tabPassword = m_lineEditPassword->text().toLatin1();
 
     m_run->lists().clearLists();

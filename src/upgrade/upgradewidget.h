@@ -2,12 +2,14 @@
 
 #include "netsdk/netsdk.h"
 
+#include <QList>
 #include <QModelIndex>
 #include <QWidget>
 
 #include <memory>
 
 class DeviceTabCore;
+struct UpgradeParams;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -60,6 +62,10 @@ public slots:
 
 private:
     void retranslateUi();
+    /// Reads the package's hardware into `params`; false (with a prompt) when it cannot.
+    bool readPackage(UpgradeParams *params);
+    /// "Check devices" of the table's menu: the run's checks on `rows`, nothing sent.
+    void checkDevices(const QList<int> &rows);
     void prompt(const QString &text);
     bool refuseWhileRunning();
     /// Creates the factory-record tree below the data directory when none of it

@@ -156,6 +156,10 @@
         <translation>重启 %1 台设备？</translation>
     </message>
     <message>
+        <source>Check devices</source>
+        <translation>检查设备</translation>
+    </message>
+    <message>
         <source>Reset configuration</source>
         <translation>恢复默认配置</translation>
     </message>

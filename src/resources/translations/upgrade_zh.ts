@@ -103,6 +103,10 @@
         <translation>导入配置失败</translation>
     </message>
     <message>
+        <source>Ready</source>
+        <translation>就绪</translation>
+    </message>
+    <message>
         <source>Verified %1 %2</source>
         <translation>已验证 %1 %2</translation>
     </message>

@@ -8,6 +8,8 @@
 #include "configini.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
+#include "device/devicetableactions.h"
+#include "device/statusoutcome.h"
 #include "netsdk/netsdk.h"
 #include "oemid/recorduploadrun.h"
 #include "upgrade/upgraderun.h"
@@ -17,6 +19,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardItemModel>
@@ -66,6 +69,7 @@ private slots:
     void modifyIpMovesDevicesFirst();
     void setOemidWritesVerifiesAndRecords();
     void verifiesTheVersionAfterTheRestart();
+    void checkDevicesSendsNothing();
 
 private:
     bool startTab(const QJsonArray &devices, int port, int searchPort, int recordsPort = -1);
@@ -374,6 +378,55 @@ void UpgradeE2E::verifiesTheVersionAfterTheRestart()
                  qPrintable(seen.join(QLatin1String(" | "))));
     }
     QCOMPARE(m_tab->upgradeRun()->verifying(), 0);
+}
+
+void UpgradeE2E::checkDevicesSendsNothing()
+{
+    struct Case {
+        const char *name;
+        QJsonObject extra;
+        QString verdict; // what the upgrade itself shows for such a device
+    };
+    const QList<Case> cases = {
+        {"good", {}, QStringLiteral("Ready")},
+        {"other hardware",
+         {{QStringLiteral("hardware"), QStringLiteral("HI3516EV300-IPC")}},
+         QStringLiteral("Invalid hardware")},
+        {"other password",
+         {{QStringLiteral("password"), QStringLiteral("other")}},
+         QStringLiteral("Password is error")},
+        {"good too", {}, QStringLiteral("Ready")},
+        {"silent", {{QStringLiteral("faults"), QJsonObject{{QStringLiteral("silent"), true}}}}, QString()},
+    };
+    QJsonArray devices;
+    for (int i = 0; i < cases.size(); ++i)
+        devices.append(device(QStringLiteral("127.0.75.%1").arg(10 + i), 0x7500 + i, cases[i].extra));
+    QVERIFY(startTab(devices, 35750, 35751));
+    QVERIFY(searchAndTickAll(int(cases.size())));
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(makePackage(kHardware, 4096));
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QStringLiteral("secret"));
+    std::unique_ptr<QMenu> menu(m_tab->deviceCore()->tableActions()->createMenu(-1));
+    QAction *check = menu->findChild<QAction *>(QStringLiteral("checkDevices"));
+    QVERIFY(check && check->isEnabled());
+    check->trigger();
+    QVERIFY(waitForFinalTexts(int(cases.size()), 60000));
+    QCOMPARE(CMessageBox::shownCount(), 0);
+    for (int row = 0; row < cases.size(); ++row) {
+        const int i = cell(row, 1).section(QLatin1Char('.'), 3).toInt() - 10;
+        QVERIFY(i >= 0 && i < cases.size());
+        const QString name = QLatin1String(cases[i].name);
+        if (cases[i].verdict.isEmpty())
+            QVERIFY2(isFailureStatus(status(row)), qPrintable(name + QStringLiteral(": ") + status(row)));
+        else
+            QVERIFY2(status(row) == cases[i].verdict, qPrintable(name + QStringLiteral(": ") + status(row)));
+        const QJsonObject counts = m_fleet->state(cell(row, 4)).value(QStringLiteral("counts")).toObject();
+        QCOMPARE(counts.value(QStringLiteral("upgrade")).toInt(-1), 0);
+        QCOMPARE(counts.value(QStringLiteral("import")).toInt(-1), 0);
+        QVERIFY(!m_fleet->hasFile(cell(row, 4), QStringLiteral("firmware.bin")));
+        DEV_INFO record;
+        QVERIFY(m_tab->deviceCore()->table()->copyRowDevice(row, &record));
+        QVERIFY(record.lLoginID <= 0);
+    }
 }
 
 void UpgradeE2E::setOemidWritesVerifiesAndRecords()

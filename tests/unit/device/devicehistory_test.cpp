@@ -84,6 +84,7 @@ TEST(StatusOutcome, EveryFinalTextOfTheTabs)
         {"Not verified: no answer after 180 s", StatusOutcome::Failure},
         {"Not verified: something else", StatusOutcome::Neutral},
         {"Verified", StatusOutcome::Neutral},
+        {"Ready", StatusOutcome::Success},
         // OEMID
         {"Set OEMID Success", StatusOutcome::Success},
         {"Set OEMID Failed", StatusOutcome::Failure},
