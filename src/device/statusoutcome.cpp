@@ -55,8 +55,9 @@ const KnownText knownTexts[] = {
     {"OemidWriter", "Reget DevOEMID Failed", StatusOutcome::Failure, false},
     {"OemidWriter", "Set OEMID Incorrect", StatusOutcome::Failure, false},
     {"OemidWriter", "OEMID Repeat", StatusOutcome::Failure, true},
-    {"OemidWriter", "OEMID ERROR", StatusOutcome::Failure, false},
-    {"OemidWriter", "Get Dev OEMID Error", StatusOutcome::Failure, false},
+    // A read error carries what the read gave ("err 3 0").
+    {"OemidWriter", "OEMID ERROR", StatusOutcome::Failure, true},
+    {"OemidWriter", "Get Dev OEMID Error", StatusOutcome::Failure, true},
     {"SetOEMID", "OEMID ERROR", StatusOutcome::Failure, false},
     {"SetOEMID", "OEMID Repeat", StatusOutcome::Failure, true},
     {"SetOEMID", "dev login failed", StatusOutcome::Failure, false},

@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 
 #include <cstring>
+#include <optional>
 
 namespace
 {
@@ -14,6 +15,22 @@ namespace
 QString trLogo(const char *text)
 {
     return QCoreApplication::translate("UpgradeLogoWidget", text);
+}
+
+// The text the run leaves when the logo-partition record cannot be read.
+QString partitionErrorText(long code)
+{
+    return QStringLiteral("%1,ErrorCode:%2").arg(trLogo("Get Upgrade information failed")).arg(code);
+}
+
+FirmwareOemidStep oemidStepFor(const LogoRunParams &params)
+{
+    FirmwareOemidStep::Params oemid;
+    oemid.assignedOemid = params.assignedOemid;
+    oemid.allowRepeat = params.allowRepeat;
+    oemid.appDir = params.appDir;
+    oemid.logoTab = true;
+    return FirmwareOemidStep(oemid);
 }
 
 } // namespace
@@ -45,6 +62,26 @@ void LogoRunState::addPackage(const QString &path)
 {
     std::lock_guard<std::mutex> hold(m_lock);
     m_made.append(path);
+}
+
+UpgradeParams logoCheckParams(const LogoRunParams &params)
+{
+    UpgradeParams check;
+    check.logoMode = true;
+    check.tabPassword = params.password;
+    check.setOEMID = params.setOEMID;
+    std::optional<FirmwareOemidStep> step;
+    if (params.setOEMID)
+        step = oemidStepFor(params);
+    check.checkReads = [step](const BatchContext &ctx, DEV_INFO &record) {
+        SDK_LOGO_PART_INFO part;
+        if (const long code = LogoDevice::readPartitionInfo(record.lLoginID, &part); code != 0) {
+            ctx.status(partitionErrorText(code));
+            return false;
+        }
+        return !step || step->check(ctx, record);
+    };
+    return check;
 }
 
 BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
@@ -97,9 +134,7 @@ BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
         };
         switch (made.outcome) {
         case LogoDevice::Made::PartInfoFailed:
-            ctx.status(QStringLiteral("%1,ErrorCode:%2")
-                           .arg(trLogo("Get Upgrade information failed"))
-                           .arg(made.code));
+            ctx.status(partitionErrorText(made.code));
             logout();
             state->deviceDone();
             return false;
@@ -134,12 +169,7 @@ BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
     burn.spacingMs = params.spacingMs;
     burn.setOEMID = params.setOEMID;
     if (params.setOEMID) {
-        FirmwareOemidStep::Params oemid;
-        oemid.assignedOemid = params.assignedOemid;
-        oemid.allowRepeat = params.allowRepeat;
-        oemid.appDir = params.appDir;
-        oemid.logoTab = true;
-        const FirmwareOemidStep step(oemid);
+        const FirmwareOemidStep step = oemidStepFor(params);
         burn.oemidStep = [step](const BatchContext &ctx, DEV_INFO &record, QString *text) {
             return step.run(ctx, record, text);
         };

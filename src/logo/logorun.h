@@ -14,6 +14,7 @@
 #include <vector>
 
 class UpgradeRun;
+struct UpgradeParams;
 
 /// What a logo run needs, copied from the form when it starts.
 struct LogoRunParams {
@@ -78,3 +79,7 @@ private:
 /// procedure of `burner` in its logo mode, one device per second.
 BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
                    const std::shared_ptr<LogoRunState> &state, UpgradeRun &burner, const LogoRunHooks &hooks);
+
+/// Check devices on the logo tab: the burn's login with the tab password, its logo-partition read and
+/// (when `params.setOEMID`) its OEMID decision, for `UpgradeRun::startCheck`. Nothing is made or sent.
+UpgradeParams logoCheckParams(const LogoRunParams &params);

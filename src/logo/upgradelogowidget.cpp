@@ -7,6 +7,7 @@
 #include "device/devicerecord.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
+#include "device/devicetableactions.h"
 #include "device/loginerrortext.h"
 #include "device/loginrunner.h"
 #include "device/stationmac.h"
@@ -103,6 +104,8 @@ UpgradeLogoWidget::UpgradeLogoWidget(QWidget *parent)
     UpgradeHooks burnHooks;
     burnHooks.loginErrorText = [](int code) { return loginErrorText(code); };
     m_burner = std::make_unique<UpgradeRun>(*m_core->batch(), burnHooks);
+    if (DeviceTableActions *actions = m_core->tableActions())
+        actions->setCheckDevices([this](const QList<int> &rows) { checkDevices(rows); });
     connect(m_core->batch(), &DeviceBatch::finished, this, &UpgradeLogoWidget::onBatchFinished);
 
     readConfig();
@@ -754,25 +757,51 @@ void UpgradeLogoWidget::startRun(bool modify)
     m_oemidRun = false;
     if (!checkBootLogo(1))
         return;
-    if (modify && m_checkBoxSetOEMID->isChecked()) {
-        const QString assigned = ConfigKeys::stringValue(Key::OemidAssigned);
-        m_labelOEMID->setText(assigned);
-        // The unassigned value is never written, and verified writes need their record tree.
-        QString problem = OemidWriter::assignedOemidProblem(assigned);
-        if (problem.isEmpty())
-            FactoryRecords(FactoryRecords::Params{m_dataDir, {}, {}}).makeUploadDirs(&problem);
-        if (!problem.isEmpty()) {
-            prompt(problem);
-            return;
-        }
-        m_oemidRun = true;
-    }
+    if (modify && !oemidStepUsable(&m_oemidRun))
+        return;
     m_pictures = formPaths();
     if (modify)
         writeLinkKeys();
     m_appLinkWanted = !m_lineEditAndroid->text().isEmpty() ||
                       (!m_lineEditIOS->text().isEmpty() && !m_lineEditIOS->isHidden());
     onUpgradeDeviceLogo();
+}
+
+bool UpgradeLogoWidget::oemidStepUsable(bool *on)
+{
+    *on = false;
+    if (!m_checkBoxSetOEMID->isChecked())
+        return true;
+    const QString assigned = ConfigKeys::stringValue(Key::OemidAssigned);
+    m_labelOEMID->setText(assigned);
+    // The unassigned value is never written, and verified writes need their record tree.
+    QString problem = OemidWriter::assignedOemidProblem(assigned);
+    if (problem.isEmpty())
+        FactoryRecords(FactoryRecords::Params{m_dataDir, {}, {}}).makeUploadDirs(&problem);
+    if (!problem.isEmpty()) {
+        prompt(problem);
+        return false;
+    }
+    *on = true;
+    return true;
+}
+
+void UpgradeLogoWidget::checkDevices(const QList<int> &rows)
+{
+    if (running())
+        return;
+    if (rows.isEmpty()) {
+        prompt(tr("Please Select a Device"));
+        return;
+    }
+    LogoRunParams params;
+    if (!oemidStepUsable(&params.setOEMID))
+        return;
+    params.password = m_lineEditPassword->text().toLocal8Bit();
+    params.appDir = m_dataDir;
+    params.assignedOemid = ConfigKeys::stringValue(Key::OemidAssigned);
+    params.allowRepeat = m_checkBoxRepeat->isChecked();
+    m_burner->startCheck(logoCheckParams(params), rows);
 }
 
 bool UpgradeLogoWidget::running() const

@@ -107,6 +107,10 @@ private:
     void prompt(const QString &text);
     LogoPaths formPaths() const;
     void startRun(bool modify);
+    /// Whether a burn writes the OEMID (`on`); false after telling the operator why it cannot.
+    bool oemidStepUsable(bool *on);
+    /// "Check devices" from the table's menu: the burn's login and reads on `rows`, nothing sent.
+    void checkDevices(const QList<int> &rows);
     void launch(const std::vector<int> &rows, const QByteArray &password, const struct LogoStageInput &stage);
     void onBatchFinished();
 

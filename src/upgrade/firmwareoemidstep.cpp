@@ -39,15 +39,34 @@ private:
 
 FirmwareOemidStep::FirmwareOemidStep(Params params) : m_params(std::move(params)) {}
 
-bool FirmwareOemidStep::run(const BatchContext &ctx, DEV_INFO &record, QString *resultText) const
+OemidWriterParams FirmwareOemidStep::writerParams() const
 {
-    JobRows rows(record, ctx.rows());
-    NetSdkOemid sdk;
     OemidWriterParams params;
     params.assignedOemid = m_params.assignedOemid;
     params.variant = m_params.logoTab ? OemidVariant::logoTab() : OemidVariant::firmwareTab();
     params.appDir = m_params.appDir;
-    OemidWriter writer(params, sdk, BoundRows(rows, ctx.rows().generation()));
+    return params;
+}
+
+bool FirmwareOemidStep::check(const BatchContext &ctx, DEV_INFO &record) const
+{
+    JobRows rows(record, ctx.rows());
+    NetSdkOemid sdk;
+    OemidWriter writer(writerParams(), sdk, BoundRows(rows, ctx.rows().generation()));
+    writer.resetRow();
+    writer.readDevOEMID(record.nIndex);
+    QString text;
+    if (writer.precheck(m_params.allowRepeat, &text) == OemidWriter::Precheck::Write)
+        return true;
+    ctx.status(text);
+    return false;
+}
+
+bool FirmwareOemidStep::run(const BatchContext &ctx, DEV_INFO &record, QString *resultText) const
+{
+    JobRows rows(record, ctx.rows());
+    NetSdkOemid sdk;
+    OemidWriter writer(writerParams(), sdk, BoundRows(rows, ctx.rows().generation()));
 
     const int row = record.nIndex;
     writer.resetRow();

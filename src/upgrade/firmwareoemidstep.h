@@ -2,6 +2,7 @@
 
 #include "device/devicebatch.h"
 #include "netsdk/netsdk.h"
+#include "oemid/oemidwriter.h"
 
 #include <QString>
 
@@ -23,7 +24,12 @@ public:
     /// Runs the step for the job's record; status texts go into the job's row. True when the
     /// OEMID was written and read back; `resultText` gets the text kept for the final status.
     bool run(const BatchContext &ctx, DEV_INFO &record, QString *resultText) const;
+    /// The step's read and its decision, without writing: true when the run would write the OEMID,
+    /// otherwise the row keeps the text the run would have stopped with.
+    bool check(const BatchContext &ctx, DEV_INFO &record) const;
 
 private:
+    OemidWriterParams writerParams() const;
+
     Params m_params;
 };

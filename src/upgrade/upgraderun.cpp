@@ -302,11 +302,13 @@ bool UpgradeRun::checkDevice(const BatchContext &ctx, DEV_INFO record, const Upg
     // The run's own login and checks on a copy of the record; nothing is sent, the session is
     // closed again and the row keeps no handle.
     const QByteArray password = runPassword(record, params);
-    const long loginId = loginForRun(ctx, record, password);
-    if (loginId < 1)
+    if (loginForRun(ctx, record, password) < 1)
         return false;
-    const bool ready = params.logoMode || hardwareMatches(ctx, record, params);
-    m_sdk.logout(loginId);
+    const bool ready = (!params.checkReads || params.checkReads(ctx, record)) &&
+                       (params.logoMode || hardwareMatches(ctx, record, params));
+    // A read may have replaced the session; the one the record holds now is the one to close.
+    if (record.lLoginID > 0)
+        m_sdk.logout(record.lLoginID);
     if (ready)
         ctx.status(trUpgrade("Ready"));
     return ready;

@@ -29,6 +29,9 @@ struct UpgradeParams {
     /// The OEMID step for a logged-in device (run when setOEMID is on): writes its status texts into
     /// the row and returns true to go on; `resultText` receives the text kept for the final status.
     std::function<bool(const BatchContext &ctx, DEV_INFO &record, QString *resultText)> oemidStep;
+    /// Check devices only: what the run reads from a logged-in device before its transfer (the logo
+    /// partition, the OEMID decision), without writing; false leaves the text the run would show.
+    std::function<bool(const BatchContext &ctx, DEV_INFO &record)> checkReads;
 
     /// The logo tab's burn of its logo package: the tab password always, a login the device already
     /// holds is used (no logout first), no hardware check, no configuration import, the logo texts
@@ -109,8 +112,9 @@ public:
     /// The upgrade of one device, as its job runs it.
     DeviceOutcome upgradeDevice(const BatchContext &ctx, const std::shared_ptr<DEV_INFO> &record,
                                 const UpgradeParams &params);
-    /// Checks a device as its upgrade would before the transfer (login, hardware), sends nothing,
-    /// logs out and writes "Ready" or the text the upgrade would have stopped with; true = ready.
+    /// Checks a device as its upgrade would before the transfer (login, `checkReads`, hardware),
+    /// sends nothing, logs out and writes "Ready" or the text the upgrade would have stopped with;
+    /// true = ready. The address change of a run is not made: the device is checked where it is.
     bool checkDevice(const BatchContext &ctx, DEV_INFO record, const UpgradeParams &params);
     /// Checks `rows` of the table, at most MaxCheckParallel at once; false while the batch is busy.
     bool startCheck(const UpgradeParams &params, const QList<int> &rows);

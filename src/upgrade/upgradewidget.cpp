@@ -314,23 +314,61 @@ bool UpgradeWidget::readPackage(UpgradeParams *params)
     return true;
 }
 
+bool UpgradeWidget::formParams(UpgradeParams *params)
+{
+    params->setOEMID = m_setOEMID->isChecked();
+    params->modifyIP = ConfigKeys::isOn(Key::ModifyIP);
+    params->verify = ConfigKeys::isOn(Key::Verify);
+    params->verifyTimeoutSeconds = std::max(1, ConfigKeys::intValue(Key::VerifyTimeout));
+
+    params->packagePath = m_lineEditFileName->text();
+    if (params->packagePath.isEmpty()) {
+        prompt(tr("Please Select a Program"));
+        return false;
+    }
+    const QString assigned = ConfigKeys::stringValue(Key::OemidAssigned);
+    if (params->setOEMID) {
+        QString problem = OemidWriter::assignedOemidProblem(assigned);
+        if (problem.isEmpty())
+            makeRecordTree(&problem); // verified writes need somewhere to leave their records
+        if (!problem.isEmpty()) {
+            prompt(problem);
+            return false;
+        }
+    }
+    params->configPath = m_lineEditCfg->text();
+
+    if (!readPackage(params))
+        return false;
+    params->tabPassword = m_lineEditPassword->text().toLatin1();
+
+    if (params->setOEMID) {
+        FirmwareOemidStep::Params oemid;
+        oemid.assignedOemid = assigned;
+        oemid.allowRepeat = m_checkBox->isChecked();
+        oemid.appDir = m_dataDir;
+        const FirmwareOemidStep step(oemid);
+        params->oemidStep = [step](const BatchContext &ctx, DEV_INFO &record, QString *text) {
+            return step.run(ctx, record, text);
+        };
+        params->checkReads = [step](const BatchContext &ctx, DEV_INFO &record) {
+            return step.check(ctx, record);
+        };
+    }
+    return true;
+}
+
 void UpgradeWidget::checkDevices(const QList<int> &rows)
 {
     if (refuseWhileRunning())
         return;
     UpgradeParams params;
-    params.packagePath = m_lineEditFileName->text();
-    if (params.packagePath.isEmpty()) {
-        prompt(tr("Please Select a Program"));
+    if (!formParams(&params))
         return;
-    }
     if (rows.isEmpty()) {
         prompt(tr("Please Select a Device"));
         return;
     }
-    if (!readPackage(&params))
-        return;
-    params.tabPassword = m_lineEditPassword->text().toLatin1();
     m_run->startCheck(params, rows);
 }
 
@@ -339,34 +377,11 @@ void UpgradeWidget::on_upgradeBtn_clicked()
     if (refuseWhileRunning())
         return;
 
-    UpgradeParams params;
-    params.setOEMID = m_setOEMID->isChecked();
     m_run->oemidTexts().clear();
-    params.modifyIP = ConfigKeys::isOn(Key::ModifyIP);
-    params.verify = ConfigKeys::isOn(Key::Verify);
-    params.verifyTimeoutSeconds = std::max(1, ConfigKeys::intValue(Key::VerifyTimeout));
-
-    params.packagePath = m_lineEditFileName->text();
-    if (params.packagePath.isEmpty()) {
-        prompt(tr("Please Select a Program"));
+    UpgradeParams params;
+    if (!formParams(&params))
         return;
-    }
-    const QString assigned = ConfigKeys::stringValue(Key::OemidAssigned);
-    if (params.setOEMID) {
-        QString problem = OemidWriter::assignedOemidProblem(assigned);
-        if (problem.isEmpty())
-            makeRecordTree(&problem); // verified writes need somewhere to leave their records
-        if (!problem.isEmpty()) {
-            prompt(problem);
-            return;
-        }
-    }
-    params.configPath = m_lineEditCfg->text();
     m_configPath = params.configPath;
-
-    if (!readPackage(&params))
-        return;
-    params.tabPassword = m_lineEditPassword->text().toLatin1();
 
     m_run->lists().clearLists();
     DeviceTable *table = m_core->table();
@@ -378,17 +393,6 @@ void UpgradeWidget::on_upgradeBtn_clicked()
     if (m_run->lists().deviceCount(UpgradeLists::Pending) == 0) {
         prompt(tr("Please Select a Device"));
         return;
-    }
-
-    if (params.setOEMID) {
-        FirmwareOemidStep::Params oemid;
-        oemid.assignedOemid = assigned;
-        oemid.allowRepeat = m_checkBox->isChecked();
-        oemid.appDir = m_dataDir;
-        const FirmwareOemidStep step(oemid);
-        params.oemidStep = [step](const BatchContext &ctx, DEV_INFO &record, QString *text) {
-            return step.run(ctx, record, text);
-        };
     }
     m_run->start(params);
 }

@@ -64,6 +64,8 @@ private:
     void retranslateUi();
     /// Reads the package's hardware into `params`; false (with a prompt) when it cannot.
     bool readPackage(UpgradeParams *params);
+    /// The run's parameters from the form and Config.ini; false after telling the operator why not.
+    bool formParams(UpgradeParams *params);
     /// "Check devices" of the table's menu: the run's checks on `rows`, nothing sent.
     void checkDevices(const QList<int> &rows);
     void prompt(const QString &text);

@@ -9,6 +9,7 @@
 #include "configini.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
+#include "device/devicetableactions.h"
 #include "device/logindlg.h"
 #include "logo/logorun.h"
 #include "logo/upgradelogowidget.h"
@@ -22,6 +23,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardItemModel>
@@ -95,6 +97,7 @@ private slots:
     void unreadablePartitionMovesToTheNextDevice();
     void squashfsDevice();
     void oemidWithTheLogoTexts();
+    void checkDevicesReadsWhatTheBurnReads();
     void newRunWhileRunning();
     void closeDuringARun();
 
@@ -499,6 +502,47 @@ void LogoE2E::oemidWithTheLogoTexts()
     QVERIFY(waitForRun(60000));
     QCOMPARE(cell(1, 3), QStringLiteral("Upgrade Success"));
     QCOMPARE(m_fleet->state(macOf(0x81)).value(QStringLiteral("oemid")).toString(), QStringLiteral("ACME01"));
+}
+
+void LogoE2E::checkDevicesReadsWhatTheBurnReads()
+{
+    writeIni("[UpgradeInfo]\r\nModifyIP=0\r\n[OEMID]\r\nAssigned=ACME01\r\nSetEn=1\r\nRepeatEn=0\r\n");
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.94.10"), 0xc0));
+    devices.append(
+        device(QStringLiteral("127.0.94.11"), 0xc1, {{QStringLiteral("oemid"), QStringLiteral("OLD1")}}));
+    devices.append(
+        device(QStringLiteral("127.0.94.12"), 0xc2,
+               {{QStringLiteral("faults"), QJsonObject{{QStringLiteral("producerGetRet"), 105}}}}));
+    devices.append(
+        device(QStringLiteral("127.0.94.13"), 0xc3,
+               {{QStringLiteral("faults"),
+                 QJsonObject{{QStringLiteral("results"), QJsonObject{{QStringLiteral("61"), -10002}}}}}}));
+    devices.append(
+        device(QStringLiteral("127.0.94.14"), 0xc4, {{QStringLiteral("password"), QStringLiteral("other")}}));
+    QVERIFY(startTab(devices, 35940, 35941));
+    QVERIFY(search(5));
+    tickAll();
+    std::unique_ptr<QMenu> menu(m_tab->deviceCore()->tableActions()->createMenu(-1));
+    QAction *check = menu->findChild<QAction *>(QStringLiteral("checkDevices"));
+    QVERIFY(check && check->isEnabled());
+    check->trigger();
+    QVERIFY(m_tab->running());
+    QVERIFY(QTest::qWaitFor([this] { return !m_tab->running(); }, 60000));
+    m_tab->deviceCore()->table()->flushPending();
+    // The texts the burn shows for such devices (see oemidWithTheLogoTexts and
+    // unreadablePartitionMovesToTheNextDevice), found without making or sending anything.
+    QCOMPARE(statuses(), (QStringList{QStringLiteral("Ready"), QStringLiteral("OEMID Repeat(OLD1)"),
+                                      QStringLiteral("Get Dev OEMID Error err 3 105"),
+                                      QStringLiteral("Get Upgrade information failed,ErrorCode:-10002"),
+                                      QStringLiteral("Password is error")}));
+    QCOMPARE(CMessageBox::shownCount(), 0);
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(m_fleet->count(macOf(0xc0 + i), "upgrade"), 0);
+        QCOMPARE(m_fleet->count(macOf(0xc0 + i), "producerWrite"), 0);
+        QVERIFY(m_tab->deviceCore()->table()->rowDevice(i)->lLoginID <= 0);
+    }
+    QVERIFY(QDir(m_tmp->filePath(QStringLiteral("LogoBin"))).entryList(QDir::Files).isEmpty());
 }
 
 void LogoE2E::newRunWhileRunning()

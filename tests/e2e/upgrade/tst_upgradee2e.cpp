@@ -19,6 +19,7 @@
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMap>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -382,21 +383,35 @@ void UpgradeE2E::verifiesTheVersionAfterTheRestart()
 
 void UpgradeE2E::checkDevicesSendsNothing()
 {
+    writeIni("[UpgradeInfo]\r\nModifyIP=0\r\n[OEMID]\r\nAssigned=E2E77\r\n");
     struct Case {
         const char *name;
         QJsonObject extra;
-        QString verdict; // what the upgrade itself shows for such a device
+        // What the check says with the OEMID step off and on; empty = some failure (a time-out).
+        QString verdict;
+        QString oemidVerdict;
     };
+    const QJsonObject malformed{{QStringLiteral("producerGetMalformed"), true}};
     const QList<Case> cases = {
-        {"good", {}, QStringLiteral("Ready")},
+        {"good", {}, QStringLiteral("Ready"), QStringLiteral("Ready")},
         {"other hardware",
          {{QStringLiteral("hardware"), QStringLiteral("HI3516EV300-IPC")}},
+         QStringLiteral("Invalid hardware"),
          QStringLiteral("Invalid hardware")},
         {"other password",
          {{QStringLiteral("password"), QStringLiteral("other")}},
+         QStringLiteral("Password is error"),
          QStringLiteral("Password is error")},
-        {"good too", {}, QStringLiteral("Ready")},
-        {"silent", {{QStringLiteral("faults"), QJsonObject{{QStringLiteral("silent"), true}}}}, QString()},
+        {"foreign OEMID",
+         {{QStringLiteral("oemid"), QStringLiteral("ZZ999")}},
+         QStringLiteral("Ready"),
+         QStringLiteral("OEMID Repeat(ZZ999)")},
+        {"unreadable OEMID", {{QStringLiteral("faults"), malformed}}, QStringLiteral("Ready"), QString()},
+        {"good too", {}, QStringLiteral("Ready"), QStringLiteral("Ready")},
+        {"silent",
+         {{QStringLiteral("faults"), QJsonObject{{QStringLiteral("silent"), true}}}},
+         QString(),
+         QString()},
     };
     QJsonArray devices;
     for (int i = 0; i < cases.size(); ++i)
@@ -405,27 +420,62 @@ void UpgradeE2E::checkDevicesSendsNothing()
     QVERIFY(searchAndTickAll(int(cases.size())));
     m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(makePackage(kHardware, 4096));
     m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QStringLiteral("secret"));
-    std::unique_ptr<QMenu> menu(m_tab->deviceCore()->tableActions()->createMenu(-1));
-    QAction *check = menu->findChild<QAction *>(QStringLiteral("checkDevices"));
-    QVERIFY(check && check->isEnabled());
-    check->trigger();
-    QVERIFY(waitForFinalTexts(int(cases.size()), 60000));
-    QCOMPARE(CMessageBox::shownCount(), 0);
-    for (int row = 0; row < cases.size(); ++row) {
+    auto caseOf = [&](int row) {
         const int i = cell(row, 1).section(QLatin1Char('.'), 3).toInt() - 10;
-        QVERIFY(i >= 0 && i < cases.size());
+        return i >= 0 && i < cases.size() ? i : -1;
+    };
+
+    QMap<int, QString> verdicts;
+    for (const bool oemid : {false, true}) {
+        m_tab->findChild<QCheckBox *>(QStringLiteral("setOEMID"))->setChecked(oemid);
+        std::unique_ptr<QMenu> menu(m_tab->deviceCore()->tableActions()->createMenu(-1));
+        QAction *check = menu->findChild<QAction *>(QStringLiteral("checkDevices"));
+        QVERIFY(check && check->isEnabled());
+        QList<QDateTime> before;
+        for (int row = 0; row < cases.size(); ++row)
+            before.append(m_tab->deviceCore()->table()->lastStatusTime(row));
+        check->trigger();
+        QVERIFY(waitForFinalTexts(int(cases.size()), 60000));
+        QCOMPARE(CMessageBox::shownCount(), 0);
+        for (int row = 0; row < cases.size(); ++row) {
+            const int i = caseOf(row);
+            QVERIFY(i >= 0);
+            const QString name =
+                QLatin1String(cases[i].name) + (oemid ? QStringLiteral(" (OEMID)") : QString());
+            QVERIFY2(m_tab->deviceCore()->table()->lastStatusTime(row) > before[row],
+                     qPrintable(name + QStringLiteral(": no verdict")));
+            const QString expected = oemid ? cases[i].oemidVerdict : cases[i].verdict;
+            if (expected.isEmpty())
+                QVERIFY2(isFailureStatus(status(row)), qPrintable(name + QStringLiteral(": ") + status(row)));
+            else
+                QVERIFY2(status(row) == expected, qPrintable(name + QStringLiteral(": ") + status(row)));
+            const QJsonObject counts =
+                m_fleet->state(cell(row, 4)).value(QStringLiteral("counts")).toObject();
+            QCOMPARE(counts.value(QStringLiteral("upgrade")).toInt(-1), 0);
+            QCOMPARE(counts.value(QStringLiteral("import")).toInt(-1), 0);
+            QCOMPARE(counts.value(QStringLiteral("producerWrite")).toInt(-1), 0);
+            QVERIFY(!m_fleet->hasFile(cell(row, 4), QStringLiteral("firmware.bin")));
+            DEV_INFO record;
+            QVERIFY(m_tab->deviceCore()->table()->copyRowDevice(row, &record));
+            QVERIFY(record.lLoginID <= 0);
+            if (oemid)
+                verdicts[i] = status(row);
+        }
+    }
+
+    // The run itself, OEMID step on: a device the check refused stops with the check's own text, a
+    // ready one goes through.
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("upgradeBtn")), Qt::LeftButton);
+    QVERIFY(waitForFinalTexts(int(cases.size()), 120000));
+    for (int row = 0; row < cases.size(); ++row) {
+        const int i = caseOf(row);
         const QString name = QLatin1String(cases[i].name);
-        if (cases[i].verdict.isEmpty())
-            QVERIFY2(isFailureStatus(status(row)), qPrintable(name + QStringLiteral(": ") + status(row)));
+        if (verdicts[i] == QStringLiteral("Ready"))
+            QVERIFY2(statusOutcome(status(row)) == StatusOutcome::Success,
+                     qPrintable(name + QStringLiteral(": ") + status(row)));
         else
-            QVERIFY2(status(row) == cases[i].verdict, qPrintable(name + QStringLiteral(": ") + status(row)));
-        const QJsonObject counts = m_fleet->state(cell(row, 4)).value(QStringLiteral("counts")).toObject();
-        QCOMPARE(counts.value(QStringLiteral("upgrade")).toInt(-1), 0);
-        QCOMPARE(counts.value(QStringLiteral("import")).toInt(-1), 0);
-        QVERIFY(!m_fleet->hasFile(cell(row, 4), QStringLiteral("firmware.bin")));
-        DEV_INFO record;
-        QVERIFY(m_tab->deviceCore()->table()->copyRowDevice(row, &record));
-        QVERIFY(record.lLoginID <= 0);
+            QVERIFY2(status(row) == verdicts[i], qPrintable(name + QStringLiteral(": run ") + status(row) +
+                                                            QStringLiteral(", check ") + verdicts[i]));
     }
 }
 

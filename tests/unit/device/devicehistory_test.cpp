@@ -92,6 +92,8 @@ TEST(StatusOutcome, EveryFinalTextOfTheTabs)
         {"Reget DevOEMID Failed", StatusOutcome::Failure},
         {"Get Dev OEMID Error", StatusOutcome::Failure},
         {"OEMID ERROR", StatusOutcome::Failure},
+        {"OEMID ERROR err 3 0", StatusOutcome::Failure},
+        {"Get Dev OEMID Error err 1 -1", StatusOutcome::Failure},
         {"OEMID Repeat(ABC123)", StatusOutcome::Failure},
         {"dev login failed", StatusOutcome::Failure},
         {"ABC123", StatusOutcome::Neutral},
