@@ -13,12 +13,15 @@ CTitleBar::CTitleBar(QWidget *window)
         QToolButton *button;
         const char *name;
         QString tip;
-    } buttons[] = {{m_btnMin, "SysMin", tr("Min")},
-                   {m_btnMax, "SysMax", tr("Max")},
-                   {m_btnClose, "SysClose", tr("Close")}};
+        QString accessibleName;
+    } buttons[] = {{m_btnMin, "SysMin", tr("Min"), tr("Minimize")},
+                   {m_btnMax, "SysMax", tr("Max"), tr("Maximize")},
+                   {m_btnClose, "SysClose", tr("Close"), tr("Close")}};
     for (const auto &b : buttons) {
         b.button->setObjectName(QLatin1String(b.name));
         b.button->setToolTip(b.tip);
+        // The buttons show only a picture: a screen reader needs a name.
+        b.button->setAccessibleName(b.accessibleName);
         b.button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
         b.button->setFocusPolicy(Qt::NoFocus);
     }

@@ -60,7 +60,9 @@ LoginDlg::LoginDlg(QWidget *parent, LoginRunner *runner)
     const QString labels[4] = {tr("IP Address"), tr("Port"), tr("User Name"), tr("Password")};
     QLineEdit *edits[4] = {m_ipEdit, m_portEdit, m_userEdit, m_passwordEdit};
     for (int i = 0; i < 4; ++i) {
-        grid->addWidget(new QLabel(labels[i], frame), i + 2, 0);
+        auto *label = new QLabel(labels[i], frame);
+        label->setBuddy(edits[i]); // names the field for screen readers
+        grid->addWidget(label, i + 2, 0);
         grid->addWidget(edits[i], i + 2, 1);
     }
     frameLayout->addLayout(grid);

@@ -309,6 +309,11 @@ void UpgradeLogoWidget::buildForm()
     right->addLayout(actions);
     right->addStretch();
     outer->addLayout(right, 4);
+
+    // Each label names its field for screen readers.
+    m_label2->setBuddy(m_lineEditPassword);
+    m_labelIOS->setBuddy(m_lineEditIOS);
+    m_labelAndroid->setBuddy(m_lineEditAndroid);
 }
 
 void UpgradeLogoWidget::retranslateUi()
@@ -363,6 +368,13 @@ void UpgradeLogoWidget::retranslateUi()
 
     m_btnGeneral->setText(tr("GetLogoPrograms"));
     m_btnModify->setText(tr("Modify"));
+
+    // The four Select buttons read alike; their names say which picture each one picks.
+    m_btnSelectBoot->setAccessibleName(tr("Select the boot logo"));
+    m_btnSelectClose->setAccessibleName(tr("Select the shutdown logo"));
+    m_btnSelectLoss->setAccessibleName(tr("Select the channel background"));
+    m_btnSelectBlind->setAccessibleName(tr("Select the blind logo"));
+    m_progressBar->setAccessibleName(tr("Upload progress"));
 }
 
 void UpgradeLogoWidget::readConfig()

@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QDebug>
 #include <QScreen>
+#include <QTabBar>
 
 CTallow::CTallow(QWidget *parent, Qt::WindowFlags flags) : QWidget(parent, flags), ui(new Ui::CTallowClass)
 {
@@ -55,6 +56,7 @@ CTallow::CTallow(QWidget *parent, Qt::WindowFlags flags) : QWidget(parent, flags
     ui->tabWidget->addTab(m_logoTab, tr("UpgradeLogo"));
     ui->tabWidget->addTab(m_upgradeTab, tr("Upgrade"));
     ui->tabWidget->addTab(m_oemidTab, tr("set oemid"));
+    ui->tabWidget->tabBar()->setAccessibleName(tr("Tasks"));
     if (currentIndex >= 0 && currentIndex < ui->tabWidget->count())
         ui->tabWidget->setCurrentIndex(currentIndex);
 }

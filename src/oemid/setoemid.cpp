@@ -181,6 +181,11 @@ void SetOEMID::retranslateUi()
     m_language_check->setText(trTab(QT_TRANSLATE_NOOP("SetOEMID", "setlanguage")));
     m_searchbtn->setText(trTab(QT_TRANSLATE_NOOP("SetOEMID", "SearchAndSet")));
     m_updatelog->setText(trTab(QT_TRANSLATE_NOOP("SetOEMID", "uploadsetedlog")));
+
+    // The combo boxes are labelled by the check boxes beside them, which a screen reader cannot tell.
+    m_timeZone->setAccessibleName(trTab(QT_TRANSLATE_NOOP("SetOEMID", "Time zone")));
+    m_language->setAccessibleName(trTab(QT_TRANSLATE_NOOP("SetOEMID", "Language")));
+    m_progressBar->setAccessibleName(trTab(QT_TRANSLATE_NOOP("SetOEMID", "Upload progress")));
 }
 
 void SetOEMID::fillCombos()

@@ -124,6 +124,10 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
     horizontalLayout_2->addWidget(m_browseBtn);
     horizontalLayout_2->addWidget(m_upgradeBtn);
     verticalLayout->addLayout(horizontalLayout_2);
+    // Each label names its field for screen readers.
+    m_label_2->setBuddy(m_lineEditPassword);
+    m_label_3->setBuddy(m_lineEditCfg);
+    m_label->setBuddy(m_lineEditFileName);
     retranslateUi();
 
     m_core->bindWidgets(m_tableView, m_searchButton, m_selectBtn);
@@ -199,6 +203,15 @@ void UpgradeWidget::retranslateUi()
     m_label->setText(QCoreApplication::translate("Search", "FileName"));
     m_browseBtn->setText(QCoreApplication::translate("Search", "Browse"));
     m_upgradeBtn->setText(QCoreApplication::translate("Search", "Upgrade"));
+
+    // Names for screen readers where the visible text alone does not tell what a control is for.
+    m_lineEditPassword->setAccessibleName(QCoreApplication::translate("Search", "Device password"));
+    m_lineEditCfg->setAccessibleName(QCoreApplication::translate("Search", "Configuration file"));
+    m_browseCfgBtn->setAccessibleName(
+        QCoreApplication::translate("Search", "Browse for a configuration file"));
+    m_lineEditFileName->setAccessibleName(QCoreApplication::translate("Search", "Upgrade package"));
+    m_browseBtn->setAccessibleName(QCoreApplication::translate("Search", "Browse for an upgrade package"));
+    m_progressBar->setAccessibleName(QCoreApplication::translate("Search", "Upload progress"));
 }
 
 void UpgradeWidget::prompt(const QString &text)

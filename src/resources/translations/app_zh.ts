@@ -11,6 +11,14 @@
         <source>Normal</source>
         <translation>还原</translation>
     </message>
+    <message>
+        <source>Maximize</source>
+        <translation>最大化</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>还原</translation>
+    </message>
 </context>
 <context>
     <name>CMessageBox</name>
@@ -49,6 +57,10 @@
         <source>No</source>
         <translation>否</translation>
     </message>
+    <message>
+        <source>Tasks</source>
+        <translation>任务</translation>
+    </message>
 </context>
 <context>
     <name>CTallowClass</name>
@@ -70,6 +82,14 @@
     <message>
         <source>Close</source>
         <translation>关闭</translation>
+    </message>
+    <message>
+        <source>Minimize</source>
+        <translation>最小化</translation>
+    </message>
+    <message>
+        <source>Maximize</source>
+        <translation>最大化</translation>
     </message>
 </context>
 </TS>

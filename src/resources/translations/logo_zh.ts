@@ -298,5 +298,25 @@
         <source>Make Program Failed</source>
         <translation>生成升级包失败</translation>
     </message>
+    <message>
+        <source>Select the boot logo</source>
+        <translation>选择开机 Logo</translation>
+    </message>
+    <message>
+        <source>Select the shutdown logo</source>
+        <translation>选择关机 Logo</translation>
+    </message>
+    <message>
+        <source>Select the channel background</source>
+        <translation>选择通道背景</translation>
+    </message>
+    <message>
+        <source>Select the blind logo</source>
+        <translation>选择遮挡 Logo</translation>
+    </message>
+    <message>
+        <source>Upload progress</source>
+        <translation>上传进度</translation>
+    </message>
 </context>
 </TS>

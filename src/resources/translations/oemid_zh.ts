@@ -244,5 +244,17 @@
         <source>dev login failed</source>
         <translation>设备登录失败</translation>
     </message>
+    <message>
+        <source>Time zone</source>
+        <translation>时区</translation>
+    </message>
+    <message>
+        <source>Language</source>
+        <translation>语言</translation>
+    </message>
+    <message>
+        <source>Upload progress</source>
+        <translation>上传进度</translation>
+    </message>
 </context>
 </TS>

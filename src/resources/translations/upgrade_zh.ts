@@ -35,6 +35,30 @@
         <source>Upgrade</source>
         <translation>升级</translation>
     </message>
+    <message>
+        <source>Device password</source>
+        <translation>设备密码</translation>
+    </message>
+    <message>
+        <source>Configuration file</source>
+        <translation>配置文件</translation>
+    </message>
+    <message>
+        <source>Browse for a configuration file</source>
+        <translation>浏览配置文件</translation>
+    </message>
+    <message>
+        <source>Upgrade package</source>
+        <translation>升级包</translation>
+    </message>
+    <message>
+        <source>Browse for an upgrade package</source>
+        <translation>浏览升级包</translation>
+    </message>
+    <message>
+        <source>Upload progress</source>
+        <translation>上传进度</translation>
+    </message>
 </context>
 <context>
     <name>UpgradeWidget</name>
