@@ -101,6 +101,16 @@ void DeviceTabCore::attachView(const DeviceTable &table, QTableView *view)
     view->verticalHeader()->setVisible(!variant.hideVerticalHeader);
 }
 
+void DeviceTabCore::setTabOrder(std::initializer_list<QWidget *> widgets)
+{
+    QWidget *previous = nullptr;
+    for (QWidget *widget : widgets) {
+        if (previous)
+            QWidget::setTabOrder(previous, widget);
+        previous = widget;
+    }
+}
+
 bool DeviceTabCore::startSearch()
 {
     // Answers of a search still being delivered would land in the fresh table.

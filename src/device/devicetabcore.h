@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <functional>
+#include <initializer_list>
 
 class CSearchDeviceThread;
 class LoginRunner;
@@ -37,6 +38,8 @@ public:
     DeviceBatch *batch() const { return m_batch.get(); }
     /// Shows the table's model in `view` with the tab's widths and view settings.
     static void attachView(const DeviceTable &table, QTableView *view);
+    /// Makes Tab visit `widgets` in this order: the order they are read in on the tab.
+    static void setTabOrder(std::initializer_list<QWidget *> widgets);
     CSearchDeviceThread *searchThread() const { return m_search; }
     const TableVariant &variant() const;
 

@@ -139,6 +139,8 @@ void UpgradeLogoWidget::buildForm()
     scroll->setObjectName(QStringLiteral("scrollArea"));
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    // Not a Tab stop of its own: it scrolls to whichever control takes the focus.
+    scroll->setFocusPolicy(Qt::NoFocus);
     auto *content = new QWidget(scroll);
     content->setObjectName(QStringLiteral("scrollAreaWidgetContents"));
     scroll->setWidget(content);
@@ -314,6 +316,14 @@ void UpgradeLogoWidget::buildForm()
     m_label2->setBuddy(m_lineEditPassword);
     m_labelIOS->setBuddy(m_lineEditIOS);
     m_labelAndroid->setBuddy(m_lineEditAndroid);
+    // Left column, then the right one, each top to bottom; the check button sits between the boot
+    // picture's path and its Select button.
+    DeviceTabCore::setTabOrder({m_tableView,     m_searchButton,     m_selectBtn,        m_btnReverse,
+                                m_addBtn,        m_lineEditPassword, m_checkBoxSetOEMID, m_checkBoxRepeat,
+                                m_BtnUpload,     m_lineEditBoot,     m_btnCheckBoot,     m_btnSelectBoot,
+                                m_lineEditClose, m_btnSelectClose,   m_lineEditLoss,     m_btnSelectLoss,
+                                m_lineEditBlind, m_btnSelectBlind,   m_lineEditIOS,      m_lineEditAndroid,
+                                m_btnGeneral,    m_btnModify});
 }
 
 void UpgradeLogoWidget::retranslateUi()

@@ -165,6 +165,9 @@ void SetOEMID::buildForm()
     horizontalLayout_5->addWidget(m_updatelog);
     verticalLayout->addLayout(horizontalLayout_5);
 
+    DeviceTabCore::setTabOrder({m_tableView, m_setoemidbtn, m_setoemid, m_checkBox, m_synchronizationTime,
+                                m_setconfig, m_zoneCheck, m_timeZone, m_language_check, m_language,
+                                m_searchbtn, m_updatelog});
     retranslateUi();
 }
 

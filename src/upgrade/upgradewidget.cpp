@@ -128,6 +128,9 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
     m_label_2->setBuddy(m_lineEditPassword);
     m_label_3->setBuddy(m_lineEditCfg);
     m_label->setBuddy(m_lineEditFileName);
+    DeviceTabCore::setTabOrder({m_tableView, m_selectBtn, m_btnReverse, m_searchButton, m_addBtn, m_setOEMID,
+                                m_checkBox, m_BtnUpload, m_lineEditPassword, m_lineEditCfg, m_browseCfgBtn,
+                                m_lineEditFileName, m_browseBtn, m_upgradeBtn});
     retranslateUi();
 
     m_core->bindWidgets(m_tableView, m_searchButton, m_selectBtn);
