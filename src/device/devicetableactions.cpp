@@ -277,6 +277,15 @@ bool DeviceTableActions::eventFilter(QObject *watched, QEvent *event)
         openMenu(cell.isValid() ? cell.center() : QPoint(0, 0), current);
         return true;
     }
+    if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+        (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier && current >= 0) {
+        // What a double click on the row does (a click, then the double click), so that a tab's
+        // row actions such as logging a device in again need no mouse.
+        const QModelIndex index = m_view->currentIndex();
+        emit m_view->clicked(index);
+        emit m_view->doubleClicked(index);
+        return true;
+    }
     if (!table.variant().checkable)
         return QObject::eventFilter(watched, event);
     if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier && current >= 0) {

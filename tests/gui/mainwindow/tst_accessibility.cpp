@@ -14,13 +14,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QHash>
+#include <QLineEdit>
 #include <QMenu>
+#include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <cstring>
 
@@ -360,6 +363,42 @@ private slots:
             menu->close();
             QTRY_VERIFY(!view->findChild<QMenu *>());
         }
+    }
+
+    void enterDoesWhatADoubleClickDoes_data()
+    {
+        QTest::addColumn<int>("tab");
+        QTest::addColumn<int>("loginDialogs"); // the firmware tab logs a device in again on a double click
+        QTest::newRow("logo") << 0 << 0;
+        QTest::newRow("firmware") << 1 << 1;
+        QTest::newRow("oemid") << 2 << 0;
+    }
+    void enterDoesWhatADoubleClickDoes()
+    {
+        QFETCH(int, tab);
+        QFETCH(int, loginDialogs);
+        QWidget *page = openTab(tab);
+        auto *view = page->findChild<QTableView *>(QStringLiteral("tableView"));
+        view->setFocus();
+        view->setCurrentIndex(view->model()->index(1, 1));
+        QSignalSpy clicked(view, &QAbstractItemView::clicked);
+        QSignalSpy doubleClicked(view, &QAbstractItemView::doubleClicked);
+        // A dialog that opens is told apart and cancelled, so that the key press returns.
+        QStringList dialogs;
+        QTimer guard;
+        connect(&guard, &QTimer::timeout, this, [&dialogs] {
+            if (auto *dlg = qobject_cast<LoginDlg *>(QApplication::activeModalWidget())) {
+                dialogs.append(dlg->ipEdit()->text());
+                dlg->reject();
+            }
+        });
+        guard.start(20);
+        QTest::keyClick(view, Qt::Key_Return);
+        QCOMPARE(clicked.count(), 1);
+        QCOMPARE(clicked.at(0).at(0).toModelIndex().row(), 1);
+        QCOMPARE(doubleClicked.count(), 1);
+        QCOMPARE(doubleClicked.at(0).at(0).toModelIndex().row(), 1);
+        QCOMPARE(dialogs, QStringList(loginDialogs, QStringLiteral("127.46.0.11")));
     }
 };
 
