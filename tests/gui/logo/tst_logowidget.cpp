@@ -2,6 +2,7 @@
 // stop before any device is talked to.
 
 #include "logotestutil.h"
+#include "tabtest.h"
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
@@ -29,7 +30,7 @@
 
 using namespace logotest;
 
-class LogoWidgetTest : public QObject
+class LogoWidgetTest : public TabTest<UpgradeLogoWidget>
 {
     Q_OBJECT
 
@@ -58,35 +59,23 @@ private slots:
     void translatedForm();
 
 private:
-    template <typename T> T *child(const char *name) const
-    {
-        return m_tab->findChild<T *>(QLatin1String(name));
-    }
-    QString tmpPath(const QString &name) const { return m_tmp->filePath(name); }
     void writeIni(const QByteArray &text);
     QByteArray readIni() const { return readFile(tmpPath(QStringLiteral("Config.ini"))); }
-
-    std::unique_ptr<QTemporaryDir> m_tmp;
-    std::unique_ptr<UpgradeLogoWidget> m_tab;
 };
 
 void LogoWidgetTest::init()
 {
-    m_tmp = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_tmp->isValid());
-    ConfigKeys::setConfigPath(tmpPath(QStringLiteral("Config.ini")));
-    CMessageBox::resetTestHooks();
-    CMessageBox::setAnswerProvider([](CMessageBox &) { return 0; });
     UpgradeFileDialog::resetTestHooks();
-    m_tab = std::make_unique<UpgradeLogoWidget>();
-    m_tab->setDataDirectory(m_tmp->path());
+    QVERIFY(startCase([](const QString &dir) {
+        auto tab = std::make_unique<UpgradeLogoWidget>();
+        tab->setDataDirectory(dir);
+        return tab;
+    }));
 }
 
 void LogoWidgetTest::cleanup()
 {
-    m_tab.reset();
-    ConfigKeys::setConfigPath(QString());
-    CMessageBox::resetTestHooks();
+    endCase();
     UpgradeFileDialog::resetTestHooks();
 }
 

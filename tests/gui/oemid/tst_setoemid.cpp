@@ -7,6 +7,7 @@
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "oemid/setoemid.h"
+#include "tabtest.h"
 
 #include <QBoxLayout>
 #include <QCheckBox>
@@ -26,7 +27,7 @@
 
 #include <memory>
 
-class SetOemidTest : public QObject
+class SetOemidTest : public TabTest<SetOEMID>
 {
     Q_OBJECT
 
@@ -46,14 +47,7 @@ private slots:
     void translatedForm();
 
 private:
-    template <typename T> T *child(const char *name) const
-    {
-        return m_tab->findChild<T *>(QLatin1String(name));
-    }
     void writeIni(const QByteArray &text);
-
-    std::unique_ptr<QTemporaryDir> m_tmp;
-    std::unique_ptr<SetOEMID> m_tab;
 };
 
 void SetOemidTest::writeIni(const QByteArray &text)
@@ -63,19 +57,13 @@ void SetOemidTest::writeIni(const QByteArray &text)
 
 void SetOemidTest::init()
 {
-    m_tmp = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_tmp->isValid());
-    writeIni("[OEMID]\r\nAssigned=ACME01\r\n");
-    CMessageBox::resetTestHooks();
-    CMessageBox::setAnswerProvider([](CMessageBox &) { return 0; });
-    m_tab = std::make_unique<SetOEMID>(nullptr, m_tmp->path());
+    QVERIFY(startCase([](const QString &dir) { return std::make_unique<SetOEMID>(nullptr, dir); },
+                      "[OEMID]\r\nAssigned=ACME01\r\n"));
 }
 
 void SetOemidTest::cleanup()
 {
-    m_tab.reset();
-    ConfigKeys::setConfigPath(QString());
-    CMessageBox::resetTestHooks();
+    endCase();
 }
 
 void SetOemidTest::formWidgets_data()

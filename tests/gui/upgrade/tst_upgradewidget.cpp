@@ -1,6 +1,7 @@
 // The firmware tab's form, its file choosers and the checks of the Upgrade click (no devices).
 
 #include "../../unit/upgrade/testzip.h"
+#include "tabtest.h"
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
@@ -27,7 +28,7 @@
 #include <cstring>
 #include <memory>
 
-class UpgradeWidgetTest : public QObject
+class UpgradeWidgetTest : public TabTest<UpgradeWidget>
 {
     Q_OBJECT
 
@@ -43,36 +44,22 @@ private slots:
     void clickDuringRunIsRefused();
     void uploadWithNothingToSend();
     void translatedForm();
-
-private:
-    template <typename T> T *child(const char *name) const
-    {
-        return m_tab->findChild<T *>(QLatin1String(name));
-    }
-    QString tmpPath(const QString &name) const { return m_tmp->filePath(name); }
-
-    std::unique_ptr<QTemporaryDir> m_tmp;
-    std::unique_ptr<UpgradeWidget> m_tab;
 };
 
 void UpgradeWidgetTest::init()
 {
-    m_tmp = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_tmp->isValid());
-    // No Config.ini at all: the IP change is off and the start index 20.
-    ConfigKeys::setConfigPath(tmpPath(QStringLiteral("Config.ini")));
-    CMessageBox::resetTestHooks();
-    CMessageBox::setAnswerProvider([](CMessageBox &) { return 0; });
     UpgradeFileDialog::resetTestHooks();
-    m_tab = std::make_unique<UpgradeWidget>();
-    m_tab->setDataDirectory(m_tmp->path());
+    // No Config.ini at all: the IP change is off and the start index 20.
+    QVERIFY(startCase([](const QString &dir) {
+        auto tab = std::make_unique<UpgradeWidget>();
+        tab->setDataDirectory(dir);
+        return tab;
+    }));
 }
 
 void UpgradeWidgetTest::cleanup()
 {
-    m_tab.reset();
-    ConfigKeys::setConfigPath(QString());
-    CMessageBox::resetTestHooks();
+    endCase();
     UpgradeFileDialog::resetTestHooks();
 }
 
