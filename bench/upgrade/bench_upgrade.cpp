@@ -6,7 +6,7 @@
 // K throttles each device's link to K KiB/s (0, the default: as fast as loopback goes).
 
 #include "../../tests/unit/upgrade/testzip.h"
-#include "devsimfleet.h"
+#include "benchfleet.h"
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
@@ -61,30 +61,16 @@ int main(int argc, char **argv)
         return 0;
     });
 
-    QJsonArray fleet;
-    for (int i = 0; i < devices; ++i) {
-        fleet.append(QJsonObject{
-            {QStringLiteral("ip"),
-             QStringLiteral("127.0.%1.%2").arg(90 + (i + 10) / 250).arg((i + 10) % 250)},
-            {QStringLiteral("mac"), QStringLiteral("00:12:35:00:%1:%2")
-                                        .arg(i / 256, 2, 16, QLatin1Char('0'))
-                                        .arg(i % 256, 2, 16, QLatin1Char('0'))},
-            {QStringLiteral("serial"), QStringLiteral("benchserial%1").arg(i, 5, 10, QLatin1Char('0'))},
-            {QStringLiteral("hardware"), QStringLiteral("HI3520D-NVR")},
-            {QStringLiteral("password"), QStringLiteral("bench")},
-            {QStringLiteral("deviceType"), 4},
-            {QStringLiteral("upgradeMs"), 2000},
-            {QStringLiteral("faults"), QJsonObject{{QStringLiteral("bytesPerSecond"), linkKiB * 1024}}}});
-    }
+    const QJsonArray fleet = benchfleet::makeFleet(devices, 2000, linkKiB * 1024);
     DevsimFleet sim;
-    if (!sim.start(fleet, 35790, 35791)) {
+    if (!sim.start(fleet, benchfleet::kPort, benchfleet::kSearchPort)) {
         std::fprintf(stderr, "devsim did not start\n");
         return 1;
     }
-    H264_DVR_SetSearchPort(35791);
+    H264_DVR_SetSearchPort(benchfleet::kSearchPort);
 
     const QString package = tmp.filePath(QStringLiteral("bench.bin"));
-    if (!testzip::writePackage(package.toStdString(), "HI3520D-NVR", size_t(mib) << 20)) {
+    if (!testzip::writePackage(package.toStdString(), benchfleet::kHardware, size_t(mib) << 20)) {
         std::fprintf(stderr, "cannot write the package\n");
         return 1;
     }
@@ -96,39 +82,11 @@ int main(int argc, char **argv)
 
     QElapsedTimer clock;
     clock.start();
-    // One search may miss answers when 256 devices reply in one burst on a busy machine; the
-    // benchmark is about the upgrade run, so the rows a search missed are listed from the fleet.
-    QTest::mouseClick(tab->findChild<QPushButton *>(QStringLiteral("SearchButton")), Qt::LeftButton);
-    const bool ended = QTest::qWaitFor([&] { return !tab->deviceCore()->searching(); }, 30000);
-    std::printf("search: %d of %d devices answered%s\n", table->rowCount(), devices,
-                ended ? "" : " (search hung)");
-    if (table->rowCount() != devices) {
-        table->clear();
-        for (const QJsonValue &v : fleet) {
-            const QJsonObject d = v.toObject();
-            SDK_CONFIG_NET_COMMON_V2 answer;
-            std::memset(&answer, 0, sizeof answer);
-            std::strcpy(answer.HostName, "LocalHost");
-            const QStringList ip = d.value(QStringLiteral("ip")).toString().split(QLatin1Char('.'));
-            for (int b = 0; b < 4; ++b)
-                answer.HostIP[b] = uint8_t(ip[b].toInt());
-            answer.Submask[0] = 255;
-            answer.Gateway[0] = 127;
-            answer.Gateway[3] = 1;
-            answer.NetValues[1] = 35790;
-            std::strncpy(answer.sMac, qPrintable(d.value(QStringLiteral("mac")).toString()),
-                         sizeof answer.sMac - 1);
-            std::strncpy(answer.sSn, qPrintable(d.value(QStringLiteral("serial")).toString()),
-                         sizeof answer.sSn - 1);
-            answer.DeviceType = 4;
-            tab->deviceCore()->fillDeviceTable(answer);
-        }
-        tab->deviceCore()->stopSearch();
-        std::printf("listed from the fleet: %d rows\n", table->rowCount());
-    }
+    benchfleet::listFleet(tab.get(), tab->deviceCore(), fleet);
     QTest::mouseClick(tab->findChild<QPushButton *>(QStringLiteral("selectBtn")), Qt::LeftButton);
     tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(package);
-    tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QStringLiteral("bench"));
+    tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))
+        ->setText(QLatin1String(benchfleet::kPassword));
 
     // The probe: a 10 ms timer; the longest gap between two ticks is the GUI thread's longest stall.
     QElapsedTimer probeClock;

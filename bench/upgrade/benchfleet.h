@@ -1,0 +1,86 @@
+// The simulated fleet of the firmware-tab benchmarks: N devices, one hardware and password, listed in
+// the tab's table by a search (and from the fleet itself for answers a busy machine lost).
+#pragma once
+
+#include "devsimfleet.h"
+
+#include "device/devicetabcore.h"
+#include "device/devicetable.h"
+#include "netsdk/netsdk.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QPushButton>
+#include <QTest>
+#include <QWidget>
+
+#include <cstdio>
+#include <cstring>
+
+namespace benchfleet
+{
+
+inline constexpr int kPort = 35790;
+inline constexpr int kSearchPort = 35791;
+inline constexpr char kHardware[] = "HI3520D-NVR";
+inline constexpr char kPassword[] = "bench";
+
+inline QString deviceIp(int i)
+{
+    return QStringLiteral("127.0.%1.%2").arg(90 + (i + 10) / 250).arg((i + 10) % 250);
+}
+
+/// `linkBytesPerSecond` throttles each device's link both ways (0 = as fast as loopback goes).
+inline QJsonArray makeFleet(int devices, int upgradeMs, int linkBytesPerSecond)
+{
+    QJsonArray fleet;
+    for (int i = 0; i < devices; ++i) {
+        fleet.append(QJsonObject{
+            {QStringLiteral("ip"), deviceIp(i)},
+            {QStringLiteral("mac"), QStringLiteral("00:12:35:00:%1:%2")
+                                        .arg(i / 256, 2, 16, QLatin1Char('0'))
+                                        .arg(i % 256, 2, 16, QLatin1Char('0'))},
+            {QStringLiteral("serial"), QStringLiteral("benchserial%1").arg(i, 5, 10, QLatin1Char('0'))},
+            {QStringLiteral("hardware"), QLatin1String(kHardware)},
+            {QStringLiteral("password"), QLatin1String(kPassword)},
+            {QStringLiteral("deviceType"), 4},
+            {QStringLiteral("upgradeMs"), upgradeMs},
+            {QStringLiteral("faults"), QJsonObject{{QStringLiteral("bytesPerSecond"), linkBytesPerSecond}}}});
+    }
+    return fleet;
+}
+
+/// Searches with the tab's button; rows the search missed are listed from the fleet.
+inline void listFleet(QWidget *tab, DeviceTabCore *core, const QJsonArray &fleet)
+{
+    DeviceTable *table = core->table();
+    const int devices = int(fleet.size());
+    QTest::mouseClick(tab->findChild<QPushButton *>(QStringLiteral("SearchButton")), Qt::LeftButton);
+    const bool ended = QTest::qWaitFor([&] { return !core->searching(); }, 30000);
+    std::printf("search: %d of %d devices answered%s\n", table->rowCount(), devices,
+                ended ? "" : " (search hung)");
+    if (table->rowCount() == devices)
+        return;
+    table->clear();
+    for (const QJsonValue &v : fleet) {
+        const QJsonObject d = v.toObject();
+        SDK_CONFIG_NET_COMMON_V2 answer;
+        std::memset(&answer, 0, sizeof answer);
+        std::strcpy(answer.HostName, "LocalHost");
+        const QStringList ip = d.value(QStringLiteral("ip")).toString().split(QLatin1Char('.'));
+        for (int b = 0; b < 4; ++b)
+            answer.HostIP[b] = uint8_t(ip[b].toInt());
+        answer.Submask[0] = 255;
+        answer.Gateway[0] = 127;
+        answer.Gateway[3] = 1;
+        answer.NetValues[1] = kPort;
+        std::strncpy(answer.sMac, qPrintable(d.value(QStringLiteral("mac")).toString()), sizeof answer.sMac - 1);
+        std::strncpy(answer.sSn, qPrintable(d.value(QStringLiteral("serial")).toString()), sizeof answer.sSn - 1);
+        answer.DeviceType = 4;
+        core->fillDeviceTable(answer);
+    }
+    core->stopSearch();
+    std::printf("listed from the fleet: %d rows\n", table->rowCount());
+}
+
+} // namespace benchfleet
