@@ -16,6 +16,7 @@
 #include <QHash>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTabBar>
@@ -269,6 +270,21 @@ private slots:
                                 (found.unnamed + found.ambiguous).join(QStringLiteral("\n  "))));
         }
         history->close();
+
+        // A message box of the tab, walked while it is up: its panel is a window of its own.
+        int boxControls = 0;
+        QStringList boxProblems;
+        CMessageBox::setAnswerProvider([&](CMessageBox &box) {
+            box.show();
+            const Walk found = walkFrom(box.findChild<QFrame *>(QStringLiteral("msgboxex_panel")));
+            boxControls = found.controls;
+            boxProblems = found.unnamed + found.ambiguous;
+            return 0;
+        });
+        tab->findChild<QPushButton *>(QStringLiteral("upgradeBtn"))->click(); // no package chosen
+        QCOMPARE(CMessageBox::shownCount(), 1);
+        QVERIFY(boxControls >= 1);
+        QVERIFY2(boxProblems.isEmpty(), qPrintable(boxProblems.join(QStringLiteral("\n  "))));
     }
 
     void tabOrderFollowsTheLayout_data()
