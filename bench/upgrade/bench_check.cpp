@@ -73,7 +73,8 @@ int main(int argc, char **argv)
     benchfleet::listFleet(tab.get(), tab->deviceCore(), fleet);
     QTest::mouseClick(tab->findChild<QPushButton *>(QStringLiteral("selectBtn")), Qt::LeftButton);
     tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(package);
-    tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QLatin1String(benchfleet::kPassword));
+    tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))
+        ->setText(QLatin1String(benchfleet::kPassword));
 
     // The baseline: each device's login and logout, one device after another.
     QElapsedTimer clock;
@@ -84,8 +85,8 @@ int main(int argc, char **argv)
         H264_DVR_DEVICEINFO info{};
         int error = 0;
         clock.start();
-        const long id = H264_DVR_Login(ip.constData(), benchfleet::kPort, "admin", benchfleet::kPassword, &info,
-                                       1, &error);
+        const long id = H264_DVR_Login(ip.constData(), benchfleet::kPort, "admin", benchfleet::kPassword,
+                                       &info, 1, &error);
         if (id > 0) {
             H264_DVR_Logout(id);
             ++loggedIn;
@@ -130,13 +131,14 @@ int main(int argc, char **argv)
 
     std::printf("devices %d, link %s\n", devices,
                 linkKiB ? qPrintable(QStringLiteral("%1 KiB/s").arg(linkKiB)) : "unthrottled");
-    std::printf("sequential login + logout: %d of %d logged in, sum %.0f ms (mean %.1f ms, slowest %.1f ms)\n",
-                loggedIn, devices, sequentialMs, sequentialMs / devices, slowestMs);
-    std::printf("Check devices: %d of %d \"Ready\"%s in %.0f ms = %.1f%% of the sequential sum; the 32-at-once "
-                "bound is sum / 32 = %.0f ms (check / bound = %.2f)\n",
-                ready, devices, ended ? "" : " (TIMED OUT)", checkMs, 100.0 * checkMs / sequentialMs,
-                sequentialMs / UpgradeRun::MaxCheckParallel,
-                checkMs / (sequentialMs / UpgradeRun::MaxCheckParallel));
+    std::printf(
+        "sequential login + logout: %d of %d logged in, sum %.0f ms (mean %.1f ms, slowest %.1f ms)\n",
+        loggedIn, devices, sequentialMs, sequentialMs / devices, slowestMs);
+    std::printf(
+        "Check devices: %d of %d \"Ready\"%s in %.0f ms = %.1f%% of the sequential sum; the 32-at-once "
+        "bound is sum / 32 = %.0f ms (check / bound = %.2f)\n",
+        ready, devices, ended ? "" : " (TIMED OUT)", checkMs, 100.0 * checkMs / sequentialMs,
+        sequentialMs / UpgradeRun::MaxCheckParallel, checkMs / (sequentialMs / UpgradeRun::MaxCheckParallel));
     std::printf("threads alive at peak during the check: %d\n", peakThreads);
     menu.reset(); // a child of the table: it goes before the tab
     tab.reset();

@@ -74,8 +74,10 @@ inline void listFleet(QWidget *tab, DeviceTabCore *core, const QJsonArray &fleet
         answer.Gateway[0] = 127;
         answer.Gateway[3] = 1;
         answer.NetValues[1] = kPort;
-        std::strncpy(answer.sMac, qPrintable(d.value(QStringLiteral("mac")).toString()), sizeof answer.sMac - 1);
-        std::strncpy(answer.sSn, qPrintable(d.value(QStringLiteral("serial")).toString()), sizeof answer.sSn - 1);
+        std::strncpy(answer.sMac, qPrintable(d.value(QStringLiteral("mac")).toString()),
+                     sizeof answer.sMac - 1);
+        std::strncpy(answer.sSn, qPrintable(d.value(QStringLiteral("serial")).toString()),
+                     sizeof answer.sSn - 1);
         answer.DeviceType = 4;
         core->fillDeviceTable(answer);
     }
