@@ -2,6 +2,7 @@
 # ./scripts/sanitize.sh thread|address [ctest -R pattern]
 # Builds the tree with ThreadSanitizer, or AddressSanitizer with UndefinedBehaviorSanitizer, in its own
 # build directory (build-tsan / build-asan) and runs the tests (all, or those matching the pattern).
+# SANITIZE_BUILD_ONLY=1 builds without running the tests.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 kind=${1:-}
@@ -12,10 +13,20 @@ address) dir=$top/build-asan ;;
 esac
 pattern=${2:-}
 "$top/scripts/bootstrap.sh"
-cmake -S "$top" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTALLOW_SANITIZE="$kind" >/dev/null
+gen=()
+[ -f "$dir/CMakeCache.txt" ] || ! command -v ninja >/dev/null || gen=(-G Ninja)
+launch=()
+if command -v ccache >/dev/null; then
+  launch=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+cmake -S "$top" -B "$dir" "${gen[@]}" "${launch[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTALLOW_SANITIZE="$kind" >/dev/null
 cmake --build "$dir" -j "$(nproc 2>/dev/null || echo 2)"
-export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 ${TSAN_OPTIONS:-}"
+[ -z "${SANITIZE_BUILD_ONLY:-}" ] || exit 0
+supp=$top/tests/sanitizers
+export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$supp/tsan.supp ${TSAN_OPTIONS:-}"
 export ASAN_OPTIONS="detect_leaks=1 ${ASAN_OPTIONS:-}"
+export LSAN_OPTIONS="suppressions=$supp/lsan.supp ${LSAN_OPTIONS:-}"
 export UBSAN_OPTIONS="halt_on_error=1 print_stacktrace=1 ${UBSAN_OPTIONS:-}"
 cd "$dir"
 if [ -n "$pattern" ]; then
