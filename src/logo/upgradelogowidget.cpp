@@ -379,11 +379,11 @@ void UpgradeLogoWidget::retranslateUi()
     m_btnGeneral->setText(tr("GetLogoPrograms"));
     m_btnModify->setText(tr("Modify"));
 
-    // The four Select buttons read alike; their names say which picture each one picks.
-    m_btnSelectBoot->setAccessibleName(tr("Select the boot logo"));
-    m_btnSelectClose->setAccessibleName(tr("Select the shutdown logo"));
-    m_btnSelectLoss->setAccessibleName(tr("Select the channel background"));
-    m_btnSelectBlind->setAccessibleName(tr("Select the blind logo"));
+    // The four Select buttons read alike; their names also say which picture each one picks.
+    m_btnSelectBoot->setAccessibleName(tr("Select Logo (boot logo)"));
+    m_btnSelectClose->setAccessibleName(tr("Select Logo (shutdown logo)"));
+    m_btnSelectLoss->setAccessibleName(tr("Select Logo (channel background)"));
+    m_btnSelectBlind->setAccessibleName(tr("Select Logo (blind logo)"));
     m_progressBar->setAccessibleName(tr("Upload progress"));
 }
 

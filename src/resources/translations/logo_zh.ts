@@ -299,20 +299,20 @@
         <translation>生成升级包失败</translation>
     </message>
     <message>
-        <source>Select the boot logo</source>
-        <translation>选择开机 Logo</translation>
+        <source>Select Logo (boot logo)</source>
+        <translation>选择 Logo（开机 Logo）</translation>
     </message>
     <message>
-        <source>Select the shutdown logo</source>
-        <translation>选择关机 Logo</translation>
+        <source>Select Logo (shutdown logo)</source>
+        <translation>选择 Logo（关机 Logo）</translation>
     </message>
     <message>
-        <source>Select the channel background</source>
-        <translation>选择通道背景</translation>
+        <source>Select Logo (channel background)</source>
+        <translation>选择 Logo（通道背景）</translation>
     </message>
     <message>
-        <source>Select the blind logo</source>
-        <translation>选择遮挡 Logo</translation>
+        <source>Select Logo (blind logo)</source>
+        <translation>选择 Logo（遮挡 Logo）</translation>
     </message>
     <message>
         <source>Upload progress</source>
