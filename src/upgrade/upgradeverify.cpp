@@ -157,7 +157,8 @@ void UpgradeVerifier::stop()
     m_quit = false;
 }
 
-void UpgradeVerifier::finish(const std::shared_ptr<Watch> &w, const QString &text)
+void UpgradeVerifier::finish(const std::shared_ptr<Watch> &w, const QString &text,
+                             const H264_DVR_DEVICEINFO *running)
 {
     {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -167,6 +168,12 @@ void UpgradeVerifier::finish(const std::shared_ptr<Watch> &w, const QString &tex
     }
     if (w->closed)
         return;
+    if (running) {
+        w->ctx.set(Field::Version,
+                   QString::fromLocal8Bit(DeviceRecord::fieldBytes(running->sSoftWareVersion)));
+        w->ctx.set(Field::BuildDate,
+                   DeviceRecord::buildDateText(running->BuildYear, running->BuildMonth, running->BuildDay));
+    }
     if (!text.isEmpty())
         w->ctx.status(text);
     // The status comes first: the batch may report its end as soon as the registration is gone.
@@ -191,8 +198,11 @@ void UpgradeVerifier::startLogin(const std::shared_ptr<Watch> &w)
             const QByteArray version = DeviceRecord::fieldBytes(info.sSoftWareVersion);
             const bool same = version == t.oldVersion && info.BuildYear == t.oldYear &&
                               info.BuildMonth == t.oldMonth && info.BuildDay == t.oldDay;
-            finish(w, same ? VerifyText::unchanged()
-                           : VerifyText::verified(version, info.BuildYear, info.BuildMonth, info.BuildDay));
+            if (same)
+                finish(w, VerifyText::unchanged());
+            else
+                finish(w, VerifyText::verified(version, info.BuildYear, info.BuildMonth, info.BuildDay),
+                       &info);
             return;
         }
         bool give = false;

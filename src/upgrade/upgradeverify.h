@@ -73,7 +73,9 @@ public:
 private:
     void loop();
     void startLogin(const std::shared_ptr<Watch> &w);
-    void finish(const std::shared_ptr<Watch> &w, const QString &text);
+    /// The verdict; a verified device's new version and build date go into the row's columns too.
+    void finish(const std::shared_ptr<Watch> &w, const QString &text,
+                const H264_DVR_DEVICEINFO *running = nullptr);
 
     Sdk m_sdk;
     std::unique_ptr<QThreadPool> m_pool;

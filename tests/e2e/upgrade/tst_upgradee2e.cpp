@@ -371,6 +371,12 @@ void UpgradeE2E::verifiesTheVersionAfterTheRestart()
         QVERIFY(i >= 0 && i < cases.size());
         QVERIFY2(status(row) == cases[i].verdict,
                  qPrintable(QStringLiteral("%1: %2").arg(QLatin1String(cases[i].name), status(row))));
+        // The version columns show what the device runs now.
+        const bool isVerified = cases[i].verdict == verified;
+        QCOMPARE(cell(row, 6),
+                 isVerified ? QStringLiteral("V7.01.R05.E2E") : QStringLiteral("V4.02.R11.OLD"));
+        if (isVerified)
+            QCOMPARE(cell(row, 7), QStringLiteral("2026-04-01"));
         QStringList seen;
         for (const StatusEvent &e : m_history[row])
             seen << e.text;
