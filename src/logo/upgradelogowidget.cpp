@@ -671,10 +671,6 @@ void UpgradeLogoWidget::BatchOpr(int nCmd)
         return;
     }
     m_batch->setCommand(nCmd);
-    // The upload runs off the GUI thread; the bar shows while it goes.
-    m_upload = new RecordUploadRun(*m_core->table(), this, m_progressBar, m_BtnUpload);
-    connect(m_upload, &RecordUploadRun::finished, this, [this] { m_progressBar->hide(); });
-
     m_batch->setTimeout(3000);
     m_batch->start(QThread::InheritPriority);
 }

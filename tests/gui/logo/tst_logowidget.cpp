@@ -11,6 +11,7 @@
 #include "device/devicetable.h"
 #include "logo/applinkfile.h"
 #include "logo/upgradelogowidget.h"
+#include "oemid/recorduploadrun.h"
 #include "upgrade/upgradefiledialog.h"
 
 #include <QCheckBox>
@@ -26,6 +27,7 @@
 #include <QTest>
 #include <QTranslator>
 
+#include <cstring>
 #include <memory>
 
 using namespace logotest;
@@ -55,6 +57,7 @@ private slots:
     void batchMessages_data();
     void batchMessages();
     void batchWithoutTickedDevice();
+    void batchLeavesTheUploadAlone();
     void uploadWithNothingToSend();
     void translatedForm();
 
@@ -472,6 +475,24 @@ void LogoWidgetTest::batchWithoutTickedDevice()
     QCOMPARE(CMessageBox::shownCount(), 1);
     QCOMPARE(CMessageBox::lastShown().title, QStringLiteral("Prompt"));
     QCOMPARE(CMessageBox::lastShown().text, QStringLiteral("Please Select a Device"));
+}
+
+void LogoWidgetTest::batchLeavesTheUploadAlone()
+{
+    SDK_CONFIG_NET_COMMON_V2 answer{};
+    answer.DeviceType = 4;
+    answer.HostIP[0] = 127;
+    answer.HostIP[3] = 9;
+    std::strcpy(answer.sMac, "00:12:34:00:00:09");
+    m_tab->fillDeviceTable(answer);
+    DeviceTable *table = m_tab->deviceCore()->table();
+    table->setChecked(0, true);
+    const QList<RecordUploadRun *> before = m_tab->findChildren<RecordUploadRun *>();
+    QCOMPARE(before.size(), 1);
+    m_tab->BatchOpr(2); // nothing answers at that address
+    QTRY_VERIFY_WITH_TIMEOUT(!table->statusText(0).isEmpty(), 15000);
+    // The tab's one upload, which its destructor waits for, is still the only one.
+    QCOMPARE(m_tab->findChildren<RecordUploadRun *>(), before);
 }
 
 void LogoWidgetTest::uploadWithNothingToSend()
