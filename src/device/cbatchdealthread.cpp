@@ -5,13 +5,40 @@
 #include <QCoreApplication>
 #include <QMutexLocker>
 
-CBatchDealThread::CBatchDealThread() : QThread(nullptr) {}
-
-CBatchDealThread::~CBatchDealThread()
+// The records of one run, as the engine's rows; nothing is shown anywhere.
+class CBatchDealThread::Devices : public DeviceRows
 {
-    requestInterruption();
-    wait();
+public:
+    quint64 generation() const override { return 1; }
+    int rowCount() const override { return int(m_records.size()); }
+    bool device(quint64, int row, DEV_INFO *out) const override
+    {
+        if (row < 0 || row >= rowCount())
+            return false;
+        *out = m_records[size_t(row)];
+        return true;
+    }
+    bool updateDevice(quint64, int row, const std::function<void(DEV_INFO &)> &change) override
+    {
+        if (row < 0 || row >= rowCount())
+            return false;
+        change(m_records[size_t(row)]);
+        return true;
+    }
+    void post(const RowEvent &) override {}
+
+    // Replaced only while the batch is idle; jobs touch only their own row.
+    std::vector<DEV_INFO> m_records;
+};
+
+CBatchDealThread::CBatchDealThread()
+    : m_devices(std::make_unique<Devices>()), m_batch(DeviceBatch::create(*m_devices))
+{
+    connect(m_batch.get(), &DeviceBatch::finished, this, &CBatchDealThread::finished);
 }
+
+// m_batch goes first (declared last): it cancels and waits before the rows it runs over go.
+CBatchDealThread::~CBatchDealThread() = default;
 
 void CBatchDealThread::setCommand(int nCmd)
 {
@@ -39,72 +66,89 @@ int CBatchDealThread::timeout() const
 
 bool CBatchDealThread::addDevice(const DEV_INFO &device)
 {
-    QMutexLocker locker(&m_mutex);
-    if (m_running || isRunning())
+    if (m_batch->isActive())
         return false;
-    m_devices.push_back(std::make_unique<DEV_INFO>(device));
+    QMutexLocker locker(&m_mutex);
+    m_pending.push_back(device);
     return true;
 }
 
 int CBatchDealThread::deviceCount() const
 {
     QMutexLocker locker(&m_mutex);
-    return int(m_devices.size());
+    return int(m_pending.size());
 }
 
-void CBatchDealThread::run()
+bool CBatchDealThread::isRunning() const
 {
-    std::vector<std::unique_ptr<DEV_INFO>> devices;
+    return m_batch->isActive();
+}
+
+bool CBatchDealThread::wait(int timeoutMs)
+{
+    return m_batch->waitForDone(timeoutMs);
+}
+
+void CBatchDealThread::start()
+{
+    if (m_batch->isActive())
+        return;
     int command;
     int timeout;
     {
         QMutexLocker locker(&m_mutex);
-        m_running = true;
-        devices.swap(m_devices);
+        m_devices->m_records.swap(m_pending);
+        m_pending.clear();
         command = m_command;
         timeout = m_timeout;
     }
+    BatchPlan plan;
+    for (int row = 0; row < m_devices->rowCount(); ++row)
+        plan.rows.push_back(row);
+    plan.options.maxParallel = 1;
+    plan.options.marksRun = false;
+    plan.job = [this, command, timeout](BatchContext &ctx) { runDevice(ctx, command, timeout); };
+    m_batch->start(std::move(plan));
+}
 
-    for (const auto &dev : devices) {
-        if (isInterruptionRequested())
-            break;
-        bool ownLogin = false;
-        if (dev->lLoginID <= 0) {
-            int error = 0;
-            dev->lLoginID = int32_t(H264_DVR_Login(dev->szIpaddress, uint16_t(dev->nPort), dev->szUserName,
-                                                   dev->szPsw, &dev->NetDevInfo, 1, &error));
-            if (dev->lLoginID <= 0) {
-                // The SDK's last error is per thread: the code travels in the message, since the
-                // receiver's thread has a last error of its own.
-                if (error == 0)
-                    error = int(H264_DVR_GetLastError());
-                emit message(-1, error, dev->nIndex, 0);
-                continue;
-            }
-            ownLogin = true;
-        }
-        if (command == ResetConfig) {
-            char flags[11] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0};
-            const long ret =
-                H264_DVR_SetDevConfig(dev->lLoginID, NETSDK_CFG_RESET, -1, flags, sizeof flags, timeout);
-            emit message(int(ret), int(ret), dev->nIndex, ResetConfig);
-        } else if (command == Reboot) {
-            int ok = H264_DVR_ControlDVR(dev->lLoginID, 0, timeout) ? 1 : 0;
-            int error = 0;
-            if (!ok) {
+void CBatchDealThread::runDevice(const BatchContext &ctx, int command, int timeout)
+{
+    DEV_INFO dev;
+    if (!ctx.rows().device(ctx.row(), &dev))
+        return;
+    bool ownLogin = false;
+    if (dev.lLoginID <= 0) {
+        int error = 0;
+        dev.lLoginID = int32_t(H264_DVR_Login(dev.szIpaddress, uint16_t(dev.nPort), dev.szUserName, dev.szPsw,
+                                              &dev.NetDevInfo, 1, &error));
+        if (dev.lLoginID <= 0) {
+            // The SDK's last error is per thread: the code travels in the message, since the
+            // receiver's thread has a last error of its own.
+            if (error == 0)
                 error = int(H264_DVR_GetLastError());
-                if (error == NETSDK_ERR_TIMEOUT) // the device went down before it could answer
-                    ok = 1;
-            }
-            emit message(ok, error, dev->nIndex, Reboot);
+            emit message(-1, error, dev.nIndex, 0);
+            return;
         }
-        // Logins made here live only in this copy; the row's own login is the tab's business.
-        if (ownLogin)
-            H264_DVR_Logout(dev->lLoginID);
+        ownLogin = true;
     }
-
-    QMutexLocker locker(&m_mutex);
-    m_running = false;
+    if (command == ResetConfig) {
+        char flags[11] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0};
+        const long ret =
+            H264_DVR_SetDevConfig(dev.lLoginID, NETSDK_CFG_RESET, -1, flags, sizeof flags, timeout);
+        emit message(int(ret), int(ret), dev.nIndex, ResetConfig);
+    } else if (command == Reboot) {
+        int ok = H264_DVR_ControlDVR(dev.lLoginID, 0, timeout) ? 1 : 0;
+        int error = 0;
+        if (!ok) {
+            error = int(H264_DVR_GetLastError());
+            if (error == NETSDK_ERR_TIMEOUT) // the device went down before it could answer
+                ok = 1;
+        }
+        emit message(ok, error, dev.nIndex, Reboot);
+    }
+    // Logins made here live only in this copy; the row's own login is the tab's business.
+    if (ownLogin)
+        H264_DVR_Logout(dev.lLoginID);
 }
 
 BatchOutcome batchOutcome(int ret, int nError, int nCmd)

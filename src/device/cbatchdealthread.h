@@ -1,20 +1,23 @@
 #pragma once
 
+#include "device/devicebatch.h"
 #include "netsdk/netsdk.h"
 
 #include <QMutex>
+#include <QObject>
 #include <QString>
-#include <QThread>
 
 #include <memory>
 #include <vector>
 
 /// Runs one simple command (1 reset configuration, 2 reboot) over a list of devices, one after
-/// another, and reports each device through message(). It knows nothing about tables or texts.
+/// another, and reports each device through message(). It knows nothing about tables or texts: a
+/// job type on the device-batch engine whose rows are its own copies of the records.
 ///
-/// The device list is filled only while the thread is idle: addDevice() refuses (returns false)
-/// while a run is in progress, so a run never sees its list change.
-class CBatchDealThread : public QThread
+/// The device list is filled only while no run is going on: addDevice() refuses (returns false)
+/// while one is, so a run never sees its list change. Destroying it cancels the run (no further
+/// device starts) and waits for the device in hand.
+class CBatchDealThread : public QObject
 {
     Q_OBJECT
 public:
@@ -31,20 +34,29 @@ public:
     bool addDevice(const DEV_INFO &device);
     int deviceCount() const;
 
+    /// Runs the command over the devices added since the last run (none: ends at once).
+    void start();
+    bool isRunning() const;
+    /// Blocks until the run has ended (tests); false on time-out.
+    bool wait(int timeoutMs);
+
 signals:
     /// One per device: nCmd 0 = login failed (ret -1, nError the login error), 1 = reset sent
     /// (ret = nError = the SDK result), 2 = reboot sent (ret 1 or 0, nError 0 or the SDK's last error).
     void message(int ret, int nError, int nIndex, int nCmd);
-
-protected:
-    void run() override;
+    /// The run has ended; every message() of it was emitted before.
+    void finished();
 
 private:
-    mutable QMutex m_mutex; // guards the settings and the running flag, never held across SDK calls
+    class Devices;
+    void runDevice(const BatchContext &ctx, int command, int timeout);
+
+    mutable QMutex m_mutex; // guards the settings and the pending list, never held across SDK calls
     int m_command = 0;
     int m_timeout = 8000;
-    bool m_running = false;
-    std::vector<std::unique_ptr<DEV_INFO>> m_devices;
+    std::vector<DEV_INFO> m_pending;
+    std::unique_ptr<Devices> m_devices; ///< the running list, the batch's rows
+    DeviceBatch::Ptr m_batch;
 };
 
 /// How a batch message reads in a tab's status column.

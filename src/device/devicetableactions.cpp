@@ -260,7 +260,7 @@ bool DeviceTableActions::runCommand(int command)
                     return; // a new search replaced the rows
                 t.setStatusText(nIndex, batchOutcome(ret, nError, nCmd).text);
             });
-    connect(m_thread.get(), &QThread::finished, this, &DeviceTableActions::commandFinished);
+    connect(m_thread.get(), &CBatchDealThread::finished, this, &DeviceTableActions::commandFinished);
     m_thread->start();
     return true;
 }

@@ -672,7 +672,7 @@ void UpgradeLogoWidget::BatchOpr(int nCmd)
     }
     m_batch->setCommand(nCmd);
     m_batch->setTimeout(3000);
-    m_batch->start(QThread::InheritPriority);
+    m_batch->start();
 }
 
 void UpgradeLogoWidget::onDealBathMsg(int ret, int nError, int nIndex, int nCmd)
