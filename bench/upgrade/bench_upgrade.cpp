@@ -26,11 +26,28 @@
 #include <QTest>
 #include <QTimer>
 
-#include <sys/resource.h>
 #include <time.h>
 
 #include <cstdio>
 #include <cstring>
+
+namespace
+{
+
+// VmHWM of /proc/self/status: the peak since the start or since the last reset.
+qint64 peakRssKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -73,6 +90,15 @@ int main(int argc, char **argv)
     if (!testzip::writePackage(package.toStdString(), benchfleet::kHardware, size_t(mib) << 20)) {
         std::fprintf(stderr, "cannot write the package\n");
         return 1;
+    }
+
+    // Writing the package held it in this process twice over; the peak that counts is the run's, so
+    // the high-water mark starts again here (Linux 4.0 and later).
+    const qint64 setupPeakKiB = peakRssKiB();
+    {
+        QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+        if (!clearRefs.open(QIODevice::WriteOnly) || clearRefs.write("5") != 1)
+            std::fprintf(stderr, "cannot reset the peak RSS: it includes writing the package\n");
     }
 
     auto tab = std::make_unique<UpgradeWidget>();
@@ -171,9 +197,6 @@ int main(int argc, char **argv)
     table->flushPending();
     const int success = finals();
 
-    struct rusage usage {
-    };
-    getrusage(RUSAGE_SELF, &usage);
     const double floorMs = (devices - 1) * 1000.0;
     std::printf("devices %d, package %d MiB, link %s\n", devices, mib,
                 linkKiB ? qPrintable(QStringLiteral("%1 KiB/s").arg(linkKiB)) : "unthrottled");
@@ -183,13 +206,15 @@ int main(int argc, char **argv)
     std::printf("total run time: %.1f s; spacing floor (%d - 1) x 1 s = %.1f s; overhead %.1f s\n",
                 totalMs / 1000.0, devices, floorMs / 1000.0, (totalMs - floorMs) / 1000.0);
     std::printf("GUI thread longest stall: %lld ms at %.1f s into the run, %lld ms of it on the CPU (target "
-                "< 100 ms); "
+                "< 33 ms); "
                 "gaps > 50 ms: %d, > 100 ms: %d\n",
                 worstGap, worstAt / 1000.0, worstCpu, over50, over100);
     std::printf("idle baseline (3 s before the click): longest gap %lld ms, gaps > 50 ms: %d\n", idleWorst,
                 idleOver50);
     std::printf("threads alive at peak: %d\n", peakThreads);
-    std::printf("peak RSS: %.1f MiB (target < 64 MiB)\n", usage.ru_maxrss / 1024.0);
+    std::printf("peak RSS from the tab's creation to the end: %.1f MiB (target < 64 MiB); while writing the "
+                "package before: %.1f MiB\n",
+                peakRssKiB() / 1024.0, setupPeakKiB / 1024.0);
     for (int r = 0; r < devices && success != devices; ++r) {
         const QString s =
             table->model()->index(r, tableVariant(TabKind::Firmware).statusColumn).data().toString();
