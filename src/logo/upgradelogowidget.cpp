@@ -3,14 +3,12 @@
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
 #include "device/cbatchdealthread.h"
-#include "device/csearchdevicethread.h"
 #include "device/devicerecord.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "device/devicetableactions.h"
 #include "device/loginerrortext.h"
 #include "device/loginrunner.h"
-#include "device/stationmac.h"
 #include "logo/applinkfile.h"
 #include "logo/logodevice.h"
 #include "logo/logopackage.h"
@@ -62,21 +60,13 @@ QLabel *noteLabel(QWidget *parent, const char *objectName, bool red)
 } // namespace
 
 UpgradeLogoWidget::UpgradeLogoWidget(QWidget *parent)
-    : QWidget(parent), m_core(new DeviceTabCore(TabKind::Logo, this)), m_probe(new LoginRunner(this)),
-      m_batch(new CBatchDealThread), m_dataDir(QCoreApplication::applicationDirPath()),
-      m_showPackage(&UpgradeLogoWidget::showInFileManager)
+    : DeviceTab(TabKind::Logo, parent), m_probe(new LoginRunner(this)), m_batch(new CBatchDealThread),
+      m_dataDir(QCoreApplication::applicationDirPath()), m_showPackage(&UpgradeLogoWidget::showInFileManager)
 {
     buildForm();
     retranslateUi();
 
-    m_core->bindWidgets(m_tableView, m_searchButton, m_selectBtn);
-    m_core->setStationMacLookup(&StationMac::lookUp);
-
-    CSearchDeviceThread *search = m_core->searchThread();
-    connect(search, &CSearchDeviceThread::deviceSearch, this, &UpgradeLogoWidget::fillDeviceTable);
-    connect(search, &CSearchDeviceThread::stop, this, &UpgradeLogoWidget::stopSearch);
-    connect(m_selectBtn, &QPushButton::clicked, this, &UpgradeLogoWidget::SelectDevice);
-    connect(m_btnReverse, &QPushButton::clicked, this, &UpgradeLogoWidget::on_btnReverse_clicked);
+    bindDeviceWidgets(m_tableView, m_searchButton, m_selectBtn, m_btnReverse);
     connect(m_searchButton, &QPushButton::clicked, this, &UpgradeLogoWidget::on_SearchButton_clicked);
     connect(m_addBtn, &QPushButton::clicked, this, &UpgradeLogoWidget::on_addBtn_clicked);
     connect(m_tableView, &QTableView::clicked, this, &UpgradeLogoWidget::on_tableView_clicked);
@@ -125,8 +115,6 @@ UpgradeLogoWidget::~UpgradeLogoWidget()
     m_pendingStart = nullptr;
     m_burner.reset(); // cancels the run and waits for its jobs; running burns are closed
     writeConfig();
-    // Logs every listed device out once and closes the tab's SDK session while the widgets exist.
-    delete m_core;
 }
 
 void UpgradeLogoWidget::buildForm()
@@ -464,26 +452,6 @@ void UpgradeLogoWidget::on_SearchButton_clicked()
         m_groupBoxLink->setEnabled(false);
 }
 
-void UpgradeLogoWidget::fillDeviceTable(SDK_CONFIG_NET_COMMON_V2 deviceSearched)
-{
-    m_core->fillDeviceTable(deviceSearched);
-}
-
-void UpgradeLogoWidget::stopSearch()
-{
-    m_core->stopSearch();
-}
-
-void UpgradeLogoWidget::SelectDevice()
-{
-    m_core->selectDevice();
-}
-
-void UpgradeLogoWidget::on_btnReverse_clicked()
-{
-    m_core->reverse();
-}
-
 void UpgradeLogoWidget::on_addBtn_clicked()
 {
     DEV_INFO added;
@@ -589,11 +557,6 @@ void UpgradeLogoWidget::on_tableView_clicked(const QModelIndex &index)
 void UpgradeLogoWidget::on_tableView_doubleClicked(const QModelIndex &)
 {
     // A double click does nothing on this tab; a single click belongs to the logo workflow.
-}
-
-int UpgradeLogoWidget::ModifyIP(int nIndex, int nType)
-{
-    return m_core->modifyIP(nIndex, nType);
 }
 
 void UpgradeLogoWidget::on_btnSelectBoot_clicked()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/devicetab.h"
 #include "logo/logocheck.h"
 #include "netsdk/netsdk.h"
 
@@ -11,7 +12,6 @@
 #include <memory>
 #include <vector>
 
-class DeviceTabCore;
 class LoginRunner;
 class LogoRunState;
 class UpgradeRun;
@@ -27,7 +27,7 @@ class QTableView;
 /// The logo tab: choose pictures and app links, make a logo package per device or once per run,
 /// and burn it into the ticked devices. Its device table, search, selection and Add come from
 /// DeviceTabCore; the device exchanges live in the logo core, the run on the tab's device batch.
-class UpgradeLogoWidget : public QWidget
+class UpgradeLogoWidget : public DeviceTab
 {
     Q_OBJECT
 public:
@@ -35,8 +35,6 @@ public:
     /// Waits for the row probe and the run, logs every device out once, closes the SDK session and
     /// stores the form's Config.ini keys.
     ~UpgradeLogoWidget() override;
-
-    DeviceTabCore *deviceCore() const { return m_core; }
 
     /// Root of the working directories and the factory records: the application directory unless
     /// a test points it elsewhere.
@@ -68,14 +66,9 @@ signals:
 
 public slots:
     void on_SearchButton_clicked();
-    void fillDeviceTable(SDK_CONFIG_NET_COMMON_V2 deviceSearched);
-    void stopSearch();
-    void SelectDevice();
-    void on_btnReverse_clicked();
     void on_addBtn_clicked();
     void on_tableView_clicked(const QModelIndex &index);
     void on_tableView_doubleClicked(const QModelIndex &index);
-    int ModifyIP(int nIndex, int nType);
 
     void on_btnSelectBoot_clicked();
     void on_btnSelectClose_clicked();
@@ -114,7 +107,6 @@ private:
     void launch(const std::vector<int> &rows, const QByteArray &password, const struct LogoStageInput &stage);
     void onBatchFinished();
 
-    DeviceTabCore *m_core;
     LoginRunner *m_probe;
     class CBatchDealThread *m_batch;
     RecordUploadRun *m_upload;

@@ -8,11 +8,9 @@
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
-#include "device/csearchdevicethread.h"
 #include "device/devicebatch.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
-#include "device/stationmac.h"
 #include "settings/devicesettings.h"
 
 #include <QCheckBox>
@@ -44,20 +42,15 @@ template <typename T> T *named(QWidget *parent, const char *name)
 } // namespace
 
 SetOEMID::SetOEMID(QWidget *parent, const QString &dataDir)
-    : QWidget(parent), m_core(new DeviceTabCore(TabKind::Oemid, this)),
+    : DeviceTab(TabKind::Oemid, parent),
       m_dataDir(dataDir.isEmpty() ? QCoreApplication::applicationDirPath() : dataDir)
 {
     // 1. The form, the search and the connections.
     buildForm();
-    CSearchDeviceThread *search = m_core->searchThread();
-    CSearchDeviceThread::registerMetaType();
     connect(m_setconfig, &QCheckBox::clicked, this, &SetOEMID::setConfigCheckBox);
     connect(m_setoemid, &QCheckBox::clicked, this, &SetOEMID::setOEMIECheckBox);
     connect(m_searchbtn, &QPushButton::clicked, this, &SetOEMID::searchbtnclick);
     connect(m_updatelog, &QPushButton::clicked, this, &SetOEMID::updatelogbtnclick);
-    connect(search, &CSearchDeviceThread::deviceSearch, this, &SetOEMID::fillDeviceTable,
-            Qt::UniqueConnection);
-    connect(search, &CSearchDeviceThread::stop, this, &SetOEMID::stopSearch, Qt::UniqueConnection);
     connect(m_core->batch(), &DeviceBatch::finished, this, [this](const BatchSummary &) {
         m_core->table()->flushPending();
         setBatchRunning(false);
@@ -65,8 +58,7 @@ SetOEMID::SetOEMID(QWidget *parent, const QString &dataDir)
     });
 
     // 2. The table (the tab's columns, widths and view settings come with its variant).
-    m_core->bindWidgets(m_tableView, m_searchbtn, nullptr);
-    m_core->setStationMacLookup(&StationMac::lookUp);
+    bindDeviceWidgets(m_tableView, m_searchbtn, nullptr, nullptr);
     m_setconfig->show();
 
     // 3. The OEMID to write (the SDK session and the table lock came with the core).
@@ -92,7 +84,6 @@ SetOEMID::SetOEMID(QWidget *parent, const QString &dataDir)
 SetOEMID::~SetOEMID()
 {
     delete m_upload; // waits for an upload under way
-    delete m_core;
 }
 
 void SetOEMID::buildForm()
@@ -252,11 +243,6 @@ void SetOEMID::startSearch()
     m_core->startSearch();
 }
 
-void SetOEMID::fillDeviceTable(SDK_CONFIG_NET_COMMON_V2 deviceSearched)
-{
-    m_core->fillDeviceTable(deviceSearched);
-}
-
 void SetOEMID::stopSearch()
 {
     m_core->stopSearch();
@@ -356,9 +342,4 @@ void SetOEMID::updatelogbtnclick()
     params.caFile = ConfigKeys::stringValue(Key::UploadCAFile);
     params.variant = OemidVariant::oemidTab();
     m_upload->start(params);
-}
-
-int SetOEMID::ModifyIP(int nIndex, int nType)
-{
-    return m_core->modifyIP(nIndex, nType);
 }

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "device/devicetab.h"
 #include "netsdk/netsdk.h"
 
 #include <QWidget>
 
-class DeviceTabCore;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -16,7 +16,7 @@ class RecordUploadRun;
 /// The OEMID tab: one click searches the LAN and then, device after device in table order, changes
 /// the address (when configured), writes the assigned OEMID and pushes the ticked settings; a second
 /// button uploads the factory records. Its device table and search come from DeviceTabCore.
-class SetOEMID : public QWidget
+class SetOEMID : public DeviceTab
 {
     Q_OBJECT
 public:
@@ -24,7 +24,6 @@ public:
     explicit SetOEMID(QWidget *parent = nullptr, const QString &dataDir = QString());
     ~SetOEMID() override;
 
-    DeviceTabCore *deviceCore() const { return m_core; }
     RecordUploadRun *uploadRun() const { return m_upload; }
     QString dataDirectory() const { return m_dataDir; }
     /// The OEMID written by the batch, from [OEMID] Assigned ("000" = none assigned).
@@ -44,11 +43,9 @@ signals:
 public slots:
     void searchbtnclick();
     void updatelogbtnclick();
-    void fillDeviceTable(SDK_CONFIG_NET_COMMON_V2 deviceSearched);
-    void stopSearch();
+    void stopSearch() override;
     void setOEMIECheckBox();
     void setConfigCheckBox();
-    int ModifyIP(int nIndex, int nType);
 
 private:
     void buildForm();
@@ -62,7 +59,6 @@ private:
     /// Shows the "Please be careful" warning the first time either box asks for it.
     void warnOnce();
 
-    DeviceTabCore *m_core;
     RecordUploadRun *m_upload = nullptr;
     QString m_dataDir;
     QString m_assignedOemid = QStringLiteral("000");

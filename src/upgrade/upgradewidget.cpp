@@ -2,12 +2,10 @@
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
-#include "device/csearchdevicethread.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "device/devicetableactions.h"
 #include "device/loginerrortext.h"
-#include "device/stationmac.h"
 #include "oemid/factoryrecords.h"
 #include "oemid/oemidvariant.h"
 #include "oemid/oemidwriter.h"
@@ -33,8 +31,7 @@
 #include <cstring>
 
 UpgradeWidget::UpgradeWidget(QWidget *parent)
-    : QWidget(parent), m_core(new DeviceTabCore(TabKind::Firmware, this)),
-      m_dataDir(QCoreApplication::applicationDirPath())
+    : DeviceTab(TabKind::Firmware, parent), m_dataDir(QCoreApplication::applicationDirPath())
 {
     resize(745, 387);
     auto *verticalLayout = new QVBoxLayout(this);
@@ -133,14 +130,7 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
                                 m_lineEditFileName, m_browseBtn, m_upgradeBtn});
     retranslateUi();
 
-    m_core->bindWidgets(m_tableView, m_searchButton, m_selectBtn);
-    m_core->setStationMacLookup(&StationMac::lookUp);
-
-    CSearchDeviceThread *search = m_core->searchThread();
-    connect(search, &CSearchDeviceThread::deviceSearch, this, &UpgradeWidget::fillDeviceTable);
-    connect(search, &CSearchDeviceThread::stop, this, &UpgradeWidget::stopSearch);
-    connect(m_selectBtn, &QPushButton::clicked, this, &UpgradeWidget::SelectDevice);
-    connect(m_btnReverse, &QPushButton::clicked, this, &UpgradeWidget::on_btnReverse_clicked);
+    bindDeviceWidgets(m_tableView, m_searchButton, m_selectBtn, m_btnReverse);
     connect(m_searchButton, &QPushButton::clicked, this, &UpgradeWidget::on_SearchButton_clicked);
     connect(m_addBtn, &QPushButton::clicked, this, &UpgradeWidget::on_addBtn_clicked);
     connect(m_tableView, &QTableView::clicked, this, &UpgradeWidget::on_tableView_clicked);
@@ -185,9 +175,6 @@ UpgradeWidget::~UpgradeWidget()
     m_run->shutdown();
     m_run.reset();
     delete m_upload; // waits for an upload under way
-    // Logs the listed devices out and closes the tab's SDK session while the
-    // widgets still exist.
-    delete m_core;
 }
 
 void UpgradeWidget::retranslateUi()
@@ -240,26 +227,6 @@ void UpgradeWidget::on_SearchButton_clicked()
     m_core->startSearch();
 }
 
-void UpgradeWidget::fillDeviceTable(SDK_CONFIG_NET_COMMON_V2 deviceSearched)
-{
-    m_core->fillDeviceTable(deviceSearched);
-}
-
-void UpgradeWidget::stopSearch()
-{
-    m_core->stopSearch();
-}
-
-void UpgradeWidget::SelectDevice()
-{
-    m_core->selectDevice();
-}
-
-void UpgradeWidget::on_btnReverse_clicked()
-{
-    m_core->reverse();
-}
-
 void UpgradeWidget::on_addBtn_clicked()
 {
     DEV_INFO added;
@@ -280,11 +247,6 @@ void UpgradeWidget::on_tableView_doubleClicked(const QModelIndex &index)
 {
     if (index.isValid())
         m_core->reLogin(index.row());
-}
-
-int UpgradeWidget::ModifyIP(int nIndex, int nType)
-{
-    return m_core->modifyIP(nIndex, nType);
 }
 
 void UpgradeWidget::on_browseBtn_clicked()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/devicetab.h"
 #include "netsdk/netsdk.h"
 
 #include <QList>
@@ -8,7 +9,6 @@
 
 #include <memory>
 
-class DeviceTabCore;
 struct UpgradeParams;
 class QCheckBox;
 class QLabel;
@@ -22,7 +22,7 @@ class UpgradeRun;
 /// The firmware tab. Its device table, search, selection, Add and re-login come
 /// from DeviceTabCore; the batch upgrade runs in UpgradeRun, which the tab
 /// feeds from its form at each Upgrade click.
-class UpgradeWidget : public QWidget
+class UpgradeWidget : public DeviceTab
 {
     Q_OBJECT
 public:
@@ -31,7 +31,6 @@ public:
     /// logs the listed devices out and closes the tab's SDK session.
     ~UpgradeWidget() override;
 
-    DeviceTabCore *deviceCore() const { return m_core; }
     UpgradeRun *upgradeRun() const { return m_run.get(); }
     RecordUploadRun *uploadRun() const { return m_upload; }
 
@@ -45,14 +44,9 @@ signals:
 
 public slots:
     void on_SearchButton_clicked();
-    void fillDeviceTable(SDK_CONFIG_NET_COMMON_V2 deviceSearched);
-    void stopSearch();
-    void SelectDevice();
-    void on_btnReverse_clicked();
     void on_addBtn_clicked();
     void on_tableView_clicked(const QModelIndex &index);
     void on_tableView_doubleClicked(const QModelIndex &index);
-    int ModifyIP(int nIndex, int nType);
 
     void on_browseBtn_clicked();
     void on_browseCfgBtn_clicked();
@@ -74,7 +68,6 @@ private:
     /// exists.
     bool makeRecordTree(QString *error) const;
 
-    DeviceTabCore *m_core;
     QTableView *m_tableView;
     QPushButton *m_selectBtn;
     QPushButton *m_btnReverse;
