@@ -1,16 +1,28 @@
 #include "device/loginrunner.h"
 
-#include <QThread>
+#include <QThreadPool>
 
-LoginRunner::LoginRunner(QObject *parent) : QObject(parent) {}
+#include <algorithm>
+
+namespace
+{
+// Logins at once: the Add dialog and row clicks of one tab; more wait their turn.
+constexpr int kMaxLogins = 4;
+} // namespace
+
+LoginRunner::LoginRunner(QObject *parent) : QObject(parent), m_pool(std::make_unique<QThreadPool>())
+{
+    m_pool->setMaxThreadCount(kMaxLogins);
+}
 
 LoginRunner::~LoginRunner()
 {
-    for (Entry &entry : m_jobs) {
-        entry.thread->wait();
-        if (!entry.delivered && entry.result->record.lLoginID > 0)
+    // The jobs hold this runner for their hand-over; once they are done the queued deliveries go
+    // with the object, and the logins nobody took over are closed here.
+    m_pool->waitForDone();
+    for (const Entry &entry : m_jobs) {
+        if (entry.result->record.lLoginID > 0)
             H264_DVR_Logout(entry.result->record.lLoginID);
-        delete entry.thread;
     }
 }
 
@@ -28,26 +40,29 @@ quint64 LoginRunner::run(const DEV_INFO &record, Job job, Done done)
 {
     auto result = std::make_shared<Result>();
     result->record = record;
-    QThread *thread = QThread::create([result, job = std::move(job)] { job(*result); });
     const quint64 id = m_nextId++;
-    m_jobs.push_back(Entry{id, thread, result, false, false});
-    auto it = std::prev(m_jobs.end());
-    connect(thread, &QThread::finished, this, [this, it, done = std::move(done)] {
-        it->delivered = true;
-        QThread *t = it->thread;
-        auto res = it->result;
-        const bool abandoned = it->abandoned;
-        m_jobs.erase(it);
-        t->deleteLater();
-        if (!abandoned) {
-            done(*res);
-        } else if (res->record.lLoginID > 0) {
-            // Nobody is left to take this login over.
-            H264_DVR_Logout(res->record.lLoginID);
-        }
+    m_jobs.push_back(Entry{id, result, std::move(done), false});
+    m_pool->start([this, id, result, job = std::move(job)] {
+        job(*result);
+        QMetaObject::invokeMethod(
+            this, [this, id] { deliver(id); }, Qt::QueuedConnection);
     });
-    thread->start();
     return id;
+}
+
+void LoginRunner::deliver(quint64 id)
+{
+    const auto it = std::find_if(m_jobs.begin(), m_jobs.end(), [id](const Entry &e) { return e.id == id; });
+    if (it == m_jobs.end())
+        return;
+    const Entry entry = std::move(*it);
+    m_jobs.erase(it);
+    if (!entry.abandoned) {
+        entry.done(*entry.result);
+    } else if (entry.result->record.lLoginID > 0) {
+        // Nobody is left to take this login over.
+        H264_DVR_Logout(entry.result->record.lLoginID);
+    }
 }
 
 bool LoginRunner::running(quint64 id) const

@@ -9,14 +9,14 @@
 #include <list>
 #include <memory>
 
-class QThread;
+class QThreadPool;
 
 /// Runs SDK logins off the GUI thread so that a slow or absent device never freezes the window.
-/// The job runs on a worker thread with its own copy of the record; `done` runs afterwards on the
-/// runner's thread and takes over the login in the record. A job whose requester goes away is
-/// abandoned, not waited for: its `done` never runs and its login is logged out when it ends. The
-/// destructor waits for running jobs and logs out any login whose `done` never ran, so the runner
-/// belongs to something that lives longer than a dialog (the tab).
+/// The job runs on the runner's small thread pool (no thread per login) with its own copy of the
+/// record; `done` runs afterwards on the runner's thread and takes over the login in the record. A
+/// job whose requester goes away is abandoned, not waited for: its `done` never runs and its login
+/// is logged out when it ends. The destructor waits for running jobs and logs out any login whose
+/// `done` never ran, so the runner belongs to something that lives longer than a dialog (the tab).
 class LoginRunner : public QObject
 {
     Q_OBJECT
@@ -47,11 +47,13 @@ public:
 private:
     struct Entry {
         quint64 id = 0;
-        QThread *thread = nullptr;
         std::shared_ptr<Result> result;
-        bool delivered = false;
+        Done done;
         bool abandoned = false;
     };
-    std::list<Entry> m_jobs;
+    void deliver(quint64 id);
+
+    std::list<Entry> m_jobs; ///< started and not yet delivered
     quint64 m_nextId = 1;
+    std::unique_ptr<QThreadPool> m_pool;
 };
