@@ -8,8 +8,6 @@
 #include "../../tests/unit/upgrade/testzip.h"
 #include "benchfleet.h"
 
-#include "app/cmessagebox.h"
-#include "app/configkeys.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "netsdk/netsdk.h"
@@ -67,24 +65,10 @@ int main(int argc, char **argv)
     }
 
     QTemporaryDir tmp;
-    {
-        QFile ini(tmp.filePath(QStringLiteral("Config.ini")));
-        ini.open(QIODevice::WriteOnly);
-        ini.write("[UpgradeInfo]\r\nModifyIP=0\r\n");
-    }
-    ConfigKeys::setConfigPath(tmp.filePath(QStringLiteral("Config.ini")));
-    CMessageBox::setAnswerProvider([](CMessageBox &box) {
-        std::fprintf(stderr, "message box: %s\n", qPrintable(box.text()));
-        return 0;
-    });
-
     const QJsonArray fleet = benchfleet::makeFleet(devices, 2000, linkKiB * 1024);
     DevsimFleet sim;
-    if (!sim.start(fleet, benchfleet::kPort, benchfleet::kSearchPort)) {
-        std::fprintf(stderr, "devsim did not start\n");
+    if (!benchfleet::startFleet(tmp, sim, fleet))
         return 1;
-    }
-    H264_DVR_SetSearchPort(benchfleet::kSearchPort);
 
     const QString package = tmp.filePath(QStringLiteral("bench.bin"));
     if (!testzip::writePackage(package.toStdString(), benchfleet::kHardware, size_t(mib) << 20)) {

@@ -4,13 +4,17 @@
 
 #include "devsimfleet.h"
 
+#include "app/cmessagebox.h"
+#include "app/configkeys.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "netsdk/netsdk.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
 
@@ -48,6 +52,30 @@ inline QJsonArray makeFleet(int devices, int upgradeMs, int linkBytesPerSecond)
             {QStringLiteral("faults"), QJsonObject{{QStringLiteral("bytesPerSecond"), linkBytesPerSecond}}}});
     }
     return fleet;
+}
+
+/// Settings of the run in `tmp` (no address change), message boxes answered and printed, and the
+/// fleet started; false after saying why not.
+inline bool startFleet(const QTemporaryDir &tmp, DevsimFleet &sim, const QJsonArray &fleet)
+{
+    {
+        QFile ini(tmp.filePath(QStringLiteral("Config.ini")));
+        if (!ini.open(QIODevice::WriteOnly) || ini.write("[UpgradeInfo]\r\nModifyIP=0\r\n") < 0) {
+            std::fprintf(stderr, "cannot write Config.ini\n");
+            return false;
+        }
+    }
+    ConfigKeys::setConfigPath(tmp.filePath(QStringLiteral("Config.ini")));
+    CMessageBox::setAnswerProvider([](CMessageBox &box) {
+        std::fprintf(stderr, "message box: %s\n", qPrintable(box.text()));
+        return 0;
+    });
+    if (!sim.start(fleet, kPort, kSearchPort)) {
+        std::fprintf(stderr, "devsim did not start\n");
+        return false;
+    }
+    H264_DVR_SetSearchPort(kSearchPort);
+    return true;
 }
 
 /// Searches with the tab's button; rows the search missed are listed from the fleet.
