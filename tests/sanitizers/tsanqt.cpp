@@ -6,6 +6,8 @@
 // wait() has seen finish) would look unordered. The functions below are the Qt entry points our code
 // calls for such hand-overs; each marks the ordering that Qt guarantees and then calls Qt's own
 // function. Qt's internal calls are not seen here, so nothing in Qt is hidden from the sanitizer.
+// One key stands for all events and one for all pools: a race whose two sides are also separated by
+// an unrelated signal or job can go unseen, a price paid for having no false reports.
 
 #include <dlfcn.h>
 #include <pthread.h>
