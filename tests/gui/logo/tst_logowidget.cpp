@@ -62,6 +62,8 @@ private slots:
     void translatedForm();
 
 private:
+    /// One NVR in the table, as a search would list it.
+    DeviceTable *listOneNvr();
     void writeIni(const QByteArray &text);
     QByteArray readIni() const { return readFile(tmpPath(QStringLiteral("Config.ini"))); }
 };
@@ -446,6 +448,17 @@ void LogoWidgetTest::batchMessages_data()
     QTest::newRow("login failed") << -1 << -11301 << 0 << "Password is error" << false;
 }
 
+DeviceTable *LogoWidgetTest::listOneNvr()
+{
+    SDK_CONFIG_NET_COMMON_V2 answer{};
+    answer.DeviceType = 4;
+    answer.HostIP[0] = 127;
+    answer.HostIP[3] = 9;
+    std::strcpy(answer.sMac, "00:12:34:00:00:09");
+    m_tab->fillDeviceTable(answer);
+    return m_tab->deviceCore()->table();
+}
+
 void LogoWidgetTest::batchMessages()
 {
     QFETCH(int, ret);
@@ -453,13 +466,7 @@ void LogoWidgetTest::batchMessages()
     QFETCH(int, nCmd);
     QFETCH(QString, text);
     QFETCH(bool, loggedOut);
-    SDK_CONFIG_NET_COMMON_V2 answer{};
-    answer.DeviceType = 4;
-    answer.HostIP[0] = 127;
-    answer.HostIP[3] = 9;
-    std::strcpy(answer.sMac, "00:12:34:00:00:09");
-    m_tab->fillDeviceTable(answer);
-    DeviceTable *table = m_tab->deviceCore()->table();
+    DeviceTable *table = listOneNvr();
     QCOMPARE(table->rowCount(), 1);
     // A handle no SDK session knows: the logout is a no-op, the record's handle shows the rule.
     table->setRowLogin(0, 4242);
@@ -479,13 +486,7 @@ void LogoWidgetTest::batchWithoutTickedDevice()
 
 void LogoWidgetTest::batchLeavesTheUploadAlone()
 {
-    SDK_CONFIG_NET_COMMON_V2 answer{};
-    answer.DeviceType = 4;
-    answer.HostIP[0] = 127;
-    answer.HostIP[3] = 9;
-    std::strcpy(answer.sMac, "00:12:34:00:00:09");
-    m_tab->fillDeviceTable(answer);
-    DeviceTable *table = m_tab->deviceCore()->table();
+    DeviceTable *table = listOneNvr();
     table->setChecked(0, true);
     const QList<RecordUploadRun *> before = m_tab->findChildren<RecordUploadRun *>();
     QCOMPARE(before.size(), 1);
