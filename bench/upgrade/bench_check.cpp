@@ -6,7 +6,6 @@
 // K throttles each device's link to K KiB/s both ways (default 8: a login then takes tens of ms, as
 // on a slow factory network; 0 = as fast as loopback goes).
 
-#include "../../tests/unit/upgrade/testzip.h"
 #include "benchfleet.h"
 
 #include "device/devicetableactions.h"
@@ -17,7 +16,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QLineEdit>
 #include <QMenu>
 #include <QTemporaryDir>
 
@@ -44,21 +42,15 @@ int main(int argc, char **argv)
     DevsimFleet sim;
     if (!benchfleet::startFleet(tmp, sim, fleet))
         return 1;
-    const QString package = tmp.filePath(QStringLiteral("bench.bin"));
-    if (!testzip::writePackage(package.toStdString(), benchfleet::kHardware, 64 * 1024)) {
-        std::fprintf(stderr, "cannot write the package\n");
+    const QString package = benchfleet::writePackage(tmp, 64 * 1024);
+    if (package.isEmpty())
         return 1;
-    }
 
     auto tab = std::make_unique<UpgradeWidget>();
     tab->setDataDirectory(tmp.path());
     tab->show();
     DeviceTable *table = tab->deviceCore()->table();
-    benchfleet::listFleet(tab.get(), tab->deviceCore(), fleet);
-    QTest::mouseClick(tab->findChild<QPushButton *>(QStringLiteral("selectBtn")), Qt::LeftButton);
-    tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(package);
-    tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))
-        ->setText(QLatin1String(benchfleet::kPassword));
+    benchfleet::prepareTab(tab.get(), fleet, package);
 
     // The baseline: each device's login and logout, one device after another.
     QElapsedTimer clock;

@@ -5,7 +5,6 @@
 //   bench_upgrade [--devices N] [--package-mib M] [--link-kib K]
 // K throttles each device's link to K KiB/s (0, the default: as fast as loopback goes).
 
-#include "../../tests/unit/upgrade/testzip.h"
 #include "benchfleet.h"
 
 #include "device/devicetabcore.h"
@@ -18,7 +17,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTest>
@@ -70,11 +68,9 @@ int main(int argc, char **argv)
     if (!benchfleet::startFleet(tmp, sim, fleet))
         return 1;
 
-    const QString package = tmp.filePath(QStringLiteral("bench.bin"));
-    if (!testzip::writePackage(package.toStdString(), benchfleet::kHardware, size_t(mib) << 20)) {
-        std::fprintf(stderr, "cannot write the package\n");
+    const QString package = benchfleet::writePackage(tmp, size_t(mib) << 20);
+    if (package.isEmpty())
         return 1;
-    }
 
     // Writing the package held it in this process twice over; the peak that counts is the run's, so
     // the high-water mark starts again here (Linux 4.0 and later).
@@ -92,11 +88,7 @@ int main(int argc, char **argv)
 
     QElapsedTimer clock;
     clock.start();
-    benchfleet::listFleet(tab.get(), tab->deviceCore(), fleet);
-    QTest::mouseClick(tab->findChild<QPushButton *>(QStringLiteral("selectBtn")), Qt::LeftButton);
-    tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(package);
-    tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))
-        ->setText(QLatin1String(benchfleet::kPassword));
+    benchfleet::prepareTab(tab.get(), fleet, package);
 
     // The probe: a 10 ms timer; the longest gap between two ticks is the GUI thread's longest stall.
     QElapsedTimer probeClock;

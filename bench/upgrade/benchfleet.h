@@ -4,15 +4,18 @@
 
 #include "devsimfleet.h"
 
+#include "../../tests/unit/upgrade/testzip.h"
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "netsdk/netsdk.h"
+#include "upgrade/upgradewidget.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -111,6 +114,25 @@ inline void listFleet(QWidget *tab, DeviceTabCore *core, const QJsonArray &fleet
     }
     core->stopSearch();
     std::printf("listed from the fleet: %d rows\n", table->rowCount());
+}
+
+/// A package for the fleet's hardware with an image of `bytes` in `tmp`; empty after saying why not.
+inline QString writePackage(const QTemporaryDir &tmp, size_t bytes)
+{
+    const QString package = tmp.filePath(QStringLiteral("bench.bin"));
+    if (testzip::writePackage(package.toStdString(), kHardware, bytes))
+        return package;
+    std::fprintf(stderr, "cannot write the package\n");
+    return QString();
+}
+
+/// Lists the fleet in the firmware tab, ticks every row and fills in the package and password.
+inline void prepareTab(UpgradeWidget *tab, const QJsonArray &fleet, const QString &package)
+{
+    listFleet(tab, tab->deviceCore(), fleet);
+    QTest::mouseClick(tab->findChild<QPushButton *>(QStringLiteral("selectBtn")), Qt::LeftButton);
+    tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(package);
+    tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QLatin1String(kPassword));
 }
 
 } // namespace benchfleet
