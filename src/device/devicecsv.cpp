@@ -9,12 +9,32 @@
 namespace DeviceCsv
 {
 
+bool formulaLike(const QString &text)
+{
+    if (text.isEmpty())
+        return false;
+    switch (text.at(0).unicode()) {
+    case '=':
+    case '+':
+    case '-':
+    case '@':
+    case '\t':
+    case '\r':
+        return true;
+    default:
+        return false;
+    }
+}
+
 QString field(const QString &text)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
+    // Versions, cloud IDs and OEMIDs come from the devices: a spreadsheet would run a cell that
+    // starts like a formula, so such a cell gets a leading quote, which spreadsheets take as "text".
+    const bool formula = formulaLike(text);
+    if (!formula && !text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
         !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
         return text;
-    QString quoted = text;
+    QString quoted = formula ? QLatin1Char('\'') + text : text;
     quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }

@@ -10,8 +10,12 @@ class DeviceTable;
 /// time", then one record per row with every column as shown and the time the status last changed
 /// (ISO 8601, local time; empty when it never changed). Fields holding a comma, a quote or a line
 /// break are quoted, quotes doubled; records end in CRLF. Encoded as UTF-8 (no byte-order mark).
+/// A field that a spreadsheet would take for a formula (starting with =, +, -, @, tab or CR) is
+/// written quoted with a leading single quote.
 namespace DeviceCsv
 {
+/// Whether a spreadsheet would take `text` for a formula.
+bool formulaLike(const QString &text);
 QString field(const QString &text);
 QString record(const QStringList &fields);
 /// The whole table; GUI thread.

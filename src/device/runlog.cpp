@@ -28,7 +28,14 @@ QString RunLog::escape(const QString &field)
             out += QLatin1String("\\n");
             break;
         default:
-            out += c;
+            // Every other control character too (C0, DEL, C1): a device's text must not reach a
+            // terminal that shows the log as an escape sequence.
+            if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+                out += QStringLiteral("\\x%1").arg(uint(c.unicode()), 2, 16, QLatin1Char('0'));
+            else if (c.unicode() >= 0x80 && c.unicode() <= 0x9f)
+                out += QStringLiteral("\\u%1").arg(uint(c.unicode()), 4, 16, QLatin1Char('0'));
+            else
+                out += c;
         }
     }
     return out;

@@ -8,7 +8,8 @@
 /// The run log of one tab: every status and OEMID text its rows receive, appended to one file per day
 /// in `dir` named "<yyyy-MM-dd>_<tab>.log". Each line is
 ///     <ISO 8601 local time with milliseconds> TAB <device> TAB <column> TAB <text>
-/// with backslash, tab, CR and LF in a field written as \\, \t, \r and \n. Every line is flushed at
+/// with backslash, tab, CR and LF in a field written as \\, \t, \r and \n, every other C0 control and
+/// DEL as \xNN, and C1 controls (U+0080 to U+009F) as \u00NN. Every line is flushed at
 /// once, so a crash loses nothing that was shown. A log that cannot be opened is skipped silently:
 /// the table works on without it.
 class RunLog

@@ -131,12 +131,41 @@ TEST(DeviceCsv, QuotesAndParsesBack)
     EXPECT_FALSE(DeviceCsv::parse(QStringLiteral("ab\"c"), &back));
 }
 
+TEST(DeviceCsv, FormulaLikeCellsGetALeadingQuote)
+{
+    const struct {
+        QString text, field;
+    } cases[] = {
+        {QStringLiteral("=1+1"), QStringLiteral("\"'=1+1\"")},
+        {QStringLiteral("+1"), QStringLiteral("\"'+1\"")},
+        {QStringLiteral("-11000"), QStringLiteral("\"'-11000\"")},
+        {QStringLiteral("@SUM(A1)"), QStringLiteral("\"'@SUM(A1)\"")},
+        {QStringLiteral("\t=1"), QStringLiteral("\"'\t=1\"")},
+        {QStringLiteral("\r=1"), QStringLiteral("\"'\r=1\"")},
+        {QStringLiteral("=HYPERLINK(\"http://x\",\"y\")"),
+         QStringLiteral("\"'=HYPERLINK(\"\"http://x\"\",\"\"y\"\")\"")},
+        // Only the first character counts.
+        {QStringLiteral("V1.0=2"), QStringLiteral("V1.0=2")},
+        {QStringLiteral(" =1"), QStringLiteral(" =1")},
+        {QStringLiteral("'=1"), QStringLiteral("'=1")},
+        {QString(), QString()},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(DeviceCsv::field(c.text), c.field) << c.text.toStdString();
+        QList<QStringList> back;
+        ASSERT_TRUE(DeviceCsv::parse(DeviceCsv::record({c.text, QStringLiteral("x")}), &back));
+        ASSERT_EQ(back.size(), 1);
+        EXPECT_EQ(back[0].value(0), DeviceCsv::formulaLike(c.text) ? QLatin1Char('\'') + c.text : c.text);
+    }
+}
+
 TEST(DeviceCsv, WholeTableWithHeaderAndStatusTime)
 {
     DeviceTable table(TabKind::Firmware);
     fill(table, 3);
     table.setCellText(0, 3, QStringLiteral("Upgrade Failed,-1"));
     table.setCellText(1, 6, QStringLiteral("V1, \"beta\"\nbuild"));
+    table.setCellText(2, 6, QStringLiteral("=cmd|' /C calc'!A0")); // a device's version text
     QList<QStringList> back;
     ASSERT_TRUE(DeviceCsv::parse(DeviceCsv::table(table), &back));
     ASSERT_EQ(back.size(), 4);
@@ -145,9 +174,13 @@ TEST(DeviceCsv, WholeTableWithHeaderAndStatusTime)
     EXPECT_EQ(back[0][8], QStringLiteral("Last status time"));
     for (int r = 0; r < 3; ++r) {
         ASSERT_EQ(back[r + 1].size(), 9);
-        for (int c = 0; c < 8; ++c)
-            EXPECT_EQ(back[r + 1][c], table.model()->index(r, c).data().toString()) << r << c;
+        for (int c = 0; c < 8; ++c) {
+            const QString shown = table.model()->index(r, c).data().toString();
+            EXPECT_EQ(back[r + 1][c], DeviceCsv::formulaLike(shown) ? QLatin1Char('\'') + shown : shown)
+                << r << c;
+        }
     }
+    EXPECT_EQ(back[3][6], QStringLiteral("'=cmd|' /C calc'!A0"));
     EXPECT_FALSE(back[1][8].isEmpty());
     EXPECT_TRUE(back[3][8].isEmpty()); // its status never changed
 
@@ -238,7 +271,7 @@ TEST(RunLog, OneEscapedLinePerTextFlushedAtOnce)
         std::make_unique<RunLog>(dir.filePath(QStringLiteral("RunLog")), QStringLiteral("firmware")));
     fill(table, 1);
     table.setStatusText(0, QStringLiteral("Start Upgrade"));
-    table.setStatusText(0, QStringLiteral("two\nlines\tand \\"));
+    table.setStatusText(0, QStringLiteral("two\nlines\tand \\ \x1b[31m"));
 
     const QString path = RunLog(dir.filePath(QStringLiteral("RunLog")), QStringLiteral("firmware"))
                              .fileFor(table.lastStatusTime(0).date());
@@ -251,5 +284,24 @@ TEST(RunLog, OneEscapedLinePerTextFlushedAtOnce)
     EXPECT_TRUE(QDateTime::fromString(last[0], Qt::ISODateWithMs).isValid());
     EXPECT_EQ(last[1], QStringLiteral("aa:00:00:00:00:00"));
     EXPECT_EQ(last[2], QStringLiteral("Destribe"));
-    EXPECT_EQ(last[3], QStringLiteral("two\\nlines\\tand \\\\"));
+    EXPECT_EQ(last[3], QStringLiteral("two\\nlines\\tand \\\\ \\x1b[31m"));
+}
+
+TEST(RunLog, EveryControlCharacterIsEscaped)
+{
+    const struct {
+        QString field, escaped;
+    } cases[] = {
+        {QStringLiteral("plain 升级成功"), QStringLiteral("plain 升级成功")},
+        {QStringLiteral("a\\b"), QStringLiteral("a\\\\b")},
+        {QStringLiteral("\t\r\n"), QStringLiteral("\\t\\r\\n")},
+        {QStringLiteral("\x1b[2J\x1b]0;title\x07"), QStringLiteral("\\x1b[2J\\x1b]0;title\\x07")},
+        {QString(QChar(0)) + QStringLiteral("x"), QStringLiteral("\\x00x")},
+        {QStringLiteral("\x01\x1f\x7f"), QStringLiteral("\\x01\\x1f\\x7f")},
+        {QString(QChar(0x9b)) + QStringLiteral("31m"), QStringLiteral("\\u009b31m")},
+        {QString(QChar(0x80)) + QChar(0x9f) + QChar(0xa0), QStringLiteral("\\u0080\\u009f") + QChar(0xa0)},
+        {QStringLiteral("~"), QStringLiteral("~")},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(RunLog::escape(c.field), c.escaped) << c.field.toStdString();
 }
