@@ -12,7 +12,7 @@ namespace SearchResults
 
 uint64_t addressKey(const uint8_t ip[4])
 {
-    return uint64_t(ip[0]) * 16581375u + uint64_t(ip[1]) * 65025u + uint64_t(ip[2]) * 255u + ip[3];
+    return uint64_t(ip[0]) << 24 | uint64_t(ip[1]) << 16 | uint64_t(ip[2]) << 8 | uint64_t(ip[3]);
 }
 
 std::vector<SDK_CONFIG_NET_COMMON_V2> select(const char *buffer, int bufferSize, int length)

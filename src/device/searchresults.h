@@ -13,7 +13,7 @@ constexpr int RecordSize = int(sizeof(SDK_CONFIG_NET_COMMON_V2));
 constexpr int MaxRecords = 256;
 constexpr int BufferSize = RecordSize * MaxRecords; // 143360
 
-/// The sort key of an address: base 255, so 192.168.1.255 and 192.168.2.0 share a key.
+/// The sort key of an address: the 32-bit address in dotted order, so every IPv4 address has its own key.
 uint64_t addressKey(const uint8_t ip[4]);
 
 /// The answers to list, in ascending address-key order: records with an empty MAC text are dropped,

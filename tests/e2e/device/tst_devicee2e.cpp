@@ -147,7 +147,7 @@ void DeviceE2E::searchListsFleetInAddressOrder()
     const QJsonArray devices{
         dev(QStringLiteral("127.44.1.30"), QStringLiteral("00:00:00:00:00:30"), 1),
         dev(QStringLiteral("127.44.1.255"), QStringLiteral("aa:00:00:00:00:ff"), 2),
-        // Same base-255 key as 127.44.1.255, lower MAC: not listed.
+        // The address after 127.44.1.255: listed after it, not in its place.
         dev(QStringLiteral("127.44.2.0"), QStringLiteral("00:00:00:00:02:00"), 1),
         dev(QStringLiteral("127.44.1.5"), QStringLiteral("00:00:00:00:00:05"), 4),
         dev(QStringLiteral("127.44.1.20"), QStringLiteral("00:12:34:56:78:9a"), 0,
@@ -158,8 +158,8 @@ void DeviceE2E::searchListsFleetInAddressOrder()
         dev(QStringLiteral("127.44.1.50"), QStringLiteral("00:00:00:00:00:30"), 1),
     };
     QVERIFY(fleet.start(devices, m_port, m_search));
-    const QStringList all{"127.44.1.5",  "127.44.1.20", "127.44.1.40",
-                          "127.44.1.41", "127.44.1.50", "127.44.1.255"};
+    const QStringList all{"127.44.1.5",  "127.44.1.20",  "127.44.1.40", "127.44.1.41",
+                          "127.44.1.50", "127.44.1.255", "127.44.2.0"};
 
     UpgradeWidget firmware;
     DeviceTabCore *fw = searchOn(firmware, "SearchButton");
@@ -167,7 +167,7 @@ void DeviceE2E::searchListsFleetInAddressOrder()
     QVERIFY(waitSearch(fw));
     QVERIFY(firmware.findChild<QPushButton *>(QStringLiteral("SearchButton"))->isEnabled());
     QCOMPARE(column(fw, 1), all);
-    QCOMPARE(column(fw, 0), (QStringList{"1", "2", "3", "4", "5", "6"}));
+    QCOMPARE(column(fw, 0), (QStringList{"1", "2", "3", "4", "5", "6", "7"}));
     QCOMPARE(cell(fw, 0, 2), QStringLiteral("44010"));
     QCOMPARE(cell(fw, 1, 4), QStringLiteral("00:12:34:56:78:9a"));
     QCOMPARE(cell(fw, 1, 5), QStringLiteral("7b6ecbf6732ba646")); // derived from the MAC
@@ -181,7 +181,7 @@ void DeviceE2E::searchListsFleetInAddressOrder()
     auto *selectBtn = firmware.findChild<QPushButton *>(QStringLiteral("selectBtn"));
     selectBtn->click();
     QCOMPARE(selectBtn->text(), QStringLiteral("UnSelectAll"));
-    QCOMPARE(fw->table()->checkedRows().size(), 6);
+    QCOMPARE(fw->table()->checkedRows().size(), 7);
     fw->table()->setChecked(2, false);
     firmware.findChild<QPushButton *>(QStringLiteral("btnReverse"))->click();
     QCOMPARE(fw->table()->checkedRows(), QList<int>{2});
@@ -193,10 +193,10 @@ void DeviceE2E::searchListsFleetInAddressOrder()
     UpgradeLogoWidget logo;
     DeviceTabCore *lg = searchOn(logo, "SearchButton");
     QVERIFY(waitSearch(lg));
-    QCOMPARE(column(lg, 1), (QStringList{"127.44.1.5", "127.44.1.50", "127.44.1.255"}));
-    QCOMPARE(column(lg, 2), (QStringList{"NVR", "DVR", "DVR"}));
-    QCOMPARE(column(lg, 4), (QStringList{"127.0.0.1", "127.0.0.1", "127.0.0.1"})); // gateway
-    QCOMPARE(column(lg, 0), (QStringList{"1", "2", "3"}));
+    QCOMPARE(column(lg, 1), (QStringList{"127.44.1.5", "127.44.1.50", "127.44.1.255", "127.44.2.0"}));
+    QCOMPARE(column(lg, 2), (QStringList{"NVR", "DVR", "DVR", "DVR"}));
+    QCOMPARE(column(lg, 4), (QStringList{"127.0.0.1", "127.0.0.1", "127.0.0.1", "127.0.0.1"})); // gateway
+    QCOMPARE(column(lg, 0), (QStringList{"1", "2", "3", "4"}));
 
     SetOEMID oemid;
     DeviceTabCore *oe = searchOn(oemid, "searchbtn");

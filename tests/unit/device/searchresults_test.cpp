@@ -31,13 +31,36 @@ std::string ipOf(const SDK_CONFIG_NET_COMMON_V2 &a)
 
 } // namespace
 
-TEST(SearchResults, AddressKeyIsBase255)
+struct KeyNeighbours {
+    uint8_t lower[4];
+    uint8_t higher[4];
+};
+
+// Each pair is two neighbouring addresses; a carry into the next number must still sort after.
+const KeyNeighbours keyNeighbours[] = {
+    {{192, 168, 1, 255}, {192, 168, 2, 0}}, {{10, 0, 255, 255}, {10, 1, 0, 0}},
+    {{126, 255, 255, 255}, {127, 0, 0, 0}}, {{0, 0, 0, 0}, {0, 0, 0, 1}},
+    {{254, 255, 255, 255}, {255, 0, 0, 0}}, {{255, 255, 255, 254}, {255, 255, 255, 255}},
+};
+
+TEST(SearchResults, AddressKeyIsUniquePerAddress)
 {
-    const uint8_t a[4] = {192, 168, 1, 255};
-    const uint8_t b[4] = {192, 168, 2, 0};
-    EXPECT_EQ(SearchResults::addressKey(a), SearchResults::addressKey(b));
+    for (const auto &c : keyNeighbours) {
+        EXPECT_LT(SearchResults::addressKey(c.lower), SearchResults::addressKey(c.higher))
+            << int(c.lower[0]) << "." << int(c.lower[1]) << "." << int(c.lower[2]) << "." << int(c.lower[3]);
+        // Both devices stay listed, in address order, whichever answered first.
+        for (bool swap : {false, true}) {
+            const auto a = makeAnswer("aa:00:00:00:00:01", c.lower[0], c.lower[1], c.lower[2], c.lower[3]);
+            const auto b =
+                makeAnswer("bb:00:00:00:00:01", c.higher[0], c.higher[1], c.higher[2], c.higher[3]);
+            const auto out = swap ? run({b, a}) : run({a, b});
+            ASSERT_EQ(out.size(), 2u);
+            EXPECT_STREQ(out[0].sMac, "aa:00:00:00:00:01");
+            EXPECT_STREQ(out[1].sMac, "bb:00:00:00:00:01");
+        }
+    }
     const uint8_t top[4] = {255, 255, 255, 255};
-    EXPECT_EQ(SearchResults::addressKey(top), 255ull * 16581375 + 255ull * 65025 + 255ull * 255 + 255);
+    EXPECT_EQ(SearchResults::addressKey(top), 0xffffffffull);
 }
 
 TEST(SearchResults, SortedByAddressKey)
@@ -66,7 +89,7 @@ TEST(SearchResults, EqualKeysKeepTheMacThatSortsLast)
     // Given in both orders: the survivor does not depend on arrival order.
     for (bool swap : {false, true}) {
         SDK_CONFIG_NET_COMMON_V2 a = makeAnswer("bb:00:00:00:00:01", 192, 168, 1, 255);
-        SDK_CONFIG_NET_COMMON_V2 b = makeAnswer("aa:00:00:00:00:01", 192, 168, 2, 0);
+        SDK_CONFIG_NET_COMMON_V2 b = makeAnswer("aa:00:00:00:00:01", 192, 168, 1, 255);
         const auto out = swap ? run({b, a}) : run({a, b});
         ASSERT_EQ(out.size(), 1u);
         EXPECT_STREQ(out[0].sMac, "bb:00:00:00:00:01");
