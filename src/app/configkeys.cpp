@@ -1,6 +1,7 @@
 #include "app/configkeys.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
@@ -43,7 +44,8 @@ const KeyInfo table[] = {
      "factory-record service host name; empty = upload not configured"},
     {Key::UploadPort, "Upload", "Port", KeyInfo::Int, "", 443, false, "factory-record service HTTPS port"},
     {Key::UploadCAFile, "Upload", "CAFile", KeyInfo::String, "", 0, false,
-     "CA certificate file (PEM) that signs the service certificate; empty = the system's CAs"},
+     "CA certificate file (PEM) that signs the service certificate; empty = the system's CAs; "
+     "relative = in the application directory"},
 };
 
 QMutex &pathMutex()
@@ -58,6 +60,11 @@ QString &overridePath()
     return p;
 }
 
+} // namespace
+
+namespace ConfigKeys
+{
+
 QString applicationDir()
 {
     if (QCoreApplication::instance())
@@ -66,10 +73,12 @@ QString applicationDir()
     return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section(QLatin1Char('/'), 0, -2);
 }
 
-} // namespace
-
-namespace ConfigKeys
+QString inApplicationDir(const QString &path)
 {
+    if (path.isEmpty() || QDir::isAbsolutePath(path))
+        return path;
+    return QDir(applicationDir()).filePath(path);
+}
 
 const KeyInfo &info(Key key)
 {

@@ -1,5 +1,6 @@
 #include "recorduploader.h"
 
+#include "app/configkeys.h"
 #include "compactjson.h"
 #include "httpsclient.h"
 
@@ -31,6 +32,9 @@ void syncDir(const QString &dir)
 RecordUploader::RecordUploader(UploadParams params)
     : m_params(std::move(params)), m_records({m_params.appDir, m_params.clock, m_params.stationMac})
 {
+    // Like every file Tallow reads, a relative CA file lives beside the executable, whatever the
+    // working directory is.
+    m_params.caFile = ConfigKeys::inApplicationDir(m_params.caFile);
 }
 
 QByteArray RecordUploader::requestBody(const QStringList &fields)

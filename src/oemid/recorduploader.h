@@ -32,7 +32,7 @@ struct UploadParams {
     QString appDir;
     QString host;   ///< [Upload] Host; empty = not configured
     int port = 443; ///< [Upload] Port
-    QString caFile; ///< [Upload] CAFile; empty = the system's CAs
+    QString caFile; ///< [Upload] CAFile; empty = the system's CAs; relative = in the application directory
     OemidVariant variant;
     int connectTimeoutMs = 5000;
     int ioTimeoutMs = 10000;

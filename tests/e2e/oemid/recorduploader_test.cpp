@@ -1,9 +1,11 @@
 #include "devsimfleet.h"
 #include "qtfiles.h"
 
+#include "app/configkeys.h"
 #include "oemid/httpsclient.h"
 #include "oemid/recorduploader.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -410,6 +412,42 @@ TEST_F(Upload, CaFileThatCannotBeLoadedIsToldOnceInTheSummary)
     EXPECT_TRUE(r.messages[0].startsWith("load/loaded0item,failed3item,total3item\nThe CA file "));
     EXPECT_TRUE(r.messages[0].contains("no-such-ca.pem"));
     EXPECT_EQ(readFile(unupload("failed.log")), lines(recs));
+}
+
+TEST_F(Upload, RelativeCaFileIsTakenFromTheApplicationDirectory)
+{
+    // The same relative name, its file once beside the executable and once only in the working
+    // directory: only the first may be used.
+    const QString name = QStringLiteral("ca-relative-%1.pem").arg(QCoreApplication::applicationPid());
+    const QString inAppDir = ConfigKeys::applicationDir() + "/" + name;
+    QTemporaryDir work;
+    const QString inWorkDir = work.path() + "/" + name;
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(work.path()));
+    const struct {
+        const char *where;
+        QString copy;
+        int loaded;
+    } cases[] = {{"application directory", inAppDir, 2}, {"working directory only", inWorkDir, 0}};
+    int first = 1;
+    for (const auto &c : cases) {
+        ASSERT_TRUE(QFile::copy(s_devsim->recordsCaFile(), c.copy)) << c.copy.toStdString();
+        writeFile(unupload("AABBCC0011222022-03-04.log"), lines(records(2, first)));
+        first += 2;
+        UploadParams p = params();
+        p.caFile = name;
+        Recorder r;
+        const UploadOutcome out = RecordUploader(p).uploadRecords(&r);
+        QFile::remove(c.copy);
+        QFile::remove(unupload("failed.log"));
+        EXPECT_EQ(out.loaded, c.loaded) << c.where << ": " << r.messages.join(" | ").toStdString();
+        if (c.loaded == 0) {
+            ASSERT_FALSE(r.messages.isEmpty());
+            EXPECT_TRUE(r.messages.last().contains(QDir::toNativeSeparators(inAppDir)))
+                << r.messages.last().toStdString();
+        }
+    }
+    QDir::setCurrent(before);
 }
 
 TEST_F(Upload, SecondRunWhileOneIsGoingIsRefused)
