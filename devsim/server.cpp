@@ -46,6 +46,25 @@ bool isLoopback(const sockaddr_in &a)
     return (ntohl(a.sin_addr.s_addr) >> 24) == 127;
 }
 
+// Sends one datagram from the device's own address, as a real device's answer comes: the searcher
+// keeps only a few answers per sender. The shared socket stands in if that address cannot be bound.
+void sendFromDevice(int sharedFd, const std::string &deviceIp, const proto::Bytes &b, const sockaddr_in &to)
+{
+    sockaddr_in own{};
+    own.sin_family = AF_INET;
+    int fd = -1;
+    if (inet_pton(AF_INET, deviceIp.c_str(), &own.sin_addr) == 1)
+        fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&own), sizeof own) == 0) {
+        ::sendto(fd, b.data(), b.size(), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+        ::close(fd);
+        return;
+    }
+    if (fd >= 0)
+        ::close(fd);
+    ::sendto(sharedFd, b.data(), b.size(), 0, reinterpret_cast<const sockaddr *>(&to), sizeof to);
+}
+
 } // namespace
 
 Server::Server(std::vector<std::unique_ptr<Device>> devices, const ServerOptions &options) : options_(options)
@@ -265,7 +284,10 @@ void Server::handleUdp()
                 }
                 if (away || s->device->spec().faults.searchSilent)
                     continue;
-                reply(proto::encodeSearchAnswer(f.header.seq, s->device->searchRecord(options_.servicePort)));
+                sendFromDevice(
+                    udpFd_, s->device->ip(),
+                    proto::encodeSearchAnswer(f.header.seq, s->device->searchRecord(options_.servicePort)),
+                    from);
                 // Real devices answer at slightly different moments; a large fleet answering in
                 // one instant would overrun a searcher's receive buffer.
                 if (++answered % 32 == 0)

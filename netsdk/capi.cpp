@@ -107,8 +107,13 @@ int H264_DVR_SearchDevice(char *pBuf, int nBufLen, int *pRetLen, int nSearchTime
     const int searchMs = std::max(0, std::min(nSearchTime, kMaxWaitMs));
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(searchMs);
     std::vector<SDK_CONFIG_NET_COMMON_V2> found;
+    /* A device answers for itself, so one sender gets only a few places: a host inventing hundreds
+     * of devices cannot crowd the real ones out. The search always runs its whole time, so a full
+     * buffer cannot cut off devices that answer later either. */
+    std::map<uint32_t, int> perSource;
     proto::Frame f;
-    while (found.size() < capacity && readDatagram(sock->fd, deadline, f)) {
+    uint32_t from = 0;
+    while (readDatagram(sock->fd, deadline, f, &from)) {
         if (f.header.type != proto::answerOf(proto::MSG_SEARCH) || f.header.seq != seq)
             continue;
         SDK_CONFIG_NET_COMMON_V2 rec;
@@ -118,10 +123,15 @@ int H264_DVR_SearchDevice(char *pBuf, int nBufLen, int *pRetLen, int nSearchTime
             return std::memcmp(o.HostIP, rec.HostIP, 4) == 0 &&
                    std::strncmp(o.sMac, rec.sMac, sizeof o.sMac) == 0;
         });
-        if (same != found.end())
+        if (same != found.end()) {
             *same = rec;
-        else
-            found.push_back(rec);
+            continue;
+        }
+        int &taken = perSource[from];
+        if (found.size() >= capacity || taken >= kMaxSearchAnswersPerSource)
+            continue;
+        ++taken;
+        found.push_back(rec);
     }
     if (!found.empty())
         std::memcpy(pBuf, found.data(), found.size() * sizeof(SDK_CONFIG_NET_COMMON_V2));

@@ -99,7 +99,7 @@ std::unique_ptr<Socket> udpBroadcast(const proto::Bytes &datagram)
     return sent ? std::move(sock) : nullptr;
 }
 
-bool readDatagram(int fd, Clock::time_point deadline, proto::Frame &f)
+bool readDatagram(int fd, Clock::time_point deadline, proto::Frame &f, uint32_t *from)
 {
     uint8_t buf[2048];
     for (;;) {
@@ -112,11 +112,16 @@ bool readDatagram(int fd, Clock::time_point deadline, proto::Frame &f)
             continue;
         if (n <= 0)
             return false;
-        ssize_t k = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+        sockaddr_in src{};
+        socklen_t len = sizeof src;
+        ssize_t k = ::recvfrom(fd, buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&src), &len);
         if (k <= 0)
             continue;
-        if (proto::decodeDatagram(buf, size_t(k), f) == proto::Result::Ok)
+        if (proto::decodeDatagram(buf, size_t(k), f) == proto::Result::Ok) {
+            if (from)
+                *from = src.sin_addr.s_addr;
             return true;
+        }
     }
 }
 

@@ -37,6 +37,9 @@ constexpr int kDefaultWaitMs = 3000;
 constexpr int kMaxWaitMs = 600000;
 constexpr int kUpgradeSilenceMs = 15000;
 constexpr int kLogoutSendMs = 200;
+/* Search answers kept from one sender address (a device answers for itself; a few spare places for
+ * a host that fronts several devices). */
+constexpr int kMaxSearchAnswersPerSource = 4;
 
 /* The code H264_DVR_GetLastError gives on this thread. */
 void setError(long code);
@@ -257,7 +260,8 @@ uint16_t searchPort();
 /* A UDP socket that has sent `datagram` to every target; null when nothing could be sent. */
 std::unique_ptr<Socket> udpBroadcast(const proto::Bytes &datagram);
 /* Next valid datagram before the deadline; false at the deadline. */
-bool readDatagram(int fd, Clock::time_point deadline, proto::Frame &f);
+/* The next valid frame before the deadline; `from` (if given) gets the sender's IPv4 address. */
+bool readDatagram(int fd, Clock::time_point deadline, proto::Frame &f, uint32_t *from = nullptr);
 uint32_t randomSeq();
 
 /* ---- Upgrade streaming (upgrade.cpp) ---- */

@@ -86,10 +86,10 @@ FakeDevice::Seen FakeDevice::seen()
     return seen_;
 }
 
-void FakeDevice::addSearchDatagram(Bytes datagram)
+void FakeDevice::addSearchDatagram(Bytes datagram, const std::string &fromIp)
 {
     std::lock_guard<std::mutex> lk(m_);
-    extraSearch_.push_back(std::move(datagram));
+    extraSearch_.push_back({std::move(datagram), fromIp});
 }
 
 void FakeDevice::acceptLoop()
@@ -318,7 +318,7 @@ void FakeDevice::searchLoop()
         Frame f;
         if (k <= 0 || decodeDatagram(buf, size_t(k), f) != Result::Ok)
             continue;
-        std::vector<Bytes> out;
+        std::vector<ExtraAnswer> out;
         if (f.header.type == MSG_SEARCH) {
             SDK_CONFIG_NET_COMMON_V2 rec{};
             setField(rec.HostName, sizeof rec.HostName, "fake");
@@ -328,12 +328,12 @@ void FakeDevice::searchLoop()
             rec.NetValues[1] = port_;
             std::lock_guard<std::mutex> lk(m_);
             ++seen_.searches;
-            out.push_back(encodeSearchAnswer(f.header.seq, rec));
-            for (Bytes b : extraSearch_) {
+            out.push_back({encodeSearchAnswer(f.header.seq, rec), {}});
+            for (ExtraAnswer e : extraSearch_) {
                 /* the test's own datagrams get the probe's seq */
                 for (int i = 0; i < 4; ++i)
-                    b[8 + i] = uint8_t(f.header.seq >> (8 * i));
-                out.push_back(b);
+                    e.datagram[8 + i] = uint8_t(f.header.seq >> (8 * i));
+                out.push_back(std::move(e));
             }
         } else if (f.header.type == MSG_NET_SET) {
             NetSet n;
@@ -344,9 +344,23 @@ void FakeDevice::searchLoop()
                 std::lock_guard<std::mutex> lk(m_);
                 seen_.netSets.push_back(n);
             }
-            out.push_back(encodeNetSetAnswer(f.header.seq, script_.configSetStatus, script_.mac));
+            out.push_back({encodeNetSetAnswer(f.header.seq, script_.configSetStatus, script_.mac), {}});
         }
-        for (const Bytes &b : out)
-            ::sendto(udpFd_, b.data(), b.size(), 0, reinterpret_cast<sockaddr *>(&from), len);
+        for (const ExtraAnswer &e : out) {
+            int fd = udpFd_;
+            if (!e.fromIp.empty()) {
+                sockaddr_in own{};
+                own.sin_family = AF_INET;
+                fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+                if (inet_pton(AF_INET, e.fromIp.c_str(), &own.sin_addr) != 1 ||
+                    ::bind(fd, reinterpret_cast<sockaddr *>(&own), sizeof own) != 0) {
+                    ::close(fd);
+                    continue;
+                }
+            }
+            ::sendto(fd, e.datagram.data(), e.datagram.size(), 0, reinterpret_cast<sockaddr *>(&from), len);
+            if (fd != udpFd_)
+                ::close(fd);
+        }
     }
 }

@@ -67,8 +67,9 @@ public:
     };
     Seen seen();
 
-    /* Extra search answers sent after the device's own (raw datagram payloads). */
-    void addSearchDatagram(netsdk::proto::Bytes datagram);
+    /* Extra search answers sent after the device's own (raw datagram payloads), in the order added;
+     * from `fromIp` (a 127.x address) when given, else from the device's own socket. */
+    void addSearchDatagram(netsdk::proto::Bytes datagram, const std::string &fromIp = {});
 
 private:
     void acceptLoop();
@@ -94,5 +95,9 @@ private:
     std::mutex m_;
     std::vector<std::thread> conns_;
     Seen seen_;
-    std::vector<netsdk::proto::Bytes> extraSearch_;
+    struct ExtraAnswer {
+        netsdk::proto::Bytes datagram;
+        std::string fromIp;
+    };
+    std::vector<ExtraAnswer> extraSearch_;
 };
