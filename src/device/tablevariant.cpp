@@ -58,7 +58,8 @@ const TableVariant logoVariant = [] {
     return v;
 }();
 
-// Column 3 of this tab, headed "Status", shows the OEMID read back; its results go to "Destribe".
+// Column 3 of this tab, headed "Status", shows the OEMID read back and then the device settings'
+// results; the OEMID step's results go to "Destribe", where no setting can hide them.
 const TableVariant oemidVariant = [] {
     TableVariant v{};
     v.kind = TabKind::Oemid;

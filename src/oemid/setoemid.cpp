@@ -317,7 +317,8 @@ void SetOEMID::runOemidBatch()
         NetSdkOemid sdk;
         OemidWriter oemid(writer, sdk, ctx.rows());
         NetSdkSettings settingsSdk;
-        DeviceSettings settings(settingsSdk, ctx.rows());
+        // The settings' texts go under "Status", so that "Destribe" keeps the OEMID step's result.
+        DeviceSettings settings(settingsSdk, ctx.rows(), Field::Oemid);
         OemidTabSteps::Hooks hooks;
         hooks.changeIp = [core](int row) { return core->modifyIP(row, 1); };
         if (choice.any())

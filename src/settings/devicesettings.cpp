@@ -165,8 +165,9 @@ QString languageText(int index)
 
 } // namespace DeviceSettingsLists
 
-DeviceSettings::DeviceSettings(SettingsSdk &sdk, BoundRows rows, std::function<QDateTime()> clock)
-    : m_sdk(sdk), m_rows(rows), m_clock(std::move(clock))
+DeviceSettings::DeviceSettings(SettingsSdk &sdk, BoundRows rows, Field resultCell,
+                               std::function<QDateTime()> clock)
+    : m_sdk(sdk), m_rows(rows), m_cell(resultCell), m_clock(std::move(clock))
 {
     if (!m_clock)
         m_clock = [] { return QDateTime::currentDateTimeUtc(); };
@@ -188,7 +189,7 @@ SettingResult DeviceSettings::finish(int row, long result, const QString &succes
     r.result = result;
     r.text = result == 1 ? success
                          : failure + QStringLiteral(" ret=%1,code:%2").arg(result).arg(m_sdk.lastError());
-    m_rows.status(row, r.text);
+    m_rows.set(row, m_cell, r.text);
     return r;
 }
 
@@ -302,7 +303,7 @@ SettingResult DeviceSettings::setDeviceLanguage(int row, const QString &language
     if (result == NETSDK_ERR_NEED_REBOOT) {
         SettingResult r{true, result,
                         QCoreApplication::translate("SetOEMID", "set language success(need reboot)")};
-        m_rows.status(row, r.text);
+        m_rows.set(row, m_cell, r.text);
         return r;
     }
     return finish(row, result, QCoreApplication::translate("SetOEMID", "set language success"),

@@ -3,7 +3,8 @@
 // The four settings the OEMID tab can push to a logged-in device: the codec switch (H.265X shown
 // off), the clock (UTC), the time zone and the menu language. No widgets: an operation takes a row
 // of the tab's table, reads the row's login handle, makes its SDK calls on the caller's thread and
-// writes its outcome into the row's status column (Field::Status, headed "Destribe" on that tab).
+// writes its outcome into the cell its owner names (on the OEMID tab Field::Oemid, the column headed
+// "Status", so that a setting never hides the OEMID step's result under "Destribe").
 
 #include "device/devicerows.h"
 
@@ -105,8 +106,9 @@ public:
     static constexpr int kLanguageBufferSize = 65536;
     static constexpr int kAnswerBufferSize = 4096;
 
-    /// `clock` gives the current time (any time zone; it is sent as UTC); default: now.
-    DeviceSettings(SettingsSdk &sdk, BoundRows rows, std::function<QDateTime()> clock = {});
+    /// Results go to `resultCell` of the row; `clock` gives the current time (any time zone; it is
+    /// sent as UTC); default: now.
+    DeviceSettings(SettingsSdk &sdk, BoundRows rows, Field resultCell, std::function<QDateTime()> clock = {});
 
     /// "Custom.ShowH265X" (command 1040) set to the compact document {"ShowH265X":false} and a line
     /// feed. "set change H264 success" / "set change H264 fail ret=..".
@@ -123,7 +125,7 @@ public:
     SettingResult setDeviceLanguage(int row, const QString &languageName);
 
     /// The chosen settings in their fixed order: codec, time, zone, language. Each overwrites the
-    /// status cell, so the last one run stays visible; a failure does not stop the next one.
+    /// result cell, so the last one run stays visible; a failure does not stop the next one.
     /// Returns false when one of them failed (or the row is gone).
     bool apply(int row, const SettingsChoice &choice);
 
@@ -144,5 +146,6 @@ private:
 
     SettingsSdk &m_sdk;
     BoundRows m_rows;
+    Field m_cell;
     std::function<QDateTime()> m_clock;
 };

@@ -62,6 +62,7 @@ private slots:
     void onlyTimeSynchronisation();
     void writesRecordsAndUploads();
     void errorRepeatAndAllowRepeat();
+    void settingsBesideTheOemidResult();
     void searchFindingNothingRunsOverZeroRows();
     void buttonsRefusedWhileTheBatchRuns();
     void closingDuringTheBatchWaitsForOneDevice();
@@ -172,7 +173,7 @@ void SetOemidE2E::onlyTimeSynchronisation()
     const QDateTime before = QDateTime::currentDateTimeUtc();
     QVERIFY(searchAndSet(2));
     for (int row = 0; row < 2; ++row) {
-        QCOMPARE(status(row), QStringLiteral("synchronization time successful"));
+        QCOMPARE(cell(row, kOemid), QStringLiteral("synchronization time successful"));
         const QJsonObject s = state(row);
         QVERIFY(s.value(QStringLiteral("counts")).toObject().value(QStringLiteral("login")).toInt() >= 1);
         QCOMPARE(
@@ -263,7 +264,8 @@ void SetOemidE2E::errorRepeatAndAllowRepeat()
     QVERIFY(searchAndSet(4));
     QCOMPARE(status(0), QStringLiteral("OEMID ERROR"));
     QVERIFY(!state(0).contains(QStringLiteral("time")));
-    QCOMPARE(status(1), QStringLiteral("synchronization time successful"));
+    QCOMPARE(status(1), QStringLiteral("OEMID Repeat(OTHER9)"));
+    QCOMPARE(cell(1, kOemid), QStringLiteral("synchronization time successful"));
     QCOMPARE(state(1).value(QStringLiteral("oemid")).toString(), QStringLiteral("OTHER9"));
     tick("synchronizationTime", false);
 
@@ -280,6 +282,43 @@ void SetOemidE2E::errorRepeatAndAllowRepeat()
     QVERIFY(!m_tab->findChild<QCheckBox *>(QStringLiteral("checkBox"))->isChecked());
     QVERIFY(searchAndSet(4));
     QCOMPARE(status(2), QStringLiteral("OEMID Repeat(TAB77)"));
+}
+
+void SetOemidE2E::settingsBesideTheOemidResult()
+{
+    // The settings write under "Status"; "Destribe" keeps what the OEMID step said, and the
+    // history keeps both.
+    QJsonArray devices;
+    devices.append(
+        device(QStringLiteral("127.0.127.10"), 0x70, faults({{QStringLiteral("producerSetRet"), 103}})));
+    devices.append(
+        device(QStringLiteral("127.0.127.11"), 0x71, {{QStringLiteral("oemid"), QStringLiteral("OTHER9")}}));
+    devices.append(device(QStringLiteral("127.0.127.12"), 0x72));
+    QVERIFY(startFleet(devices, 36270, 36271));
+    makeTab();
+    tick("setoemid");
+    tick("synchronizationTime");
+    QVERIFY(searchAndSet(3));
+    QVERIFY2(status(0).startsWith(QStringLiteral("Set OEMID Failed")), qPrintable(status(0)));
+    QCOMPARE(status(1), QStringLiteral("OEMID Repeat(OTHER9)"));
+    QCOMPARE(status(2), QStringLiteral("Set OEMID Success"));
+    for (int row = 0; row < 3; ++row) {
+        QCOMPARE(cell(row, kOemid), QStringLiteral("synchronization time successful"));
+        QCOMPARE(state(row)
+                     .value(QStringLiteral("counts"))
+                     .toObject()
+                     .value(QStringLiteral("producerWrite"))
+                     .toInt(),
+                 row == 1 ? 0 : 1);
+        QVERIFY(state(row).contains(QStringLiteral("time")));
+        QStringList texts;
+        for (const HistoryEntry &e : m_tab->deviceCore()->table()->history(row))
+            texts << e.text;
+        QVERIFY2(texts.contains(status(row)) && texts.contains(cell(row, kOemid)),
+                 qPrintable(texts.join(u'|')));
+    }
+    QCOMPARE(state(0).value(QStringLiteral("oemid")).toString(), QString());
+    QCOMPARE(state(2).value(QStringLiteral("oemid")).toString(), QStringLiteral("TAB77"));
 }
 
 void SetOemidE2E::searchFindingNothingRunsOverZeroRows()
@@ -385,7 +424,8 @@ void SetOemidE2E::modifyIpReadAtEveryBatch()
         QCOMPARE(cell(row, 1), ip);
         QCOMPARE(state(row).value(QStringLiteral("ip")).toString(), ip);
         // Logged in at the new address and set.
-        QCOMPARE(status(row), QStringLiteral("synchronization time successful"));
+        QCOMPARE(status(row), QStringLiteral("set IP success"));
+        QCOMPARE(cell(row, kOemid), QStringLiteral("synchronization time successful"));
     }
 }
 

@@ -128,24 +128,24 @@ TEST_F(SettingsAgainstDevsim, EveryDeviceHoldsWhatItWasSentAndEveryRowShowsItsRe
     byDefault.zoneValue = zones[std::size_t(DeviceSettingsLists::defaultTimeZoneIndex())].value;
     byDefault.languageName = QString::fromLatin1(DeviceSettingsLists::languages()[0]);
 
-    DeviceSettings settings(sdk, BoundRows(rows));
+    DeviceSettings settings(sdk, BoundRows(rows), Field::Oemid);
     const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-1);
     for (int i = 0; i < 4; ++i)
         settings.apply(i, all);
     const QDateTime after = QDateTime::currentDateTimeUtc().addSecs(1);
     EXPECT_TRUE(settings.apply(4, byDefault));
 
-    auto texts = [&](int i) { return rows.texts(i).join(QLatin1Char('|')).toStdString(); };
+    auto texts = [&](int i) { return rows.texts(i, Field::Oemid).join(QLatin1Char('|')).toStdString(); };
     EXPECT_EQ(texts(0), "set change H264 success|synchronization time successful|set time-zone success|"
                         "set language success");
     EXPECT_EQ(texts(1), "set change H264 success|synchronization time successful|set time-zone success|"
                         "set language success");
-    const QStringList refused = rows.texts(2);
+    const QStringList refused = rows.texts(2, Field::Oemid);
     ASSERT_EQ(refused.size(), 4);
     EXPECT_EQ(refused[0].toStdString(), "set change H264 fail ret=-10010,code:-10010");
     EXPECT_TRUE(refused[3].startsWith(QStringLiteral("set language fail ret=-1,code:")))
         << refused[3].toStdString();
-    EXPECT_EQ(rows.texts(3).value(3).toStdString(), "set language success(need reboot)");
+    EXPECT_EQ(rows.texts(3, Field::Oemid).value(3).toStdString(), "set language success(need reboot)");
     EXPECT_EQ(texts(4), "set time-zone success|set language success");
 
     // The clock: one UTC record, by 244 or, on the device that refuses it, by 265.

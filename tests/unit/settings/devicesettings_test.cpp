@@ -87,7 +87,7 @@ QByteArray le32(std::initializer_list<qint32> values)
 struct Fixture {
     MemoryRows rows{{MemoryRows::loggedIn(0, 11), MemoryRows::loggedIn(1, 12)}};
     FakeSdk sdk;
-    DeviceSettings settings{sdk, BoundRows(rows)};
+    DeviceSettings settings{sdk, BoundRows(rows), Field::Oemid};
 };
 
 const char kLocationRead[] =
@@ -161,8 +161,8 @@ TEST(DeviceSettings, CodecDocumentIsOneCompactMemberWithItsNewline)
         EXPECT_TRUE(r.ran);
         EXPECT_EQ(r.result, c.result);
         EXPECT_EQ(r.text.toStdString(), c.text);
-        EXPECT_EQ(f.rows.texts(1), QStringList{QString::fromLatin1(c.text)});
-        EXPECT_TRUE(f.rows.texts(0).isEmpty());
+        EXPECT_EQ(f.rows.texts(1, Field::Oemid), QStringList{QString::fromLatin1(c.text)});
+        EXPECT_TRUE(f.rows.texts(0, Field::Oemid).isEmpty());
     }
 }
 
@@ -184,7 +184,7 @@ TEST(DeviceSettings, TimeGoesAsUtcThrough244Then265)
     const QDateTime local(QDate(2026, 3, 7), QTime(10, 0, 5), QTimeZone(8 * 3600));
     for (const Case &c : cases) {
         Fixture f;
-        DeviceSettings settings(f.sdk, BoundRows(f.rows), [&] { return local; });
+        DeviceSettings settings(f.sdk, BoundRows(f.rows), Field::Oemid, [&] { return local; });
         f.sdk.setConfigResults = c.results;
         const SettingResult r = settings.syncDeviceTime(0);
         ASSERT_EQ(f.sdk.calls.size(), c.commands.size()) << c.what;
@@ -195,7 +195,7 @@ TEST(DeviceSettings, TimeGoesAsUtcThrough244Then265)
             EXPECT_EQ(f.sdk.calls[i].data, le32({2026, 3, 7, 0, 2, 0, 5, 0})) << c.what;
         }
         EXPECT_EQ(r.text.toStdString(), c.text) << c.what;
-        EXPECT_EQ(f.rows.texts(0), QStringList{r.text});
+        EXPECT_EQ(f.rows.texts(0, Field::Oemid), QStringList{r.text});
     }
 }
 
@@ -246,7 +246,7 @@ TEST(DeviceSettings, TimeZoneRecordCarriesTheChosenValue)
         EXPECT_EQ(f.sdk.calls[0].waitMs, 1000);
         EXPECT_EQ(f.sdk.calls[0].data.toHex(), c.record.toHex()) << zones[std::size_t(c.index)].text;
         EXPECT_EQ(r.text.toStdString(), c.text);
-        EXPECT_EQ(f.rows.texts(1), QStringList{r.text});
+        EXPECT_EQ(f.rows.texts(1, Field::Oemid), QStringList{r.text});
     }
 }
 
@@ -346,7 +346,7 @@ TEST(DeviceSettings, LanguageReadModifyWrite)
         }
         EXPECT_EQ(r.result, c.result) << c.what;
         EXPECT_EQ(r.text.toStdString(), c.text) << c.what;
-        EXPECT_EQ(f.rows.texts(0), QStringList{r.text}) << c.what;
+        EXPECT_EQ(f.rows.texts(0, Field::Oemid), QStringList{r.text}) << c.what;
     }
 }
 
@@ -372,7 +372,7 @@ TEST(DeviceSettings, RowOfAnEarlierSearchIsLeftAlone)
     Fixture f;
     const BoundRows old(f.rows);
     f.rows.replace({MemoryRows::loggedIn(0, 21)});
-    DeviceSettings settings(f.sdk, old);
+    DeviceSettings settings(f.sdk, old, Field::Oemid);
     for (const SettingResult &r :
          {settings.setShowH265X(0), settings.syncDeviceTime(0), settings.setDeviceTimeZone(0, -480),
           settings.setDeviceLanguage(0, QStringLiteral("English"))})
@@ -411,16 +411,18 @@ TEST(DeviceSettings, ApplyRunsTheTickedSettingsInOrderPastFailures)
             commands.push_back(call.command);
         EXPECT_EQ(commands, c.commands);
         EXPECT_EQ(ok, c.ok);
-        EXPECT_EQ(f.rows.texts(1).size(),
+        EXPECT_EQ(f.rows.texts(1, Field::Oemid).size(),
                   int(c.choice.codec) + int(c.choice.time) + int(c.choice.zone) + int(c.choice.language));
     }
     Fixture f;
     f.sdk.getText = kLocationRead;
     f.settings.apply(0, all);
-    EXPECT_EQ(f.rows.texts(0),
+    EXPECT_EQ(f.rows.texts(0, Field::Oemid),
               (QStringList{QStringLiteral("set change H264 success"),
                            QStringLiteral("synchronization time successful"),
                            QStringLiteral("set time-zone success"), QStringLiteral("set language success")}));
+    // The owner named the cell: nothing lands in the row's status cell.
+    EXPECT_TRUE(f.rows.texts(0, Field::Status).isEmpty());
     EXPECT_EQ(f.sdk.calls[2].data, le32({-345, 0}));
     EXPECT_NE(f.sdk.calls[4].data.indexOf("\"Language\" : \"Dutch\""), -1);
 }
