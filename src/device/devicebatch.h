@@ -42,6 +42,16 @@ class BatchContext
 public:
     int row() const { return m_row; }
     const BoundRows &rows() const { return m_rows; }
+    /// The job's result or step in its row's status column, with what it says.
+    void status(StatusOutcome outcome, const QString &text) const { m_rows.status(m_row, outcome, text); }
+    /// The same into another result cell of the row.
+    void report(Field cell, StatusOutcome outcome, const QString &text) const
+    {
+        m_rows.report(m_row, cell, outcome, text);
+    }
+    /// A plain value of the row (version, build date).
+    void value(Field cell, const QString &text) const { m_rows.value(m_row, cell, text); }
+    // Until every job states its outcome.
     void status(const QString &text) const { m_rows.status(m_row, text); }
     void set(Field cell, const QString &text) const { m_rows.set(m_row, cell, text); }
     bool cancelled() const;

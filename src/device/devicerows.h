@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/statusoutcome.h"
 #include "device/tablevariant.h"
 #include "netsdk/netsdk.h"
 
@@ -9,14 +10,35 @@
 #include <functional>
 #include <vector>
 
-/// One result for one cell of a row, as a job reports it. The tab's TableVariant decides the
-/// column; an event whose generation is not the table's current one (a new search replaced the
-/// rows) is dropped.
-struct RowEvent {
-    int row = -1;
-    quint64 generation = 0;
-    Field cell = Field::Status;
+/// One text for one cell of a row, as a job writes it. A report is a job's word on how the device
+/// fares and carries the job's outcome; a value (a version, a build date, an OEMID read back) says
+/// nothing about success. The tab's TableVariant decides the column; an event whose generation is
+/// not the table's current one (a new search replaced the rows) is dropped.
+class RowEvent
+{
+public:
+    static RowEvent report(int row, quint64 generation, Field cell, StatusOutcome outcome,
+                           const QString &text)
+    {
+        return RowEvent(row, generation, cell, text, true, outcome);
+    }
+    static RowEvent value(int row, quint64 generation, Field cell, const QString &text)
+    {
+        return RowEvent(row, generation, cell, text, false, StatusOutcome::Neutral);
+    }
+
+    int row;
+    quint64 generation;
+    Field cell;
     QString text;
+    bool isReport;
+    StatusOutcome outcome; ///< Neutral for a value
+
+private:
+    RowEvent(int r, quint64 g, Field c, const QString &t, bool isRep, StatusOutcome o)
+        : row(r), generation(g), cell(c), text(t), isReport(isRep), outcome(o)
+    {
+    }
 };
 
 /// The one way to reach a tab's device rows from any thread. Every call holds the table lock for its
@@ -58,9 +80,36 @@ public:
     {
         return m_rows->updateDevice(m_generation, row, change);
     }
+    /// A job's result or step in the row's status column, with what it says.
+    void status(int row, StatusOutcome outcome, const QString &text) const
+    {
+        report(row, Field::Status, outcome, text);
+    }
+    /// The same into another result cell of the row.
+    void report(int row, Field cell, StatusOutcome outcome, const QString &text) const
+    {
+        m_rows->post(RowEvent::report(row, m_generation, cell, outcome, text));
+    }
+    /// A plain value of the row (version, build date, an OEMID read back).
+    void value(int row, Field cell, const QString &text) const
+    {
+        m_rows->post(RowEvent::value(row, m_generation, cell, text));
+    }
+    /// Passes on an event written for other rows (a procedure's own view of this row).
+    void forward(const RowEvent &event) const
+    {
+        if (event.isReport)
+            report(event.row, event.cell, event.outcome, event.text);
+        else
+            value(event.row, event.cell, event.text);
+    }
+    // Until every job states its outcome: the words decide, as they did.
     void set(int row, Field cell, const QString &text) const
     {
-        m_rows->post(RowEvent{row, m_generation, cell, text});
+        if (cell == Field::Status || cell == Field::Oemid)
+            report(row, cell, statusOutcome(text), text);
+        else
+            value(row, cell, text);
     }
     void status(int row, const QString &text) const { set(row, Field::Status, text); }
 

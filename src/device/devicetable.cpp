@@ -49,28 +49,35 @@ QDateTime DeviceTable::lastStatusTime(int row) const
     return m_statusTimes[size_t(row)];
 }
 
+StatusOutcome DeviceTable::statusOutcome(int row) const
+{
+    QMutexLocker locker(&m_lock);
+    if (row < 0 || row >= int(m_outcomes.size()))
+        return StatusOutcome::Neutral;
+    return m_outcomes[size_t(row)].last;
+}
+
 QList<int> DeviceTable::failedRows() const
 {
-    std::vector<int> lastRun;
-    bool anyRun;
-    {
-        QMutexLocker locker(&m_lock);
-        anyRun = m_anyRun && m_lastRunGeneration == m_generation;
-        lastRun = m_lastRun;
-    }
     QList<int> rows;
-    const int count = m_model->rowCount();
-    if (!anyRun) {
+    QMutexLocker locker(&m_lock);
+    const int count = int(m_outcomes.size());
+    if (!m_anyRun || m_lastRunGeneration != m_generation) {
         for (int r = 0; r < count; ++r)
-            if (isFailureStatus(statusText(r)))
+            if (m_outcomes[size_t(r)].last == StatusOutcome::Failure)
                 rows.append(r);
         return rows;
     }
+    std::vector<int> lastRun = m_lastRun;
     std::sort(lastRun.begin(), lastRun.end());
     lastRun.erase(std::unique(lastRun.begin(), lastRun.end()), lastRun.end());
-    for (int r : lastRun)
-        if (r >= 0 && r < count && isFailureStatus(statusText(r)))
+    for (int r : lastRun) {
+        if (r < 0 || r >= count)
+            continue;
+        const RowOutcome &o = m_outcomes[size_t(r)];
+        if (o.runReported ? o.runFailed : o.last == StatusOutcome::Failure)
             rows.append(r);
+    }
     return rows;
 }
 
@@ -80,16 +87,36 @@ void DeviceTable::runStarted(quint64 generation, const std::vector<int> &rows)
     m_anyRun = true;
     m_lastRunGeneration = generation;
     m_lastRun = rows;
+    if (generation != m_generation)
+        return;
+    for (int r : rows) {
+        if (r >= 0 && r < int(m_outcomes.size())) {
+            m_outcomes[size_t(r)].runReported = false;
+            m_outcomes[size_t(r)].runFailed = false;
+        }
+    }
 }
 
-void DeviceTable::parkHistory(int row, int column, const QString &text)
+void DeviceTable::noteOutcome(int row, StatusOutcome outcome)
+{
+    if (row < 0 || row >= int(m_outcomes.size()))
+        return;
+    RowOutcome &o = m_outcomes[size_t(row)];
+    o.last = outcome;
+    o.runReported = true;
+    if (outcome == StatusOutcome::Failure)
+        o.runFailed = true;
+}
+
+void DeviceTable::parkHistory(int row, int column, const QString &text, StatusOutcome outcome)
 {
     const Field field = m_variant->columns[size_t(column)].field;
     if (field == Field::Status || field == Field::Oemid)
-        m_parkedHistory.push_back(ParkedText{row, column, text, QDateTime::currentDateTime()});
+        m_parkedHistory.push_back(ParkedText{row, column, text, outcome, QDateTime::currentDateTime()});
 }
 
-void DeviceTable::record(int row, int column, const QString &text, const QDateTime &now)
+void DeviceTable::record(int row, int column, const QString &text, StatusOutcome outcome,
+                         const QDateTime &now)
 {
     const Field field = m_variant->columns[size_t(column)].field;
     if (field != Field::Status && field != Field::Oemid)
@@ -101,12 +128,12 @@ void DeviceTable::record(int row, int column, const QString &text, const QDateTi
     QList<HistoryEntry> &entries = m_history[m_rowKeys[size_t(row)]];
     for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
         if (it->field == field) {
-            if (it->text == text)
+            if (it->text == text && it->outcome == outcome)
                 return;
             break;
         }
     }
-    entries.append(HistoryEntry{now, field, text});
+    entries.append(HistoryEntry{now, field, text, outcome});
     if (m_runLog) {
         m_runLog->append(now, m_rowKeys[size_t(row)],
                          QString::fromLatin1(m_variant->columns[size_t(column)].header), text);
@@ -141,6 +168,7 @@ int DeviceTable::appendRow(const RowFill &fill)
         auto record = std::make_unique<DEV_INFO>(fill.record);
         record->nIndex = row;
         m_records.push_back(std::move(record));
+        m_outcomes.emplace_back();
     }
     m_model->appendRow(items);
     const std::string mac = DeviceRecord::fixedText(fill.record.NetComm.sMac);
@@ -152,7 +180,8 @@ int DeviceTable::appendRow(const RowFill &fill)
     m_statusTimes.emplace_back();
     for (int c = 0; c < 8; ++c) {
         if (fill.cells[size_t(c)].isValid() && !fill.cells[size_t(c)].toString().isEmpty())
-            record(row, c, fill.cells[size_t(c)].toString(), QDateTime::currentDateTime());
+            record(row, c, fill.cells[size_t(c)].toString(), StatusOutcome::Neutral,
+                   QDateTime::currentDateTime());
     }
     return row;
 }
@@ -163,6 +192,7 @@ void DeviceTable::clear()
     {
         QMutexLocker locker(&m_lock);
         records.swap(m_records);
+        m_outcomes.clear();
         m_pending.clear();
         m_parkedHistory.clear();
         ++m_generation;
@@ -210,7 +240,7 @@ quint64 DeviceTable::generation() const
     return m_generation;
 }
 
-void DeviceTable::writeCell(int row, int column, const QString &text, bool keep)
+void DeviceTable::writeCell(int row, int column, const QString &text, StatusOutcome outcome, bool keep)
 {
     if (row < 0 || row >= m_model->rowCount() || column < 0 || column >= 8)
         return;
@@ -221,32 +251,61 @@ void DeviceTable::writeCell(int row, int column, const QString &text, bool keep)
     }
     item->setData(text, Qt::EditRole);
     if (keep)
-        record(row, column, text, QDateTime::currentDateTime());
+        record(row, column, text, outcome, QDateTime::currentDateTime());
 }
 
-void DeviceTable::setCellText(int row, int column, const QString &text)
+void DeviceTable::write(const Write &w, const quint64 *generation)
 {
     if (QThread::currentThread() == thread()) {
         std::vector<ParkedText> parked;
         {
-            // A text parked earlier by a worker is older than this one.
             QMutexLocker locker(&m_lock);
-            m_pending.remove(cellKey(row, column));
+            if (generation && *generation != m_generation)
+                return;
+            if (w.isReport)
+                noteOutcome(w.row, w.outcome);
+            // A text parked earlier by a worker is older than this one.
+            m_pending.remove(cellKey(w.row, w.column));
             parked.swap(m_parkedHistory);
         }
         for (const ParkedText &p : parked)
-            record(p.row, p.column, p.text, p.when);
-        writeCell(row, column, text);
+            record(p.row, p.column, p.text, p.outcome, p.when);
+        writeCell(w.row, w.column, w.text, w.outcome, true);
         return;
     }
     QMutexLocker locker(&m_lock);
-    m_pending.insert(cellKey(row, column), text);
-    if (column >= 0 && column < 8)
-        parkHistory(row, column, text);
+    if (generation && *generation != m_generation)
+        return;
+    if (w.isReport)
+        noteOutcome(w.row, w.outcome);
+    m_pending.insert(cellKey(w.row, w.column), w.text);
+    if (w.column >= 0 && w.column < 8)
+        parkHistory(w.row, w.column, w.text, w.outcome);
     if (!m_flushQueued) {
         m_flushQueued = true;
         QMetaObject::invokeMethod(this, &DeviceTable::flushPending, Qt::QueuedConnection);
     }
+}
+
+void DeviceTable::setCellText(int row, int column, StatusOutcome outcome, const QString &text)
+{
+    write(Write{row, column, text, true, outcome}, nullptr);
+}
+
+void DeviceTable::setCellValue(int row, int column, const QString &text)
+{
+    write(Write{row, column, text, false, StatusOutcome::Neutral}, nullptr);
+}
+
+void DeviceTable::setCellText(int row, int column, const QString &text)
+{
+    const bool result = column >= 0 && column < 8 &&
+                        (m_variant->columns[size_t(column)].field == Field::Status ||
+                         m_variant->columns[size_t(column)].field == Field::Oemid);
+    if (result)
+        setCellText(row, column, ::statusOutcome(text), text);
+    else
+        setCellValue(row, column, text);
 }
 
 void DeviceTable::flushPending()
@@ -260,9 +319,10 @@ void DeviceTable::flushPending()
         m_flushQueued = false;
     }
     for (auto it = pending.cbegin(); it != pending.cend(); ++it)
-        writeCell(int(it.key() >> 32), int(it.key() & 0xffffffffu), it.value(), false);
+        writeCell(int(it.key() >> 32), int(it.key() & 0xffffffffu), it.value(), StatusOutcome::Neutral,
+                  false);
     for (const ParkedText &p : parked)
-        record(p.row, p.column, p.text, p.when);
+        record(p.row, p.column, p.text, p.outcome, p.when);
 }
 
 bool DeviceTable::copyRowDevice(int row, DEV_INFO *out) const
@@ -324,27 +384,5 @@ void DeviceTable::post(const RowEvent &event)
     const int column = m_variant->columnOf(event.cell);
     if (column < 0)
         return;
-    if (QThread::currentThread() == thread()) {
-        std::vector<ParkedText> parked;
-        {
-            QMutexLocker locker(&m_lock);
-            if (event.generation != m_generation)
-                return;
-            m_pending.remove(cellKey(event.row, column));
-            parked.swap(m_parkedHistory);
-        }
-        for (const ParkedText &p : parked)
-            record(p.row, p.column, p.text, p.when);
-        writeCell(event.row, column, event.text);
-        return;
-    }
-    QMutexLocker locker(&m_lock);
-    if (event.generation != m_generation)
-        return;
-    m_pending.insert(cellKey(event.row, column), event.text);
-    parkHistory(event.row, column, event.text);
-    if (!m_flushQueued) {
-        m_flushQueued = true;
-        QMetaObject::invokeMethod(this, &DeviceTable::flushPending, Qt::QueuedConnection);
-    }
+    write(Write{event.row, column, event.text, event.isReport, event.outcome}, &event.generation);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/devicerows.h"
+#include "device/statusoutcome.h"
 #include "device/tablevariant.h"
 #include "netsdk/netsdk.h"
 
@@ -18,20 +19,25 @@
 class QStandardItemModel;
 class RunLog;
 
-/// One text a device's status or OEMID column received, and when.
+/// One text a device's status or OEMID column received, when, and what the job said it meant.
 struct HistoryEntry {
     QDateTime time;
     Field field = Field::Status;
     QString text;
+    StatusOutcome outcome = StatusOutcome::Neutral; ///< Neutral for a value and for the search's fill
 };
 
 /// A tab's device table: the eight-column model, one record per row, and the table lock.
 ///
 /// Rows are added and removed on the GUI thread only. Records are reached only through the accessors
 /// below, each holding the table lock for its whole duration; callers on other threads work on copies.
-/// setCellText may be called from any thread: off the GUI thread the text is parked under the lock
-/// and applied by one queued flush, so a burst of progress texts for one cell costs one model write
-/// (the newest text wins) and there is never more than one flush waiting in the event loop.
+/// The cell writers may be called from any thread: off the GUI thread the text is parked under the
+/// lock and applied by one queued flush, so a burst of progress texts for one cell costs one model
+/// write (the newest text wins) and there is never more than one flush waiting in the event loop.
+///
+/// A job's report carries its outcome; the table keeps, per row, the last report's outcome and
+/// whether a report of the row's last run said Failure, as the reports arrive (a failure replaced in
+/// a burst before it was shown still counts). "Select failed" reads these, never the words.
 class DeviceTable : public QObject, public DeviceRows
 {
     Q_OBJECT
@@ -63,7 +69,12 @@ public:
     QString statusText(int row) const;
     /// When the row's status column last changed; invalid when it never did for these rows.
     QDateTime lastStatusTime(int row) const;
-    /// Rows of the last run whose status says it failed (every row, when no run has been made yet).
+    /// What the row's last report said; Neutral when it has none.
+    StatusOutcome statusOutcome(int row) const;
+    /// Rows of the last run for which a job reported a failure during that run, in order: a step
+    /// that failed counts even when a later step of the run went on and succeeded. A row the run did
+    /// not reach counts when its last report was a failure. Before any run: the rows whose last
+    /// report was a failure.
     QList<int> failedRows() const;
     /// Copies every status and OEMID text into `log` as well, from now on.
     void setRunLog(std::unique_ptr<RunLog> log);
@@ -77,6 +88,16 @@ public:
     /// Drops events of another generation and cells the tab does not show.
     void post(const RowEvent &event) override;
     void runStarted(quint64 generation, const std::vector<int> &rows) override;
+    /// A report into the row's status column, with what it says.
+    void setStatusText(int row, StatusOutcome outcome, const QString &text)
+    {
+        setCellText(row, m_variant->statusColumn, outcome, text);
+    }
+    /// A report into any column.
+    void setCellText(int row, int column, StatusOutcome outcome, const QString &text);
+    /// A plain value (an address, a version): no outcome, the row's outcome stays.
+    void setCellValue(int row, int column, const QString &text);
+    // Until every job states its outcome: the words decide for the status and OEMID columns.
     void setCellText(int row, int column, const QString &text);
     void setStatusText(int row, const QString &text) { setCellText(row, m_variant->statusColumn, text); }
     bool copyRowDevice(int row, DEV_INFO *out) const;
@@ -89,22 +110,42 @@ public:
 
 private:
     static quint64 cellKey(int row, int column) { return (quint64(quint32(row)) << 32) | quint32(column); }
-    void writeCell(int row, int column, const QString &text, bool keep = true);
-    void record(int row, int column, const QString &text, const QDateTime &when);
+    struct Write {
+        int row;
+        int column;
+        QString text;
+        bool isReport;
+        StatusOutcome outcome;
+    };
+    /// Any thread: a report's outcome is noted under the lock at once, the text reaches the model on
+    /// the GUI thread. Dropped when `generation` is given and is not the current one.
+    void write(const Write &w, const quint64 *generation);
+    void writeCell(int row, int column, const QString &text, StatusOutcome outcome, bool keep);
+    void record(int row, int column, const QString &text, StatusOutcome outcome, const QDateTime &when);
     /// Under the lock: a worker's text for the history, kept even when a newer one replaces it
     /// before the cell is written.
-    void parkHistory(int row, int column, const QString &text);
+    void parkHistory(int row, int column, const QString &text, StatusOutcome outcome);
+    /// Under the lock: a report reached the row.
+    void noteOutcome(int row, StatusOutcome outcome);
     struct ParkedText {
         int row;
         int column;
         QString text;
+        StatusOutcome outcome;
         QDateTime when;
+    };
+    /// What the reports of a row said.
+    struct RowOutcome {
+        StatusOutcome last = StatusOutcome::Neutral;
+        bool runReported = false; ///< a report arrived since the row's last run started
+        bool runFailed = false;   ///< one of those said Failure
     };
 
     const TableVariant *m_variant;
     QStandardItemModel *m_model;
     mutable QMutex m_lock;
     std::vector<std::unique_ptr<DEV_INFO>> m_records;
+    std::vector<RowOutcome> m_outcomes; ///< by row, beside m_records
     QHash<quint64, QString> m_pending;
     std::vector<ParkedText> m_parkedHistory;
     bool m_flushQueued = false;

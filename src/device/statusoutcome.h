@@ -2,7 +2,9 @@
 
 #include <QString>
 
-/// What a status text says about the device's last step.
+/// What a job's text in a row says about the device: the job states it beside the text, since the
+/// words alone cannot tell (they carry codes, OEMIDs and notes, and they are translated).
+/// Progress and a step under way are Neutral; a final result is a Success or a Failure.
 enum class StatusOutcome { Neutral, Success, Failure };
 
 /// Decides from a status-column text (English or translated) whether it reports a failure, a success

@@ -28,7 +28,7 @@ public:
         change(m_record);
         return true;
     }
-    void post(const RowEvent &event) override { m_table.set(event.row, event.cell, event.text); }
+    void post(const RowEvent &event) override { m_table.forward(event); }
 
 private:
     DEV_INFO &m_record;

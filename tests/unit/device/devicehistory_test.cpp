@@ -227,40 +227,82 @@ TEST(DeviceHistory, KeepsEveryShownTextPerDeviceAcrossSearches)
 
 TEST(DeviceHistory, FailedRowsAreThoseOfTheLastRun)
 {
+    const StatusOutcome failure = StatusOutcome::Failure, success = StatusOutcome::Success,
+                        neutral = StatusOutcome::Neutral;
     DeviceTable table(TabKind::Firmware);
     fill(table, 4);
-    table.setStatusText(0, QStringLiteral("Upgrade Fail"));
-    table.setStatusText(1, QStringLiteral("Upgrade Success  "));
-    table.setStatusText(2, QStringLiteral("Login timeout"));
-    // Before any run, every failing row counts.
+    table.setStatusText(0, failure, QStringLiteral("Upgrade Failed,-11000"));
+    table.setStatusText(1, success, QStringLiteral("Upgrade Success  "));
+    table.setStatusText(2, failure, QStringLiteral("Login timeout"));
+    // Before any run, every row whose last report failed counts.
     EXPECT_EQ(table.failedRows(), (QList<int>{0, 2}));
 
     table.runStarted(table.generation(), {1, 2, 3});
-    table.setStatusText(3, QStringLiteral("Invalid hardware"));
-    // Row 0 failed in an earlier run, row 2 still shows its failure of this one.
+    table.setStatusText(3, failure, QStringLiteral("Invalid hardware"));
+    // Row 0 failed in an earlier run; row 2, not reached yet, still shows its failure.
     EXPECT_EQ(table.failedRows(), (QList<int>{2, 3}));
-    table.setStatusText(2, QStringLiteral("Upgrade Success  "));
+    table.setStatusText(2, neutral, QStringLiteral("Login Success"));
+    table.setStatusText(2, success, QStringLiteral("Upgrade Success  "));
     EXPECT_EQ(table.failedRows(), (QList<int>{3}));
+    // A value is no report: the version of a verified device leaves its outcome alone.
+    table.setCellValue(3, 6, QStringLiteral("V5.00.R02"));
+    EXPECT_EQ(table.statusOutcome(3), failure);
 
-    // A worker's text counts once it is shown; the history keeps the burst it replaced.
+    // A worker's reports count as they arrive, a failure replaced in a burst before it was shown
+    // included, and a later success of the run does not undo it; the history keeps the burst.
     std::thread worker([&table] {
-        for (const char *text : {"Login Success", "Send Progress: 10", "Reboot Failed"})
-            table.post(RowEvent{1, table.generation(), Field::Status, QString::fromLatin1(text)});
+        const quint64 g = table.generation();
+        table.post(
+            RowEvent::report(1, g, Field::Status, StatusOutcome::Neutral, QStringLiteral("Login Success")));
+        table.post(RowEvent::report(1, g, Field::Status, StatusOutcome::Failure,
+                                    QStringLiteral("ImportConfigFailed")));
+        table.post(RowEvent::report(1, g, Field::Status, StatusOutcome::Neutral,
+                                    QStringLiteral("Send Progress: 10")));
+        table.post(RowEvent::value(1, g, Field::Version, QStringLiteral("V2")));
+        table.post(RowEvent::report(1, g, Field::Status, StatusOutcome::Success,
+                                    QStringLiteral("Upgrade Success  ")));
     });
     worker.join();
-    EXPECT_EQ(table.statusText(1), QStringLiteral("Upgrade Success  ")); // not shown yet
+    EXPECT_EQ(table.failedRows(), (QList<int>{1, 3}));
+    EXPECT_EQ(table.statusOutcome(1), success);
     table.flushPending();
     QStringList texts;
-    for (const HistoryEntry &e : table.history(1))
+    QList<StatusOutcome> outcomes;
+    for (const HistoryEntry &e : table.history(1)) {
         texts << e.text;
-    EXPECT_EQ(texts,
-              (QStringList{"Upgrade Success  ", "Login Success", "Send Progress: 10", "Reboot Failed"}));
-    EXPECT_EQ(table.failedRows(), (QList<int>{1, 3}));
+        outcomes << e.outcome;
+    }
+    EXPECT_EQ(texts, (QStringList{"Upgrade Success  ", "Login Success", "ImportConfigFailed",
+                                  "Send Progress: 10", "Upgrade Success  "}));
+    EXPECT_EQ(outcomes, (QList<StatusOutcome>{success, neutral, failure, neutral, success}));
+
+    // The next run starts the rows afresh.
+    table.runStarted(table.generation(), {1});
+    table.setStatusText(1, success, QStringLiteral("Upgrade Success  "));
+    EXPECT_TRUE(table.failedRows().isEmpty());
 
     table.clear(); // a run of an earlier list says nothing about the new one
     fill(table, 1);
-    table.setStatusText(0, QStringLiteral("Reboot Failed"));
+    EXPECT_EQ(table.statusOutcome(0), neutral);
+    table.setStatusText(0, failure, QStringLiteral("Reboot Failed"));
     EXPECT_EQ(table.failedRows(), (QList<int>{0}));
+}
+
+// On the OEMID tab a run writes into two result columns: a failure in "Destribe" counts although
+// the settings' texts in "Status" came later and succeeded.
+TEST(DeviceHistory, FailedRowsSeeEveryResultColumn)
+{
+    DeviceTable table(TabKind::Oemid);
+    fill(table, 2);
+    table.runStarted(table.generation(), {0, 1});
+    const int status = table.variant().columnOf(Field::Oemid);
+    table.setStatusText(0, StatusOutcome::Failure, QStringLiteral("Set OEMID Failed ret=0,code:-10002"));
+    table.setCellText(0, status, StatusOutcome::Success, QStringLiteral("set time-zone success"));
+    table.setStatusText(1, StatusOutcome::Success, QStringLiteral("Set OEMID Success"));
+    table.setCellText(1, status, StatusOutcome::Failure,
+                      QStringLiteral("synchronization time fail ret=-1,code:-10005"));
+    table.setCellValue(1, status, QStringLiteral("OEM1")); // an OEMID read back
+    EXPECT_EQ(table.failedRows(), (QList<int>{0, 1}));
 }
 
 TEST(RunLog, OneEscapedLinePerTextFlushedAtOnce)
