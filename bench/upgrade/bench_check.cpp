@@ -88,7 +88,7 @@ int main(int argc, char **argv)
     const bool ended = QTest::qWaitFor(
         [&] {
             peakThreads = std::max(peakThreads, threadCount());
-            return !tab->upgradeRun()->isActive();
+            return !tab->inspecting() && !tab->upgradeRun()->isActive();
         },
         600000);
     const double checkMs = clock.nsecsElapsed() / 1e6;

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+
 /// Reading an upgrade package (a zip archive with a top-level "InstallDesc") before a run.
 /// No widgets: the tab calls these with plain paths.
 namespace UpgradePackage
@@ -42,21 +44,46 @@ bool clearDirectory(const QString &path);
 /// no JSON object or the member is missing or not a scalar.
 QByteArray hardwareFromInstallDesc(const QByteArray &text);
 
+/// Why a member could not be read straight from an archive.
+enum class MemberRead {
+    Ok,
+    NotAnArchive,   ///< no readable zip directory
+    Missing,        ///< no such member
+    Ambiguous,      ///< the name occurs more than once
+    Unsupported,    ///< encrypted, or a method other than stored or deflated
+    Damaged,        ///< the data does not inflate, or its size or CRC differs from the directory's
+    TooLarge,       ///< the member is larger than `maxBytes`
+    PackageTooLarge ///< the archive states more members or bytes than `limits` allow
+};
+
+/// Reads the member `name` of the zip archive open as `fd` into `out`, at most `maxBytes` of it, with
+/// positioned reads only (the descriptor's offset is left alone). The archive's directory must also
+/// stay within `limits.entries` members and `limits.unpackedBytes` stated bytes (PackageTooLarge
+/// otherwise, whatever `name` is). Nothing is written anywhere.
+MemberRead readMember(int fd, const QByteArray &name, qint64 maxBytes, const Limits &limits, QByteArray *out);
+
 /// Outcome of inspecting a package.
 struct Inspection {
     enum Status {
         Ok,
-        UnzipFailed,       ///< the archive cannot be opened; the scratch directory stays
-        InstallDescFailed, ///< no readable InstallDesc (or a larger one than allowed); the files stay
-        TooLarge,          ///< unpacks to more than the limits allow; the scratch directory is removed
-        NoMemory           ///< memory ran out on the way; the scratch directory is removed
+        UnzipFailed,       ///< the file cannot be opened or is no zip archive
+        InstallDescFailed, ///< no single readable InstallDesc (missing, encrypted, unsupported
+                           ///< method, damaged, or larger than allowed)
+        TooLarge,          ///< the archive states more members or bytes than the limits allow
+        NoMemory,          ///< memory ran out on the way
+        Changed,           ///< the file was replaced or written to while it was read
+        Cancelled          ///< `cancel` was set
     };
     Status status = Ok;
     QByteArray hardware; ///< valid when status is Ok
+    QByteArray sha256;   ///< SHA-256 of the whole file that was inspected, when status is Ok
 };
 
-/// Creates `scratchDir`, unpacks the package into it, reads the hardware name from its InstallDesc
-/// and, on success, removes the scratch directory again.
-Inspection inspect(const QString &packagePath, const QString &scratchDir, const Limits &limits = Limits());
+/// Reads the hardware name from the package's top-level InstallDesc, straight from the archive (no
+/// scratch directory: a stale file left there by an earlier run can never be read instead), and the
+/// SHA-256 of the very file inspected, so that a run can send exactly that version and no other.
+/// Reads the package whole once; blocking, so call it off the GUI thread.
+Inspection inspect(const QString &packagePath, const Limits &limits = Limits(),
+                   const std::atomic<bool> *cancel = nullptr);
 
 } // namespace UpgradePackage

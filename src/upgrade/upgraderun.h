@@ -23,6 +23,9 @@ struct UpgradeParams {
     bool setOEMID = false;      ///< write the OEMID before each upgrade
     int spacingMs = 1000;       ///< between two worker starts
     int ipChangeWaitMs = 1500;  ///< after a successful address change
+    /// SHA-256 of the package file as it was inspected (or made): a device is sent that version only.
+    /// Empty: whatever the path holds when the device's transfer starts.
+    QByteArray packageSha256;
     /// Firmware runs: after "Upgrade Success", watch the device restart and check its new version.
     bool verify = false;
     int verifyTimeoutSeconds = 180; ///< time a verified device has to come back and answer

@@ -12,6 +12,7 @@
 #include "oemid/recorduploader.h"
 #include "oemid/recorduploadrun.h"
 #include "upgrade/firmwareoemidstep.h"
+#include "upgrade/packageinspector.h"
 #include "upgrade/upgradefiledialog.h"
 #include "upgrade/upgradepackage.h"
 #include "upgrade/upgraderun.h"
@@ -157,6 +158,7 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
     if (DeviceTableActions *actions = m_core->tableActions())
         actions->setCheckDevices([this](const QList<int> &rows) { checkDevices(rows); });
 
+    m_inspector = new PackageInspector(this);
     m_upload = new RecordUploadRun(*m_core->table(), this, m_progressBar, m_BtnUpload);
     connect(m_upload, &RecordUploadRun::finished, this, [this] { m_progressBar->setValue(0); });
     connect(m_BtnUpload, &QPushButton::clicked, this, &UpgradeWidget::BtnUploadClicked);
@@ -171,6 +173,8 @@ bool UpgradeWidget::makeRecordTree(QString *error) const
 
 UpgradeWidget::~UpgradeWidget()
 {
+    // A package still being read reports to nobody.
+    m_inspector->cancelAndWait();
     // Nothing of the run may outlive the table and the SDK session it works with.
     m_run->shutdown();
     m_run.reset();
@@ -265,31 +269,52 @@ void UpgradeWidget::on_browseCfgBtn_clicked()
         m_lineEditCfg->setText(file);
 }
 
-bool UpgradeWidget::readPackage(UpgradeParams *params)
+bool UpgradeWidget::inspecting() const
 {
-    const QString scratch = m_dataDir + QStringLiteral("/Temp");
-    const UpgradePackage::Inspection inspection = UpgradePackage::inspect(params->packagePath, scratch);
-    if (inspection.status == UpgradePackage::Inspection::UnzipFailed) {
+    return m_inspector->isRunning();
+}
+
+bool UpgradeWidget::applyInspection(const UpgradePackage::Inspection &inspection, UpgradeParams *params)
+{
+    switch (inspection.status) {
+    case UpgradePackage::Inspection::Ok:
+        params->packageHardware = inspection.hardware;
+        params->packageSha256 = inspection.sha256;
+        return true;
+    case UpgradePackage::Inspection::UnzipFailed:
         prompt(tr("UnZip Program Fail"));
         return false;
-    }
-    if (inspection.status == UpgradePackage::Inspection::InstallDescFailed) {
+    case UpgradePackage::Inspection::InstallDescFailed:
         prompt(tr("Open InstallDesc Fail"));
         return false;
-    }
-    if (inspection.status == UpgradePackage::Inspection::TooLarge) {
+    case UpgradePackage::Inspection::TooLarge: {
         const UpgradePackage::Limits limits;
         prompt(tr("UnZip Program Fail: the package unpacks to more than %1 MB or %2 files")
                    .arg(limits.unpackedBytes >> 20)
                    .arg(limits.entries));
         return false;
     }
-    if (inspection.status == UpgradePackage::Inspection::NoMemory) {
+    case UpgradePackage::Inspection::NoMemory:
         prompt(tr("UnZip Program Fail: out of memory"));
         return false;
+    case UpgradePackage::Inspection::Changed:
+        prompt(tr("UnZip Program Fail: the package changed while it was read"));
+        return false;
+    case UpgradePackage::Inspection::Cancelled:
+        return false;
     }
-    params->packageHardware = inspection.hardware;
-    return true;
+    return false;
+}
+
+void UpgradeWidget::inspectThen(const UpgradeParams &params, std::function<void(const UpgradeParams &)> next)
+{
+    m_inspector->start(params.packagePath,
+                       [this, params, next](const UpgradePackage::Inspection &inspection) {
+                           UpgradeParams inspected = params;
+                           if (!applyInspection(inspection, &inspected) || refuseWhileRunning())
+                               return;
+                           next(inspected);
+                       });
 }
 
 bool UpgradeWidget::formParams(UpgradeParams *params)
@@ -315,9 +340,6 @@ bool UpgradeWidget::formParams(UpgradeParams *params)
         }
     }
     params->configPath = m_lineEditCfg->text();
-
-    if (!readPackage(params))
-        return false;
     params->tabPassword = m_lineEditPassword->text().toLatin1();
 
     if (params->setOEMID) {
@@ -338,41 +360,45 @@ bool UpgradeWidget::formParams(UpgradeParams *params)
 
 void UpgradeWidget::checkDevices(const QList<int> &rows)
 {
-    if (refuseWhileRunning())
+    if (refuseWhileRunning() || inspecting())
         return;
     UpgradeParams params;
     if (!formParams(&params))
         return;
-    if (rows.isEmpty()) {
-        prompt(tr("Please Select a Device"));
-        return;
-    }
-    m_run->startCheck(params, rows);
+    inspectThen(params, [this, rows](const UpgradeParams &inspected) {
+        if (rows.isEmpty()) {
+            prompt(tr("Please Select a Device"));
+            return;
+        }
+        m_run->startCheck(inspected, rows);
+    });
 }
 
 void UpgradeWidget::on_upgradeBtn_clicked()
 {
-    if (refuseWhileRunning())
+    // A second click while the package is still being read would start a second run.
+    if (refuseWhileRunning() || inspecting())
         return;
 
     m_run->oemidTexts().clear();
     UpgradeParams params;
     if (!formParams(&params))
         return;
-    m_configPath = params.configPath;
-
-    m_run->lists().clearLists();
-    DeviceTable *table = m_core->table();
-    for (int row = 0; row < table->rowCount(); ++row) {
-        DEV_INFO record;
-        if (table->isChecked(row) && table->copyRowDevice(row, &record))
-            m_run->lists().pushDevice(record, UpgradeLists::Pending);
-    }
-    if (m_run->lists().deviceCount(UpgradeLists::Pending) == 0) {
-        prompt(tr("Please Select a Device"));
-        return;
-    }
-    m_run->start(params);
+    inspectThen(params, [this](const UpgradeParams &inspected) {
+        m_configPath = inspected.configPath;
+        m_run->lists().clearLists();
+        DeviceTable *table = m_core->table();
+        for (int row = 0; row < table->rowCount(); ++row) {
+            DEV_INFO record;
+            if (table->isChecked(row) && table->copyRowDevice(row, &record))
+                m_run->lists().pushDevice(record, UpgradeLists::Pending);
+        }
+        if (m_run->lists().deviceCount(UpgradeLists::Pending) == 0) {
+            prompt(tr("Please Select a Device"));
+            return;
+        }
+        m_run->start(inspected);
+    });
 }
 
 int UpgradeWidget::ImportDevConfig(long lLoginID, int nIndex)

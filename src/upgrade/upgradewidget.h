@@ -7,9 +7,15 @@
 #include <QModelIndex>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 struct UpgradeParams;
+namespace UpgradePackage
+{
+struct Inspection;
+}
+class PackageInspector;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -33,6 +39,8 @@ public:
 
     UpgradeRun *upgradeRun() const { return m_run.get(); }
     RecordUploadRun *uploadRun() const { return m_upload; }
+    /// True while a click's package inspection runs in the background (before its run starts).
+    bool inspecting() const;
 
     /// Where the scratch directory "Temp" and the factory records live; the
     /// application directory unless a test points it elsewhere.
@@ -56,10 +64,15 @@ public slots:
 
 private:
     void retranslateUi();
-    /// Reads the package's hardware into `params`; false (with a prompt) when it cannot.
-    bool readPackage(UpgradeParams *params);
-    /// The run's parameters from the form and Config.ini; false after telling the operator why not.
+    /// Takes the package's hardware and digest into `params`; false (with a prompt) when the
+    /// inspection refused the package.
+    bool applyInspection(const UpgradePackage::Inspection &inspection, UpgradeParams *params);
+    /// The run's parameters from the form and Config.ini, all but the package's own; false after
+    /// telling the operator why not.
     bool formParams(UpgradeParams *params);
+    /// Inspects the package of `params` in the background, then calls `next` with the completed
+    /// parameters on the GUI thread, unless the package was refused (with a prompt) or a run began.
+    void inspectThen(const UpgradeParams &params, std::function<void(const UpgradeParams &)> next);
     /// "Check devices" of the table's menu: the run's checks on `rows`, nothing sent.
     void checkDevices(const QList<int> &rows);
     void prompt(const QString &text);
@@ -93,4 +106,5 @@ private:
     QString m_configPath; ///< taken at the last Upgrade click, for ImportDevConfig
     std::unique_ptr<UpgradeRun> m_run;
     RecordUploadRun *m_upload = nullptr;
+    PackageInspector *m_inspector = nullptr; ///< child; cancelled and joined first in the destructor
 };

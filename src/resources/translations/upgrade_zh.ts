@@ -83,6 +83,10 @@
         <translation>解压升级程序失败：升级包解压后超过%1MB或%2个文件</translation>
     </message>
     <message>
+        <source>UnZip Program Fail: the package changed while it was read</source>
+        <translation>解压升级程序失败：读取期间升级包被更改</translation>
+    </message>
+    <message>
         <source>Please Select a Device</source>
         <translation>请选择设备</translation>
     </message>

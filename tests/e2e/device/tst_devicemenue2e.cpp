@@ -149,7 +149,7 @@ private slots:
             firmware.findChild<QPushButton *>(QStringLiteral("upgradeBtn"))->click();
             return QTest::qWaitFor(
                 [&] {
-                    if (firmware.upgradeRun()->isActive())
+                    if (firmware.inspecting() || firmware.upgradeRun()->isActive())
                         return false;
                     table->flushPending();
                     for (int r : rows) {

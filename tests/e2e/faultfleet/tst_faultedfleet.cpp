@@ -252,6 +252,8 @@ void FaultedFleet::firmwareRunEndsEveryRow()
 
     LoopProbe probe;
     QTest::mouseClick(tab->findChild<QPushButton *>(QStringLiteral("upgradeBtn")), Qt::LeftButton);
+    QVERIFY(
+        QTest::qWaitFor([&] { return !tab->inspecting(); }, 20000)); // the package, read off the GUI thread
     QVERIFY(tab->upgradeRun()->isActive());
     const int ticksAtStart = probe.ticks();
     // The run's own bounds: one start per second, the connect, import and transfer time-outs.

@@ -170,7 +170,7 @@ bool UpgradeE2E::waitForFinalTexts(int rows, int timeoutMs)
 {
     return QTest::qWaitFor(
         [&] {
-            if (m_tab->upgradeRun()->isActive())
+            if (m_tab->inspecting() || m_tab->upgradeRun()->isActive())
                 return false;
             m_tab->deviceCore()->table()->flushPending();
             for (int r = 0; r < rows; ++r) {

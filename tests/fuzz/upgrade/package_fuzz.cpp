@@ -1,6 +1,6 @@
-// libFuzzer target: inspecting an upgrade package (the zip archive, its member names, what it
-// unpacks to and its InstallDesc), with the bounds of a real inspection scaled down so that a run
-// stays fast. Nothing may be written outside the scratch directory.
+// libFuzzer target: inspecting an upgrade package (the zip directory, its member names, its
+// InstallDesc read straight from the archive) and unpacking it, with the bounds of a real inspection
+// scaled down so that a run stays fast. Nothing may be written outside the scratch directory.
 #include "fuzztemp.h"
 #include "upgrade/upgradepackage.h"
 
@@ -22,7 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     limits.unpackedBytes = 4 << 20;
     limits.entries = 64;
     limits.installDescBytes = 64 << 10;
-    UpgradePackage::inspect(QString::fromStdString(package), scratch, limits);
+    UpgradePackage::inspect(QString::fromStdString(package), limits);
+    QDir().mkpath(scratch);
+    UpgradePackage::unzipToDirectory(QString::fromStdString(package), scratch, nullptr, limits);
     // A member that climbed out of the scratch directory would show up next to it.
     const QStringList around = QDir(root + QStringLiteral("/area"))
                                    .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);

@@ -172,13 +172,23 @@ void UpgradeWidgetTest::browseButtons()
 
 void UpgradeWidgetTest::upgradeClickChecks_data()
 {
-    QTest::addColumn<QString>("package"); // "", "garbage", "nodesc", "bomb", "good"
+    // "", "garbage", "nodesc", "bomb", "good", or a package whose InstallDesc cannot be read
+    // ("bzip2 desc", "encrypted desc", "damaged desc") next to a stale Temp/InstallDesc.
+    QTest::addColumn<QString>("package");
     QTest::addColumn<bool>("setOemid");
     QTest::addColumn<QString>("message");
     QTest::addColumn<bool>("scratchLeft");
     QTest::newRow("no package") << "" << false << "Please Select a Program" << false;
-    QTest::newRow("not a zip") << "garbage" << false << "UnZip Program Fail" << true;
-    QTest::newRow("no InstallDesc") << "nodesc" << false << "Open InstallDesc Fail" << true;
+    // Nothing is unpacked: the InstallDesc is read straight from the archive.
+    QTest::newRow("not a zip") << "garbage" << false << "UnZip Program Fail" << false;
+    QTest::newRow("no InstallDesc") << "nodesc" << false << "Open InstallDesc Fail" << false;
+    // The stale description left by an interrupted inspection must not stand in for the package's own.
+    QTest::newRow("bzip2 InstallDesc, stale Temp")
+        << "bzip2 desc" << false << "Open InstallDesc Fail" << true;
+    QTest::newRow("encrypted InstallDesc, stale Temp")
+        << "encrypted desc" << false << "Open InstallDesc Fail" << true;
+    QTest::newRow("damaged InstallDesc, stale Temp")
+        << "damaged desc" << false << "Open InstallDesc Fail" << true;
     QTest::newRow("zip bomb") << "bomb" << false
                               << "UnZip Program Fail: the package unpacks to more than 512 MB or 4096 files"
                               << false;
@@ -207,10 +217,26 @@ void UpgradeWidgetTest::upgradeClickChecks()
     } else if (package == QLatin1String("good")) {
         path = tmpPath(QStringLiteral("good.bin"));
         QVERIFY(testzip::writePackage(path.toStdString(), "HW"));
+    } else if (package.endsWith(QLatin1String(" desc"))) {
+        path = tmpPath(QStringLiteral("new.bin"));
+        QVERIFY(testzip::writePackage(path.toStdString(), "NEW-HW"));
+        testzip::Patch patch;
+        if (package.startsWith(QLatin1String("bzip2")))
+            patch.method = 12;
+        else if (package.startsWith(QLatin1String("encrypted")))
+            patch.flagsOr = 1;
+        else
+            patch.flipData = true;
+        QVERIFY(testzip::patchMember(path.toStdString(), "InstallDesc", patch));
+        QVERIFY(QDir().mkpath(tmpPath(QStringLiteral("Temp"))));
+        QFile stale(tmpPath(QStringLiteral("Temp/InstallDesc")));
+        QVERIFY(stale.open(QIODevice::WriteOnly));
+        stale.write("{ \"Hardware\" : \"OLD-HW\" }");
     }
     child<QLineEdit>("lineEditFileName")->setText(path);
     child<QCheckBox>("setOEMID")->setChecked(setOemid);
     QTest::mouseClick(child<QPushButton>("upgradeBtn"), Qt::LeftButton);
+    QTRY_VERIFY(!m_tab->inspecting());
 
     QCOMPARE(CMessageBox::shownCount(), 1);
     const CMessageBox::Record box = CMessageBox::lastShown();
@@ -222,8 +248,6 @@ void UpgradeWidgetTest::upgradeClickChecks()
         QVERIFY(!box.text.isEmpty()); // the unassigned OEMID "000" is refused with a reason
     const QString scratch = tmpPath(QStringLiteral("Temp"));
     QCOMPARE(QFileInfo::exists(scratch), scratchLeft);
-    if (package == QLatin1String("nodesc"))
-        QVERIFY(QFileInfo::exists(scratch + QStringLiteral("/u-boot.bin.img")));
     QVERIFY(!m_tab->upgradeRun()->isActive());
 }
 
@@ -245,6 +269,7 @@ void UpgradeWidgetTest::clickDuringRunIsRefused()
     QVERIFY(testzip::writePackage(path.toStdString(), "HW"));
     child<QLineEdit>("lineEditFileName")->setText(path);
     QTest::mouseClick(child<QPushButton>("upgradeBtn"), Qt::LeftButton);
+    QTRY_VERIFY(!m_tab->inspecting());
     QCOMPARE(CMessageBox::shownCount(), 0);
     QVERIFY(m_tab->upgradeRun()->isActive());
 

@@ -8,6 +8,9 @@
 #include <algorithm>
 
 #include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -102,6 +105,60 @@ inline bool writeBomb(const std::string &path, const std::string &hardware, uint
     deflateEnd(&z);
     ok = zipCloseFileInZipRaw64(zf, zeroBytes, crc) == ZIP_OK && ok;
     return zipClose(zf, nullptr) == ZIP_OK && ok;
+}
+
+/// How patchMember spoils a member that was written stored.
+struct Patch {
+    int method = -1;        ///< a compression method to state instead (-1: keep), e.g. 12 = bzip2
+    uint16_t flagsOr = 0;   ///< general-purpose flags to add, e.g. 1 = encrypted
+    bool flipData = false;  ///< flip the member's first data byte (its CRC no longer matches)
+    bool wrongSize = false; ///< state one byte more than the member holds
+};
+
+/// Changes the headers (or the data) of the stored member `name` in the archive at `path`, the way
+/// an archiver with other methods, an encrypting one, or a broken disk would have left it.
+inline bool patchMember(const std::string &path, const std::string &name, const Patch &patch)
+{
+    std::string zip;
+    {
+        std::ifstream in(path, std::ios::binary);
+        zip.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    auto put16 = [&zip](size_t at, uint16_t v) {
+        zip[at] = char(v & 0xff);
+        zip[at + 1] = char(v >> 8);
+    };
+    auto get16 = [&zip](size_t at) { return uint16_t(uint8_t(zip[at]) | uint8_t(zip[at + 1]) << 8); };
+    auto get32 = [&](size_t at) { return uint32_t(get16(at)) | uint32_t(get16(at + 2)) << 16; };
+    auto put32 = [&](size_t at, uint32_t v) {
+        put16(at, uint16_t(v & 0xffff));
+        put16(at + 2, uint16_t(v >> 16));
+    };
+    int patched = 0;
+    // Local headers: "PK\3\4", name length at 26, name at 30; central: "PK\1\2", name length at 28,
+    // name at 46. Flags at 6/8, method at 8/10, sizes at 22/24.
+    for (size_t i = 0; i + 46 < zip.size(); ++i) {
+        const bool local = zip.compare(i, 4, "PK\3\4") == 0;
+        const bool central = zip.compare(i, 4, "PK\1\2") == 0;
+        if (!local && !central)
+            continue;
+        const size_t nameAt = i + (local ? 30 : 46);
+        const uint16_t nameLen = get16(i + (local ? 26 : 28));
+        if (nameLen != name.size() || zip.compare(nameAt, nameLen, name) != 0)
+            continue;
+        const size_t flags = i + (local ? 6 : 8), method = flags + 2, size = i + (local ? 22 : 24);
+        put16(flags, uint16_t(get16(flags) | patch.flagsOr));
+        if (patch.method >= 0)
+            put16(method, uint16_t(patch.method));
+        if (patch.wrongSize)
+            put32(size, get32(size) + 1);
+        if (local && patch.flipData)
+            zip[nameAt + nameLen + get16(i + 28)] ^= 0x20;
+        ++patched;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(zip.data(), std::streamsize(zip.size()));
+    return patched == 2 && bool(out);
 }
 
 } // namespace testzip

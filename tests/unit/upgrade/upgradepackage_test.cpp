@@ -2,12 +2,16 @@
 #include "testzip.h"
 #include "upgrade/upgradepackage.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <vector>
 
 namespace
 {
@@ -110,42 +114,114 @@ INSTANTIATE_TEST_SUITE_P(
                                    "\"}",
                                    QByteArray(64, 'H')}));
 
-TEST_F(PackageTest, InspectReadsHardwareAndRemovesScratch)
+TEST_F(PackageTest, InspectReadsHardwareAndTheDigestOfTheFile)
 {
     ASSERT_TRUE(testzip::writePackage(spath("fw.bin"), "NBD80X16S-KL"));
-    const auto result = UpgradePackage::inspect(path("fw.bin"), path("Temp"));
+    const auto result = UpgradePackage::inspect(path("fw.bin"));
     EXPECT_EQ(result.status, UpgradePackage::Inspection::Ok);
     EXPECT_EQ(result.hardware, QByteArray("NBD80X16S-KL"));
-    EXPECT_FALSE(QFileInfo::exists(path("Temp")));
+    EXPECT_EQ(result.sha256, QCryptographicHash::hash(readFile(path("fw.bin")), QCryptographicHash::Sha256));
+    // Nothing is unpacked anywhere.
+    EXPECT_EQ(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("fw.bin")});
 }
 
-TEST_F(PackageTest, InspectFailuresLeaveScratch)
+// A package whose own description cannot be read is refused, whatever a scratch directory left by an
+// earlier, interrupted inspection holds: that stale description must never stand in for it.
+struct BadPackageCase {
+    const char *name;
+    std::vector<testzip::Entry> entries;
+    testzip::Patch patch; // applied to the InstallDesc member
+    UpgradePackage::Inspection::Status expected;
+};
+
+class BadPackageTest : public PackageTest, public ::testing::WithParamInterface<BadPackageCase>
 {
-    ASSERT_TRUE(testzip::write(spath("nodesc.bin"), {{"u-boot.bin.img", "abc"}}));
-    auto result = UpgradePackage::inspect(path("nodesc.bin"), path("Temp"));
-    EXPECT_EQ(result.status, UpgradePackage::Inspection::InstallDescFailed);
-    EXPECT_TRUE(QFileInfo::exists(path("Temp/u-boot.bin.img")));
+};
 
+TEST_P(BadPackageTest, IsRefused)
+{
+    const BadPackageCase &c = GetParam();
+    const std::string desc = "{ \"Hardware\" : \"NEW-HW\" }";
+    std::vector<testzip::Entry> entries = c.entries;
+    if (entries.empty())
+        entries = {{"InstallDesc", desc}, {"u-boot.bin.img", "img"}};
+    ASSERT_TRUE(testzip::write(spath("fw.bin"), entries, true));
+    const bool patch = c.patch.method >= 0 || c.patch.flagsOr || c.patch.flipData || c.patch.wrongSize;
+    if (patch) {
+        ASSERT_TRUE(testzip::patchMember(spath("fw.bin"), "InstallDesc", c.patch));
+    }
+    QDir().mkdir(path("Temp"));
+    writeFile(path("Temp/InstallDesc"), "{ \"Hardware\" : \"OLD-HW\" }");
+
+    const auto result = UpgradePackage::inspect(path("fw.bin"));
+    EXPECT_EQ(result.status, c.expected);
+    EXPECT_TRUE(result.hardware.isEmpty());
+    EXPECT_TRUE(result.sha256.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inspect, BadPackageTest,
+    ::testing::Values(
+        BadPackageCase{"Bzip2", {}, {12, 0, false, false}, UpgradePackage::Inspection::InstallDescFailed},
+        BadPackageCase{"Encrypted", {}, {-1, 1, false, false}, UpgradePackage::Inspection::InstallDescFailed},
+        BadPackageCase{
+            "CrcMismatch", {}, {-1, 0, true, false}, UpgradePackage::Inspection::InstallDescFailed},
+        BadPackageCase{
+            "SizeMismatch", {}, {-1, 0, false, true}, UpgradePackage::Inspection::InstallDescFailed},
+        BadPackageCase{
+            "Missing", {{"u-boot.bin.img", "abc"}}, {}, UpgradePackage::Inspection::InstallDescFailed},
+        BadPackageCase{
+            "Twice",
+            {{"InstallDesc", "{ \"Hardware\" : \"A\" }"}, {"InstallDesc", "{ \"Hardware\" : \"B\" }"}},
+            {},
+            UpgradePackage::Inspection::InstallDescFailed},
+        BadPackageCase{"InSubdirectoryOnly",
+                       {{"sub/InstallDesc", "{ \"Hardware\" : \"NEW-HW\" }"}},
+                       {},
+                       UpgradePackage::Inspection::InstallDescFailed},
+        BadPackageCase{"TooLarge",
+                       {{"InstallDesc",
+                         "{ \"Hardware\" : \"NEW-HW\", \"Pad\" : \"" + std::string(1 << 20, 'x') + "\" }"}},
+                       {},
+                       UpgradePackage::Inspection::InstallDescFailed}),
+    [](const ::testing::TestParamInfo<BadPackageCase> &info) { return std::string(info.param.name); });
+
+TEST_F(PackageTest, InspectOfNonArchiveFails)
+{
     writeFile(path("garbage.bin"), "garbage");
-    result = UpgradePackage::inspect(path("garbage.bin"), path("Temp"));
-    EXPECT_EQ(result.status, UpgradePackage::Inspection::UnzipFailed);
-    EXPECT_TRUE(QFileInfo::exists(path("Temp")));
+    EXPECT_EQ(UpgradePackage::inspect(path("garbage.bin")).status, UpgradePackage::Inspection::UnzipFailed);
+    EXPECT_EQ(UpgradePackage::inspect(path("missing.bin")).status, UpgradePackage::Inspection::UnzipFailed);
+    EXPECT_EQ(UpgradePackage::inspect(tmp.path()).status, UpgradePackage::Inspection::UnzipFailed);
+}
 
-    // The next good package clears what the failed ones left.
-    ASSERT_TRUE(testzip::writePackage(spath("fw.bin"), "HW"));
-    result = UpgradePackage::inspect(path("fw.bin"), path("Temp"));
+TEST_F(PackageTest, DeflatedInstallDescIsRead)
+{
+    ASSERT_TRUE(testzip::write(spath("fw.bin"), {{"InstallDesc", "{ \"Hardware\" : \"HW-D\", \"Pad\" : \"" +
+                                                                     std::string(5000, 'a') + "\" }"},
+                                                 {"image", "x"}}));
+    const auto result = UpgradePackage::inspect(path("fw.bin"));
     EXPECT_EQ(result.status, UpgradePackage::Inspection::Ok);
-    EXPECT_FALSE(QFileInfo::exists(path("Temp")));
+    EXPECT_EQ(result.hardware, QByteArray("HW-D"));
+}
+
+TEST_F(PackageTest, InspectStopsWhenCancelled)
+{
+    ASSERT_TRUE(testzip::writePackage(spath("fw.bin"), "HW"));
+    const std::atomic<bool> cancel{true};
+    EXPECT_EQ(UpgradePackage::inspect(path("fw.bin"), UpgradePackage::Limits(), &cancel).status,
+              UpgradePackage::Inspection::Cancelled);
 }
 
 } // namespace
 
-// A zip bomb is refused whole: no more than the bound is ever written, and the scratch directory goes.
+// A zip bomb is refused by what its directory states: nothing of it is ever unpacked.
 TEST_F(PackageTest, InspectRefusesAZipBomb)
 {
     ASSERT_TRUE(testzip::writeBomb(spath("bomb.bin"), "HW", 600ull << 20));
     ASSERT_LT(QFileInfo(path("bomb.bin")).size(), 4 << 20);
-    const auto result = UpgradePackage::inspect(path("bomb.bin"), path("Temp"));
-    EXPECT_NE(result.status, UpgradePackage::Inspection::Ok);
-    EXPECT_FALSE(QFileInfo::exists(path("Temp")));
+    const auto result = UpgradePackage::inspect(path("bomb.bin"));
+    EXPECT_EQ(result.status, UpgradePackage::Inspection::TooLarge);
+    EXPECT_EQ(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("bomb.bin")});
 }
