@@ -58,6 +58,10 @@ const KnownText knownTexts[] = {
     // A read error carries what the read gave ("err 3 0").
     {"OemidWriter", "OEMID ERROR", StatusOutcome::Failure, true},
     {"OemidWriter", "Get Dev OEMID Error", StatusOutcome::Failure, true},
+    // A factory record that cannot be saved stops OEMID writing (the record waits in memory).
+    {"FactoryRecords", "Creat logfile Failed", StatusOutcome::Failure, true},
+    {"FactoryRecords", "OEMID not written: %1 factory records cannot be saved (%2); free space for them",
+     StatusOutcome::Failure, true},
     {"SetOEMID", "OEMID ERROR", StatusOutcome::Failure, false},
     {"SetOEMID", "OEMID Repeat", StatusOutcome::Failure, true},
     {"SetOEMID", "dev login failed", StatusOutcome::Failure, false},

@@ -6,6 +6,10 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
 #include <unistd.h>
 
 namespace
@@ -46,6 +50,10 @@ QString FactoryRecords::uploadDir() const
 QString FactoryRecords::failedFile() const
 {
     return unuploadDir() + QStringLiteral("/failed.log");
+}
+QString FactoryRecords::rejectedFile() const
+{
+    return rootDir() + QStringLiteral("/rejected.log");
 }
 
 QString FactoryRecords::dayFile(const QDate &date, const QString &stationMac) const
@@ -116,28 +124,59 @@ QString FactoryRecords::recordLine(const QString &serial, const QString &devMac,
         .join(QLatin1Char(','));
 }
 
-FactoryRecords::WriteResult FactoryRecords::appendLines(const QString &path, const QStringList &lines)
+FactoryRecords::WriteResult FactoryRecords::appendLines(const QString &path, const QStringList &lines,
+                                                        const Writer &write)
 {
     WriteResult r;
     r.path = path;
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    // Unbuffered: bytes that did not reach the file must not stay in a buffer that close() would
+    // try again after the cut.
+    const QIODevice::OpenMode append = QIODevice::Append | QIODevice::Unbuffered;
+    // A file we may write but not read still takes the lines, without the look at its end.
+    const bool readable = f.open(QIODevice::ReadWrite | append);
+    if (!readable && !f.open(QIODevice::WriteOnly | append)) {
         r.ok = false;
         r.fileError = f.error();
         r.detail = f.errorString();
         return r;
     }
+    const qint64 before = f.size();
     QByteArray data;
+    char last = '\n';
+    if (readable && before > 0 && (!f.seek(before - 1) || !f.getChar(&last)))
+        last = '\n'; // unreadable end: leave it as it is
+    if (last != '\n')
+        data = "\r\n";
     for (const QString &l : lines)
         data += l.toUtf8() + "\r\n";
-    const bool written = f.write(data) == data.size() && f.flush() && ::fsync(f.handle()) == 0;
+    errno = 0;
+    const qint64 put = write ? write(f, data) : f.write(data);
+    // A short write sets no error on the QFile; the system's reason is in errno.
+    int reason = errno;
+    bool written = put == data.size();
+    if (written && ::fsync(f.handle()) != 0) {
+        written = false;
+        reason = errno;
+    }
     if (!written) {
         r.ok = false;
         r.fileError = f.error() != QFileDevice::NoError ? f.error() : QFileDevice::WriteError;
-        r.detail = f.errorString();
+        r.detail = f.error() != QFileDevice::NoError ? f.errorString()
+                   : reason != 0                     ? QString::fromLocal8Bit(std::strerror(reason))
+                                                     : QStringLiteral("short write");
+        // Whatever part of the lines got in goes again: a half line would swallow the next record.
+        if (::ftruncate(f.handle(), before) != 0 || ::fsync(f.handle()) != 0)
+            r.detail +=
+                QStringLiteral("; cutting back failed: ") + QString::fromLocal8Bit(std::strerror(errno));
     }
     f.close();
     return r;
+}
+
+bool FactoryRecords::isRecordLine(const QString &line)
+{
+    return line.count(QLatin1Char(',')) == kRecordFields - 1;
 }
 
 std::mutex &FactoryRecords::unuploadLock()
@@ -176,10 +215,65 @@ FactoryRecords::WriteResult FactoryRecords::writeFactoryRecord(const QString &se
         return refused;
     }
     std::lock_guard<std::mutex> files(unuploadLock());
-    WriteResult r = appendLines(dayFile(t.date(), pcMac), {recordLine(serial, devMac, oemid, t, pcMac)});
-    if (!r.ok)
+    QList<HeldRecord> &held = heldRecords(unuploadDir());
+    held.append({dayFile(t.date(), pcMac), recordLine(serial, devMac, oemid, t, pcMac)});
+    WriteResult r = writeHeld(held);
+    if (!r.ok) {
         r.message = tr("Creat logfile Failed");
+        r.stopped = stoppedText(r.detail);
+    }
     return r;
+}
+
+QString FactoryRecords::stoppedText(const QString &reason)
+{
+    return tr("OEMID writing stopped: factory records cannot be saved (%1)").arg(reason);
+}
+
+QList<FactoryRecords::HeldRecord> &FactoryRecords::heldRecords(const QString &unuploadDir)
+{
+    // Per record tree, across the tabs of the process; only touched under unuploadLock().
+    static std::map<QString, QList<HeldRecord>> held;
+    return held[QDir::cleanPath(QDir(unuploadDir).absolutePath())];
+}
+
+FactoryRecords::WriteResult FactoryRecords::writeHeld(QList<HeldRecord> &held) const
+{
+    WriteResult r;
+    while (!held.isEmpty()) {
+        // One append per day file, oldest first: a failure keeps them all, in order.
+        const QString path = held.first().path;
+        QStringList lines;
+        for (const HeldRecord &h : held)
+            if (h.path == path)
+                lines.append(h.line);
+        r = appendLines(path, lines, m_params.write);
+        if (!r.ok)
+            return r;
+        held.erase(
+            std::remove_if(held.begin(), held.end(), [&path](const HeldRecord &h) { return h.path == path; }),
+            held.end());
+    }
+    return r;
+}
+
+FactoryRecords::WriteResult FactoryRecords::writeHeldRecords() const
+{
+    std::lock_guard<std::mutex> files(unuploadLock());
+    QList<HeldRecord> &held = heldRecords(unuploadDir());
+    const int count = int(held.size());
+    WriteResult r = writeHeld(held);
+    if (!r.ok)
+        r.message = tr("OEMID not written: %1 factory records cannot be saved (%2); free space for them")
+                        .arg(count)
+                        .arg(r.detail);
+    return r;
+}
+
+int FactoryRecords::heldRecordCount() const
+{
+    std::lock_guard<std::mutex> files(unuploadLock());
+    return int(heldRecords(unuploadDir()).size());
 }
 
 FactoryRecords::WriteResult FactoryRecords::writeArchive(const QStringList &lines) const
@@ -195,6 +289,14 @@ FactoryRecords::WriteResult FactoryRecords::writeFailed(const QStringList &lines
     WriteResult r = appendLines(failedFile(), lines);
     if (!r.ok)
         r.message = tr("create upload unsuccessful file failed");
+    return r;
+}
+
+FactoryRecords::WriteResult FactoryRecords::writeRejected(const QStringList &lines) const
+{
+    WriteResult r = appendLines(rejectedFile(), lines);
+    if (!r.ok)
+        r.message = tr("Cannot write %1: %2").arg(QDir::toNativeSeparators(rejectedFile()), r.detail);
     return r;
 }
 

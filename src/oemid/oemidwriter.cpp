@@ -260,6 +260,13 @@ QString OemidWriter::setDevOEMID(int row)
             ? writeText(oemid, DeviceRecord::fieldBytes(dev.NetComm.sHostMac, sizeof dev.NetComm.sHostMac),
                         serial, &problem)
             : QByteArray();
+    // Records that could not be saved are written first; while they cannot be, no OEMID is
+    // written: its record could not be kept either, and the device must not leave without one.
+    if (problem.isEmpty()) {
+        const FactoryRecords::WriteResult held = m_records.writeHeldRecords();
+        if (!held.ok)
+            problem = held.message;
+    }
     if (!problem.isEmpty()) {
         m_rows.status(row, problem);
         return problem;
@@ -281,12 +288,15 @@ QString OemidWriter::setDevOEMID(int row)
         const FactoryRecords::WriteResult r =
             m_records.writeFactoryRecord(QString::fromLatin1(serial), devMac, oemid);
         if (!r.ok) {
+            // The record waits in memory; the row and the operator learn that writing has stopped.
             if (v.dayFileErrorInStatus) {
-                status = QStringLiteral("%1 Err %2").arg(r.message).arg(r.fileError);
-                m_rows.status(row, status);
-            } else if (m_params.message) {
-                m_params.message(v.fileTitle, r.message);
+                status = QStringLiteral("%1 Err %2; %3").arg(r.message).arg(r.fileError).arg(r.stopped);
+            } else {
+                status = r.message + QStringLiteral("; ") + r.stopped;
+                if (m_params.message)
+                    m_params.message(v.fileTitle, r.message + QLatin1Char('\n') + r.stopped);
             }
+            m_rows.status(row, status);
         }
     } else if (m_regetOemid == QLatin1String("0")) {
         status = tr("Reget DevOEMID Failed") + detail(result);

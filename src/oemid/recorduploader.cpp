@@ -219,16 +219,23 @@ UploadOutcome RecordUploader::uploadRecords(UploadObserver *observer)
                 : tr("The CA file %1 ([Upload] CAFile) cannot be loaded, so no record could be sent.")
                       .arg(QDir::toNativeSeparators(m_params.caFile));
     const std::string host = m_params.host.trimmed().toStdString();
-    QStringList loadedLines, failedLines;
+    QStringList loadedLines, failedLines, rejectedLines;
     QByteArray response(2560, '\0');
 
     for (const ReadFile &file : files) {
         for (const QString &line : file.lines) {
             if (line.isEmpty())
                 continue;
+            if (!FactoryRecords::isRecordLine(line)) {
+                // Not a record (a line cut short, or two run together): sending its first fields would
+                // only be refused, and retrying it for ever would hide it. Kept aside for a person.
+                ++out.failed;
+                rejectedLines.append(line);
+                obs->progress(out.loaded + out.failed, out.total);
+                continue;
+            }
             const QStringList fields = line.split(QLatin1Char(','));
-            if (fields.size() < 6 || !trustProblem.isEmpty()) {
-                // A short line cannot be sent as a record; kept for a person to mend rather than dropped.
+            if (!trustProblem.isEmpty()) {
                 ++out.failed;
                 failedLines.append(line);
                 obs->progress(out.loaded + out.failed, out.total);
@@ -289,6 +296,13 @@ UploadOutcome RecordUploader::uploadRecords(UploadObserver *observer)
         } else {
             obs->step(UploadObserver::Step::ArchiveWritten);
         }
+        if (safe && !rejectedLines.isEmpty()) {
+            const FactoryRecords::WriteResult rejected = m_records.writeRejected(rejectedLines);
+            if (!rejected.ok) {
+                safe = false;
+                problems.append(rejected.message);
+            }
+        }
         const QString failed = m_records.failedFile();
         bool oldFailedRead = !QFile::exists(failed);
         for (const ReadFile &f : files)
@@ -339,9 +353,20 @@ UploadOutcome RecordUploader::uploadRecords(UploadObserver *observer)
     for (const QString &p : problems)
         obs->message(v.fileTitle, p);
 
+    out.rejected = int(rejectedLines.size());
     out.summary = summaryText(out.loaded, out.failed, out.total);
-    obs->message(v.summaryTitle,
-                 trustProblem.isEmpty() ? out.summary : out.summary + QLatin1Char('\n') + trustProblem);
+    QString summary = out.summary;
+    if (out.rejected > 0)
+        summary += QLatin1Char('\n') +
+                   (out.filed ? tr("%1 lines are no factory records (a record has six fields): not sent, "
+                                   "moved to %2.")
+                                    .arg(out.rejected)
+                                    .arg(QDir::toNativeSeparators(m_records.rejectedFile()))
+                              : tr("%1 lines are no factory records (a record has six fields): not sent.")
+                                    .arg(out.rejected));
+    if (!trustProblem.isEmpty())
+        summary += QLatin1Char('\n') + trustProblem;
+    obs->message(v.summaryTitle, summary);
     obs->progress(0, out.total);
     return out;
 }

@@ -45,13 +45,15 @@ struct UploadOutcome {
     End end = End::Done;
     int total = 0;
     int loaded = 0;
-    int failed = 0;
+    int failed = 0;     ///< records not accepted, rejected lines included
+    int rejected = 0;   ///< lines that are no records, moved to the rejected file when filed
     bool filed = false; ///< day files replaced by the archive and "failed.log"
     QString summary;    ///< the summary text (Done only)
 };
 
 /// Sends every record of the day files to the factory-record service, one POST each, and files
-/// them: accepted records into today's archive, the others into "failed.log" for the next run.
+/// them: accepted records into today's archive, the others into "failed.log" for the next run, and
+/// lines that are no records (not exactly six fields) into the rejected file, where a person sees them.
 /// Nothing is removed until the archive and the failed records are safely on disk, and records
 /// appended while the run goes stay for the next run. One run at a time per process.
 class RecordUploader

@@ -39,6 +39,18 @@
         <source>The station MAC holds a comma or a line break; no factory record can carry it</source>
         <translation>本机MAC含有逗号或换行符，出厂记录无法保存</translation>
     </message>
+    <message>
+        <source>OEMID writing stopped: factory records cannot be saved (%1)</source>
+        <translation>已停止写入OEMID：出厂记录无法保存（%1）</translation>
+    </message>
+    <message>
+        <source>OEMID not written: %1 factory records cannot be saved (%2); free space for them</source>
+        <translation>未写入OEMID：%1 条出厂记录无法保存（%2）；请为其腾出空间</translation>
+    </message>
+    <message>
+        <source>Cannot write %1: %2</source>
+        <translation>无法写入 %1：%2</translation>
+    </message>
 </context>
 <context>
     <name>OemidWriter</name>
@@ -180,6 +192,14 @@
     <message>
         <source>The CA file %1 ([Upload] CAFile) cannot be loaded, so no record could be sent.</source>
         <translation>无法加载CA文件 %1（[Upload] CAFile），因此没有发送任何记录。</translation>
+    </message>
+    <message>
+        <source>%1 lines are no factory records (a record has six fields): not sent, moved to %2.</source>
+        <translation>%1 行不是出厂记录（一条记录有六个字段）：未上传，已移至 %2。</translation>
+    </message>
+    <message>
+        <source>%1 lines are no factory records (a record has six fields): not sent.</source>
+        <translation>%1 行不是出厂记录（一条记录有六个字段）：未上传。</translation>
     </message>
 </context>
 <context>

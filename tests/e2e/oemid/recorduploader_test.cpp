@@ -247,21 +247,38 @@ TEST_F(Upload, ResponseSplitOverRecordsIsRead)
 
 TEST_F(Upload, UnsendableAndUnreachable)
 {
-    const QStringList recs = records(2);
-    // A short line is not sent and not dropped; a refused connection fails the record.
-    writeFile(unupload("AABBCC0011222022-03-04.log"), lines({recs[0], "short,line,only", recs[1]}));
+    const QStringList recs = records(4);
+    // A half line that a later record was joined onto (a disk that filled up mid-line), and a line
+    // with a field too many: no records. Their first six fields are not sent.
+    const QString joined = recs[2].left(40) + recs[3];
+    const QString longer = recs[1] + ",extra";
+    const QStringList bad{"short,line,only", joined, longer};
+    // Lines that are no records are neither sent nor dropped; a refused connection fails a record.
+    writeFile(unupload("AABBCC0011222022-03-04.log"), lines({recs[0], bad[0], bad[1], recs[1], bad[2]}));
     UploadParams p = params();
     p.port = 47219; // nothing listens here
     Recorder r;
     UploadOutcome out = RecordUploader(p).uploadRecords(&r);
-    EXPECT_EQ(out.total, 3);
-    EXPECT_EQ(out.failed, 3);
-    EXPECT_EQ(readFile(unupload("failed.log")), lines({recs[0], "short,line,only", recs[1]}));
+    EXPECT_EQ(out.total, 5);
+    EXPECT_EQ(out.failed, 5);
+    EXPECT_EQ(out.rejected, 3);
+    EXPECT_EQ(readFile(unupload("failed.log")), lines({recs[0], recs[1]}));
+    // Kept where a person sees them, outside what an upload reads, and said in the summary.
+    const QString rejected = app.path() + "/oemidupload/rejected.log";
+    EXPECT_EQ(readFile(rejected), lines(bad));
+    ASSERT_FALSE(r.messages.isEmpty());
+    EXPECT_TRUE(r.messages.last().contains("3 lines are no factory records"))
+        << r.messages.last().toStdString();
+    EXPECT_TRUE(r.messages.last().contains(rejected)) << r.messages.last().toStdString();
 
+    // The valid records go through on the next run; the bad lines do not come back.
+    r.messages.clear();
     out = RecordUploader(params()).uploadRecords(&r);
     EXPECT_EQ(out.loaded, 2);
-    EXPECT_EQ(out.failed, 1);
-    EXPECT_EQ(readFile(unupload("failed.log")), lines({"short,line,only"}));
+    EXPECT_EQ(out.failed, 0);
+    EXPECT_TRUE(unuploadFiles().isEmpty());
+    EXPECT_EQ(readFile(archive()), lines({recs[0], recs[1]}));
+    EXPECT_EQ(readFile(rejected), lines(bad));
 }
 
 TEST_F(Upload, UnreadableDayFileIsKept)

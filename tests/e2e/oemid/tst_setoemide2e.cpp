@@ -24,7 +24,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
+#include <sys/mount.h>
 
 namespace
 {
@@ -67,6 +70,7 @@ private slots:
     void buttonsRefusedWhileTheBatchRuns();
     void closingDuringTheBatchWaitsForOneDevice();
     void modifyIpReadAtEveryBatch();
+    void fullDiskStopsOemidWriting();
 
 private:
     bool startFleet(const QJsonArray &devices, int port, int searchPort, int recordsPort = -1);
@@ -82,6 +86,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_tmp;
     std::unique_ptr<DevsimFleet> m_fleet;
     std::unique_ptr<SetOEMID> m_tab;
+    QByteArray m_mounted; ///< a tmpfs this test mounted, unmounted in cleanup()
 };
 
 void SetOemidE2E::init()
@@ -97,6 +102,9 @@ void SetOemidE2E::cleanup()
 {
     m_tab.reset();
     m_fleet.reset();
+    if (!m_mounted.isEmpty())
+        ::umount2(m_mounted.constData(), MNT_DETACH);
+    m_mounted.clear();
     ConfigKeys::setConfigPath(QString());
     CMessageBox::resetTestHooks();
 }
@@ -427,6 +435,86 @@ void SetOemidE2E::modifyIpReadAtEveryBatch()
         QCOMPARE(status(row), QStringLiteral("set IP success"));
         QCOMPARE(cell(row, kOemid), QStringLiteral("synchronization time successful"));
     }
+}
+
+
+// The record tree on a disk that is full: the first device gets its OEMID but its record cannot be
+// saved; from then on no device gets an OEMID until the record is saved, and no record is cut.
+void SetOemidE2E::fullDiskStopsOemidWriting()
+{
+    const QString disk = m_tmp->filePath(QStringLiteral("disk"));
+    QVERIFY(QDir().mkpath(disk));
+    if (::mount("tallow-test", QFile::encodeName(disk).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
+                "size=64k") != 0)
+        QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs (%1); needs root")
+                             .arg(QString::fromLocal8Bit(std::strerror(errno)))));
+    m_mounted = QFile::encodeName(disk);
+
+    QJsonArray devices;
+    for (int i = 0; i < 3; ++i)
+        devices.append(device(QStringLiteral("127.0.127.%1").arg(10 + i), 0x70 + i));
+    QVERIFY(startFleet(devices, 36270, 36271));
+    m_tab = std::make_unique<SetOEMID>(nullptr, disk);
+    m_tab->show();
+    QVERIFY(m_tab->uploadTreeUsable());
+    const QString filler = disk + QStringLiteral("/filler");
+    {
+        QFile f(filler);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray page(4096, 'f');
+        while (f.write(page) == page.size()) {
+        }
+    }
+    tick("setoemid");
+    QVERIFY(searchAndSet(3));
+
+    const QString stopped = QStringLiteral("OEMID writing stopped: factory records cannot be saved (");
+    QVERIFY2(status(0).startsWith(QStringLiteral("Creat logfile Failed; ") + stopped), qPrintable(status(0)));
+    QCOMPARE(state(0).value(QStringLiteral("oemid")).toString(), QStringLiteral("TAB77"));
+    QTRY_VERIFY(CMessageBox::shownCount() >= 1);
+    QVERIFY2(CMessageBox::lastShown().text.contains(stopped), qPrintable(CMessageBox::lastShown().text));
+    for (int row = 1; row < 3; ++row) {
+        QVERIFY2(
+            status(row).startsWith(QStringLiteral("OEMID not written: 1 factory records cannot be saved")),
+            qPrintable(status(row)));
+        QCOMPARE(state(row)
+                     .value(QStringLiteral("counts"))
+                     .toObject()
+                     .value(QStringLiteral("producerWrite"))
+                     .toInt(-1),
+                 0);
+        QCOMPARE(state(row).value(QStringLiteral("oemid")).toString(), QString());
+    }
+    const QDir unupload(disk + QStringLiteral("/oemidupload/unupload"));
+    const auto dayBytes = [&unupload] {
+        QByteArray all;
+        for (const QString &name : unupload.entryList({QStringLiteral("*.log")}, QDir::Files)) {
+            QFile f(unupload.filePath(name));
+            if (f.open(QIODevice::ReadOnly))
+                all += f.readAll();
+        }
+        return all;
+    };
+    QCOMPARE(dayBytes(), QByteArray()); // nothing half-written
+
+    // Room again: the held record is saved before the next OEMID, and the others are written.
+    QVERIFY(QFile::remove(filler));
+    QVERIFY(searchAndSet(3));
+    QCOMPARE(status(0), QStringLiteral("OEMID Repeat(TAB77)"));
+    QStringList serials;
+    for (int row = 1; row < 3; ++row) {
+        QCOMPARE(status(row), QStringLiteral("Set OEMID Success"));
+        QCOMPARE(state(row).value(QStringLiteral("oemid")).toString(), QStringLiteral("TAB77"));
+    }
+    const QList<QByteArray> lines = dayBytes().split('\n');
+    for (const QByteArray &l : lines) {
+        if (l.trimmed().isEmpty())
+            continue;
+        QCOMPARE(l.count(','), 5);
+        QVERIFY(l.endsWith('\r'));
+        serials << QString::fromUtf8(l.left(l.indexOf(',')));
+    }
+    QCOMPARE(serials, (QStringList{cell(0, 7), cell(1, 7), cell(2, 7)}));
 }
 
 QTEST_MAIN(SetOemidE2E)

@@ -96,6 +96,15 @@ TEST(StatusOutcome, EveryFinalTextOfTheTabs)
         {"Get Dev OEMID Error err 1 -1", StatusOutcome::Failure},
         {"OEMID Repeat(ABC123)", StatusOutcome::Failure},
         {"dev login failed", StatusOutcome::Failure},
+        {"Creat logfile Failed Err 7; OEMID writing stopped: factory records cannot be saved (No space left "
+         "on "
+         "device)",
+         StatusOutcome::Failure},
+        {"Creat logfile Failed; OEMID writing stopped: factory records cannot be saved (x)",
+         StatusOutcome::Failure},
+        {"OEMID not written: 1 factory records cannot be saved (No space left on device); free space for "
+         "them",
+         StatusOutcome::Failure},
         {"ABC123", StatusOutcome::Neutral},
         // device settings
         {"set change H264 success", StatusOutcome::Success},

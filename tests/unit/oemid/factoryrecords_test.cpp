@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
+
 namespace
 {
 
@@ -20,8 +24,29 @@ struct Tree {
     QTemporaryDir tmp;
     QDateTime clock = QDateTime(QDate(2021, 12, 28), QTime(9, 5, 7));
     QString mac = QStringLiteral("AA:BB:CC:00:11:22");
-    FactoryRecords records{{tmp.path(), [this] { return clock; }, [this] { return mac; }}};
+    FactoryRecords::Writer write; ///< empty: the real write
+    FactoryRecords records{
+        {tmp.path(), [this] { return clock; }, [this] { return mac; },
+         [this](QFile &f, const QByteArray &d) { return write ? write(f, d) : f.write(d); }}};
+    QString dayFile() const { return tmp.path() + "/oemidupload/unupload/AABBCC0011222021-12-28.log"; }
 };
+
+// A disk that fills up after `room` bytes of the next write.
+FactoryRecords::Writer fullAfter(qint64 room)
+{
+    return [room](QFile &f, const QByteArray &data) -> qint64 {
+        const qint64 put = room > 0 ? f.write(data.left(int(room))) : 0;
+        errno = ENOSPC;
+        return put > 0 && put < data.size() ? put : -1;
+    };
+}
+
+void writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
 
 TEST(FactoryRecords, MakeUploadDirs)
 {
@@ -137,6 +162,144 @@ TEST(FactoryRecords, ArchiveAndFailedFiles)
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.message, "Creat logfile Failed");
     EXPECT_NE(r.fileError, 0);
+}
+
+TEST(FactoryRecords, FailedAppendIsCutBackAndTheRecordHeld)
+{
+    const QByteArray earlier = "SN0,00123456789a,ACME,2021-12-28 09-00-00,AABBCC001122,0011223344556677\r\n";
+    struct Case {
+        const char *what;
+        QByteArray before; ///< the day file before the write; "<none>" = no file
+        qint64 room;       ///< bytes of the write that fit; -1 = no fault
+        QByteArray after;  ///< the day file after the failed write
+    } cases[] = {
+        {"nothing fits", earlier, 0, earlier},
+        {"half a line fits", earlier, 40, earlier},
+        {"all but the line end fits", earlier, 75, earlier},
+        {"new day file, half a line fits", "<none>", 30, ""},
+        // A line left without its end (a crash mid-write) gets one before the next record is cut back.
+        {"unended line, nothing fits", "SN0,00123456", 0, "SN0,00123456"},
+    };
+    for (const Case &c : cases) {
+        Tree t;
+        ASSERT_TRUE(t.records.makeUploadDirs());
+        if (c.before != "<none>")
+            writeBytes(t.dayFile(), c.before);
+        t.write = fullAfter(c.room);
+        const FactoryRecords::WriteResult r =
+            t.records.writeFactoryRecord("SN0001", "00:12:34:56:78:9a", "ACME");
+        EXPECT_FALSE(r.ok) << c.what;
+        EXPECT_EQ(r.message, "Creat logfile Failed") << c.what;
+        EXPECT_TRUE(r.stopped.startsWith("OEMID writing stopped")) << c.what << r.stopped.toStdString();
+        EXPECT_TRUE(r.stopped.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))))
+            << r.stopped.toStdString();
+        EXPECT_EQ(readAll(t.dayFile()), c.after) << c.what;
+        EXPECT_EQ(t.records.heldRecordCount(), 1) << c.what;
+
+        // While the disk stays full no OEMID may be written, and the file stays as it was.
+        const FactoryRecords::WriteResult held = t.records.writeHeldRecords();
+        EXPECT_FALSE(held.ok) << c.what;
+        EXPECT_TRUE(held.message.startsWith("OEMID not written: 1 factory records cannot be saved"))
+            << held.message.toStdString();
+        EXPECT_EQ(readAll(t.dayFile()), c.after) << c.what;
+
+        // Room again: the held record goes first, whole and on a line of its own.
+        t.write = nullptr;
+        t.clock = t.clock.addSecs(60);
+        ASSERT_TRUE(t.records.writeHeldRecords().ok) << c.what;
+        EXPECT_EQ(t.records.heldRecordCount(), 0);
+        ASSERT_TRUE(t.records.writeFactoryRecord("SN0002", "00:12:34:56:78:9b", "ACME").ok);
+        QStringList lines;
+        ASSERT_TRUE(FactoryRecords::readLines(t.dayFile(), &lines));
+        QStringList records;
+        for (const QString &l : lines)
+            if (FactoryRecords::isRecordLine(l))
+                records << l.section(',', 0, 0);
+        EXPECT_EQ(records.mid(records.size() - 2), QStringList({"SN0001", "SN0002"})) << c.what;
+        EXPECT_TRUE(readAll(t.dayFile()).startsWith(c.after)) << c.what;
+    }
+}
+
+TEST(FactoryRecords, HeldRecordsBelongToTheirTree)
+{
+    Tree full, other;
+    ASSERT_TRUE(full.records.makeUploadDirs());
+    ASSERT_TRUE(other.records.makeUploadDirs());
+    full.write = fullAfter(0);
+    ASSERT_FALSE(full.records.writeFactoryRecord("SN1", "", "ACME").ok);
+    ASSERT_FALSE(full.records.writeFactoryRecord("SN2", "", "ACME").ok);
+    EXPECT_EQ(full.records.heldRecordCount(), 2);
+    // Another FactoryRecords on the same tree (another tab) sees the records held.
+    FactoryRecords sameTree(
+        {full.tmp.path(), nullptr, [] { return QStringLiteral("AA:BB:CC:00:11:22"); }, fullAfter(0)});
+    EXPECT_FALSE(sameTree.writeHeldRecords().ok);
+    EXPECT_TRUE(other.records.writeHeldRecords().ok);
+    full.write = nullptr;
+    ASSERT_TRUE(full.records.writeHeldRecords().ok);
+    EXPECT_EQ(readAll(full.dayFile()).count("\r\n"), 2);
+}
+
+// The same through a real file system that fills up: a 64 KiB tmpfs.
+TEST(FactoryRecords, FullDiskLeavesNoHalfLine)
+{
+    QTemporaryDir mountPoint;
+    ASSERT_TRUE(mountPoint.isValid());
+    const QByteArray where = QFile::encodeName(mountPoint.path());
+    if (::mount("tallow-test", where.constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k") != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs (" << std::strerror(errno) << "); needs root";
+    struct Unmount {
+        QByteArray where;
+        ~Unmount() { ::umount2(where.constData(), MNT_DETACH); }
+    } unmount{where};
+
+    const QString mac = QStringLiteral("AA:BB:CC:00:11:22");
+    const QDateTime t(QDate(2021, 12, 28), QTime(9, 5, 7));
+    FactoryRecords records({mountPoint.path(), [t] { return t; }, [mac] { return mac; }, nullptr});
+    ASSERT_TRUE(records.makeUploadDirs());
+    // The day file ends a few bytes before a page boundary, and the rest of the disk is taken.
+    const QString day = mountPoint.path() + "/oemidupload/unupload/AABBCC0011222021-12-28.log";
+    QByteArray earlier;
+    while (earlier.size() < 4096 - 100)
+        earlier += "SN0,00123456789a,ACME,2021-12-28 09-00-00,AABBCC001122,0011223344556677\r\n";
+    earlier += QByteArray(4096 - 20 - earlier.size(), 'x') + "\r\n";
+    writeBytes(day, earlier);
+    {
+        QFile filler(mountPoint.path() + "/filler");
+        ASSERT_TRUE(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray page(4096, 'f');
+        while (filler.write(page) == page.size()) {
+        }
+    }
+
+    const FactoryRecords::WriteResult r = records.writeFactoryRecord("SN0001", "00:12:34:56:78:9a", "ACME");
+    EXPECT_FALSE(r.ok);
+    EXPECT_TRUE(r.stopped.contains(QString::fromLocal8Bit(std::strerror(ENOSPC)))) << r.stopped.toStdString();
+    EXPECT_EQ(readAll(day), earlier) << "no half line left behind";
+    EXPECT_FALSE(records.writeHeldRecords().ok);
+
+    ASSERT_TRUE(QFile::remove(mountPoint.path() + "/filler"));
+    ASSERT_TRUE(records.writeHeldRecords().ok);
+    const QByteArray now = readAll(day);
+    EXPECT_TRUE(now.startsWith(earlier));
+    EXPECT_EQ(now.mid(earlier.size()),
+              FactoryRecords::recordLine("SN0001", "00:12:34:56:78:9a", "ACME", t, mac).toUtf8() + "\r\n");
+}
+
+TEST(FactoryRecords, RecordLinesHaveExactlySixFields)
+{
+    const struct {
+        const char *line;
+        bool record;
+    } cases[] = {
+        {"SN1,00123456789a,ACME,2021-12-28 09-05-07,AABBCC001122,ABCDEF", true},
+        {"SN1,,ACME,2021-12-28 09-05-07,AABBCC001122,ABCDEF", true},
+        {"SN1,00123456789a,ACME", false},
+        {"SN1,00123456789a,ACMESN2,00123456789b,ACME,2021-12-28 09-05-07,AABBCC001122,ABCDEF", false},
+        {"SN1,00123456789a,ACME,2021-12-28 09-05-07,AABBCC001122,ABCDEF,", false},
+        {"", false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(FactoryRecords::isRecordLine(QString::fromLatin1(c.line)), c.record) << c.line;
 }
 
 TEST(FactoryRecords, CheckCodeMatchesTheSharedCipher)

@@ -276,21 +276,47 @@ TEST(SetDevOemid, PlainTextAndRecord)
     EXPECT_STREQ(f.rows.dev.NetComm.sHostMac, "AA:BB:CC:00:11:22");
 }
 
-TEST(SetDevOemid, DayFileThatCannotBeOpened)
+TEST(SetDevOemid, RecordThatCannotBeWrittenStopsOemidWriting)
 {
-    for (const OemidVariant &v : {OemidVariant::oemidTab(), OemidVariant::firmwareTab()}) {
+    for (const OemidVariant &v :
+         {OemidVariant::oemidTab(), OemidVariant::firmwareTab(), OemidVariant::logoTab()}) {
         Bench b(v);
         ASSERT_TRUE(QDir(b.tmp.path() + "/oemidupload").removeRecursively());
         b.writer->readDevOEMID(0);
         const QString text = b.writer->setDevOEMID(0);
+        const char *stopped = "OEMID writing stopped: factory records cannot be saved (";
         if (v.dayFileErrorInStatus) {
             EXPECT_TRUE(text.startsWith("Creat logfile Failed Err ")) << text.toStdString();
             EXPECT_TRUE(b.boxes.isEmpty());
         } else {
-            EXPECT_EQ(text, "Set OEMID Success");
-            EXPECT_EQ(b.boxes, QStringList{"file/Creat logfile Failed"});
+            EXPECT_TRUE(text.startsWith("Creat logfile Failed; ")) << text.toStdString();
+            ASSERT_EQ(b.boxes.size(), 1);
+            EXPECT_TRUE(b.boxes[0].startsWith(QStringLiteral("file/Creat logfile Failed\n") + stopped))
+                << b.boxes[0].toStdString();
         }
+        EXPECT_TRUE(text.contains(stopped)) << text.toStdString();
+        EXPECT_EQ(b.rows.status, text);
         EXPECT_EQ(b.device.oemid, "ACME01") << "the OEMID stays written";
+
+        // The next device gets no OEMID while the record cannot be written.
+        b.device.oemid.clear();
+        b.device.writes = 0;
+        b.writer->resetRow();
+        b.writer->readDevOEMID(0);
+        const QString next = b.writer->setDevOEMID(0);
+        EXPECT_TRUE(next.startsWith("OEMID not written: 1 factory records cannot be saved ("))
+            << next.toStdString();
+        EXPECT_EQ(b.rows.status, next);
+        EXPECT_EQ(b.device.writes, 0);
+        EXPECT_EQ(b.device.oemid, "");
+
+        // Once the records can be written, the held one goes first and writing goes on.
+        ASSERT_TRUE(QDir(b.tmp.path()).mkpath("oemidupload/unupload"));
+        b.writer->resetRow();
+        b.writer->readDevOEMID(0);
+        EXPECT_TRUE(b.writer->setDevOEMID(0).startsWith("Set OEMID Success"));
+        EXPECT_EQ(b.device.oemid, "ACME01");
+        EXPECT_EQ(b.dayFile().count("\r\n"), 2);
     }
 }
 
