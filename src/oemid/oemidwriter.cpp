@@ -268,7 +268,7 @@ QString OemidWriter::setDevOEMID(int row)
             problem = held.message;
     }
     if (!problem.isEmpty()) {
-        m_rows.status(row, problem);
+        m_rows.status(row, StatusOutcome::Failure, problem);
         return problem;
     }
 
@@ -296,7 +296,7 @@ QString OemidWriter::setDevOEMID(int row)
                 if (m_params.message)
                     m_params.message(v.fileTitle, r.message + QLatin1Char('\n') + r.stopped);
             }
-            m_rows.status(row, status);
+            m_rows.status(row, StatusOutcome::Failure, status);
         }
     } else if (m_regetOemid == QLatin1String("0")) {
         status = tr("Reget DevOEMID Failed") + detail(result);
