@@ -5,6 +5,8 @@
 #include "packagecheck.h"
 #include "producerinfo.h"
 
+#include "netsdk/protocol.h"
+
 #include <json/json.h>
 
 #include <algorithm>
@@ -67,6 +69,12 @@ void putLe32(uint8_t *p, uint32_t v)
 Device::Device(const DeviceSpec &spec, const std::string &stateRoot)
     : spec_(spec), dir_(stateRoot + "/" + (spec.stateName.empty() ? macDirName(spec.mac) : spec.stateName))
 {
+    // A real device keeps a random salt beside its key; ours is fixed by its identity, so a restarted
+    // fleet announces the same salt (and a station's key cache stays warm across runs).
+    netsdk::proto::Sha256 salt;
+    const std::string seed = "devsim login salt\n" + spec_.mac + "\n" + spec_.serial;
+    salt.update(reinterpret_cast<const uint8_t *>(seed.data()), seed.size());
+    salt_ = salt.final();
     ip_ = spec_.ip;
     mask_ = spec_.mask;
     gateway_ = spec_.gateway;
@@ -285,6 +293,20 @@ H264_DVR_DEVICEINFO Device::deviceInfo() const
     putField(info.sHardWare, sizeof info.sHardWare, spec_.hardware);
     info.DeviceType = spec_.deviceType;
     return info;
+}
+
+bool Device::loginKey(std::array<uint8_t, 32> *key)
+{
+    if (spec_.kdfIterations < netsdk::proto::kMinKdfIterations ||
+        spec_.kdfIterations > netsdk::proto::kMaxKdfIterations)
+        return false;
+    std::lock_guard<std::mutex> lock(keyMutex_);
+    if (!haveKey_) {
+        key_ = netsdk::proto::loginKey(spec_.password, salt_, spec_.kdfIterations);
+        haveKey_ = true;
+    }
+    *key = key_;
+    return true;
 }
 
 int32_t Device::login(const std::string &user, bool digestOk)

@@ -3,6 +3,7 @@
 #include "fleet.h"
 #include "netsdk/netsdk.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -47,6 +48,13 @@ public:
     std::string ip() const;
     std::string mac() const { return spec_.mac; }
     std::string password() const { return spec_.password; }
+
+    /// What the device's login challenge announces: its salt and KDF cost, its MAC.
+    const std::array<uint8_t, 32> &loginSalt() const { return salt_; }
+    uint32_t kdfIterations() const { return spec_.kdfIterations; }
+    /// The stored login key (derived from the password once, on first use). False when the
+    /// device's KDF cost is outside what it can derive.
+    bool loginKey(std::array<uint8_t, 32> *key);
 
     /// Forced result for a request from the fleet's fault table; false when none.
     bool forcedResult(const std::string &key, int32_t *code) const;
@@ -98,6 +106,10 @@ private:
 
     const DeviceSpec spec_;
     const std::string dir_;
+    std::array<uint8_t, 32> salt_{};
+    std::mutex keyMutex_; ///< only the derivation; the other state has mutex_
+    bool haveKey_ = false;
+    std::array<uint8_t, 32> key_{};
 
     mutable std::mutex mutex_;
     std::string ip_, mask_, gateway_, hostName_;

@@ -226,6 +226,7 @@ bool readDevice(const Json::Value &v, int index, DeviceSpec &d, std::string *err
     r.num("upgradeMs", d.upgradeMs);
     r.num("rebootMs", d.rebootMs);
     r.flag("rebootAfterUpgrade", d.rebootAfterUpgrade);
+    r.num("kdfIterations", d.kdfIterations);
     if (!r.ok)
         return false;
     if (v.isMember("location")) {

@@ -59,6 +59,8 @@ struct DeviceSpec {
     std::string vendor = "General";
     std::string user = "admin";
     std::string password;
+    /// PBKDF2 iterations of the login key the device announces (the SDK accepts 100000..1000000).
+    uint32_t kdfIterations = 100000;
     std::string oemid; ///< empty: the device has no OEMID yet
     // Logo partition (command 61); hardware/vendor default to the device's own.
     std::string logoHardware;

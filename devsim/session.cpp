@@ -136,10 +136,17 @@ bool Session::handleLogin(const proto::Frame &f)
             send(proto::encodeLoginChallengeAnswer(seq, NETSDK_ERR_SYSTEM_BUSY, nullptr));
             return false;
         }
-        if (!proto::makeNonce(nonce_))
+        if (proto::decodeLoginChallenge(f, clientNonce_) != proto::Result::Ok)
+            return send(proto::encodeLoginChallengeAnswer(seq, kErrBadParam, nullptr));
+        if (!proto::makeNonce(deviceNonce_.data()))
             return send(proto::encodeLoginChallengeAnswer(seq, NETSDK_ERR_LOGIN_OTHER, nullptr));
         haveNonce_ = true;
-        return send(proto::encodeLoginChallengeAnswer(seq, 0, nonce_));
+        proto::LoginChallengeAnswer a;
+        a.deviceNonce = deviceNonce_;
+        a.iterations = device_.kdfIterations();
+        a.salt = device_.loginSalt();
+        a.mac = device_.mac();
+        return send(proto::encodeLoginChallengeAnswer(seq, 0, &a));
     }
     proto::Login m;
     if (proto::decodeLogin(f, m) != proto::Result::Ok)
@@ -147,8 +154,15 @@ bool Session::handleLogin(const proto::Frame &f)
     if (!haveNonce_)
         return send(proto::encodeLoginAnswer(seq, 0, NETSDK_ERR_LOGIN_OTHER, nullptr));
     haveNonce_ = false; // a nonce proves one login only
-    const auto expected = proto::loginDigest(device_.password(), nonce_, m.user);
-    const int32_t code = device_.login(m.user, proto::digestEqual(expected.data(), m.digest.data()));
+    // The proof is bound to this device's own MAC and both nonces: one made for another device's
+    // challenge (relayed to us) does not match.
+    std::array<uint8_t, proto::kDigestSize> key{};
+    bool proofOk = device_.loginKey(&key);
+    if (proofOk) {
+        const auto expected = proto::loginProof(key, clientNonce_, deviceNonce_, device_.mac(), m.user);
+        proofOk = proto::digestEqual(expected.data(), m.digest.data());
+    }
+    const int32_t code = device_.login(m.user, proofOk);
     if (code != 0) {
         send(proto::encodeLoginAnswer(seq, 0, code, nullptr));
         return false; // a refused login ends the connection

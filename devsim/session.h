@@ -75,7 +75,8 @@ private:
 
     uint32_t session_ = 0;
     bool haveNonce_ = false;
-    uint8_t nonce_[proto::kNonceSize] = {};
+    std::array<uint8_t, proto::kNonceSize> clientNonce_{};
+    std::array<uint8_t, proto::kNonceSize> deviceNonce_{};
 
     // Throttle of a slow link: bytes moved since the connection started.
     std::chrono::steady_clock::time_point linkStart_ = std::chrono::steady_clock::now();

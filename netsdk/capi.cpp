@@ -53,6 +53,7 @@ int H264_DVR_Cleanup(void)
         sessions.swap(s.sessions);
         upgrades.swap(s.upgrades);
         s.disconnectCb = nullptr;
+        s.searchedMacs.clear(); /* what a search found is the last user's knowledge */
     }
     for (auto &u : upgrades)
         closeUpgrade(*u.second);
@@ -125,6 +126,7 @@ int H264_DVR_SearchDevice(char *pBuf, int nBufLen, int *pRetLen, int nSearchTime
         });
         if (same != found.end()) {
             *same = rec;
+            rememberSearchedMac(rec, from);
             continue;
         }
         int &taken = perSource[from];
@@ -132,6 +134,7 @@ int H264_DVR_SearchDevice(char *pBuf, int nBufLen, int *pRetLen, int nSearchTime
             continue;
         ++taken;
         found.push_back(rec);
+        rememberSearchedMac(rec, from);
     }
     if (!found.empty())
         std::memcpy(pBuf, found.data(), found.size() * sizeof(SDK_CONFIG_NET_COMMON_V2));
@@ -170,7 +173,7 @@ long H264_DVR_Login(const char *sDeviceIP, unsigned short wDevicePort, const cha
         return fail(0, NETSDK_ERR_NETWORK);
 
     /* The exchange after the connect gets the connect time-out too. */
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
     proto::FrameReader reader;
     proto::Frame f;
     auto awaitAnswer = [&](uint16_t type, uint32_t seq) -> Io {
@@ -188,20 +191,34 @@ long H264_DVR_Login(const char *sDeviceIP, unsigned short wDevicePort, const cha
         return fail(0, NETSDK_ERR_NETWORK);
     };
 
-    Io io = sendAll(sock->fd, proto::encodeLoginChallenge(1), deadline);
+    std::array<uint8_t, proto::kNonceSize> clientNonce{};
+    if (!proto::makeNonce(clientNonce.data()))
+        return fail(NETSDK_ERR_LOGIN_OTHER, NETSDK_ERR_LOGIN_OTHER);
+    Io io = sendAll(sock->fd, proto::encodeLoginChallenge(1, clientNonce), deadline);
     if (io == Io::Ok)
         io = awaitAnswer(proto::MSG_LOGIN_CHALLENGE, 1);
     if (io != Io::Ok)
         return ioFail(io);
-    std::array<uint8_t, proto::kNonceSize> nonce{};
-    if (proto::decodeLoginChallengeAnswer(f, nonce) != proto::Result::Ok)
+    /* A KDF outside the bounds fails here: a device cannot make us spin on an absurd cost, nor
+     * make guessing cheap with a trivial one. */
+    proto::LoginChallengeAnswer challenge;
+    if (proto::decodeLoginChallengeAnswer(f, challenge) != proto::Result::Ok)
         return fail(NETSDK_ERR_PROTOCOL, NETSDK_ERR_PROTOCOL);
     if (f.header.status != 0)
         return fail(f.header.status, f.header.status);
+    /* A device that announces another identity than the search found at this address is not that
+     * device (e.g. one relaying another's challenge): no proof leaves for it. */
+    const std::string known = searchedMacAt(addr.s_addr);
+    if (!known.empty() && !proto::macEqual(known, challenge.mac))
+        return fail(NETSDK_ERR_NO_DEVICE, NETSDK_ERR_NO_DEVICE);
 
+    const Clock::time_point derivingFrom = Clock::now();
+    const auto key = loginKeyFor(password, challenge.salt, challenge.iterations);
+    /* The derivation is our own work, not the device's delay: the device's time limit moves on by it. */
+    deadline += Clock::now() - derivingFrom;
     proto::Login login;
     login.user = user;
-    login.digest = proto::loginDigest(password, nonce.data(), user);
+    login.digest = proto::loginProof(key, clientNonce, challenge.deviceNonce, challenge.mac, user);
     login.mode = nMode;
     io = sendAll(sock->fd, proto::encodeLogin(2, login), deadline);
     if (io == Io::Ok)

@@ -125,6 +125,29 @@ bool readDatagram(int fd, Clock::time_point deadline, proto::Frame &f, uint32_t 
     }
 }
 
+void rememberSearchedMac(const SDK_CONFIG_NET_COMMON_V2 &rec, uint32_t from)
+{
+    uint32_t address;
+    std::memcpy(&address, rec.HostIP, sizeof address); /* dotted order = network order */
+    const std::string mac = proto::fieldText(rec.sMac, sizeof rec.sMac);
+    if (address != from || mac.empty())
+        return;
+    Sdk &s = sdk();
+    std::lock_guard<std::mutex> lk(s.m);
+    /* Bounded: a long-running station meets many devices; forgetting only costs the check. */
+    if (s.searchedMacs.size() >= 4096 && !s.searchedMacs.count(address))
+        s.searchedMacs.clear();
+    s.searchedMacs[address] = mac;
+}
+
+std::string searchedMacAt(uint32_t address)
+{
+    Sdk &s = sdk();
+    std::lock_guard<std::mutex> lk(s.m);
+    auto it = s.searchedMacs.find(address);
+    return it == s.searchedMacs.end() ? std::string() : it->second;
+}
+
 uint32_t randomSeq()
 {
     uint8_t b[proto::kNonceSize];

@@ -143,9 +143,9 @@ uint32_t maxPayload(uint16_t type)
     case answerOf(MSG_NET_SET):
         return kMacField;
     case MSG_LOGIN_CHALLENGE:
-        return 0;
-    case answerOf(MSG_LOGIN_CHALLENGE):
         return kNonceSize;
+    case answerOf(MSG_LOGIN_CHALLENGE):
+        return kChallengeAnswerSize;
     case MSG_LOGIN:
         return kUserField + kDigestSize + 4;
     case answerOf(MSG_LOGIN):
@@ -446,28 +446,52 @@ Result decodeNetSetAnswer(const Frame &f, std::string &mac)
 
 /* ---- Login ---- */
 
-Bytes encodeLoginChallenge(uint32_t seq)
+Bytes encodeLoginChallenge(uint32_t seq, const std::array<uint8_t, kNonceSize> &clientNonce)
 {
-    return frame(MSG_LOGIN_CHALLENGE, seq, 0, 0, {});
+    return frame(MSG_LOGIN_CHALLENGE, seq, 0, 0, Bytes(clientNonce.begin(), clientNonce.end()));
 }
 
-Bytes encodeLoginChallengeAnswer(uint32_t seq, int32_t status, const uint8_t *nonce)
+Result decodeLoginChallenge(const Frame &f, std::array<uint8_t, kNonceSize> &clientNonce)
+{
+    if (f.header.type != MSG_LOGIN_CHALLENGE)
+        return Result::BadType;
+    if (f.payload.size() != kNonceSize)
+        return Result::BadLength;
+    std::copy(f.payload.begin(), f.payload.end(), clientNonce.begin());
+    return Result::Ok;
+}
+
+Bytes encodeLoginChallengeAnswer(uint32_t seq, int32_t status, const LoginChallengeAnswer *m)
 {
     Bytes b;
-    if (status == 0 && nonce)
-        b.assign(nonce, nonce + kNonceSize);
+    if (status == 0 && m) {
+        b.assign(m->deviceNonce.begin(), m->deviceNonce.end());
+        append32(b, m->kdf);
+        append32(b, m->iterations);
+        b.insert(b.end(), m->salt.begin(), m->salt.end());
+        appendField(b, m->mac, kMacField);
+    }
     return frame(answerOf(MSG_LOGIN_CHALLENGE), seq, 0, status, b);
 }
 
-Result decodeLoginChallengeAnswer(const Frame &f, std::array<uint8_t, kNonceSize> &nonce)
+Result decodeLoginChallengeAnswer(const Frame &f, LoginChallengeAnswer &m)
 {
     if (f.header.type != answerOf(MSG_LOGIN_CHALLENGE))
         return Result::BadType;
     if (f.header.status != 0)
         return f.payload.empty() ? Result::Ok : Result::BadLength;
-    if (f.payload.size() != kNonceSize)
+    if (f.payload.size() != kChallengeAnswerSize)
         return Result::BadLength;
-    std::copy(f.payload.begin(), f.payload.end(), nonce.begin());
+    const uint8_t *p = f.payload.data();
+    LoginChallengeAnswer t;
+    std::copy(p, p + kNonceSize, t.deviceNonce.begin());
+    t.kdf = get32(p + kNonceSize);
+    t.iterations = get32(p + kNonceSize + 4);
+    std::copy(p + kNonceSize + 8, p + kNonceSize + 8 + kSaltSize, t.salt.begin());
+    if (t.kdf != kKdfPbkdf2Sha256 || t.iterations < kMinKdfIterations || t.iterations > kMaxKdfIterations ||
+        !readField(p + kNonceSize + 8 + kSaltSize, kMacField, t.mac) || !isMacText(t.mac))
+        return Result::BadPayload;
+    m = t;
     return Result::Ok;
 }
 
@@ -800,17 +824,36 @@ Bytes encodeUpgradeResult(uint32_t session, int32_t status)
 
 /* ---- Helpers ---- */
 
-std::array<uint8_t, kDigestSize> loginDigest(const std::string &password, const uint8_t *nonce,
-                                             const std::string &user)
+std::array<uint8_t, kDigestSize> loginKey(const std::string &password,
+                                          const std::array<uint8_t, kSaltSize> &salt, uint32_t iterations)
 {
-    Bytes msg(nonce, nonce + kNonceSize);
+    std::array<uint8_t, kDigestSize> out{};
+    /* An empty password is legal; OpenSSL wants a non-null pointer for it. */
+    static const char empty = 0;
+    const char *pw = password.empty() ? &empty : password.data();
+    if (PKCS5_PBKDF2_HMAC(pw, int(password.size()), salt.data(), int(salt.size()), int(iterations),
+                          EVP_sha256(), int(out.size()), out.data()) != 1)
+        out.fill(0);
+    return out;
+}
+
+std::array<uint8_t, kDigestSize> loginProof(const std::array<uint8_t, kDigestSize> &key,
+                                            const std::array<uint8_t, kNonceSize> &clientNonce,
+                                            const std::array<uint8_t, kNonceSize> &deviceNonce,
+                                            const std::string &mac, const std::string &user)
+{
+    static const char kLabel[] = "TLNP login 2";
+    Bytes msg(kLabel, kLabel + sizeof kLabel - 1);
+    msg.insert(msg.end(), clientNonce.begin(), clientNonce.end());
+    msg.insert(msg.end(), deviceNonce.begin(), deviceNonce.end());
+    std::string lower = mac;
+    for (char &c : lower)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    appendField(msg, lower, kMacField);
     msg.insert(msg.end(), user.begin(), user.end());
     std::array<uint8_t, kDigestSize> out{};
     unsigned int len = 0;
-    /* An empty key is legal for HMAC; OpenSSL wants a non-null pointer for it. */
-    static const uint8_t empty = 0;
-    const void *key = password.empty() ? static_cast<const void *>(&empty) : password.data();
-    HMAC(EVP_sha256(), key, int(password.size()), msg.data(), msg.size(), out.data(), &len);
+    HMAC(EVP_sha256(), key.data(), int(key.size()), msg.data(), msg.size(), out.data(), &len);
     return out;
 }
 

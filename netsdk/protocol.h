@@ -23,7 +23,7 @@ namespace proto
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint8_t kMagic[4] = {'T', 'L', 'N', 'P'};
-constexpr uint8_t kVersion = 1;
+constexpr uint8_t kVersion = 2; /* 2: the login binds both nonces and the device's MAC, with a slow KDF */
 constexpr size_t kHeaderSize = 24;
 
 constexpr uint16_t kDefaultServicePort = 34567;
@@ -41,6 +41,14 @@ constexpr uint32_t kMaxPayload = kMaxConfigData + 256; /* any TCP frame's payloa
 
 constexpr size_t kNonceSize = 32;
 constexpr size_t kDigestSize = 32;
+constexpr size_t kSaltSize = 32;
+constexpr size_t kChallengeAnswerSize = kNonceSize + 8 + kSaltSize + 32; /* nonce, KDF, salt, MAC */
+/* The login key derivation a device may ask for: PBKDF2-HMAC-SHA-256 with this many iterations. The
+ * floor keeps a rogue device's offline guessing slow; the ceiling keeps a device from tying up the
+ * station's CPU (about 0.4 s per derivation at the ceiling on a factory PC). */
+constexpr uint32_t kKdfPbkdf2Sha256 = 1;
+constexpr uint32_t kMinKdfIterations = 100000;
+constexpr uint32_t kMaxKdfIterations = 1000000;
 constexpr size_t kUserField = 32;
 constexpr size_t kNameField = 64;
 constexpr size_t kFileNameField = 128;
@@ -170,10 +178,23 @@ Result decodeNetSet(const Frame &f, NetSet &m);
 Bytes encodeNetSetAnswer(uint32_t seq, int32_t status, const std::string &mac);
 Result decodeNetSetAnswer(const Frame &f, std::string &mac);
 
-/* LOGIN_CHALLENGE answer: status 0 + nonce, or a login error code and no payload. */
-Bytes encodeLoginChallenge(uint32_t seq);
-Bytes encodeLoginChallengeAnswer(uint32_t seq, int32_t status, const uint8_t *nonce /* kNonceSize or null */);
-Result decodeLoginChallengeAnswer(const Frame &f, std::array<uint8_t, kNonceSize> &nonce);
+/* LOGIN_CHALLENGE: the client's fresh nonce. */
+Bytes encodeLoginChallenge(uint32_t seq, const std::array<uint8_t, kNonceSize> &clientNonce);
+Result decodeLoginChallenge(const Frame &f, std::array<uint8_t, kNonceSize> &clientNonce);
+
+/* LOGIN_CHALLENGE answer: status 0 + the device's nonce, its KDF parameters and its MAC (the
+ * identity the proof is bound to), or a login error code and no payload. */
+struct LoginChallengeAnswer {
+    std::array<uint8_t, kNonceSize> deviceNonce{};
+    uint32_t kdf = kKdfPbkdf2Sha256;
+    uint32_t iterations = kMinKdfIterations;
+    std::array<uint8_t, kSaltSize> salt{};
+    std::string mac; /* "xx:xx:xx:xx:xx:xx" */
+};
+Bytes encodeLoginChallengeAnswer(uint32_t seq, int32_t status,
+                                 const LoginChallengeAnswer *m /* null unless 0 */);
+/* Refuses (BadPayload) an unknown KDF, an iteration count outside the bounds or a malformed MAC. */
+Result decodeLoginChallengeAnswer(const Frame &f, LoginChallengeAnswer &m);
 
 struct Login {
     std::string user; /* 1..31 bytes, no NUL */
@@ -268,9 +289,16 @@ Bytes encodeUpgradeResult(uint32_t session, int32_t status);
 
 /* ---- Helpers ---- */
 
-/* HMAC-SHA-256(key = password, message = nonce || user). */
-std::array<uint8_t, kDigestSize> loginDigest(const std::string &password, const uint8_t *nonce,
-                                             const std::string &user);
+/* The login key: PBKDF2-HMAC-SHA-256(password, salt, iterations), 32 bytes. A device stores this,
+ * not the password. Slow on purpose; the SDK caches it per (password, salt, iterations). */
+std::array<uint8_t, kDigestSize> loginKey(const std::string &password,
+                                          const std::array<uint8_t, kSaltSize> &salt, uint32_t iterations);
+/* The login proof: HMAC-SHA-256(key, "TLNP login 2" || client nonce || device nonce ||
+ * MAC text field (32, lower case) || user bytes). */
+std::array<uint8_t, kDigestSize> loginProof(const std::array<uint8_t, kDigestSize> &key,
+                                            const std::array<uint8_t, kNonceSize> &clientNonce,
+                                            const std::array<uint8_t, kNonceSize> &deviceNonce,
+                                            const std::string &mac, const std::string &user);
 /* Constant-time comparison of two digests. */
 bool digestEqual(const uint8_t *a, const uint8_t *b);
 /* Fills a fresh random nonce; false when the system's random source fails. */

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -194,7 +195,22 @@ struct Sdk {
     int upgradeThreads = 0;
     std::condition_variable threadsDone;
     std::atomic<int> searchPort{0}; /* 0: not set by the application */
+    /* The MAC each address announced in our last searches: a login there expects that identity. */
+    std::map<uint32_t, std::string> searchedMacs;
+    /* Derived login keys by (password, salt, iterations); see loginKeyFor. */
+    std::map<std::string, std::array<uint8_t, proto::kDigestSize>> loginKeys;
 };
+
+/* Remembers the identity a search answer announced for its address, when it came from that address
+ * (network order): one host cannot pin identities on other devices' addresses. */
+void rememberSearchedMac(const SDK_CONFIG_NET_COMMON_V2 &rec, uint32_t from);
+/* The MAC a search found at this address (network order), or empty. */
+std::string searchedMacAt(uint32_t address);
+/* The login key for (password, salt, iterations), derived once and kept: the slow derivation is paid
+ * once per device password, not once per login. */
+std::array<uint8_t, proto::kDigestSize> loginKeyFor(const std::string &password,
+                                                    const std::array<uint8_t, proto::kSaltSize> &salt,
+                                                    uint32_t iterations);
 
 /* Never destroyed: upgrade threads may still be leaving while the process exits. */
 Sdk &sdk();

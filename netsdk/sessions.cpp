@@ -108,6 +108,33 @@ long exchangeLocked(const std::shared_ptr<Session> &sess, const proto::Bytes &re
     return io == Io::Closed ? closedWhileWaiting : long(NETSDK_ERR_PROTOCOL);
 }
 
+std::array<uint8_t, proto::kDigestSize> loginKeyFor(const std::string &password,
+                                                    const std::array<uint8_t, proto::kSaltSize> &salt,
+                                                    uint32_t iterations)
+{
+    proto::Sha256 h;
+    h.update(reinterpret_cast<const uint8_t *>(password.data()), password.size());
+    const auto pw = h.final();
+    std::string id(pw.begin(), pw.end());
+    id.append(salt.begin(), salt.end());
+    id.append(reinterpret_cast<const char *>(&iterations), sizeof iterations);
+    Sdk &s = sdk();
+    {
+        std::lock_guard<std::mutex> lk(s.m);
+        auto it = s.loginKeys.find(id);
+        if (it != s.loginKeys.end())
+            return it->second;
+    }
+    /* Derived outside the lock: other logins go on meanwhile. Two logins racing for the same key
+     * both derive it once; that only happens on the first round. */
+    const auto key = proto::loginKey(password, salt, iterations);
+    std::lock_guard<std::mutex> lk(s.m);
+    if (s.loginKeys.size() >= 1024)
+        s.loginKeys.clear();
+    s.loginKeys[id] = key;
+    return key;
+}
+
 bool initialised()
 {
     Sdk &s = sdk();

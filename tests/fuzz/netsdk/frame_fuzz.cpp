@@ -30,7 +30,7 @@ void decodePayload(const Frame &f)
         break;
     }
     case answerOf(MSG_LOGIN_CHALLENGE): {
-        std::array<uint8_t, kNonceSize> m;
+        LoginChallengeAnswer m;
         decodeLoginChallengeAnswer(f, m);
         break;
     }

@@ -44,7 +44,7 @@ TEST(Fleet, ReadsEveryFieldAndFault)
          "deviceType": 4, "buildDate": "2019-12-31", "hardware": "HI3511-BB1.0", "vendor": "Acme",
          "password": "secret", "oemid": "OEM7", "logoStart": 10, "logoEnd": 20, "logoFsType": "squashfs",
          "appLinkIos": false, "location": {"Language": "German"}, "showH265X": false, "timeZone": 60,
-         "upgradeMs": 0, "rebootMs": 100,
+         "upgradeMs": 0, "rebootMs": 100, "kdfIterations": 250000,
          "faults": {"loginError": -11303, "bytesPerSecond": 1000, "dropAfterUpgradeBytes": 5,
                     "upgradeResult": -11810, "results": {"ipchange": -11401, "52": -10005},
                     "producerGetRet": 103, "producerGetMalformed": true, "silent": true,
@@ -71,6 +71,8 @@ TEST(Fleet, ReadsEveryFieldAndFault)
     EXPECT_TRUE(d.faults.producerGetMalformed);
     EXPECT_EQ(d.faults.locationGetRet, 104);
     EXPECT_TRUE(d.faults.silent);
+    EXPECT_EQ(d.kdfIterations, 250000u);
+    EXPECT_EQ(fleet[1].kdfIterations, 100000u);
     // The empty second device gets an address from the base (by its index) and made-up identity.
     EXPECT_EQ(fleet[1].ip, "127.0.6.2");
     EXPECT_TRUE(netsdk::proto::isMacText(fleet[1].mac));

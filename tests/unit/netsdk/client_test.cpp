@@ -6,10 +6,12 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -18,6 +20,8 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <stdexcept>
+#include <thread>
 
 using namespace std::chrono;
 using netsdk::proto::setField;
@@ -118,7 +122,199 @@ INSTANTIATE_TEST_SUITE_P(
         LoginCase{"logged in", [](DeviceScript &s) { s.loginStatus = -11305; }, "pw", -11305},
         LoginCase{"other", [](DeviceScript &s) { s.loginStatus = -11306; }, "pw", -11306},
         LoginCase{"no device", [](DeviceScript &s) { s.loginStatus = -11307; }, "pw", -11307},
-        LoginCase{"device says time-out", [](DeviceScript &s) { s.loginStatus = -10005; }, "pw", -10005}));
+        LoginCase{"device says time-out", [](DeviceScript &s) { s.loginStatus = -10005; }, "pw", -10005},
+        /* The key derivation's cost is the device's to choose, within bounds: too cheap would let a
+         * rogue device guess passwords fast, too dear would tie up the station. */
+        LoginCase{"KDF cost at the floor",
+                  [](DeviceScript &s) { s.kdfIterations = netsdk::proto::kMinKdfIterations; }, "pw", 0},
+        LoginCase{"KDF cost at the ceiling",
+                  [](DeviceScript &s) { s.kdfIterations = netsdk::proto::kMaxKdfIterations; }, "pw", 0},
+        LoginCase{"KDF cost below the floor",
+                  [](DeviceScript &s) { s.kdfIterations = netsdk::proto::kMinKdfIterations - 1; }, "pw",
+                  NETSDK_ERR_PROTOCOL},
+        LoginCase{"KDF cost above the ceiling",
+                  [](DeviceScript &s) { s.kdfIterations = netsdk::proto::kMaxKdfIterations + 1; }, "pw",
+                  NETSDK_ERR_PROTOCOL},
+        LoginCase{"absurd KDF cost", [](DeviceScript &s) { s.kdfIterations = 0xffffffffu; }, "pw",
+                  NETSDK_ERR_PROTOCOL},
+        LoginCase{"unknown KDF", [](DeviceScript &s) { s.kdf = 2; }, "pw", NETSDK_ERR_PROTOCOL}));
+
+TEST_F(SdkTest, EachLoginSendsAFreshClientNonce)
+{
+    DeviceScript s;
+    FakeDevice dev(s);
+    for (int i = 0; i < 3; ++i) {
+        long h = login(dev);
+        ASSERT_GT(h, 0);
+        H264_DVR_Logout(h);
+    }
+    const auto nonces = dev.seen().clientNonces;
+    ASSERT_EQ(nonces.size(), 3u);
+    const std::array<uint8_t, netsdk::proto::kNonceSize> zero{};
+    for (size_t i = 0; i < nonces.size(); ++i) {
+        EXPECT_NE(nonces[i], zero);
+        for (size_t j = i + 1; j < nonces.size(); ++j)
+            EXPECT_NE(nonces[i], nonces[j]) << i << " and " << j;
+    }
+}
+
+namespace
+{
+
+/* A rogue device at its own address that hands every connection on to a real device: the client's
+ * frames go through unchanged, the device's come back through `rewrite` (challenge answers only). */
+class Relay
+{
+public:
+    Relay(const char *ip, uint16_t target, std::function<void(netsdk::proto::LoginChallengeAnswer &)> rewrite)
+        : target_(target), rewrite_(std::move(rewrite))
+    {
+        listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        ::inet_pton(AF_INET, ip, &a.sin_addr);
+        if (::bind(listenFd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || ::listen(listenFd_, 4) != 0)
+            throw std::runtime_error("relay: cannot listen");
+        socklen_t len = sizeof a;
+        ::getsockname(listenFd_, reinterpret_cast<sockaddr *>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~Relay()
+    {
+        stop_ = true;
+        thread_.join();
+        ::close(listenFd_);
+    }
+    uint16_t port() const { return port_; }
+
+private:
+    void run()
+    {
+        pollfd p{listenFd_, POLLIN, 0};
+        while (!stop_ && ::poll(&p, 1, 20) <= 0) {
+        }
+        if (stop_)
+            return;
+        const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        const int device = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in d{};
+        d.sin_family = AF_INET;
+        d.sin_port = htons(target_);
+        d.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (client >= 0 && ::connect(device, reinterpret_cast<sockaddr *>(&d), sizeof d) == 0)
+            pipe(client, device);
+        ::close(device);
+        if (client >= 0)
+            ::close(client);
+    }
+    void pipe(int client, int device)
+    {
+        using namespace netsdk::proto;
+        FrameReader fromDevice;
+        uint8_t buf[65536];
+        while (!stop_) {
+            pollfd p[2] = {{client, POLLIN, 0}, {device, POLLIN, 0}};
+            if (::poll(p, 2, 20) <= 0)
+                continue;
+            if (p[0].revents) {
+                const ssize_t k = ::recv(client, buf, sizeof buf, 0);
+                if (k <= 0 || ::send(device, buf, size_t(k), MSG_NOSIGNAL) != k)
+                    return;
+            }
+            if (p[1].revents) {
+                const ssize_t k = ::recv(device, buf, sizeof buf, 0);
+                if (k <= 0)
+                    return;
+                fromDevice.feed(buf, size_t(k));
+                Frame f;
+                while (fromDevice.next(f) == Result::Ok) {
+                    Bytes out;
+                    LoginChallengeAnswer a;
+                    if (f.header.type == answerOf(MSG_LOGIN_CHALLENGE) && f.header.status == 0 &&
+                        decodeLoginChallengeAnswer(f, a) == Result::Ok) {
+                        rewrite_(a);
+                        out = encodeLoginChallengeAnswer(f.header.seq, 0, &a);
+                    } else {
+                        out = encodeAnswer(uint16_t(f.header.type & ~kAnswerBit), f.header.seq,
+                                           f.header.session, f.header.status, f.payload.data(),
+                                           f.payload.size());
+                    }
+                    if (::send(client, out.data(), out.size(), MSG_NOSIGNAL) != ssize_t(out.size()))
+                        return;
+                }
+            }
+        }
+    }
+
+    int listenFd_ = -1;
+    uint16_t port_ = 0;
+    uint16_t target_;
+    std::function<void(netsdk::proto::LoginChallengeAnswer &)> rewrite_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+struct RelayCase {
+    const char *what;
+    bool rewriteIdentity; /* the relay announces its own MAC instead of the device's */
+    bool searchedFirst;   /* the station searched, so it knows which MAC answers at the relay's address */
+    int expected;
+    int proofsReachingTheDevice;
+};
+
+class SdkRelay : public SdkTest, public ::testing::WithParamInterface<RelayCase>
+{
+};
+
+} // namespace
+
+/* The proof is bound to the identity the client signs for: one made through a relaying device never
+ * opens the real device behind it. */
+TEST_P(SdkRelay, RelayedLoginIsRefused)
+{
+    const RelayCase &c = GetParam();
+    const std::string relayMac = "00:12:34:56:78:77";
+    DeviceScript s; /* the real device: 127.0.0.1, MAC 00:12:34:56:78:9a */
+    FakeDevice dev(s, true);
+    H264_DVR_SetSearchPort(dev.searchPort());
+    Relay relay("127.0.0.77", dev.port(), [&](netsdk::proto::LoginChallengeAnswer &a) {
+        if (c.rewriteIdentity)
+            a.mac = relayMac;
+    });
+    if (c.searchedFirst) {
+        SDK_CONFIG_NET_COMMON_V2 rec{};
+        setField(rec.sMac, sizeof rec.sMac, relayMac);
+        rec.HostIP[0] = 127;
+        rec.HostIP[3] = 77;
+        rec.NetValues[1] = relay.port();
+        dev.addSearchDatagram(netsdk::proto::encodeSearchAnswer(0, rec), "127.0.0.77");
+        std::vector<char> buf(143360);
+        int len = 0;
+        ASSERT_NE(H264_DVR_SearchDevice(buf.data(), int(buf.size()), &len, 300), 0);
+        ASSERT_EQ(len, 2 * 560);
+    }
+    int err = 12345;
+    const long h = H264_DVR_Login("127.0.0.77", relay.port(), "admin", "pw", nullptr, 1, &err);
+    EXPECT_EQ(h, 0) << c.what;
+    EXPECT_EQ(err, c.expected) << c.what;
+    EXPECT_EQ(dev.seen().loginAttempts, c.proofsReachingTheDevice) << c.what;
+    EXPECT_EQ(dev.seen().logins, 0) << c.what;
+    if (h > 0)
+        H264_DVR_Logout(h);
+    /* The device itself, addressed directly, still takes the same password. */
+    const long direct = login(dev);
+    EXPECT_GT(direct, 0);
+    H264_DVR_Logout(direct);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, SdkRelay,
+    ::testing::Values(RelayCase{"relay announces itself: the device refuses the proof", true, false,
+                                NETSDK_ERR_PASSWORD, 1},
+                      RelayCase{"relay announces itself after a search", true, true, NETSDK_ERR_PASSWORD, 1},
+                      RelayCase{"relay passes the device's identity on: the client knows better", false, true,
+                                NETSDK_ERR_NO_DEVICE, 0}));
 
 TEST_F(SdkTest, LoginWithoutDeviceIsNetworkErrorZero)
 {

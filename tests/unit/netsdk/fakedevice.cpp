@@ -18,6 +18,14 @@ namespace
 
 constexpr uint32_t kSession = 0x5eed;
 
+std::array<uint8_t, kSaltSize> loginSalt()
+{
+    std::array<uint8_t, kSaltSize> salt{};
+    for (size_t i = 0; i < salt.size(); ++i)
+        salt[i] = uint8_t(0xa0 + i);
+    return salt;
+}
+
 void sendBytes(int fd, const Bytes &b)
 {
     size_t off = 0;
@@ -139,24 +147,39 @@ bool FakeDevice::handle(int fd, Conn &c, const Frame &f)
     case MSG_LOGIN_CHALLENGE: {
         if (s.silentLogin)
             return true;
-        uint8_t nonce[kNonceSize] = {};
-        for (size_t i = 0; i < kNonceSize; ++i)
-            nonce[i] = uint8_t(i * 3 + 1);
-        sendBytes(fd, encodeLoginChallengeAnswer(seq, s.challengeStatus, nonce));
+        if (decodeLoginChallenge(f, c.clientNonce) != Result::Ok || !makeNonce(c.deviceNonce.data()))
+            return false;
+        {
+            std::lock_guard<std::mutex> lk(m_);
+            seen_.clientNonces.push_back(c.clientNonce);
+        }
+        c.challenged = true;
+        LoginChallengeAnswer a;
+        a.deviceNonce = c.deviceNonce;
+        a.kdf = s.kdf;
+        a.iterations = s.kdfIterations;
+        a.salt = loginSalt();
+        a.mac = s.mac;
+        sendBytes(fd, encodeLoginChallengeAnswer(seq, s.challengeStatus, &a));
         return s.challengeStatus == 0;
     }
     case MSG_LOGIN: {
         Login l;
-        if (decodeLogin(f, l) != Result::Ok)
+        if (decodeLogin(f, l) != Result::Ok || !c.challenged)
             return false;
-        uint8_t nonce[kNonceSize] = {};
-        for (size_t i = 0; i < kNonceSize; ++i)
-            nonce[i] = uint8_t(i * 3 + 1);
+        {
+            std::lock_guard<std::mutex> lk(m_);
+            ++seen_.loginAttempts;
+        }
         int32_t status = s.loginStatus;
         if (status == 0 && l.user != s.user)
             status = NETSDK_ERR_NO_USER;
-        if (status == 0 && !digestEqual(l.digest.data(), loginDigest(s.password, nonce, s.user).data()))
-            status = NETSDK_ERR_PASSWORD;
+        if (status == 0) {
+            const auto key = loginKey(s.password, loginSalt(), s.kdfIterations);
+            if (!digestEqual(l.digest.data(),
+                             loginProof(key, c.clientNonce, c.deviceNonce, s.mac, s.user).data()))
+                status = NETSDK_ERR_PASSWORD;
+        }
         H264_DVR_DEVICEINFO info{};
         setField(info.sSoftWareVersion, sizeof info.sSoftWareVersion, "V1.0.0");
         setField(info.sHardWare, sizeof info.sHardWare, "HW-TEST");

@@ -23,6 +23,8 @@ struct DeviceScript {
     int32_t challengeStatus = 0; /* non-zero: refuse the challenge with it (7 = busy) */
     int32_t loginStatus = 0;     /* non-zero: refuse the login with it, whatever the digest */
     bool silentLogin = false;    /* never answer the challenge */
+    uint32_t kdf = netsdk::proto::kKdfPbkdf2Sha256;
+    uint32_t kdfIterations = netsdk::proto::kMinKdfIterations;
     bool silentAfterLogin = false;
     bool rebootDropsFirst = false; /* close instead of answering CONTROL */
     int32_t configSetStatus = 0;   /* answer to CONFIG_SET */
@@ -64,6 +66,8 @@ public:
         int logouts = 0;
         int logins = 0;
         int searches = 0;
+        int loginAttempts = 0; /* LOGIN frames, refused ones included */
+        std::vector<std::array<uint8_t, netsdk::proto::kNonceSize>> clientNonces;
     };
     Seen seen();
 
@@ -77,6 +81,9 @@ private:
     void searchLoop();
     /* Upgrade state of one connection. */
     struct Conn {
+        std::array<uint8_t, netsdk::proto::kNonceSize> clientNonce{};
+        std::array<uint8_t, netsdk::proto::kNonceSize> deviceNonce{};
+        bool challenged = false;
         std::unique_ptr<netsdk::proto::Sha256> sha;
         uint32_t expected = 0;
         uint32_t received = 0;

@@ -51,17 +51,70 @@ Frame one(const Bytes &b)
 
 } // namespace
 
+namespace
+{
+
+std::array<uint8_t, 32> bytesFrom(uint8_t first)
+{
+    std::array<uint8_t, 32> a{};
+    for (size_t i = 0; i < a.size(); ++i)
+        a[i] = uint8_t(first + i);
+    return a;
+}
+
+struct ProofInputs {
+    std::array<uint8_t, kDigestSize> key = bytesFrom(0x10);
+    std::array<uint8_t, kNonceSize> clientNonce = bytesFrom(0x40);
+    std::array<uint8_t, kNonceSize> deviceNonce = bytesFrom(0x80);
+    std::string mac = "00:12:34:56:78:9a";
+    std::string user = "admin";
+    std::array<uint8_t, kDigestSize> proof() const
+    {
+        return loginProof(key, clientNonce, deviceNonce, mac, user);
+    }
+};
+
+} // namespace
+
 TEST(ProtocolDigest, KnownAnswers)
 {
-    uint8_t nonce[kNonceSize];
-    for (size_t i = 0; i < kNonceSize; ++i)
-        nonce[i] = uint8_t(i);
-    auto d = loginDigest("secret", nonce, "admin");
-    EXPECT_EQ(hex(d.data(), d.size()), "024e269cdc9bcdb5179295fb16b887d8e52063b772d78ffd05f708ff9d4970b2");
-    auto e = loginDigest("", nonce, "admin");
-    EXPECT_EQ(hex(e.data(), e.size()), "3a240e94c551cb88e1bbcd83433949aa9299e03c6a2a80edb3b72c8f5b8cbb08");
+    const auto salt = bytesFrom(0);
+    const auto k = loginKey("secret", salt, 100000);
+    EXPECT_EQ(hex(k.data(), k.size()), "95e1a5e741b1e4f11372dee9aad7eeb59b43900952363ee187e09888139a3f34");
+    const auto k0 = loginKey("", salt, 100000);
+    EXPECT_EQ(hex(k0.data(), k0.size()), "558d0ef50fb0b917435bdf66547c5c1be4bdcef4e50bebfaac5385e56d254a45");
+    ProofInputs in;
+    in.key = k;
+    const auto d = in.proof();
+    EXPECT_EQ(hex(d.data(), d.size()), "1d4b225f667ace60b38caffef9fd54cde89493e934cea3062c734f1dae434b22");
     EXPECT_TRUE(digestEqual(d.data(), d.data()));
-    EXPECT_FALSE(digestEqual(d.data(), e.data()));
+    EXPECT_FALSE(digestEqual(d.data(), k.data()));
+}
+
+/* A proof made for one device, one pair of nonces and one user proves nothing for any other: each
+ * row changes one input, as a relaying or replaying device would have to. */
+TEST(ProtocolDigest, ProofIsBoundToEveryInput)
+{
+    const ProofInputs base;
+    const auto reference = base.proof();
+    const struct {
+        const char *what;
+        std::function<void(ProofInputs &)> change;
+        bool same;
+    } cases[] = {
+        {"another device's MAC", [](ProofInputs &i) { i.mac = "00:12:34:56:78:9b"; }, false},
+        {"another client nonce", [](ProofInputs &i) { i.clientNonce[31] ^= 1; }, false},
+        {"another device nonce", [](ProofInputs &i) { i.deviceNonce[0] ^= 1; }, false},
+        {"the nonces swapped", [](ProofInputs &i) { std::swap(i.clientNonce, i.deviceNonce); }, false},
+        {"another user", [](ProofInputs &i) { i.user = "admin2"; }, false},
+        {"another key (password or salt)", [](ProofInputs &i) { i.key[5] ^= 1; }, false},
+        {"the MAC in upper case", [](ProofInputs &i) { i.mac = "00:12:34:56:78:9A"; }, true},
+    };
+    for (const auto &c : cases) {
+        ProofInputs in;
+        c.change(in);
+        EXPECT_EQ(digestEqual(in.proof().data(), reference.data()), c.same) << c.what;
+    }
 }
 
 TEST(ProtocolCodec, StreamRoundTripSurvivesAnySplit)
@@ -114,6 +167,26 @@ TEST(ProtocolCodec, StreamRoundTripSurvivesAnySplit)
 TEST(ProtocolCodec, MessageRoundTrips)
 {
     /* Login */
+    std::array<uint8_t, kNonceSize> cn{};
+    ASSERT_EQ(decodeLoginChallenge(one(encodeLoginChallenge(1, bytesFrom(7))), cn), Result::Ok);
+    EXPECT_EQ(cn, bytesFrom(7));
+    LoginChallengeAnswer ca;
+    ca.deviceNonce = bytesFrom(0x80);
+    ca.iterations = 250000;
+    ca.salt = bytesFrom(0x20);
+    ca.mac = "00:12:34:56:78:9A";
+    LoginChallengeAnswer ca2;
+    ASSERT_EQ(decodeLoginChallengeAnswer(one(encodeLoginChallengeAnswer(1, 0, &ca)), ca2), Result::Ok);
+    EXPECT_EQ(ca2.deviceNonce, ca.deviceNonce);
+    EXPECT_EQ(ca2.kdf, kKdfPbkdf2Sha256);
+    EXPECT_EQ(ca2.iterations, 250000u);
+    EXPECT_EQ(ca2.salt, ca.salt);
+    EXPECT_EQ(ca2.mac, "00:12:34:56:78:9A");
+    /* A busy device: its code and no payload. */
+    Frame busy = one(encodeLoginChallengeAnswer(1, NETSDK_ERR_SYSTEM_BUSY, &ca));
+    EXPECT_TRUE(busy.payload.empty());
+    EXPECT_EQ(decodeLoginChallengeAnswer(busy, ca2), Result::Ok);
+
     Login l;
     l.user = "admin";
     l.digest.fill(0xab);
@@ -259,6 +332,16 @@ Bytes withLength(Bytes b, uint32_t len)
     return b;
 }
 
+Bytes challengeAnswerWith(const std::function<void(LoginChallengeAnswer &)> &change)
+{
+    LoginChallengeAnswer a;
+    a.deviceNonce = bytesFrom(0x80);
+    a.salt = bytesFrom(0x20);
+    a.mac = "00:12:34:56:78:9a";
+    change(a);
+    return encodeLoginChallengeAnswer(1, 0, &a);
+}
+
 Bytes validLogin()
 {
     Login l;
@@ -284,8 +367,12 @@ Result decodeAny(const Frame &f)
         H264_DVR_DEVICEINFO m;
         return decodeLoginAnswer(f, m);
     }
-    case answerOf(MSG_LOGIN_CHALLENGE): {
+    case MSG_LOGIN_CHALLENGE: {
         std::array<uint8_t, kNonceSize> m;
+        return decodeLoginChallenge(f, m);
+    }
+    case answerOf(MSG_LOGIN_CHALLENGE): {
+        LoginChallengeAnswer m;
         return decodeLoginChallengeAnswer(f, m);
     }
     case MSG_CONFIG_GET: {
@@ -400,7 +487,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadFrame{"bad magic", [] { return patched(validLogin(), 0, {'X'}); }, Transport::Tcp, Result::BadMagic,
                  Result::Ok},
-        BadFrame{"version 2", [] { return patched(validLogin(), 4, {2}); }, Transport::Tcp, Result::BadVersion,
+        BadFrame{"version 1 (the old login)", [] { return patched(validLogin(), 4, {1}); }, Transport::Tcp,
+                 Result::BadVersion, Result::Ok},
+        BadFrame{"version 3", [] { return patched(validLogin(), 4, {3}); }, Transport::Tcp, Result::BadVersion,
                  Result::Ok},
         BadFrame{"flags set", [] { return patched(validLogin(), 5, {1}); }, Transport::Tcp, Result::BadFlags,
                  Result::Ok},
@@ -465,12 +554,33 @@ INSTANTIATE_TEST_SUITE_P(
                      return loginAnswerWith([](H264_DVR_DEVICEINFO &i) { std::memset(i.sHardWare, 'H', 64); });
                  },
                  Transport::Tcp, Result::Ok, Result::BadPayload},
-        BadFrame{"challenge answer with a short nonce",
+        BadFrame{"challenge answer one byte short",
                  [] {
-                     uint8_t n[kNonceSize] = {};
-                     Bytes b = encodeLoginChallengeAnswer(1, 0, n);
+                     Bytes b = challengeAnswerWith([](LoginChallengeAnswer &) {});
                      b.resize(b.size() - 1);
-                     return withLength(b, kNonceSize - 1);
+                     return withLength(b, uint32_t(kChallengeAnswerSize - 1));
+                 },
+                 Transport::Tcp, Result::Ok, Result::BadLength},
+        BadFrame{"challenge answer with a KDF cost below the floor",
+                 [] { return challengeAnswerWith([](LoginChallengeAnswer &a) { a.iterations = kMinKdfIterations - 1; }); },
+                 Transport::Tcp, Result::Ok, Result::BadPayload},
+        BadFrame{"challenge answer with a KDF cost above the ceiling",
+                 [] { return challengeAnswerWith([](LoginChallengeAnswer &a) { a.iterations = kMaxKdfIterations + 1; }); },
+                 Transport::Tcp, Result::Ok, Result::BadPayload},
+        BadFrame{"challenge answer with an absurd KDF cost",
+                 [] { return challengeAnswerWith([](LoginChallengeAnswer &a) { a.iterations = 0xffffffffu; }); },
+                 Transport::Tcp, Result::Ok, Result::BadPayload},
+        BadFrame{"challenge answer with an unknown KDF",
+                 [] { return challengeAnswerWith([](LoginChallengeAnswer &a) { a.kdf = 2; }); }, Transport::Tcp,
+                 Result::Ok, Result::BadPayload},
+        BadFrame{"challenge answer with a malformed MAC",
+                 [] { return challengeAnswerWith([](LoginChallengeAnswer &a) { a.mac = "00:12:34:56:78"; }); },
+                 Transport::Tcp, Result::Ok, Result::BadPayload},
+        BadFrame{"challenge without a client nonce",
+                 [] {
+                     Bytes b = encodeLoginChallenge(1, bytesFrom(1));
+                     b.resize(kHeaderSize);
+                     return withLength(b, 0);
                  },
                  Transport::Tcp, Result::Ok, Result::BadLength},
         BadFrame{"config get asking for 0 bytes", [] { return encodeConfigGet(1, 1, ConfigGet{61, -1, 0}); },
