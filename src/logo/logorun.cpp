@@ -33,11 +33,49 @@ FirmwareOemidStep oemidStepFor(const LogoRunParams &params)
     return FirmwareOemidStep(oemid);
 }
 
+// The session the row holds (a row click's), taken over by the run: from here on only the run
+// ends it.
+long takeRowLogin(const BatchContext &ctx)
+{
+    long loginId = 0;
+    ctx.rows().updateDevice(ctx.row(), [&loginId](DEV_INFO &r) {
+        loginId = r.lLoginID;
+        r.lLoginID = 0;
+    });
+    return loginId > 0 ? loginId : 0;
+}
+
 } // namespace
 
 LogoRunState::LogoRunState(const QString &appDir, int total, std::function<void()> allDone)
     : m_total(total), m_allDone(std::move(allDone)), m_builder(appDir)
 {
+}
+
+LogoRunState::~LogoRunState()
+{
+    for (const auto &held : m_logins)
+        H264_DVR_Logout(held.second);
+}
+
+void LogoRunState::holdLogin(int row, long loginId)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    long &slot = m_logins[row];
+    if (slot > 0 && slot != loginId)
+        H264_DVR_Logout(slot);
+    slot = loginId;
+}
+
+long LogoRunState::takeLogin(int row)
+{
+    std::lock_guard<std::mutex> hold(m_lock);
+    const auto it = m_logins.find(row);
+    if (it == m_logins.end())
+        return 0;
+    const long loginId = it->second;
+    m_logins.erase(it);
+    return loginId;
 }
 
 void LogoRunState::deviceDone()
@@ -115,6 +153,7 @@ BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
         if (params.modify && !state->package().isEmpty())
             return true; // burnt with the package of this run
 
+        record.lLoginID = int32_t(takeRowLogin(ctx));
         const LogoDevice::Made made =
             LogoDevice::makePackage(record, params.password, state->builder(), true);
         if (made.outcome == LogoDevice::Made::LoginFailed) {
@@ -125,13 +164,7 @@ BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
         }
         ctx.status(trLogo("Login Success"));
         const long loginId = record.lLoginID;
-        auto logout = [&] {
-            H264_DVR_Logout(loginId);
-            ctx.rows().updateDevice(row, [loginId](DEV_INFO &r) {
-                if (r.lLoginID == loginId)
-                    r.lLoginID = 0;
-            });
-        };
+        auto logout = [loginId] { H264_DVR_Logout(loginId); };
         switch (made.outcome) {
         case LogoDevice::Made::PartInfoFailed:
             ctx.status(partitionErrorText(made.code));
@@ -155,11 +188,9 @@ BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
             state->deviceDone();
             return false;
         }
-        // The burn goes on with this login: it is the row's now.
-        ctx.rows().updateDevice(row, [&record](DEV_INFO &r) {
-            r.lLoginID = record.lLoginID;
-            r.NetDevInfo = record.NetDevInfo;
-        });
+        // The burn goes on with this login, handed to it through the run; the row shows what it read.
+        state->holdLogin(row, record.lLoginID);
+        ctx.rows().updateDevice(row, [&record](DEV_INFO &r) { r.NetDevInfo = record.NetDevInfo; });
         return true;
     };
 
@@ -176,12 +207,18 @@ BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
     }
     burn.deviceEnded = [state](int) { state->deviceDone(); };
     plan.job = [burn, state, &burner](BatchContext &ctx) {
+        long loginId = state->takeLogin(ctx.row());
+        if (loginId <= 0)
+            loginId = takeRowLogin(ctx);
         auto record = std::make_shared<DEV_INFO>();
         if (!ctx.rows().device(ctx.row(), record.get())) {
+            if (loginId > 0)
+                H264_DVR_Logout(loginId);
             state->deviceDone();
             ctx.fail();
             return;
         }
+        record->lLoginID = int32_t(loginId);
         UpgradeParams params = burn;
         params.packagePath = state->package();
         if (burner.upgradeDevice(ctx, record, params) != UpgradeRun::DeviceOutcome::Started)

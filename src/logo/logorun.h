@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -39,12 +40,17 @@ struct LogoRunHooks {
 };
 
 /// The state one run shares between its make step, its burn jobs and their SDK callbacks: the
-/// package, and the count of devices whose work has ended. When that count reaches the number of
-/// devices, `allDone` runs once (on whichever thread ended the last device).
+/// package, the logins handed from the make step to the burn, and the count of devices whose work
+/// has ended. When that count reaches the number of devices, `allDone` runs once (on whichever
+/// thread ended the last device).
 class LogoRunState
 {
 public:
     LogoRunState(const QString &appDir, int total, std::function<void()> allDone);
+    /// Logs out the logins the make step handed on that no burn took (the run was cancelled).
+    ~LogoRunState();
+    LogoRunState(const LogoRunState &) = delete;
+    LogoRunState &operator=(const LogoRunState &) = delete;
 
     int total() const { return m_total; }
     int done() const { return m_done.load(); }
@@ -63,6 +69,12 @@ public:
     LogoPackageBuilder &builder() { return m_builder; }
     void addPackage(const QString &path);
 
+    /// The make step's login for `row`, kept for the row's burn: the run's own, never the row's, so
+    /// that nothing done to the table (a search, a reset) can end it under the transfer.
+    void holdLogin(int row, long loginId);
+    /// The login held for `row` (0 when none); the caller owns it from now on.
+    long takeLogin(int row);
+
 private:
     const int m_total;
     std::atomic<int> m_done{0};
@@ -71,12 +83,14 @@ private:
     LogoPackageBuilder m_builder;
     mutable std::mutex m_lock;
     QStringList m_made;
+    std::map<int, long> m_logins; ///< under m_lock
 };
 
 /// The logo run as jobs of the device-batch engine. The make step is the plan's `prepare`, run by
 /// the dispatcher in table order: address change, login, logo-partition record, package (once per
 /// run in modify mode, for every device in make-only mode). The burn is the plan's job: the firmware
-/// procedure of `burner` in its logo mode, one device per second.
+/// procedure of `burner` in its logo mode, one device per second. Each device's session belongs to
+/// the run from its login (or from taking the row's) until the burn ends; the row holds none meanwhile.
 BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
                    const std::shared_ptr<LogoRunState> &state, UpgradeRun &burner, const LogoRunHooks &hooks);
 

@@ -448,6 +448,11 @@ bool UpgradeLogoWidget::probing() const
 
 void UpgradeLogoWidget::on_SearchButton_clicked()
 {
+    // A search replaces the rows the run reports to; its results would be lost.
+    if (running()) {
+        prompt(tr("A logo run is still going. Please wait until every device has finished."));
+        return;
+    }
     if (m_core->startSearch())
         m_groupBoxLink->setEnabled(false);
 }

@@ -123,7 +123,8 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
     };
 
     // A session left from an earlier action is closed, in the row's own record as well, so that
-    // nothing logs the dead handle out again later. The logo burn goes on with it instead.
+    // nothing logs the dead handle out again later. The logo burn goes on with the session its run
+    // handed it instead.
     if (record.lLoginID > 0 && !logo) {
         const long stale = record.lLoginID;
         m_sdk.logout(stale);
@@ -139,21 +140,19 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
 
     const bool heldLogin = logo && record.lLoginID > 0;
     if (!heldLogin) {
+        // The job's own session, held in its record and never in the row, so that nothing done to
+        // the table can end it under the transfer.
         const long loginId = loginForRun(ctx, record, password);
         if (loginId < 1) {
             ended();
             return DeviceOutcome::LoginFailed;
         }
-        // The logo burn's login is the row's: whoever ends it (a failure here, the final report, or
-        // the tab's last clean-up) ends it once.
-        if (logo)
-            ctx.rows().updateDevice(row,
-                                    [loginId](DEV_INFO &current) { current.lLoginID = int32_t(loginId); });
     }
     ctx.status(trUpgrade("Login Success"));
 
     // A device stopped before its transfer is logged out again: nothing else would ever close the
-    // session. A login the row held goes from the row too, so that it is logged out only once.
+    // session. Should the row hold the same handle, it goes from the row too, so that it is logged
+    // out only once.
     auto logout = [&] {
         const long held = record.lLoginID;
         m_sdk.logout(held);
@@ -246,7 +245,15 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
                                           &SdkCallbacks::upgradeProgress, started->token);
         if (handle > 0) {
             started->handle = handle;
-            callbacks.setClose(started->token, [sdk, handle] { sdk.closeUpgrade(handle); });
+            // A run closed under way ends the job's session as well: nothing else holds it.
+            callbacks.setClose(started->token, [sdk, handle, started] {
+                sdk.closeUpgrade(handle);
+                std::lock_guard<std::recursive_mutex> held(started->startLock);
+                if (started->record->lLoginID > 0) {
+                    sdk.logout(started->record->lLoginID);
+                    started->record->lLoginID = 0;
+                }
+            });
             ctx.status(trUpgrade("Start Upgrade"));
             outcome = DeviceOutcome::Started;
         } else {

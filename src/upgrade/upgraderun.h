@@ -36,9 +36,9 @@ struct UpgradeParams {
     /// partition, the OEMID decision), without writing; false leaves the text the run would show.
     std::function<bool(const BatchContext &ctx, DEV_INFO &record)> checkReads;
 
-    /// The logo tab's burn of its logo package: the tab password always, a login the device already
-    /// holds is used (no logout first), no hardware check, no configuration import, the logo texts
-    /// of the final reports, and deviceEnded for every device.
+    /// The logo tab's burn of its logo package: the tab password always, a login the record passed
+    /// in already holds (the run's own) is used (no logout first), no hardware check, no configuration
+    /// import, the logo texts of the final reports, and deviceEnded for every device.
     bool logoMode = false;
     /// Logo mode: called once for each device when its work ends, whether it stopped before the
     /// transfer or the SDK sent the final report.

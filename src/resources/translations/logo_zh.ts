@@ -119,6 +119,10 @@
 <context>
     <name>UpgradeLogoWidget</name>
     <message>
+        <source>A logo run is still going. Please wait until every device has finished.</source>
+        <translation>Logo 烧录仍在进行中，请等待所有设备完成后再试。</translation>
+    </message>
+    <message>
         <source>Search</source>
         <translation>搜索</translation>
     </message>

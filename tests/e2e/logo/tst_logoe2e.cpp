@@ -99,6 +99,8 @@ private slots:
     void oemidWithTheLogoTexts();
     void checkDevicesReadsWhatTheBurnReads();
     void newRunWhileRunning();
+    void searchRefusedDuringABurn();
+    void burnOwnsItsSession();
     void closeDuringARun();
 
 private:
@@ -587,6 +589,79 @@ void LogoE2E::newRunWhileRunning()
     QCOMPARE(second->made().size(), 1);
     QTRY_COMPARE(released.count(), 1);
     QCOMPARE(m_tab->cursor().shape(), Qt::ArrowCursor);
+}
+
+void LogoE2E::searchRefusedDuringABurn()
+{
+    QJsonArray devices;
+    for (int i = 0; i < 2; ++i)
+        devices.append(device(QStringLiteral("127.0.95.%1").arg(10 + i), 0xd0 + i,
+                              {{QStringLiteral("upgradeMs"), 3000}}));
+    QVERIFY(startTab(devices, 35950, 35951));
+    QVERIFY(search(2));
+    tickAll();
+    const QString boot = choosePictures(false);
+    child<QPushButton>("btnModify")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(cell(0, 3).startsWith(QLatin1String("Upgrade Progress:")), 20000);
+    const quint64 generation = m_tab->deviceCore()->table()->generation();
+    const int shownBefore = CMessageBox::shownCount();
+    child<QPushButton>("SearchButton")->click();
+    QCOMPARE(CMessageBox::shownCount(), shownBefore + 1);
+    QCOMPARE(CMessageBox::lastShown().text,
+             QStringLiteral("A logo run is still going. Please wait until every device has finished."));
+    QVERIFY(!m_tab->deviceCore()->searching());
+    QCOMPARE(m_tab->deviceCore()->table()->generation(), generation);
+    QVERIFY(waitForRun(60000));
+    m_tab->deviceCore()->table()->flushPending();
+    QCOMPARE(statuses(), QStringList(2, QStringLiteral("Upgrade Success")));
+    for (int i = 0; i < 2; ++i) {
+        const QJsonObject last =
+            m_fleet->state(macOf(0xd0 + i)).value(QStringLiteral("lastUpgrade")).toObject();
+        QCOMPARE(last.value(QStringLiteral("result")).toInt(-1), 0);
+        QCOMPARE(m_fleet->file(macOf(0xd0 + i), QStringLiteral("logo/h264dvr.jpg")),
+                 logotest::readFile(boot));
+    }
+    // After the run a search goes ahead.
+    QVERIFY(search(2));
+}
+
+void LogoE2E::burnOwnsItsSession()
+{
+    // The rows hold no session of a running burn: clearing the table mid-transfer (as a search
+    // would) logs nothing out, and the devices still get their logo.
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.96.10"), 0xe0, {{QStringLiteral("upgradeMs"), 3000}}));
+    devices.append(
+        device(QStringLiteral("127.0.96.11"), 0xe1,
+               {{QStringLiteral("upgradeMs"), 3000},
+                {QStringLiteral("buildDate"), QStringLiteral("2021-01-01")},
+                {QStringLiteral("faults"),
+                 QJsonObject{{QStringLiteral("results"), QJsonObject{{QStringLiteral("186"), -10002}}}}}}));
+    QVERIFY(startTab(devices, 35960, 35961));
+    QVERIFY(search(2));
+    tickAll();
+    // A row click leaves the second device logged in (its app-link read failed): the run takes that
+    // session over.
+    DeviceTable *table = m_tab->deviceCore()->table();
+    QVERIFY(click(1));
+    QVERIFY(table->rowDevice(1)->lLoginID > 0);
+    const QString boot = choosePictures(false);
+    child<QPushButton>("btnModify")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(cell(0, 3).startsWith(QLatin1String("Upgrade Progress:")) &&
+                                 cell(1, 3).startsWith(QLatin1String("Upgrade Progress:")),
+                             20000);
+    for (int i = 0; i < 2; ++i)
+        QCOMPARE(table->rowDevice(i)->lLoginID, 0);
+    QCOMPARE(m_fleet->count(macOf(0xe1), "login"), 1);
+    table->clear();
+    QVERIFY(QTest::qWaitFor([this] { return !m_tab->running(); }, 60000));
+    for (int i = 0; i < 2; ++i) {
+        const QJsonObject last =
+            m_fleet->state(macOf(0xe0 + i)).value(QStringLiteral("lastUpgrade")).toObject();
+        QCOMPARE(last.value(QStringLiteral("result")).toInt(-1), 0);
+        QCOMPARE(m_fleet->file(macOf(0xe0 + i), QStringLiteral("logo/h264dvr.jpg")),
+                 logotest::readFile(boot));
+    }
 }
 
 void LogoE2E::closeDuringARun()
