@@ -258,11 +258,29 @@ bool DeviceTableActions::runCommand(int command)
                 DeviceTable &t = *m_core.table();
                 if (t.generation() != m_commandGeneration)
                     return; // a new search replaced the rows
-                t.setStatusText(nIndex, batchOutcome(ret, nError, nCmd).text);
+                commandAnswered(t, ret, nError, nIndex, nCmd);
             });
     connect(m_thread.get(), &CBatchDealThread::finished, this, &DeviceTableActions::commandFinished);
     m_thread->start();
     return true;
+}
+
+void DeviceTableActions::commandAnswered(DeviceTable &table, int ret, int nError, int row, int nCmd)
+{
+    const BatchOutcome outcome = batchOutcome(ret, nError, nCmd);
+    table.setStatusText(row, outcome.text);
+    if (!outcome.success)
+        return;
+    // The device restarts or drops its sessions: a handle left in the row would make the next
+    // action skip its login.
+    long loginId = 0;
+    table.updateRowDevice(row, [&loginId](DEV_INFO &r) {
+        loginId = r.lLoginID;
+        if (r.lLoginID > 0)
+            r.lLoginID = 0;
+    });
+    if (loginId > 0)
+        H264_DVR_Logout(loginId);
 }
 
 bool DeviceTableActions::eventFilter(QObject *watched, QEvent *event)

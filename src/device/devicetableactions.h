@@ -11,6 +11,7 @@
 class CBatchDealThread;
 class CDialogWidget;
 class DeviceTabCore;
+class DeviceTable;
 class QMenu;
 class QPoint;
 class QTableView;
@@ -55,6 +56,9 @@ public:
     QList<int> chosenRows() const;
     /// The history of `row` as the dialog lists it.
     QString historyText(int row) const;
+    /// A reset or reboot answer for `row` (CBatchDealThread::message): the row's status text and,
+    /// when the command took, the row's login logged out and cleared, as the device drops it.
+    static void commandAnswered(DeviceTable &table, int ret, int nError, int row, int nCmd);
 
 signals:
     /// Every device of a reset or reboot has answered.

@@ -645,19 +645,7 @@ void UpgradeLogoWidget::BatchOpr(int nCmd)
 
 void UpgradeLogoWidget::onDealBathMsg(int ret, int nError, int nIndex, int nCmd)
 {
-    const BatchOutcome outcome = batchOutcome(ret, nError, nCmd);
-    DeviceTable *table = m_core->table();
-    table->setStatusText(nIndex, outcome.text);
-    if (!outcome.success)
-        return;
-    long loginId = 0;
-    table->updateRowDevice(nIndex, [&loginId](DEV_INFO &r) {
-        loginId = r.lLoginID;
-        if (r.lLoginID > 0)
-            r.lLoginID = 0;
-    });
-    if (loginId > 0)
-        H264_DVR_Logout(loginId);
+    DeviceTableActions::commandAnswered(*m_core->table(), ret, nError, nIndex, nCmd);
 }
 
 void UpgradeLogoWidget::on_checkBoxSetOEMID_clicked()

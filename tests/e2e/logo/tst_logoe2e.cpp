@@ -98,6 +98,8 @@ private slots:
     void squashfsDevice();
     void oemidWithTheLogoTexts();
     void checkDevicesReadsWhatTheBurnReads();
+    void menuCommandEndsTheRowLogin_data();
+    void menuCommandEndsTheRowLogin();
     void newRunWhileRunning();
     void searchRefusedDuringABurn();
     void burnOwnsItsSession();
@@ -545,6 +547,54 @@ void LogoE2E::checkDevicesReadsWhatTheBurnReads()
         QVERIFY(m_tab->deviceCore()->table()->rowDevice(i)->lLoginID <= 0);
     }
     QVERIFY(QDir(m_tmp->filePath(QStringLiteral("LogoBin"))).entryList(QDir::Files).isEmpty());
+}
+
+void LogoE2E::menuCommandEndsTheRowLogin_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("count");
+    QTest::newRow("reset") << QStringLiteral("resetConfig") << QStringLiteral("Reset Config Successfully")
+                           << QStringLiteral("reset");
+    QTest::newRow("reboot") << QStringLiteral("reboot") << QStringLiteral("Reboot Successfully")
+                            << QStringLiteral("reboot");
+}
+
+void LogoE2E::menuCommandEndsTheRowLogin()
+{
+    // A row click whose app-link read fails leaves its login in the row. A reset or reboot from the
+    // menu ends that session, so the next click logs in again instead of using a dead handle.
+    QFETCH(QString, action);
+    QFETCH(QString, text);
+    QFETCH(QString, count);
+    QJsonArray devices;
+    devices.append(
+        device(QStringLiteral("127.0.97.10"), 0xf0,
+               {{QStringLiteral("buildDate"), QStringLiteral("2021-01-01")},
+                {QStringLiteral("rebootMs"), 300},
+                {QStringLiteral("faults"),
+                 QJsonObject{{QStringLiteral("results"), QJsonObject{{QStringLiteral("186"), -10002}}}}}}));
+    QVERIFY(startTab(devices, 35970, 35971));
+    QVERIFY(search(1));
+    tickAll();
+    DeviceTable *table = m_tab->deviceCore()->table();
+    QVERIFY(click(0));
+    QVERIFY(table->rowDevice(0)->lLoginID > 0);
+    QCOMPARE(m_fleet->count(macOf(0xf0), "login"), 1);
+
+    DeviceTableActions *actions = m_tab->deviceCore()->tableActions();
+    QSignalSpy done(actions, &DeviceTableActions::commandFinished);
+    std::unique_ptr<QMenu> menu(actions->createMenu(0));
+    menu->findChild<QAction *>(action)->trigger();
+    QVERIFY(done.wait(30000));
+    table->flushPending();
+    QCOMPARE(cell(0, 3), text);
+    QCOMPARE(m_fleet->count(macOf(0xf0), count.toLatin1().constData()), 1);
+    QCOMPARE(table->rowDevice(0)->lLoginID, 0);
+
+    // A click while the device is still away from its reboot fails its login; the next one counts.
+    QVERIFY(QTest::qWaitFor([this] { return click(0) && m_fleet->count(macOf(0xf0), "login") == 2; }, 20000));
+    QCOMPARE(cell(0, 3), QStringLiteral("Get applink information failed,ErrorCode:-10002"));
 }
 
 void LogoE2E::newRunWhileRunning()
