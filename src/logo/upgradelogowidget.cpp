@@ -469,9 +469,15 @@ void UpgradeLogoWidget::on_tableView_clicked(const QModelIndex &index)
     if (!index.isValid())
         return;
     // One device at a time: two probes on one login would close it under each other; and a run's
-    // devices hold logins a probe must not close.
-    if (m_probe->busy() || running())
+    // devices must not be logged in beside it. The operator is told why nothing happens.
+    if (m_probe->busy()) {
+        prompt(tr("A device is still being logged in. Please wait for its result, then click again."));
         return;
+    }
+    if (running()) {
+        prompt(tr("A logo run is still going. Please wait until every device has finished."));
+        return;
+    }
     const int row = index.row();
     DeviceTable *table = m_core->table();
     DEV_INFO record;
@@ -762,8 +768,10 @@ bool UpgradeLogoWidget::oemidStepUsable(bool *on)
 
 void UpgradeLogoWidget::checkDevices(const QList<int> &rows)
 {
-    if (running())
+    if (running()) {
+        prompt(tr("A logo run is still going. Please wait until every device has finished."));
         return;
+    }
     if (rows.isEmpty()) {
         prompt(tr("Please Select a Device"));
         return;
@@ -835,8 +843,13 @@ void UpgradeLogoWidget::launch(const std::vector<int> &rows, const QByteArray &p
         }
         m_core->batch()->start(logoPlan(rows, params, state, *m_burner, hooks));
     };
-    if (!m_core->batch()->isActive())
+    if (!m_core->batch()->isActive()) {
         onBatchFinished();
+        return;
+    }
+    // Held until the burns already under way end, which can take minutes: the operator is told.
+    prompt(tr("The devices already started are still being burnt. This run starts when they have "
+              "finished."));
 }
 
 void UpgradeLogoWidget::onBatchFinished()

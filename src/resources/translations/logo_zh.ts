@@ -119,6 +119,14 @@
 <context>
     <name>UpgradeLogoWidget</name>
     <message>
+        <source>A device is still being logged in. Please wait for its result, then click again.</source>
+        <translation>设备仍在登录中，请等待结果显示后再点击。</translation>
+    </message>
+    <message>
+        <source>The devices already started are still being burnt. This run starts when they have finished.</source>
+        <translation>已开始的设备仍在烧录中，本次任务将在它们完成后开始。</translation>
+    </message>
+    <message>
         <source>A logo run is still going. Please wait until every device has finished.</source>
         <translation>Logo 烧录仍在进行中，请等待所有设备完成后再试。</translation>
     </message>

@@ -101,6 +101,7 @@ private slots:
     void menuCommandEndsTheRowLogin_data();
     void menuCommandEndsTheRowLogin();
     void newRunWhileRunning();
+    void clicksDuringAProbeOrARunAreAnswered();
     void searchRefusedDuringABurn();
     void burnOwnsItsSession();
     void closeDuringARun();
@@ -624,7 +625,14 @@ void LogoE2E::newRunWhileRunning()
     table->setChecked(0, false);
     table->setChecked(1, false);
     table->setChecked(2, true);
+    const int shown = CMessageBox::shownCount();
     child<QPushButton>("btnModify")->click();
+    // Held until the first device's burn ends, and the operator is told so.
+    QCOMPARE(CMessageBox::shownCount(), shown + 1);
+    QCOMPARE(
+        CMessageBox::lastShown().text,
+        QStringLiteral("The devices already started are still being burnt. This run starts when they have "
+                       "finished."));
     const auto second = m_tab->currentRun();
     QVERIFY(second != first);
     QVERIFY(first->superseded());
@@ -639,6 +647,52 @@ void LogoE2E::newRunWhileRunning()
     QCOMPARE(second->made().size(), 1);
     QTRY_COMPARE(released.count(), 1);
     QCOMPARE(m_tab->cursor().shape(), Qt::ArrowCursor);
+}
+
+void LogoE2E::clicksDuringAProbeOrARunAreAnswered()
+{
+    QJsonArray devices;
+    for (int i = 0; i < 2; ++i)
+        devices.append(device(QStringLiteral("127.0.98.%1").arg(10 + i), 0xb0 + i,
+                              {{QStringLiteral("upgradeMs"), 3000}}));
+    QVERIFY(startTab(devices, 35980, 35981));
+    QVERIFY(search(2));
+    tickAll();
+    DeviceTable *table = m_tab->deviceCore()->table();
+    auto *view = child<QTableView>("tableView");
+    const QString probeBusy =
+        QStringLiteral("A device is still being logged in. Please wait for its result, then click again.");
+    const QString runBusy =
+        QStringLiteral("A logo run is still going. Please wait until every device has finished.");
+
+    // A click on another row while the first one's login is under way.
+    QSignalSpy probed(m_tab.get(), &UpgradeLogoWidget::probeFinished);
+    emit view->clicked(table->model()->index(0, 1));
+    QVERIFY(m_tab->probing());
+    const int shown = CMessageBox::shownCount();
+    emit view->clicked(table->model()->index(1, 1));
+    QCOMPARE(CMessageBox::shownCount(), shown + 1);
+    QCOMPARE(CMessageBox::lastShown().text, probeBusy);
+    QVERIFY(probed.wait(15000));
+    QCOMPARE(probed.count(), 1);
+    QCOMPARE(probed.at(0).at(0).toInt(), 0);
+    QCOMPARE(m_fleet->count(macOf(0xb1), "login"), 0);
+
+    // A row click during a burn; the menu's "Check devices" is greyed meanwhile.
+    table->setChecked(1, false);
+    choosePictures(false);
+    child<QPushButton>("btnModify")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(cell(0, 3).startsWith(QLatin1String("Upgrade Progress:")), 20000);
+    emit view->clicked(table->model()->index(1, 1));
+    QCOMPARE(CMessageBox::shownCount(), shown + 2);
+    QCOMPARE(CMessageBox::lastShown().text, runBusy);
+    QVERIFY(!m_tab->probing());
+    std::unique_ptr<QMenu> menu(m_tab->deviceCore()->tableActions()->createMenu(-1));
+    QAction *check = menu->findChild<QAction *>(QStringLiteral("checkDevices"));
+    QVERIFY(check && !check->isEnabled()); // greyed while the run goes on
+    QVERIFY(waitForRun(60000));
+    QCOMPARE(m_fleet->count(macOf(0xb1), "login"), 0);
+    QCOMPARE(probed.count(), 1);
 }
 
 void LogoE2E::searchRefusedDuringABurn()
