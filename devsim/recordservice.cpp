@@ -37,6 +37,7 @@ struct RecordService::Faults {
     bool resumeAbort = false;
     bool split = false;
     int delayMs = 0;
+    int trickleMs = 0; ///< the answer goes out one byte every this many ms
     struct Answer {
         std::string kind; // "ret", "ret-text", "no-brace"
         int code = 0;
@@ -343,6 +344,8 @@ RecordService::Faults RecordService::readFaults() const
             f.split = true;
         } else if (word == "delay") {
             s >> f.delayMs;
+        } else if (word == "trickle") {
+            s >> f.trickleMs;
         } else if (word == "ret" || word == "ret-text" || word == "no-brace") {
             Faults::Answer a;
             a.kind = word;
@@ -423,7 +426,15 @@ void RecordService::serve(int fd)
         "HTTP/1.0 " + std::to_string(status) + (status == 200 ? " OK" : " Error") +
         "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
         "\r\nConnection: close\r\n\r\n";
-    if (faults.split)
+    if (faults.trickleMs > 0) {
+        // A slow service: a byte at a time, until the client goes away.
+        const std::string all = head + body;
+        for (char c : all) {
+            if (!sslWriteAll(ssl, std::string(1, c)))
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(faults.trickleMs));
+        }
+    } else if (faults.split)
         sslWriteAll(ssl, head) && sslWriteAll(ssl, body);
     else
         sslWriteAll(ssl, head + body);

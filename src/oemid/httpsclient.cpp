@@ -10,13 +10,14 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <mutex>
 
 namespace
@@ -70,13 +71,53 @@ bool isIpLiteral(const std::string &host)
     return inet_pton(AF_INET, host.c_str(), &a4) == 1 || inet_pton(AF_INET6, host.c_str(), &a6) == 1;
 }
 
-void setTimeouts(int fd, int ms)
+using Clock = std::chrono::steady_clock;
+
+enum class Wait { Ready, TimedOut, Cancelled };
+
+// Waits until `fd` is ready for `events`, the deadline passes or the request is cancelled. With a
+// cancel to ask, the wait is cut into slices so that a cancel is seen within one.
+Wait waitReady(int fd, short events, Clock::time_point deadline, const std::function<bool()> &cancelled)
 {
-    timeval tv;
-    tv.tv_sec = ms / 1000;
-    tv.tv_usec = (ms % 1000) * 1000;
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    for (;;) {
+        if (cancelled && cancelled())
+            return Wait::Cancelled;
+        const long long left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0)
+            return Wait::TimedOut;
+        const long long slice = cancelled ? std::min<long long>(left, HttpsClient::kCancelPollMs)
+                                          : std::min<long long>(left, std::numeric_limits<int>::max());
+        pollfd p{fd, events, 0};
+        const int rc = ::poll(&p, 1, int(slice));
+        if (rc > 0 || (rc < 0 && errno != EINTR))
+            return Wait::Ready; // the next call on the socket tells what became of it
+    }
+}
+
+// Runs one TLS call on the non-blocking socket until it gets through: its result, or -1 with
+// `*wait` saying that the deadline or a cancel came first.
+template <typename Call>
+int runTls(SSL *ssl, int fd, const Call &call, Clock::time_point deadline,
+           const std::function<bool()> &cancelled, Wait *wait)
+{
+    *wait = Wait::Ready;
+    for (;;) {
+        const int n = call();
+        if (n > 0)
+            return n;
+        const int error = SSL_get_error(ssl, n);
+        short events;
+        if (error == SSL_ERROR_WANT_READ)
+            events = POLLIN;
+        else if (error == SSL_ERROR_WANT_WRITE)
+            events = POLLOUT;
+        else
+            return n;
+        *wait = waitReady(fd, events, deadline, cancelled);
+        if (*wait != Wait::Ready)
+            return -1;
+    }
 }
 
 // Where a connection's new sessions go (the connection's application data).
@@ -97,25 +138,24 @@ bool certificateNamesHost(SSL *ssl, const std::string &host)
     return X509_check_host(peer, host.data(), host.size(), 0, nullptr) == 1;
 }
 
-bool connectWithTimeout(int fd, const sockaddr *addr, socklen_t len, int ms)
+// Starts the connect on the non-blocking socket and waits for it until `by`.
+Wait connectBy(int fd, const sockaddr *addr, socklen_t len, Clock::time_point by,
+               const std::function<bool()> &cancelled, bool *connected)
 {
-    const int flags = fcntl(fd, F_GETFL, 0);
-    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    int rc = ::connect(fd, addr, len);
-    if (rc != 0 && errno == EINPROGRESS) {
-        pollfd p{fd, POLLOUT, 0};
-        rc = poll(&p, 1, ms);
-        if (rc == 1) {
-            int err = 0;
-            socklen_t el = sizeof err;
-            getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &el);
-            rc = err == 0 ? 0 : -1;
-        } else {
-            rc = -1;
-        }
+    *connected = false;
+    if (::connect(fd, addr, len) == 0) {
+        *connected = true;
+        return Wait::Ready;
     }
-    fcntl(fd, F_SETFL, flags);
-    return rc == 0;
+    if (errno != EINPROGRESS)
+        return Wait::Ready;
+    const Wait w = waitReady(fd, POLLOUT, by, cancelled);
+    if (w != Wait::Ready)
+        return w;
+    int err = 0;
+    socklen_t el = sizeof err;
+    *connected = getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &el) == 0 && err == 0;
+    return Wait::Ready;
 }
 
 } // namespace
@@ -261,24 +301,40 @@ int HttpsClient::post(const std::string &strHost, int nPort, const std::string &
         m_lastError = "not a host name: \"" + strHost + "\"";
         return -2;
     }
+    // One deadline for everything the request does, the second try after a refused resumption too.
+    const Deadline deadline =
+        Clock::now() + std::chrono::milliseconds(std::max(0, m_options.requestTimeoutMs));
     const std::string request = buildRequest(
         strHost, nPort, strPath, pData ? std::string(pData, std::size_t(nDataLen)) : std::string());
     Attempt how = Attempt::Done;
-    int rc = attempt(strHost, nPort, request, pResponse, capacity, pnLen, true, &how);
+    int rc = attempt(strHost, nPort, request, pResponse, capacity, pnLen, true, deadline, &how);
     if (how == Attempt::ResumeFailed) {
         // The service would not take the session we offered: forget it and shake hands in full.
         m_sessions.drop(TlsSessionCache::key(strHost, nPort));
         m_handshakeOk = true;
         m_lastError.clear();
-        rc = attempt(strHost, nPort, request, pResponse, capacity, pnLen, false, &how);
+        rc = attempt(strHost, nPort, request, pResponse, capacity, pnLen, false, deadline, &how);
     }
     return rc;
 }
 
 int HttpsClient::attempt(const std::string &strHost, int nPort, const std::string &request, char *pResponse,
-                         int capacity, int *pnLen, bool offerSession, Attempt *how)
+                         int capacity, int *pnLen, bool offerSession, Deadline deadline, Attempt *how)
 {
     *how = Attempt::Done;
+    const std::function<bool()> &cancelled = m_options.cancelled;
+    // The deadline or a cancel came before the request was through: nothing it got counts.
+    const auto abandon = [&](Wait w, const char *phase) {
+        if (w == Wait::Cancelled) {
+            m_lastError = std::string("cancelled while ") + phase;
+            return kCancelled;
+        }
+        m_lastError = std::string("no answer from ") + strHost + " within " +
+                      std::to_string(m_options.requestTimeoutMs) + " ms (stopped while " + phase + ")";
+        return kTimedOut;
+    };
+    if (cancelled && cancelled())
+        return abandon(Wait::Cancelled, "starting");
     // One look-up per host and port for the client's life (one upload run), not one per record.
     const std::string peerKey = TlsSessionCache::key(strHost, nPort);
     auto resolved = m_resolved.find(peerKey);
@@ -304,14 +360,23 @@ int HttpsClient::attempt(const std::string &strHost, int nPort, const std::strin
         m_lastError = std::string("socket: ") + std::strerror(errno);
         return -1;
     }
-    const bool connected = connectWithTimeout(fd, reinterpret_cast<const sockaddr *>(&resolved->second),
-                                              sizeof(sockaddr_in), m_options.connectTimeoutMs);
+    // Non-blocking from here on: every wait is a poll against the deadline.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
+    const Deadline connectLimit =
+        Clock::now() + std::chrono::milliseconds(std::max(0, m_options.connectTimeoutMs));
+    bool connected = false;
+    const Wait connectWait =
+        connectBy(fd, reinterpret_cast<const sockaddr *>(&resolved->second), sizeof(sockaddr_in),
+                  std::min(deadline, connectLimit), cancelled, &connected);
+    if (connectWait == Wait::Cancelled || (connectWait == Wait::TimedOut && deadline <= connectLimit)) {
+        ::close(fd);
+        return abandon(connectWait, "connecting");
+    }
     if (!connected) {
         m_lastError = "cannot connect to " + strHost + ":" + std::to_string(nPort);
         ::close(fd);
         return -1;
     }
-    setTimeouts(fd, m_options.ioTimeoutMs);
 
     SSL *ssl = nullptr;
     if (!ensureContext() || !(ssl = SSL_new(m_ctx)) || SSL_set_fd(ssl, fd) != 1) {
@@ -336,7 +401,16 @@ int HttpsClient::attempt(const std::string &strHost, int nPort, const std::strin
         offerSession && m_sessions.worthOffering(target.key) ? m_sessions.find(target.key) : nullptr;
     if (offered && (!SSL_SESSION_is_resumable(offered) || SSL_set_session(ssl, offered) != 1))
         offered = nullptr;
-    const bool shook = SSL_connect(ssl) == 1;
+    Wait wait = Wait::Ready;
+    const bool shook = runTls(
+                           ssl, fd, [ssl] { return SSL_connect(ssl); }, deadline, cancelled, &wait) == 1;
+    if (wait != Wait::Ready) {
+        ERR_clear_error();
+        SSL_set_app_data(ssl, nullptr);
+        SSL_free(ssl);
+        ::close(fd);
+        return abandon(wait, "shaking hands");
+    }
     const bool resumed = shook && SSL_session_reused(ssl) == 1;
     if (!shook || !certificateNamesHost(ssl, strHost)) {
         m_handshakeOk = false;
@@ -367,27 +441,38 @@ int HttpsClient::attempt(const std::string &strHost, int nPort, const std::strin
     ++(resumed ? m_stats.resumedHandshakes : m_stats.fullHandshakes);
 
     int result = 0;
-    if (SSL_write(ssl, request.data(), static_cast<int>(request.size())) !=
-        static_cast<int>(request.size())) {
-        m_lastError = "sending the request failed: " + tlsErrors();
-        result = -1;
+    const int size = static_cast<int>(request.size());
+    if (runTls(
+            ssl, fd, [&] { return SSL_write(ssl, request.data(), size); }, deadline, cancelled, &wait) !=
+        size) {
+        result = wait != Wait::Ready ? abandon(wait, "sending") : -1;
+        if (wait == Wait::Ready)
+            m_lastError = "sending the request failed: " + tlsErrors();
     } else if (pResponse && capacity > 0) {
         // HTTP/1.0: the answer ends when the server closes, whatever its TLS record boundaries.
         int got = 0;
         while (got < capacity - 1) {
-            const int n = SSL_read(ssl, pResponse + got, capacity - 1 - got);
+            const int n = runTls(
+                ssl, fd, [&] { return SSL_read(ssl, pResponse + got, capacity - 1 - got); }, deadline,
+                cancelled, &wait);
             if (n <= 0)
                 break;
             got += n;
         }
+        if (wait != Wait::Ready) {
+            got = 0; // half an answer is none
+            result = abandon(wait, "reading the answer");
+        }
         pResponse[got] = '\0';
         *pnLen = got;
-        if (got == 0) {
+        if (got == 0 && result == 0) {
             m_lastError = "no answer from " + strHost;
             result = -1;
         }
     }
-    SSL_shutdown(ssl);
+    if (wait == Wait::Ready)
+        SSL_shutdown(ssl); // one try: the socket does not block
+    ERR_clear_error();
     SSL_set_app_data(ssl, nullptr);
     SSL_free(ssl);
     ::close(fd);

@@ -10,7 +10,9 @@
 
 #include <netinet/in.h>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -51,10 +53,15 @@ class HttpsClient
 {
 public:
     struct Options {
-        std::string caFile; ///< PEM file of trusted CAs; empty = the system's CAs
-        int connectTimeoutMs = 5000;
-        int ioTimeoutMs = 10000; ///< each handshake step, write and read
+        std::string caFile;          ///< PEM file of trusted CAs; empty = the system's CAs
+        int connectTimeoutMs = 5000; ///< the TCP connect (within the request's deadline)
+        /// One deadline for the whole request: connect, TLS handshake, sending and the whole answer.
+        /// A server that trickles its bytes cannot hold a request past it.
+        int requestTimeoutMs = 10000;
+        /// Asked while a request waits (at least every kCancelPollMs); true ends the request at once.
+        std::function<bool()> cancelled;
     };
+    static constexpr int kCancelPollMs = 50;
 
     HttpsClient();
     explicit HttpsClient(Options options);
@@ -71,7 +78,10 @@ public:
     /// NUL-terminated, so at most capacity - 1 bytes are kept).
     /// Returns 0 when sent and answered, -1 when the connection or the TLS objects cannot be set
     /// up (or no answer arrives), -2 when the host cannot be resolved or the handshake fails
-    /// (including a certificate that does not verify for the host).
+    /// (including a certificate that does not verify for the host), kTimedOut when the request's
+    /// deadline passed first and kCancelled when the options' cancel said so.
+    static constexpr int kTimedOut = -3;
+    static constexpr int kCancelled = -4;
     int post(const std::string &strHost, int nPort, const std::string &strPath, const char *pData,
              int nDataLen, char *pResponse, int *pnLen);
 
@@ -92,9 +102,10 @@ public:
 
 private:
     enum class Attempt { Done, ResumeFailed };
+    using Deadline = std::chrono::steady_clock::time_point;
     bool ensureContext();
     int attempt(const std::string &strHost, int nPort, const std::string &request, char *pResponse,
-                int capacity, int *pnLen, bool offerSession, Attempt *how);
+                int capacity, int *pnLen, bool offerSession, Deadline deadline, Attempt *how);
     static int onNewSession(SSL *ssl, SSL_SESSION *session);
 
     Options m_options;

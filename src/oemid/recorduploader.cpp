@@ -207,7 +207,8 @@ UploadOutcome RecordUploader::uploadRecords(UploadObserver *observer)
     HttpsClient::Options opts;
     opts.caFile = QFile::encodeName(m_params.caFile).toStdString();
     opts.connectTimeoutMs = m_params.connectTimeoutMs;
-    opts.ioTimeoutMs = m_params.ioTimeoutMs;
+    opts.requestTimeoutMs = m_params.requestTimeoutMs;
+    opts.cancelled = m_params.cancelled;
     HttpsClient client(opts);
     // Without trust no record can be sent; say why once, in the summary, rather than per record.
     QString trustProblem;
@@ -222,10 +223,16 @@ UploadOutcome RecordUploader::uploadRecords(UploadObserver *observer)
     QStringList loadedLines, failedLines, rejectedLines;
     QByteArray response(2560, '\0');
 
+    // Nothing is filed before the end of the run, so a run that stops leaves every record where it was.
+    const auto cancelled = [this] { return m_params.cancelled && m_params.cancelled(); };
     for (const ReadFile &file : files) {
         for (const QString &line : file.lines) {
             if (line.isEmpty())
                 continue;
+            if (cancelled()) {
+                out.end = UploadOutcome::End::Cancelled;
+                return out;
+            }
             if (!FactoryRecords::isRecordLine(line)) {
                 // Not a record (a line cut short, or two run together): sending its first fields would
                 // only be refused, and retrying it for ever would hide it. Kept aside for a person.
@@ -246,6 +253,20 @@ UploadOutcome RecordUploader::uploadRecords(UploadObserver *observer)
             int len = response.size();
             const int rc =
                 client.post(host, m_params.port, kPath, body.constData(), body.size(), response.data(), &len);
+            if (rc == HttpsClient::kCancelled) {
+                out.end = UploadOutcome::End::Cancelled;
+                return out;
+            }
+            if (rc == HttpsClient::kTimedOut) {
+                // A service that does not answer in time will not answer the next record either.
+                out.end = UploadOutcome::End::NetFailed;
+                obs->message(v.netTitle,
+                             tr("net is failed") + QLatin1Char('\n') +
+                                 tr("The factory-record service did not answer within %1 s; every record "
+                                    "stays for the next run.")
+                                     .arg((m_params.requestTimeoutMs + 999) / 1000));
+                return out;
+            }
             if (rc == -2) {
                 out.end = UploadOutcome::End::NetFailed;
                 obs->message(v.netTitle, tr("net is failed"));

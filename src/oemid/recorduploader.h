@@ -35,13 +35,16 @@ struct UploadParams {
     QString caFile; ///< [Upload] CAFile; empty = the system's CAs; relative = in the application directory
     OemidVariant variant;
     int connectTimeoutMs = 5000;
-    int ioTimeoutMs = 10000;
+    int requestTimeoutMs = 10000; ///< each record's whole request: connect, handshake, send, answer
+    /// Asked before each record and while a request waits; true ends the run with every record
+    /// where it was (End::Cancelled, no message).
+    std::function<bool()> cancelled;
     std::function<QDateTime()> clock;
     std::function<QString()> stationMac;
 };
 
 struct UploadOutcome {
-    enum class End { Done, Empty, NotConfigured, NetFailed, UploadError, Busy };
+    enum class End { Done, Empty, NotConfigured, NetFailed, UploadError, Busy, Cancelled };
     End end = End::Done;
     int total = 0;
     int loaded = 0;

@@ -29,8 +29,12 @@ bool RecordUploadRun::start(const UploadParams &params)
     plan.rows = {-1}; // the upload belongs to no row
     UploadBoxObserver *observer = m_observer.get();
     std::shared_ptr<UploadOutcome> outcome = m_outcome;
-    plan.job = [params, observer, outcome](BatchContext &) {
-        *outcome = RecordUploader(params).uploadRecords(observer);
+    plan.job = [params, observer, outcome](BatchContext &ctx) {
+        // Closing the tab cancels the batch: the request under way ends at once and every record
+        // stays where it was.
+        UploadParams run = params;
+        run.cancelled = [&ctx] { return ctx.cancelled(); };
+        *outcome = RecordUploader(run).uploadRecords(observer);
     };
     if (!m_batch->start(std::move(plan)))
         return false;

@@ -15,8 +15,8 @@ class UploadBoxObserver;
 
 /// A tab's factory-record upload, off the GUI thread: the upload runs as a job of its own batch, the
 /// tab's progress bar and message boxes follow it through UploadBoxObserver, and the upload button
-/// stays disabled until it has ended. Destroying the run waits for an upload under way (each of its
-/// requests is bounded by the upload's time-outs).
+/// stays disabled until it has ended. Destroying the run cancels an upload under way and waits for
+/// it: the request under way stops within HttpsClient::kCancelPollMs and no record is moved.
 class RecordUploadRun : public QObject
 {
     Q_OBJECT

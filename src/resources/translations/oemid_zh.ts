@@ -201,6 +201,10 @@
         <source>%1 lines are no factory records (a record has six fields): not sent.</source>
         <translation>%1 行不是出厂记录（一条记录有六个字段）：未上传。</translation>
     </message>
+    <message>
+        <source>The factory-record service did not answer within %1 s; every record stays for the next run.</source>
+        <translation>出厂记录服务在 %1 秒内没有应答；所有记录留待下次上传。</translation>
+    </message>
 </context>
 <context>
     <name>SetOEMID</name>

@@ -11,7 +11,15 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -68,7 +76,7 @@ protected:
         p.clock = clock();
         p.stationMac = mac();
         p.connectTimeoutMs = 2000;
-        p.ioTimeoutMs = 5000;
+        p.requestTimeoutMs = 5000;
         return p;
     }
     // Record lines with valid check codes; serials are unique to the test.
@@ -176,6 +184,7 @@ TEST_F(Upload, RunEndsWithNothingMoved)
         bool withCa;
         OemidVariant variant;
         const char *message;
+        int requestTimeoutMs = 5000;
     } cases[] = {
         {"ret-text\n", "localhost", true, OemidVariant::oemidTab(), "Load/upload error"},
         {"no-brace\n", "localhost", true, OemidVariant::oemidTab(), "Load/upload error"},
@@ -184,6 +193,11 @@ TEST_F(Upload, RunEndsWithNothingMoved)
         {"", "no such host", true, OemidVariant::oemidTab(), "statuscode/net is failed"},
         // A self-signed service is refused unless its CA is configured.
         {"", "localhost", false, OemidVariant::oemidTab(), "statuscode/net is failed"},
+        // A service that answers a byte a second: the first record's deadline ends the run.
+        {"trickle 1000\n", "localhost", true, OemidVariant::oemidTab(),
+         "statuscode/net is failed\nThe factory-record service did not answer within 2 s; every record stays "
+         "for the next run.",
+         1500},
     };
     const QStringList recs = records(2);
     for (const Case &c : cases) {
@@ -193,6 +207,7 @@ TEST_F(Upload, RunEndsWithNothingMoved)
         p.host = c.host;
         if (!c.withCa)
             p.caFile.clear();
+        p.requestTimeoutMs = c.requestTimeoutMs;
         Recorder r;
         const UploadOutcome out = RecordUploader(p).uploadRecords(&r);
         EXPECT_EQ(r.messages, QStringList{c.message}) << c.faults.toStdString() << c.host.toStdString();
@@ -545,4 +560,125 @@ TEST(UploadRequest, BytesOnTheWire)
               "2021-12-28,09:05:07.123 SN:SN1 Ret:101\r\n");
 }
 
+// A TCP server on loopback that takes one connection and then sends `prefix` and one byte every
+// `intervalMs` (none when 0), at most `bytes` of them, until it is destroyed.
+class TrickleServer
+{
+public:
+    TrickleServer(QByteArray prefix, int intervalMs, int bytes)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+            ::listen(m_fd, 4) != 0 || ::getsockname(m_fd, reinterpret_cast<sockaddr *>(&a), &len) != 0)
+            return;
+        m_port = ntohs(a.sin_port);
+        m_thread = std::thread([this, prefix, intervalMs, bytes] {
+            pollfd p{m_fd, POLLIN, 0};
+            while (!m_stop && ::poll(&p, 1, 50) == 0) {
+            }
+            const int c = m_stop ? -1 : ::accept(m_fd, nullptr, nullptr);
+            if (c < 0)
+                return;
+            bool ok =
+                ::send(c, prefix.constData(), std::size_t(prefix.size()), MSG_NOSIGNAL) == prefix.size();
+            for (int sent = 0; ok && !m_stop && sent < bytes; ++sent) {
+                for (int waited = 0; !m_stop && waited < intervalMs; waited += 10)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                ok = intervalMs > 0 && ::send(c, "\x01", 1, MSG_NOSIGNAL) == 1;
+            }
+            while (!m_stop)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ::close(c);
+        });
+    }
+    ~TrickleServer()
+    {
+        m_stop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    int port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
 } // namespace
+
+// A server that holds a request open, silent or one byte a second, before or after the handshake:
+// the request ends at its one deadline with a clear error.
+TEST_F(Upload, EveryRequestHasOneDeadline)
+{
+    const QByteArray body = RecordUploader::requestBody(records(1).first().split(','));
+    struct Case {
+        const char *what;
+        QByteArray prefix; ///< raw bytes of a TCP server; "tls" = the record service, trickling its answer
+        int intervalMs;
+    } cases[] = {
+        {"silent after the connect", "", 0},
+        // A TLS record header announcing 16 KiB, then its bytes one a second.
+        {"trickle in the handshake", QByteArray::fromHex("1603034000"), 1000},
+        {"trickle in the answer", "tls", 1000},
+    };
+    for (const Case &c : cases) {
+        std::unique_ptr<TrickleServer> raw;
+        int port = s_devsim->recordsPort();
+        if (c.prefix == "tls") {
+            setFaults("trickle 1000\n");
+        } else {
+            raw = std::make_unique<TrickleServer>(c.prefix, c.intervalMs, 60);
+            ASSERT_NE(raw->port(), 0);
+            port = raw->port();
+        }
+        HttpsClient::Options o;
+        o.caFile = QFile::encodeName(s_devsim->recordsCaFile()).toStdString();
+        o.requestTimeoutMs = 1500;
+        HttpsClient client(o);
+        char answer[2560];
+        int len = sizeof answer;
+        const int rc = client.post("localhost", port, RecordUploader::kPath, body.constData(),
+                                   int(body.size()), answer, &len);
+        EXPECT_EQ(rc, HttpsClient::kTimedOut) << c.what << ": " << client.lastError();
+        EXPECT_NE(client.lastError().find("within 1500 ms"), std::string::npos)
+            << c.what << ": " << client.lastError();
+        EXPECT_EQ(len, 0) << c.what;
+        setFaults("");
+    }
+}
+
+// The run's cancel reaches the request under way; every record stays where it was.
+TEST_F(Upload, CancelStopsTheRequestAndMovesNothing)
+{
+    setFaults("trickle 1000\n");
+    const QStringList recs = records(2);
+    writeFile(unupload("AABBCC0011222022-03-04.log"), lines(recs));
+    UploadParams p = params();
+    p.requestTimeoutMs = 600000; // only the cancel can end it
+    // Cancelled once the run is waiting inside its first request (the first asks come before it).
+    std::atomic<int> asked{0};
+    p.cancelled = [&asked] { return ++asked > 6; };
+    Recorder r;
+    const UploadOutcome out = RecordUploader(p).uploadRecords(&r);
+    EXPECT_EQ(out.end, UploadOutcome::End::Cancelled);
+    EXPECT_GT(asked.load(), 6);
+    EXPECT_FALSE(out.filed);
+    EXPECT_TRUE(r.messages.isEmpty()) << r.messages.join(" | ").toStdString();
+    EXPECT_EQ(unuploadFiles(), QStringList{"AABBCC0011222022-03-04.log"});
+    EXPECT_EQ(readFile(unupload("AABBCC0011222022-03-04.log")), lines(recs));
+    EXPECT_FALSE(QFile::exists(archive()));
+
+    // The next run sends them once.
+    setFaults("");
+    const UploadOutcome again = RecordUploader(params()).uploadRecords(&r);
+    EXPECT_EQ(again.loaded, 2);
+    EXPECT_EQ(readFile(archive()), lines(recs));
+}
