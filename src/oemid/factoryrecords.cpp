@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <unistd.h>
@@ -233,8 +234,19 @@ QString FactoryRecords::stoppedText(const QString &reason)
 QList<FactoryRecords::HeldRecord> &FactoryRecords::heldRecords(const QString &unuploadDir)
 {
     // Per record tree, across the tabs of the process; only touched under unuploadLock().
-    static std::map<QString, QList<HeldRecord>> held;
-    return held[QDir::cleanPath(QDir(unuploadDir).absolutePath())];
+    struct Held {
+        std::map<QString, QList<HeldRecord>> trees;
+        // The process ends with records still unsaved: the last place left to show them is stderr.
+        ~Held()
+        {
+            for (const auto &tree : trees)
+                for (const HeldRecord &h : tree.second)
+                    std::fprintf(stderr, "Tallow: factory record not saved (for %s): %s\n",
+                                 QFile::encodeName(h.path).constData(), h.line.toUtf8().constData());
+        }
+    };
+    static Held held;
+    return held.trees[QDir::cleanPath(QDir(unuploadDir).absolutePath())];
 }
 
 FactoryRecords::WriteResult FactoryRecords::writeHeld(QList<HeldRecord> &held) const

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <sys/mount.h>
 
@@ -237,6 +238,19 @@ TEST(FactoryRecords, HeldRecordsBelongToTheirTree)
     full.write = nullptr;
     ASSERT_TRUE(full.records.writeHeldRecords().ok);
     EXPECT_EQ(readAll(full.dayFile()).count("\r\n"), 2);
+}
+
+TEST(FactoryRecords, RecordsStillHeldAtExitAreShownOnStderr)
+{
+    Tree t;
+    ASSERT_TRUE(t.records.makeUploadDirs());
+    t.write = fullAfter(0);
+    EXPECT_EXIT(
+        {
+            t.records.writeFactoryRecord("SNEXIT", "", "ACME");
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "factory record not saved .*: SNEXIT,,ACME,2021-12-28 09-05-07,");
 }
 
 // The same through a real file system that fills up: a 64 KiB tmpfs.
