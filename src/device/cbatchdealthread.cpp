@@ -156,18 +156,23 @@ BatchOutcome batchOutcome(int ret, int nError, int nCmd)
     BatchOutcome out;
     switch (nCmd) {
     case 0:
+        out.outcome = StatusOutcome::Failure;
         out.text = loginErrorText(nError, LoginTextVariant::Tab, nError);
         break;
-    case CBatchDealThread::ResetConfig:
-        out.success = ret >= 0 || ret == NETSDK_ERR_TIMEOUT;
-        out.text = out.success ? QCoreApplication::translate("DeviceTable", "Reset Config Successfully")
-                               : QCoreApplication::translate("DeviceTable", "Reset Config Failed");
+    case CBatchDealThread::ResetConfig: {
+        const bool ok = ret >= 0 || ret == NETSDK_ERR_TIMEOUT;
+        out.outcome = ok ? StatusOutcome::Success : StatusOutcome::Failure;
+        out.text = ok ? QCoreApplication::translate("DeviceTable", "Reset Config Successfully")
+                      : QCoreApplication::translate("DeviceTable", "Reset Config Failed");
         break;
-    case CBatchDealThread::Reboot:
-        out.success = ret == 1;
-        out.text = out.success ? QCoreApplication::translate("DeviceTable", "Reboot Successfully")
-                               : QCoreApplication::translate("DeviceTable", "Reboot Failed");
+    }
+    case CBatchDealThread::Reboot: {
+        const bool ok = ret == 1;
+        out.outcome = ok ? StatusOutcome::Success : StatusOutcome::Failure;
+        out.text = ok ? QCoreApplication::translate("DeviceTable", "Reboot Successfully")
+                      : QCoreApplication::translate("DeviceTable", "Reboot Failed");
         break;
+    }
     default:
         break;
     }

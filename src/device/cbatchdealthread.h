@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/devicebatch.h"
+#include "device/statusoutcome.h"
 #include "netsdk/netsdk.h"
 
 #include <QMutex>
@@ -59,10 +60,11 @@ private:
     DeviceBatch::Ptr m_batch;
 };
 
-/// How a batch message reads in a tab's status column.
+/// How a batch message reads in a tab's status column, and what it says.
 struct BatchOutcome {
-    bool success = false;
+    StatusOutcome outcome = StatusOutcome::Neutral;
     QString text;
+    bool success() const { return outcome == StatusOutcome::Success; }
 };
 /// Success rule: reset when ret >= 0 or ret = -10005; reboot when ret = 1; texts translated.
 BatchOutcome batchOutcome(int ret, int nError, int nCmd);

@@ -243,13 +243,14 @@ bool DeviceTabCore::reLogin(int row)
         if (stored) {
             if (ok) {
                 const H264_DVR_DEVICEINFO &info = r.record.NetDevInfo;
-                ctx.status(QCoreApplication::translate("DeviceTable", "Login Success"));
-                ctx.set(Field::Version,
-                        QString::fromLocal8Bit(DeviceRecord::fixedText(info.sSoftWareVersion).c_str()));
-                ctx.set(Field::BuildDate,
-                        DeviceRecord::buildDateText(info.BuildYear, info.BuildMonth, info.BuildDay));
+                ctx.status(StatusOutcome::Success,
+                           QCoreApplication::translate("DeviceTable", "Login Success"));
+                ctx.value(Field::Version,
+                          QString::fromLocal8Bit(DeviceRecord::fixedText(info.sSoftWareVersion).c_str()));
+                ctx.value(Field::BuildDate,
+                          DeviceRecord::buildDateText(info.BuildYear, info.BuildMonth, info.BuildDay));
             } else {
-                ctx.status(loginErrorText(r.error));
+                ctx.status(StatusOutcome::Failure, loginErrorText(r.error));
             }
         }
         const int row = ctx.row();

@@ -268,8 +268,8 @@ bool DeviceTableActions::runCommand(int command)
 void DeviceTableActions::commandAnswered(DeviceTable &table, int ret, int nError, int row, int nCmd)
 {
     const BatchOutcome outcome = batchOutcome(ret, nError, nCmd);
-    table.setStatusText(row, outcome.text);
-    if (!outcome.success)
+    table.setStatusText(row, outcome.outcome, outcome.text);
+    if (!outcome.success())
         return;
     // The device restarts or drops its sessions: a handle left in the row would make the next
     // action skip its login.

@@ -117,16 +117,17 @@ int modifyIP(DeviceTable &table, int row, int nType, int startIndex, const Sdk &
 
     switch (result) {
     case Outcome::Success:
-        table.setCellText(row, variant.columnOf(Field::Ip), address);
+        table.setCellValue(row, variant.columnOf(Field::Ip), address);
         return 1;
     case Outcome::NeedReboot:
-        table.setCellText(row, variant.ipFailColumn,
+        // The new address waits for a reboot: the run goes no further with the device.
+        table.setCellText(row, variant.ipFailColumn, StatusOutcome::Failure,
                           QCoreApplication::translate("DeviceTable", "Need Reboot"));
         return -1;
     case Outcome::Failed:
         break;
     }
-    table.setCellText(row, variant.ipFailColumn,
+    table.setCellText(row, variant.ipFailColumn, StatusOutcome::Failure,
                       QCoreApplication::translate("DeviceTable", variant.ipFailText));
     return -1;
 }
