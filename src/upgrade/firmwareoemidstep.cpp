@@ -58,7 +58,7 @@ bool FirmwareOemidStep::check(const BatchContext &ctx, DEV_INFO &record) const
     QString text;
     if (writer.precheck(m_params.allowRepeat, &text) == OemidWriter::Precheck::Write)
         return true;
-    ctx.status(text);
+    ctx.status(StatusOutcome::Failure, text);
     return false;
 }
 
@@ -73,7 +73,7 @@ bool FirmwareOemidStep::run(const BatchContext &ctx, DEV_INFO &record, QString *
     writer.readDevOEMID(row);
     QString text;
     if (writer.precheck(m_params.allowRepeat, &text) != OemidWriter::Precheck::Write) {
-        ctx.status(text);
+        ctx.status(StatusOutcome::Failure, text);
         *resultText = text;
         return false;
     }

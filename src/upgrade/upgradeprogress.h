@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/statusoutcome.h"
+
 #include <QHash>
 #include <QMutex>
 #include <QString>
@@ -20,6 +22,13 @@ struct ProgressReport {
     Kind kind = None;
     QString text;
     bool isFinal() const { return kind == Success || kind == Failure || kind == DeviceError; }
+    /// What the report says about the device: progress is Neutral.
+    StatusOutcome outcome() const
+    {
+        if (kind == Success)
+            return StatusOutcome::Success;
+        return isFinal() ? StatusOutcome::Failure : StatusOutcome::Neutral;
+    }
 };
 
 /// Turns a report (total, position) into the row's status text. `oemidText` is the device's OEMID

@@ -148,7 +148,8 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
             return DeviceOutcome::LoginFailed;
         }
     }
-    ctx.status(trUpgrade("Login Success"));
+    // A step: the device's job goes on.
+    ctx.status(StatusOutcome::Neutral, trUpgrade("Login Success"));
 
     // A device stopped before its transfer is logged out again: nothing else would ever close the
     // session. Should the row hold the same handle, it goes from the row too, so that it is logged
@@ -220,7 +221,7 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
             return;
         if (report.kind == ProgressReport::DeviceError)
             qDebug() << report.text;
-        ctx.status(report.text);
+        ctx.status(report.outcome(), report.text);
         if (!report.isFinal())
             return;
         // The device is regarded as logged out: it restarts after an upgrade.
@@ -254,12 +255,13 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
                     started->record->lLoginID = 0;
                 }
             });
-            ctx.status(trUpgrade("Start Upgrade"));
+            ctx.status(StatusOutcome::Neutral, trUpgrade("Start Upgrade"));
             outcome = DeviceOutcome::Started;
         } else {
             const long code = m_sdk.lastError();
             callbacks.remove(started->token);
-            ctx.status(QStringLiteral("%1,%2").arg(trUpgrade("Upgrade Failed")).arg(code));
+            ctx.status(StatusOutcome::Failure,
+                       QStringLiteral("%1,%2").arg(trUpgrade("Upgrade Failed")).arg(code));
             logout();
             outcome = DeviceOutcome::StartFailed;
         }
@@ -292,7 +294,8 @@ long UpgradeRun::loginForRun(const BatchContext &ctx, DEV_INFO &record, const QB
     record.lLoginID = int32_t(loginId);
     qDebug() << "UpgradeDevice index" << ctx.row() << "  IP" << ip << "  loginID" << loginId;
     if (loginId < 1)
-        ctx.status(m_hooks.loginErrorText ? m_hooks.loginErrorText(error) : QString::number(error));
+        ctx.status(StatusOutcome::Failure,
+                   m_hooks.loginErrorText ? m_hooks.loginErrorText(error) : QString::number(error));
     return loginId;
 }
 
@@ -300,7 +303,7 @@ bool UpgradeRun::hardwareMatches(const BatchContext &ctx, const DEV_INFO &record
 {
     if (DeviceRecord::fieldBytes(record.NetDevInfo.sHardWare) == params.packageHardware)
         return true;
-    ctx.status(trUpgrade("Invalid hardware"));
+    ctx.status(StatusOutcome::Failure, trUpgrade("Invalid hardware"));
     return false;
 }
 
@@ -317,7 +320,7 @@ bool UpgradeRun::checkDevice(const BatchContext &ctx, DEV_INFO record, const Upg
     if (record.lLoginID > 0)
         m_sdk.logout(record.lLoginID);
     if (ready)
-        ctx.status(trUpgrade("Ready"));
+        ctx.status(StatusOutcome::Success, trUpgrade("Ready"));
     return ready;
 }
 
@@ -362,13 +365,15 @@ int UpgradeRun::importDevConfig(const BatchContext &ctx, long loginId, const QSt
         return 0;
     if (content.size() > ImportBufferSize) {
         qDebug() << "ImportDevConfig: configuration file above" << ImportBufferSize << "bytes refused";
-        ctx.status(trUpgrade("ImportConfigFailed"));
+        ctx.status(StatusOutcome::Failure, trUpgrade("ImportConfigFailed"));
         return -1;
     }
     QByteArray buffer = content;
     const long result = m_sdk.setDevConfig(loginId, NETSDK_CFG_IMPORT, -1, buffer.data(),
                                            (unsigned long)buffer.size(), ImportWaitMs);
     const bool accepted = result >= 0 || result == NETSDK_ERR_NEED_REBOOT;
-    ctx.status(accepted ? trUpgrade("ImportConfigSuccess") : trUpgrade("ImportConfigFailed"));
+    // The run goes on either way; a refused import still counts as a failure of the run.
+    ctx.status(accepted ? StatusOutcome::Success : StatusOutcome::Failure,
+               accepted ? trUpgrade("ImportConfigSuccess") : trUpgrade("ImportConfigFailed"));
     return int(result);
 }

@@ -157,7 +157,7 @@ void UpgradeVerifier::stop()
     m_quit = false;
 }
 
-void UpgradeVerifier::finish(const std::shared_ptr<Watch> &w, const QString &text,
+void UpgradeVerifier::finish(const std::shared_ptr<Watch> &w, StatusOutcome outcome, const QString &text,
                              const H264_DVR_DEVICEINFO *running)
 {
     {
@@ -169,13 +169,13 @@ void UpgradeVerifier::finish(const std::shared_ptr<Watch> &w, const QString &tex
     if (w->closed)
         return;
     if (running) {
-        w->ctx.set(Field::Version,
-                   QString::fromLocal8Bit(DeviceRecord::fieldBytes(running->sSoftWareVersion)));
-        w->ctx.set(Field::BuildDate,
-                   DeviceRecord::buildDateText(running->BuildYear, running->BuildMonth, running->BuildDay));
+        w->ctx.value(Field::Version,
+                     QString::fromLocal8Bit(DeviceRecord::fieldBytes(running->sSoftWareVersion)));
+        w->ctx.value(Field::BuildDate,
+                     DeviceRecord::buildDateText(running->BuildYear, running->BuildMonth, running->BuildDay));
     }
     if (!text.isEmpty())
-        w->ctx.status(text);
+        w->ctx.status(outcome, text);
     // The status comes first: the batch may report its end as soon as the registration is gone.
     w->ctx.callbacks().remove(w->token);
 }
@@ -199,10 +199,10 @@ void UpgradeVerifier::startLogin(const std::shared_ptr<Watch> &w)
             const bool same = version == t.oldVersion && info.BuildYear == t.oldYear &&
                               info.BuildMonth == t.oldMonth && info.BuildDay == t.oldDay;
             if (same)
-                finish(w, VerifyText::unchanged());
+                finish(w, StatusOutcome::Failure, VerifyText::unchanged());
             else
-                finish(w, VerifyText::verified(version, info.BuildYear, info.BuildMonth, info.BuildDay),
-                       &info);
+                finish(w, StatusOutcome::Success,
+                       VerifyText::verified(version, info.BuildYear, info.BuildMonth, info.BuildDay), &info);
             return;
         }
         bool give = false;
@@ -219,7 +219,7 @@ void UpgradeVerifier::startLogin(const std::shared_ptr<Watch> &w)
         }
         m_wake.notify_all();
         if (give)
-            finish(w, VerifyText::noAnswer(w->timeoutSeconds));
+            finish(w, StatusOutcome::Failure, VerifyText::noAnswer(w->timeoutSeconds));
     });
 }
 
@@ -263,7 +263,7 @@ void UpgradeVerifier::loop()
             w->fd = -1;
             if (w->sawAway) {
                 lock.unlock();
-                finish(w, VerifyText::noAnswer(w->timeoutSeconds));
+                finish(w, StatusOutcome::Failure, VerifyText::noAnswer(w->timeoutSeconds));
                 lock.lock();
             } else {
                 // Never seen going away: what it runs now is the verdict.
@@ -275,7 +275,7 @@ void UpgradeVerifier::loop()
                 ::close(w->fd);
             w->fd = -1;
             lock.unlock();
-            finish(w, QString());
+            finish(w, StatusOutcome::Neutral, QString());
             lock.lock();
         }
         m_watches.erase(std::remove_if(m_watches.begin(), m_watches.end(),

@@ -74,7 +74,8 @@ private:
     void loop();
     void startLogin(const std::shared_ptr<Watch> &w);
     /// The verdict; a verified device's new version and build date go into the row's columns too.
-    void finish(const std::shared_ptr<Watch> &w, const QString &text,
+    /// An empty text (the watch was cancelled) leaves the row alone.
+    void finish(const std::shared_ptr<Watch> &w, StatusOutcome outcome, const QString &text,
                 const H264_DVR_DEVICEINFO *running = nullptr);
 
     Sdk m_sdk;

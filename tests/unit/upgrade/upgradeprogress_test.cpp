@@ -15,6 +15,8 @@ struct ProgressCase {
     const char *oemid;
     ProgressReport::Kind kind;
     const char *text;
+    /// What the row is told the report means.
+    StatusOutcome outcome = StatusOutcome::Neutral;
 };
 
 class ProgressTest : public ::testing::TestWithParam<ProgressCase>
@@ -27,29 +29,31 @@ TEST_P(ProgressTest, DescribesReport)
     const ProgressReport report = describeProgress(c.total, c.position, QString::fromUtf8(c.oemid));
     EXPECT_EQ(report.kind, c.kind);
     EXPECT_EQ(report.text, QString::fromUtf8(c.text));
+    EXPECT_EQ(report.outcome(), c.outcome);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Reports, ProgressTest,
-    ::testing::Values(ProgressCase{1000, 250, "", ProgressReport::Sending, "Send Progress: 25"},
-                      // 60,000,000 * 100 does not fit 32 bits.
-                      ProgressCase{100000000, 60000000, "", ProgressReport::Sending, "Send Progress: 60"},
-                      ProgressCase{2147483647, 2147483647, "", ProgressReport::Sending, "Send Progress: 100"},
-                      ProgressCase{3, 2, "", ProgressReport::Sending, "Send Progress: 66"}, // truncated
-                      // 0.29 * 100 is 28.999... in binary floating point.
-                      ProgressCase{100, 29, "", ProgressReport::Sending, "Send Progress: 29"},
-                      ProgressCase{100, 57, "", ProgressReport::Sending, "Send Progress: 57"},
-                      ProgressCase{1000, 0, "", ProgressReport::Sending, "Send Progress: 0"},
-                      ProgressCase{1000, 999, "", ProgressReport::Sending, "Send Progress: 99"},
-                      ProgressCase{-1, 57, "", ProgressReport::DeviceProgress, "Upgrade Progress: 57"},
-                      ProgressCase{-1, -1, "Set OEMID Success(ABC)", ProgressReport::Success,
-                                   "Upgrade Success  Set OEMID Success(ABC)"},
-                      ProgressCase{5000, -1, "", ProgressReport::Success, "Upgrade Success  "},
-                      ProgressCase{-1, -2, "X", ProgressReport::Failure, "Upgrade FailX"},
-                      ProgressCase{0, -11807, "X", ProgressReport::DeviceError, "Invalid hardware"},
-                      ProgressCase{0, -11812, "", ProgressReport::DeviceError, "Unknow error"},
-                      ProgressCase{0, 10, "", ProgressReport::None, ""},
-                      ProgressCase{-5, 10, "", ProgressReport::None, ""}));
+    ::testing::Values(
+        ProgressCase{1000, 250, "", ProgressReport::Sending, "Send Progress: 25"},
+        // 60,000,000 * 100 does not fit 32 bits.
+        ProgressCase{100000000, 60000000, "", ProgressReport::Sending, "Send Progress: 60"},
+        ProgressCase{2147483647, 2147483647, "", ProgressReport::Sending, "Send Progress: 100"},
+        ProgressCase{3, 2, "", ProgressReport::Sending, "Send Progress: 66"}, // truncated
+        // 0.29 * 100 is 28.999... in binary floating point.
+        ProgressCase{100, 29, "", ProgressReport::Sending, "Send Progress: 29"},
+        ProgressCase{100, 57, "", ProgressReport::Sending, "Send Progress: 57"},
+        ProgressCase{1000, 0, "", ProgressReport::Sending, "Send Progress: 0"},
+        ProgressCase{1000, 999, "", ProgressReport::Sending, "Send Progress: 99"},
+        ProgressCase{-1, 57, "", ProgressReport::DeviceProgress, "Upgrade Progress: 57"},
+        ProgressCase{-1, -1, "Set OEMID Success(ABC)", ProgressReport::Success,
+                     "Upgrade Success  Set OEMID Success(ABC)", StatusOutcome::Success},
+        ProgressCase{5000, -1, "", ProgressReport::Success, "Upgrade Success  ", StatusOutcome::Success},
+        ProgressCase{-1, -2, "X", ProgressReport::Failure, "Upgrade FailX", StatusOutcome::Failure},
+        ProgressCase{0, -11807, "X", ProgressReport::DeviceError, "Invalid hardware", StatusOutcome::Failure},
+        ProgressCase{0, -11812, "", ProgressReport::DeviceError, "Unknow error", StatusOutcome::Failure},
+        ProgressCase{0, 10, "", ProgressReport::None, ""},
+        ProgressCase{-5, 10, "", ProgressReport::None, ""}));
 
 TEST(UpgradeErrorText, MapsEveryDeviceCode)
 {

@@ -171,11 +171,24 @@ public:
     {
         std::lock_guard<std::mutex> g(lock);
         cells[{event.row, event.cell}].push_back(event.text);
+        outcomes[{event.row, event.cell}].push_back(event.outcome);
     }
     QStringList status(int row)
     {
         std::lock_guard<std::mutex> g(lock);
         return cells[{row, Field::Status}];
+    }
+    /// What the job said of each status text, in order.
+    QList<StatusOutcome> said(int row)
+    {
+        std::lock_guard<std::mutex> g(lock);
+        return outcomes[{row, Field::Status}];
+    }
+    void clearCells()
+    {
+        std::lock_guard<std::mutex> g(lock);
+        cells.clear();
+        outcomes.clear();
     }
     DEV_INFO &addRow(int row, const char *ip, const char *password = "")
     {
@@ -192,7 +205,12 @@ public:
     mutable std::mutex lock;
     std::map<int, DEV_INFO> rows;
     std::map<std::pair<int, Field>, QStringList> cells;
+    std::map<std::pair<int, Field>, QList<StatusOutcome>> outcomes;
 };
+
+constexpr StatusOutcome kNeutral = StatusOutcome::Neutral;
+constexpr StatusOutcome kSuccess = StatusOutcome::Success;
+constexpr StatusOutcome kFailure = StatusOutcome::Failure;
 
 class UpgradeRunTest : public ::testing::Test
 {
@@ -224,6 +242,7 @@ TEST_F(UpgradeRunTest, DeviceStopsAtTheFirstFailingStep)
         FakeDevice device;
         UpgradeRun::DeviceOutcome outcome;
         QStringList texts;
+        QList<StatusOutcome> said;
         size_t upgrades;
     };
     FakeDevice wrongPassword;
@@ -233,29 +252,42 @@ TEST_F(UpgradeRunTest, DeviceStopsAtTheFirstFailingStep)
     FakeDevice refuses;
     refuses.startFails = true;
     const std::vector<Case> cases = {
-        {"login", wrongPassword, UpgradeRun::DeviceOutcome::LoginFailed, {"login error -11301"}, 0},
+        {"login",
+         wrongPassword,
+         UpgradeRun::DeviceOutcome::LoginFailed,
+         {"login error -11301"},
+         {kFailure},
+         0},
         {"hardware",
          otherHardware,
          UpgradeRun::DeviceOutcome::InvalidHardware,
          {"Login Success", "Invalid hardware"},
+         {kNeutral, kFailure},
          0},
         {"start",
          refuses,
          UpgradeRun::DeviceOutcome::StartFailed,
          {"Login Success", "Upgrade Failed,-11806"},
+         {kNeutral, kFailure},
          0},
-        {"ok", FakeDevice(), UpgradeRun::DeviceOutcome::Started, {"Login Success", "Start Upgrade"}, 1},
+        {"ok",
+         FakeDevice(),
+         UpgradeRun::DeviceOutcome::Started,
+         {"Login Success", "Start Upgrade"},
+         {kNeutral, kNeutral},
+         1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         script.reset();
-        table.cells.clear();
+        table.clearCells();
         script.devices["10.0.0.1"] = c.device;
         table.addRow(0, "10.0.0.1");
         DeviceBatch batch(table);
         UpgradeRun run(batch, hooks, fakeSdk());
         EXPECT_EQ(run.upgradeDevice(record(0), params), c.outcome);
         EXPECT_EQ(table.status(0), c.texts);
+        EXPECT_EQ(table.said(0), c.said);
         EXPECT_EQ(script.upgrades.size(), c.upgrades);
         EXPECT_TRUE(script.imports.empty()); // no configuration chosen
         // Stopped after a login: that session is closed again.
@@ -308,6 +340,7 @@ TEST_F(UpgradeRunTest, CallbackReportsUntilTheFinalOne)
     up.callback(rec->lLoginID, up.handle, 0, -1, up.user);
     EXPECT_EQ(table.status(0), (QStringList{"Login Success", "Start Upgrade", "Send Progress: 25",
                                             "Upgrade Progress: 57", "Upgrade Success  "}));
+    EXPECT_EQ(table.said(0), (QList<StatusOutcome>{kNeutral, kNeutral, kNeutral, kNeutral, kSuccess}));
     EXPECT_EQ(rec->lLoginID, 0);
     EXPECT_EQ(table.rows[0].lLoginID, 0);
     EXPECT_EQ(script.closed, std::set<long>{up.handle});
@@ -327,7 +360,7 @@ TEST_F(UpgradeRunTest, OemidStepGatesTheUpgradeAndItsTextEndsTheStatus)
     params.oemidStep = [](const BatchContext &ctx, DEV_INFO &r, QString *text) {
         const bool ok = r.nIndex == 0;
         *text = ok ? QStringLiteral("Set OEMID Success(ABC)") : QStringLiteral("Set OEMID Failed");
-        ctx.status(*text);
+        ctx.status(ok ? StatusOutcome::Success : StatusOutcome::Failure, *text);
         return ok;
     };
     params.setOEMID = true;
@@ -340,6 +373,7 @@ TEST_F(UpgradeRunTest, OemidStepGatesTheUpgradeAndItsTextEndsTheStatus)
     const StartedUpgrade up = upgradeOf(0);
     up.callback(0, up.handle, 0, -1, up.user);
     EXPECT_EQ(table.status(0).last(), QStringLiteral("Upgrade Success  Set OEMID Success(ABC)"));
+    EXPECT_EQ(table.said(0).last(), kSuccess);
 }
 
 TEST_F(UpgradeRunTest, ConfigurationImport)
@@ -368,25 +402,27 @@ TEST_F(UpgradeRunTest, ConfigurationImport)
         long deviceAnswer;
         int result;
         QString status; // empty: none written
+        StatusOutcome said;
         size_t sent;
     };
     const std::vector<Case> cases = {
-        {QString(), 1, 0, QString(), 0},
-        {dir.filePath(QStringLiteral("missing.cfg")), 1, -1, QString(), 0},
-        {empty, 1, 0, QString(), 0},
-        {good, 1, 1, QStringLiteral("ImportConfigSuccess"), 8},
-        {good, -11401, -11401, QStringLiteral("ImportConfigSuccess"), 8},
-        {good, -11000, -11000, QStringLiteral("ImportConfigFailed"), 8},
-        {fits, 0, 0, QStringLiteral("ImportConfigSuccess"), size_t(UpgradeRun::ImportBufferSize)},
-        {large, 1, -1, QStringLiteral("ImportConfigFailed"), 0},
+        {QString(), 1, 0, QString(), kNeutral, 0},
+        {dir.filePath(QStringLiteral("missing.cfg")), 1, -1, QString(), kNeutral, 0},
+        {empty, 1, 0, QString(), kNeutral, 0},
+        {good, 1, 1, QStringLiteral("ImportConfigSuccess"), kSuccess, 8},
+        {good, -11401, -11401, QStringLiteral("ImportConfigSuccess"), kSuccess, 8},
+        {good, -11000, -11000, QStringLiteral("ImportConfigFailed"), kFailure, 8},
+        {fits, 0, 0, QStringLiteral("ImportConfigSuccess"), kSuccess, size_t(UpgradeRun::ImportBufferSize)},
+        {large, 1, -1, QStringLiteral("ImportConfigFailed"), kFailure, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.path.toStdString() + " " + std::to_string(c.deviceAnswer));
         script.imports.clear();
-        table.cells.clear();
+        table.clearCells();
         script.devices["10.0.0.1"].importResult = c.deviceAnswer;
         EXPECT_EQ(run.importDevConfig(id, 0, c.path), c.result);
         EXPECT_EQ(table.status(0), c.status.isEmpty() ? QStringList() : QStringList{c.status});
+        EXPECT_EQ(table.said(0), c.status.isEmpty() ? QList<StatusOutcome>() : QList<StatusOutcome>{c.said});
         EXPECT_EQ(script.imports.size(), c.sent ? 1u : 0u);
         if (c.sent) {
             EXPECT_EQ(script.imports[0].size(), c.sent);
