@@ -114,7 +114,7 @@ UpgradeParams logoCheckParams(const LogoRunParams &params)
     check.checkReads = [step](const BatchContext &ctx, DEV_INFO &record) {
         SDK_LOGO_PART_INFO part;
         if (const long code = LogoDevice::readPartitionInfo(record.lLoginID, &part); code != 0) {
-            ctx.status(partitionErrorText(code));
+            ctx.status(StatusOutcome::Failure, partitionErrorText(code));
             return false;
         }
         return !step || step->check(ctx, record);
@@ -157,22 +157,24 @@ BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
         const LogoDevice::Made made =
             LogoDevice::makePackage(record, params.password, state->builder(), true);
         if (made.outcome == LogoDevice::Made::LoginFailed) {
-            ctx.status(hooks.loginErrorText ? hooks.loginErrorText(made.loginError)
-                                            : QString::number(made.loginError));
+            ctx.status(StatusOutcome::Failure, hooks.loginErrorText ? hooks.loginErrorText(made.loginError)
+                                                                    : QString::number(made.loginError));
             state->deviceDone();
             return false;
         }
-        ctx.status(trLogo("Login Success"));
+        // A step: the package and the burn are still to come.
+        ctx.status(StatusOutcome::Neutral, trLogo("Login Success"));
         const long loginId = record.lLoginID;
         auto logout = [loginId] { H264_DVR_Logout(loginId); };
         switch (made.outcome) {
         case LogoDevice::Made::PartInfoFailed:
-            ctx.status(partitionErrorText(made.code));
+            ctx.status(StatusOutcome::Failure, partitionErrorText(made.code));
             logout();
             state->deviceDone();
             return false;
         case LogoDevice::Made::MakeFailed:
-            ctx.status(trLogo("Make Program Failed") + QStringLiteral(" code:%1").arg(made.code));
+            ctx.status(StatusOutcome::Failure,
+                       trLogo("Make Program Failed") + QStringLiteral(" code:%1").arg(made.code));
             logout();
             state->deviceDone();
             return false;

@@ -539,23 +539,24 @@ void UpgradeLogoWidget::on_tableView_clicked(const QModelIndex &index)
             case LogoDevice::Probe::IpChangeFailed:
                 break; // the change wrote its own text
             case LogoDevice::Probe::LoginFailed:
-                table->setStatusText(row, result.text);
+                table->setStatusText(row, StatusOutcome::Failure, result.text);
                 break;
             case LogoDevice::Probe::OldBuild:
-                table->setStatusText(row, tr("Login Success"));
+                table->setStatusText(row, StatusOutcome::Success, tr("Login Success"));
                 m_groupBoxLink->setEnabled(false);
                 m_appLinkSupported = false;
                 break;
             case LogoDevice::Probe::AppLinkFailed:
-                table->setStatusText(row, tr("Login Success"));
+                table->setStatusText(row, StatusOutcome::Neutral, tr("Login Success"));
                 m_groupBoxLink->setEnabled(true);
                 m_appLinkSupported = true;
-                table->setStatusText(row, QStringLiteral("%1,ErrorCode:%2")
-                                              .arg(tr("Get applink information failed"))
-                                              .arg(probe->lastError));
+                table->setStatusText(row, StatusOutcome::Failure,
+                                     QStringLiteral("%1,ErrorCode:%2")
+                                         .arg(tr("Get applink information failed"))
+                                         .arg(probe->lastError));
                 break;
             case LogoDevice::Probe::AppLink:
-                table->setStatusText(row, tr("Login Success"));
+                table->setStatusText(row, StatusOutcome::Success, tr("Login Success"));
                 m_groupBoxLink->setEnabled(true);
                 m_appLinkSupported = true;
                 setIosRowShown(probe->iosRow);
