@@ -10,25 +10,26 @@ OemidTabSteps::Outcome OemidTabSteps::run(int row)
     if (m_options.modifyIp && m_hooks.changeIp) {
         if (m_hooks.changeIp(row) <= 0)
             return Outcome::IpSkipped;
-        m_rows.status(row, tr("set IP success"));
+        m_rows.status(row, StatusOutcome::Success, tr("set IP success"));
     }
 
     m_writer.resetRow();
     m_writer.readDevOEMID(row);
     const QString &deviceOemid = m_writer.deviceOemid();
     if (deviceOemid == QLatin1String("err")) {
-        m_rows.status(row, tr("OEMID ERROR"));
+        m_rows.status(row, StatusOutcome::Failure, tr("OEMID ERROR"));
         return Outcome::OemidError;
     }
     if (!m_writer.loginOk()) {
-        m_rows.status(row, tr("dev login failed"));
+        m_rows.status(row, StatusOutcome::Failure, tr("dev login failed"));
         return Outcome::LoginFailed;
     }
     if (m_options.setOemid) {
         if (deviceOemid == QLatin1String("000") || m_options.allowRepeat)
             m_writer.setDevOEMID(row);
         else
-            m_rows.status(row, tr("OEMID Repeat") + QLatin1Char('(') + deviceOemid + QLatin1Char(')'));
+            m_rows.status(row, StatusOutcome::Failure,
+                          tr("OEMID Repeat") + QLatin1Char('(') + deviceOemid + QLatin1Char(')'));
     }
     if (m_hooks.settings)
         m_hooks.settings(row);

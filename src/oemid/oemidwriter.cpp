@@ -100,7 +100,7 @@ void OemidWriter::readDevOEMID(int row)
         m_rows.updateDevice(row, [login](DEV_INFO &d) { d.lLoginID = int32_t(login); });
         if (login <= 0) {
             m_loginOk = false;
-            m_rows.status(row, m_sdk.loginErrorText(error));
+            m_rows.status(row, StatusOutcome::Failure, m_sdk.loginErrorText(error));
             return;
         }
     } else if (login <= 0) {
@@ -139,7 +139,7 @@ void OemidWriter::readDevOEMID(int row)
             if (ret == "100") {
                 m_deviceOemid = oemidOf(reply.doc);
                 if (v.showReadOemid)
-                    m_rows.status(row, m_deviceOemid);
+                    m_rows.status(row, StatusOutcome::Neutral, m_deviceOemid); // a step: the decision follows
             } else if (ret == "109") {
                 m_deviceOemid = QStringLiteral("000");
             } else {
@@ -169,7 +169,7 @@ void OemidWriter::regetDevOEMID(int row)
                 return;
         }
         m_regetOemid = oemidOf(reply.doc);
-        m_rows.set(row, Field::Oemid, m_regetOemid);
+        m_rows.value(row, Field::Oemid, m_regetOemid);
     } catch (const std::exception &) {
     }
 }
@@ -276,7 +276,7 @@ QString OemidWriter::setDevOEMID(int row)
     QString status;
     if (result < 1) {
         status = tr("Set OEMID Failed") + detail(result);
-        m_rows.status(row, status);
+        m_rows.status(row, StatusOutcome::Failure, status);
         return status;
     }
     regetDevOEMID(row);
@@ -284,7 +284,7 @@ QString OemidWriter::setDevOEMID(int row)
         status = tr("Set OEMID Success");
         if (v.successWithOemid)
             status += QLatin1Char('(') + oemid + QLatin1Char(')');
-        m_rows.status(row, status);
+        m_rows.status(row, StatusOutcome::Success, status);
         const FactoryRecords::WriteResult r =
             m_records.writeFactoryRecord(QString::fromLatin1(serial), devMac, oemid);
         if (!r.ok) {
@@ -300,10 +300,10 @@ QString OemidWriter::setDevOEMID(int row)
         }
     } else if (m_regetOemid == QLatin1String("0")) {
         status = tr("Reget DevOEMID Failed") + detail(result);
-        m_rows.status(row, status);
+        m_rows.status(row, StatusOutcome::Failure, status);
     } else {
         status = tr("Set OEMID Incorrect") + detail(result);
-        m_rows.status(row, status);
+        m_rows.status(row, StatusOutcome::Failure, status);
     }
     return status;
 }

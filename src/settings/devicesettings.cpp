@@ -189,7 +189,7 @@ SettingResult DeviceSettings::finish(int row, long result, const QString &succes
     r.result = result;
     r.text = result == 1 ? success
                          : failure + QStringLiteral(" ret=%1,code:%2").arg(result).arg(m_sdk.lastError());
-    m_rows.set(row, m_cell, r.text);
+    m_rows.report(row, m_cell, result == 1 ? StatusOutcome::Success : StatusOutcome::Failure, r.text);
     return r;
 }
 
@@ -303,7 +303,7 @@ SettingResult DeviceSettings::setDeviceLanguage(int row, const QString &language
     if (result == NETSDK_ERR_NEED_REBOOT) {
         SettingResult r{true, result,
                         QCoreApplication::translate("SetOEMID", "set language success(need reboot)")};
-        m_rows.set(row, m_cell, r.text);
+        m_rows.report(row, m_cell, StatusOutcome::Success, r.text);
         return r;
     }
     return finish(row, result, QCoreApplication::translate("SetOEMID", "set language success"),

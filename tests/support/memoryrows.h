@@ -72,6 +72,16 @@ public:
         return out;
     }
 
+    /// What the job said of each of those texts, in order (Neutral for a value).
+    QList<StatusOutcome> outcomes(int row, Field cell = Field::Status) const
+    {
+        QList<StatusOutcome> out;
+        for (const RowEvent &e : events())
+            if (e.row == row && e.cell == cell)
+                out << e.outcome;
+        return out;
+    }
+
     /// A record for row `row`, logged in with `loginId`.
     static DEV_INFO loggedIn(int row, long loginId)
     {

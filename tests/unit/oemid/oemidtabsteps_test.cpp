@@ -7,6 +7,7 @@
 #include "oemid/oemidtabsteps.h"
 
 #include <QDir>
+#include <QHash>
 #include <QTemporaryDir>
 
 #include <json/json.h>
@@ -108,7 +109,7 @@ TEST_P(OemidTabStepsTest, OneDevice)
     };
     hooks.settings = [&](int row) {
         ++settingsCalls;
-        bound.status(row, QStringLiteral("<settings>"));
+        bound.status(row, StatusOutcome::Neutral, QStringLiteral("<settings>"));
     };
 
     EXPECT_EQ(OemidTabSteps(c.options, writer, bound, hooks).run(0), c.outcome);
@@ -116,6 +117,23 @@ TEST_P(OemidTabStepsTest, OneDevice)
     if (c.settings)
         expected << QStringLiteral("<settings>");
     EXPECT_EQ(rows.texts(0), expected);
+    // Each text as the steps write it, and what they say it means.
+    const QHash<QString, StatusOutcome> said = {
+        {QStringLiteral("OTHER9"), StatusOutcome::Neutral}, // the OEMID read: the decision follows
+        {QStringLiteral("ACME01"), StatusOutcome::Neutral},
+        {QStringLiteral("set IP success"), StatusOutcome::Success},
+        {QStringLiteral("Set OEMID Success"), StatusOutcome::Success},
+        {QStringLiteral("OEMID Repeat(OTHER9)"), StatusOutcome::Failure},
+        {QStringLiteral("OEMID Repeat(ACME01)"), StatusOutcome::Failure},
+        {QStringLiteral("OEMID ERROR"), StatusOutcome::Failure},
+        {QStringLiteral("login error -11301"), StatusOutcome::Failure},
+        {QStringLiteral("dev login failed"), StatusOutcome::Failure},
+        {QStringLiteral("<settings>"), StatusOutcome::Neutral},
+    };
+    QList<StatusOutcome> expectedSaid;
+    for (const QString &text : expected)
+        expectedSaid << said.value(text, StatusOutcome::Neutral);
+    EXPECT_EQ(rows.outcomes(0), expectedSaid);
     EXPECT_EQ(ipCalls, c.options.modifyIp ? 1 : 0);
     EXPECT_EQ(device.logins, c.outcome == OemidTabSteps::Outcome::IpSkipped ? 0 : 1);
     EXPECT_EQ(device.writes, c.writes);

@@ -83,6 +83,8 @@ struct FakeRows : DeviceRows {
     DEV_INFO dev{};
     bool present = true;
     QString status, oemidCell;
+    StatusOutcome said = StatusOutcome::Neutral; ///< what the procedure said of `status`
+    bool oemidCellIsReport = false;
     quint64 generation() const override { return 0; }
     int rowCount() const override { return 1; }
     bool device(quint64, int, DEV_INFO *out) const override
@@ -98,10 +100,13 @@ struct FakeRows : DeviceRows {
     }
     void post(const RowEvent &e) override
     {
-        if (e.cell == Field::Status)
+        if (e.cell == Field::Status) {
             status = e.text;
-        else if (e.cell == Field::Oemid)
+            said = e.outcome;
+        } else if (e.cell == Field::Oemid) {
             oemidCell = e.text;
+            oemidCellIsReport = e.isReport;
+        }
     }
 };
 
@@ -191,6 +196,7 @@ TEST(ReadDevOemid, LoginFailureAndMissingLogin)
     b.writer->readDevOEMID(0);
     EXPECT_FALSE(b.writer->loginOk());
     EXPECT_EQ(b.rows.status, "login error -11301");
+    EXPECT_EQ(b.rows.said, StatusOutcome::Failure);
     EXPECT_EQ(b.rows.dev.lLoginID, 0);
 
     Bench f(OemidVariant::firmwareTab());
@@ -230,6 +236,9 @@ TEST_P(SetDevOemid, ResultTexts)
         const QString text = b.writer->setDevOEMID(0);
         EXPECT_EQ(b.rows.status, expected[i]) << c.name << " variant " << i;
         EXPECT_EQ(text, b.rows.status);
+        EXPECT_EQ(b.rows.said, QString(expected[i]).startsWith("Set OEMID Success") ? StatusOutcome::Success
+                                                                                    : StatusOutcome::Failure)
+            << c.name << " variant " << i;
         EXPECT_EQ(!b.dayFile().isEmpty(), c.record && QString(expected[i]).startsWith("Set OEMID Success"))
             << c.name << " variant " << i;
     }
@@ -264,6 +273,7 @@ TEST(SetDevOemid, PlainTextAndRecord)
     EXPECT_EQ(b.device.lastText.back(), '\n');
     EXPECT_EQ(b.device.lastText.rfind("{\"Data\":\"", 0), 0u);
     EXPECT_EQ(b.rows.oemidCell, "ACME01");
+    EXPECT_FALSE(b.rows.oemidCellIsReport) << "the OEMID read back is a value, not a result";
     const QByteArray line = b.dayFile();
     EXPECT_TRUE(line.startsWith("9a8b7c6d5e4f3a2b,00123456789a,ACME01,2022-01-02 03-04-05,AABBCC001122,"))
         << line.toStdString();
@@ -296,6 +306,7 @@ TEST(SetDevOemid, RecordThatCannotBeWrittenStopsOemidWriting)
         }
         EXPECT_TRUE(text.contains(stopped)) << text.toStdString();
         EXPECT_EQ(b.rows.status, text);
+        EXPECT_EQ(b.rows.said, StatusOutcome::Failure) << "written, but without its record";
         EXPECT_EQ(b.device.oemid, "ACME01") << "the OEMID stays written";
 
         // The next device gets no OEMID while the record cannot be written.
@@ -307,6 +318,7 @@ TEST(SetDevOemid, RecordThatCannotBeWrittenStopsOemidWriting)
         EXPECT_TRUE(next.startsWith("OEMID not written: 1 factory records cannot be saved ("))
             << next.toStdString();
         EXPECT_EQ(b.rows.status, next);
+        EXPECT_EQ(b.rows.said, StatusOutcome::Failure);
         EXPECT_EQ(b.device.writes, 0);
         EXPECT_EQ(b.device.oemid, "");
 
@@ -347,6 +359,7 @@ TEST(SetDevOemid, RefusesWhatDoesNotFit)
         const QString text = b.writer->setDevOEMID(0);
         if (*c.status) {
             EXPECT_TRUE(text.startsWith(c.status)) << text.toStdString();
+            EXPECT_EQ(b.rows.said, StatusOutcome::Failure);
             EXPECT_EQ(b.device.writes, 0);
         } else {
             EXPECT_EQ(text, "Set OEMID Success(" + c.oemid + ")");
@@ -377,6 +390,7 @@ TEST(SetDevOemid, FieldsARecordCannotCarryAreRefusedBeforeTheWrite)
             const QString text = b.writer->setDevOEMID(0);
             EXPECT_TRUE(text.startsWith(QLatin1String(c.status))) << text.toStdString();
             EXPECT_EQ(b.rows.status, text);
+            EXPECT_EQ(b.rows.said, StatusOutcome::Failure);
             EXPECT_EQ(b.device.writes, 0) << "nothing reaches the device";
             EXPECT_TRUE(b.dayFile().isEmpty()) << "nothing reaches the day file";
         }

@@ -143,10 +143,12 @@ TEST(DeviceSettings, CodecDocumentIsOneCompactMemberWithItsNewline)
     struct Case {
         long result;
         const char *text;
+        StatusOutcome said;
     };
     for (const Case &c :
-         {Case{1, "set change H264 success"}, Case{-10010, "set change H264 fail ret=-10010,code:-10010"},
-          Case{-10005, "set change H264 fail ret=-10005,code:-10005"}}) {
+         {Case{1, "set change H264 success", StatusOutcome::Success},
+          Case{-10010, "set change H264 fail ret=-10010,code:-10010", StatusOutcome::Failure},
+          Case{-10005, "set change H264 fail ret=-10005,code:-10005", StatusOutcome::Failure}}) {
         Fixture f;
         f.sdk.setJsonResults = {c.result};
         const SettingResult r = f.settings.setShowH265X(1);
@@ -162,6 +164,7 @@ TEST(DeviceSettings, CodecDocumentIsOneCompactMemberWithItsNewline)
         EXPECT_EQ(r.result, c.result);
         EXPECT_EQ(r.text.toStdString(), c.text);
         EXPECT_EQ(f.rows.texts(1, Field::Oemid), QStringList{QString::fromLatin1(c.text)});
+        EXPECT_EQ(f.rows.outcomes(1, Field::Oemid), QList<StatusOutcome>{c.said});
         EXPECT_TRUE(f.rows.texts(0, Field::Oemid).isEmpty());
     }
 }
@@ -173,12 +176,23 @@ TEST(DeviceSettings, TimeGoesAsUtcThrough244Then265)
         std::deque<long> results;
         std::vector<long> commands;
         const char *text;
+        StatusOutcome said;
     };
+    const StatusOutcome success = StatusOutcome::Success, failure = StatusOutcome::Failure;
     const std::vector<Case> cases = {
-        {"244 accepted", {1}, {244}, "synchronization time successful"},
-        {"244 refused, 265 accepted", {-10010, 1}, {244, 265}, "synchronization time successful"},
-        {"244 answers 0, 265 accepted", {0, 1}, {244, 265}, "synchronization time successful"},
-        {"both refused", {-10010, -10002}, {244, 265}, "synchronization time fail ret=-10002,code:-10002"},
+        {"244 accepted", {1}, {244}, "synchronization time successful", success},
+        {"244 refused, 265 accepted", {-10010, 1}, {244, 265}, "synchronization time successful", success},
+        {"244 answers 0, 265 accepted", {0, 1}, {244, 265}, "synchronization time successful", success},
+        {"both refused",
+         {-10010, -10002},
+         {244, 265},
+         "synchronization time fail ret=-10002,code:-10002",
+         failure},
+        {"both time out",
+         {-10005, -10005},
+         {244, 265},
+         "synchronization time fail ret=-10005,code:-10005",
+         failure},
     };
     // 10:00 at UTC+08:00 is 02:00 UTC.
     const QDateTime local(QDate(2026, 3, 7), QTime(10, 0, 5), QTimeZone(8 * 3600));
@@ -196,6 +210,7 @@ TEST(DeviceSettings, TimeGoesAsUtcThrough244Then265)
         }
         EXPECT_EQ(r.text.toStdString(), c.text) << c.what;
         EXPECT_EQ(f.rows.texts(0, Field::Oemid), QStringList{r.text});
+        EXPECT_EQ(f.rows.outcomes(0, Field::Oemid), QList<StatusOutcome>{c.said}) << c.what;
     }
 }
 
@@ -413,6 +428,8 @@ TEST(DeviceSettings, ApplyRunsTheTickedSettingsInOrderPastFailures)
         EXPECT_EQ(ok, c.ok);
         EXPECT_EQ(f.rows.texts(1, Field::Oemid).size(),
                   int(c.choice.codec) + int(c.choice.time) + int(c.choice.zone) + int(c.choice.language));
+        // The failed codec switch stays a failure of the row although later settings succeeded.
+        EXPECT_EQ(f.rows.outcomes(1, Field::Oemid).contains(StatusOutcome::Failure), c.choice.codec);
     }
     Fixture f;
     f.sdk.getText = kLocationRead;
