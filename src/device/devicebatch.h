@@ -51,9 +51,6 @@ public:
     }
     /// A plain value of the row (version, build date).
     void value(Field cell, const QString &text) const { m_rows.value(m_row, cell, text); }
-    // Until every job states its outcome.
-    void status(const QString &text) const { m_rows.status(m_row, text); }
-    void set(Field cell, const QString &text) const { m_rows.set(m_row, cell, text); }
     bool cancelled() const;
     /// Waits `ms` unless the run is cancelled meanwhile; false when cancelled.
     bool sleepFor(int ms) const;

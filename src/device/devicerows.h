@@ -103,15 +103,6 @@ public:
         else
             value(event.row, event.cell, event.text);
     }
-    // Until every job states its outcome: the words decide, as they did.
-    void set(int row, Field cell, const QString &text) const
-    {
-        if (cell == Field::Status || cell == Field::Oemid)
-            report(row, cell, statusOutcome(text), text);
-        else
-            value(row, cell, text);
-    }
-    void status(int row, const QString &text) const { set(row, Field::Status, text); }
 
 private:
     DeviceRows *m_rows;

@@ -297,17 +297,6 @@ void DeviceTable::setCellValue(int row, int column, const QString &text)
     write(Write{row, column, text, false, StatusOutcome::Neutral}, nullptr);
 }
 
-void DeviceTable::setCellText(int row, int column, const QString &text)
-{
-    const bool result = column >= 0 && column < 8 &&
-                        (m_variant->columns[size_t(column)].field == Field::Status ||
-                         m_variant->columns[size_t(column)].field == Field::Oemid);
-    if (result)
-        setCellText(row, column, ::statusOutcome(text), text);
-    else
-        setCellValue(row, column, text);
-}
-
 void DeviceTable::flushPending()
 {
     QHash<quint64, QString> pending;

@@ -97,9 +97,6 @@ public:
     void setCellText(int row, int column, StatusOutcome outcome, const QString &text);
     /// A plain value (an address, a version): no outcome, the row's outcome stays.
     void setCellValue(int row, int column, const QString &text);
-    // Until every job states its outcome: the words decide for the status and OEMID columns.
-    void setCellText(int row, int column, const QString &text);
-    void setStatusText(int row, const QString &text) { setCellText(row, m_variant->statusColumn, text); }
     bool copyRowDevice(int row, DEV_INFO *out) const;
     std::optional<DEV_INFO> rowDevice(int row) const;
     /// Sets the row's login handle to 0; false when the row has no record.

@@ -153,7 +153,7 @@ private slots:
                         return false;
                     table->flushPending();
                     for (int r : rows) {
-                        if (statusOutcome(table->statusText(r)) == StatusOutcome::Neutral)
+                        if (table->statusOutcome(r) == StatusOutcome::Neutral)
                             return false;
                     }
                     return true;

@@ -213,7 +213,7 @@ QString FaultedFleet::listNonFinal(DeviceTable *table, int statusColumn) const
     QStringList out;
     for (int row = 0; row < table->rowCount(); ++row) {
         const QString text = table->model()->index(row, statusColumn).data().toString();
-        if (statusOutcome(text) == StatusOutcome::Neutral)
+        if (table->statusOutcome(row) == StatusOutcome::Neutral)
             out << QStringLiteral("row %1 (%2): \"%3\"")
                        .arg(row)
                        .arg(table->model()->index(row, 1).data().toString(), text);
@@ -268,7 +268,7 @@ void FaultedFleet::firmwareRunEndsEveryRow()
     for (int row = 0; row < table->rowCount(); ++row) {
         const QString text = table->model()->index(row, status).data().toString();
         successes += text.startsWith(QLatin1String("Upgrade Success")) ? 1 : 0;
-        failures += statusOutcome(text) == StatusOutcome::Failure ? 1 : 0;
+        failures += table->statusOutcome(row) == StatusOutcome::Failure ? 1 : 0;
     }
     // The sound devices upgrade; the faulty ones fail.
     QStringList texts;
@@ -310,7 +310,7 @@ void FaultedFleet::oemidBatchEndsEveryRow()
     QVERIFY2(open.isEmpty(), qPrintable(open));
     int successes = 0, failures = 0;
     for (int row = 0; row < table->rowCount(); ++row) {
-        const StatusOutcome o = statusOutcome(table->model()->index(row, status).data().toString());
+        const StatusOutcome o = table->statusOutcome(row);
         successes += o == StatusOutcome::Success ? 1 : 0;
         failures += o == StatusOutcome::Failure ? 1 : 0;
     }

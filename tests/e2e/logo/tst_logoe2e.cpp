@@ -541,6 +541,9 @@ void LogoE2E::checkDevicesReadsWhatTheBurnReads()
                                       QStringLiteral("Get Dev OEMID Error err 3 105"),
                                       QStringLiteral("Get Upgrade information failed,ErrorCode:-10002"),
                                       QStringLiteral("Password is error")}));
+    // "Select failed" ticks exactly the devices the check found wanting, whatever their texts carry.
+    QCOMPARE(m_tab->deviceCore()->tableActions()->selectFailed(), (QList<int>{1, 2, 3, 4}));
+    QCOMPARE(m_tab->deviceCore()->table()->checkedRows(), (QList<int>{1, 2, 3, 4}));
     QCOMPARE(CMessageBox::shownCount(), 0);
     for (int i = 0; i < 5; ++i) {
         QCOMPARE(m_fleet->count(macOf(0xc0 + i), "upgrade"), 0);

@@ -9,6 +9,7 @@
 #include "device/csearchdevicethread.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
+#include "device/devicetableactions.h"
 #include "netsdk/netsdk.h"
 #include "oemid/setoemid.h"
 
@@ -21,9 +22,11 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardItemModel>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -295,23 +298,39 @@ void SetOemidE2E::errorRepeatAndAllowRepeat()
 void SetOemidE2E::settingsBesideTheOemidResult()
 {
     // The settings write under "Status"; "Destribe" keeps what the OEMID step said, and the
-    // history keeps both.
+    // history keeps both. "Select failed" picks every device one of whose steps failed, in
+    // either column, by what the steps said, not by their words.
     QJsonArray devices;
     devices.append(
         device(QStringLiteral("127.0.127.10"), 0x70, faults({{QStringLiteral("producerSetRet"), 103}})));
     devices.append(
         device(QStringLiteral("127.0.127.11"), 0x71, {{QStringLiteral("oemid"), QStringLiteral("OTHER9")}}));
     devices.append(device(QStringLiteral("127.0.127.12"), 0x72));
+    // Takes both time commands but never answers them.
+    devices.append(
+        device(QStringLiteral("127.0.127.13"), 0x73,
+               faults({{QStringLiteral("results"),
+                        QJsonObject{{QStringLiteral("244"), -10005}, {QStringLiteral("265"), -10005}}}})));
     QVERIFY(startFleet(devices, 36270, 36271));
     makeTab();
     tick("setoemid");
     tick("synchronizationTime");
-    QVERIFY(searchAndSet(3));
-    QVERIFY2(status(0).startsWith(QStringLiteral("Set OEMID Failed")), qPrintable(status(0)));
+    QVERIFY(searchAndSet(4));
+    QCOMPARE(status(0), QStringLiteral("Set OEMID Failed ret=-10002,code:-10002"));
     QCOMPARE(status(1), QStringLiteral("OEMID Repeat(OTHER9)"));
     QCOMPARE(status(2), QStringLiteral("Set OEMID Success"));
-    for (int row = 0; row < 3; ++row) {
-        QCOMPARE(cell(row, kOemid), QStringLiteral("synchronization time successful"));
+    QCOMPARE(status(3), QStringLiteral("Set OEMID Success"));
+    QCOMPARE(cell(3, kOemid), QStringLiteral("synchronization time fail ret=-10005,code:-10005"));
+    QCOMPARE(m_tab->deviceCore()->tableActions()->selectFailed(), (QList<int>{0, 1, 3}));
+    QList<int> selected;
+    for (const QModelIndex &index :
+         m_tab->findChild<QTableView *>(QStringLiteral("tableView"))->selectionModel()->selectedRows())
+        selected << index.row();
+    std::sort(selected.begin(), selected.end());
+    QCOMPARE(selected, (QList<int>{0, 1, 3}));
+    for (int row = 0; row < 4; ++row) {
+        if (row != 3)
+            QCOMPARE(cell(row, kOemid), QStringLiteral("synchronization time successful"));
         QCOMPARE(state(row)
                      .value(QStringLiteral("counts"))
                      .toObject()
@@ -436,7 +455,6 @@ void SetOemidE2E::modifyIpReadAtEveryBatch()
         QCOMPARE(cell(row, kOemid), QStringLiteral("synchronization time successful"));
     }
 }
-
 
 // The record tree on a disk that is full: the first device gets its OEMID but its record cannot be
 // saved; from then on no device gets an OEMID until the record is saved, and no record is cut.

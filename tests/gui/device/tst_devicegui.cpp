@@ -303,12 +303,12 @@ private slots:
             std::snprintf(mac, sizeof mac, "aa:00:00:00:00:%02x", i);
             fw.fillDeviceTable(answer(mac, uint8_t(10 + i)));
         }
-        table->setStatusText(0, QStringLiteral("Login Success"));
-        table->setStatusText(0, QStringLiteral("Send Progress: 50"));
-        table->setStatusText(0, QStringLiteral("Upgrade Fail"));
-        table->setStatusText(1, QStringLiteral("Upgrade Success  "));
-        table->setStatusText(2, QStringLiteral("Password is error"));
-        table->setCellText(3, 6, QStringLiteral("V2, \"rc\"\nnight"));
+        table->setStatusText(0, StatusOutcome::Neutral, QStringLiteral("Login Success"));
+        table->setStatusText(0, StatusOutcome::Neutral, QStringLiteral("Send Progress: 50"));
+        table->setStatusText(0, StatusOutcome::Failure, QStringLiteral("Upgrade Fail"));
+        table->setStatusText(1, StatusOutcome::Success, QStringLiteral("Upgrade Success  "));
+        table->setStatusText(2, StatusOutcome::Failure, QStringLiteral("Password is error"));
+        table->setCellValue(3, 6, QStringLiteral("V2, \"rc\"\nnight"));
         table->setChecked(1, true);
 
         auto trigger = [&](int row, const char *name) {
@@ -409,8 +409,9 @@ private slots:
         }
         if (core->table()->rowCount() < 3)
             QSKIP("the OEMID tab lists devices only with a task chosen");
-        core->table()->setStatusText(1, QStringLiteral("Set OEMID Failed"));
-        core->table()->setStatusText(2, QStringLiteral("Set OEMID Success"));
+        core->table()->setStatusText(1, StatusOutcome::Failure,
+                                     QStringLiteral("Set OEMID Failed ret=-10002,code:-10002"));
+        core->table()->setStatusText(2, StatusOutcome::Success, QStringLiteral("Set OEMID Success"));
         QCOMPARE(core->tableActions()->selectFailed(), QList<int>{1});
         QCOMPARE(core->tableActions()->chosenRows(), QList<int>{1});
     }

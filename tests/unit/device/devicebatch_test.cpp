@@ -68,7 +68,7 @@ TEST(DeviceBatch, StartsDevicesInOrderWithTheirSpacingAndReportsTheEnd)
     plan.prepare = [](BatchContext &ctx) { return ctx.row() != 3; }; // row 3 skipped, no spacing
     plan.job = [&starts](BatchContext &ctx) {
         starts.add(ctx.row());
-        ctx.status(QStringLiteral("done %1").arg(ctx.row()));
+        ctx.status(StatusOutcome::Success, QStringLiteral("done %1").arg(ctx.row()));
         if (ctx.row() == 0)
             ctx.fail();
     };
@@ -207,7 +207,7 @@ TEST(DeviceBatch, ResultsForReplacedRowsAreDropped)
     plan.job = [&](BatchContext &ctx) {
         while (!go.load())
             std::this_thread::sleep_for(milliseconds(2));
-        ctx.status(QStringLiteral("old result"));
+        ctx.status(StatusOutcome::Failure, QStringLiteral("old result"));
         DEV_INFO record;
         EXPECT_FALSE(ctx.rows().device(ctx.row(), &record));
         EXPECT_FALSE(ctx.rows().updateDevice(ctx.row(), [](DEV_INFO &d) { d.lLoginID = 99; }));
@@ -220,19 +220,21 @@ TEST(DeviceBatch, ResultsForReplacedRowsAreDropped)
     QCoreApplication::processEvents();
     EXPECT_EQ(statusCell(table, 0), QString());
     EXPECT_EQ(statusCell(table, 1), QString());
+    EXPECT_TRUE(table.failedRows().isEmpty()) << "a failure of the old rows is not the new rows'";
     EXPECT_EQ(table.rowDevice(0)->lLoginID, 0);
 
     // Events of the current rows arrive, coalesced: the newest text of a cell wins.
     BoundRows rows(table);
     std::thread worker([&rows] {
         for (int i = 0; i < 100; ++i)
-            rows.status(1, QStringLiteral("step %1").arg(i));
-        rows.set(1, Field::Version, QStringLiteral("V2"));
-        rows.set(1, Field::Oemid, QStringLiteral("not a column of this tab"));
+            rows.status(1, StatusOutcome::Neutral, QStringLiteral("step %1").arg(i));
+        rows.value(1, Field::Version, QStringLiteral("V2"));
+        rows.report(1, Field::Oemid, StatusOutcome::Failure, QStringLiteral("not a column of this tab"));
     });
     worker.join();
     QCoreApplication::processEvents();
     EXPECT_EQ(statusCell(table, 1), QStringLiteral("step 99"));
+    EXPECT_EQ(table.statusOutcome(1), StatusOutcome::Neutral);
     EXPECT_EQ(table.model()->index(1, table.variant().columnOf(Field::Version)).data().toString(), "V2");
 }
 

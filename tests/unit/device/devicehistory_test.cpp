@@ -1,4 +1,4 @@
-// Status outcomes, CSV export and the per-device history of the device table.
+// "Select failed", CSV export and the per-device history of the device table.
 
 #include "answers.h"
 #include "device/devicecsv.h"
@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <thread>
+#include <vector>
 
 namespace
 {
@@ -29,97 +31,90 @@ void fill(DeviceTable &table, int rows)
 
 } // namespace
 
-TEST(StatusOutcome, EveryFinalTextOfTheTabs)
+// "Select failed" after one run over a table, each device's texts exactly as the jobs write them
+// (codes, OEMIDs and notes included) with what the jobs say they mean: the words play no part.
+TEST(DeviceHistory, SelectFailedPicksTheRowsWhoseJobsReportedAFailure)
 {
-    const struct {
-        const char *text;
+    const StatusOutcome n = StatusOutcome::Neutral, s = StatusOutcome::Success, f = StatusOutcome::Failure;
+    struct Report {
+        Field cell;
         StatusOutcome outcome;
-    } cases[] = {
-        // logins
-        {"Login Success", StatusOutcome::Success},
-        {"Network is error", StatusOutcome::Failure},
-        {"System is busying", StatusOutcome::Failure},
-        {"Login timeout", StatusOutcome::Failure},
-        {"Password is error", StatusOutcome::Failure},
-        {"The user is not existed", StatusOutcome::Failure},
-        {"The user is locked", StatusOutcome::Failure},
-        {"The user is in blacklist", StatusOutcome::Failure},
-        {"The user has logined", StatusOutcome::Failure},
-        {"Cann't find the device", StatusOutcome::Failure},
-        {"Unknow Error nError:-1,code:-10000", StatusOutcome::Failure},
-        // address change
-        {"Set Ip Fail", StatusOutcome::Failure},
-        {"change IP failed", StatusOutcome::Failure},
-        {"Need Reboot", StatusOutcome::Failure},
-        {"set IP success", StatusOutcome::Success},
-        // reset and reboot
-        {"Reset Config Successfully", StatusOutcome::Success},
-        {"Reset Config Failed", StatusOutcome::Failure},
-        {"Reboot Successfully", StatusOutcome::Success},
-        {"Reboot Failed", StatusOutcome::Failure},
-        // upgrades
-        {"Start Upgrade", StatusOutcome::Neutral},
-        {"Send Progress: 45", StatusOutcome::Neutral},
-        {"Upgrade Progress: 80", StatusOutcome::Neutral},
-        {"Upgrade Success  ", StatusOutcome::Success},
-        {"Upgrade Success  Set OEMID Success", StatusOutcome::Success},
-        {"Upgrade Fail", StatusOutcome::Failure},
-        {"Upgrade Failed,-11000", StatusOutcome::Failure},
-        {"No enough memory", StatusOutcome::Failure},
-        {"Invaild upgrade packet", StatusOutcome::Failure},
-        {"Some part upgrade fail", StatusOutcome::Failure},
-        {"Invalid hardware", StatusOutcome::Failure},
-        {"Invalid vendor", StatusOutcome::Failure},
-        {"Invalid compalible", StatusOutcome::Failure},
-        {"Invalid version", StatusOutcome::Failure},
-        {"Invalid wifi drive", StatusOutcome::Failure},
-        {"Unknow error", StatusOutcome::Failure},
-        {"ImportConfigSuccess", StatusOutcome::Success},
-        {"ImportConfigFailed", StatusOutcome::Failure},
-        {"Make Program Failed", StatusOutcome::Failure},
-        {"Get applink information failed", StatusOutcome::Failure},
-        // verification after an upgrade
-        {"Verified V5.00.R02 2024-06-30", StatusOutcome::Success},
-        {"Not verified: version unchanged", StatusOutcome::Failure},
-        {"Not verified: no answer after 180 s", StatusOutcome::Failure},
-        {"Not verified: something else", StatusOutcome::Neutral},
-        {"Verified", StatusOutcome::Neutral},
-        {"Ready", StatusOutcome::Success},
-        // OEMID
-        {"Set OEMID Success", StatusOutcome::Success},
-        {"Set OEMID Failed", StatusOutcome::Failure},
-        {"Set OEMID Incorrect", StatusOutcome::Failure},
-        {"Reget DevOEMID Failed", StatusOutcome::Failure},
-        {"Get Dev OEMID Error", StatusOutcome::Failure},
-        {"OEMID ERROR", StatusOutcome::Failure},
-        {"OEMID ERROR err 3 0", StatusOutcome::Failure},
-        {"Get Dev OEMID Error err 1 -1", StatusOutcome::Failure},
-        {"OEMID Repeat(ABC123)", StatusOutcome::Failure},
-        {"dev login failed", StatusOutcome::Failure},
-        {"Creat logfile Failed Err 7; OEMID writing stopped: factory records cannot be saved (No space left "
-         "on "
-         "device)",
-         StatusOutcome::Failure},
-        {"Creat logfile Failed; OEMID writing stopped: factory records cannot be saved (x)",
-         StatusOutcome::Failure},
-        {"OEMID not written: 1 factory records cannot be saved (No space left on device); free space for "
-         "them",
-         StatusOutcome::Failure},
-        {"ABC123", StatusOutcome::Neutral},
-        // device settings
-        {"set change H264 success", StatusOutcome::Success},
-        {"set change H264 fail", StatusOutcome::Failure},
-        {"synchronization time successful", StatusOutcome::Success},
-        {"synchronization time fail", StatusOutcome::Failure},
-        {"set time-zone success", StatusOutcome::Success},
-        {"set time-zone fail", StatusOutcome::Failure},
-        {"set language success", StatusOutcome::Success},
-        {"set language success(need reboot)", StatusOutcome::Success},
-        {"set language fail", StatusOutcome::Failure},
-        {"", StatusOutcome::Neutral},
+        const char *text;
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(statusOutcome(QString::fromLatin1(c.text)), c.outcome) << c.text;
+    const struct {
+        TabKind tab;
+        std::vector<Report> reports;
+        bool failed;
+    } cases[] = {
+        {TabKind::Oemid,
+         {{Field::Status, s, "Set OEMID Success"},
+          {Field::Oemid, f, "synchronization time fail ret=-10005,code:-10005"}},
+         true},
+        {TabKind::Oemid,
+         {{Field::Status, f, "Set OEMID Failed ret=-10002,code:-10002"},
+          {Field::Oemid, s, "set language success"}},
+         true},
+        {TabKind::Oemid, {{Field::Status, n, "OTHER9"}, {Field::Status, f, "OEMID Repeat(OTHER9)"}}, true},
+        {TabKind::Oemid,
+         {{Field::Status, f,
+           "Creat logfile Failed; OEMID writing stopped: factory records cannot be saved (No space left on "
+           "device)"},
+          {Field::Oemid, s, "synchronization time successful"}},
+         true},
+        {TabKind::Firmware,
+         {{Field::Status, n, "Login Success"},
+          {Field::Status, f,
+           "OEMID not written: 1 factory records cannot be saved (No space left on device); free space for "
+           "them"}},
+         true},
+        {TabKind::Oemid,
+         {{Field::Status, s, "Set OEMID Success"}, {Field::Oemid, s, "set language success(need reboot)"}},
+         false},
+        {TabKind::Logo, {{Field::Status, f, "Get Upgrade information failed,ErrorCode:-10002"}}, true},
+        {TabKind::Logo,
+         {{Field::Status, n, "Login Success"}, {Field::Status, f, "Make Program Failed code:-60"}},
+         true},
+        {TabKind::Logo, {{Field::Status, f, "Get applink information failed,ErrorCode:-10002"}}, true},
+        {TabKind::Logo,
+         {{Field::Status, n, "Upgrade Progress: 80"}, {Field::Status, s, "Upgrade Success"}},
+         false},
+        {TabKind::Firmware,
+         {{Field::Status, n, "Login Success"}, {Field::Status, f, "Upgrade Failed,-11000"}},
+         true},
+        {TabKind::Firmware, {{Field::Status, f, "Unknow Error nError:-10000,code:-10000"}}, true},
+        {TabKind::Firmware,
+         {{Field::Status, f, "ImportConfigFailed"},
+          {Field::Status, n, "Send Progress: 45"},
+          {Field::Status, s, "Upgrade Success  Set OEMID Success(ACME01)"}},
+         true},
+        {TabKind::Firmware,
+         {{Field::Status, s, "Upgrade Success  "}, {Field::Status, f, "Not verified: no answer after 180 s"}},
+         true},
+        {TabKind::Firmware,
+         {{Field::Status, s, "Upgrade Success  "}, {Field::Status, s, "Verified V5.00.R02 2024-06-30"}},
+         false},
+        {TabKind::Firmware, {{Field::Status, s, "Ready"}}, false},
+        {TabKind::Firmware, {{Field::Status, n, "Start Upgrade"}}, false},
+    };
+    for (TabKind tab : {TabKind::Firmware, TabKind::Logo, TabKind::Oemid}) {
+        DeviceTable table(tab);
+        fill(table, int(std::size(cases)));
+        std::vector<int> all;
+        for (int r = 0; r < int(std::size(cases)); ++r)
+            all.push_back(r);
+        table.runStarted(table.generation(), all);
+        QList<int> expected;
+        for (int r = 0; r < int(std::size(cases)); ++r) {
+            if (cases[r].tab != tab)
+                continue;
+            for (const Report &report : cases[r].reports)
+                table.post(RowEvent::report(r, table.generation(), report.cell, report.outcome,
+                                            QString::fromLatin1(report.text)));
+            if (cases[r].failed)
+                expected << r;
+        }
+        EXPECT_EQ(table.failedRows(), expected) << int(tab);
+    }
 }
 
 TEST(DeviceCsv, QuotesAndParsesBack)
@@ -172,9 +167,9 @@ TEST(DeviceCsv, WholeTableWithHeaderAndStatusTime)
 {
     DeviceTable table(TabKind::Firmware);
     fill(table, 3);
-    table.setCellText(0, 3, QStringLiteral("Upgrade Failed,-1"));
-    table.setCellText(1, 6, QStringLiteral("V1, \"beta\"\nbuild"));
-    table.setCellText(2, 6, QStringLiteral("=cmd|' /C calc'!A0")); // a device's version text
+    table.setCellText(0, 3, StatusOutcome::Failure, QStringLiteral("Upgrade Failed,-1"));
+    table.setCellValue(1, 6, QStringLiteral("V1, \"beta\"\nbuild"));
+    table.setCellValue(2, 6, QStringLiteral("=cmd|' /C calc'!A0")); // a device's version text
     QList<QStringList> back;
     ASSERT_TRUE(DeviceCsv::parse(DeviceCsv::table(table), &back));
     ASSERT_EQ(back.size(), 4);
@@ -208,12 +203,12 @@ TEST(DeviceHistory, KeepsEveryShownTextPerDeviceAcrossSearches)
 {
     DeviceTable table(TabKind::Oemid);
     fill(table, 2);
-    table.setStatusText(0, QStringLiteral("Login Success"));
-    table.setCellText(0, 3, QStringLiteral("OEM1"));
-    table.setStatusText(0, QStringLiteral("Login Success")); // a repeat is kept once
-    table.setStatusText(0, QStringLiteral("Set OEMID Success"));
-    table.setStatusText(1, QStringLiteral("Login timeout"));
-    table.setCellText(0, 4, QStringLiteral("not a status column"));
+    table.setStatusText(0, StatusOutcome::Success, QStringLiteral("Login Success"));
+    table.setCellValue(0, 3, QStringLiteral("OEM1"));
+    table.setStatusText(0, StatusOutcome::Success, QStringLiteral("Login Success")); // a repeat is kept once
+    table.setStatusText(0, StatusOutcome::Success, QStringLiteral("Set OEMID Success"));
+    table.setStatusText(1, StatusOutcome::Failure, QStringLiteral("Login timeout"));
+    table.setCellValue(0, 4, QStringLiteral("not a status column"));
 
     QList<HistoryEntry> h = table.history(0);
     ASSERT_EQ(h.size(), 3);
@@ -305,11 +300,11 @@ TEST(DeviceHistory, FailedRowsSeeEveryResultColumn)
     fill(table, 2);
     table.runStarted(table.generation(), {0, 1});
     const int status = table.variant().columnOf(Field::Oemid);
-    table.setStatusText(0, StatusOutcome::Failure, QStringLiteral("Set OEMID Failed ret=0,code:-10002"));
+    table.setStatusText(0, StatusOutcome::Failure, QStringLiteral("Set OEMID Failed ret=-10002,code:-10002"));
     table.setCellText(0, status, StatusOutcome::Success, QStringLiteral("set time-zone success"));
     table.setStatusText(1, StatusOutcome::Success, QStringLiteral("Set OEMID Success"));
     table.setCellText(1, status, StatusOutcome::Failure,
-                      QStringLiteral("synchronization time fail ret=-1,code:-10005"));
+                      QStringLiteral("synchronization time fail ret=-10005,code:-10005"));
     table.setCellValue(1, status, QStringLiteral("OEM1")); // an OEMID read back
     EXPECT_EQ(table.failedRows(), (QList<int>{0, 1}));
 }
@@ -321,8 +316,8 @@ TEST(RunLog, OneEscapedLinePerTextFlushedAtOnce)
     table.setRunLog(
         std::make_unique<RunLog>(dir.filePath(QStringLiteral("RunLog")), QStringLiteral("firmware")));
     fill(table, 1);
-    table.setStatusText(0, QStringLiteral("Start Upgrade"));
-    table.setStatusText(0, QStringLiteral("two\nlines\tand \\ \x1b[31m"));
+    table.setStatusText(0, StatusOutcome::Neutral, QStringLiteral("Start Upgrade"));
+    table.setStatusText(0, StatusOutcome::Neutral, QStringLiteral("two\nlines\tand \\ \x1b[31m"));
 
     const QString path = RunLog(dir.filePath(QStringLiteral("RunLog")), QStringLiteral("firmware"))
                              .fileFor(table.lastStatusTime(0).date());

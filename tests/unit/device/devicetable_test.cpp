@@ -39,7 +39,7 @@ TEST(DeviceTable, WorkerTextsCoalesceNewestWins)
     for (int row = 0; row < 3; ++row) {
         workers.emplace_back([&table, row] {
             for (int i = 0; i <= 1000; ++i)
-                table.setStatusText(row, QStringLiteral("Send Progress:%1").arg(i));
+                table.setStatusText(row, StatusOutcome::Neutral, QStringLiteral("Send Progress:%1").arg(i));
         });
     }
     for (auto &w : workers)
@@ -56,10 +56,11 @@ TEST(DeviceTable, GuiWriteSupersedesOlderParkedText)
 {
     DeviceTable table(TabKind::Logo);
     fill(table, 1);
-    std::thread([&table] { table.setStatusText(0, QStringLiteral("old")); }).join();
-    table.setStatusText(0, QStringLiteral("new"));
+    std::thread([&table] { table.setStatusText(0, StatusOutcome::Failure, QStringLiteral("old")); }).join();
+    table.setStatusText(0, StatusOutcome::Success, QStringLiteral("new"));
     QCoreApplication::processEvents();
     EXPECT_EQ(cell(table, 0, 3), QStringLiteral("new"));
+    EXPECT_EQ(table.statusOutcome(0), StatusOutcome::Success);
 }
 
 TEST(DeviceTable, AccessorsWorkOnCopiesAndRefuseMissingRows)
@@ -80,8 +81,8 @@ TEST(DeviceTable, AccessorsWorkOnCopiesAndRefuseMissingRows)
     EXPECT_FALSE(table.clearRowLogin(2));
     EXPECT_FALSE(table.copyRowDevice(-1, &copy));
     EXPECT_FALSE(table.rowDevice(9).has_value());
-    table.setCellText(9, 3, QStringLiteral("x")); // no row: ignored
-    table.setCellText(0, 8, QStringLiteral("x"));
+    table.setCellText(9, 3, StatusOutcome::Failure, QStringLiteral("x")); // no row: ignored
+    table.setCellValue(0, 8, QStringLiteral("x"));
     EXPECT_EQ(table.model()->rowCount(), 2);
 }
 
@@ -90,12 +91,13 @@ TEST(DeviceTable, ClearDropsRowsRecordsAndPendingTexts)
     DeviceTable table(TabKind::Oemid);
     fill(table, 2);
     const quint64 generation = table.generation();
-    std::thread([&table] { table.setStatusText(1, QStringLiteral("late")); }).join();
+    std::thread([&table] { table.setStatusText(1, StatusOutcome::Failure, QStringLiteral("late")); }).join();
     table.clear();
     EXPECT_NE(table.generation(), generation);
     fill(table, 2);
     QCoreApplication::processEvents();
     EXPECT_TRUE(cell(table, 1, 2).isEmpty());
+    EXPECT_TRUE(table.failedRows().isEmpty()); // the failure was the old row's
     EXPECT_EQ(table.rowCount(), 2);
 }
 
