@@ -157,6 +157,8 @@ bool readFaults(const Json::Value &v, const std::string &where, Faults &f, std::
     r.num("dropAfterUpgradeBytes", f.dropAfterUpgradeBytes);
     r.num("upgradeResult", f.upgradeResult);
     r.flag("keepVersion", f.keepVersion);
+    r.flag("progressFlood", f.progressFlood);
+    r.num("progressTrickleMs", f.progressTrickleMs);
     r.num("producerGetRet", f.producerGetRet);
     r.flag("producerGetMalformed", f.producerGetMalformed);
     r.flag("producerGetUpper", f.producerGetUpper);

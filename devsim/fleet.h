@@ -26,6 +26,10 @@ struct Faults {
     int upgradeResult = 0;
     /// A firmware burn succeeds but the device keeps running its old version and build date.
     bool keepVersion = false;
+    /// While flashing: progress 1 %, 2 %, 1 %, ... as fast as the link takes it, and never a result.
+    bool progressFlood = false;
+    /// While flashing: one progress step (0, 1, ... 100 %) every this many ms, then the result.
+    int progressTrickleMs = 0;
     /// Forced answers by request: "ipchange", "reboot", "upgrade" or a command number ("33", "52",
     /// "1040", ...). -10005 means the device stays silent for that request (the caller times out).
     std::map<std::string, int> results;

@@ -358,14 +358,31 @@ void Session::flash(uint32_t session, int32_t code)
 {
     // Progress at least once a second so that a long flash never looks like a silent device; a
     // forced failure stops half-way.
-    const int ms = device_.spec().upgradeMs;
-    const int steps = std::max(kProgressSteps, (ms + 999) / 1000);
-    const int lastStep = code == 0 ? steps : steps / 2;
+    const Faults &faults = device_.spec().faults;
     bool ok = true;
-    for (int step = 0; ok && step <= lastStep; ++step) {
-        ok = send(proto::encodeUpgradeProgress(session, step * 100 / steps));
-        if (ok && step < lastStep)
-            ok = sleepFor(std::chrono::milliseconds(ms / steps));
+    if (faults.progressFlood) {
+        // 1 %, 2 %, 1 %, ... as fast as the connection takes them, never a result: only the
+        // client's flash deadline ends it.
+        for (uint32_t i = 0; ok && !stop_; ++i)
+            ok = send(proto::encodeUpgradeProgress(session, int32_t(1 + i % 2)));
+        ok = false;
+    } else if (faults.progressTrickleMs > 0) {
+        // One step every progressTrickleMs, inside the client's silence limit but past any sane
+        // flash time.
+        for (int pct = 0; ok && pct <= 100; ++pct) {
+            ok = send(proto::encodeUpgradeProgress(session, pct));
+            if (ok && pct < 100)
+                ok = sleepFor(std::chrono::milliseconds(faults.progressTrickleMs));
+        }
+    } else {
+        const int ms = device_.spec().upgradeMs;
+        const int steps = std::max(kProgressSteps, (ms + 999) / 1000);
+        const int lastStep = code == 0 ? steps : steps / 2;
+        for (int step = 0; ok && step <= lastStep; ++step) {
+            ok = send(proto::encodeUpgradeProgress(session, step * 100 / steps));
+            if (ok && step < lastStep)
+                ok = sleepFor(std::chrono::milliseconds(ms / steps));
+        }
     }
     if (ok)
         send(proto::encodeUpgradeResult(session, code));

@@ -86,6 +86,11 @@ void H264_DVR_SetSearchPort(unsigned short wPort)
     sdk().searchPort = wPort;
 }
 
+void H264_DVR_SetUpgradeDeadline(long nFlashMs)
+{
+    sdk().flashDeadlineMs = int(std::clamp<long>(nFlashMs, 100, 3600000));
+}
+
 int H264_DVR_SearchDevice(char *pBuf, int nBufLen, int *pRetLen, int nSearchTime)
 {
     if (pRetLen)
@@ -438,6 +443,7 @@ long H264_DVR_Upgrade(long lLoginID, const char *sFileName, int nType, fUpgradeC
     u->baseName = baseNameOf(sFileName);
     u->cb = cbUpgrade;
     u->user = dwUser;
+    u->flashDeadlineMs = sdk().flashDeadlineMs.load();
 
     Sdk &s = sdk();
     {

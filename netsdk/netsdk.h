@@ -153,6 +153,7 @@ enum {
     NETSDK_ERR_BUSY = -10008,          /* the login is streaming an upgrade */
     NETSDK_ERR_FILE = -10009,          /* the upgrade file cannot be read */
     NETSDK_ERR_NOT_SUPPORTED = -10010, /* the device does not know the command */
+    NETSDK_ERR_UPG_DEADLINE = -10011,  /* final upgrade report: the device did not finish in time */
     NETSDK_ERR_PASSWORD = -11301,
     NETSDK_ERR_NO_USER = -11302,
     NETSDK_ERR_USER_LOCKED = -11303,
@@ -258,6 +259,12 @@ long H264_DVR_SetDevConfig_JsonV2(long lLoginID, const char *szCommandName, int 
 long H264_DVR_SetDevConfig_JsonV2_EX(long lLoginID, const char *szCommandName, int nCommand, int nChannelNO,
                                      const char *szInBuffer, int nInBufferSize, char *szOutBuffer,
                                      int nOutBufferSize, int nWaitTime);
+
+/* The longest a device may take from accepting a package to its final result (default
+ * 600000 ms = 10 min; values are clamped to 100..3600000). A device still flashing then
+ * gets the final report NETSDK_ERR_UPG_DEADLINE (last error NETSDK_ERR_TIMEOUT). Taken
+ * by each upgrade when it starts. */
+void H264_DVR_SetUpgradeDeadline(long nFlashMs);
 
 /* Test and deployment seam: the UDP port devices listen on for search and
  * address changes (default 34569; also read from TALLOW_NETSDK_SEARCH_PORT). */

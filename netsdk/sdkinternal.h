@@ -37,6 +37,12 @@ using Clock = std::chrono::steady_clock;
 constexpr int kDefaultWaitMs = 3000;
 constexpr int kMaxWaitMs = 600000;
 constexpr int kUpgradeSilenceMs = 15000;
+/* From the package's acceptance to the device's verdict. Genuine devices flash in a few minutes;
+ * a device that keeps trickling or flooding progress must not hold its row for ever. */
+constexpr int kFlashDeadlineMs = 600000;
+/* Device progress reaches the application at most this often per upgrade (the final 100 % and
+ * the final report always do). */
+constexpr int kProgressIntervalMs = 100;
 constexpr int kLogoutSendMs = 200;
 /* Search answers kept from one sender address (a device answers for itself; a few spare places for
  * a host that fronts several devices). */
@@ -164,6 +170,7 @@ struct Upgrade {
     uint32_t total = 0;
     int32_t type = 0;
     std::string baseName;
+    int flashDeadlineMs = kFlashDeadlineMs;
     fUpgradeCallBack cb = nullptr;
     void *user = nullptr;
 
@@ -195,6 +202,7 @@ struct Sdk {
     int upgradeThreads = 0;
     std::condition_variable threadsDone;
     std::atomic<int> searchPort{0}; /* 0: not set by the application */
+    std::atomic<int> flashDeadlineMs{kFlashDeadlineMs};
     /* The MAC each address announced in our last searches: a login there expects that identity. */
     std::map<uint32_t, std::string> searchedMacs;
     /* Derived login keys by (password, salt, iterations); see loginKeyFor. */

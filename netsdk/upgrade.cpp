@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <sys/sendfile.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
@@ -73,10 +74,39 @@ Outcome fromDevice(int32_t status)
     return {finalOf(status), status == 0 ? 0 : status};
 }
 
+/* Device progress as the application sees it: only rising percentages, at most one report per
+ * kProgressIntervalMs (a rise held back meanwhile goes out when its turn comes), 100 % at once. A
+ * device alternating 1 % and 2 % as fast as it can thus costs the application three callbacks. */
+struct ProgressGate {
+    int shown = -1;   /* the last percentage passed on */
+    int pending = -1; /* a higher one waiting for its turn, or -1 */
+    Clock::time_point shownAt{};
+
+    Clock::time_point due() const { return shownAt + std::chrono::milliseconds(kProgressIntervalMs); }
+    void offer(Upgrade &u, int pct)
+    {
+        if (pct <= std::max(shown, pending))
+            return;
+        pending = pct;
+        if (pct >= 100 || Clock::now() >= due())
+            flush(u);
+    }
+    /* Passes on the pending rise when its turn has come. */
+    void flush(Upgrade &u)
+    {
+        if (pending < 0)
+            return;
+        shown = pending;
+        pending = -1;
+        shownAt = Clock::now();
+        report(u, -1, shown);
+    }
+};
+
 /* Handles frames the device sends on its own while we stream or wait. Returns true with `out` set
- * when the upgrade is over. Device progress is passed on only once the package is accepted, so the
- * application never sees a send report after a flashing report. */
-bool onUpgradeFrame(Upgrade &u, const proto::Frame &f, bool flashing, Outcome &out)
+ * when the upgrade is over. Device progress is passed on (through `gate`) only once the package is
+ * accepted, so the application never sees a send report after a flashing report. */
+bool onUpgradeFrame(Upgrade &u, const proto::Frame &f, ProgressGate *gate, Outcome &out)
 {
     if (f.header.type == proto::EVT_UPGRADE_RESULT) {
         out = fromDevice(f.header.status);
@@ -88,22 +118,24 @@ bool onUpgradeFrame(Upgrade &u, const proto::Frame &f, bool flashing, Outcome &o
             out = failed(NETSDK_ERR_PROTOCOL);
             return true;
         }
-        if (flashing)
-            report(u, -1, pct);
+        if (gate)
+            gate->offer(u, pct);
     }
     return false;
 }
 
-/* Waits for the answer to `reqType`/`seq`, forwarding device events meanwhile. */
+/* Waits for the answer to `reqType`/`seq`, at most `silence` in all (events the device sends
+ * meanwhile do not extend the wait). */
 bool awaitAnswer(Upgrade &u, Session &s, uint16_t reqType, uint32_t seq, int silence, Outcome &out)
 {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(silence);
     proto::Frame f;
     for (;;) {
         if (u.stop) {
             out = failed(NETSDK_ERR_NETWORK);
             return true;
         }
-        Io io = readFrame(s.sock->fd, s.reader, Clock::now() + std::chrono::milliseconds(silence), f);
+        Io io = readFrame(s.sock->fd, s.reader, deadline, f);
         if (io != Io::Ok) {
             out = failed(ioError(io));
             return true;
@@ -119,7 +151,7 @@ bool awaitAnswer(Upgrade &u, Session &s, uint16_t reqType, uint32_t seq, int sil
             }
             return false;
         }
-        if (onUpgradeFrame(u, f, false, out))
+        if (onUpgradeFrame(u, f, nullptr, out))
             return true;
     }
 }
@@ -220,9 +252,10 @@ Outcome transfer(Upgrade &u)
             return failed(r);
         sent += uint32_t(n);
 
-        /* The device may stop us at any time; look without waiting. */
+        /* The device may stop us at any time; look without waiting. A bounded look: a device
+         * flooding events must not keep us from sending. */
         proto::Frame f;
-        for (;;) {
+        for (int frames = 0; frames < 256; ++frames) {
             io = readFrame(fd, s.reader, Clock::now(), f);
             if (io == Io::Timeout)
                 break;
@@ -230,7 +263,7 @@ Outcome transfer(Upgrade &u)
                 return failed(ioError(io));
             if (f.header.session != s.id)
                 return failed(NETSDK_ERR_PROTOCOL);
-            if (onUpgradeFrame(u, f, false, out))
+            if (onUpgradeFrame(u, f, nullptr, out))
                 return out;
         }
 
@@ -257,16 +290,34 @@ Outcome transfer(Upgrade &u)
     if (awaitAnswer(u, s, proto::MSG_UPGRADE_END, seq, silence, out))
         return out;
 
+    /* Flashing: the device's progress, then its verdict, within the flash deadline however
+     * often it speaks. */
+    const Clock::time_point flashDeadline = Clock::now() + std::chrono::milliseconds(u.flashDeadlineMs);
+    Clock::time_point heardAt = Clock::now();
+    ProgressGate gate;
     proto::Frame f;
     for (;;) {
         if (u.stop)
             return failed(NETSDK_ERR_NETWORK);
-        io = readFrame(fd, s.reader, Clock::now() + std::chrono::milliseconds(silence), f);
+        const Clock::time_point now = Clock::now();
+        if (now >= flashDeadline)
+            return {NETSDK_ERR_UPG_DEADLINE, NETSDK_ERR_TIMEOUT};
+        if (gate.pending >= 0 && now >= gate.due()) {
+            gate.flush(u);
+            continue;
+        }
+        Clock::time_point wake = std::min(heardAt + std::chrono::milliseconds(silence), flashDeadline);
+        if (gate.pending >= 0)
+            wake = std::min(wake, gate.due());
+        io = readFrame(fd, s.reader, wake, f);
+        if (io == Io::Timeout && Clock::now() < heardAt + std::chrono::milliseconds(silence))
+            continue; /* a held-back report's turn, or the deadline: both looked at above */
         if (io != Io::Ok)
             return failed(ioError(io));
+        heardAt = Clock::now();
         if (f.header.session != s.id)
             return failed(NETSDK_ERR_PROTOCOL);
-        if (onUpgradeFrame(u, f, true, out))
+        if (onUpgradeFrame(u, f, &gate, out))
             return out;
     }
 }

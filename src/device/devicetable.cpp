@@ -111,8 +111,13 @@ void DeviceTable::noteOutcome(int row, StatusOutcome outcome)
 void DeviceTable::parkHistory(int row, int column, const QString &text, StatusOutcome outcome)
 {
     const Field field = m_variant->columns[size_t(column)].field;
-    if (field == Field::Status || field == Field::Oemid)
-        m_parkedHistory.push_back(ParkedText{row, column, text, outcome, QDateTime::currentDateTime()});
+    if (field != Field::Status && field != Field::Oemid)
+        return;
+    // Bounded even if the GUI thread falls behind: the history keeps only the newest per device.
+    constexpr size_t maxParked = size_t(MaxHistoryPerDevice) * 64;
+    if (m_parkedHistory.size() >= maxParked)
+        m_parkedHistory.erase(m_parkedHistory.begin(), m_parkedHistory.begin() + maxParked / 2);
+    m_parkedHistory.push_back(ParkedText{row, column, text, outcome, QDateTime::currentDateTime()});
 }
 
 void DeviceTable::record(int row, int column, const QString &text, StatusOutcome outcome,
@@ -134,6 +139,8 @@ void DeviceTable::record(int row, int column, const QString &text, StatusOutcome
         }
     }
     entries.append(HistoryEntry{now, field, text, outcome});
+    if (entries.size() > MaxHistoryPerDevice)
+        entries.remove(0, entries.size() - MaxHistoryPerDevice);
     if (m_runLog) {
         m_runLog->append(now, m_rowKeys[size_t(row)],
                          QString::fromLatin1(m_variant->columns[size_t(column)].header), text);

@@ -62,10 +62,13 @@ public:
 
     /// What identifies the row's device across searches: its MAC, or address and port without one.
     QString deviceKey(int row) const;
-    /// Every text the device's status and OEMID columns received while this table lived, oldest
-    /// first, including texts of a burst that a newer one replaced before it was shown; a text
-    /// repeating the one before it in the same column is kept once.
+    /// The newest MaxHistoryPerDevice texts the device's status and OEMID columns received while
+    /// this table lived, oldest first, including texts of a burst that a newer one replaced before
+    /// it was shown; a text repeating the one before it in the same column is kept once.
     QList<HistoryEntry> history(int row) const;
+    /// The newest texts kept per device; older ones are dropped (a device that reports without end
+    /// must not grow the history without end).
+    static constexpr int MaxHistoryPerDevice = 200;
     QString statusText(int row) const;
     /// When the row's status column last changed; invalid when it never did for these rows.
     QDateTime lastStatusTime(int row) const;
@@ -144,7 +147,7 @@ private:
     std::vector<std::unique_ptr<DEV_INFO>> m_records;
     std::vector<RowOutcome> m_outcomes; ///< by row, beside m_records
     QHash<quint64, QString> m_pending;
-    std::vector<ParkedText> m_parkedHistory;
+    std::vector<ParkedText> m_parkedHistory; ///< at most MaxParkedHistory between two flushes
     bool m_flushQueued = false;
     quint64 m_generation = 0;
 

@@ -1,5 +1,7 @@
 #include "upgradeprogress.h"
 
+#include "netsdk/netsdk.h"
+
 #include <QCoreApplication>
 
 #include <cstdint>
@@ -23,6 +25,9 @@ QString upgradeErrorText(int code)
         return QCoreApplication::translate("UpgradeWidget", "Invalid version");
     case -11811:
         return QCoreApplication::translate("UpgradeWidget", "Invalid wifi drive");
+    case NETSDK_ERR_UPG_DEADLINE:
+        return QCoreApplication::translate("UpgradeWidget",
+                                           "Upgrade timed out: the device did not finish in time");
     default:
         return QCoreApplication::translate("UpgradeWidget", "Unknow error");
     }
@@ -70,7 +75,8 @@ ProgressReport describeLogoProgress(int total, int position, long lastError)
         report.text += code;
         break;
     case ProgressReport::DeviceError:
-        if (position < -11811 || position > -11804)
+        // A code with a text of its own needs no number beside it.
+        if ((position < -11811 || position > -11804) && position != NETSDK_ERR_UPG_DEADLINE)
             report.text += code;
         break;
     default:

@@ -6,7 +6,8 @@
 #include <QMutex>
 #include <QString>
 
-/// Operator text of a device's upgrade error code (-11804 .. -11811; anything else "Unknow error").
+/// Operator text of a device's upgrade error code (-11804 .. -11811, and the SDK's flash deadline
+/// NETSDK_ERR_UPG_DEADLINE; anything else "Unknow error").
 QString upgradeErrorText(int code);
 
 /// What one progress report of the SDK means for the device's row.

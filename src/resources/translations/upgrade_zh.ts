@@ -191,6 +191,10 @@
         <translation>WiFi驱动不匹配</translation>
     </message>
     <message>
+        <source>Upgrade timed out: the device did not finish in time</source>
+        <translation>升级超时：设备未在限定时间内完成升级</translation>
+    </message>
+    <message>
         <source>Unknow error</source>
         <translation>未知错误</translation>
     </message>

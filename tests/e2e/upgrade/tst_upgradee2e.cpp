@@ -9,6 +9,7 @@
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "device/devicetableactions.h"
+#include "device/runlog.h"
 #include "device/statusoutcome.h"
 #include "netsdk/netsdk.h"
 #include "oemid/recorduploadrun.h"
@@ -18,6 +19,7 @@
 #include <QCheckBox>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMap>
 #include <QMenu>
@@ -51,6 +53,19 @@ QJsonObject device(const QString &ip, int n, const QJsonObject &extra = QJsonObj
     return d;
 }
 
+// Resident memory of this process in KiB (VmRSS of /proc/self/status), 0 when unreadable.
+qint64 residentKiB()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
+}
+
 struct StatusEvent {
     qint64 at;
     QString text;
@@ -71,6 +86,7 @@ private slots:
     void setOemidWritesVerifiesAndRecords();
     void verifiesTheVersionAfterTheRestart();
     void checkDevicesSendsNothing();
+    void floodingAndTricklingDevicesEndAtTheDeadline();
 
 private:
     bool startTab(const QJsonArray &devices, int port, int searchPort, int recordsPort = -1);
@@ -549,6 +565,58 @@ void UpgradeE2E::setOemidWritesVerifiesAndRecords()
     QFile accepted(m_fleet->stateDir() + QStringLiteral("/records/accepted.log"));
     QVERIFY(accepted.open(QIODevice::ReadOnly));
     QVERIFY(accepted.readAll().contains(records[0].toLatin1()));
+}
+
+// A device that floods progress (1 %, 2 %, 1 %, ... as fast as it can, never a result) and one that
+// trickles a step every 14 s end at the SDK's flash deadline with its text, beside a healthy device;
+// the flood reaches neither the memory nor the run log.
+void UpgradeE2E::floodingAndTricklingDevicesEndAtTheDeadline()
+{
+    QJsonArray devices;
+    devices.append(device(
+        QStringLiteral("127.0.76.10"), 0x7600,
+        QJsonObject{{QStringLiteral("faults"), QJsonObject{{QStringLiteral("progressFlood"), true}}}}));
+    devices.append(device(
+        QStringLiteral("127.0.76.11"), 0x7601,
+        QJsonObject{{QStringLiteral("faults"), QJsonObject{{QStringLiteral("progressTrickleMs"), 14000}}}}));
+    devices.append(device(QStringLiteral("127.0.76.12"), 0x7602));
+    QVERIFY(startTab(devices, 35760, 35761));
+    QVERIFY(searchAndTickAll(3));
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))
+        ->setText(makePackage(kHardware, 256 << 10));
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QStringLiteral("secret"));
+
+    const QString runLog =
+        RunLog(QCoreApplication::applicationDirPath() + QStringLiteral("/RunLog"), QStringLiteral("firmware"))
+            .fileFor(QDate::currentDate());
+    const qint64 logBefore = QFileInfo(runLog).size();
+    const qint64 rssBefore = residentKiB();
+    H264_DVR_SetUpgradeDeadline(5000);
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("upgradeBtn")), Qt::LeftButton);
+    const bool ended = waitForFinalTexts(3, 60000);
+    H264_DVR_SetUpgradeDeadline(600000);
+    QVERIFY(ended);
+    const qint64 rssGrowth = residentKiB() - rssBefore;
+    const qint64 logGrowth = QFileInfo(runLog).size() - logBefore;
+
+    const QString deadline = QStringLiteral("Upgrade timed out: the device did not finish in time");
+    QCOMPARE(status(0), deadline);
+    QCOMPARE(status(1), deadline);
+    QCOMPARE(status(2), QStringLiteral("Upgrade Success  "));
+    DeviceTable *table = m_tab->deviceCore()->table();
+    QCOMPARE(table->statusOutcome(0), StatusOutcome::Failure);
+
+    // The flood passed on a rise or two, not millions of callbacks.
+    int floodProgress = 0;
+    for (const HistoryEntry &e : table->history(0))
+        floodProgress += e.text.startsWith(QStringLiteral("Upgrade Progress:"));
+    QVERIFY2(floodProgress >= 1 && floodProgress <= 3, qPrintable(QString::number(floodProgress)));
+    // Bounds, not timings: a few MiB of memory at most, and a few hundred run-log lines for the
+    // three devices (each at most ~100 send and ~100 device progress texts).
+    QVERIFY2(rssGrowth < 32 * 1024, qPrintable(QStringLiteral("RSS grew by %1 KiB").arg(rssGrowth)));
+    QVERIFY2(logGrowth > 0 && logGrowth < 96 * 1024,
+             qPrintable(QStringLiteral("run log grew by %1 bytes").arg(logGrowth)));
+    qInfo("flood: RSS growth %lld KiB, run log growth %lld bytes", rssGrowth, logGrowth);
 }
 
 QTEST_MAIN(UpgradeE2E)

@@ -229,6 +229,32 @@ TEST(DeviceHistory, KeepsEveryShownTextPerDeviceAcrossSearches)
     EXPECT_FALSE(table.lastStatusTime(0).isValid());
 }
 
+TEST(DeviceHistory, KeepsTheNewestTextsPerDevice)
+{
+    DeviceTable table(TabKind::Firmware);
+    fill(table, 2);
+    const int n = DeviceTable::MaxHistoryPerDevice;
+    const StatusOutcome progress = StatusOutcome::Neutral;
+    table.setStatusText(1, StatusOutcome::Success, QStringLiteral("Login Success"));
+    // From a worker thread too, as an upgrade's progress arrives: parked, then flushed.
+    std::thread worker([&] {
+        for (int i = 0; i < 3 * n; ++i)
+            table.setStatusText(0, progress, QStringLiteral("Upgrade Progress: %1").arg(i));
+    });
+    worker.join();
+    table.flushPending();
+    for (int i = 3 * n; i < 5 * n; ++i)
+        table.setStatusText(0, progress, QStringLiteral("Upgrade Progress: %1").arg(i));
+
+    const QList<HistoryEntry> h = table.history(0);
+    ASSERT_EQ(h.size(), n);
+    EXPECT_EQ(h.first().text, QStringLiteral("Upgrade Progress: %1").arg(4 * n));
+    EXPECT_EQ(h.last().text, QStringLiteral("Upgrade Progress: %1").arg(5 * n - 1));
+    // Another device's history is its own.
+    ASSERT_EQ(table.history(1).size(), 1);
+    EXPECT_EQ(table.history(1)[0].text, QStringLiteral("Login Success"));
+}
+
 TEST(DeviceHistory, FailedRowsAreThoseOfTheLastRun)
 {
     const StatusOutcome failure = StatusOutcome::Failure, success = StatusOutcome::Success,

@@ -48,7 +48,7 @@ TEST(Fleet, ReadsEveryFieldAndFault)
          "faults": {"loginError": -11303, "bytesPerSecond": 1000, "dropAfterUpgradeBytes": 5,
                     "upgradeResult": -11810, "results": {"ipchange": -11401, "52": -10005},
                     "producerGetRet": 103, "producerGetMalformed": true, "silent": true,
-                    "locationGetRet": 104}},
+                    "locationGetRet": 104, "progressFlood": true, "progressTrickleMs": 14000}},
         {}
     ]})";
     FleetOptions o;
@@ -72,6 +72,9 @@ TEST(Fleet, ReadsEveryFieldAndFault)
     EXPECT_EQ(d.faults.locationGetRet, 104);
     EXPECT_TRUE(d.faults.silent);
     EXPECT_EQ(d.kdfIterations, 250000u);
+    EXPECT_TRUE(d.faults.progressFlood);
+    EXPECT_EQ(d.faults.progressTrickleMs, 14000);
+    EXPECT_FALSE(fleet[1].faults.progressFlood);
     EXPECT_EQ(fleet[1].kdfIterations, 100000u);
     // The empty second device gets an address from the base (by its index) and made-up identity.
     EXPECT_EQ(fleet[1].ip, "127.0.6.2");

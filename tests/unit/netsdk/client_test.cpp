@@ -776,8 +776,12 @@ void expectOrder(const std::vector<std::pair<int, int>> &r, int total, bool sent
         EXPECT_EQ(last, total);
     }
     int device = 0;
-    for (; i < r.size() && r[i].first == -1 && r[i].second >= 0; ++i, ++device)
+    last = -1;
+    for (; i < r.size() && r[i].first == -1 && r[i].second >= 0; ++i, ++device) {
         EXPECT_LE(r[i].second, 100);
+        EXPECT_GT(r[i].second, last) << "device progress only rises";
+        last = r[i].second;
+    }
     if (progress) {
         EXPECT_GT(device, 0);
     }
@@ -792,6 +796,8 @@ struct UpgradeCase {
     long lastError; /* seen by the final callback; 0: not checked */
     bool sent;      /* the whole package went out */
     bool progress;  /* the device reported progress */
+    int maxDeviceReports = 101;
+    int deadlineMs = 0; /* the flash deadline set for the case; 0: the SDK's own */
 };
 
 } // namespace
@@ -806,6 +812,8 @@ TEST_P(SdkUpgrade, ReportsInOrderWithOneFinal)
     DeviceScript s;
     c.script(s);
     FakeDevice dev(s);
+    if (c.deadlineMs > 0)
+        H264_DVR_SetUpgradeDeadline(c.deadlineMs);
     const int size = 300000;
     std::string pkg = makePackage(size);
     long h = login(dev);
@@ -821,6 +829,9 @@ TEST_P(SdkUpgrade, ReportsInOrderWithOneFinal)
         expectOrder(rec.reports, size, c.sent, c.progress);
         EXPECT_EQ(rec.reports.back().second, c.final);
         EXPECT_EQ(rec.finals, 1);
+        EXPECT_LE(std::count_if(rec.reports.begin(), rec.reports.end(),
+                                [](const std::pair<int, int> &p) { return p.first == -1 && p.second >= 0; }),
+                  c.maxDeviceReports);
         if (c.lastError) {
             EXPECT_EQ(rec.finalLastError, c.lastError);
         }
@@ -836,6 +847,15 @@ TEST_P(SdkUpgrade, ReportsInOrderWithOneFinal)
     /* The upgrade consumed the login. */
     EXPECT_EQ(H264_DVR_Logout(h), 0);
     std::remove(pkg.c_str());
+    H264_DVR_SetUpgradeDeadline(600000);
+}
+
+std::vector<int> everyPercentTwice()
+{
+    std::vector<int> v;
+    for (int p = 0; p <= 100; ++p)
+        v.insert(v.end(), {p, p / 2});
+    return v;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -859,7 +879,20 @@ INSTANTIATE_TEST_SUITE_P(
                     NETSDK_ERR_TIMEOUT, true, false},
         UpgradeCase{"no device progress", [](DeviceScript &s) { s.progress.clear(); }, -1, 0, true, false},
         UpgradeCase{"progress out of turn is not passed on", [](DeviceScript &s) { s.earlyProgress = true; },
-                    -1, 0, true, true}));
+                    -1, 0, true, true},
+        /* Every percentage in one burst, each followed by a lower one: only rises pass, a few per
+         * second, and the final 100 % always. */
+        UpgradeCase{"a burst of progress is thinned",
+                    [](DeviceScript &s) { s.progress = everyPercentTwice(); }, -1, 0, true, true, 20},
+        UpgradeCase{"a flood of 1 % and 2 % ends at the flash deadline",
+                    [](DeviceScript &s) { s.floodProgress = true; }, NETSDK_ERR_UPG_DEADLINE,
+                    NETSDK_ERR_TIMEOUT, true, true, 2, 1500},
+        UpgradeCase{"a trickle of progress ends at the flash deadline",
+                    [](DeviceScript &s) {
+                        s.progress = {10, 20, 30, 40, 50, 60};
+                        s.progressGapMs = 250; /* under the test's silence limit of 400 ms */
+                    },
+                    NETSDK_ERR_UPG_DEADLINE, NETSDK_ERR_TIMEOUT, true, true, 6, 1000}));
 
 TEST_F(SdkTest, UpgradeRefusedUpFront)
 {

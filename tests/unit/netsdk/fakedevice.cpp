@@ -26,15 +26,16 @@ std::array<uint8_t, kSaltSize> loginSalt()
     return salt;
 }
 
-void sendBytes(int fd, const Bytes &b)
+bool sendBytes(int fd, const Bytes &b)
 {
     size_t off = 0;
     while (off < b.size()) {
         ssize_t k = ::send(fd, b.data() + off, b.size() - off, MSG_NOSIGNAL);
         if (k <= 0)
-            return;
+            return false;
         off += size_t(k);
     }
+    return true;
 }
 
 uint16_t boundPort(int fd)
@@ -317,8 +318,18 @@ bool FakeDevice::handle(int fd, Conn &c, const Frame &f)
         sendBytes(fd, encodeAnswer(MSG_UPGRADE_END, seq, session, ok ? 0 : NETSDK_ERR_UPG_BAD_PACKET));
         if (!ok || s.silentAfterEnd)
             return !ok ? false : true;
-        for (int pct : s.progress)
-            sendBytes(fd, encodeUpgradeProgress(session, pct));
+        if (s.floodProgress) {
+            /* 1 %, 2 %, 1 %, ... as fast as the connection takes them, until the client leaves. */
+            for (int i = 0; !stop_ && sendBytes(fd, encodeUpgradeProgress(session, 1 + i % 2)); ++i) {
+            }
+            return false;
+        }
+        for (int pct : s.progress) {
+            if (s.progressGapMs > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(s.progressGapMs));
+            if (stop_ || !sendBytes(fd, encodeUpgradeProgress(session, pct)))
+                return false;
+        }
         sendBytes(fd, encodeUpgradeResult(session, s.upgradeResult));
         return false;
     }

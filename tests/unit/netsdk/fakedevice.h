@@ -38,6 +38,8 @@ struct DeviceScript {
     bool earlyProgress = false;    /* send UPGRADE_PROGRESS after the first chunk (out of turn) */
     bool silentAfterEnd = false;
     std::vector<int> progress = {30, 70, 100};
+    int progressGapMs = 0;      /* before each progress event */
+    bool floodProgress = false; /* instead of `progress` and the result: 1 %, 2 %, 1 %, ... until closed */
     int32_t upgradeResult = 0;
     int dataDelayMs = 0; /* per UPGRADE_DATA frame */
 };

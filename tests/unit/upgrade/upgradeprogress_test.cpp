@@ -1,6 +1,8 @@
 #include "upgrade/upgradelists.h"
 #include "upgrade/upgradeprogress.h"
 
+#include "netsdk/netsdk.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -52,24 +54,48 @@ INSTANTIATE_TEST_SUITE_P(
         ProgressCase{-1, -2, "X", ProgressReport::Failure, "Upgrade FailX", StatusOutcome::Failure},
         ProgressCase{0, -11807, "X", ProgressReport::DeviceError, "Invalid hardware", StatusOutcome::Failure},
         ProgressCase{0, -11812, "", ProgressReport::DeviceError, "Unknow error", StatusOutcome::Failure},
+        ProgressCase{-1, -10011, "X", ProgressReport::DeviceError,
+                     "Upgrade timed out: the device did not finish in time", StatusOutcome::Failure},
         ProgressCase{0, 10, "", ProgressReport::None, ""},
         ProgressCase{-5, 10, "", ProgressReport::None, ""}));
 
 TEST(UpgradeErrorText, MapsEveryDeviceCode)
 {
-    const std::vector<std::pair<int, const char *>> cases = {{-11804, "No enough memory"},
-                                                             {-11805, "Invaild upgrade packet"},
-                                                             {-11806, "Some part upgrade fail"},
-                                                             {-11807, "Invalid hardware"},
-                                                             {-11808, "Invalid vendor"},
-                                                             {-11809, "Invalid compalible"},
-                                                             {-11810, "Invalid version"},
-                                                             {-11811, "Invalid wifi drive"},
-                                                             {-11803, "Unknow error"},
-                                                             {-11812, "Unknow error"},
-                                                             {-3, "Unknow error"}};
+    const std::vector<std::pair<int, const char *>> cases = {
+        {-11804, "No enough memory"},
+        {-11805, "Invaild upgrade packet"},
+        {-11806, "Some part upgrade fail"},
+        {-11807, "Invalid hardware"},
+        {-11808, "Invalid vendor"},
+        {-11809, "Invalid compalible"},
+        {-11810, "Invalid version"},
+        {-11811, "Invalid wifi drive"},
+        {NETSDK_ERR_UPG_DEADLINE, "Upgrade timed out: the device did not finish in time"},
+        {-11803, "Unknow error"},
+        {-11812, "Unknow error"},
+        {-3, "Unknow error"}};
     for (const auto &c : cases)
         EXPECT_EQ(upgradeErrorText(c.first), QString::fromUtf8(c.second)) << c.first;
+}
+
+TEST(LogoProgress, FinalTextsCarryTheCodeOnlyWithoutATextOfTheirOwn)
+{
+    const struct {
+        int position;
+        long lastError;
+        const char *text;
+    } cases[] = {
+        {-1, 0, "Upgrade Success"},
+        {-2, NETSDK_ERR_NETWORK, "Upgrade Fail code:-10004"},
+        {-11807, -11807, "Invalid hardware"},
+        {-11812, -11812, "Unknow error code:-11812"},
+        {NETSDK_ERR_UPG_DEADLINE, NETSDK_ERR_TIMEOUT, "Upgrade timed out: the device did not finish in time"},
+    };
+    for (const auto &c : cases) {
+        const ProgressReport report = describeLogoProgress(-1, c.position, c.lastError);
+        EXPECT_EQ(report.text, QString::fromUtf8(c.text)) << c.position;
+        EXPECT_EQ(report.outcome(), c.position == -1 ? StatusOutcome::Success : StatusOutcome::Failure);
+    }
 }
 
 TEST(OemidResultTexts, ConcurrentWritersAndReaders)
