@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace
@@ -279,6 +280,28 @@ FactoryRecords::WriteResult FactoryRecords::writeHeldRecords() const
         r.message = tr("OEMID not written: %1 factory records cannot be saved (%2); free space for them")
                         .arg(count)
                         .arg(r.detail);
+    return r;
+}
+
+FactoryRecords::WriteResult FactoryRecords::readyForRecord() const
+{
+    WriteResult r = writeHeldRecords();
+    if (!r.ok)
+        return r;
+    // A disk that is already full would take the OEMID but not its record: better not to start.
+    struct statvfs fs;
+    if (::statvfs(QFile::encodeName(unuploadDir()).constData(), &fs) == 0) {
+        const qint64 free = qint64(fs.f_bavail) * qint64(fs.f_frsize);
+        if (free < kMinFreeBytes) {
+            r.ok = false;
+            r.path = unuploadDir();
+            r.detail = QString::fromLocal8Bit(std::strerror(ENOSPC));
+            r.message = tr("OEMID not written: no room for factory records in %1 (%2 bytes free); free space "
+                           "for them")
+                            .arg(QDir::toNativeSeparators(unuploadDir()))
+                            .arg(free);
+        }
+    }
     return r;
 }
 

@@ -65,6 +65,12 @@ public:
     /// Records of this tree held in memory after failed writes.
     int heldRecordCount() const;
 
+    /// Asked before every OEMID write: writeHeldRecords(), then whether the file system of the day
+    /// files has at least kMinFreeBytes free. Not ok (with the operator text in `message`) when the
+    /// record of the OEMID about to be written could not be kept.
+    WriteResult readyForRecord() const;
+    static constexpr qint64 kMinFreeBytes = 4096;
+
     /// Empty when the fields can go into a record line; else why not (a ",", CR or LF would shift the
     /// fields or split the line, and a device controls its own serial).
     static QString recordFieldProblem(const QString &serial, const QString &devMac, const QString &oemid,

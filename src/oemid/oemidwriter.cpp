@@ -260,10 +260,11 @@ QString OemidWriter::setDevOEMID(int row)
             ? writeText(oemid, DeviceRecord::fieldBytes(dev.NetComm.sHostMac, sizeof dev.NetComm.sHostMac),
                         serial, &problem)
             : QByteArray();
-    // Records that could not be saved are written first; while they cannot be, no OEMID is
-    // written: its record could not be kept either, and the device must not leave without one.
+    // Records that could not be saved are written first; while they cannot be, or while the disk
+    // has no room, no OEMID is written: its record could not be kept either, and the device must
+    // not leave without one.
     if (problem.isEmpty()) {
-        const FactoryRecords::WriteResult held = m_records.writeHeldRecords();
+        const FactoryRecords::WriteResult held = m_records.readyForRecord();
         if (!held.ok)
             problem = held.message;
     }

@@ -51,6 +51,10 @@
         <source>Cannot write %1: %2</source>
         <translation>无法写入 %1：%2</translation>
     </message>
+    <message>
+        <source>OEMID not written: no room for factory records in %1 (%2 bytes free); free space for them</source>
+        <translation>未写入OEMID：%1 中没有空间保存出厂记录（剩余 %2 字节）；请腾出空间</translation>
+    </message>
 </context>
 <context>
     <name>OemidWriter</name>

@@ -456,17 +456,23 @@ void SetOemidE2E::modifyIpReadAtEveryBatch()
     }
 }
 
-// The record tree on a disk that is full: the first device gets its OEMID but its record cannot be
-// saved; from then on no device gets an OEMID until the record is saved, and no record is cut.
+// The record tree on a small tmpfs. Full: no device gets an OEMID whose record could not be kept.
+// Out of inodes, so that the day file cannot be made though the OEMID went in: that record is held,
+// and no later device gets an OEMID until it is saved. Nothing is ever half-written.
 void SetOemidE2E::fullDiskStopsOemidWriting()
 {
     const QString disk = m_tmp->filePath(QStringLiteral("disk"));
     QVERIFY(QDir().mkpath(disk));
-    if (::mount("tallow-test", QFile::encodeName(disk).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
-                "size=64k") != 0)
+    const QByteArray where = QFile::encodeName(disk);
+    if (::mount("tallow-test", where.constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k,nr_inodes=64") !=
+        0)
         QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs (%1); needs root")
                              .arg(QString::fromLocal8Bit(std::strerror(errno)))));
-    m_mounted = QFile::encodeName(disk);
+    m_mounted = where;
+    const auto remount = [&where](const char *options) {
+        return ::mount("tallow-test", where.constData(), "tmpfs", MS_REMOUNT | MS_NOSUID | MS_NODEV,
+                       options) == 0;
+    };
 
     QJsonArray devices;
     for (int i = 0; i < 3; ++i)
@@ -475,34 +481,6 @@ void SetOemidE2E::fullDiskStopsOemidWriting()
     m_tab = std::make_unique<SetOEMID>(nullptr, disk);
     m_tab->show();
     QVERIFY(m_tab->uploadTreeUsable());
-    const QString filler = disk + QStringLiteral("/filler");
-    {
-        QFile f(filler);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
-        const QByteArray page(4096, 'f');
-        while (f.write(page) == page.size()) {
-        }
-    }
-    tick("setoemid");
-    QVERIFY(searchAndSet(3));
-
-    const QString stopped = QStringLiteral("OEMID writing stopped: factory records cannot be saved (");
-    QVERIFY2(status(0).startsWith(QStringLiteral("Creat logfile Failed; ") + stopped), qPrintable(status(0)));
-    QCOMPARE(state(0).value(QStringLiteral("oemid")).toString(), QStringLiteral("TAB77"));
-    QTRY_VERIFY(CMessageBox::shownCount() >= 1);
-    QVERIFY2(CMessageBox::lastShown().text.contains(stopped), qPrintable(CMessageBox::lastShown().text));
-    for (int row = 1; row < 3; ++row) {
-        QVERIFY2(
-            status(row).startsWith(QStringLiteral("OEMID not written: 1 factory records cannot be saved")),
-            qPrintable(status(row)));
-        QCOMPARE(state(row)
-                     .value(QStringLiteral("counts"))
-                     .toObject()
-                     .value(QStringLiteral("producerWrite"))
-                     .toInt(-1),
-                 0);
-        QCOMPARE(state(row).value(QStringLiteral("oemid")).toString(), QString());
-    }
     const QDir unupload(disk + QStringLiteral("/oemidupload/unupload"));
     const auto dayBytes = [&unupload] {
         QByteArray all;
@@ -513,19 +491,62 @@ void SetOemidE2E::fullDiskStopsOemidWriting()
         }
         return all;
     };
-    QCOMPARE(dayBytes(), QByteArray()); // nothing half-written
+    const auto writes = [this](int row) {
+        return state(row)
+            .value(QStringLiteral("counts"))
+            .toObject()
+            .value(QStringLiteral("producerWrite"))
+            .toInt(-1);
+    };
+    tick("setoemid");
+
+    // The disk is full: no device gets an OEMID, each row says why.
+    const QString filler = disk + QStringLiteral("/filler");
+    {
+        QFile f(filler);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        const QByteArray page(4096, 'f');
+        while (f.write(page) == page.size()) {
+        }
+    }
+    QVERIFY(searchAndSet(3));
+    for (int row = 0; row < 3; ++row) {
+        QVERIFY2(status(row).startsWith(QStringLiteral("OEMID not written: no room for factory records in ")),
+                 qPrintable(status(row)));
+        QCOMPARE(writes(row), 0);
+        QCOMPARE(state(row).value(QStringLiteral("oemid")).toString(), QString());
+    }
+    QCOMPARE(dayBytes(), QByteArray());
+
+    // Room, but no inode for the day file: the first device's record cannot be saved after its
+    // OEMID went in. OEMID writing stops, with the message; later devices get none.
+    QVERIFY(QFile::remove(filler));
+    QVERIFY(remount("nr_inodes=4")); // the root and the tree's three folders
+    QVERIFY(searchAndSet(3));
+    const QString stopped = QStringLiteral("OEMID writing stopped: factory records cannot be saved (");
+    QVERIFY2(status(0).startsWith(QStringLiteral("Creat logfile Failed; ") + stopped), qPrintable(status(0)));
+    QCOMPARE(state(0).value(QStringLiteral("oemid")).toString(), QStringLiteral("TAB77"));
+    QTRY_VERIFY(CMessageBox::shownCount() >= 1);
+    QVERIFY2(CMessageBox::lastShown().text.contains(stopped), qPrintable(CMessageBox::lastShown().text));
+    for (int row = 1; row < 3; ++row) {
+        QVERIFY2(
+            status(row).startsWith(QStringLiteral("OEMID not written: 1 factory records cannot be saved")),
+            qPrintable(status(row)));
+        QCOMPARE(writes(row), 0);
+        QCOMPARE(state(row).value(QStringLiteral("oemid")).toString(), QString());
+    }
+    QCOMPARE(dayBytes(), QByteArray());
 
     // Room again: the held record is saved before the next OEMID, and the others are written.
-    QVERIFY(QFile::remove(filler));
+    QVERIFY(remount("nr_inodes=64"));
     QVERIFY(searchAndSet(3));
     QCOMPARE(status(0), QStringLiteral("OEMID Repeat(TAB77)"));
-    QStringList serials;
     for (int row = 1; row < 3; ++row) {
         QCOMPARE(status(row), QStringLiteral("Set OEMID Success"));
         QCOMPARE(state(row).value(QStringLiteral("oemid")).toString(), QStringLiteral("TAB77"));
     }
-    const QList<QByteArray> lines = dayBytes().split('\n');
-    for (const QByteArray &l : lines) {
+    QStringList serials;
+    for (const QByteArray &l : dayBytes().split('\n')) {
         if (l.trimmed().isEmpty())
             continue;
         QCOMPARE(l.count(','), 5);

@@ -285,6 +285,12 @@ TEST(FactoryRecords, FullDiskLeavesNoHalfLine)
         }
     }
 
+    // Before an OEMID write: no room, so no OEMID.
+    const FactoryRecords::WriteResult ready = records.readyForRecord();
+    EXPECT_FALSE(ready.ok);
+    EXPECT_TRUE(ready.message.startsWith("OEMID not written: no room for factory records in "))
+        << ready.message.toStdString();
+
     const FactoryRecords::WriteResult r = records.writeFactoryRecord("SN0001", "00:12:34:56:78:9a", "ACME");
     EXPECT_FALSE(r.ok);
     EXPECT_TRUE(r.stopped.contains(QString::fromLocal8Bit(std::strerror(ENOSPC)))) << r.stopped.toStdString();
@@ -292,7 +298,7 @@ TEST(FactoryRecords, FullDiskLeavesNoHalfLine)
     EXPECT_FALSE(records.writeHeldRecords().ok);
 
     ASSERT_TRUE(QFile::remove(mountPoint.path() + "/filler"));
-    ASSERT_TRUE(records.writeHeldRecords().ok);
+    ASSERT_TRUE(records.readyForRecord().ok);
     const QByteArray now = readAll(day);
     EXPECT_TRUE(now.startsWith(earlier));
     EXPECT_EQ(now.mid(earlier.size()),
