@@ -476,8 +476,8 @@ void SetOemidE2E::fullDiskStopsOemidWriting()
 
     QJsonArray devices;
     for (int i = 0; i < 3; ++i)
-        devices.append(device(QStringLiteral("127.0.127.%1").arg(10 + i), 0x70 + i));
-    QVERIFY(startFleet(devices, 36270, 36271));
+        devices.append(device(QStringLiteral("127.0.128.%1").arg(10 + i), 0x80 + i));
+    QVERIFY(startFleet(devices, 36280, 36281));
     m_tab = std::make_unique<SetOEMID>(nullptr, disk);
     m_tab->show();
     QVERIFY(m_tab->uploadTreeUsable());
