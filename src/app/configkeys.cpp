@@ -11,39 +11,36 @@ namespace
 {
 
 const KeyInfo table[] = {
-    {Key::Solution, "themes", "Solution", KeyInfo::String, "", 0, false,
+    {Key::Solution, "themes", "Solution", KeyInfo::String, "", 0,
      "user-interface language: SimpChinese (exact) for Chinese, anything else English"},
-    {Key::Version, "Version", "Version", KeyInfo::String, "", 0, false,
+    {Key::Version, "Version", "Version", KeyInfo::String, "", 0,
      "text appended as the last field of the window title"},
-    {Key::CurrentIndex, "UpgradeInfo", "nCurrentIndex", KeyInfo::Int, "", 0, false,
+    {Key::CurrentIndex, "UpgradeInfo", "nCurrentIndex", KeyInfo::Int, "", 0,
      "tab shown at start (0 logo, 1 upgrade, 2 OEMID); the tab current at exit is stored"},
-    {Key::ModifyIP, "UpgradeInfo", "ModifyIP", KeyInfo::Switch, "", 0, false,
+    {Key::ModifyIP, "UpgradeInfo", "ModifyIP", KeyInfo::Switch, "", 0,
      "1 = change every device's IPv4 address before it is processed"},
-    {Key::StartIndex, "UpgradeInfo", "StartIndex", KeyInfo::Int, "", 20, false,
+    {Key::StartIndex, "UpgradeInfo", "StartIndex", KeyInfo::Int, "", 20,
      "last address byte assigned by the address change = row index + StartIndex"},
-    {Key::Verify, "UpgradeInfo", "Verify", KeyInfo::Switch, "", 0, false,
+    {Key::Verify, "UpgradeInfo", "Verify", KeyInfo::Switch, "", 0,
      "1 = after Upgrade Success, wait for the device's restart and check its new version"},
-    {Key::VerifyTimeout, "UpgradeInfo", "VerifyTimeout", KeyInfo::Int, "", 180, false,
+    {Key::VerifyTimeout, "UpgradeInfo", "VerifyTimeout", KeyInfo::Int, "", 180,
      "seconds an upgraded device has to restart and answer before it is reported not verified"},
-    {Key::AppLinkIOS, "AppLink", "IOS", KeyInfo::String, "", 0, true, "iOS app download link (max 63 chars)"},
-    {Key::AppLinkAndroid, "AppLink", "Android", KeyInfo::String, "", 0, true,
-     "Android app download link (max 63 chars)"},
-    {Key::LogoBoot, "Logo", "Boot", KeyInfo::String, "", 0, true, "boot logo image path (max 63 chars)"},
-    {Key::LogoClose, "Logo", "Close", KeyInfo::String, "", 0, true,
-     "shutdown logo image path (max 63 chars)"},
-    {Key::LogoLoss, "Logo", "Loss", KeyInfo::String, "", 0, true,
-     "video-loss logo image path (max 63 chars)"},
-    {Key::LogoBlind, "Logo", "Blind", KeyInfo::String, "", 0, true, "blind logo image path (max 63 chars)"},
-    {Key::OemidSetEn, "OEMID", "SetEn", KeyInfo::Switch, "", 0, false,
+    {Key::AppLinkIOS, "AppLink", "IOS", KeyInfo::String, "", 0, "iOS app download link"},
+    {Key::AppLinkAndroid, "AppLink", "Android", KeyInfo::String, "", 0, "Android app download link"},
+    {Key::LogoBoot, "Logo", "Boot", KeyInfo::String, "", 0, "boot logo image path"},
+    {Key::LogoClose, "Logo", "Close", KeyInfo::String, "", 0, "shutdown logo image path"},
+    {Key::LogoLoss, "Logo", "Loss", KeyInfo::String, "", 0, "video-loss logo image path"},
+    {Key::LogoBlind, "Logo", "Blind", KeyInfo::String, "", 0, "blind logo image path"},
+    {Key::OemidSetEn, "OEMID", "SetEn", KeyInfo::Switch, "", 0,
      "logo tab: write the OEMID before burning (0/1)"},
-    {Key::OemidRepeatEn, "OEMID", "RepeatEn", KeyInfo::Switch, "", 0, false,
+    {Key::OemidRepeatEn, "OEMID", "RepeatEn", KeyInfo::Switch, "", 0,
      "logo tab: allow an OEMID to be written again (0/1)"},
-    {Key::OemidAssigned, "OEMID", "Assigned", KeyInfo::String, "000", 0, false,
+    {Key::OemidAssigned, "OEMID", "Assigned", KeyInfo::String, "000", 0,
      "the OEMID written into devices; 000 = unassigned, writing it is refused"},
-    {Key::UploadHost, "Upload", "Host", KeyInfo::String, "", 0, false,
+    {Key::UploadHost, "Upload", "Host", KeyInfo::String, "", 0,
      "factory-record service host name; empty = upload not configured"},
-    {Key::UploadPort, "Upload", "Port", KeyInfo::Int, "", 443, false, "factory-record service HTTPS port"},
-    {Key::UploadCAFile, "Upload", "CAFile", KeyInfo::String, "", 0, false,
+    {Key::UploadPort, "Upload", "Port", KeyInfo::Int, "", 443, "factory-record service HTTPS port"},
+    {Key::UploadCAFile, "Upload", "CAFile", KeyInfo::String, "", 0,
      "CA certificate file (PEM) that signs the service certificate; empty = the system's CAs; "
      "relative = in the application directory"},
 };
@@ -143,10 +140,7 @@ QString stringValue(Key key)
     const KeyInfo &k = info(key);
     if (k.type != KeyInfo::String)
         return QString::number(intValue(key));
-    const QString def = QString::fromUtf8(k.defaultString);
-    const IniFile f = file();
-    return k.cut63 ? f.profileString(QLatin1String(k.section), QLatin1String(k.name), def)
-                   : f.value(path(key), def);
+    return file().value(path(key), QString::fromUtf8(k.defaultString));
 }
 
 IniResult setInt(Key key, int value)

@@ -35,7 +35,6 @@ struct KeyInfo {
     Type type;
     const char *defaultString; ///< default of String keys
     int defaultInt;            ///< default of Int and Switch keys
-    bool cut63;                ///< read through the 64-byte profile buffer
     const char *meaning;       ///< one line for the sample file and the README
 };
 
@@ -69,7 +68,7 @@ IniFile file();
 /// Integer keys and switches; a string key's text parsed as an integer.
 int intValue(Key key);
 bool isOn(Key key);
-/// String keys (cut to 63 characters where the table says so); integer keys as decimal text.
+/// String keys, whole as stored; integer keys as decimal text.
 QString stringValue(Key key);
 
 IniResult setInt(Key key, int value);

@@ -168,16 +168,6 @@ bool IniFile::parseInt(const QString &text, int *value)
     return true;
 }
 
-QString IniFile::cutProfileString(const QString &text)
-{
-    if (text.size() <= ProfileStringLimit)
-        return text;
-    int n = ProfileStringLimit;
-    if (text.at(n - 1).isHighSurrogate())
-        --n;
-    return text.left(n);
-}
-
 bool IniFile::contains(const QString &sectionKey) const
 {
     QString s, k;
@@ -223,7 +213,7 @@ int IniFile::profileInt(const QString &section, const QString &key, int defaultV
 QString IniFile::profileString(const QString &section, const QString &key, const QString &defaultValue) const
 {
     QString v;
-    return cutProfileString(lookup(section, key, &v) ? v : defaultValue);
+    return lookup(section, key, &v) ? v : defaultValue;
 }
 
 IniResult IniFile::writeProfileString(const QString &section, const QString &key, const QString &value)

@@ -11,8 +11,9 @@ struct IniResult {
 
 /// A Windows-style INI file, reached two ways that always agree:
 ///  - settings-style paths "Section/Key" (a path without '/' lives in section "General");
-///  - profile-style (section, key) reads, where strings are cut to 63 characters the way a
-///    64-byte profile buffer cuts them.
+///  - profile-style (section, key) reads and writes.
+/// Values are kept whole both ways: nothing is cut to a buffer size (a picture path or a link cut
+/// short would be written back damaged).
 /// Every read opens the file again, so edits made while the program runs are seen. Section and key
 /// names compare case-insensitively, as hand-edited Windows files expect. Reads accept a UTF-8 BOM,
 /// CRLF or LF line ends, blanks around '=', and ';' or '#' comment lines. Writes change only the line
@@ -20,8 +21,6 @@ struct IniResult {
 class IniFile
 {
 public:
-    static constexpr int ProfileStringLimit = 63;
-
     explicit IniFile(QString path);
     const QString &path() const { return m_path; }
 
@@ -44,8 +43,6 @@ public:
 
     /// Leading decimal integer of a value ("12", " -3", "7 ;x"); false when it holds none.
     static bool parseInt(const QString &text, int *value);
-    /// Cuts a string the way the 64-byte profile buffer does (63 characters, whole characters only).
-    static QString cutProfileString(const QString &text);
 
 private:
     static void splitPath(const QString &sectionKey, QString *section, QString *key);

@@ -1,5 +1,6 @@
 #include "logo/applinkfile.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 #include <json/json.h>
@@ -7,6 +8,27 @@
 QString appStoreLinkPrefix()
 {
     return QStringLiteral("https://apps.apple.com/app/");
+}
+
+QString appLinkProblem(const AppLinkInput &input)
+{
+    if (!input.ios.isEmpty() && input.iosShown) {
+        const int bytes = int((appStoreLinkPrefix() + input.ios).toUtf8().size());
+        if (bytes > kAppLinkMaxBytes)
+            return QCoreApplication::translate(
+                       "LogoPackageBuilder", "The iOS app link is too long for the device: %1 bytes with the "
+                                             "App Store address, at most %2. Please shorten it.")
+                .arg(bytes)
+                .arg(kAppLinkMaxBytes);
+    }
+    const int bytes = int(input.android.toUtf8().size());
+    if (bytes > kAppLinkMaxBytes)
+        return QCoreApplication::translate("LogoPackageBuilder",
+                                           "The Android app link is too long for the device: %1 bytes, at "
+                                           "most %2. Please shorten it.")
+            .arg(bytes)
+            .arg(kAppLinkMaxBytes);
+    return QString();
 }
 
 QByteArray appLinkFileText(const AppLinkInput &input)

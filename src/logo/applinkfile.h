@@ -13,6 +13,15 @@ struct AppLinkInput {
 /** The App Store address that the iOS field continues; the tab shows it in `labelIosLink`. */
 QString appStoreLinkPrefix();
 
+/** The longest link a device takes, in UTF-8 bytes: it keeps each link of the file in a 256-byte
+ *  field of its app-link record (command 186: a flag word and two such fields), with the field's
+ *  terminating zero. */
+constexpr int kAppLinkMaxBytes = 255;
+
+/** Empty when every link the file would carry fits the device; otherwise the operator's text naming
+ *  the link that does not (the link is refused, never cut). */
+QString appLinkProblem(const AppLinkInput &input);
+
 /** The app-link file's text: one JSON object as jsoncpp's styled writer lays it out. */
 QByteArray appLinkFileText(const AppLinkInput &input);
 

@@ -151,6 +151,12 @@ bool LogoPackageBuilder::copyPicture(const QString &source, const QString &dest)
 bool LogoPackageBuilder::dealWithLogo(const LogoStageInput &input)
 {
     m_error.clear();
+    // A link the device cannot hold whole is refused before anything is staged.
+    if (input.appLinkWanted && input.appLinkSupported) {
+        m_error = appLinkProblem(input.links);
+        if (!m_error.isEmpty())
+            return false;
+    }
     QDir app(m_appDir);
     for (const char *sub : {"Logo", "Image", "LogoTmp", "LogoBinTmp", "LogoBin"}) {
         const QString name = QString::fromLatin1(sub);

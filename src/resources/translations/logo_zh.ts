@@ -61,6 +61,14 @@
 <context>
     <name>LogoPackageBuilder</name>
     <message>
+        <source>The iOS app link is too long for the device: %1 bytes with the App Store address, at most %2. Please shorten it.</source>
+        <translation>iOS 应用链接过长，设备无法保存：含 App Store 地址共 %1 字节，最多 %2 字节。请缩短链接。</translation>
+    </message>
+    <message>
+        <source>The Android app link is too long for the device: %1 bytes, at most %2. Please shorten it.</source>
+        <translation>Android 应用链接过长，设备无法保存：共 %1 字节，最多 %2 字节。请缩短链接。</translation>
+    </message>
+    <message>
         <location filename="../../logo/logopackage.cpp" line="144"/>
         <source>Cannot copy %1 to %2</source>
         <translation>无法将 %1 复制到 %2</translation>

@@ -93,6 +93,7 @@ private slots:
     void rowClickWithAddressChange();
     void addByHandFillsTheLogoRow();
     void modifyBurnsOnePackageIntoEveryDevice();
+    void linkTooLongForTheDeviceIsRefused();
     void makeOnlyMakesOnePackagePerDevice();
     void unreadablePartitionMovesToTheNextDevice();
     void squashfsDevice();
@@ -392,6 +393,35 @@ void LogoE2E::modifyBurnsOnePackageIntoEveryDevice()
     // The links were stored when Modify started.
     QCOMPARE(IniFile(m_tmp->filePath(QStringLiteral("Config.ini"))).value(QStringLiteral("AppLink/Android")),
              QStringLiteral("https://play.example/app"));
+}
+
+void LogoE2E::linkTooLongForTheDeviceIsRefused()
+{
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.99.10"), 0x30,
+                          {{QStringLiteral("buildDate"), QStringLiteral("2022-05-01")},
+                           {QStringLiteral("appLinkIos"), false}}));
+    QVERIFY(startTab(devices, 35990, 35991));
+    QVERIFY(search(1));
+    tickAll();
+    QVERIFY(click(0)); // the device takes links
+    QVERIFY(m_tab->appLinksSupported());
+    choosePictures(false);
+    const QString link = QStringLiteral("https://play.example/") + QString(280, QLatin1Char('a'));
+    child<QLineEdit>("lineEditAndroid")->setText(link);
+    const int shown = CMessageBox::shownCount();
+    child<QPushButton>("btnModify")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_tab->running(), 20000);
+    QCOMPARE(CMessageBox::shownCount(), shown + 1);
+    QCOMPARE(CMessageBox::lastShown().text,
+             QStringLiteral("The Android app link is too long for the device: 301 bytes, at most 255. Please "
+                            "shorten it."));
+    QCOMPARE(m_fleet->count(macOf(0x30), "upgrade"), 0);
+    QVERIFY(!m_fleet->hasFile(macOf(0x30), QStringLiteral("logo/AppDowloadLink.custom")));
+    // The form's link is kept whole in Config.ini all the same.
+    QCOMPARE(IniFile(m_tmp->filePath(QStringLiteral("Config.ini"))).value(QStringLiteral("AppLink/Android")),
+             link);
+    QCOMPARE(m_tab->cursor().shape(), Qt::ArrowCursor);
 }
 
 void LogoE2E::makeOnlyMakesOnePackagePerDevice()

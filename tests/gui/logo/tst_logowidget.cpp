@@ -44,7 +44,7 @@ private slots:
     void formTexts();
     void redNotes();
     void startUp();
-    void configKeysReadCutAndStored();
+    void configKeysReadAndStoredWhole();
     void configKeysSurviveARestart();
     void pictureChoosers_data();
     void pictureChoosers();
@@ -214,18 +214,23 @@ void LogoWidgetTest::startUp()
     QVERIFY(!m_tab->appLinksSupported());
 }
 
-void LogoWidgetTest::configKeysReadCutAndStored()
+void LogoWidgetTest::configKeysReadAndStoredWhole()
 {
     m_tab.reset();
-    const QByteArray longLink = QByteArray(70, 'x');
+    // Longer than any profile buffer: both are read whole and written back whole.
+    const QByteArray longLink = QByteArray(200, 'x');
+    const QByteArray longPath = "/pics/" + QByteArray(190, 'p') + ".jpg";
+    QCOMPARE(longPath.size(), 200);
     writeIni("[AppLink]\r\nIOS=" + longLink +
              "\r\nAndroid=https://play.example/app\r\n"
-             "[Logo]\r\nBoot=/pics/boot.jpg\r\nClose=/pics/close.jpg\r\nLoss=/pics/loss.gif\r\nBlind=\r\n"
+             "[Logo]\r\nBoot=" +
+             longPath +
+             "\r\nClose=/pics/close.jpg\r\nLoss=/pics/loss.gif\r\nBlind=\r\n"
              "[OEMID]\r\nSetEn=5\r\nRepeatEn=0\r\nAssigned=ACME01\r\n");
     m_tab = std::make_unique<UpgradeLogoWidget>();
-    QCOMPARE(child<QLineEdit>("lineEditIOS")->text(), QString(63, QLatin1Char('x')));
+    QCOMPARE(child<QLineEdit>("lineEditIOS")->text(), QString::fromLatin1(longLink));
     QCOMPARE(child<QLineEdit>("lineEditAndroid")->text(), QStringLiteral("https://play.example/app"));
-    QCOMPARE(child<QLineEdit>("lineEditBoot")->text(), QStringLiteral("/pics/boot.jpg"));
+    QCOMPARE(child<QLineEdit>("lineEditBoot")->text(), QString::fromLatin1(longPath));
     QCOMPARE(child<QLineEdit>("lineEditClose")->text(), QStringLiteral("/pics/close.jpg"));
     QCOMPARE(child<QLineEdit>("lineEditLoss")->text(), QStringLiteral("/pics/loss.gif"));
     QCOMPARE(child<QLineEdit>("lineEditBlind")->text(), QString());
@@ -244,7 +249,8 @@ void LogoWidgetTest::configKeysReadCutAndStored()
     child<QCheckBox>("checkBoxSetOEMID")->setChecked(false);
     m_tab.reset();
     const IniFile ini(tmpPath(QStringLiteral("Config.ini")));
-    QCOMPARE(ini.value(QStringLiteral("AppLink/IOS")), QString(63, QLatin1Char('x')));
+    QCOMPARE(ini.value(QStringLiteral("AppLink/IOS")), QString::fromLatin1(longLink));
+    QCOMPARE(ini.value(QStringLiteral("Logo/Boot")), QString::fromLatin1(longPath));
     QCOMPARE(ini.value(QStringLiteral("Logo/Blind")), QStringLiteral("/pics/blind.gif"));
     QCOMPARE(ini.value(QStringLiteral("OEMID/SetEn")), QStringLiteral("0"));
     QCOMPARE(ini.value(QStringLiteral("OEMID/RepeatEn")), QStringLiteral("1"));

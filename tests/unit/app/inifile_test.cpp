@@ -72,22 +72,16 @@ INSTANTIATE_TEST_SUITE_P(Values, IniIntTest,
                                            IntCase{"12abc", 0, 12}, IntCase{"abc", 20, 20},
                                            IntCase{"", 20, 20}, IntCase{"99999999999", 0, 2147483647}));
 
-TEST_F(IniFileTest, ProfileStringsAreCutTo63Characters)
+TEST_F(IniFileTest, ProfileStringsAreKeptWhole)
 {
-    const QString s64 = QString(64, QLatin1Char('a'));
-    const QString s63 = QString(63, QLatin1Char('a'));
     IniFile ini(path());
-    ASSERT_TRUE(ini.writeProfileString(QStringLiteral("AppLink"), QStringLiteral("IOS"), s64));
-    EXPECT_EQ(ini.profileString(QStringLiteral("AppLink"), QStringLiteral("IOS")), s63);
-    ASSERT_TRUE(ini.writeProfileString(QStringLiteral("AppLink"), QStringLiteral("IOS"), s63));
-    EXPECT_EQ(ini.profileString(QStringLiteral("AppLink"), QStringLiteral("IOS")), s63);
-    // The settings-style path sees the whole stored value; the default is cut too.
-    ini.setValue(QStringLiteral("AppLink/IOS"), s64);
-    EXPECT_EQ(ini.value(QStringLiteral("AppLink/IOS")), s64);
-    EXPECT_EQ(ini.profileString(QStringLiteral("AppLink"), QStringLiteral("Android"), s64), s63);
-    // A character outside the BMP is never split in half.
-    const QString emoji = QString(62, QLatin1Char('x')) + QString::fromUtf8("\xF0\x9F\x98\x80");
-    EXPECT_EQ(IniFile::cutProfileString(emoji), QString(62, QLatin1Char('x')));
+    for (int length : {63, 64, 200, 4000}) {
+        const QString s = QString(length - 1, QLatin1Char('a')) + QString::fromUtf8("\xF0\x9F\x98\x80");
+        ASSERT_TRUE(ini.writeProfileString(QStringLiteral("AppLink"), QStringLiteral("IOS"), s));
+        EXPECT_EQ(ini.profileString(QStringLiteral("AppLink"), QStringLiteral("IOS")), s) << length;
+        EXPECT_EQ(ini.value(QStringLiteral("AppLink/IOS")), s) << length;
+        EXPECT_EQ(ini.profileString(QStringLiteral("AppLink"), QStringLiteral("Android"), s), s) << length;
+    }
 }
 
 TEST_F(IniFileTest, WritesKeepOtherLinesAndLineEnds)

@@ -181,6 +181,34 @@ TEST(AppLink, Table)
     }
 }
 
+TEST(AppLink, LinksLongerThanTheDeviceTakesAreRefused)
+{
+    const int prefix = int(appStoreLinkPrefix().toUtf8().size());
+    const QString u3 = QStringLiteral("下"); // three bytes in UTF-8
+    const struct {
+        AppLinkInput in;
+        const char *refused; // the start of the text, or null when the links fit
+    } cases[] = {
+        {{QString(255, QLatin1Char('a')), QString(), false}, nullptr},
+        {{QString(256, QLatin1Char('a')), QString(), false}, "The Android app link is too long"},
+        {{QString(85, u3.at(0)), QString(), false}, nullptr},                                   // 255 bytes
+        {{QString(85, u3.at(0)) + QLatin1Char('a'), QString(), false}, "The Android app link"}, // 256
+        {{QString(), QString(255 - prefix, QLatin1Char('i')), true}, nullptr},
+        {{QString(), QString(256 - prefix, QLatin1Char('i')), true}, "The iOS app link is too long"},
+        // A hidden iOS row sends no iOS link, whatever the field holds.
+        {{QString(), QString(400, QLatin1Char('i')), false}, nullptr},
+    };
+    for (const auto &c : cases) {
+        const QString problem = appLinkProblem(c.in);
+        if (!c.refused) {
+            EXPECT_TRUE(problem.isEmpty()) << problem.toStdString();
+        } else {
+            EXPECT_TRUE(problem.startsWith(QLatin1String(c.refused))) << problem.toStdString();
+            EXPECT_TRUE(problem.contains(QStringLiteral("at most 255"))) << problem.toStdString();
+        }
+    }
+}
+
 TEST(AppLink, WritesFile)
 {
     QTemporaryDir dir;
@@ -274,6 +302,15 @@ TEST_F(Package, StagingAllPicturesAndLinks)
     // Links wanted but not supported by the device: no file.
     ASSERT_TRUE(b.dealWithLogo({{boot}, true, false, in.links}));
     EXPECT_FALSE(QFile::exists(logo(QStringLiteral("AppDowloadLink.custom"))));
+
+    // A link the device cannot hold: refused with the reason, nothing staged, never cut.
+    const LogoStageInput tooLong{{boot}, true, true, {QString(300, QLatin1Char('z')), QString(), false}};
+    EXPECT_FALSE(b.dealWithLogo(tooLong));
+    EXPECT_TRUE(b.lastError().startsWith(QLatin1String("The Android app link is too long")))
+        << b.lastError().toStdString();
+    EXPECT_FALSE(QFile::exists(logo(QStringLiteral("AppDowloadLink.custom"))));
+    // ... though when the device takes no links, the link is not sent and nothing is refused.
+    EXPECT_TRUE(b.dealWithLogo({{boot}, true, false, tooLong.links}));
 }
 
 TEST_F(Package, StagingReportsAMissingPicture)
