@@ -374,6 +374,11 @@ long H264_DVR_SetConfigOverNet(unsigned long dwCommand, int nChannelNO, char *lp
         if (f.header.type != proto::answerOf(proto::MSG_NET_SET) || f.header.seq != seq ||
             proto::decodeNetSetAnswer(f, from) != proto::Result::Ok || !proto::macEqual(from, mac))
             continue;
+        if (f.header.status == 0 || f.header.status == 1 || f.header.status == NETSDK_ERR_NEED_REBOOT) {
+            uint32_t moved;
+            std::memcpy(&moved, m.block.HostIP, sizeof moved);
+            deviceMoved(mac, moved);
+        }
         if (f.header.status < 0)
             setError(f.header.status);
         return f.header.status;

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace netsdk
@@ -138,6 +139,16 @@ void rememberSearchedMac(const SDK_CONFIG_NET_COMMON_V2 &rec, uint32_t from)
     if (s.searchedMacs.size() >= 4096 && !s.searchedMacs.count(address))
         s.searchedMacs.clear();
     s.searchedMacs[address] = mac;
+}
+
+void deviceMoved(const std::string &mac, uint32_t address)
+{
+    Sdk &s = sdk();
+    std::lock_guard<std::mutex> lk(s.m);
+    for (auto it = s.searchedMacs.begin(); it != s.searchedMacs.end();)
+        it = proto::macEqual(it->second, mac) ? s.searchedMacs.erase(it) : std::next(it);
+    if (s.searchedMacs.size() < 4096)
+        s.searchedMacs[address] = mac;
 }
 
 std::string searchedMacAt(uint32_t address)

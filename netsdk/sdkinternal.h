@@ -212,6 +212,8 @@ struct Sdk {
 /* Remembers the identity a search answer announced for its address, when it came from that address
  * (network order): one host cannot pin identities on other devices' addresses. */
 void rememberSearchedMac(const SDK_CONFIG_NET_COMMON_V2 &rec, uint32_t from);
+/* A device confirmed an address change: it is known at its new address (network order) only. */
+void deviceMoved(const std::string &mac, uint32_t address);
 /* The MAC a search found at this address (network order), or empty. */
 std::string searchedMacAt(uint32_t address);
 /* The login key for (password, salt, iterations), derived once and kept: the slow derivation is paid

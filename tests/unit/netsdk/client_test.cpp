@@ -316,6 +316,46 @@ INSTANTIATE_TEST_SUITE_P(
                       RelayCase{"relay passes the device's identity on: the client knows better", false, true,
                                 NETSDK_ERR_NO_DEVICE, 0}));
 
+/* After an address change the SDK knows the device at its new address: a login there is not
+ * taken for a relay because of what an older search found at that address. */
+TEST_F(SdkTest, AnAddressChangeMovesTheKnownIdentity)
+{
+    DeviceScript s;
+    FakeDevice dev(s, true);
+    H264_DVR_SetSearchPort(dev.searchPort());
+    /* Another device used to answer at 127.0.0.78. */
+    SDK_CONFIG_NET_COMMON_V2 rec{};
+    setField(rec.sMac, sizeof rec.sMac, "00:12:34:56:78:78");
+    rec.HostIP[0] = 127;
+    rec.HostIP[3] = 78;
+    rec.NetValues[1] = 34567;
+    dev.addSearchDatagram(netsdk::proto::encodeSearchAnswer(0, rec), "127.0.0.78");
+    std::vector<char> buf(143360);
+    int len = 0;
+    ASSERT_NE(H264_DVR_SearchDevice(buf.data(), int(buf.size()), &len, 300), 0);
+    ASSERT_EQ(len, 2 * 560);
+
+    /* The device answers at 127.0.0.78 from now on (the relay stands in for its new address). */
+    Relay newAddress("127.0.0.78", dev.port(), [](netsdk::proto::LoginChallengeAnswer &) {});
+    int err = 0;
+    EXPECT_EQ(H264_DVR_Login("127.0.0.78", newAddress.port(), "admin", "pw", nullptr, 1, &err), 0);
+    EXPECT_EQ(err, NETSDK_ERR_NO_DEVICE) << "before the change the address belongs to the other device";
+
+    SDK_NET_BLOCK block{};
+    setField(block.sMac, sizeof block.sMac, s.mac);
+    block.HostIP[0] = 127;
+    block.HostIP[3] = 78;
+    block.ChangeFlag = 1;
+    ASSERT_EQ(H264_DVR_SetConfigOverNet(NETSDK_CFG_NET_COMMON, 1, reinterpret_cast<char *>(&block),
+                                        sizeof block, 3000),
+              0);
+    Relay again("127.0.0.78", dev.port(), [](netsdk::proto::LoginChallengeAnswer &) {});
+    const long h = H264_DVR_Login("127.0.0.78", again.port(), "admin", "pw", nullptr, 1, &err);
+    EXPECT_GT(h, 0) << err;
+    if (h > 0)
+        H264_DVR_Logout(h);
+}
+
 TEST_F(SdkTest, LoginWithoutDeviceIsNetworkErrorZero)
 {
     int err = 12345;
