@@ -480,6 +480,8 @@ void LogoE2E::unreadablePartitionMovesToTheNextDevice()
     QCOMPARE(m_fleet->count(macOf(0x61), "partInfoRead"), 1);
     QCOMPARE(m_fleet->count(macOf(0x62), "partInfoRead"), 0);
     QCOMPARE(m_tab->deviceCore()->table()->rowDevice(0)->lLoginID, 0);
+    // The burn's own failure text, code and all, is what "Select failed" picks.
+    QCOMPARE(m_tab->deviceCore()->tableActions()->selectFailed(), QList<int>{0});
 }
 
 void LogoE2E::squashfsDevice()
