@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -410,6 +411,12 @@ int H264_DVR_ControlDVR(long lLoginID, int type, int waittime)
 long H264_DVR_Upgrade(long lLoginID, const char *sFileName, int nType, fUpgradeCallBack cbUpgrade,
                       void *dwUser)
 {
+    return H264_DVR_UpgradePinned(lLoginID, sFileName, nType, nullptr, cbUpgrade, dwUser);
+}
+
+long H264_DVR_UpgradePinned(long lLoginID, const char *sFileName, int nType, const unsigned char *pSha256,
+                            fUpgradeCallBack cbUpgrade, void *dwUser)
+{
     if (!sFileName || !*sFileName) {
         setError(NETSDK_ERR_PARAM);
         return 0;
@@ -443,6 +450,10 @@ long H264_DVR_Upgrade(long lLoginID, const char *sFileName, int nType, fUpgradeC
     u->loginId = lLoginID;
     u->session = sess;
     u->key = fileKeyOf(st);
+    if (pSha256) {
+        u->pinned = true;
+        std::copy(pSha256, pSha256 + u->expected.size(), u->expected.begin());
+    }
     u->total = uint32_t(st.st_size);
     u->type = nType;
     u->baseName = baseNameOf(sFileName);

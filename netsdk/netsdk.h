@@ -154,6 +154,7 @@ enum {
     NETSDK_ERR_FILE = -10009,          /* the upgrade file cannot be read */
     NETSDK_ERR_NOT_SUPPORTED = -10010, /* the device does not know the command */
     NETSDK_ERR_UPG_DEADLINE = -10011,  /* final upgrade report: the device did not finish in time */
+    NETSDK_ERR_FILE_CHANGED = -10012,  /* the upgrade file is not the version the caller checked */
     NETSDK_ERR_PASSWORD = -11301,
     NETSDK_ERR_NO_USER = -11302,
     NETSDK_ERR_USER_LOCKED = -11303,
@@ -244,6 +245,12 @@ int H264_DVR_ControlDVR(long lLoginID, int type, int waittime);
  * report (log in again afterwards). */
 long H264_DVR_Upgrade(long lLoginID, const char *sFileName, int nType, fUpgradeCallBack cbUpgrade,
                       void *dwUser);
+/* H264_DVR_Upgrade for one version of the file: pSha256 points to the 32-byte SHA-256 of the version
+ * the caller checked. Before anything goes to the device, the SDK compares it with the digest of the
+ * file it opened; when they differ, not a byte is sent and the final report is -2 with last error
+ * NETSDK_ERR_FILE_CHANGED. A null pSha256 pins nothing (H264_DVR_Upgrade). */
+long H264_DVR_UpgradePinned(long lLoginID, const char *sFileName, int nType, const unsigned char *pSha256,
+                            fUpgradeCallBack cbUpgrade, void *dwUser);
 /* Stops the transfer if still running; no callback of this upgrade runs once it returns
  * (when called from inside the callback: none after that callback). 1, or 0 for an
  * unknown handle. */

@@ -165,7 +165,9 @@ struct Upgrade {
     long loginId = 0;
     std::shared_ptr<Session> session;
     int fileFd = -1;
-    FileKey key;               /* the file as it was opened: what the digest must belong to */
+    FileKey key;         /* the file as it was opened: what the digest must belong to */
+    bool pinned = false; /* only the version whose digest is `expected` may be sent */
+    Digest expected{};
     bool copyFallback = false; /* the file cannot be spliced: copy it through a buffer */
     uint32_t total = 0;
     int32_t type = 0;

@@ -224,6 +224,10 @@ Outcome transfer(Upgrade &u)
     Digest digest{};
     if (const long r = packageDigest(u.fileFd, u.key, u.stop, digest))
         return failed(r);
+    /* Another file than the one the application checked (replaced or rewritten since): nothing of it
+     * goes out, not even its name. */
+    if (u.pinned && !proto::digestEqual(digest.data(), u.expected.data()))
+        return failed(NETSDK_ERR_FILE_CHANGED);
 
     proto::UpgradeBegin begin;
     begin.total = u.total;

@@ -5,6 +5,8 @@
 #include "upgrade/upgraderun.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
 
 #include <cstring>
 #include <optional>
@@ -96,9 +98,23 @@ QStringList LogoRunState::made() const
     return m_made;
 }
 
-void LogoRunState::addPackage(const QString &path)
+QByteArray LogoRunState::packageSha256() const
 {
     std::lock_guard<std::mutex> hold(m_lock);
+    return m_sha256;
+}
+
+void LogoRunState::addPackage(const QString &path)
+{
+    // Hashed as soon as it is written: a file put in its place later is not burnt.
+    QByteArray sha256;
+    QFile file(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (file.open(QIODevice::ReadOnly) && hash.addData(&file))
+        sha256 = hash.result();
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (m_made.isEmpty())
+        m_sha256 = sha256;
     m_made.append(path);
 }
 
@@ -223,6 +239,7 @@ BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
         record->lLoginID = int32_t(loginId);
         UpgradeParams params = burn;
         params.packagePath = state->package();
+        params.packageSha256 = state->packageSha256();
         if (burner.upgradeDevice(ctx, record, params) != UpgradeRun::DeviceOutcome::Started)
             ctx.fail();
     };

@@ -62,11 +62,14 @@ public:
     bool superseded() const { return m_superseded.load(); }
 
     QString package() const;
+    /// SHA-256 of the run's package as it was made: the burn sends that version of the file only.
+    QByteArray packageSha256() const;
     /// Every package this run made, in order.
     QStringList made() const;
 
     /// Dispatcher thread only.
     LogoPackageBuilder &builder() { return m_builder; }
+    /// Records a package just made; the first one is the run's and is hashed now.
     void addPackage(const QString &path);
 
     /// The make step's login for `row`, kept for the row's burn: the run's own, never the row's, so
@@ -84,6 +87,7 @@ private:
     mutable std::mutex m_lock;
     QStringList m_made;
     std::map<int, long> m_logins; ///< under m_lock
+    QByteArray m_sha256;
 };
 
 /// The logo run as jobs of the device-batch engine. The make step is the plan's `prepare`, run by

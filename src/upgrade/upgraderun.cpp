@@ -221,7 +221,10 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
             return;
         if (report.kind == ProgressReport::DeviceError)
             qDebug() << report.text;
-        ctx.status(report.outcome(), report.text);
+        if (report.kind == ProgressReport::Failure && sdk.lastError() == NETSDK_ERR_FILE_CHANGED)
+            ctx.status(StatusOutcome::Failure, packageChangedText());
+        else
+            ctx.status(report.outcome(), report.text);
         if (!report.isFinal())
             return;
         // The device is regarded as logged out: it restarts after an upgrade.
@@ -242,8 +245,12 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
     {
         std::lock_guard<std::recursive_mutex> hold(started->startLock);
         const QByteArray path = QFile::encodeName(params.packagePath);
-        const long handle = m_sdk.upgrade(record.lLoginID, path.constData(), 0,
-                                          &SdkCallbacks::upgradeProgress, started->token);
+        // The SDK sends the file only while it is still the version that was inspected.
+        const bool pinned = params.packageSha256.size() == 32;
+        const long handle = m_sdk.upgrade(
+            record.lLoginID, path.constData(), 0,
+            pinned ? reinterpret_cast<const unsigned char *>(params.packageSha256.constData()) : nullptr,
+            &SdkCallbacks::upgradeProgress, started->token);
         if (handle > 0) {
             started->handle = handle;
             // A run closed under way ends the job's session as well: nothing else holds it.
@@ -268,6 +275,11 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
     }
     qDebug() << "UpgradeDevice end index " << row;
     return outcome;
+}
+
+QString UpgradeRun::packageChangedText()
+{
+    return trUpgrade("Upgrade Fail: the package file changed after it was checked; nothing was sent");
 }
 
 QByteArray UpgradeRun::runPassword(DEV_INFO &record, const UpgradeParams &params)

@@ -60,7 +60,7 @@ struct UpgradeSdk {
     decltype(&H264_DVR_Logout) logout = &H264_DVR_Logout;
     decltype(&H264_DVR_GetLastError) lastError = &H264_DVR_GetLastError;
     decltype(&H264_DVR_SetDevConfig) setDevConfig = &H264_DVR_SetDevConfig;
-    decltype(&H264_DVR_Upgrade) upgrade = &H264_DVR_Upgrade;
+    decltype(&H264_DVR_UpgradePinned) upgrade = &H264_DVR_UpgradePinned;
     decltype(&H264_DVR_CloseUpgradeHandle) closeUpgrade = &H264_DVR_CloseUpgradeHandle;
 };
 
@@ -79,6 +79,8 @@ public:
     /// Configuration files above this size are refused rather than cut.
     static constexpr int ImportBufferSize = 131072;
     static constexpr int ImportWaitMs = 10000;
+    /// The final text of a device whose package file was no longer the one inspected.
+    static QString packageChangedText();
 
     /// Where a device's procedure stopped.
     enum class DeviceOutcome { LoginFailed, OemidFailed, InvalidHardware, StartFailed, Started, Cancelled };

@@ -87,6 +87,10 @@
         <translation>解压升级程序失败：读取期间升级包被更改</translation>
     </message>
     <message>
+        <source>Upgrade Fail: the package file changed after it was checked; nothing was sent</source>
+        <translation>升级失败：升级包文件在检查后被更改，未发送任何数据</translation>
+    </message>
+    <message>
         <source>Please Select a Device</source>
         <translation>请选择设备</translation>
     </message>

@@ -29,6 +29,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
 #include <map>
 #include <memory>
 
@@ -87,6 +88,7 @@ private slots:
     void verifiesTheVersionAfterTheRestart();
     void checkDevicesSendsNothing();
     void floodingAndTricklingDevicesEndAtTheDeadline();
+    void packageReplacedBetweenStartsIsNotSent();
 
 private:
     bool startTab(const QJsonArray &devices, int port, int searchPort, int recordsPort = -1);
@@ -621,3 +623,63 @@ void UpgradeE2E::floodingAndTricklingDevicesEndAtTheDeadline()
 
 QTEST_MAIN(UpgradeE2E)
 #include "tst_upgradee2e.moc"
+
+// The package is checked at the click and each device is sent exactly that file: one replaced on disk
+// after the first device started goes to no later device.
+void UpgradeE2E::packageReplacedBetweenStartsIsNotSent()
+{
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.76.10"), 0x7600));
+    // The second device takes the configuration import but never answers it: its transfer starts only
+    // after the import's 10 s time-out, long after the first device's upgrade has ended.
+    devices.append(device(
+        QStringLiteral("127.0.76.11"), 0x7601,
+        QJsonObject{{QStringLiteral("faults"), QJsonObject{{QStringLiteral("results"),
+                                                            QJsonObject{{QStringLiteral("52"), -10005}}}}}}));
+    QVERIFY(startTab(devices, 35910, 35911));
+    QVERIFY(searchAndTickAll(2));
+    const int first = cell(0, 1) == QLatin1String("127.0.76.10") ? 0 : 1;
+    const int second = 1 - first;
+    const QString firstMac = cell(first, 4), secondMac = cell(second, 4);
+
+    const QString package = makePackage(kHardware, 64 * 1024);
+    QFile pf(package);
+    QVERIFY(pf.open(QIODevice::ReadOnly));
+    const QByteArray checked = pf.readAll();
+    pf.close();
+    const QString cfg = m_tmp->filePath(QStringLiteral("device.cfg"));
+    {
+        QFile f(cfg);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[cfg]\n");
+    }
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(package);
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditCfg"))->setText(cfg);
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QStringLiteral("secret"));
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("upgradeBtn")), Qt::LeftButton);
+
+    QVERIFY(
+        QTest::qWaitFor([&] { return m_fleet->hasFile(firstMac, QStringLiteral("firmware.bin")); }, 9000));
+    auto upgradesOf = [this](const QString &mac) {
+        return m_fleet->state(mac)
+            .value(QStringLiteral("counts"))
+            .toObject()
+            .value(QStringLiteral("upgrade"))
+            .toInt(-1);
+    };
+    QCOMPARE(upgradesOf(secondMac), 0); // still waiting for its import's answer
+    // Another valid package for the same hardware, renamed over the checked one.
+    const QString other = m_tmp->filePath(QStringLiteral("other.bin"));
+    QVERIFY(testzip::writePackage(other.toStdString(), kHardware.toStdString(), 48 * 1024));
+    QCOMPARE(std::rename(QFile::encodeName(other).constData(), QFile::encodeName(package).constData()), 0);
+
+    QVERIFY(waitForFinalTexts(2, 60000));
+    QCOMPARE(status(first), QStringLiteral("Upgrade Success  "));
+    QCOMPARE(m_fleet->file(firstMac, QStringLiteral("firmware.bin")), checked);
+    QCOMPARE(status(second), UpgradeRun::packageChangedText());
+    QCOMPARE(m_tab->deviceCore()->table()->statusOutcome(second), StatusOutcome::Failure);
+    QVERIFY(!m_fleet->hasFile(secondMac, QStringLiteral("firmware.bin")));
+    // A begun upgrade always ends counted, burnt or aborted: this device never saw one begin.
+    QCOMPARE(upgradesOf(secondMac), 0);
+    QVERIFY(!m_fleet->state(secondMac).contains(QStringLiteral("lastUpgrade")));
+}

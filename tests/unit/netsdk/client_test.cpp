@@ -1,6 +1,7 @@
 #include "fakedevice.h"
 #include "netsdk/netsdk.h"
 #include "netsdk/packagedigest.h"
+#include "netsdk/protocol.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -19,6 +21,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -933,6 +936,55 @@ INSTANTIATE_TEST_SUITE_P(
                         s.progressGapMs = 250; /* under the test's silence limit of 400 ms */
                     },
                     NETSDK_ERR_UPG_DEADLINE, NETSDK_ERR_TIMEOUT, true, true, 6, 1000}));
+
+// An upgrade pinned to the digest the application checked sends that file, and no other one: a
+// file whose digest differs ends the upgrade before the device gets a single frame of it.
+TEST_F(SdkTest, PinnedUpgradeSendsOnlyTheCheckedVersion)
+{
+    const int size = 200000;
+    const std::string pkg = makePackage(size);
+    std::array<uint8_t, 32> checked{};
+    {
+        std::ifstream in(pkg, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        netsdk::proto::Sha256 sha;
+        sha.update(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
+        checked = sha.final();
+    }
+    std::array<uint8_t, 32> other = checked;
+    other[31] ^= 1;
+    struct Case {
+        const char *what;
+        const std::array<uint8_t, 32> *pin;
+        int final;
+        long lastError;
+    };
+    for (const Case &c : {Case{"the checked version", &checked, -1, 0},
+                          Case{"another version", &other, -2, NETSDK_ERR_FILE_CHANGED}}) {
+        SCOPED_TRACE(c.what);
+        DeviceScript s;
+        FakeDevice dev(s);
+        const long h = login(dev);
+        ASSERT_GT(h, 0);
+        Recorder rec;
+        const long u = H264_DVR_UpgradePinned(h, pkg.c_str(), 0, c.pin->data(), onUpgrade, &rec);
+        ASSERT_GT(u, 0);
+        ASSERT_TRUE(rec.waitFinal(10000));
+        {
+            std::lock_guard<std::mutex> lk(rec.m);
+            EXPECT_EQ(rec.reports.back().second, c.final);
+            if (c.lastError) {
+                EXPECT_EQ(rec.finalLastError, c.lastError);
+                EXPECT_EQ(rec.reports.size(), 1u); // no send report either
+            }
+        }
+        const auto seen = dev.seen();
+        EXPECT_EQ(seen.upgradeBytes, c.final == -1 ? uint32_t(size) : 0u);
+        EXPECT_EQ(seen.upgradeName.empty(), c.final != -1); // not even UPGRADE_BEGIN
+        H264_DVR_CloseUpgradeHandle(u);
+    }
+    std::remove(pkg.c_str());
+}
 
 TEST_F(SdkTest, UpgradeRefusedUpFront)
 {

@@ -35,6 +35,7 @@ struct StartedUpgrade {
     fUpgradeCallBack callback;
     void *user;
     std::string path;
+    std::string sha256; // what the run pinned the file to; empty: nothing
 };
 
 // The scripted SDK: one instance, reached through the free functions below.
@@ -109,7 +110,7 @@ long fakeSetConfig(long id, unsigned long cmd, int channel, char *buf, unsigned 
     return script.devices[handleIp[id]].importResult;
 }
 
-long fakeUpgrade(long id, const char *path, int, fUpgradeCallBack cb, void *user)
+long fakeUpgrade(long id, const char *path, int, const unsigned char *sha256, fUpgradeCallBack cb, void *user)
 {
     std::lock_guard<std::mutex> g(script.lock);
     if (script.devices[handleIp[id]].startFails) {
@@ -117,7 +118,9 @@ long fakeUpgrade(long id, const char *path, int, fUpgradeCallBack cb, void *user
         return 0;
     }
     const long handle = 5000 + long(script.upgrades.size());
-    script.upgrades.push_back({handle, cb, user, path});
+    script.upgrades.push_back(
+        {handle, cb, user, path,
+         sha256 ? std::string(reinterpret_cast<const char *>(sha256), 32) : std::string()});
     return handle;
 }
 
@@ -221,6 +224,7 @@ protected:
         hooks.loginErrorText = [](int code) { return QStringLiteral("login error %1").arg(code); };
         params.packagePath = QStringLiteral("/pkg/fw.bin");
         params.packageHardware = "HW-1";
+        params.packageSha256 = QByteArray(32, 'd');
         params.tabPassword = "pw";
     }
     std::shared_ptr<DEV_INFO> record(int row) { return std::make_shared<DEV_INFO>(table.rows.at(row)); }
@@ -332,7 +336,8 @@ TEST_F(UpgradeRunTest, CallbackReportsUntilTheFinalOne)
     ASSERT_EQ(run.upgradeDevice(rec, params), UpgradeRun::DeviceOutcome::Started);
     const StartedUpgrade up = upgradeOf(0);
     EXPECT_EQ(up.path, "/pkg/fw.bin");
-    table.rows[0].lLoginID = 77; // as a re-login would have left it
+    EXPECT_EQ(up.sha256, std::string(32, 'd')); // the digest of the inspected file goes with the path
+    table.rows[0].lLoginID = 77;                // as a re-login would have left it
     up.callback(rec->lLoginID, up.handle, 1000, 250, up.user);
     up.callback(rec->lLoginID, up.handle, 0, 5, up.user); // nothing to show
     up.callback(rec->lLoginID, up.handle, -1, 57, up.user);
@@ -349,6 +354,30 @@ TEST_F(UpgradeRunTest, CallbackReportsUntilTheFinalOne)
     up.callback(rec->lLoginID, up.handle, 1000, 500, up.user);
     up.callback(rec->lLoginID, up.handle, 1000, 500, nullptr);
     EXPECT_EQ(table.status(0).size(), 5);
+}
+
+// A failure because the file was no longer the inspected one says so, not just "Upgrade Fail".
+TEST_F(UpgradeRunTest, FinalFailureOfAChangedPackageSaysSo)
+{
+    for (const bool logo : {false, true}) {
+        SCOPED_TRACE(logo ? "logo" : "firmware");
+        script.reset();
+        table.cells.clear();
+        script.devices["10.0.0.1"];
+        table.addRow(0, "10.0.0.1");
+        DeviceBatch batch(table);
+        UpgradeRun run(batch, hooks, fakeSdk());
+        UpgradeParams p = params;
+        p.logoMode = logo;
+        auto rec = record(0);
+        ASSERT_EQ(run.upgradeDevice(rec, p), UpgradeRun::DeviceOutcome::Started);
+        const StartedUpgrade up = upgradeOf(0);
+        lastErrorCode = NETSDK_ERR_FILE_CHANGED; // as the SDK's thread sees it in its final report
+        up.callback(rec->lLoginID, up.handle, -1, -2, up.user);
+        lastErrorCode = 0;
+        EXPECT_EQ(table.status(0).value(table.status(0).size() - 1), UpgradeRun::packageChangedText());
+        EXPECT_FALSE(run.isActive());
+    }
 }
 
 TEST_F(UpgradeRunTest, OemidStepGatesTheUpgradeAndItsTextEndsTheStatus)
