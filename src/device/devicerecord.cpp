@@ -26,6 +26,11 @@ void setFixedText(char *field, std::size_t width, const std::string &text)
     std::memcpy(field, text.data(), std::min(text.size(), width - 1));
 }
 
+QByteArray credentialBytes(const QString &typed)
+{
+    return typed.toUtf8();
+}
+
 QString dottedAddress(const uint8_t bytes[4])
 {
     return QStringLiteral("%1.%2.%3.%4").arg(bytes[0]).arg(bytes[1]).arg(bytes[2]).arg(bytes[3]);

@@ -35,6 +35,10 @@ template <std::size_t N> void setFixedText(char (&field)[N], const std::string &
     setFixedText(field, N, text);
 }
 
+/// The bytes sent for a typed user name or password: UTF-8, on every tab and in the login dialog,
+/// so that a password that works in one place works in all of them.
+QByteArray credentialBytes(const QString &typed);
+
 /// "%d.%d.%d.%d" of four address bytes in dotted order.
 QString dottedAddress(const uint8_t bytes[4]);
 /// "%04d-%02d-%02d".

@@ -143,8 +143,8 @@ void LoginDlg::OnClickedOk()
         return;
     // The field limit counts characters, the record bytes: a credential that does not fit is
     // refused here rather than sent cut.
-    const QByteArray user = m_userEdit->text().toUtf8();
-    const QByteArray password = m_passwordEdit->text().toUtf8();
+    const QByteArray user = DeviceRecord::credentialBytes(m_userEdit->text());
+    const QByteArray password = DeviceRecord::credentialBytes(m_passwordEdit->text());
     if (user.size() > CredentialLimit || password.size() > CredentialLimit) {
         CMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Error"),
                               tr("User name and password can each hold at most 11 bytes"), tr("OK"));

@@ -483,7 +483,7 @@ void UpgradeLogoWidget::on_tableView_clicked(const QModelIndex &index)
     DEV_INFO record;
     if (!table->copyRowDevice(row, &record))
         return;
-    const QByteArray password = m_lineEditPassword->text().toLocal8Bit();
+    const QByteArray password = DeviceRecord::credentialBytes(m_lineEditPassword->text());
     const quint64 generation = table->generation();
 
     std::function<int()> modifyIp;
@@ -712,7 +712,7 @@ void UpgradeLogoWidget::showInFileManager(const QString &path)
 
 void UpgradeLogoWidget::onUpgradeDeviceLogo()
 {
-    const QByteArray password = m_lineEditPassword->text().toLocal8Bit();
+    const QByteArray password = DeviceRecord::credentialBytes(m_lineEditPassword->text());
     DeviceTable *table = m_core->table();
     std::vector<int> rows;
     for (int row : table->checkedRows())
@@ -780,7 +780,7 @@ void UpgradeLogoWidget::checkDevices(const QList<int> &rows)
     LogoRunParams params;
     if (!oemidStepUsable(&params.setOEMID))
         return;
-    params.password = m_lineEditPassword->text().toLocal8Bit();
+    params.password = DeviceRecord::credentialBytes(m_lineEditPassword->text());
     params.appDir = m_dataDir;
     params.assignedOemid = ConfigKeys::stringValue(Key::OemidAssigned);
     params.allowRepeat = m_checkBoxRepeat->isChecked();

@@ -2,6 +2,7 @@
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
+#include "device/devicerecord.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "device/devicetableactions.h"
@@ -340,7 +341,7 @@ bool UpgradeWidget::formParams(UpgradeParams *params)
         }
     }
     params->configPath = m_lineEditCfg->text();
-    params->tabPassword = m_lineEditPassword->text().toLatin1();
+    params->tabPassword = DeviceRecord::credentialBytes(m_lineEditPassword->text());
 
     if (params->setOEMID) {
         FirmwareOemidStep::Params oemid;

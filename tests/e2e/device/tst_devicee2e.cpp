@@ -1,5 +1,6 @@
 // The device tables of the three tabs, login, IP change and batch commands against simulated devices.
 
+#include "../../unit/upgrade/testzip.h"
 #include "devsimfleet.h"
 
 #include "app/cmessagebox.h"
@@ -9,10 +10,12 @@
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "device/logindlg.h"
+#include "device/statusoutcome.h"
 #include "logo/upgradelogowidget.h"
 #include "mainwindow/ctallow.h"
 #include "netsdk/netsdk.h"
 #include "oemid/setoemid.h"
+#include "upgrade/upgraderun.h"
 #include "upgrade/upgradewidget.h"
 
 #include <QApplication>
@@ -137,6 +140,8 @@ private slots:
     void vanishedDeviceAndFailedSearch();
     void ipChange();
     void batchCommands();
+    void nonAsciiPasswordOnEveryTab_data();
+    void nonAsciiPasswordOnEveryTab();
     void mainWindowShowsFleet();
 };
 
@@ -582,6 +587,82 @@ void DeviceE2E::batchCommands()
     QVERIFY(batch.wait(5000));
     QCoreApplication::processEvents();
     QCOMPARE(messages.count(), 0);
+}
+
+void DeviceE2E::nonAsciiPasswordOnEveryTab_data()
+{
+    QTest::addColumn<int>("round");
+    QTest::addColumn<QString>("password");
+    QTest::newRow("latin") << 0 << QStringLiteral("pässwörd");
+    QTest::newRow("chinese") << 1 << QStringLiteral("密码");
+}
+
+void DeviceE2E::nonAsciiPasswordOnEveryTab()
+{
+    // One password, typed the same way, logs in through the login dialog, the firmware tab's run and
+    // the logo tab's row click.
+    QFETCH(int, round);
+    QFETCH(QString, password);
+    nextPorts(60 + round);
+    const QString ip = QStringLiteral("127.44.%1.10").arg(60 + round);
+    const QString mac = QStringLiteral("00:44:00:00:%1:00").arg(60 + round);
+    DevsimFleet fleet;
+    QVERIFY(fleet.start({dev(ip, mac, 4,
+                             QJsonObject{{QStringLiteral("hardware"), QStringLiteral("HI3520D-NVR")},
+                                         {QStringLiteral("password"), password},
+                                         {QStringLiteral("upgradeMs"), 300}})},
+                        m_port, m_search));
+
+    // The login dialog (Add).
+    UpgradeWidget added;
+    onLoginDialog([this, ip, password](LoginDlg *dlg) {
+        dlg->ipEdit()->setText(ip);
+        dlg->portEdit()->setText(QString::number(m_port));
+        dlg->passwordEdit()->setText(password);
+        dlg->okButton()->click();
+    });
+    added.findChild<QPushButton *>(QStringLiteral("addBtn"))->click();
+    QCOMPARE(added.deviceCore()->table()->rowCount(), 1);
+    QCOMPARE(cell(added.deviceCore(), 0, 3), QStringLiteral("Login Success"));
+    QCOMPARE(fleet.count(mac, "loginFailed"), 0);
+
+    // The firmware tab's run with its password field.
+    QTemporaryDir dir;
+    const QString package = dir.filePath(QStringLiteral("firmware.bin"));
+    QVERIFY(testzip::writePackage(package.toStdString(), "HI3520D-NVR", 1 << 16));
+    UpgradeWidget firmware;
+    firmware.setDataDirectory(dir.path());
+    DeviceTabCore *fw = searchOn(firmware, "SearchButton");
+    QVERIFY(waitSearch(fw));
+    QCOMPARE(fw->table()->rowCount(), 1);
+    fw->table()->setChecked(0, true);
+    firmware.findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(package);
+    firmware.findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(password);
+    firmware.findChild<QPushButton *>(QStringLiteral("upgradeBtn"))->click();
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            fw->table()->flushPending();
+            return !firmware.inspecting() && !firmware.upgradeRun()->isActive() &&
+                   fw->table()->statusOutcome(0) != StatusOutcome::Neutral;
+        },
+        60000));
+    QVERIFY2(cell(fw, 0, 3).startsWith(QLatin1String("Upgrade Success")), qPrintable(cell(fw, 0, 3)));
+    QCOMPARE(fleet.count(mac, "upgrade"), 1);
+    QCOMPARE(fleet.count(mac, "loginFailed"), 0);
+
+    // The logo tab's row click with its password field.
+    UpgradeLogoWidget logo;
+    logo.setDataDirectory(dir.path());
+    DeviceTabCore *lg = searchOn(logo, "SearchButton");
+    QVERIFY(waitSearch(lg));
+    QCOMPARE(lg->table()->rowCount(), 1);
+    logo.findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(password);
+    QSignalSpy probed(&logo, &UpgradeLogoWidget::probeFinished);
+    emit logo.findChild<QTableView *>(QStringLiteral("tableView"))
+        ->clicked(lg->table()->model()->index(0, 1));
+    QVERIFY(probed.wait(15000));
+    QCOMPARE(cell(lg, 0, 3), QStringLiteral("Login Success"));
+    QCOMPARE(fleet.count(mac, "loginFailed"), 0);
 }
 
 // The real main window on devsim's own fleet: every tab lists it in address order, and Add logs a
