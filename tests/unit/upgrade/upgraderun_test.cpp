@@ -362,7 +362,7 @@ TEST_F(UpgradeRunTest, FinalFailureOfAChangedPackageSaysSo)
     for (const bool logo : {false, true}) {
         SCOPED_TRACE(logo ? "logo" : "firmware");
         script.reset();
-        table.cells.clear();
+        table.clearCells();
         script.devices["10.0.0.1"];
         table.addRow(0, "10.0.0.1");
         DeviceBatch batch(table);
@@ -376,6 +376,7 @@ TEST_F(UpgradeRunTest, FinalFailureOfAChangedPackageSaysSo)
         up.callback(rec->lLoginID, up.handle, -1, -2, up.user);
         lastErrorCode = 0;
         EXPECT_EQ(table.status(0).value(table.status(0).size() - 1), UpgradeRun::packageChangedText());
+        EXPECT_EQ(table.said(0).value(table.said(0).size() - 1), kFailure);
         EXPECT_FALSE(run.isActive());
     }
 }
