@@ -20,7 +20,7 @@ const KeyInfo table[] = {
     {Key::ModifyIP, "UpgradeInfo", "ModifyIP", KeyInfo::Switch, "", 0,
      "1 = change every device's IPv4 address before it is processed"},
     {Key::StartIndex, "UpgradeInfo", "StartIndex", KeyInfo::Int, "", 20,
-     "last address byte assigned by the address change = row index + StartIndex"},
+     "last address byte assigned by the address change = row index + StartIndex (1..254)"},
     {Key::Verify, "UpgradeInfo", "Verify", KeyInfo::Switch, "", 0,
      "1 = after Upgrade Success, wait for the device's restart and check its new version"},
     {Key::VerifyTimeout, "UpgradeInfo", "VerifyTimeout", KeyInfo::Int, "", 180,

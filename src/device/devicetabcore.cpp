@@ -261,6 +261,11 @@ bool DeviceTabCore::reLogin(int row)
     return m_loginBatch->start(std::move(plan));
 }
 
+QString DeviceTabCore::addressChangeProblem() const
+{
+    return ConfigKeys::isOn(Key::ModifyIP) ? IpChange::startIndexProblem(m_startIndex) : QString();
+}
+
 int DeviceTabCore::modifyIP(int nIndex, int nType)
 {
     IpChange::Sdk sdk = IpChange::defaultSdk();

@@ -72,6 +72,9 @@ public:
 
     bool modifyIpOn() const { return m_modifyIp; }
     int startIndex() const { return m_startIndex; }
+    /// Why a run may not change addresses now (ModifyIP on with a StartIndex outside 1..254), as the
+    /// message for the operator; empty when it may. Each tab asks before a run starts.
+    QString addressChangeProblem() const;
     /// The IP change of the row (see IpChange::modifyIP); any thread.
     int modifyIP(int nIndex, int nType);
     /// How the IP change finds this computer's MAC (set once, before any change).

@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QHostAddress>
+#include <QNetworkInterface>
 
 #include <algorithm>
 #include <cstring>
@@ -13,7 +15,30 @@
 namespace IpChange
 {
 
-Plan plan(DEV_INFO &record, int nIndex, int nType, int startIndex, const TableVariant &variant)
+QString startIndexProblem(int startIndex)
+{
+    if (startIndex >= MinLastByte && startIndex <= MaxLastByte)
+        return QString();
+    return QCoreApplication::translate("DeviceTable",
+                                       "StartIndex in Config.ini is %1, but it must be %2 to %3. No address "
+                                       "was changed; correct it and start again.")
+        .arg(startIndex)
+        .arg(MinLastByte)
+        .arg(MaxLastByte);
+}
+
+namespace
+{
+
+quint32 addressOf(const uint8_t *bytes)
+{
+    return quint32(bytes[0]) << 24 | quint32(bytes[1]) << 16 | quint32(bytes[2]) << 8 | bytes[3];
+}
+
+} // namespace
+
+Plan plan(DEV_INFO &record, int nIndex, int nType, int startIndex, const TableVariant &variant,
+          const QList<quint32> &stationAddresses)
 {
     SDK_NET_BLOCK &net = record.NetComm;
     // Only a block without any network data means "nothing to do". A block without a MAC still
@@ -28,15 +53,29 @@ Plan plan(DEV_INFO &record, int nIndex, int nType, int startIndex, const TableVa
     Plan p;
     switch (nType) {
     case 1:
-    case 2:
+    case 2: {
         p.channel = nType == 1 ? 1 : 254;
+        // Checked before anything of the record changes: a refused device keeps its address.
+        p.lastByte = nIndex + startIndex;
+        uint8_t wanted[4] = {net.HostIP[0], net.HostIP[1], net.HostIP[2], uint8_t(p.lastByte)};
+        if (p.lastByte < MinLastByte || p.lastByte > MaxLastByte)
+            p.refusal = Refusal::OutOfRange;
+        else if (addressOf(wanted) == addressOf(net.Gateway))
+            p.refusal = Refusal::Gateway;
+        else if (stationAddresses.contains(addressOf(wanted)))
+            p.refusal = Refusal::Station;
+        if (p.refusal != Refusal::None) {
+            p.step = Step::Refused;
+            return p;
+        }
         record.nLastByte = net.HostIP[3];
-        net.HostIP[3] = uint8_t(nIndex + startIndex);
+        net.HostIP[3] = uint8_t(p.lastByte);
         if (net.HostIP[3] == record.nLastByte) {
             p.step = Step::AlreadyRight;
             return p;
         }
         break;
+    }
     case 3:
         p.channel = 254;
         net.HostIP[3] = uint8_t(record.nLastByte);
@@ -49,6 +88,30 @@ Plan plan(DEV_INFO &record, int nIndex, int nType, int startIndex, const TableVa
     net.ChangeFlag = 1;
     p.step = Step::Send;
     return p;
+}
+
+QString refusalText(const Plan &plan, const SDK_NET_BLOCK &net)
+{
+    const QString address = QStringLiteral("%1.%2.%3.%4")
+                                .arg(net.HostIP[0])
+                                .arg(net.HostIP[1])
+                                .arg(net.HostIP[2])
+                                .arg(plan.lastByte);
+    switch (plan.refusal) {
+    case Refusal::OutOfRange:
+        return QCoreApplication::translate("DeviceTable", "Set Ip refused: last byte %1 is outside %2-%3")
+            .arg(plan.lastByte)
+            .arg(MinLastByte)
+            .arg(MaxLastByte);
+    case Refusal::Gateway:
+        return QCoreApplication::translate("DeviceTable", "Set Ip refused: %1 is the gateway").arg(address);
+    case Refusal::Station:
+        return QCoreApplication::translate("DeviceTable", "Set Ip refused: %1 is this computer's address")
+            .arg(address);
+    case Refusal::None:
+        break;
+    }
+    return QString();
 }
 
 Outcome outcome(long result)
@@ -68,6 +131,16 @@ Sdk defaultSdk()
     };
     sdk.logout = [](long loginId) { H264_DVR_Logout(loginId); };
     sdk.stationMac = [] { return QString(); };
+    sdk.stationAddresses = [] {
+        QList<quint32> addresses;
+        for (const QHostAddress &a : QNetworkInterface::allAddresses()) {
+            bool ipv4 = false;
+            const quint32 v4 = a.toIPv4Address(&ipv4);
+            if (ipv4)
+                addresses.append(v4);
+        }
+        return addresses;
+    };
     return sdk;
 }
 
@@ -84,9 +157,14 @@ int modifyIP(DeviceTable &table, int row, int nType, int startIndex, const Sdk &
         rec.lLoginID = -1;
     }
 
-    const Plan p = plan(rec, row, nType, startIndex, variant);
+    const Plan p = plan(rec, row, nType, startIndex, variant,
+                        sdk.stationAddresses ? sdk.stationAddresses() : QList<quint32>());
     if (p.step == Step::Nothing)
         return 0;
+    if (p.step == Step::Refused) {
+        table.setCellText(row, variant.ipFailColumn, StatusOutcome::Failure, refusalText(p, rec.NetComm));
+        return -1;
+    }
     if (p.step == Step::AlreadyRight) {
         table.updateRowDevice(row, [&rec](DEV_INFO &r) { r.nLastByte = rec.nLastByte; });
         return 1;

@@ -740,6 +740,10 @@ void UpgradeLogoWidget::startRun(bool modify)
         return;
     if (modify && !oemidStepUsable(&m_oemidRun))
         return;
+    if (const QString problem = m_core->addressChangeProblem(); !problem.isEmpty()) {
+        prompt(problem);
+        return;
+    }
     m_pictures = formPaths();
     if (modify)
         writeLinkKeys();

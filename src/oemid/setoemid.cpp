@@ -278,6 +278,11 @@ void SetOEMID::runOemidBatch()
     options.setOemid = m_setoemid->isChecked();
     options.allowRepeat = m_checkBox->isChecked();
     options.modifyIp = ConfigKeys::isOn(Key::ModifyIP);
+    if (const QString problem = m_core->addressChangeProblem(); !problem.isEmpty()) {
+        CMessageBox::information(this, QStringLiteral("warning"), problem);
+        emit batchFinished();
+        return;
+    }
     if (options.setOemid) {
         const QString problem = OemidWriter::assignedOemidProblem(m_assignedOemid);
         if (!problem.isEmpty()) {

@@ -330,6 +330,10 @@ bool UpgradeWidget::formParams(UpgradeParams *params)
         prompt(tr("Please Select a Program"));
         return false;
     }
+    if (const QString problem = m_core->addressChangeProblem(); !problem.isEmpty()) {
+        prompt(problem);
+        return false;
+    }
     const QString assigned = ConfigKeys::stringValue(Key::OemidAssigned);
     if (params->setOEMID) {
         QString problem = OemidWriter::assignedOemidProblem(assigned);

@@ -72,6 +72,22 @@
         <translation>设置IP失败</translation>
     </message>
     <message>
+        <source>Set Ip refused: last byte %1 is outside %2-%3</source>
+        <translation>拒绝设置IP：末位%1超出%2-%3范围</translation>
+    </message>
+    <message>
+        <source>Set Ip refused: %1 is the gateway</source>
+        <translation>拒绝设置IP：%1是网关地址</translation>
+    </message>
+    <message>
+        <source>Set Ip refused: %1 is this computer&apos;s address</source>
+        <translation>拒绝设置IP：%1是本机地址</translation>
+    </message>
+    <message>
+        <source>StartIndex in Config.ini is %1, but it must be %2 to %3. No address was changed; correct it and start again.</source>
+        <translation>Config.ini中的StartIndex为%1，但必须在%2到%3之间。未修改任何地址，请改正后重新开始。</translation>
+    </message>
+    <message>
         <source>DevType</source>
         <translation>设备类型</translation>
     </message>

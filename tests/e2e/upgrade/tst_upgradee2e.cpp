@@ -89,6 +89,8 @@ private slots:
     void checkDevicesSendsNothing();
     void floodingAndTricklingDevicesEndAtTheDeadline();
     void packageReplacedBetweenStartsIsNotSent();
+    void modifyIpSkipsARefusedAddressAndGoesOn();
+    void startIndexOutOfRangeRefusesTheRun();
 
 private:
     bool startTab(const QJsonArray &devices, int port, int searchPort, int recordsPort = -1);
@@ -682,4 +684,64 @@ void UpgradeE2E::packageReplacedBetweenStartsIsNotSent()
     // A begun upgrade always ends counted, burnt or aborted: this device never saw one begin.
     QCOMPARE(upgradesOf(secondMac), 0);
     QVERIFY(!m_fleet->state(secondMac).contains(QStringLiteral("lastUpgrade")));
+}
+
+// A device whose new address would be its gateway is skipped with its own text; the run goes on.
+void UpgradeE2E::modifyIpSkipsARefusedAddressAndGoesOn()
+{
+    writeIni("[UpgradeInfo]\r\nModifyIP=1\r\nStartIndex=20\r\n");
+    QJsonArray devices;
+    // Every device names 127.0.77.21 as its gateway: row 1 would be given exactly that address.
+    for (int i = 0; i < 3; ++i)
+        devices.append(device(QStringLiteral("127.0.77.%1").arg(10 + i), 0x7700 + i,
+                              QJsonObject{{QStringLiteral("gateway"), QStringLiteral("127.0.77.21")}}));
+    QVERIFY(startTab(devices, 35770, 35771));
+    QVERIFY(searchAndTickAll(3));
+    const QString refusedMac = cell(1, 4), refusedIp = cell(1, 1);
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))
+        ->setText(makePackage(kHardware, 64 * 1024));
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QStringLiteral("secret"));
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("upgradeBtn")), Qt::LeftButton);
+    QVERIFY(waitForFinalTexts(3, 60000));
+    QCOMPARE(CMessageBox::shownCount(), 0);
+
+    QCOMPARE(status(1), QStringLiteral("Set Ip refused: 127.0.77.21 is the gateway"));
+    QCOMPARE(m_tab->deviceCore()->table()->statusOutcome(1), StatusOutcome::Failure);
+    QCOMPARE(cell(1, 1), refusedIp);
+    const QJsonObject state = m_fleet->state(refusedMac);
+    QCOMPARE(state.value(QStringLiteral("ip")).toString(), refusedIp);
+    const QJsonObject counts = state.value(QStringLiteral("counts")).toObject();
+    QCOMPARE(counts.value(QStringLiteral("ipChange")).toInt(-1), 0);
+    QCOMPARE(counts.value(QStringLiteral("login")).toInt(-1), 0); // not processed any further
+    QCOMPARE(counts.value(QStringLiteral("upgrade")).toInt(-1), 0);
+    for (const int row : {0, 2}) {
+        const QString ip = QStringLiteral("127.0.77.%1").arg(20 + row);
+        QCOMPARE(status(row), QStringLiteral("Upgrade Success  "));
+        QCOMPARE(cell(row, 1), ip);
+        QCOMPARE(m_fleet->state(cell(row, 4)).value(QStringLiteral("ip")).toString(), ip);
+    }
+}
+
+// A StartIndex no address can start from refuses the run at the click: nothing is sent to any device.
+void UpgradeE2E::startIndexOutOfRangeRefusesTheRun()
+{
+    writeIni("[UpgradeInfo]\r\nModifyIP=1\r\nStartIndex=255\r\n");
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.78.10"), 0x7800));
+    QVERIFY(startTab(devices, 35780, 35781));
+    QVERIFY(searchAndTickAll(1));
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))
+        ->setText(makePackage(kHardware, 64 * 1024));
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QStringLiteral("secret"));
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("upgradeBtn")), Qt::LeftButton);
+    QCOMPARE(CMessageBox::shownCount(), 1);
+    QCOMPARE(
+        CMessageBox::lastShown().text,
+        QStringLiteral("StartIndex in Config.ini is 255, but it must be 1 to 254. No address was changed; "
+                       "correct it and start again."));
+    QVERIFY(!m_tab->inspecting());
+    QVERIFY(!m_tab->upgradeRun()->isActive());
+    const QJsonObject counts = m_fleet->state(cell(0, 4)).value(QStringLiteral("counts")).toObject();
+    QCOMPARE(counts.value(QStringLiteral("ipChange")).toInt(-1), 0);
+    QCOMPARE(counts.value(QStringLiteral("login")).toInt(-1), 0);
 }

@@ -40,7 +40,7 @@ void fill(DeviceTable &table, int rows, uint8_t lastByte = 2)
 {
     for (int i = 0; i < rows; ++i) {
         char mac[18];
-        std::snprintf(mac, sizeof mac, "aa:00:00:00:00:%02x", i);
+        std::snprintf(mac, sizeof mac, "aa:00:00:00:00:%02x", unsigned(uint8_t(i)));
         table.appendRow(
             *fillFromSearch(table.variant(), makeAnswer(mac, 127, 0, 0, uint8_t(lastByte + i)), i));
     }
@@ -53,31 +53,65 @@ QString cell(const DeviceTable &table, int row, int col)
 
 } // namespace
 
+// The device is 127.0.0.2, its gateway 127.0.0.1; this station has 127.0.0.25 and 127.0.0.1 too.
 TEST(IpChangePlan, NewLastByteIsRowPlusStartIndex)
 {
+    using IpChange::Refusal;
+    using IpChange::Step;
     struct Case {
         int row, start, type;
-        IpChange::Step step;
+        Step step;
         int lastByte, channel;
+        Refusal refusal;
     } cases[] = {
-        {0, 20, 1, IpChange::Step::Send, 20, 1},   {5, 20, 1, IpChange::Step::Send, 25, 1},
-        {236, 20, 1, IpChange::Step::Send, 0, 1}, // wraps to 8 bits
-        {0, 20, 2, IpChange::Step::Send, 20, 254}, {0, 2, 1, IpChange::Step::AlreadyRight, 2, 1},
-        {0, 20, 4, IpChange::Step::Nothing, 2, 1}, {0, 20, 0, IpChange::Step::Nothing, 2, 1},
+        {0, 20, 1, Step::Send, 20, 1, Refusal::None},
+        {6, 20, 1, Step::Send, 26, 1, Refusal::None},
+        {0, 20, 2, Step::Send, 20, 254, Refusal::None},
+        {0, 2, 1, Step::AlreadyRight, 2, 1, Refusal::None},
+        {0, 20, 4, Step::Nothing, 2, 1, Refusal::None},
+        {0, 20, 0, Step::Nothing, 2, 1, Refusal::None},
+        // The top of the range, and past it: 8 bits would give .255, .0 and then .1, the gateway.
+        {234, 20, 1, Step::Send, 254, 1, Refusal::None},
+        {235, 20, 1, Step::Refused, 2, 1, Refusal::OutOfRange},
+        {236, 20, 1, Step::Refused, 2, 1, Refusal::OutOfRange},
+        {237, 20, 1, Step::Refused, 2, 1, Refusal::OutOfRange},
+        {238, 20, 2, Step::Refused, 2, 254, Refusal::OutOfRange},
+        {239, 20, 1, Step::Refused, 2, 1, Refusal::OutOfRange},
+        {240, 20, 1, Step::Refused, 2, 1, Refusal::OutOfRange},
+        {0, 0, 1, Step::Refused, 2, 1, Refusal::OutOfRange},
+        {0, -5, 1, Step::Refused, 2, 1, Refusal::OutOfRange},
+        {0, 1, 1, Step::Refused, 2, 1, Refusal::Gateway},
+        {5, 20, 1, Step::Refused, 2, 1, Refusal::Station},
     };
+    const QList<quint32> station{0x7f000019u, 0x7f000001u};
     for (const Case &c : cases) {
         DEV_INFO rec =
             fillFromSearch(tableVariant(TabKind::Firmware), makeAnswer("aa:00:00:00:00:01", 127, 0, 0, 2), 0)
                 ->record;
-        const IpChange::Plan p = IpChange::plan(rec, c.row, c.type, c.start, tableVariant(TabKind::Firmware));
-        EXPECT_EQ(p.step, c.step) << c.row << "/" << c.type;
-        EXPECT_EQ(rec.NetComm.HostIP[3], c.lastByte) << c.row << "/" << c.type;
-        if (p.step == IpChange::Step::Send) {
+        const IpChange::Plan p =
+            IpChange::plan(rec, c.row, c.type, c.start, tableVariant(TabKind::Firmware), station);
+        EXPECT_EQ(p.step, c.step) << c.row << "/" << c.type << "/" << c.start;
+        EXPECT_EQ(p.refusal, c.refusal) << c.row << "/" << c.type << "/" << c.start;
+        EXPECT_EQ(rec.NetComm.HostIP[3], c.lastByte) << c.row << "/" << c.type << "/" << c.start;
+        if (p.step == Step::Send) {
             EXPECT_EQ(p.channel, c.channel);
             EXPECT_EQ(rec.NetComm.ChangeFlag, 1);
             EXPECT_EQ(rec.nLastByte, 2);
         }
+        if (p.step == Step::Refused) {
+            // Nothing of the record changed.
+            EXPECT_EQ(rec.NetComm.ChangeFlag, 0);
+            EXPECT_EQ(rec.nLastByte, 0);
+        }
     }
+}
+
+TEST(IpChange, StartIndexProblem)
+{
+    for (const int ok : {1, 20, 254})
+        EXPECT_TRUE(IpChange::startIndexProblem(ok).isEmpty()) << ok;
+    for (const int bad : {-1, 0, 255, 300})
+        EXPECT_TRUE(IpChange::startIndexProblem(bad).contains(QString::number(bad))) << bad;
 }
 
 TEST(IpChangePlan, RestoreAndOemidChannel)
@@ -170,6 +204,35 @@ TEST(ModifyIP, ResultsPerSdkAnswerAndTab)
         EXPECT_EQ(std::string(rec.szIpaddress), c.ipCell);
         EXPECT_EQ(rec.NetComm.HostIP[3], 20); // kept even when the change failed
         EXPECT_EQ(rec.nLastByte, 2);
+    }
+}
+
+// A refused address is never sent: the row says why, keeps its address and counts as failed.
+TEST(ModifyIP, RefusedAddressIsNotSent)
+{
+    struct Case {
+        int rows, row, start;
+        const char *status;
+    } cases[] = {
+        {237, 236, 20, "Set Ip refused: last byte 256 is outside 1-254"},
+        {1, 0, 1, "Set Ip refused: 127.0.0.1 is the gateway"},
+        {6, 5, 20, "Set Ip refused: 127.0.0.25 is this computer's address"},
+    };
+    for (const Case &c : cases) {
+        DeviceTable table(TabKind::Firmware);
+        fill(table, c.rows);
+        FakeSdk fake;
+        IpChange::Sdk sdk = fake.sdk();
+        sdk.stationAddresses = [] { return QList<quint32>{0x7f000019u}; };
+        const DEV_INFO before = *table.rowDevice(c.row);
+        EXPECT_EQ(IpChange::modifyIP(table, c.row, 1, c.start, sdk), -1) << c.status;
+        EXPECT_EQ(fake.calls, 0);
+        table.flushPending();
+        EXPECT_EQ(cell(table, c.row, 3).toStdString(), c.status);
+        EXPECT_EQ(table.statusOutcome(c.row), StatusOutcome::Failure);
+        const DEV_INFO after = *table.rowDevice(c.row);
+        EXPECT_STREQ(after.szIpaddress, before.szIpaddress);
+        EXPECT_EQ(std::memcmp(&after.NetComm, &before.NetComm, sizeof after.NetComm), 0);
     }
 }
 
