@@ -200,6 +200,9 @@ TEST(ModifyIP, ResultsPerSdkAnswerAndTab)
         EXPECT_STREQ(fake.sent.sHostMac, "02:AA:BB:CC:DD:EE");
         EXPECT_EQ(cell(table, 0, 1).toStdString(), c.ipCell);
         EXPECT_EQ(cell(table, 0, c.statusColumn).toStdString(), c.status) << c.answer;
+        // A moved device's new address is a value, not a result; every refusal is a failure.
+        EXPECT_EQ(table.statusOutcome(0), *c.status ? StatusOutcome::Failure : StatusOutcome::Neutral)
+            << c.answer;
         const DEV_INFO rec = *table.rowDevice(0);
         EXPECT_EQ(std::string(rec.szIpaddress), c.ipCell);
         EXPECT_EQ(rec.NetComm.HostIP[3], 20); // kept even when the change failed
