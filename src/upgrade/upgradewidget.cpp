@@ -12,134 +12,29 @@
 #include "oemid/oemidwriter.h"
 #include "oemid/recorduploader.h"
 #include "oemid/recorduploadrun.h"
+#include "ui_upgradewidget.h"
 #include "upgrade/firmwareoemidstep.h"
 #include "upgrade/packageinspector.h"
 #include "upgrade/upgradefiledialog.h"
 #include "upgrade/upgradepackage.h"
 #include "upgrade/upgraderun.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSpacerItem>
-#include <QTableView>
-#include <QVBoxLayout>
 
 #include <cstring>
 
 UpgradeWidget::UpgradeWidget(QWidget *parent)
-    : DeviceTab(TabKind::Firmware, parent), m_dataDir(QCoreApplication::applicationDirPath())
+    : DeviceTab(TabKind::Firmware, parent), m_ui(std::make_unique<Ui::Search>()),
+      m_dataDir(QCoreApplication::applicationDirPath())
 {
-    resize(745, 387);
-    auto *verticalLayout = new QVBoxLayout(this);
-    verticalLayout->setObjectName(QStringLiteral("verticalLayout"));
-    m_tableView = new QTableView(this);
-    m_tableView->setObjectName(QStringLiteral("tableView"));
-    verticalLayout->addWidget(m_tableView);
+    m_ui->setupUi(this); // also connects the on_<object>_<signal> slots
 
-    auto *horizontalLayout = new QHBoxLayout;
-    horizontalLayout->setObjectName(QStringLiteral("horizontalLayout"));
-    m_selectBtn = new QPushButton(this);
-    m_selectBtn->setObjectName(QStringLiteral("selectBtn"));
-    m_btnReverse = new QPushButton(this);
-    m_btnReverse->setObjectName(QStringLiteral("btnReverse"));
-    m_searchButton = new QPushButton(this);
-    m_searchButton->setObjectName(QStringLiteral("SearchButton"));
-    m_searchButton->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    m_addBtn = new QPushButton(this);
-    m_addBtn->setObjectName(QStringLiteral("addBtn"));
-    QPushButton *row[] = {m_selectBtn, m_btnReverse, m_searchButton, m_addBtn};
-    for (int i = 0; i < 4; ++i) {
-        if (i > 0)
-            horizontalLayout->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
-        horizontalLayout->addWidget(row[i]);
-    }
-    verticalLayout->addLayout(horizontalLayout);
-
-    auto *horizontalLayout_3 = new QHBoxLayout;
-    horizontalLayout_3->setObjectName(QStringLiteral("horizontalLayout_3"));
-    m_labelOEMID = new QLabel(this);
-    m_labelOEMID->setObjectName(QStringLiteral("labelOEMID"));
-    m_setOEMID = new QCheckBox(this);
-    m_setOEMID->setObjectName(QStringLiteral("setOEMID"));
-    m_checkBox = new QCheckBox(this);
-    m_checkBox->setObjectName(QStringLiteral("checkBox"));
-    m_progressBar = new QProgressBar(this);
-    m_progressBar->setObjectName(QStringLiteral("progressBar"));
-    m_progressBar->setValue(0);
-    m_BtnUpload = new QPushButton(this);
-    m_BtnUpload->setObjectName(QStringLiteral("BtnUpload"));
-    m_label_2 = new QLabel(this);
-    m_label_2->setObjectName(QStringLiteral("label_2"));
-    m_lineEditPassword = new QLineEdit(this);
-    m_lineEditPassword->setObjectName(QStringLiteral("lineEditPassword"));
-    m_lineEditPassword->setEchoMode(QLineEdit::Password);
-    m_lineEditPassword->setMinimumWidth(100);
-    m_lineEditPassword->setMaximumWidth(120);
-    horizontalLayout_3->addWidget(m_labelOEMID);
-    horizontalLayout_3->addWidget(m_setOEMID);
-    horizontalLayout_3->addWidget(m_checkBox);
-    horizontalLayout_3->addWidget(m_progressBar);
-    horizontalLayout_3->addWidget(m_BtnUpload);
-    horizontalLayout_3->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
-    horizontalLayout_3->addWidget(m_label_2);
-    horizontalLayout_3->addWidget(m_lineEditPassword);
-    verticalLayout->addLayout(horizontalLayout_3);
-
-    auto *horizontalLayout_4 = new QHBoxLayout;
-    horizontalLayout_4->setObjectName(QStringLiteral("horizontalLayout_4"));
-    const QMargins margins = horizontalLayout_4->contentsMargins();
-    horizontalLayout_4->setContentsMargins(0, 0, margins.right(), margins.bottom());
-    m_label_3 = new QLabel(this);
-    m_label_3->setObjectName(QStringLiteral("label_3"));
-    m_label_3->setMinimumWidth(60);
-    m_lineEditCfg = new QLineEdit(this);
-    m_lineEditCfg->setObjectName(QStringLiteral("lineEditCfg"));
-    m_browseCfgBtn = new QPushButton(this);
-    m_browseCfgBtn->setObjectName(QStringLiteral("browseCfgBtn"));
-    horizontalLayout_4->addWidget(m_label_3);
-    horizontalLayout_4->addWidget(m_lineEditCfg);
-    horizontalLayout_4->addWidget(m_browseCfgBtn);
-    verticalLayout->addLayout(horizontalLayout_4);
-
-    auto *horizontalLayout_2 = new QHBoxLayout;
-    horizontalLayout_2->setObjectName(QStringLiteral("horizontalLayout_2"));
-    m_label = new QLabel(this);
-    m_label->setObjectName(QStringLiteral("label"));
-    m_label->setMinimumWidth(60);
-    m_lineEditFileName = new QLineEdit(this);
-    m_lineEditFileName->setObjectName(QStringLiteral("lineEditFileName"));
-    m_browseBtn = new QPushButton(this);
-    m_browseBtn->setObjectName(QStringLiteral("browseBtn"));
-    m_upgradeBtn = new QPushButton(this);
-    m_upgradeBtn->setObjectName(QStringLiteral("upgradeBtn"));
-    horizontalLayout_2->addWidget(m_label);
-    horizontalLayout_2->addWidget(m_lineEditFileName);
-    horizontalLayout_2->addWidget(m_browseBtn);
-    horizontalLayout_2->addWidget(m_upgradeBtn);
-    verticalLayout->addLayout(horizontalLayout_2);
-    // Each label names its field for screen readers.
-    m_label_2->setBuddy(m_lineEditPassword);
-    m_label_3->setBuddy(m_lineEditCfg);
-    m_label->setBuddy(m_lineEditFileName);
-    DeviceTabCore::setTabOrder({m_tableView, m_selectBtn, m_btnReverse, m_searchButton, m_addBtn, m_setOEMID,
-                                m_checkBox, m_BtnUpload, m_lineEditPassword, m_lineEditCfg, m_browseCfgBtn,
-                                m_lineEditFileName, m_browseBtn, m_upgradeBtn});
-    retranslateUi();
-
-    bindDeviceWidgets(m_tableView, m_searchButton, m_selectBtn, m_btnReverse);
-    connect(m_searchButton, &QPushButton::clicked, this, &UpgradeWidget::on_SearchButton_clicked);
-    connect(m_addBtn, &QPushButton::clicked, this, &UpgradeWidget::on_addBtn_clicked);
-    connect(m_tableView, &QTableView::clicked, this, &UpgradeWidget::on_tableView_clicked);
-    connect(m_tableView, &QTableView::doubleClicked, this, &UpgradeWidget::on_tableView_doubleClicked);
-    connect(m_browseBtn, &QPushButton::clicked, this, &UpgradeWidget::on_browseBtn_clicked);
-    connect(m_browseCfgBtn, &QPushButton::clicked, this, &UpgradeWidget::on_browseCfgBtn_clicked);
-    connect(m_upgradeBtn, &QPushButton::clicked, this, &UpgradeWidget::on_upgradeBtn_clicked);
+    // The form has connected btnReverse to on_btnReverse_clicked already.
+    bindDeviceWidgets(m_ui->tableView, m_ui->SearchButton, m_ui->selectBtn, nullptr);
 
     // The run: a job type of the tab's batch, the other areas' procedures as hooks.
     UpgradeHooks hooks;
@@ -160,10 +55,10 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
         actions->setCheckDevices([this](const QList<int> &rows) { checkDevices(rows); });
 
     m_inspector = new PackageInspector(this);
-    m_upload = new RecordUploadRun(*m_core->table(), this, m_progressBar, m_BtnUpload);
-    connect(m_upload, &RecordUploadRun::finished, this, [this] { m_progressBar->setValue(0); });
-    connect(m_BtnUpload, &QPushButton::clicked, this, &UpgradeWidget::BtnUploadClicked);
-    m_labelOEMID->setText(ConfigKeys::stringValue(Key::OemidAssigned));
+    m_upload = new RecordUploadRun(*m_core->table(), this, m_ui->progressBar, m_ui->BtnUpload);
+    connect(m_upload, &RecordUploadRun::finished, this, [this] { m_ui->progressBar->setValue(0); });
+    connect(m_ui->BtnUpload, &QPushButton::clicked, this, &UpgradeWidget::BtnUploadClicked);
+    m_ui->labelOEMID->setText(ConfigKeys::stringValue(Key::OemidAssigned));
     makeRecordTree(nullptr);
 }
 
@@ -180,33 +75,6 @@ UpgradeWidget::~UpgradeWidget()
     m_run->shutdown();
     m_run.reset();
     delete m_upload; // waits for an upload under way
-}
-
-void UpgradeWidget::retranslateUi()
-{
-    setWindowTitle(QCoreApplication::translate("Search", "Dialog"));
-    m_selectBtn->setText(QCoreApplication::translate("Search", "Select"));
-    m_btnReverse->setText(QCoreApplication::translate("Search", "Reverse"));
-    m_searchButton->setText(QCoreApplication::translate("Search", "Search"));
-    m_addBtn->setText(QCoreApplication::translate("Search", "Add"));
-    m_setOEMID->setText(QCoreApplication::translate("Search", "setOEMID"));
-    m_checkBox->setText(QCoreApplication::translate("Search", "can repeat"));
-    m_BtnUpload->setText(QCoreApplication::translate("Search", "upload"));
-    m_label_2->setText(QCoreApplication::translate("Search", "Password"));
-    m_label_3->setText(QCoreApplication::translate("Search", "ConfigFile"));
-    m_browseCfgBtn->setText(QCoreApplication::translate("Search", "Browse"));
-    m_label->setText(QCoreApplication::translate("Search", "FileName"));
-    m_browseBtn->setText(QCoreApplication::translate("Search", "Browse"));
-    m_upgradeBtn->setText(QCoreApplication::translate("Search", "Upgrade"));
-
-    // Names for screen readers where the visible text alone does not tell what a control is for.
-    m_lineEditPassword->setAccessibleName(QCoreApplication::translate("Search", "Device password"));
-    m_lineEditCfg->setAccessibleName(QCoreApplication::translate("Search", "Configuration file"));
-    m_browseCfgBtn->setAccessibleName(
-        QCoreApplication::translate("Search", "Browse for a configuration file"));
-    m_lineEditFileName->setAccessibleName(QCoreApplication::translate("Search", "Upgrade package"));
-    m_browseBtn->setAccessibleName(QCoreApplication::translate("Search", "Browse for an upgrade package"));
-    m_progressBar->setAccessibleName(QCoreApplication::translate("Search", "Upload progress"));
 }
 
 void UpgradeWidget::prompt(const QString &text)
@@ -259,7 +127,7 @@ void UpgradeWidget::on_browseBtn_clicked()
     const QString file = UpgradeFileDialog::getOpenFileName(
         this, tr("Choose a file to open"), QStringLiteral("/home"), tr("Upgrade File(*.bin);;Files(*.*)"));
     if (!file.isEmpty())
-        m_lineEditFileName->setText(file);
+        m_ui->lineEditFileName->setText(file);
 }
 
 void UpgradeWidget::on_browseCfgBtn_clicked()
@@ -267,7 +135,7 @@ void UpgradeWidget::on_browseCfgBtn_clicked()
     const QString file = UpgradeFileDialog::getOpenFileName(
         this, tr("Choose a file to open"), QStringLiteral("/home"), tr("Config File(*.cfg)"));
     if (!file.isEmpty())
-        m_lineEditCfg->setText(file);
+        m_ui->lineEditCfg->setText(file);
 }
 
 bool UpgradeWidget::inspecting() const
@@ -320,12 +188,12 @@ void UpgradeWidget::inspectThen(const UpgradeParams &params, std::function<void(
 
 bool UpgradeWidget::formParams(UpgradeParams *params)
 {
-    params->setOEMID = m_setOEMID->isChecked();
+    params->setOEMID = m_ui->setOEMID->isChecked();
     params->modifyIP = ConfigKeys::isOn(Key::ModifyIP);
     params->verify = ConfigKeys::isOn(Key::Verify);
     params->verifyTimeoutSeconds = std::max(1, ConfigKeys::intValue(Key::VerifyTimeout));
 
-    params->packagePath = m_lineEditFileName->text();
+    params->packagePath = m_ui->lineEditFileName->text();
     if (params->packagePath.isEmpty()) {
         prompt(tr("Please Select a Program"));
         return false;
@@ -344,13 +212,13 @@ bool UpgradeWidget::formParams(UpgradeParams *params)
             return false;
         }
     }
-    params->configPath = m_lineEditCfg->text();
-    params->tabPassword = DeviceRecord::credentialBytes(m_lineEditPassword->text());
+    params->configPath = m_ui->lineEditCfg->text();
+    params->tabPassword = DeviceRecord::credentialBytes(m_ui->lineEditPassword->text());
 
     if (params->setOEMID) {
         FirmwareOemidStep::Params oemid;
         oemid.assignedOemid = assigned;
-        oemid.allowRepeat = m_checkBox->isChecked();
+        oemid.allowRepeat = m_ui->checkBox->isChecked();
         oemid.appDir = m_dataDir;
         const FirmwareOemidStep step(oemid);
         params->oemidStep = [step](const BatchContext &ctx, DEV_INFO &record, QString *text) {

@@ -11,17 +11,15 @@
 #include <memory>
 
 struct UpgradeParams;
+namespace Ui
+{
+class Search;
+}
 namespace UpgradePackage
 {
 struct Inspection;
 }
 class PackageInspector;
-class QCheckBox;
-class QLabel;
-class QLineEdit;
-class QProgressBar;
-class QPushButton;
-class QTableView;
 class RecordUploadRun;
 class UpgradeRun;
 
@@ -63,7 +61,6 @@ public slots:
     void BtnUploadClicked();
 
 private:
-    void retranslateUi();
     /// Takes the package's hardware and digest into `params`; false (with a prompt) when the
     /// inspection refused the package.
     bool applyInspection(const UpgradePackage::Inspection &inspection, UpgradeParams *params);
@@ -81,27 +78,7 @@ private:
     /// exists.
     bool makeRecordTree(QString *error) const;
 
-    QTableView *m_tableView;
-    QPushButton *m_selectBtn;
-    QPushButton *m_btnReverse;
-    QPushButton *m_searchButton;
-    QPushButton *m_addBtn;
-
-    QLabel *m_labelOEMID;
-    QCheckBox *m_setOEMID;
-    QCheckBox *m_checkBox;
-    QProgressBar *m_progressBar;
-    QPushButton *m_BtnUpload;
-    QLabel *m_label_2;
-    QLineEdit *m_lineEditPassword;
-    QLabel *m_label_3;
-    QLineEdit *m_lineEditCfg;
-    QPushButton *m_browseCfgBtn;
-    QLabel *m_label;
-    QLineEdit *m_lineEditFileName;
-    QPushButton *m_browseBtn;
-    QPushButton *m_upgradeBtn;
-
+    std::unique_ptr<Ui::Search> m_ui;
     QString m_dataDir;
     QString m_configPath; ///< taken at the last Upgrade click, for ImportDevConfig
     std::unique_ptr<UpgradeRun> m_run;
