@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
+
+#include <algorithm>
 #include <iterator>
 
 namespace
@@ -25,6 +27,10 @@ const KeyInfo table[] = {
      "1 = after Upgrade Success, wait for the device's restart and check its new version"},
     {Key::VerifyTimeout, "UpgradeInfo", "VerifyTimeout", KeyInfo::Int, "", 180,
      "seconds an upgraded device has to restart and answer before it is reported not verified"},
+    {Key::StartSpacingMs, "UpgradeInfo", "StartSpacingMs", KeyInfo::Int, "", 1000,
+     "firmware and logo runs: milliseconds between two device starts (0 = as fast as MaxParallel allows)"},
+    {Key::MaxParallel, "UpgradeInfo", "MaxParallel", KeyInfo::Int, "", 32,
+     "firmware and logo runs: devices logging in or receiving data at once"},
     {Key::AppLinkIOS, "AppLink", "IOS", KeyInfo::String, "", 0, "iOS app download link"},
     {Key::AppLinkAndroid, "AppLink", "Android", KeyInfo::String, "", 0, "Android app download link"},
     {Key::LogoBoot, "Logo", "Boot", KeyInfo::String, "", 0, "boot logo image path"},
@@ -141,6 +147,18 @@ QString stringValue(Key key)
     if (k.type != KeyInfo::String)
         return QString::number(intValue(key));
     return file().value(path(key), QString::fromUtf8(k.defaultString));
+}
+
+RunPacing runPacing()
+{
+    RunPacing pacing;
+    const int spacing = intValue(Key::StartSpacingMs);
+    if (spacing >= 0)
+        pacing.spacingMs = std::min(spacing, RunPacing::MaxSpacingMs);
+    const int parallel = intValue(Key::MaxParallel);
+    if (parallel >= 1)
+        pacing.maxParallel = std::min(parallel, RunPacing::MaxParallelLimit);
+    return pacing;
 }
 
 IniResult setInt(Key key, int value)

@@ -13,6 +13,8 @@ enum class Key {
     StartIndex,     ///< [UpgradeInfo] StartIndex: base of the last address byte
     Verify,         ///< [UpgradeInfo] Verify: switch, watch upgraded devices come back with the new version
     VerifyTimeout,  ///< [UpgradeInfo] VerifyTimeout: seconds a verified device has to come back
+    StartSpacingMs, ///< [UpgradeInfo] StartSpacingMs: firmware and logo runs, between two device starts
+    MaxParallel,    ///< [UpgradeInfo] MaxParallel: firmware and logo runs, devices in flight at once
     AppLinkIOS,     ///< [AppLink] IOS
     AppLinkAndroid, ///< [AppLink] Android
     LogoBoot,       ///< [Logo] Boot
@@ -70,6 +72,16 @@ int intValue(Key key);
 bool isOn(Key key);
 /// String keys, whole as stored; integer keys as decimal text.
 QString stringValue(Key key);
+
+/// How firmware and logo runs pace their devices, read at each run start and kept in range: a
+/// negative spacing or a parallel limit below 1 takes the default, a value above its bound the bound.
+struct RunPacing {
+    static constexpr int MaxSpacingMs = 60000;
+    static constexpr int MaxParallelLimit = 256; ///< a run holds at most 256 devices
+    int spacingMs = 1000;
+    int maxParallel = 32;
+};
+RunPacing runPacing();
 
 IniResult setInt(Key key, int value);
 IniResult setString(Key key, const QString &value);

@@ -14,6 +14,7 @@ struct SdkCallbacks::Entry {
     Progress progress;
     Close close;
     std::weak_ptr<Shared> owner;
+    std::shared_ptr<void> hold; // released under the index lock when the registration ends
 };
 
 struct SdkCallbacks::Shared {
@@ -73,6 +74,15 @@ void SdkCallbacks::setClose(void *token, Close close)
         it->second->close = std::move(close);
 }
 
+void SdkCallbacks::setHold(void *token, std::shared_ptr<void> hold)
+{
+    TokenIndex &index = tokenIndex();
+    std::lock_guard<std::mutex> guard(index.lock);
+    const auto it = index.entries.find(reinterpret_cast<std::uintptr_t>(token));
+    if (it != index.entries.end())
+        it->second->hold = std::move(hold);
+}
+
 bool SdkCallbacks::remove(void *token)
 {
     const auto key = reinterpret_cast<std::uintptr_t>(token);
@@ -82,7 +92,12 @@ bool SdkCallbacks::remove(void *token)
         std::lock_guard<std::mutex> guard(index.lock);
         if (m_shared->tokens.erase(key) == 0)
             return false;
-        index.entries.erase(key);
+        const auto it = index.entries.find(key);
+        if (it != index.entries.end()) {
+            // A report in flight may still hold the entry; the device's place is free now all the same.
+            it->second->hold.reset();
+            index.entries.erase(it);
+        }
         nowEmpty = m_shared->tokens.empty();
     }
     if (nowEmpty && m_shared->onEmpty)
@@ -105,6 +120,7 @@ void SdkCallbacks::closeAll()
         for (const std::uintptr_t token : m_shared->tokens) {
             const auto it = index.entries.find(token);
             if (it != index.entries.end()) {
+                it->second->hold.reset();
                 entries.push_back(it->second);
                 index.entries.erase(it);
             }
@@ -159,6 +175,14 @@ SdkCallbacks &BatchContext::callbacks() const
 // ---------------------------------------------------------------------------------------------
 // DeviceBatch
 
+// Outlives the batch in any slot still held, so that releasing one never reaches a destroyed batch.
+struct DeviceBatch::Slots {
+    std::mutex lock;
+    std::condition_variable freed;
+    int inFlight = 0;  // under lock
+    bool stop = false; // under lock: the run was cancelled
+};
+
 void DeviceBatch::Deleter::operator()(DeviceBatch *batch) const
 {
     if (!batch)
@@ -174,6 +198,7 @@ DeviceBatch::Ptr DeviceBatch::create(DeviceRows &rows)
 
 DeviceBatch::DeviceBatch(DeviceRows &rows, QObject *parent)
     : QObject(parent), m_rows(rows), m_pool(std::make_unique<QThreadPool>()),
+      m_slots(std::make_shared<Slots>()),
       m_callbacks(std::make_unique<SdkCallbacks>([this] { maybeFinish(); }))
 {
     qRegisterMetaType<BatchSummary>();
@@ -200,6 +225,10 @@ bool DeviceBatch::start(BatchPlan plan)
         std::lock_guard<std::mutex> guard(m_waitLock);
         m_cancel = false;
     }
+    {
+        std::lock_guard<std::mutex> guard(m_slots->lock);
+        m_slots->stop = false;
+    }
     m_failed = 0;
     m_started = 0;
     m_devices = int(plan.rows.size());
@@ -224,6 +253,46 @@ void DeviceBatch::cancel()
         m_cancel = true;
     }
     m_wake.notify_all();
+    {
+        std::lock_guard<std::mutex> guard(m_slots->lock);
+        m_slots->stop = true;
+    }
+    m_slots->freed.notify_all();
+}
+
+int DeviceBatch::inFlight() const
+{
+    std::lock_guard<std::mutex> guard(m_slots->lock);
+    return m_slots->inFlight;
+}
+
+bool DeviceBatch::waitForSlot(int limit)
+{
+    std::unique_lock<std::mutex> lock(m_slots->lock);
+    m_slots->freed.wait(lock, [&] { return m_slots->stop || m_slots->inFlight < limit; });
+    return !m_slots->stop;
+}
+
+std::shared_ptr<void> DeviceBatch::takeSlot()
+{
+    // The place is given back when the job and every registration holding it are done.
+    struct Hold {
+        std::shared_ptr<Slots> shared;
+        explicit Hold(std::shared_ptr<Slots> s) : shared(std::move(s))
+        {
+            std::lock_guard<std::mutex> guard(shared->lock);
+            ++shared->inFlight;
+        }
+        ~Hold()
+        {
+            {
+                std::lock_guard<std::mutex> guard(shared->lock);
+                --shared->inFlight;
+            }
+            shared->freed.notify_all();
+        }
+    };
+    return std::make_shared<Hold>(m_slots);
 }
 
 void DeviceBatch::cancelAndWait()
@@ -262,6 +331,9 @@ void DeviceBatch::dispatch(BatchPlan plan, quint64 generation)
                 break;
             if (!first && !sleepFor(options.spacingMs))
                 break;
+            // Only the dispatcher takes places, so one free now is still free after the preparation.
+            if (!waitForSlot(std::max(1, options.maxParallel)))
+                break;
             BatchContext context(*this, rows, row);
             if (plan.prepare && !plan.prepare(context))
                 continue; // the device keeps the text its preparation left, and costs no spacing
@@ -270,14 +342,18 @@ void DeviceBatch::dispatch(BatchPlan plan, quint64 generation)
             if (!plan.job)
                 continue;
             ++m_runningJobs;
+            std::shared_ptr<void> slot = takeSlot();
+            context.m_slot = slot;
             if (options.maxParallel <= 1) {
                 plan.job(context);
+                slot.reset();
                 --m_runningJobs;
                 continue;
             }
             std::function<void(BatchContext &)> job = plan.job;
-            m_pool->start([this, job, context]() mutable {
+            m_pool->start([this, job, context, slot]() mutable {
                 job(context);
+                slot.reset();
                 jobEnded();
             });
         }

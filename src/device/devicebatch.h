@@ -19,7 +19,10 @@ class SdkCallbacks;
 struct BatchOptions {
     int startDelayMs = 0; ///< before the first device
     int spacingMs = 0;    ///< between two device starts
-    /// Jobs running at once; 1 runs each device's job to its end before the next one starts.
+    /// Devices in flight at once: a device holds its place from its job's start until the job has
+    /// returned and every registration that took the device's slot (its transfer) has ended. With
+    /// spacing 0 the next device starts as soon as a place is free. 1 runs each device's work to its
+    /// end before the next one starts.
     int maxParallel = 1;
     /// The run counts as the rows' last run (a re-login of one device does not).
     bool marksRun = true;
@@ -58,6 +61,9 @@ public:
     void fail() const;
     /// The run's registry for SDK callbacks that outlive the job function.
     SdkCallbacks &callbacks() const;
+    /// The device's place among the run's maxParallel, while its job runs (empty outside a run's job).
+    /// Handed to SdkCallbacks::add, it keeps the device in flight until that registration ends.
+    std::shared_ptr<void> slot() const { return m_slot.lock(); }
 
 private:
     friend class DeviceBatch;
@@ -65,6 +71,8 @@ private:
     DeviceBatch *m_batch;
     BoundRows m_rows;
     int m_row;
+    // Weak: copies of the context kept by callbacks (a verification's, say) do not hold the place.
+    std::weak_ptr<void> m_slot;
 };
 
 /// One run: rows in start order and what to do with each. The functions capture their parameters
@@ -110,8 +118,10 @@ public:
     bool isActive() const { return m_active.load(); }
     /// True while devices are still being started.
     bool isDispatching() const { return m_dispatching.load(); }
-    /// Jobs running right now (benchmarks report it).
+    /// Jobs running or queued right now (benchmarks report it).
     int runningJobs() const { return m_runningJobs.load(); }
+    /// Devices in flight right now: jobs running and the registrations that hold a device's slot.
+    int inFlight() const;
     SdkCallbacks &callbacks() const { return *m_callbacks; }
     DeviceRows &deviceRows() const { return m_rows; }
     /// A context for `row` of the rows' current generation, outside any run (tests; single calls).
@@ -126,9 +136,15 @@ private:
     void jobEnded();
     void maybeFinish();
     bool sleepFor(int ms);
+    /// Waits until fewer than `limit` devices are in flight; false when cancelled meanwhile.
+    bool waitForSlot(int limit);
+    std::shared_ptr<void> takeSlot();
+
+    struct Slots; // the in-flight count, shared with the slots it hands out
 
     DeviceRows &m_rows;
     std::unique_ptr<QThreadPool> m_pool;
+    std::shared_ptr<Slots> m_slots;
     std::unique_ptr<SdkCallbacks> m_callbacks;
     std::thread m_dispatcher;
     std::atomic<bool> m_active{false};
@@ -168,6 +184,9 @@ public:
     void *add(Progress progress, Close close = {});
     /// Sets the close action of a registration (once its SDK handle is known).
     void setClose(void *token, Close close);
+    /// Keeps `hold` (a job's BatchContext::slot()) until the registration ends, so that its device
+    /// stays in flight for the run's parallel limit.
+    void setHold(void *token, std::shared_ptr<void> hold);
     /// Ends a registration; true when it was still registered (false: someone else ended it).
     bool remove(void *token);
     int size() const;

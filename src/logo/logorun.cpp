@@ -146,7 +146,7 @@ BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
     BatchPlan plan;
     plan.rows = rows;
     plan.options.spacingMs = params.spacingMs;
-    plan.options.maxParallel = 32;
+    plan.options.maxParallel = params.maxParallel;
 
     plan.prepare = [params, state, hooks](BatchContext &ctx) -> bool {
         if (state->superseded())

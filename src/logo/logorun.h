@@ -27,6 +27,7 @@ struct LogoRunParams {
     QString assignedOemid;
     bool allowRepeat = false;
     int spacingMs = 1000;      ///< between two burn starts
+    int maxParallel = 32;      ///< devices in flight at once, each until its burn's transfer ends
     int ipChangeWaitMs = 1500; ///< after a successful address change
 };
 

@@ -803,6 +803,9 @@ void UpgradeLogoWidget::launch(const std::vector<int> &rows, const QByteArray &p
     params.modify = m_modifyMode;
     params.password = password;
     params.modifyIP = ConfigKeys::isOn(Key::ModifyIP);
+    const ConfigKeys::RunPacing pacing = ConfigKeys::runPacing();
+    params.spacingMs = pacing.spacingMs;
+    params.maxParallel = pacing.maxParallel;
     params.appDir = m_dataDir;
     params.setOEMID = m_oemidRun;
     params.assignedOemid = ConfigKeys::stringValue(Key::OemidAssigned);

@@ -70,7 +70,7 @@ bool UpgradeRun::start(const UpgradeParams &params)
     }
     m_verifier.open();
     plan.options.spacingMs = params.spacingMs;
-    plan.options.maxParallel = 32;
+    plan.options.maxParallel = params.maxParallel;
     plan.prepare = [this, records, params](BatchContext &ctx) {
         return prepareDevice(ctx, *records->at(ctx.row()), params);
     };
@@ -240,6 +240,8 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
         if (callbacks.remove(started->token) && deviceEnded)
             deviceEnded(ctx.row());
     });
+    // The device stays in flight, for the run's parallel limit, until its transfer has ended.
+    callbacks.setHold(started->token, ctx.slot());
 
     DeviceOutcome outcome;
     {

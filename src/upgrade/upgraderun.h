@@ -22,6 +22,7 @@ struct UpgradeParams {
     bool modifyIP = false;      ///< change each device's address before its worker starts
     bool setOEMID = false;      ///< write the OEMID before each upgrade
     int spacingMs = 1000;       ///< between two worker starts
+    int maxParallel = 32;       ///< devices in flight at once, each until its transfer ends
     int ipChangeWaitMs = 1500;  ///< after a successful address change
     /// SHA-256 of the package file as it was inspected (or made): a device is sent that version only.
     /// Empty: whatever the path holds when the device's transfer starts.

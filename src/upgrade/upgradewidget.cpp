@@ -192,6 +192,9 @@ bool UpgradeWidget::formParams(UpgradeParams *params)
     params->modifyIP = ConfigKeys::isOn(Key::ModifyIP);
     params->verify = ConfigKeys::isOn(Key::Verify);
     params->verifyTimeoutSeconds = std::max(1, ConfigKeys::intValue(Key::VerifyTimeout));
+    const ConfigKeys::RunPacing pacing = ConfigKeys::runPacing();
+    params->spacingMs = pacing.spacingMs;
+    params->maxParallel = pacing.maxParallel;
 
     params->packagePath = m_ui->lineEditFileName->text();
     if (params->packagePath.isEmpty()) {

@@ -91,6 +91,8 @@ private slots:
     void packageReplacedBetweenStartsIsNotSent();
     void modifyIpSkipsARefusedAddressAndGoesOn();
     void startIndexOutOfRangeRefusesTheRun();
+    void pacingIsReadAtRunStart_data();
+    void pacingIsReadAtRunStart();
 
 private:
     bool startTab(const QJsonArray &devices, int port, int searchPort, int recordsPort = -1);
@@ -623,9 +625,6 @@ void UpgradeE2E::floodingAndTricklingDevicesEndAtTheDeadline()
     qInfo("flood: RSS growth %lld KiB, run log growth %lld bytes", rssGrowth, logGrowth);
 }
 
-QTEST_MAIN(UpgradeE2E)
-#include "tst_upgradee2e.moc"
-
 // The package is checked at the click and each device is sent exactly that file: one replaced on disk
 // after the first device started goes to no later device.
 void UpgradeE2E::packageReplacedBetweenStartsIsNotSent()
@@ -745,3 +744,65 @@ void UpgradeE2E::startIndexOutOfRangeRefusesTheRun()
     QCOMPARE(counts.value(QStringLiteral("ipChange")).toInt(-1), 0);
     QCOMPARE(counts.value(QStringLiteral("login")).toInt(-1), 0);
 }
+
+void UpgradeE2E::pacingIsReadAtRunStart_data()
+{
+    QTest::addColumn<int>("maxParallel");
+    QTest::addColumn<int>("devices");
+    QTest::addRow("two at a time") << 2 << 4;
+    QTest::addRow("the whole fleet at once") << 4 << 4;
+}
+
+// StartSpacingMs=0 and MaxParallel=N, written after the tab was built, govern the next run: at most
+// N devices are in flight (a device counts until its transfer's final report), and with no spacing
+// the limit is reached. Transfers are slowed to seconds, so every in-flight phase spans many polls.
+void UpgradeE2E::pacingIsReadAtRunStart()
+{
+    QFETCH(int, maxParallel);
+    QFETCH(int, devices);
+    QJsonArray fleet;
+    for (int i = 0; i < devices; ++i)
+        fleet.append(device(QStringLiteral("127.0.78.%1").arg(10 + i), 0x7800 + i,
+                            QJsonObject{{QStringLiteral("faults"),
+                                         QJsonObject{{QStringLiteral("bytesPerSecond"), 200000}}}}));
+    QVERIFY(startTab(fleet, 35780, 35781));
+    QVERIFY(searchAndTickAll(devices));
+    writeIni(QStringLiteral("[UpgradeInfo]\r\nModifyIP=0\r\nStartSpacingMs=0\r\nMaxParallel=%1\r\n")
+                 .arg(maxParallel)
+                 .toLatin1());
+
+    const QString package = makePackage(kHardware, 1 << 20);
+    QVERIFY(!package.isEmpty());
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(package);
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QStringLiteral("secret"));
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("upgradeBtn")), Qt::LeftButton);
+    QCOMPARE(CMessageBox::shownCount(), 0);
+
+    int peakInFlight = 0;
+    int peakTransfers = 0;
+    const bool ended = QTest::qWaitFor(
+        [&] {
+            const UpgradeRun *run = m_tab->upgradeRun();
+            peakInFlight = std::max(peakInFlight, run->batch().inFlight());
+            peakTransfers = std::max(peakTransfers, run->runningUpgrades());
+            if (m_tab->inspecting() || run->isActive())
+                return false;
+            m_tab->deviceCore()->table()->flushPending();
+            for (int r = 0; r < devices; ++r) {
+                if (status(r).isEmpty())
+                    return false;
+            }
+            return true;
+        },
+        120000);
+    QVERIFY(ended);
+    QCOMPARE(peakInFlight, maxParallel);
+    QVERIFY2(peakTransfers <= maxParallel, qPrintable(QString::number(peakTransfers)));
+    for (int row = 0; row < devices; ++row) {
+        QCOMPARE(status(row), QStringLiteral("Upgrade Success  "));
+        QVERIFY(m_fleet->hasFile(cell(row, 4), QStringLiteral("firmware.bin")));
+    }
+}
+
+QTEST_MAIN(UpgradeE2E)
+#include "tst_upgradee2e.moc"

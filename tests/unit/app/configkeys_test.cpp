@@ -76,6 +76,35 @@ TEST_F(ConfigKeysTest, SwitchesAreWrittenAsZeroOrOne)
     EXPECT_EQ(f.readAll(), QByteArray("[OEMID]\nSetEn=1\nRepeatEn=0\n[UpgradeInfo]\nnCurrentIndex=1\n"));
 }
 
+// Pacing values out of range never reach a run: nonsense takes the default, too much the bound.
+struct PacingCase {
+    const char *ini;
+    int spacingMs;
+    int maxParallel;
+};
+
+class RunPacingTest : public ConfigKeysTest, public ::testing::WithParamInterface<PacingCase>
+{
+};
+
+TEST_P(RunPacingTest, OutOfRangeValuesAreMadeSafe)
+{
+    put(GetParam().ini);
+    const ConfigKeys::RunPacing pacing = ConfigKeys::runPacing();
+    EXPECT_EQ(pacing.spacingMs, GetParam().spacingMs);
+    EXPECT_EQ(pacing.maxParallel, GetParam().maxParallel);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RunPacingTest,
+    ::testing::Values(PacingCase{"", 1000, 32},
+                      PacingCase{"[UpgradeInfo]\nStartSpacingMs=0\nMaxParallel=64\n", 0, 64},
+                      PacingCase{"[UpgradeInfo]\nStartSpacingMs=-5\nMaxParallel=0\n", 1000, 32},
+                      PacingCase{"[UpgradeInfo]\nMaxParallel=-3\n", 1000, 32},
+                      PacingCase{"[UpgradeInfo]\nStartSpacingMs=999999999\nMaxParallel=100000\n", 60000, 256},
+                      PacingCase{"[UpgradeInfo]\nStartSpacingMs=fast\nMaxParallel=lots\n", 1000, 32},
+                      PacingCase{"[UpgradeInfo]\nStartSpacingMs=250\nMaxParallel=1\n", 250, 1}));
+
 TEST(ConfigKeysTable, EveryKeyOnceWithItsDefault)
 {
     QSet<QString> seen;
@@ -86,7 +115,7 @@ TEST(ConfigKeysTable, EveryKeyOnceWithItsDefault)
         seen.insert(p.toLower());
         EXPECT_EQ(&ConfigKeys::info(k->key), k);
     }
-    EXPECT_EQ(count, 19);
+    EXPECT_EQ(count, 21);
     EXPECT_EQ(ConfigKeys::path(Key::CurrentIndex), QStringLiteral("UpgradeInfo/nCurrentIndex"));
     EXPECT_EQ(ConfigKeys::path(Key::Solution), QStringLiteral("themes/Solution"));
 }

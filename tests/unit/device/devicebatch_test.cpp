@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -26,7 +27,7 @@ void fill(DeviceTable &table, int rows)
 {
     for (int i = 0; i < rows; ++i) {
         char mac[18];
-        std::snprintf(mac, sizeof mac, "aa:00:00:00:01:%02x", i);
+        std::snprintf(mac, sizeof mac, "aa:00:00:00:01:%02x", unsigned(i & 0xff));
         table.appendRow(*fillFromSearch(table.variant(), makeAnswer(mac, 127, 0, 0, uint8_t(i + 2)), i));
     }
 }
@@ -236,6 +237,139 @@ TEST(DeviceBatch, ResultsForReplacedRowsAreDropped)
     EXPECT_EQ(statusCell(table, 1), QStringLiteral("step 99"));
     EXPECT_EQ(table.statusOutcome(1), StatusOutcome::Neutral);
     EXPECT_EQ(table.model()->index(1, table.variant().columnOf(Field::Version)).data().toString(), "V2");
+}
+
+// Spacing 0 starts devices as fast as the parallel limit lets it: never more devices in flight
+// than the limit, a device's transfer (a registration holding its slot) counted until it ends, and
+// every device started.
+struct FloodCase {
+    const char *name;
+    int devices;
+    int maxParallel;
+    bool transfers; ///< the job registers a transfer that an SDK thread ends later
+};
+
+class DeviceBatchFlood : public ::testing::TestWithParam<FloodCase>
+{
+};
+
+TEST_P(DeviceBatchFlood, SpacingZeroNeverExceedsTheParallelLimitAndStartsEveryDevice)
+{
+    const FloodCase c = GetParam();
+    DeviceTable table(TabKind::Firmware);
+    fill(table, c.devices);
+    auto batch = DeviceBatch::create(table);
+    QSignalSpy finished(batch.get(), &DeviceBatch::finished);
+
+    std::atomic<int> busy{0};
+    std::atomic<int> most{0};
+    std::atomic<int> mostSeen{0}; // the engine's own count, as a job sees it
+    std::atomic<int> ran{0};
+    auto raise = [](std::atomic<int> &peak, int value) {
+        int was = peak.load();
+        while (value > was && !peak.compare_exchange_weak(was, value)) {
+        }
+    };
+    // The fake SDK: ends each transfer a little after its start, on its own thread.
+    std::mutex lock;
+    std::condition_variable wake;
+    std::vector<void *> transfers;
+    bool stop = false;
+    std::thread sdk([&] {
+        std::unique_lock<std::mutex> l(lock);
+        for (;;) {
+            wake.wait(l, [&] { return stop || !transfers.empty(); });
+            if (transfers.empty())
+                return;
+            void *token = transfers.front();
+            transfers.erase(transfers.begin());
+            l.unlock();
+            std::this_thread::sleep_for(milliseconds(3));
+            --busy;
+            batch->callbacks().remove(token);
+            l.lock();
+        }
+    });
+
+    BatchPlan plan;
+    for (int r = 0; r < c.devices; ++r)
+        plan.rows.push_back(r);
+    plan.options.spacingMs = 0;
+    plan.options.maxParallel = c.maxParallel;
+    plan.job = [&](BatchContext &ctx) {
+        raise(most, ++busy);
+        raise(mostSeen, batch->inFlight());
+        ++ran;
+        std::this_thread::sleep_for(milliseconds(1));
+        if (!c.transfers) {
+            --busy;
+            return;
+        }
+        void *token = ctx.callbacks().add([](long, long, int, int) {});
+        ctx.callbacks().setHold(token, ctx.slot());
+        std::lock_guard<std::mutex> g(lock);
+        transfers.push_back(token);
+        wake.notify_one();
+    };
+    ASSERT_TRUE(batch->start(plan));
+    const bool done = batch->waitForDone(30000);
+    {
+        std::lock_guard<std::mutex> g(lock);
+        stop = true;
+    }
+    wake.notify_one();
+    sdk.join();
+    ASSERT_TRUE(done);
+    EXPECT_EQ(ran.load(), c.devices);
+    EXPECT_LE(most.load(), c.maxParallel);
+    EXPECT_LE(mostSeen.load(), c.maxParallel);
+    EXPECT_EQ(batch->inFlight(), 0);
+    if (finished.count() == 0)
+        finished.wait(2000);
+    ASSERT_EQ(finished.count(), 1);
+    const auto summary = finished.at(0).at(0).value<BatchSummary>();
+    EXPECT_EQ(summary.started, c.devices);
+    EXPECT_FALSE(summary.cancelled);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, DeviceBatchFlood,
+                         ::testing::Values(FloodCase{"jobsOnly", 64, 4, false},
+                                           FloodCase{"transfersHoldTheirSlot", 64, 4, true},
+                                           FloodCase{"oneAtATimeWithTransfers", 12, 1, true},
+                                           FloodCase{"limitAboveTheFleet", 8, 32, true}),
+                         [](const ::testing::TestParamInfo<FloodCase> &info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(DeviceBatch, CancelWhileWaitingForAFreeSlotEndsTheRun)
+{
+    DeviceTable table(TabKind::Firmware);
+    fill(table, 4);
+    auto batch = DeviceBatch::create(table);
+    std::atomic<int> ran{0};
+    std::vector<void *> tokens;
+    std::mutex lock;
+    BatchPlan plan;
+    plan.rows = {0, 1, 2, 3};
+    plan.options.spacingMs = 0;
+    plan.options.maxParallel = 2;
+    plan.job = [&](BatchContext &ctx) {
+        ++ran;
+        // A transfer that never ends by itself: the third device waits for a place.
+        void *token = ctx.callbacks().add([](long, long, int, int) {});
+        ctx.callbacks().setHold(token, ctx.slot());
+        std::lock_guard<std::mutex> g(lock);
+        tokens.push_back(token);
+    };
+    ASSERT_TRUE(batch->start(plan));
+    for (int i = 0; i < 400 && batch->inFlight() < 2; ++i)
+        std::this_thread::sleep_for(milliseconds(5));
+    EXPECT_EQ(batch->inFlight(), 2);
+    EXPECT_TRUE(batch->isDispatching());
+    batch->cancelAndWait(); // closes the registrations, which frees their places
+    EXPECT_EQ(ran.load(), 2);
+    EXPECT_EQ(batch->inFlight(), 0);
+    EXPECT_FALSE(batch->isActive());
 }
 
 } // namespace
