@@ -762,10 +762,10 @@ void UpgradeE2E::pacingIsReadAtRunStart()
     QFETCH(int, devices);
     QJsonArray fleet;
     for (int i = 0; i < devices; ++i)
-        fleet.append(device(QStringLiteral("127.0.78.%1").arg(10 + i), 0x7800 + i,
+        fleet.append(device(QStringLiteral("127.0.79.%1").arg(10 + i), 0x7900 + i,
                             QJsonObject{{QStringLiteral("faults"),
                                          QJsonObject{{QStringLiteral("bytesPerSecond"), 200000}}}}));
-    QVERIFY(startTab(fleet, 35780, 35781));
+    QVERIFY(startTab(fleet, 35790, 35791));
     QVERIFY(searchAndTickAll(devices));
     writeIni(QStringLiteral("[UpgradeInfo]\r\nModifyIP=0\r\nStartSpacingMs=0\r\nMaxParallel=%1\r\n")
                  .arg(maxParallel)
