@@ -31,7 +31,8 @@ const char kUsage[] =
     "  --records-port P    also run the factory-record service on 127.0.0.1:P\n"
     "  --upgrade-ms MS     time every device takes to flash (overrides the fleet file)\n"
     "  --reboot-ms MS      time every device stays away after a reboot (overrides the fleet file)\n"
-    "  --reboot-after-upgrade 0|1  whether every device restarts after a successful burn (overrides)\n";
+    "  --reboot-after-upgrade 0|1  whether every device restarts after a successful burn (overrides)\n"
+    "  --link-mbps N       one link of N Mbit/s that all devices' received data shares (default: none)\n";
 
 bool parseNumber(const char *text, long lo, long hi, long *out)
 {
@@ -61,7 +62,7 @@ const char *typeName(int type)
 int main(int argc, char **argv)
 {
     long count = -1, port = 34567, searchPort = 34569, recordsPort = -1, upgradeMs = -1, rebootMs = -1,
-         rebootAfterUpgrade = -1;
+         rebootAfterUpgrade = -1, linkMbps = 0;
     std::string fleetFile, stateDir;
     devsim::FleetOptions fleetOptions;
     for (int i = 1; i < argc; ++i) {
@@ -92,6 +93,8 @@ int main(int argc, char **argv)
             ok = parseNumber(value, 0, 3600000, &upgradeMs);
         else if (arg == "--reboot-ms")
             ok = parseNumber(value, 0, 3600000, &rebootMs);
+        else if (arg == "--link-mbps")
+            ok = parseNumber(value, 1, 400000, &linkMbps);
         else if (arg == "--reboot-after-upgrade")
             ok = parseNumber(value, 0, 1, &rebootAfterUpgrade);
         else
@@ -148,6 +151,11 @@ int main(int argc, char **argv)
     devsim::ServerOptions serverOptions;
     serverOptions.servicePort = uint16_t(port);
     serverOptions.searchPort = uint16_t(searchPort);
+    if (linkMbps > 0) {
+        const uint64_t bits = uint64_t(linkMbps) * 1000000u;
+        serverOptions.link =
+            std::make_shared<devsim::LinkBucket>(bits, devsim::LinkBucket::defaultBurst(bits));
+    }
     devsim::Server server(std::move(devices), serverOptions);
     if (!server.start(&error))
         return fail(error);

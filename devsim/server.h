@@ -1,5 +1,7 @@
 #pragma once
 
+#include "linkbucket.h"
+
 #include "device.h"
 
 #include <atomic>
@@ -19,6 +21,8 @@ namespace devsim
 struct ServerOptions {
     uint16_t servicePort = 34567;
     uint16_t searchPort = 34569;
+    /// One link every device's received bytes share (--link-mbps); none = unlimited.
+    std::shared_ptr<LinkBucket> link;
 };
 
 class Session;
@@ -40,6 +44,7 @@ public:
     void stop();
 
     size_t deviceCount() const { return slots_.size(); }
+    LinkBucket *link() const { return options_.link.get(); }
     Device &device(size_t i) { return *slots_[i]->device; }
 
 private:

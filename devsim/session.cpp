@@ -52,6 +52,16 @@ void Session::throttle(size_t n)
                  std::chrono::milliseconds(1));
 }
 
+void Session::shareLink(size_t n)
+{
+    LinkBucket *link = server_.link();
+    if (!link)
+        return;
+    const auto when = link->take(n, Clock::now());
+    std::unique_lock<std::mutex> lock(waitMutex_);
+    wait_.wait_until(lock, when, [this] { return stop_.load(); });
+}
+
 bool Session::sleepFor(std::chrono::milliseconds d)
 {
     std::unique_lock<std::mutex> lock(waitMutex_);
@@ -98,6 +108,7 @@ void Session::run()
         if (faults.silent)
             continue; // accepts and reads, never answers
         throttle(size_t(n));
+        shareLink(size_t(n));
         reader.feed(buf.data(), size_t(n));
         proto::Frame f;
         for (;;) {

@@ -56,6 +56,8 @@ private:
     bool handle(const proto::Frame &f);
     bool send(const proto::Bytes &b);
     void throttle(size_t n);
+    /// Received bytes pass the fleet's shared link, when there is one.
+    void shareLink(size_t n);
     bool sleepFor(std::chrono::milliseconds d);
     bool handleLogin(const proto::Frame &f);
     bool handleUpgrade(const proto::Frame &f);
