@@ -5,13 +5,13 @@
 
 #include <QWidget>
 
-class QCheckBox;
-class QComboBox;
-class QLabel;
-class QProgressBar;
-class QPushButton;
-class QTableView;
+#include <memory>
+
 class RecordUploadRun;
+namespace Ui
+{
+class SetOEMID;
+}
 
 /// The OEMID tab: one click searches the LAN and then, device after device in table order, changes
 /// the address (when configured), writes the assigned OEMID and pushes the ticked settings; a second
@@ -48,8 +48,6 @@ public slots:
     void setConfigCheckBox();
 
 private:
-    void buildForm();
-    void retranslateUi();
     void fillCombos();
     void startSearch();
     /// Every listed device in table order, one at a time, on the tab's batch engine.
@@ -59,26 +57,11 @@ private:
     /// Shows the "Please be careful" warning the first time either box asks for it.
     void warnOnce();
 
+    std::unique_ptr<Ui::SetOEMID> m_ui;
     RecordUploadRun *m_upload = nullptr;
     QString m_dataDir;
     QString m_assignedOemid = QStringLiteral("000");
     bool m_treeUsable = false;
     bool m_warned = false;
     bool m_batchRunning = false;
-
-    QTableView *m_tableView = nullptr;
-    QLabel *m_label_2 = nullptr;
-    QLabel *m_label = nullptr;
-    QPushButton *m_setoemidbtn = nullptr;
-    QProgressBar *m_progressBar = nullptr;
-    QCheckBox *m_setoemid = nullptr;
-    QCheckBox *m_checkBox = nullptr;
-    QCheckBox *m_synchronizationTime = nullptr;
-    QCheckBox *m_setconfig = nullptr;
-    QCheckBox *m_zoneCheck = nullptr;
-    QComboBox *m_timeZone = nullptr;
-    QCheckBox *m_language_check = nullptr;
-    QComboBox *m_language = nullptr;
-    QPushButton *m_searchbtn = nullptr;
-    QPushButton *m_updatelog = nullptr;
 };
