@@ -7,6 +7,9 @@
 
 #include "recordservice.h"
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -15,6 +18,7 @@
 #include <memory>
 #include <pthread.h>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace
@@ -32,7 +36,8 @@ const char kUsage[] =
     "  --upgrade-ms MS     time every device takes to flash (overrides the fleet file)\n"
     "  --reboot-ms MS      time every device stays away after a reboot (overrides the fleet file)\n"
     "  --reboot-after-upgrade 0|1  whether every device restarts after a successful burn (overrides)\n"
-    "  --link-mbps N       one link of N Mbit/s that all devices' received data shares (default: none)\n";
+    "  --link-mbps N       one link of N Mbit/s that all devices' received data shares (default: none)\n"
+    "  --keys-at-start 0|1 derive every device's login key before \"ready\", as a real device stores it\n";
 
 bool parseNumber(const char *text, long lo, long hi, long *out)
 {
@@ -62,7 +67,7 @@ const char *typeName(int type)
 int main(int argc, char **argv)
 {
     long count = -1, port = 34567, searchPort = 34569, recordsPort = -1, upgradeMs = -1, rebootMs = -1,
-         rebootAfterUpgrade = -1, linkMbps = 0;
+         rebootAfterUpgrade = -1, linkMbps = 0, keysAtStart = 0;
     std::string fleetFile, stateDir;
     devsim::FleetOptions fleetOptions;
     for (int i = 1; i < argc; ++i) {
@@ -93,6 +98,8 @@ int main(int argc, char **argv)
             ok = parseNumber(value, 0, 3600000, &upgradeMs);
         else if (arg == "--reboot-ms")
             ok = parseNumber(value, 0, 3600000, &rebootMs);
+        else if (arg == "--keys-at-start")
+            ok = parseNumber(value, 0, 1, &keysAtStart);
         else if (arg == "--link-mbps")
             ok = parseNumber(value, 1, 400000, &linkMbps);
         else if (arg == "--reboot-after-upgrade")
@@ -178,6 +185,21 @@ int main(int argc, char **argv)
                     records->caFile().c_str());
     }
 
+    if (keysAtStart) {
+        // A real device stores its derived key when its password is set; deriving 256 of them at the
+        // first logins would put the whole fleet's key work on the station's own CPU at once.
+        std::vector<std::thread> workers;
+        std::atomic<size_t> next{0};
+        const unsigned threads = std::max(1u, std::thread::hardware_concurrency());
+        for (unsigned t = 0; t < threads; ++t)
+            workers.emplace_back([&] {
+                std::array<uint8_t, 32> key;
+                for (size_t i; (i = next++) < server.deviceCount();)
+                    server.device(i).loginKey(&key);
+            });
+        for (auto &w : workers)
+            w.join();
+    }
     std::printf("ready %zu devices search-port=%ld\n", server.deviceCount(), searchPort);
     std::fflush(stdout);
 

@@ -59,11 +59,14 @@ inline QJsonArray makeFleet(int devices, int upgradeMs, int linkBytesPerSecond)
 
 /// Settings of the run in `tmp` (no address change), message boxes answered and printed, and the
 /// fleet started; false after saying why not.
-inline bool startFleet(const QTemporaryDir &tmp, DevsimFleet &sim, const QJsonArray &fleet)
+/// `settings` are further [UpgradeInfo] lines; `devsimArgs` further devsim options.
+inline bool startFleet(const QTemporaryDir &tmp, DevsimFleet &sim, const QJsonArray &fleet,
+                       const QByteArray &settings = QByteArray(),
+                       const QStringList &devsimArgs = QStringList())
 {
     {
         QFile ini(tmp.filePath(QStringLiteral("Config.ini")));
-        if (!ini.open(QIODevice::WriteOnly) || ini.write("[UpgradeInfo]\r\nModifyIP=0\r\n") < 0) {
+        if (!ini.open(QIODevice::WriteOnly) || ini.write("[UpgradeInfo]\r\nModifyIP=0\r\n" + settings) < 0) {
             std::fprintf(stderr, "cannot write Config.ini\n");
             return false;
         }
@@ -73,7 +76,7 @@ inline bool startFleet(const QTemporaryDir &tmp, DevsimFleet &sim, const QJsonAr
         std::fprintf(stderr, "message box: %s\n", qPrintable(box.text()));
         return 0;
     });
-    if (!sim.start(fleet, kPort, kSearchPort)) {
+    if (!sim.start(fleet, kPort, kSearchPort, -1, devsimArgs)) {
         std::fprintf(stderr, "devsim did not start\n");
         return false;
     }

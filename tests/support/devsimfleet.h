@@ -19,12 +19,13 @@
 #include <signal.h>
 
 struct DevsimOptions {
-    QString fleetFile;    ///< --fleet FILE, or
-    int count = 0;        ///< --count N (devsim's own fleet)
-    QString baseIp;       ///< --base-ip, when given
-    int port = 0;         ///< TCP port of every device
-    int searchPort = 0;   ///< UDP search port
-    int recordsPort = -1; ///< --records-port when >= 0 (0: a free port); start then needs the service up
+    QString fleetFile;     ///< --fleet FILE, or
+    int count = 0;         ///< --count N (devsim's own fleet)
+    QString baseIp;        ///< --base-ip, when given
+    int port = 0;          ///< TCP port of every device
+    int searchPort = 0;    ///< UDP search port
+    int recordsPort = -1;  ///< --records-port when >= 0 (0: a free port); start then needs the service up
+    QStringList extraArgs; ///< further options (--link-mbps N, ...)
 };
 
 class DevsimFleet
@@ -50,13 +51,14 @@ public:
              << QStringLiteral("--search-port") << QString::number(o.searchPort);
         if (o.recordsPort >= 0)
             args << QStringLiteral("--records-port") << QString::number(o.recordsPort);
+        args << o.extraArgs;
 
         m_output.clear();
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(devsim, args);
         if (!m_process.waitForStarted(5000))
             return fail(m_process.errorString());
-        const QDeadlineTimer deadline(10000);
+        const QDeadlineTimer deadline(60000); // a large fleet may derive its login keys first
         while (!isReady()) {
             if (m_process.state() != QProcess::Running)
                 return fail(QStringLiteral("devsim exited"));
@@ -71,7 +73,8 @@ public:
     }
 
     /// Starts devsim with `devices` (fleet-file entries).
-    bool start(const QJsonArray &devices, int port, int searchPort, int recordsPort = -1)
+    bool start(const QJsonArray &devices, int port, int searchPort, int recordsPort = -1,
+               const QStringList &extraArgs = QStringList())
     {
         if (!m_dir.isValid())
             return fail(QStringLiteral("no temporary directory"));
@@ -85,6 +88,7 @@ public:
         o.port = port;
         o.searchPort = searchPort;
         o.recordsPort = recordsPort;
+        o.extraArgs = extraArgs;
         return start(o);
     }
 
