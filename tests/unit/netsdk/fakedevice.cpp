@@ -176,7 +176,7 @@ bool FakeDevice::handle(int fd, Conn &c, const Frame &f)
         if (status == 0 && l.user != s.user)
             status = NETSDK_ERR_NO_USER;
         if (status == 0) {
-            const auto key = loginKey(s.password, loginSalt(), s.kdfIterations);
+            const auto key = storedKey(s.password, s.kdfIterations);
             if (!digestEqual(l.digest.data(),
                              loginProof(key, c.clientNonce, c.deviceNonce, s.mac, s.user).data()))
                 status = NETSDK_ERR_PASSWORD;
@@ -397,4 +397,15 @@ void FakeDevice::searchLoop()
                 ::close(fd);
         }
     }
+}
+
+std::array<uint8_t, 32> FakeDevice::storedKey(const std::string &password, uint32_t iterations)
+{
+    std::lock_guard<std::mutex> lk(m_);
+    if (keyIterations_ == 0 || password != keyPassword_ || iterations != keyIterations_) {
+        key_ = loginKey(password, loginSalt(), iterations);
+        keyPassword_ = password;
+        keyIterations_ = iterations;
+    }
+    return key_;
 }

@@ -104,6 +104,12 @@ private:
     std::mutex m_;
     std::vector<std::thread> conns_;
     Seen seen_;
+    /* A device keeps its derived key, not a fresh derivation per login: many logins at once on a
+     * loaded machine must not spend the client's wait deriving. Guarded by m_. */
+    std::string keyPassword_;
+    uint32_t keyIterations_ = 0;
+    std::array<uint8_t, 32> key_{};
+    std::array<uint8_t, 32> storedKey(const std::string &password, uint32_t iterations);
     struct ExtraAnswer {
         netsdk::proto::Bytes datagram;
         std::string fromIp;
