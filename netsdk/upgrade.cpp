@@ -22,6 +22,9 @@ thread_local bool t_upgradeThread = false;
 namespace
 {
 
+/* Chunks sent between two looks for what the device says meanwhile: 1 MiB of 64 KiB chunks. */
+constexpr int kLookEveryChunks = 16;
+
 int silenceMs()
 {
     if (const char *env = std::getenv("TALLOW_NETSDK_UPGRADE_SILENCE_MS")) {
@@ -243,6 +246,7 @@ Outcome transfer(Upgrade &u)
 
     uint32_t sent = 0;
     int lastPercent = -1;
+    int chunks = 0;
     while (sent < u.total) {
         if (u.stop)
             return failed(NETSDK_ERR_NETWORK);
@@ -256,10 +260,12 @@ Outcome transfer(Upgrade &u)
             return failed(r);
         sent += uint32_t(n);
 
-        /* The device may stop us at any time; look without waiting. A bounded look: a device
-         * flooding events must not keep us from sending. */
+        /* The device may stop us at any time; look without waiting, once a megabyte: a look is a
+         * system call, and after every 64 KiB chunk it was a third of the streaming's. A bounded
+         * look: a device flooding events must not keep us from sending. */
         proto::Frame f;
-        for (int frames = 0; frames < 256; ++frames) {
+        const bool look = ++chunks % kLookEveryChunks == 0 || sent == u.total;
+        for (int frames = 0; look && frames < 256; ++frames) {
             io = readFrame(fd, s.reader, Clock::now(), f);
             if (io == Io::Timeout)
                 break;
