@@ -16,6 +16,7 @@ public:
         if (row < 0 || row >= rowCount())
             return false;
         *out = m_records[size_t(row)];
+        out->lLoginID = 0;
         return true;
     }
     bool updateDevice(quint64, int row, const std::function<void(DEV_INFO &)> &change) override
@@ -23,12 +24,30 @@ public:
         if (row < 0 || row >= rowCount())
             return false;
         change(m_records[size_t(row)]);
+        m_records[size_t(row)].lLoginID = 0;
         return true;
+    }
+    DeviceSession takeSession(quint64, int row) override
+    {
+        QMutexLocker locker(&m_lock);
+        if (row < 0 || row >= int(m_sessions.size()))
+            return {};
+        return std::move(m_sessions[size_t(row)]);
+    }
+    DeviceSession giveSession(quint64, int row, DeviceSession session) override
+    {
+        QMutexLocker locker(&m_lock);
+        if (row < 0 || row >= int(m_sessions.size()))
+            return session;
+        std::swap(session, m_sessions[size_t(row)]);
+        return session;
     }
     void post(const RowEvent &) override {}
 
     // Replaced only while the batch is idle; jobs touch only their own row.
     std::vector<DEV_INFO> m_records;
+    std::vector<DeviceSession> m_sessions; ///< beside m_records; the owner takes them after a run
+    QMutex m_lock;
 };
 
 CBatchDealThread::CBatchDealThread()
@@ -64,13 +83,21 @@ int CBatchDealThread::timeout() const
     return m_timeout;
 }
 
-bool CBatchDealThread::addDevice(const DEV_INFO &device)
+bool CBatchDealThread::addDevice(const DEV_INFO &device, DeviceSession session)
 {
     if (m_batch->isActive())
         return false;
     QMutexLocker locker(&m_mutex);
     m_pending.push_back(device);
+    m_pendingSessions.push_back(std::move(session));
     return true;
+}
+
+DeviceSession CBatchDealThread::takeSession(int position)
+{
+    if (m_batch->isActive())
+        return {};
+    return m_devices->takeSession(1, position);
 }
 
 int CBatchDealThread::deviceCount() const
@@ -99,6 +126,8 @@ void CBatchDealThread::start()
         QMutexLocker locker(&m_mutex);
         m_devices->m_records.swap(m_pending);
         m_pending.clear();
+        m_devices->m_sessions.swap(m_pendingSessions);
+        m_pendingSessions.clear();
         command = m_command;
         timeout = m_timeout;
     }
@@ -116,12 +145,14 @@ void CBatchDealThread::runDevice(const BatchContext &ctx, int command, int timeo
     DEV_INFO dev;
     if (!ctx.rows().device(ctx.row(), &dev))
         return;
+    // The row's session, else a login made for this command alone.
+    DeviceSession session = ctx.rows().takeSession(ctx.row());
     bool ownLogin = false;
-    if (dev.lLoginID <= 0) {
+    if (!session) {
         int error = 0;
-        dev.lLoginID = int32_t(H264_DVR_Login(dev.szIpaddress, uint16_t(dev.nPort), dev.szUserName, dev.szPsw,
-                                              &dev.NetDevInfo, 1, &error));
-        if (dev.lLoginID <= 0) {
+        session = DeviceSession(H264_DVR_Login(dev.szIpaddress, uint16_t(dev.nPort), dev.szUserName,
+                                               dev.szPsw, &dev.NetDevInfo, 1, &error));
+        if (!session) {
             // The SDK's last error is per thread: the code travels in the message, since the
             // receiver's thread has a last error of its own.
             if (error == 0)
@@ -131,24 +162,28 @@ void CBatchDealThread::runDevice(const BatchContext &ctx, int command, int timeo
         }
         ownLogin = true;
     }
+    bool done = false;
     if (command == ResetConfig) {
         char flags[11] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0};
         const long ret =
-            H264_DVR_SetDevConfig(dev.lLoginID, NETSDK_CFG_RESET, -1, flags, sizeof flags, timeout);
+            H264_DVR_SetDevConfig(session.id(), NETSDK_CFG_RESET, -1, flags, sizeof flags, timeout);
+        done = batchOutcome(int(ret), int(ret), ResetConfig).success();
         emit message(int(ret), int(ret), dev.nIndex, ResetConfig);
     } else if (command == Reboot) {
-        int ok = H264_DVR_ControlDVR(dev.lLoginID, 0, timeout) ? 1 : 0;
+        int ok = H264_DVR_ControlDVR(session.id(), 0, timeout) ? 1 : 0;
         int error = 0;
         if (!ok) {
             error = int(H264_DVR_GetLastError());
             if (error == NETSDK_ERR_TIMEOUT) // the device went down before it could answer
                 ok = 1;
         }
+        done = batchOutcome(ok, error, Reboot).success();
         emit message(ok, error, dev.nIndex, Reboot);
     }
-    // Logins made here live only in this copy; the row's own login is the tab's business.
-    if (ownLogin)
-        H264_DVR_Logout(dev.lLoginID);
+    // A login made here ends here. The row's goes back to it unless the device restarts or drops
+    // its sessions, when a handle left in the row would make the next action skip its login.
+    if (!ownLogin && !done)
+        ctx.rows().giveSession(ctx.row(), std::move(session));
 }
 
 BatchOutcome batchOutcome(int ret, int nError, int nCmd)

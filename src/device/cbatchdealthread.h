@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/devicebatch.h"
+#include "device/devicesession.h"
 #include "device/statusoutcome.h"
 #include "netsdk/netsdk.h"
 
@@ -31,8 +32,13 @@ public:
     void setTimeout(int ms);
     int command() const;
     int timeout() const;
-    /// Appends a copy of the record for the next run; false (nothing added) while a run is going on.
-    bool addDevice(const DEV_INFO &device);
+    /// Appends a copy of the record for the next run, with the row's session when it has one (the
+    /// run owns it from then on); false (nothing added, the session ends) while a run is going on.
+    bool addDevice(const DEV_INFO &device, DeviceSession session = {});
+    /// After a run: the session a device kept because its command failed (the device is still up),
+    /// by position in the run; empty when none. A command that went through ends the session,
+    /// since the device restarts or drops its sessions.
+    DeviceSession takeSession(int position);
     int deviceCount() const;
 
     /// Runs the command over the devices added since the last run (none: ends at once).
@@ -56,7 +62,8 @@ private:
     int m_command = 0;
     int m_timeout = 8000;
     std::vector<DEV_INFO> m_pending;
-    std::unique_ptr<Devices> m_devices; ///< the running list, the batch's rows
+    std::vector<DeviceSession> m_pendingSessions; ///< beside m_pending
+    std::unique_ptr<Devices> m_devices;           ///< the running list, the batch's rows
     DeviceBatch::Ptr m_batch;
 };
 

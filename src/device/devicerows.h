@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/devicesession.h"
 #include "device/statusoutcome.h"
 #include "device/tablevariant.h"
 #include "netsdk/netsdk.h"
@@ -44,6 +45,11 @@ private:
 /// The one way to reach a tab's device rows from any thread. Every call holds the table lock for its
 /// duration; records are copied out, never handed out. Each call names the table generation it
 /// belongs to, so work started on an earlier list never touches the rows of a later one.
+///
+/// The rows hold the devices' sessions. A job that talks to a device takes the row's session and
+/// owns it while it runs; it gives it back (or a new one) when done. A copied record's lLoginID is
+/// the handle of the session the row holds at that moment, for the SDK call only; writing it
+/// changes nothing.
 class DeviceRows
 {
 public:
@@ -55,6 +61,23 @@ public:
     virtual bool device(quint64 generation, int row, DEV_INFO *out) const = 0;
     /// Changes the row's record under the lock; false when the row is gone.
     virtual bool updateDevice(quint64 generation, int row, const std::function<void(DEV_INFO &)> &change) = 0;
+    /// Takes the row's session out: the caller owns it from now on and the row is not logged in.
+    /// Empty when the row holds none or is gone.
+    /// Rows that hold no sessions (a job's own copy of its record) have none to give.
+    virtual DeviceSession takeSession(quint64 generation, int row)
+    {
+        Q_UNUSED(generation);
+        Q_UNUSED(row);
+        return {};
+    }
+    /// Puts `session` into the row and returns the session it replaced (empty when none). When the
+    /// row is gone, `session` itself comes back. Either way the caller's copy ends the one returned.
+    virtual DeviceSession giveSession(quint64 generation, int row, DeviceSession session)
+    {
+        Q_UNUSED(generation);
+        Q_UNUSED(row);
+        return session;
+    }
     /// Queues a cell text; it reaches the view on the GUI thread, rapid texts for one cell coalescing.
     virtual void post(const RowEvent &event) = 0;
     /// A run over `rows` of `generation` begins: its results are what "the last run" means.
@@ -74,11 +97,18 @@ public:
     explicit BoundRows(DeviceRows &rows) : BoundRows(rows, rows.generation()) {}
 
     quint64 generation() const { return m_generation; }
+    /// The rows underneath, of every generation.
+    DeviceRows &rows() const { return *m_rows; }
     bool current() const { return m_rows->generation() == m_generation; }
     bool device(int row, DEV_INFO *out) const { return m_rows->device(m_generation, row, out); }
     bool updateDevice(int row, const std::function<void(DEV_INFO &)> &change) const
     {
         return m_rows->updateDevice(m_generation, row, change);
+    }
+    DeviceSession takeSession(int row) const { return m_rows->takeSession(m_generation, row); }
+    DeviceSession giveSession(int row, DeviceSession session) const
+    {
+        return m_rows->giveSession(m_generation, row, std::move(session));
     }
     /// A job's result or step in the row's status column, with what it says.
     void status(int row, StatusOutcome outcome, const QString &text) const

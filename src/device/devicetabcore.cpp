@@ -176,7 +176,7 @@ int DeviceTabCore::addByHand(DEV_INFO *added)
         return -1;
     const RowFill fill = fillFromLogin(variant(), dlg.devInfo(), m_table->rowCount(),
                                        QCoreApplication::translate("DeviceTable", "Login Success"));
-    const int row = m_table->appendRow(fill);
+    const int row = m_table->appendRow(fill, dlg.takeSession());
     if (m_table->variant().checkable)
         m_table->setChecked(row, false);
     if (m_view)
@@ -205,41 +205,31 @@ bool DeviceTabCore::reLogin(int row)
 
     const DEV_INFO creds = dlg.devInfo();
     const quint64 generation = m_table->generation();
-    // The job takes the old login over (logs it out); the row forgets it now.
-    long oldLogin = 0;
     const bool listed = m_table->updateDevice(generation, row, [&](DEV_INFO &r) {
         DeviceRecord::setFixedText(r.szUserName, DeviceRecord::fixedText(creds.szUserName));
         DeviceRecord::setFixedText(r.szPsw, DeviceRecord::fixedText(creds.szPsw));
-        oldLogin = r.lLoginID;
         rec = r;
-        r.lLoginID = 0;
     });
     if (!listed)
         return false;
+    // The job owns the old session and ends it before logging in again.
+    auto oldSession = std::make_shared<DeviceSession>(m_table->takeSession(generation, row));
 
     BatchPlan plan;
     plan.rows = {row};
     plan.options.marksRun = false;
-    plan.job = [this, rec, oldLogin](BatchContext &ctx) {
-        if (oldLogin > 0)
-            H264_DVR_Logout(oldLogin);
+    plan.job = [this, rec, oldSession](BatchContext &ctx) {
+        oldSession->reset();
         LoginRunner::Result r;
         r.record = rec;
         r.record.lLoginID = 0;
         LoginRunner::login(r);
-        const bool ok = r.record.lLoginID > 0;
-        const long loginId = r.record.lLoginID;
-        long replaced = 0;
-        const bool stored = ctx.rows().updateDevice(ctx.row(), [&](DEV_INFO &d) {
-            replaced = d.lLoginID;
-            d.lLoginID = int32_t(loginId);
-            d.NetDevInfo = r.record.NetDevInfo;
-        });
-        // A handle that something else stored meanwhile is not left open.
-        if (stored && replaced > 0 && replaced != loginId)
-            H264_DVR_Logout(replaced);
-        if (!stored && ok)
-            H264_DVR_Logout(loginId); // the row went with a new search meanwhile
+        const bool ok = r.session.loggedIn();
+        const bool stored =
+            ctx.rows().updateDevice(ctx.row(), [&](DEV_INFO &d) { d.NetDevInfo = r.record.NetDevInfo; });
+        // Whatever comes back (a session stored meanwhile, or this one when the row went with a
+        // new search) ends here.
+        ctx.rows().giveSession(ctx.row(), std::move(r.session));
         if (stored) {
             if (ok) {
                 const H264_DVR_DEVICEINFO &info = r.record.NetDevInfo;

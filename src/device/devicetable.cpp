@@ -108,7 +108,25 @@ void DeviceTable::noteOutcome(int row, StatusOutcome outcome)
         o.runFailed = true;
 }
 
-void DeviceTable::parkHistory(int row, int column, const QString &text, StatusOutcome outcome)
+QString DeviceTable::retiredKey(quint64 generation, int row) const
+{
+    for (const auto &retired : m_retiredKeys) {
+        if (retired.first == generation)
+            return row >= 0 && row < int(retired.second.size()) ? retired.second[size_t(row)] : QString();
+    }
+    return {};
+}
+
+void DeviceTable::queueFlush()
+{
+    if (!m_flushQueued) {
+        m_flushQueued = true;
+        QMetaObject::invokeMethod(this, &DeviceTable::flushPending, Qt::QueuedConnection);
+    }
+}
+
+void DeviceTable::parkHistory(int row, int column, const QString &text, StatusOutcome outcome,
+                              const QString &key)
 {
     const Field field = m_variant->columns[size_t(column)].field;
     if (field != Field::Status && field != Field::Oemid)
@@ -117,20 +135,23 @@ void DeviceTable::parkHistory(int row, int column, const QString &text, StatusOu
     constexpr size_t maxParked = size_t(MaxHistoryPerDevice) * 64;
     if (m_parkedHistory.size() >= maxParked)
         m_parkedHistory.erase(m_parkedHistory.begin(), m_parkedHistory.begin() + maxParked / 2);
-    m_parkedHistory.push_back(ParkedText{row, column, text, outcome, QDateTime::currentDateTime()});
+    m_parkedHistory.push_back(ParkedText{row, column, text, outcome, QDateTime::currentDateTime(), key});
 }
 
 void DeviceTable::record(int row, int column, const QString &text, StatusOutcome outcome,
-                         const QDateTime &now)
+                         const QDateTime &now, const QString &retired)
 {
     const Field field = m_variant->columns[size_t(column)].field;
     if (field != Field::Status && field != Field::Oemid)
         return;
-    if (row < 0 || row >= int(m_rowKeys.size()))
-        return;
-    if (field == Field::Status)
-        m_statusTimes[size_t(row)] = now;
-    QList<HistoryEntry> &entries = m_history[m_rowKeys[size_t(row)]];
+    if (retired.isEmpty()) {
+        if (row < 0 || row >= int(m_rowKeys.size()))
+            return;
+        if (field == Field::Status)
+            m_statusTimes[size_t(row)] = now;
+    }
+    const QString key = retired.isEmpty() ? m_rowKeys[size_t(row)] : retired;
+    QList<HistoryEntry> &entries = m_history[key];
     for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
         if (it->field == field) {
             if (it->text == text && it->outcome == outcome)
@@ -142,8 +163,7 @@ void DeviceTable::record(int row, int column, const QString &text, StatusOutcome
     if (entries.size() > MaxHistoryPerDevice)
         entries.remove(0, entries.size() - MaxHistoryPerDevice);
     if (m_runLog) {
-        m_runLog->append(now, m_rowKeys[size_t(row)],
-                         QString::fromLatin1(m_variant->columns[size_t(column)].header), text);
+        m_runLog->append(now, key, QString::fromLatin1(m_variant->columns[size_t(column)].header), text);
     }
 }
 
@@ -155,7 +175,7 @@ void DeviceTable::retranslate()
     }
 }
 
-int DeviceTable::appendRow(const RowFill &fill)
+int DeviceTable::appendRow(const RowFill &fill, DeviceSession session)
 {
     QList<QStandardItem *> items;
     for (int c = 0; c < 8; ++c) {
@@ -174,7 +194,9 @@ int DeviceTable::appendRow(const RowFill &fill)
         row = int(m_records.size());
         auto record = std::make_unique<DEV_INFO>(fill.record);
         record->nIndex = row;
+        record->lLoginID = 0;
         m_records.push_back(std::move(record));
+        m_sessions.push_back(std::move(session));
         m_outcomes.emplace_back();
     }
     m_model->appendRow(items);
@@ -195,19 +217,26 @@ int DeviceTable::appendRow(const RowFill &fill)
 
 void DeviceTable::clear()
 {
-    std::vector<std::unique_ptr<DEV_INFO>> records;
+    // Ended after the lock is let go: a logout waits for the device.
+    std::vector<DeviceSession> sessions;
     {
         QMutexLocker locker(&m_lock);
-        records.swap(m_records);
+        sessions.swap(m_sessions);
+        m_records.clear();
         m_outcomes.clear();
         m_pending.clear();
-        m_parkedHistory.clear();
+        // Texts that reached the old rows stay theirs: they go to the history as their devices'.
+        for (ParkedText &p : m_parkedHistory) {
+            if (p.key.isEmpty() && p.row >= 0 && p.row < int(m_rowKeys.size()))
+                p.key = m_rowKeys[size_t(p.row)];
+        }
+        constexpr size_t keptLists = 4;
+        if (m_retiredKeys.size() >= keptLists)
+            m_retiredKeys.erase(m_retiredKeys.begin());
+        m_retiredKeys.emplace_back(m_generation, m_rowKeys);
         ++m_generation;
     }
-    for (const auto &record : records) {
-        if (record->lLoginID > 0)
-            H264_DVR_Logout(record->lLoginID);
-    }
+    sessions.clear();
     m_model->removeRows(0, m_model->rowCount());
     m_rowKeys.clear();
     m_statusTimes.clear();
@@ -263,6 +292,19 @@ void DeviceTable::writeCell(int row, int column, const QString &text, StatusOutc
 
 void DeviceTable::write(const Write &w, const quint64 *generation)
 {
+    if (generation) {
+        QMutexLocker locker(&m_lock);
+        if (*generation != m_generation) {
+            // A job still running on rows a new search replaced: its device's history and the run
+            // log learn its result, the new rows do not.
+            const QString key = retiredKey(*generation, w.row);
+            if (!key.isEmpty() && w.column >= 0 && w.column < 8) {
+                parkHistory(w.row, w.column, w.text, w.outcome, key);
+                queueFlush();
+            }
+            return;
+        }
+    }
     if (QThread::currentThread() == thread()) {
         std::vector<ParkedText> parked;
         {
@@ -276,7 +318,7 @@ void DeviceTable::write(const Write &w, const quint64 *generation)
             parked.swap(m_parkedHistory);
         }
         for (const ParkedText &p : parked)
-            record(p.row, p.column, p.text, p.outcome, p.when);
+            record(p.row, p.column, p.text, p.outcome, p.when, p.key);
         writeCell(w.row, w.column, w.text, w.outcome, true);
         return;
     }
@@ -288,10 +330,7 @@ void DeviceTable::write(const Write &w, const quint64 *generation)
     m_pending.insert(cellKey(w.row, w.column), w.text);
     if (w.column >= 0 && w.column < 8)
         parkHistory(w.row, w.column, w.text, w.outcome);
-    if (!m_flushQueued) {
-        m_flushQueued = true;
-        QMetaObject::invokeMethod(this, &DeviceTable::flushPending, Qt::QueuedConnection);
-    }
+    queueFlush();
 }
 
 void DeviceTable::setCellText(int row, int column, StatusOutcome outcome, const QString &text)
@@ -318,7 +357,7 @@ void DeviceTable::flushPending()
         writeCell(int(it.key() >> 32), int(it.key() & 0xffffffffu), it.value(), StatusOutcome::Neutral,
                   false);
     for (const ParkedText &p : parked)
-        record(p.row, p.column, p.text, p.outcome, p.when);
+        record(p.row, p.column, p.text, p.outcome, p.when, p.key);
 }
 
 bool DeviceTable::copyRowDevice(int row, DEV_INFO *out) const
@@ -327,6 +366,7 @@ bool DeviceTable::copyRowDevice(int row, DEV_INFO *out) const
     if (row < 0 || row >= int(m_records.size()))
         return false;
     *out = *m_records[row];
+    out->lLoginID = int32_t(m_sessions[size_t(row)].id());
     return true;
 }
 
@@ -344,17 +384,8 @@ bool DeviceTable::updateRowDevice(int row, const std::function<void(DEV_INFO &)>
     if (row < 0 || row >= int(m_records.size()))
         return false;
     change(*m_records[row]);
+    m_records[row]->lLoginID = 0;
     return true;
-}
-
-bool DeviceTable::clearRowLogin(int row)
-{
-    return setRowLogin(row, 0);
-}
-
-bool DeviceTable::setRowLogin(int row, long loginId)
-{
-    return updateRowDevice(row, [loginId](DEV_INFO &rec) { rec.lLoginID = int32_t(loginId); });
 }
 
 bool DeviceTable::device(quint64 generation, int row, DEV_INFO *out) const
@@ -363,6 +394,7 @@ bool DeviceTable::device(quint64 generation, int row, DEV_INFO *out) const
     if (generation != m_generation || row < 0 || row >= int(m_records.size()))
         return false;
     *out = *m_records[row];
+    out->lLoginID = int32_t(m_sessions[size_t(row)].id());
     return true;
 }
 
@@ -372,7 +404,25 @@ bool DeviceTable::updateDevice(quint64 generation, int row, const std::function<
     if (generation != m_generation || row < 0 || row >= int(m_records.size()))
         return false;
     change(*m_records[row]);
+    m_records[row]->lLoginID = 0;
     return true;
+}
+
+DeviceSession DeviceTable::takeSession(quint64 generation, int row)
+{
+    QMutexLocker locker(&m_lock);
+    if (generation != m_generation || row < 0 || row >= int(m_sessions.size()))
+        return {};
+    return std::move(m_sessions[size_t(row)]);
+}
+
+DeviceSession DeviceTable::giveSession(quint64 generation, int row, DeviceSession session)
+{
+    QMutexLocker locker(&m_lock);
+    if (generation != m_generation || row < 0 || row >= int(m_sessions.size()))
+        return session;
+    std::swap(session, m_sessions[size_t(row)]);
+    return session;
 }
 
 void DeviceTable::post(const RowEvent &event)

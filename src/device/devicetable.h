@@ -51,8 +51,11 @@ public:
     void retranslate();
 
     // GUI thread only.
-    int appendRow(const RowFill &fill);
-    /// Removes every row; logs out each record that holds a login and drops texts still pending.
+    /// Adds a row for `fill`'s record; the row holds `session` (the login that found it, if any).
+    int appendRow(const RowFill &fill, DeviceSession session = {});
+    /// Removes every row and drops texts still pending for the view. The sessions the rows hold end;
+    /// a session a running job took stays that job's. What jobs still running on the old rows
+    /// report goes on into their devices' history and the run log, never into the new rows.
     void clear();
     bool isChecked(int row) const;
     void setChecked(int row, bool checked);
@@ -88,6 +91,8 @@ public:
     quint64 generation() const override;
     bool device(quint64 generation, int row, DEV_INFO *out) const override;
     bool updateDevice(quint64 generation, int row, const std::function<void(DEV_INFO &)> &change) override;
+    DeviceSession takeSession(quint64 generation, int row) override;
+    DeviceSession giveSession(quint64 generation, int row, DeviceSession session) override;
     /// Drops events of another generation and cells the tab does not show.
     void post(const RowEvent &event) override;
     void runStarted(quint64 generation, const std::vector<int> &rows) override;
@@ -102,9 +107,6 @@ public:
     void setCellValue(int row, int column, const QString &text);
     bool copyRowDevice(int row, DEV_INFO *out) const;
     std::optional<DEV_INFO> rowDevice(int row) const;
-    /// Sets the row's login handle to 0; false when the row has no record.
-    bool clearRowLogin(int row);
-    bool setRowLogin(int row, long loginId);
     /// Changes the row's record under the lock; false when the row has no record.
     bool updateRowDevice(int row, const std::function<void(DEV_INFO &)> &change);
 
@@ -121,10 +123,18 @@ private:
     /// the GUI thread. Dropped when `generation` is given and is not the current one.
     void write(const Write &w, const quint64 *generation);
     void writeCell(int row, int column, const QString &text, StatusOutcome outcome, bool keep);
-    void record(int row, int column, const QString &text, StatusOutcome outcome, const QDateTime &when);
+    /// `key` names a device of rows already cleared; empty for the row's current device.
+    void record(int row, int column, const QString &text, StatusOutcome outcome, const QDateTime &when,
+                const QString &key = {});
     /// Under the lock: a worker's text for the history, kept even when a newer one replaces it
     /// before the cell is written.
-    void parkHistory(int row, int column, const QString &text, StatusOutcome outcome);
+    void parkHistory(int row, int column, const QString &text, StatusOutcome outcome,
+                     const QString &key = {});
+    /// Under the lock: the device that `row` of the cleared rows `generation` showed; empty when
+    /// those rows are too old to remember.
+    QString retiredKey(quint64 generation, int row) const;
+    /// Under the lock.
+    void queueFlush();
     /// Under the lock: a report reached the row.
     void noteOutcome(int row, StatusOutcome outcome);
     struct ParkedText {
@@ -133,6 +143,7 @@ private:
         QString text;
         StatusOutcome outcome;
         QDateTime when;
+        QString key; ///< a device of cleared rows; empty: the row's current one
     };
     /// What the reports of a row said.
     struct RowOutcome {
@@ -145,11 +156,15 @@ private:
     QStandardItemModel *m_model;
     mutable QMutex m_lock;
     std::vector<std::unique_ptr<DEV_INFO>> m_records;
-    std::vector<RowOutcome> m_outcomes; ///< by row, beside m_records
+    std::vector<RowOutcome> m_outcomes;    ///< by row, beside m_records
+    std::vector<DeviceSession> m_sessions; ///< by row; the records' lLoginID stays 0
     QHash<quint64, QString> m_pending;
     std::vector<ParkedText> m_parkedHistory; ///< at most MaxParkedHistory between two flushes
     bool m_flushQueued = false;
     quint64 m_generation = 0;
+    /// The devices of the last few cleared lists, by generation: a job still running on them when
+    /// they went reports its real result into their history and the run log.
+    std::vector<std::pair<quint64, std::vector<QString>>> m_retiredKeys;
 
     // GUI thread only.
     std::vector<QString> m_rowKeys;

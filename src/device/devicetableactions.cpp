@@ -246,11 +246,14 @@ bool DeviceTableActions::runCommand(int command)
     m_thread->setCommand(command);
     m_commandGeneration = table.generation();
     table.runStarted(m_commandGeneration, std::vector<int>(rows.cbegin(), rows.cend()));
+    std::vector<int> sent; // table row by position in the run
     for (int row : rows) {
         DEV_INFO rec;
-        if (table.copyRowDevice(row, &rec)) {
+        if (table.device(m_commandGeneration, row, &rec)) {
             rec.nIndex = row;
-            m_thread->addDevice(rec);
+            // The run owns the row's session while it runs.
+            m_thread->addDevice(rec, table.takeSession(m_commandGeneration, row));
+            sent.push_back(row);
         }
     }
     connect(m_thread.get(), &CBatchDealThread::message, this,
@@ -260,7 +263,12 @@ bool DeviceTableActions::runCommand(int command)
                     return; // a new search replaced the rows
                 commandAnswered(t, ret, nError, nIndex, nCmd);
             });
-    connect(m_thread.get(), &CBatchDealThread::finished, this, &DeviceTableActions::commandFinished);
+    connect(m_thread.get(), &CBatchDealThread::finished, this, [this, sent] {
+        // Sessions of devices that are still up go back to their rows (not to rows a new search made).
+        for (size_t i = 0; i < sent.size(); ++i)
+            m_core.table()->giveSession(m_commandGeneration, sent[i], m_thread->takeSession(int(i)));
+        emit commandFinished();
+    });
     m_thread->start();
     return true;
 }
@@ -269,18 +277,6 @@ void DeviceTableActions::commandAnswered(DeviceTable &table, int ret, int nError
 {
     const BatchOutcome outcome = batchOutcome(ret, nError, nCmd);
     table.setStatusText(row, outcome.outcome, outcome.text);
-    if (!outcome.success())
-        return;
-    // The device restarts or drops its sessions: a handle left in the row would make the next
-    // action skip its login.
-    long loginId = 0;
-    table.updateRowDevice(row, [&loginId](DEV_INFO &r) {
-        loginId = r.lLoginID;
-        if (r.lLoginID > 0)
-            r.lLoginID = 0;
-    });
-    if (loginId > 0)
-        H264_DVR_Logout(loginId);
 }
 
 bool DeviceTableActions::eventFilter(QObject *watched, QEvent *event)

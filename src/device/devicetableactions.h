@@ -56,8 +56,8 @@ public:
     QList<int> chosenRows() const;
     /// The history of `row` as the dialog lists it.
     QString historyText(int row) const;
-    /// A reset or reboot answer for `row` (CBatchDealThread::message): the row's status text and,
-    /// when the command took, the row's login logged out and cleared, as the device drops it.
+    /// A reset or reboot answer for `row` (CBatchDealThread::message): the row's status text. The run
+    /// holds the row's session meanwhile and gives it back only when the device is still up.
     static void commandAnswered(DeviceTable &table, int ret, int nError, int row, int nCmd);
 
 signals:

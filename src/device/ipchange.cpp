@@ -129,7 +129,6 @@ Sdk defaultSdk()
     sdk.setConfigOverNet = [](unsigned long command, int channel, char *block, unsigned long size, int wait) {
         return H264_DVR_SetConfigOverNet(command, channel, block, size, wait);
     };
-    sdk.logout = [](long loginId) { H264_DVR_Logout(loginId); };
     sdk.stationMac = [] { return QString(); };
     sdk.stationAddresses = [] {
         QList<quint32> addresses;
@@ -151,10 +150,10 @@ int modifyIP(DeviceTable &table, int row, int nType, int startIndex, const Sdk &
     if (!table.copyRowDevice(row, &rec))
         return 0;
 
-    if (variant.ipLogoutFirst && rec.lLoginID > 0) {
-        sdk.logout(rec.lLoginID);
-        table.updateRowDevice(row, [](DEV_INFO &r) { r.lLoginID = -1; });
-        rec.lLoginID = -1;
+    if (variant.ipLogoutFirst) {
+        // The device is about to move: the row's session ends first.
+        table.takeSession(table.generation(), row).reset();
+        rec.lLoginID = 0;
     }
 
     const Plan p = plan(rec, row, nType, startIndex, variant,

@@ -67,7 +67,6 @@ Outcome outcome(long result);
 struct Sdk {
     std::function<long(unsigned long command, int channel, char *block, unsigned long size, int wait)>
         setConfigOverNet;
-    std::function<void(long loginId)> logout;
     std::function<QString()> stationMac;
     /// This station's IPv4 addresses (host byte order), none of which a device may be given.
     std::function<QList<quint32>()> stationAddresses;

@@ -167,7 +167,6 @@ void LoginDlg::OnClickedOk()
         return;
     }
     m_devInfo.nPort = int32_t(port);
-    m_devInfo.lLoginID = 0;
     const QString typed = m_ipEdit->text();
 
     m_okBtn->setEnabled(false);
@@ -178,9 +177,9 @@ void LoginDlg::OnClickedOk()
             // The name lookup may block too, so it runs here with the login.
             DeviceRecord::setFixedText(r.record.szIpaddress, resolveHost(typed).toLocal8Bit().toStdString());
             LoginRunner::login(r);
-            if (r.record.lLoginID > 0) {
+            if (r.session) {
                 unsigned long returned = 0;
-                H264_DVR_GetDevConfig(r.record.lLoginID, NETSDK_CFG_NET_COMMON, -1,
+                H264_DVR_GetDevConfig(r.session.id(), NETSDK_CFG_NET_COMMON, -1,
                                       reinterpret_cast<char *>(&r.record.NetComm), 144, &returned, 3000);
             }
         },
@@ -189,13 +188,14 @@ void LoginDlg::OnClickedOk()
             m_job = 0;
             m_okBtn->setEnabled(true);
             unsetCursor();
-            if (r.record.lLoginID < 1) {
+            if (!r.session) {
                 std::memcpy(m_devInfo.szIpaddress, r.record.szIpaddress, sizeof m_devInfo.szIpaddress);
                 CMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Error"),
                                       loginErrorText(r.error, LoginTextVariant::Dialog, 0), tr("OK"));
                 return;
             }
             m_devInfo = r.record;
+            m_session = std::move(r.session);
             accept();
         });
 }

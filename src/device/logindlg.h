@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/cdialogwidget.h"
+#include "device/devicesession.h"
 #include "netsdk/netsdk.h"
 
 class LoginRunner;
@@ -27,8 +28,11 @@ public:
     void setPreloaded(bool preloaded) { m_preloaded = preloaded; }
     bool preloaded() const { return m_preloaded; }
     void setDevInfo(const DEV_INFO &info) { m_devInfo = info; }
-    /// The record; after an accepted Add it holds the login, which then belongs to the caller.
+    /// The record the dialog shows and edits.
     const DEV_INFO &devInfo() const { return m_devInfo; }
+    /// After an accepted Add: the login it made, for the caller to keep. It ends with the dialog
+    /// otherwise.
+    DeviceSession takeSession() { return std::move(m_session); }
     /// Shows the record's fields when preloaded; otherwise only resets the port to "34567".
     void preload();
     /// True while an Add login of this dialog is under way.
@@ -55,6 +59,7 @@ private:
     void abandonLogin();
 
     DEV_INFO m_devInfo;
+    DeviceSession m_session;
     bool m_preloaded = false;
     quint64 m_job = 0; ///< the Add login under way, 0 when none
     QString m_password;

@@ -18,12 +18,9 @@ LoginRunner::LoginRunner(QObject *parent) : QObject(parent), m_pool(std::make_un
 LoginRunner::~LoginRunner()
 {
     // The jobs hold this runner for their hand-over; once they are done the queued deliveries go
-    // with the object, and the logins nobody took over are closed here.
+    // with the object, and the sessions nobody took over end with their entries.
     m_pool->waitForDone();
-    for (const Entry &entry : m_jobs) {
-        if (entry.result->record.lLoginID > 0)
-            H264_DVR_Logout(entry.result->record.lLoginID);
-    }
+    m_jobs.clear();
 }
 
 void LoginRunner::login(Result &result)
@@ -32,7 +29,7 @@ void LoginRunner::login(Result &result)
     int error = 0;
     const long handle = H264_DVR_Login(rec.szIpaddress, uint16_t(rec.nPort), rec.szUserName, rec.szPsw,
                                        &rec.NetDevInfo, 1, &error);
-    rec.lLoginID = int32_t(handle);
+    result.session = DeviceSession(handle);
     result.error = handle > 0 ? 0 : error;
 }
 
@@ -57,12 +54,9 @@ void LoginRunner::deliver(quint64 id)
         return;
     const Entry entry = std::move(*it);
     m_jobs.erase(it);
-    if (!entry.abandoned) {
+    // An abandoned job's session, or one `done` left, ends with the entry.
+    if (!entry.abandoned)
         entry.done(*entry.result);
-    } else if (entry.result->record.lLoginID > 0) {
-        // Nobody is left to take this login over.
-        H264_DVR_Logout(entry.result->record.lLoginID);
-    }
 }
 
 bool LoginRunner::running(quint64 id) const

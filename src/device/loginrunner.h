@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/devicesession.h"
 #include "netsdk/netsdk.h"
 
 #include <QObject>
@@ -13,16 +14,17 @@ class QThreadPool;
 
 /// Runs SDK logins off the GUI thread so that a slow or absent device never freezes the window.
 /// The job runs on the runner's small thread pool (no thread per login) with its own copy of the
-/// record; `done` runs afterwards on the runner's thread and takes over the login in the record. A
-/// job whose requester goes away is abandoned, not waited for: its `done` never runs and its login
-/// is logged out when it ends. The destructor waits for running jobs and logs out any login whose
-/// `done` never ran, so the runner belongs to something that lives longer than a dialog (the tab).
+/// record; `done` runs afterwards on the runner's thread and may take the result's session over. A
+/// job whose requester goes away is abandoned, not waited for: its `done` never runs and its session
+/// ends when the job does. The destructor waits for running jobs and ends every session nobody took,
+/// so the runner belongs to something that lives longer than a dialog (the tab).
 class LoginRunner : public QObject
 {
     Q_OBJECT
 public:
     struct Result {
         DEV_INFO record;
+        DeviceSession session; ///< the login the job made, until `done` takes it
         int error = 0;
         QString text; ///< free for the job's outcome text
     };
@@ -41,7 +43,7 @@ public:
     /// is logged out as soon as it ends. Unknown or finished ids are ignored.
     void abandon(quint64 id);
 
-    /// The plain login of a record: handle into lLoginID, error code out.
+    /// The plain login of a record: the session, or the error code.
     static void login(Result &result);
 
 private:

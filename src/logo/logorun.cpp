@@ -39,12 +39,7 @@ FirmwareOemidStep oemidStepFor(const LogoRunParams &params)
 // ends it.
 long takeRowLogin(const BatchContext &ctx)
 {
-    long loginId = 0;
-    ctx.rows().updateDevice(ctx.row(), [&loginId](DEV_INFO &r) {
-        loginId = r.lLoginID;
-        r.lLoginID = 0;
-    });
-    return loginId > 0 ? loginId : 0;
+    return ctx.rows().takeSession(ctx.row()).release();
 }
 
 } // namespace

@@ -500,7 +500,9 @@ void UpgradeLogoWidget::on_tableView_clicked(const QModelIndex &index)
     auto probe = std::make_shared<LogoDevice::Probe>();
     m_probe->run(
         record,
-        [password, modifyIp, table, row, probe](LoginRunner::Result &result) {
+        [password, modifyIp, table, row, generation, probe](LoginRunner::Result &result) {
+            // The probe owns the row's session while it works; what it leaves open goes back below.
+            result.record.lLoginID = int32_t(table->takeSession(generation, row).release());
             std::function<int(DEV_INFO &)> change;
             if (modifyIp) {
                 change = [&](DEV_INFO &rec) {
@@ -521,17 +523,14 @@ void UpgradeLogoWidget::on_tableView_clicked(const QModelIndex &index)
                 result.text = loginErrorText(probe->loginError); // with this thread's last SDK error
         },
         [this, row, generation, table, probe](LoginRunner::Result &result) {
-            const long loginId = result.record.lLoginID;
             // The row keeps a login the probe left open; a row gone with a new search does not.
-            const bool stored =
-                generation == table->generation() && table->updateRowDevice(row, [&result](DEV_INFO &r) {
-                    r.lLoginID = result.record.lLoginID;
-                    r.NetDevInfo = result.record.NetDevInfo;
-                    std::memcpy(r.szIpaddress, result.record.szIpaddress, sizeof r.szIpaddress);
-                });
+            DeviceSession left(result.record.lLoginID);
+            const bool stored = table->updateDevice(generation, row, [&result](DEV_INFO &r) {
+                r.NetDevInfo = result.record.NetDevInfo;
+                std::memcpy(r.szIpaddress, result.record.szIpaddress, sizeof r.szIpaddress);
+            });
+            table->giveSession(generation, row, std::move(left));
             if (!stored) {
-                if (loginId > 0)
-                    H264_DVR_Logout(loginId);
                 emit probeFinished(row);
                 return;
             }

@@ -34,16 +34,11 @@ QString oemidOf(const Json::Value &doc)
 
 } // namespace
 
-long NetSdkOemid::login(const DEV_INFO &device, int *error)
+DeviceSession NetSdkOemid::login(const DEV_INFO &device, int *error)
 {
     H264_DVR_DEVICEINFO info{};
-    return H264_DVR_Login(device.szIpaddress, static_cast<unsigned short>(device.nPort), device.szUserName,
-                          device.szPsw, &info, 1, error);
-}
-
-void NetSdkOemid::logout(long loginId)
-{
-    H264_DVR_Logout(loginId);
+    return DeviceSession(H264_DVR_Login(device.szIpaddress, static_cast<unsigned short>(device.nPort),
+                                        device.szUserName, device.szPsw, &info, 1, error));
 }
 
 long NetSdkOemid::getProducerInfo(long loginId, char *buffer, int size, int *returned)
@@ -91,13 +86,13 @@ void OemidWriter::readDevOEMID(int row)
     long login = dev.lLoginID;
 
     if (v.reloginOnRead) {
-        if (login > 0) {
-            m_sdk.logout(login);
-            m_rows.updateDevice(row, [](DEV_INFO &d) { d.lLoginID = -1; });
-        }
+        // The old session ends before the new login; the new one is the row's.
+        m_rows.takeSession(row).reset();
         int error = 0;
-        login = m_sdk.login(dev, &error);
-        m_rows.updateDevice(row, [login](DEV_INFO &d) { d.lLoginID = int32_t(login); });
+        DeviceSession fresh = m_sdk.login(dev, &error);
+        login = fresh.id();
+        if (m_rows.giveSession(row, std::move(fresh)).id() == login && login > 0)
+            return; // the row went with a new search; its session has ended
         if (login <= 0) {
             m_loginOk = false;
             m_rows.status(row, StatusOutcome::Failure, m_sdk.loginErrorText(error));

@@ -16,8 +16,8 @@ class OemidSdk
 {
 public:
     virtual ~OemidSdk() = default;
-    virtual long login(const DEV_INFO &device, int *error) = 0;
-    virtual void logout(long loginId) = 0;
+    /// A new login on the device; empty, with the code in `error`, when it fails.
+    virtual DeviceSession login(const DEV_INFO &device, int *error) = 0;
     /// "ProducerInfo" read (command 2162, wait 1000 ms): zero = failure.
     virtual long getProducerInfo(long loginId, char *buffer, int size, int *returned) = 0;
     /// "ProducerInfo" write (command 2160, wait 1000 ms): above 0 = success.
@@ -30,8 +30,7 @@ public:
 class NetSdkOemid : public OemidSdk
 {
 public:
-    long login(const DEV_INFO &device, int *error) override;
-    void logout(long loginId) override;
+    DeviceSession login(const DEV_INFO &device, int *error) override;
     long getProducerInfo(long loginId, char *buffer, int size, int *returned) override;
     long setProducerInfo(long loginId, const char *text, int length) override;
     long lastError() override;

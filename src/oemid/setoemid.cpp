@@ -12,6 +12,7 @@
 #include "device/devicebatch.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
+#include "device/heldrows.h"
 #include "settings/devicesettings.h"
 
 #include <QCheckBox>
@@ -212,16 +213,23 @@ void SetOEMID::runOemidBatch()
     plan.options.spacingMs = 0;
     plan.options.maxParallel = 1;
     plan.job = [options, choice, writer, core](BatchContext &ctx) {
+        // The job holds its row's session until it ends, whatever happens to the table meanwhile.
+        HeldRows held(ctx.rows(), ctx.row());
+        const BoundRows rows(held, ctx.rows().generation());
         NetSdkOemid sdk;
-        OemidWriter oemid(writer, sdk, ctx.rows());
+        OemidWriter oemid(writer, sdk, rows);
         NetSdkSettings settingsSdk;
         // The settings' texts go under "Status", so that "Destribe" keeps the OEMID step's result.
-        DeviceSettings settings(settingsSdk, ctx.rows(), Field::Oemid);
+        DeviceSettings settings(settingsSdk, rows, Field::Oemid);
         OemidTabSteps::Hooks hooks;
-        hooks.changeIp = [core](int row) { return core->modifyIP(row, 1); };
+        hooks.changeIp = [core, rows](int row) {
+            // The device is about to move: its session ends first.
+            rows.takeSession(row).reset();
+            return core->modifyIP(row, 1);
+        };
         if (choice.any())
             hooks.settings = [&settings, &choice](int row) { settings.apply(row, choice); };
-        OemidTabSteps(options, oemid, ctx.rows(), hooks).run(ctx.row());
+        OemidTabSteps(options, oemid, rows, hooks).run(ctx.row());
     };
     if (!m_core->batch()->start(std::move(plan))) {
         emit batchFinished();

@@ -125,6 +125,10 @@ UpgradeRun::DeviceOutcome UpgradeRun::upgradeDevice(const BatchContext &ctx,
     // A session left from an earlier action is closed, in the row's own record as well, so that
     // nothing logs the dead handle out again later. The logo burn goes on with the session its run
     // handed it instead.
+    if (!logo) {
+        if (DeviceSession stale = ctx.rows().takeSession(row))
+            record.lLoginID = 0; // the row's own session, ended here
+    }
     if (record.lLoginID > 0 && !logo) {
         const long stale = record.lLoginID;
         m_sdk.logout(stale);

@@ -14,7 +14,7 @@
 class MemoryRows : public DeviceRows
 {
 public:
-    explicit MemoryRows(std::vector<DEV_INFO> devices = {}) : m_devices(std::move(devices)) {}
+    explicit MemoryRows(std::vector<DEV_INFO> devices = {}) { replace(std::move(devices)); }
 
     quint64 generation() const override
     {
@@ -32,6 +32,7 @@ public:
         if (generation != m_generation || row < 0 || row >= int(m_devices.size()))
             return false;
         *out = m_devices[std::size_t(row)];
+        out->lLoginID = int32_t(m_sessions[std::size_t(row)].id());
         return true;
     }
     bool updateDevice(quint64 generation, int row, const std::function<void(DEV_INFO &)> &change) override
@@ -40,7 +41,23 @@ public:
         if (generation != m_generation || row < 0 || row >= int(m_devices.size()))
             return false;
         change(m_devices[std::size_t(row)]);
+        m_devices[std::size_t(row)].lLoginID = 0;
         return true;
+    }
+    DeviceSession takeSession(quint64 generation, int row) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (generation != m_generation || row < 0 || row >= int(m_devices.size()))
+            return {};
+        return std::move(m_sessions[std::size_t(row)]);
+    }
+    DeviceSession giveSession(quint64 generation, int row, DeviceSession session) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (generation != m_generation || row < 0 || row >= int(m_devices.size()))
+            return session;
+        std::swap(session, m_sessions[std::size_t(row)]);
+        return session;
     }
     void post(const RowEvent &event) override
     {
@@ -52,7 +69,15 @@ public:
     /// New rows, as a search that replaced the table.
     void replace(std::vector<DEV_INFO> devices)
     {
+        std::vector<DeviceSession> gone;
         std::lock_guard<std::mutex> lock(m_mutex);
+        // A record's handle becomes its row's session, as a login would have left it.
+        gone.swap(m_sessions);
+        m_sessions.resize(devices.size());
+        for (std::size_t r = 0; r < devices.size(); ++r) {
+            m_sessions[r] = DeviceSession(devices[r].lLoginID, m_logout);
+            devices[r].lLoginID = 0;
+        }
         m_devices = std::move(devices);
         m_events.clear();
         ++m_generation;
@@ -91,9 +116,14 @@ public:
         return d;
     }
 
+    /// How the rows' sessions end; a test counts them through this.
+    void setLogout(DeviceSession::Logout logout) { m_logout = std::move(logout); }
+
 private:
+    DeviceSession::Logout m_logout = [](long) {}; // the handles of these tests are made up
     mutable std::mutex m_mutex;
+    std::vector<DeviceSession> m_sessions;
     std::vector<DEV_INFO> m_devices;
     QList<RowEvent> m_events;
-    quint64 m_generation = 1;
+    quint64 m_generation = 0;
 };

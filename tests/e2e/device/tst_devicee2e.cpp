@@ -544,14 +544,20 @@ void DeviceE2E::batchCommands()
     batch.setTimeout(3000);
     QSignalSpy messages(&batch, &CBatchDealThread::message);
 
-    // Reset: the first device already logged in keeps its login; the third cannot log in.
+    // Reset: the first device's row session is used and, as the reset takes, ended; the third
+    // cannot log in.
     DEV_INFO first = record("127.44.32.10", 0);
     int error = 0;
-    first.lLoginID = int32_t(
-        H264_DVR_Login(first.szIpaddress, quint16(m_port), "admin", "", &first.NetDevInfo, 1, &error));
-    QVERIFY(first.lLoginID > 0);
+    int logouts = 0;
+    DeviceSession held(
+        H264_DVR_Login(first.szIpaddress, quint16(m_port), "admin", "", &first.NetDevInfo, 1, &error),
+        [&logouts](long id) {
+            ++logouts;
+            H264_DVR_Logout(id);
+        });
+    QVERIFY(held.loggedIn());
     batch.setCommand(CBatchDealThread::ResetConfig);
-    QVERIFY(batch.addDevice(first));
+    QVERIFY(batch.addDevice(first, std::move(held)));
     QVERIFY(batch.addDevice(record("127.44.32.12", 2)));
     batch.start();
     QVERIFY(!batch.addDevice(record("127.44.32.11", 1))); // refused while running
@@ -568,7 +574,8 @@ void DeviceE2E::batchCommands()
     QCOMPARE(fleet.count(m0, "login"), 1); // the given login was used
     QCOMPARE(fleet.count(m2, "reset"), 0);
     QCOMPARE(batch.deviceCount(), 0);
-    H264_DVR_Logout(first.lLoginID);
+    QCOMPARE(logouts, 1); // the device drops its sessions: a handle kept would skip the next login
+    QVERIFY(!batch.takeSession(0).loggedIn());
 
     // Reboot: the second device never answers (-10005), which counts as success.
     messages.clear();

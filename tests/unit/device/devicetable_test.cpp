@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -68,22 +69,72 @@ TEST(DeviceTable, AccessorsWorkOnCopiesAndRefuseMissingRows)
     DeviceTable table(TabKind::Firmware);
     fill(table, 2);
     EXPECT_EQ(table.rowCount(), 2);
-    ASSERT_TRUE(table.setRowLogin(1, 77));
     DEV_INFO copy;
     ASSERT_TRUE(table.copyRowDevice(1, &copy));
-    EXPECT_EQ(copy.lLoginID, 77);
     EXPECT_EQ(copy.nIndex, 1);
-    copy.lLoginID = 5; // a copy: the row is not touched
-    EXPECT_EQ(table.rowDevice(1)->lLoginID, 77);
-    EXPECT_TRUE(table.clearRowLogin(1));
-    EXPECT_EQ(table.rowDevice(1)->lLoginID, 0);
+    copy.nPort = 5; // a copy: the row is not touched
+    EXPECT_NE(table.rowDevice(1)->nPort, 5);
 
-    EXPECT_FALSE(table.clearRowLogin(2));
     EXPECT_FALSE(table.copyRowDevice(-1, &copy));
     EXPECT_FALSE(table.rowDevice(9).has_value());
     table.setCellText(9, 3, StatusOutcome::Failure, QStringLiteral("x")); // no row: ignored
     table.setCellValue(0, 8, QStringLiteral("x"));
     EXPECT_EQ(table.model()->rowCount(), 2);
+}
+
+TEST(DeviceTable, RowsHoldSessionsAndGiveBackWhatTheyReplace)
+{
+    std::vector<long> logouts;
+    auto session = [&logouts](long id) {
+        return DeviceSession(id, [&logouts](long l) { logouts.push_back(l); });
+    };
+    {
+        DeviceTable table(TabKind::Firmware);
+        fill(table, 2);
+        const quint64 gen = table.generation();
+
+        EXPECT_FALSE(table.giveSession(gen, 1, session(77)).loggedIn()) << "the row held none";
+        EXPECT_EQ(table.rowDevice(1)->lLoginID, 77) << "a copy names the row's session for the SDK call";
+        // Writing the handle through the record changes nothing: only a session logs a row in.
+        table.updateDevice(gen, 1, [](DEV_INFO &r) { r.lLoginID = 5; });
+        EXPECT_EQ(table.rowDevice(1)->lLoginID, 77);
+        table.updateDevice(gen, 0, [](DEV_INFO &r) { r.lLoginID = 5; });
+        EXPECT_EQ(table.rowDevice(0)->lLoginID, 0);
+
+        DeviceSession replaced = table.giveSession(gen, 1, session(78));
+        EXPECT_EQ(replaced.id(), 77);
+        replaced.reset();
+        EXPECT_EQ(logouts, std::vector<long>{77});
+
+        struct Case {
+            const char *what;
+            quint64 generation;
+            int row;
+        };
+        // A session for a row that is gone comes straight back, to be ended by the one who gave it.
+        for (const Case c : {Case{"an earlier generation", gen - 1, 0}, Case{"no such row", gen, 2},
+                             Case{"a negative row", gen, -1}}) {
+            EXPECT_EQ(table.giveSession(c.generation, c.row, session(90)).id(), 90) << c.what;
+            EXPECT_FALSE(table.takeSession(c.generation, c.row).loggedIn()) << c.what;
+        }
+        EXPECT_EQ(logouts, (std::vector<long>{77, 90, 90, 90}));
+
+        DeviceSession taken = table.takeSession(gen, 1);
+        EXPECT_EQ(taken.id(), 78);
+        EXPECT_EQ(table.rowDevice(1)->lLoginID, 0);
+        EXPECT_FALSE(table.takeSession(gen, 1).loggedIn());
+        table.giveSession(gen, 1, std::move(taken));
+
+        table.giveSession(gen, 0, session(79));
+        table.clear();
+        std::sort(logouts.begin(), logouts.end());
+        EXPECT_EQ(logouts, (std::vector<long>{77, 78, 79, 90, 90, 90}))
+            << "clear ends what the rows held, once";
+        logouts.clear();
+        fill(table, 1);
+        table.giveSession(table.generation(), 0, session(80));
+    }
+    EXPECT_EQ(logouts, std::vector<long>{80}) << "the table's end ends its sessions";
 }
 
 TEST(DeviceTable, ClearDropsRowsRecordsAndPendingTexts)

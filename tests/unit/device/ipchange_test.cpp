@@ -30,9 +30,13 @@ struct FakeSdk {
             std::memcpy(&sent, block, sizeof sent);
             return answer;
         };
-        s.logout = [this](long) { ++logouts; };
         s.stationMac = [] { return QStringLiteral("02:AA:BB:CC:DD:EE"); };
         return s;
+    }
+    /// A row's login whose end is counted here.
+    DeviceSession session(long loginId)
+    {
+        return DeviceSession(loginId, [this](long) { ++logouts; });
     }
 };
 
@@ -255,15 +259,15 @@ TEST(ModifyIP, MissingRowAndOemidLogout)
     FakeSdk fake;
     EXPECT_EQ(IpChange::modifyIP(table, 0, 1, 20, fake.sdk()), 0);
     fill(table, 1);
-    table.setRowLogin(0, 9);
+    table.giveSession(table.generation(), 0, fake.session(9));
     EXPECT_EQ(IpChange::modifyIP(table, 0, 1, 20, fake.sdk()), 1);
     EXPECT_EQ(fake.logouts, 1);
     EXPECT_EQ(fake.channel, 1);
-    EXPECT_EQ(table.rowDevice(0)->lLoginID, -1);
+    EXPECT_EQ(table.rowDevice(0)->lLoginID, 0);
 
     DeviceTable fw(TabKind::Firmware);
     fill(fw, 1);
-    fw.setRowLogin(0, 9);
+    fw.giveSession(fw.generation(), 0, fake.session(9));
     EXPECT_EQ(IpChange::modifyIP(fw, 0, 2, 20, fake.sdk()), 1);
     EXPECT_EQ(fake.logouts, 1); // the firmware tab keeps its login
     EXPECT_EQ(fake.channel, 254);

@@ -27,14 +27,13 @@ struct Device : OemidSdk {
     bool loginOk = true;
     int logins = 0, writes = 0;
 
-    long login(const DEV_INFO &, int *error) override
+    DeviceSession login(const DEV_INFO &, int *error) override
     {
         ++logins;
         if (!loginOk)
             *error = -11301;
-        return loginOk ? 7 : 0;
+        return DeviceSession(loginOk ? 7 : 0, [](long) {});
     }
-    void logout(long) override {}
     long getProducerInfo(long, char *buffer, int size, int *returned) override
     {
         std::string reply;

@@ -30,14 +30,18 @@ struct FakeDevice : OemidSdk {
     int logins = 0, logouts = 0, writes = 0;
     std::string lastPlain, lastText;
 
-    long login(const DEV_INFO &, int *error) override
+    DeviceSession login(const DEV_INFO &, int *error) override
     {
         ++logins;
         if (loginResult <= 0)
             *error = loginError;
-        return loginResult;
+        return session(loginResult);
     }
-    void logout(long) override { ++logouts; }
+    /// A login on this device, whose end is counted.
+    DeviceSession session(long loginId)
+    {
+        return DeviceSession(loginId, [this](long) { ++logouts; });
+    }
     long getProducerInfo(long, char *buffer, int size, int *returned) override
     {
         const long result = writes ? regetResult : getResult;
@@ -87,16 +91,29 @@ struct FakeRows : DeviceRows {
     bool oemidCellIsReport = false;
     quint64 generation() const override { return 0; }
     int rowCount() const override { return 1; }
+    DeviceSession session; ///< the row's login
     bool device(quint64, int, DEV_INFO *out) const override
     {
-        if (present)
+        if (present) {
             *out = dev;
+            out->lLoginID = int32_t(session.id());
+        }
         return present;
     }
     bool updateDevice(quint64, int, const std::function<void(DEV_INFO &)> &change) override
     {
         change(dev);
         return present;
+    }
+    DeviceSession takeSession(quint64, int) override
+    {
+        return present ? std::move(session) : DeviceSession();
+    }
+    DeviceSession giveSession(quint64, int, DeviceSession s) override
+    {
+        if (present)
+            std::swap(s, session);
+        return s;
     }
     void post(const RowEvent &e) override
     {
@@ -120,7 +137,7 @@ struct Bench {
 
     explicit Bench(const OemidVariant &variant, const QString &assigned = QStringLiteral("ACME01"))
     {
-        rows.dev.lLoginID = 5;
+        rows.session = device.session(5);
         std::strcpy(rows.dev.szCloudID, device.serial.c_str());
         std::strcpy(rows.dev.NetComm.sMac, "00:12:34:56:78:9a");
         QDir(tmp.path()).mkpath("oemidupload/unupload");
@@ -197,12 +214,12 @@ TEST(ReadDevOemid, LoginFailureAndMissingLogin)
     EXPECT_FALSE(b.writer->loginOk());
     EXPECT_EQ(b.rows.status, "login error -11301");
     EXPECT_EQ(b.rows.said, StatusOutcome::Failure);
-    EXPECT_EQ(b.rows.dev.lLoginID, 0);
+    EXPECT_FALSE(b.rows.session.loggedIn());
 
     Bench f(OemidVariant::firmwareTab());
-    f.rows.dev.lLoginID = -1;
+    f.rows.session.reset();
     f.writer->readDevOEMID(0);
-    EXPECT_EQ(f.writer->deviceOemid(), "err 1 -1");
+    EXPECT_EQ(f.writer->deviceOemid(), "err 1 0");
     EXPECT_EQ(f.device.logins, 0);
 }
 
