@@ -12,7 +12,8 @@
 #include <algorithm>
 
 DeviceTable::DeviceTable(TabKind kind, QObject *parent)
-    : QObject(parent), m_variant(&tableVariant(kind)), m_model(new QStandardItemModel(0, 8, this))
+    : QObject(parent), m_variant(&tableVariant(kind)), m_model(new QStandardItemModel(0, 8, this)),
+      m_history(*m_variant)
 {
     retranslate();
 }
@@ -21,19 +22,17 @@ DeviceTable::~DeviceTable() = default;
 
 void DeviceTable::setRunLog(std::unique_ptr<RunLog> log)
 {
-    m_runLog = std::move(log);
+    m_history.setRunLog(std::move(log));
 }
 
 QString DeviceTable::deviceKey(int row) const
 {
-    if (row < 0 || row >= int(m_rowKeys.size()))
-        return {};
-    return m_rowKeys[size_t(row)];
+    return m_history.key(row);
 }
 
 QList<HistoryEntry> DeviceTable::history(int row) const
 {
-    return m_history.value(deviceKey(row));
+    return m_history.entries(row);
 }
 
 QString DeviceTable::statusText(int row) const
@@ -44,9 +43,7 @@ QString DeviceTable::statusText(int row) const
 
 QDateTime DeviceTable::lastStatusTime(int row) const
 {
-    if (row < 0 || row >= int(m_statusTimes.size()))
-        return {};
-    return m_statusTimes[size_t(row)];
+    return m_history.lastStatusTime(row);
 }
 
 StatusOutcome DeviceTable::statusOutcome(int row) const
@@ -138,35 +135,6 @@ void DeviceTable::parkHistory(int row, int column, const QString &text, StatusOu
     m_parkedHistory.push_back(ParkedText{row, column, text, outcome, QDateTime::currentDateTime(), key});
 }
 
-void DeviceTable::record(int row, int column, const QString &text, StatusOutcome outcome,
-                         const QDateTime &now, const QString &retired)
-{
-    const Field field = m_variant->columns[size_t(column)].field;
-    if (field != Field::Status && field != Field::Oemid)
-        return;
-    if (retired.isEmpty()) {
-        if (row < 0 || row >= int(m_rowKeys.size()))
-            return;
-        if (field == Field::Status)
-            m_statusTimes[size_t(row)] = now;
-    }
-    const QString key = retired.isEmpty() ? m_rowKeys[size_t(row)] : retired;
-    QList<HistoryEntry> &entries = m_history[key];
-    for (auto it = entries.crbegin(); it != entries.crend(); ++it) {
-        if (it->field == field) {
-            if (it->text == text && it->outcome == outcome)
-                return;
-            break;
-        }
-    }
-    entries.append(HistoryEntry{now, field, text, outcome});
-    if (entries.size() > MaxHistoryPerDevice)
-        entries.remove(0, entries.size() - MaxHistoryPerDevice);
-    if (m_runLog) {
-        m_runLog->append(now, key, QString::fromLatin1(m_variant->columns[size_t(column)].header), text);
-    }
-}
-
 void DeviceTable::retranslate()
 {
     for (int c = 0; c < 8; ++c) {
@@ -201,16 +169,15 @@ int DeviceTable::appendRow(const RowFill &fill, DeviceSession session)
     }
     m_model->appendRow(items);
     const std::string mac = DeviceRecord::fixedText(fill.record.NetComm.sMac);
-    m_rowKeys.push_back(
+    m_history.addRow(
         !mac.empty() ? QString::fromLatin1(mac.c_str())
                      : QStringLiteral("%1:%2")
                            .arg(QString::fromLatin1(DeviceRecord::fixedText(fill.record.szIpaddress).c_str()))
                            .arg(fill.record.nPort));
-    m_statusTimes.emplace_back();
     for (int c = 0; c < 8; ++c) {
         if (fill.cells[size_t(c)].isValid() && !fill.cells[size_t(c)].toString().isEmpty())
-            record(row, c, fill.cells[size_t(c)].toString(), StatusOutcome::Neutral,
-                   QDateTime::currentDateTime());
+            m_history.record(row, c, fill.cells[size_t(c)].toString(), StatusOutcome::Neutral,
+                             QDateTime::currentDateTime());
     }
     return row;
 }
@@ -227,19 +194,18 @@ void DeviceTable::clear()
         m_pending.clear();
         // Texts that reached the old rows stay theirs: they go to the history as their devices'.
         for (ParkedText &p : m_parkedHistory) {
-            if (p.key.isEmpty() && p.row >= 0 && p.row < int(m_rowKeys.size()))
-                p.key = m_rowKeys[size_t(p.row)];
+            if (p.key.isEmpty())
+                p.key = m_history.key(p.row);
         }
         constexpr size_t keptLists = 4;
         if (m_retiredKeys.size() >= keptLists)
             m_retiredKeys.erase(m_retiredKeys.begin());
-        m_retiredKeys.emplace_back(m_generation, m_rowKeys);
+        m_retiredKeys.emplace_back(m_generation, m_history.rowKeys());
         ++m_generation;
     }
     sessions.clear();
     m_model->removeRows(0, m_model->rowCount());
-    m_rowKeys.clear();
-    m_statusTimes.clear();
+    m_history.clearRows();
 }
 
 bool DeviceTable::isChecked(int row) const
@@ -287,7 +253,7 @@ void DeviceTable::writeCell(int row, int column, const QString &text, StatusOutc
     }
     item->setData(text, Qt::EditRole);
     if (keep)
-        record(row, column, text, outcome, QDateTime::currentDateTime());
+        m_history.record(row, column, text, outcome, QDateTime::currentDateTime());
 }
 
 void DeviceTable::write(const Write &w, const quint64 *generation)
@@ -318,7 +284,7 @@ void DeviceTable::write(const Write &w, const quint64 *generation)
             parked.swap(m_parkedHistory);
         }
         for (const ParkedText &p : parked)
-            record(p.row, p.column, p.text, p.outcome, p.when, p.key);
+            m_history.record(p.row, p.column, p.text, p.outcome, p.when, p.key);
         writeCell(w.row, w.column, w.text, w.outcome, true);
         return;
     }
@@ -357,7 +323,7 @@ void DeviceTable::flushPending()
         writeCell(int(it.key() >> 32), int(it.key() & 0xffffffffu), it.value(), StatusOutcome::Neutral,
                   false);
     for (const ParkedText &p : parked)
-        record(p.row, p.column, p.text, p.outcome, p.when, p.key);
+        m_history.record(p.row, p.column, p.text, p.outcome, p.when, p.key);
 }
 
 bool DeviceTable::copyRowDevice(int row, DEV_INFO *out) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/devicehistory.h"
 #include "device/devicerows.h"
 #include "device/statusoutcome.h"
 #include "device/tablevariant.h"
@@ -18,14 +19,6 @@
 
 class QStandardItemModel;
 class RunLog;
-
-/// One text a device's status or OEMID column received, when, and what the job said it meant.
-struct HistoryEntry {
-    QDateTime time;
-    Field field = Field::Status;
-    QString text;
-    StatusOutcome outcome = StatusOutcome::Neutral; ///< Neutral for a value and for the search's fill
-};
 
 /// A tab's device table: the eight-column model, one record per row, and the table lock.
 ///
@@ -71,7 +64,7 @@ public:
     QList<HistoryEntry> history(int row) const;
     /// The newest texts kept per device; older ones are dropped (a device that reports without end
     /// must not grow the history without end).
-    static constexpr int MaxHistoryPerDevice = 200;
+    static constexpr int MaxHistoryPerDevice = DeviceHistory::MaxPerDevice;
     QString statusText(int row) const;
     /// When the row's status column last changed; invalid when it never did for these rows.
     QDateTime lastStatusTime(int row) const;
@@ -123,9 +116,6 @@ private:
     /// the GUI thread. Dropped when `generation` is given and is not the current one.
     void write(const Write &w, const quint64 *generation);
     void writeCell(int row, int column, const QString &text, StatusOutcome outcome, bool keep);
-    /// `key` names a device of rows already cleared; empty for the row's current device.
-    void record(int row, int column, const QString &text, StatusOutcome outcome, const QDateTime &when,
-                const QString &key = {});
     /// Under the lock: a worker's text for the history, kept even when a newer one replaces it
     /// before the cell is written.
     void parkHistory(int row, int column, const QString &text, StatusOutcome outcome,
@@ -166,11 +156,7 @@ private:
     /// they went reports its real result into their history and the run log.
     std::vector<std::pair<quint64, std::vector<QString>>> m_retiredKeys;
 
-    // GUI thread only.
-    std::vector<QString> m_rowKeys;
-    std::vector<QDateTime> m_statusTimes;
-    QHash<QString, QList<HistoryEntry>> m_history;
-    std::unique_ptr<RunLog> m_runLog;
+    DeviceHistory m_history; ///< GUI thread only
     // Under the lock: a run may be started from any thread.
     std::vector<int> m_lastRun;
     quint64 m_lastRunGeneration = 0;
