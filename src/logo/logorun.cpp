@@ -1,15 +1,16 @@
 #include "logo/logorun.h"
 
+#include "device/devicerecord.h"
 #include "logo/logodevice.h"
-#include "upgrade/firmwareoemidstep.h"
-#include "upgrade/upgraderun.h"
+#include "logo/logoprogress.h"
+#include "oemid/oemidstep.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDebug>
 #include <QFile>
 
 #include <cstring>
-#include <optional>
 
 namespace
 {
@@ -25,14 +26,69 @@ QString partitionErrorText(long code)
     return QStringLiteral("%1,ErrorCode:%2").arg(trLogo("Get Upgrade information failed")).arg(code);
 }
 
-FirmwareOemidStep oemidStepFor(const LogoRunParams &params)
+std::shared_ptr<const OemidStep> oemidStepFor(const LogoRunParams &params)
 {
-    FirmwareOemidStep::Params oemid;
+    if (!params.setOEMID)
+        return nullptr;
+    OemidStep::Params oemid;
     oemid.assignedOemid = params.assignedOemid;
     oemid.allowRepeat = params.allowRepeat;
     oemid.appDir = params.appDir;
     oemid.logoTab = true;
-    return FirmwareOemidStep(oemid);
+    return std::make_shared<const OemidStep>(oemid);
+}
+
+// What one device's burn needs, copied when the run's plan is made.
+struct LogoBurn {
+    QByteArray password;
+    std::shared_ptr<const OemidStep> oemidStep; ///< null: no OEMID step
+    std::function<QString(int code)> loginErrorText;
+    FlashSdk sdk;
+};
+
+// The burn of one device: on the session handed to it (or its own login with the tab password),
+// the OEMID step, then the run's package. The device counts as done once, however its work ends.
+bool burnDevice(const BatchContext &ctx, const std::shared_ptr<DEV_INFO> &recordPtr, const LogoBurn &burn,
+                const std::shared_ptr<LogoRunState> &state)
+{
+    FlashJob job(ctx, recordPtr, burn.sdk);
+    DEV_INFO &record = job.record();
+    const int row = ctx.row();
+    qDebug() << "UpgradeDevice start index" << row << "  IP" << DeviceRecord::fieldBytes(record.szIpaddress);
+    const QByteArray password = FlashJob::usePassword(record, burn.password);
+    if (!job.holdsSession() && !job.logIn(password, burn.loginErrorText)) {
+        state->deviceDone();
+        return false;
+    }
+    job.announceSession();
+    auto stop = [&job, &state] {
+        job.logOut();
+        state->deviceDone();
+        return false;
+    };
+    if (ctx.cancelled())
+        return stop();
+    if (burn.oemidStep) {
+        QString oemidText; // the burn's final texts carry none
+        if (!burn.oemidStep->run(ctx, record, &oemidText))
+            return stop();
+    }
+    if (ctx.cancelled())
+        return stop();
+
+    FlashSend send;
+    send.packagePath = state->package();
+    send.packageSha256 = state->packageSha256();
+    const auto lastError = burn.sdk.lastError;
+    send.describe = [lastError](int total, int position) {
+        return describeLogoProgress(total, position, lastError());
+    };
+    send.released = [state] { state->deviceDone(); };
+    const bool started = job.send(send);
+    if (!started)
+        state->deviceDone();
+    qDebug() << "UpgradeDevice end index " << row;
+    return started;
 }
 
 // The session the row holds (a row click's), taken over by the run: from here on only the run
@@ -113,28 +169,36 @@ void LogoRunState::addPackage(const QString &path)
     m_made.append(path);
 }
 
-UpgradeParams logoCheckParams(const LogoRunParams &params)
+bool startLogoChecks(DeviceBatch &batch, const QList<int> &rows, const LogoRunParams &params,
+                     const LogoRunHooks &hooks, const FlashSdk &sdk)
 {
-    UpgradeParams check;
-    check.logoMode = true;
-    check.tabPassword = params.password;
-    check.setOEMID = params.setOEMID;
-    std::optional<FirmwareOemidStep> step;
-    if (params.setOEMID)
-        step = oemidStepFor(params);
-    check.checkReads = [step](const BatchContext &ctx, DEV_INFO &record) {
-        SDK_LOGO_PART_INFO part;
-        if (const long code = LogoDevice::readPartitionInfo(record.lLoginID, &part); code != 0) {
-            ctx.status(StatusOutcome::Failure, partitionErrorText(code));
-            return false;
-        }
-        return !step || step->check(ctx, record);
-    };
-    return check;
+    const std::shared_ptr<const OemidStep> step = oemidStepFor(params);
+    const QByteArray password = params.password;
+    const auto loginErrorText = hooks.loginErrorText;
+    return startFlashChecks(
+        batch, rows, [step, password, loginErrorText, sdk](const BatchContext &ctx, DEV_INFO record) {
+            // The burn's own login on a copy of the record; the session is closed again and the row
+            // keeps no handle.
+            FlashJob job(ctx, std::make_shared<DEV_INFO>(record), sdk);
+            if (!job.logIn(FlashJob::usePassword(job.record(), password), loginErrorText))
+                return false;
+            bool ready = true;
+            SDK_LOGO_PART_INFO part;
+            if (const long code = LogoDevice::readPartitionInfo(job.record().lLoginID, &part); code != 0) {
+                ctx.status(StatusOutcome::Failure, partitionErrorText(code));
+                ready = false;
+            } else if (step) {
+                ready = step->check(ctx, job.record());
+            }
+            job.closeSession();
+            if (ready)
+                job.ready();
+            return ready;
+        });
 }
 
 BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
-                   const std::shared_ptr<LogoRunState> &state, UpgradeRun &burner, const LogoRunHooks &hooks)
+                   const std::shared_ptr<LogoRunState> &state, const LogoRunHooks &hooks, const FlashSdk &sdk)
 {
     state->builder().setModifyMode(params.modify);
 
@@ -207,19 +271,12 @@ BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
         return true;
     };
 
-    UpgradeParams burn;
-    burn.logoMode = true;
-    burn.tabPassword = params.password;
-    burn.spacingMs = params.spacingMs;
-    burn.setOEMID = params.setOEMID;
-    if (params.setOEMID) {
-        const FirmwareOemidStep step = oemidStepFor(params);
-        burn.oemidStep = [step](const BatchContext &ctx, DEV_INFO &record, QString *text) {
-            return step.run(ctx, record, text);
-        };
-    }
-    burn.deviceEnded = [state](int) { state->deviceDone(); };
-    plan.job = [burn, state, &burner](BatchContext &ctx) {
+    LogoBurn burn;
+    burn.password = params.password;
+    burn.oemidStep = oemidStepFor(params);
+    burn.loginErrorText = hooks.loginErrorText;
+    burn.sdk = sdk;
+    plan.job = [burn, state](BatchContext &ctx) {
         long loginId = state->takeLogin(ctx.row());
         if (loginId <= 0)
             loginId = takeRowLogin(ctx);
@@ -232,10 +289,7 @@ BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
             return;
         }
         record->lLoginID = int32_t(loginId);
-        UpgradeParams params = burn;
-        params.packagePath = state->package();
-        params.packageSha256 = state->packageSha256();
-        if (burner.upgradeDevice(ctx, record, params) != UpgradeRun::DeviceOutcome::Started)
+        if (!burnDevice(ctx, record, burn, state))
             ctx.fail();
     };
     return plan;

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "device/devicebatch.h"
+#include "flash/flashjob.h"
 #include "logo/logopackage.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -13,9 +15,6 @@
 #include <memory>
 #include <mutex>
 #include <vector>
-
-class UpgradeRun;
-struct UpgradeParams;
 
 /// What a logo run needs, copied from the form when it starts.
 struct LogoRunParams {
@@ -93,12 +92,16 @@ private:
 
 /// The logo run as jobs of the device-batch engine. The make step is the plan's `prepare`, run by
 /// the dispatcher in table order: address change, login, logo-partition record, package (once per
-/// run in modify mode, for every device in make-only mode). The burn is the plan's job: the firmware
-/// procedure of `burner` in its logo mode, one device per second. Each device's session belongs to
-/// the run from its login (or from taking the row's) until the burn ends; the row holds none meanwhile.
+/// run in modify mode, for every device in make-only mode). The burn is the plan's job, one device
+/// per second: the flashing kit's steps on the session the make step (or the row) handed on, the
+/// OEMID step, the transfer of the run's package. Each device's session belongs to the run from its
+/// login (or from taking the row's) until the burn ends; the row holds none meanwhile.
 BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
-                   const std::shared_ptr<LogoRunState> &state, UpgradeRun &burner, const LogoRunHooks &hooks);
+                   const std::shared_ptr<LogoRunState> &state, const LogoRunHooks &hooks,
+                   const FlashSdk &sdk = FlashSdk());
 
-/// Check devices on the logo tab: the burn's login with the tab password, its logo-partition read and
-/// (when `params.setOEMID`) its OEMID decision, for `UpgradeRun::startCheck`. Nothing is made or sent.
-UpgradeParams logoCheckParams(const LogoRunParams &params);
+/// Checks devices on the logo tab: the burn's login with the tab password, its logo-partition read
+/// and (when `params.setOEMID`) its OEMID decision, at most MaxFlashChecks at once. Nothing is made
+/// or sent; "Ready" or the text the burn would have stopped with. False while the batch is busy.
+bool startLogoChecks(DeviceBatch &batch, const QList<int> &rows, const LogoRunParams &params,
+                     const LogoRunHooks &hooks, const FlashSdk &sdk = FlashSdk());

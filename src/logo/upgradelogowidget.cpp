@@ -7,6 +7,7 @@
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "device/devicetableactions.h"
+#include "device/fileopendialog.h"
 #include "device/loginerrortext.h"
 #include "device/loginrunner.h"
 #include "logo/applinkfile.h"
@@ -17,8 +18,6 @@
 #include "oemid/oemidwriter.h"
 #include "oemid/recorduploader.h"
 #include "oemid/recorduploadrun.h"
-#include "upgrade/upgradefiledialog.h"
-#include "upgrade/upgraderun.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -90,10 +89,6 @@ UpgradeLogoWidget::UpgradeLogoWidget(QWidget *parent)
     m_batch->setTimeout(3000);
     connect(m_batch, &CBatchDealThread::message, this, &UpgradeLogoWidget::onDealBathMsg);
 
-    // The burn is the firmware procedure in its logo mode, on the tab's batch.
-    UpgradeHooks burnHooks;
-    burnHooks.loginErrorText = [](int code) { return loginErrorText(code); };
-    m_burner = std::make_unique<UpgradeRun>(*m_core->batch(), burnHooks);
     if (DeviceTableActions *actions = m_core->tableActions())
         actions->setCheckDevices([this](const QList<int> &rows) { checkDevices(rows); });
     connect(m_core->batch(), &DeviceBatch::finished, this, &UpgradeLogoWidget::onBatchFinished);
@@ -113,7 +108,7 @@ UpgradeLogoWidget::~UpgradeLogoWidget()
     delete m_batch;
     delete m_upload; // waits for an upload under way
     m_pendingStart = nullptr;
-    m_burner.reset(); // cancels the run and waits for its jobs; running burns are closed
+    m_core->batch()->cancelAndWait(); // waits for the run's jobs; running burns are closed
     writeConfig();
 }
 
@@ -572,32 +567,32 @@ void UpgradeLogoWidget::on_tableView_doubleClicked(const QModelIndex &)
 
 void UpgradeLogoWidget::on_btnSelectBoot_clicked()
 {
-    const QString file = UpgradeFileDialog::getOpenFileName(this, tr("Choose a file to open"),
-                                                            QStringLiteral("/home"), tr("Logo(*.jpg)"));
+    const QString file = FileOpenDialog::getOpenFileName(this, tr("Choose a file to open"),
+                                                         QStringLiteral("/home"), tr("Logo(*.jpg)"));
     if (!file.isEmpty())
         m_lineEditBoot->setText(file);
 }
 
 void UpgradeLogoWidget::on_btnSelectClose_clicked()
 {
-    const QString file = UpgradeFileDialog::getOpenFileName(this, tr("Choose a file to open"),
-                                                            QStringLiteral("/home"), tr("Logo(*.jpg)"));
+    const QString file = FileOpenDialog::getOpenFileName(this, tr("Choose a file to open"),
+                                                         QStringLiteral("/home"), tr("Logo(*.jpg)"));
     if (!file.isEmpty())
         m_lineEditClose->setText(file);
 }
 
 void UpgradeLogoWidget::on_btnSelectLoss_clicked()
 {
-    const QString file = UpgradeFileDialog::getOpenFileName(this, tr("Choose a file to open"),
-                                                            QStringLiteral("/home"), tr("Logo(*.gif)"));
+    const QString file = FileOpenDialog::getOpenFileName(this, tr("Choose a file to open"),
+                                                         QStringLiteral("/home"), tr("Logo(*.gif)"));
     if (!file.isEmpty())
         m_lineEditLoss->setText(file);
 }
 
 void UpgradeLogoWidget::on_btnSelectBlind_clicked()
 {
-    const QString file = UpgradeFileDialog::getOpenFileName(this, tr("Choose a file to open"),
-                                                            QStringLiteral("/home"), tr("Logo(*.gif)"));
+    const QString file = FileOpenDialog::getOpenFileName(this, tr("Choose a file to open"),
+                                                         QStringLiteral("/home"), tr("Logo(*.gif)"));
     if (!file.isEmpty())
         m_lineEditBlind->setText(file);
 }
@@ -787,7 +782,9 @@ void UpgradeLogoWidget::checkDevices(const QList<int> &rows)
     params.appDir = m_dataDir;
     params.assignedOemid = ConfigKeys::stringValue(Key::OemidAssigned);
     params.allowRepeat = m_checkBoxRepeat->isChecked();
-    m_burner->startCheck(logoCheckParams(params), rows);
+    LogoRunHooks hooks;
+    hooks.loginErrorText = [](int code) { return loginErrorText(code); };
+    startLogoChecks(*m_core->batch(), rows, params, hooks);
 }
 
 bool UpgradeLogoWidget::running() const
@@ -848,7 +845,7 @@ void UpgradeLogoWidget::launch(const std::vector<int> &rows, const QByteArray &p
             emit releaseMouseSignal();
             return;
         }
-        m_core->batch()->start(logoPlan(rows, params, state, *m_burner, hooks));
+        m_core->batch()->start(logoPlan(rows, params, state, hooks));
     };
     if (!m_core->batch()->isActive()) {
         onBatchFinished();

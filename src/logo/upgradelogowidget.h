@@ -14,7 +14,6 @@
 
 class LoginRunner;
 class LogoRunState;
-class UpgradeRun;
 class QCheckBox;
 class RecordUploadRun;
 class QGroupBox;
@@ -119,7 +118,6 @@ private:
     bool m_appLinkSupported = false;
     bool m_oemidRun = false;
     LogoPaths m_pictures;
-    std::unique_ptr<UpgradeRun> m_burner;
     std::shared_ptr<LogoRunState> m_run;
     quint64 m_runId = 0;
     std::function<void()> m_pendingStart; ///< a run clicked while the previous one still ran

@@ -1,10 +1,13 @@
 #pragma once
 
-#include "device/devicebatch.h"
-#include "netsdk/netsdk.h"
 #include "upgradelists.h"
 #include "upgradeprogress.h"
-#include "upgradeverify.h"
+
+#include "device/devicebatch.h"
+#include "flash/flashjob.h"
+#include "flash/flashverify.h"
+#include "netsdk/netsdk.h"
+#include "oemid/oemidstep.h"
 
 #include <QByteArray>
 #include <QList>
@@ -30,20 +33,9 @@ struct UpgradeParams {
     /// Firmware runs: after "Upgrade Success", watch the device restart and check its new version.
     bool verify = false;
     int verifyTimeoutSeconds = 180; ///< time a verified device has to come back and answer
-    /// The OEMID step for a logged-in device (run when setOEMID is on): writes its status texts into
-    /// the row and returns true to go on; `resultText` receives the text kept for the final status.
-    std::function<bool(const BatchContext &ctx, DEV_INFO &record, QString *resultText)> oemidStep;
-    /// Check devices only: what the run reads from a logged-in device before its transfer (the logo
-    /// partition, the OEMID decision), without writing; false leaves the text the run would show.
-    std::function<bool(const BatchContext &ctx, DEV_INFO &record)> checkReads;
-
-    /// The logo tab's burn of its logo package: the tab password always, a login the record passed
-    /// in already holds (the run's own) is used (no logout first), no hardware check, no configuration
-    /// import, the logo texts of the final reports, and deviceEnded for every device.
-    bool logoMode = false;
-    /// Logo mode: called once for each device when its work ends, whether it stopped before the
-    /// transfer or the SDK sent the final report.
-    std::function<void(int row)> deviceEnded;
+    /// The OEMID step run on each logged-in device when setOEMID is on (its check when devices are
+    /// checked).
+    std::shared_ptr<const OemidStep> oemidStep;
 };
 
 /// Operations of other areas the run calls; each may be called from a dispatcher or worker thread.
@@ -56,19 +48,14 @@ struct UpgradeHooks {
 };
 
 /// The SDK functions the run uses; tests may replace them.
-struct UpgradeSdk {
-    decltype(&H264_DVR_Login) login = &H264_DVR_Login;
-    decltype(&H264_DVR_Logout) logout = &H264_DVR_Logout;
-    decltype(&H264_DVR_GetLastError) lastError = &H264_DVR_GetLastError;
+struct UpgradeSdk : FlashSdk {
     decltype(&H264_DVR_SetDevConfig) setDevConfig = &H264_DVR_SetDevConfig;
-    decltype(&H264_DVR_UpgradePinned) upgrade = &H264_DVR_UpgradePinned;
-    decltype(&H264_DVR_CloseUpgradeHandle) closeUpgrade = &H264_DVR_CloseUpgradeHandle;
 };
 
 /// The firmware upgrade as a job type of the tab's device-batch engine: the engine starts one device
-/// per second (after its address change, when configured) and runs each device's procedure on its
-/// pool; the SDK's progress reports reach the device's row through the batch's callback registry
-/// until the final one.
+/// per second (after its address change, when configured) and runs each device's procedure (built
+/// from the flashing kit's steps) on its pool; the SDK's progress reports reach the device's row through the
+/// batch's callback registry until the final one.
 ///
 /// Lifetime: shutdown (and the batch's owner) cancels the waits, joins the jobs and closes every
 /// upgrade still running; the SDK runs no callback of an upgrade once its close has returned, and a
@@ -76,7 +63,7 @@ struct UpgradeSdk {
 class UpgradeRun
 {
 public:
-    static constexpr int MaxRows = 256;
+    static constexpr int MaxRows = MaxFlashRows;
     /// Configuration files above this size are refused rather than cut.
     static constexpr int ImportBufferSize = 131072;
     static constexpr int ImportWaitMs = 10000;
@@ -118,21 +105,19 @@ public:
     /// The upgrade of one device, as its job runs it.
     DeviceOutcome upgradeDevice(const BatchContext &ctx, const std::shared_ptr<DEV_INFO> &record,
                                 const UpgradeParams &params);
-    /// Checks a device as its upgrade would before the transfer (login, `checkReads`, hardware),
+    /// Checks a device as its upgrade would before the transfer (login, OEMID decision, hardware),
     /// sends nothing, logs out and writes "Ready" or the text the upgrade would have stopped with;
     /// true = ready. The address change of a run is not made: the device is checked where it is.
     bool checkDevice(const BatchContext &ctx, DEV_INFO record, const UpgradeParams &params);
     /// Checks `rows` of the table, at most MaxCheckParallel at once; false while the batch is busy.
     bool startCheck(const UpgradeParams &params, const QList<int> &rows);
-    static constexpr int MaxCheckParallel = 32;
+    static constexpr int MaxCheckParallel = MaxFlashChecks;
 
     /// The same outside a run, on the rows' current generation.
     DeviceOutcome upgradeDevice(const std::shared_ptr<DEV_INFO> &record, const UpgradeParams &params);
 
 private:
     static QByteArray runPassword(DEV_INFO &record, const UpgradeParams &params);
-    /// Logs in as the run does; a failure leaves the tab's login error text in the row.
-    long loginForRun(const BatchContext &ctx, DEV_INFO &record, const QByteArray &password);
     static bool hardwareMatches(const BatchContext &ctx, const DEV_INFO &record, const UpgradeParams &params);
     bool prepareDevice(const BatchContext &ctx, DEV_INFO &record, const UpgradeParams &params);
     int importDevConfig(const BatchContext &ctx, long loginId, const QString &configPath);

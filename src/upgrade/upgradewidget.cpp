@@ -6,6 +6,7 @@
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "device/devicetableactions.h"
+#include "device/fileopendialog.h"
 #include "device/loginerrortext.h"
 #include "oemid/factoryrecords.h"
 #include "oemid/oemidvariant.h"
@@ -13,9 +14,7 @@
 #include "oemid/recorduploader.h"
 #include "oemid/recorduploadrun.h"
 #include "ui_upgradewidget.h"
-#include "upgrade/firmwareoemidstep.h"
 #include "upgrade/packageinspector.h"
-#include "upgrade/upgradefiledialog.h"
 #include "upgrade/upgradepackage.h"
 #include "upgrade/upgraderun.h"
 
@@ -124,7 +123,7 @@ void UpgradeWidget::on_tableView_doubleClicked(const QModelIndex &index)
 
 void UpgradeWidget::on_browseBtn_clicked()
 {
-    const QString file = UpgradeFileDialog::getOpenFileName(
+    const QString file = FileOpenDialog::getOpenFileName(
         this, tr("Choose a file to open"), QStringLiteral("/home"), tr("Upgrade File(*.bin);;Files(*.*)"));
     if (!file.isEmpty())
         m_ui->lineEditFileName->setText(file);
@@ -132,8 +131,8 @@ void UpgradeWidget::on_browseBtn_clicked()
 
 void UpgradeWidget::on_browseCfgBtn_clicked()
 {
-    const QString file = UpgradeFileDialog::getOpenFileName(
-        this, tr("Choose a file to open"), QStringLiteral("/home"), tr("Config File(*.cfg)"));
+    const QString file = FileOpenDialog::getOpenFileName(this, tr("Choose a file to open"),
+                                                         QStringLiteral("/home"), tr("Config File(*.cfg)"));
     if (!file.isEmpty())
         m_ui->lineEditCfg->setText(file);
 }
@@ -219,17 +218,11 @@ bool UpgradeWidget::formParams(UpgradeParams *params)
     params->tabPassword = DeviceRecord::credentialBytes(m_ui->lineEditPassword->text());
 
     if (params->setOEMID) {
-        FirmwareOemidStep::Params oemid;
+        OemidStep::Params oemid;
         oemid.assignedOemid = assigned;
         oemid.allowRepeat = m_ui->checkBox->isChecked();
         oemid.appDir = m_dataDir;
-        const FirmwareOemidStep step(oemid);
-        params->oemidStep = [step](const BatchContext &ctx, DEV_INFO &record, QString *text) {
-            return step.run(ctx, record, text);
-        };
-        params->checkReads = [step](const BatchContext &ctx, DEV_INFO &record) {
-            return step.check(ctx, record);
-        };
+        params->oemidStep = std::make_shared<const OemidStep>(oemid);
     }
     return true;
 }

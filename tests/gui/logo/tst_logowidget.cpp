@@ -9,10 +9,10 @@
 #include "app/inifile.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
+#include "device/fileopendialog.h"
 #include "logo/applinkfile.h"
 #include "logo/upgradelogowidget.h"
 #include "oemid/recorduploadrun.h"
-#include "upgrade/upgradefiledialog.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -70,7 +70,7 @@ private:
 
 void LogoWidgetTest::init()
 {
-    UpgradeFileDialog::resetTestHooks();
+    FileOpenDialog::resetTestHooks();
     QVERIFY(startCase([](const QString &dir) {
         auto tab = std::make_unique<UpgradeLogoWidget>();
         tab->setDataDirectory(dir);
@@ -81,7 +81,7 @@ void LogoWidgetTest::init()
 void LogoWidgetTest::cleanup()
 {
     endCase();
-    UpgradeFileDialog::resetTestHooks();
+    FileOpenDialog::resetTestHooks();
 }
 
 void LogoWidgetTest::writeIni(const QByteArray &text)
@@ -304,15 +304,15 @@ void LogoWidgetTest::pictureChoosers()
     QFETCH(QString, filter);
     auto *line = m_tab->findChild<QLineEdit *>(edit);
     line->setText(QStringLiteral("/old"));
-    UpgradeFileDialog::setNextAnswer(QStringLiteral("/new/pic"));
+    FileOpenDialog::setNextAnswer(QStringLiteral("/new/pic"));
     m_tab->findChild<QPushButton *>(button)->click();
     QCOMPARE(line->text(), QStringLiteral("/new/pic"));
-    const UpgradeFileDialog::Call call = UpgradeFileDialog::lastCall();
+    const FileOpenDialog::Call call = FileOpenDialog::lastCall();
     QCOMPARE(call.caption, QStringLiteral("Choose a file to open"));
     QCOMPARE(call.dir, QStringLiteral("/home"));
     QCOMPARE(call.filter, filter);
     // A cancelled dialog leaves the field alone.
-    UpgradeFileDialog::setNextAnswer(QString());
+    FileOpenDialog::setNextAnswer(QString());
     m_tab->findChild<QPushButton *>(button)->click();
     QCOMPARE(line->text(), QStringLiteral("/new/pic"));
 }

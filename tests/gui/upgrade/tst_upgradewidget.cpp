@@ -7,8 +7,8 @@
 #include "app/configkeys.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
+#include "device/fileopendialog.h"
 #include "oemid/recorduploadrun.h"
-#include "upgrade/upgradefiledialog.h"
 #include "upgrade/upgraderun.h"
 #include "upgrade/upgradewidget.h"
 
@@ -48,7 +48,7 @@ private slots:
 
 void UpgradeWidgetTest::init()
 {
-    UpgradeFileDialog::resetTestHooks();
+    FileOpenDialog::resetTestHooks();
     // No Config.ini at all: the IP change is off and the start index 20.
     QVERIFY(startCase([](const QString &dir) {
         auto tab = std::make_unique<UpgradeWidget>();
@@ -60,7 +60,7 @@ void UpgradeWidgetTest::init()
 void UpgradeWidgetTest::cleanup()
 {
     endCase();
-    UpgradeFileDialog::resetTestHooks();
+    FileOpenDialog::resetTestHooks();
 }
 
 void UpgradeWidgetTest::formLayout()
@@ -153,20 +153,20 @@ void UpgradeWidgetTest::browseButtons()
 {
     auto *file = child<QLineEdit>("lineEditFileName");
     auto *cfg = child<QLineEdit>("lineEditCfg");
-    UpgradeFileDialog::setNextAnswer(QStringLiteral("/data/fw.bin"));
+    FileOpenDialog::setNextAnswer(QStringLiteral("/data/fw.bin"));
     QTest::mouseClick(child<QPushButton>("browseBtn"), Qt::LeftButton);
     QCOMPARE(file->text(), QStringLiteral("/data/fw.bin"));
-    QCOMPARE(UpgradeFileDialog::lastCall().caption, QStringLiteral("Choose a file to open"));
-    QCOMPARE(UpgradeFileDialog::lastCall().dir, QStringLiteral("/home"));
-    QCOMPARE(UpgradeFileDialog::lastCall().filter, QStringLiteral("Upgrade File(*.bin);;Files(*.*)"));
-    UpgradeFileDialog::setNextAnswer(QString()); // cancelled: the text stays
+    QCOMPARE(FileOpenDialog::lastCall().caption, QStringLiteral("Choose a file to open"));
+    QCOMPARE(FileOpenDialog::lastCall().dir, QStringLiteral("/home"));
+    QCOMPARE(FileOpenDialog::lastCall().filter, QStringLiteral("Upgrade File(*.bin);;Files(*.*)"));
+    FileOpenDialog::setNextAnswer(QString()); // cancelled: the text stays
     QTest::mouseClick(child<QPushButton>("browseBtn"), Qt::LeftButton);
     QCOMPARE(file->text(), QStringLiteral("/data/fw.bin"));
 
-    UpgradeFileDialog::setNextAnswer(QStringLiteral("/data/dev.cfg"));
+    FileOpenDialog::setNextAnswer(QStringLiteral("/data/dev.cfg"));
     QTest::mouseClick(child<QPushButton>("browseCfgBtn"), Qt::LeftButton);
     QCOMPARE(cfg->text(), QStringLiteral("/data/dev.cfg"));
-    QCOMPARE(UpgradeFileDialog::lastCall().filter, QStringLiteral("Config File(*.cfg)"));
+    QCOMPARE(FileOpenDialog::lastCall().filter, QStringLiteral("Config File(*.cfg)"));
     QCOMPARE(file->text(), QStringLiteral("/data/fw.bin"));
 }
 

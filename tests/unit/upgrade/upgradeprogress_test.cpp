@@ -1,3 +1,4 @@
+#include "logo/logoprogress.h"
 #include "upgrade/upgradelists.h"
 #include "upgrade/upgradeprogress.h"
 

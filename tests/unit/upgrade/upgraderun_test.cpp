@@ -1,6 +1,7 @@
 // The firmware run against a scripted SDK and an in-memory table: every step of a device's upgrade,
 // the configuration import, the dispatcher's order and spacing, and the callback's life cycle.
 
+#include "logo/logorun.h"
 #include "upgrade/upgraderun.h"
 
 #include <QByteArray>
@@ -356,7 +357,8 @@ TEST_F(UpgradeRunTest, CallbackReportsUntilTheFinalOne)
     EXPECT_EQ(table.status(0).size(), 5);
 }
 
-// A failure because the file was no longer the inspected one says so, not just "Upgrade Fail".
+// A failure because the file was no longer the inspected one says so, not just "Upgrade Fail", in
+// the firmware upgrade and in the logo burn alike.
 TEST_F(UpgradeRunTest, FinalFailureOfAChangedPackageSaysSo)
 {
     for (const bool logo : {false, true}) {
@@ -367,10 +369,19 @@ TEST_F(UpgradeRunTest, FinalFailureOfAChangedPackageSaysSo)
         table.addRow(0, "10.0.0.1");
         DeviceBatch batch(table);
         UpgradeRun run(batch, hooks, fakeSdk());
-        UpgradeParams p = params;
-        p.logoMode = logo;
         auto rec = record(0);
-        ASSERT_EQ(run.upgradeDevice(rec, p), UpgradeRun::DeviceOutcome::Started);
+        QTemporaryDir dir;
+        if (logo) {
+            LogoRunParams burn;
+            burn.password = "pw";
+            auto state = std::make_shared<LogoRunState>(dir.path(), 1, nullptr);
+            state->addPackage(dir.filePath(QStringLiteral("logo.bin")));
+            BatchContext ctx = batch.contextFor(0);
+            logoPlan({0}, burn, state, LogoRunHooks(), fakeSdk()).job(ctx);
+            ASSERT_EQ(script.upgrades.size(), 1u);
+        } else {
+            ASSERT_EQ(run.upgradeDevice(rec, params), UpgradeRun::DeviceOutcome::Started);
+        }
         const StartedUpgrade up = upgradeOf(0);
         lastErrorCode = NETSDK_ERR_FILE_CHANGED; // as the SDK's thread sees it in its final report
         up.callback(rec->lLoginID, up.handle, -1, -2, up.user);
@@ -381,18 +392,27 @@ TEST_F(UpgradeRunTest, FinalFailureOfAChangedPackageSaysSo)
     }
 }
 
+// Stands in for the device's answers to the OEMID step: row 0 takes the OEMID, row 1 refuses it.
+class ScriptedOemidStep : public OemidStep
+{
+public:
+    ScriptedOemidStep() : OemidStep(Params()) {}
+    bool run(const BatchContext &ctx, DEV_INFO &r, QString *text) const override
+    {
+        const bool ok = r.nIndex == 0;
+        *text = ok ? QStringLiteral("Set OEMID Success(ABC)") : QStringLiteral("Set OEMID Failed");
+        ctx.status(ok ? StatusOutcome::Success : StatusOutcome::Failure, *text);
+        return ok;
+    }
+};
+
 TEST_F(UpgradeRunTest, OemidStepGatesTheUpgradeAndItsTextEndsTheStatus)
 {
     script.devices["10.0.0.1"];
     script.devices["10.0.0.2"];
     table.addRow(0, "10.0.0.1");
     table.addRow(1, "10.0.0.2");
-    params.oemidStep = [](const BatchContext &ctx, DEV_INFO &r, QString *text) {
-        const bool ok = r.nIndex == 0;
-        *text = ok ? QStringLiteral("Set OEMID Success(ABC)") : QStringLiteral("Set OEMID Failed");
-        ctx.status(ok ? StatusOutcome::Success : StatusOutcome::Failure, *text);
-        return ok;
-    };
+    params.oemidStep = std::make_shared<const ScriptedOemidStep>();
     params.setOEMID = true;
     DeviceBatch batch(table);
     UpgradeRun run(batch, hooks, fakeSdk());

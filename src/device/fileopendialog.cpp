@@ -1,4 +1,4 @@
-#include "upgradefiledialog.h"
+#include "fileopendialog.h"
 
 #include <QFileDialog>
 #include <QMutex>
@@ -8,7 +8,7 @@ namespace
 struct Hooks {
     QMutex lock;
     QStringList answers;
-    UpgradeFileDialog::Call last;
+    FileOpenDialog::Call last;
 };
 Hooks &hooks()
 {
@@ -17,8 +17,8 @@ Hooks &hooks()
 }
 } // namespace
 
-QString UpgradeFileDialog::getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,
-                                           const QString &filter)
+QString FileOpenDialog::getOpenFileName(QWidget *parent, const QString &caption, const QString &dir,
+                                        const QString &filter)
 {
     {
         Hooks &h = hooks();
@@ -30,21 +30,21 @@ QString UpgradeFileDialog::getOpenFileName(QWidget *parent, const QString &capti
     return QFileDialog::getOpenFileName(parent, caption, dir, filter);
 }
 
-void UpgradeFileDialog::setNextAnswer(const QString &path)
+void FileOpenDialog::setNextAnswer(const QString &path)
 {
     Hooks &h = hooks();
     QMutexLocker locker(&h.lock);
     h.answers.append(path);
 }
 
-UpgradeFileDialog::Call UpgradeFileDialog::lastCall()
+FileOpenDialog::Call FileOpenDialog::lastCall()
 {
     Hooks &h = hooks();
     QMutexLocker locker(&h.lock);
     return h.last;
 }
 
-void UpgradeFileDialog::resetTestHooks()
+void FileOpenDialog::resetTestHooks()
 {
     Hooks &h = hooks();
     QMutexLocker locker(&h.lock);

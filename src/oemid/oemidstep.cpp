@@ -1,6 +1,6 @@
-#include "firmwareoemidstep.h"
+#include "oemidstep.h"
 
-#include "oemid/oemidwriter.h"
+#include "oemidwriter.h"
 
 namespace
 {
@@ -37,9 +37,9 @@ private:
 
 } // namespace
 
-FirmwareOemidStep::FirmwareOemidStep(Params params) : m_params(std::move(params)) {}
+OemidStep::OemidStep(Params params) : m_params(std::move(params)) {}
 
-OemidWriterParams FirmwareOemidStep::writerParams() const
+OemidWriterParams OemidStep::writerParams() const
 {
     OemidWriterParams params;
     params.assignedOemid = m_params.assignedOemid;
@@ -48,7 +48,7 @@ OemidWriterParams FirmwareOemidStep::writerParams() const
     return params;
 }
 
-bool FirmwareOemidStep::check(const BatchContext &ctx, DEV_INFO &record) const
+bool OemidStep::check(const BatchContext &ctx, DEV_INFO &record) const
 {
     JobRows rows(record, ctx.rows());
     NetSdkOemid sdk;
@@ -62,7 +62,7 @@ bool FirmwareOemidStep::check(const BatchContext &ctx, DEV_INFO &record) const
     return false;
 }
 
-bool FirmwareOemidStep::run(const BatchContext &ctx, DEV_INFO &record, QString *resultText) const
+bool OemidStep::run(const BatchContext &ctx, DEV_INFO &record, QString *resultText) const
 {
     JobRows rows(record, ctx.rows());
     NetSdkOemid sdk;

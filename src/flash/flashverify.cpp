@@ -1,4 +1,4 @@
-#include "upgradeverify.h"
+#include "flashverify.h"
 
 #include "device/devicerecord.h"
 

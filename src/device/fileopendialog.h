@@ -5,8 +5,8 @@
 
 class QWidget;
 
-/// The tab's file-open dialog, with a next-answer seam so tests never block on a modal dialog.
-class UpgradeFileDialog
+/// The tabs' file-open dialog, with a next-answer seam so tests never block on a modal dialog.
+class FileOpenDialog
 {
 public:
     /// The chosen file, or the empty text when the dialog was cancelled.
