@@ -145,6 +145,8 @@ bool FlashJob::send(const FlashSend &send)
             if (callbacks.remove(started->token) && how.released)
                 how.released();
         });
+    // The device stays in flight, for the run's parallel limit, until its transfer has ended.
+    callbacks.setHold(started->token, ctx.slot());
 
     std::lock_guard<std::recursive_mutex> hold(started->startLock);
     const QByteArray path = QFile::encodeName(send.packagePath);
