@@ -31,12 +31,6 @@ DeviceSession &DeviceSession::operator=(DeviceSession &&other) noexcept
     return *this;
 }
 
-long DeviceSession::release()
-{
-    m_logout = nullptr;
-    return std::exchange(m_id, 0);
-}
-
 void DeviceSession::reset()
 {
     const long id = std::exchange(m_id, 0);

@@ -30,9 +30,6 @@ public:
     long id() const { return m_id; }
     /// Logs out now, when logged in; the session is empty afterwards.
     void reset();
-    /// Hands the handle to code that still ends logins itself (the flashing runs, until they hold
-    /// sessions); the session is empty afterwards and logs nothing out.
-    long release();
 
 private:
     long m_id = 0;

@@ -22,6 +22,7 @@ QString trFlash(const char *text)
 // One started transfer, shared by its job and its progress handler.
 struct StartedTransfer {
     std::shared_ptr<DEV_INFO> record;
+    std::shared_ptr<DeviceSession> session;
     void *token = nullptr;
     // Held by the job across the transfer's start and its "Start Upgrade" text, so that an early
     // report of the SDK can never be overwritten by that text. Recursive in case an SDK reports
@@ -32,9 +33,12 @@ struct StartedTransfer {
 
 } // namespace
 
-FlashJob::FlashJob(const BatchContext &ctx, std::shared_ptr<DEV_INFO> record, const FlashSdk &sdk)
-    : m_ctx(ctx), m_record(std::move(record)), m_sdk(sdk)
+FlashJob::FlashJob(const BatchContext &ctx, std::shared_ptr<DEV_INFO> record, const FlashSdk &sdk,
+                   DeviceSession handed)
+    : m_ctx(ctx), m_record(std::move(record)), m_sdk(sdk),
+      m_session(std::make_shared<DeviceSession>(std::move(handed)))
 {
+    m_record->lLoginID = int32_t(m_session->id());
 }
 
 QByteArray FlashJob::usePassword(DEV_INFO &record, const QByteArray &password)
@@ -48,17 +52,8 @@ QByteArray FlashJob::usePassword(DEV_INFO &record, const QByteArray &password)
 
 void FlashJob::closeStaleSession()
 {
-    if (DeviceSession stale = m_ctx.rows().takeSession(m_ctx.row()))
-        m_record->lLoginID = 0; // the row's own session, ended here
-    if (m_record->lLoginID <= 0)
-        return;
-    const long stale = m_record->lLoginID;
-    m_sdk.logout(stale);
-    m_record->lLoginID = -1;
-    m_ctx.rows().updateDevice(m_ctx.row(), [stale](DEV_INFO &current) {
-        if (current.lLoginID == stale)
-            current.lLoginID = 0;
-    });
+    m_ctx.rows().takeSession(m_ctx.row()).reset();
+    logOut();
 }
 
 bool FlashJob::logIn(const QByteArray &password, const std::function<QString(int code)> &loginErrorText)
@@ -69,7 +64,8 @@ bool FlashJob::logIn(const QByteArray &password, const std::function<QString(int
     const QByteArray user = DeviceRecord::fieldBytes(record.szUserName);
     const long loginId = m_sdk.login(ip.constData(), uint16_t(record.nPort), user.constData(),
                                      password.constData(), &record.NetDevInfo, 1, &error);
-    record.lLoginID = int32_t(loginId);
+    *m_session = DeviceSession(loginId, m_sdk.logout);
+    record.lLoginID = int32_t(m_session->id());
     qDebug() << "UpgradeDevice index" << m_ctx.row() << "  IP" << ip << "  loginID" << loginId;
     if (loginId < 1)
         m_ctx.status(StatusOutcome::Failure, loginErrorText ? loginErrorText(error) : QString::number(error));
@@ -83,20 +79,8 @@ void FlashJob::announceSession() const
 
 void FlashJob::logOut()
 {
-    const long held = m_record->lLoginID;
-    m_sdk.logout(held);
-    m_record->lLoginID = -1;
-    m_ctx.rows().updateDevice(m_ctx.row(), [held](DEV_INFO &current) {
-        if (current.lLoginID == held)
-            current.lLoginID = 0;
-    });
-}
-
-void FlashJob::closeSession()
-{
-    // A read may have replaced the session; the one the record holds now is the one to close.
-    if (m_record->lLoginID > 0)
-        m_sdk.logout(m_record->lLoginID);
+    m_session->reset();
+    m_record->lLoginID = 0;
 }
 
 void FlashJob::ready() const
@@ -113,6 +97,7 @@ bool FlashJob::send(const FlashSend &send)
 {
     auto started = std::make_shared<StartedTransfer>();
     started->record = m_record;
+    started->session = m_session;
     const BatchContext ctx = m_ctx;
     SdkCallbacks &callbacks = ctx.callbacks();
     const FlashSdk sdk = m_sdk;
@@ -131,10 +116,13 @@ bool FlashJob::send(const FlashSend &send)
                 ctx.status(report.outcome(), report.text);
             if (!report.isFinal())
                 return;
-            // The device is regarded as logged out: it restarts after an upgrade.
-            started->record->lLoginID = 0;
-            ctx.rows().updateDevice(ctx.row(), [](DEV_INFO &d) { d.lLoginID = 0; });
             sdk.closeUpgrade(upgradeHandle);
+            // The device restarts after an upgrade: the job's session ends, and one the row got
+            // meanwhile (a re-login) as well, since its handle would make the next action skip its
+            // login.
+            started->session->reset();
+            started->record->lLoginID = 0;
+            ctx.rows().takeSession(ctx.row()).reset();
             // What follows the final report registers before the transfer's registration goes, so the
             // run never looks ended in between.
             if (!started->finished) {
@@ -152,7 +140,7 @@ bool FlashJob::send(const FlashSend &send)
     const QByteArray path = QFile::encodeName(send.packagePath);
     const bool pinned = send.packageSha256.size() == 32;
     const long handle = m_sdk.upgrade(
-        m_record->lLoginID, path.constData(), 0,
+        m_session->id(), path.constData(), 0,
         pinned ? reinterpret_cast<const unsigned char *>(send.packageSha256.constData()) : nullptr,
         &SdkCallbacks::upgradeProgress, started->token);
     if (handle > 0) {
@@ -160,10 +148,8 @@ bool FlashJob::send(const FlashSend &send)
         callbacks.setClose(started->token, [sdk, handle, started] {
             sdk.closeUpgrade(handle);
             std::lock_guard<std::recursive_mutex> held(started->startLock);
-            if (started->record->lLoginID > 0) {
-                sdk.logout(started->record->lLoginID);
-                started->record->lLoginID = 0;
-            }
+            started->session->reset();
+            started->record->lLoginID = 0;
         });
         ctx.status(StatusOutcome::Neutral, trFlash("Start Upgrade"));
         return true;

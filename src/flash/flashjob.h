@@ -3,6 +3,7 @@
 #include "flashprogress.h"
 
 #include "device/devicebatch.h"
+#include "device/devicesession.h"
 #include "netsdk/netsdk.h"
 
 #include <QByteArray>
@@ -15,7 +16,7 @@
 /// The SDK functions a flashing job uses; tests may replace them.
 struct FlashSdk {
     decltype(&H264_DVR_Login) login = &H264_DVR_Login;
-    decltype(&H264_DVR_Logout) logout = &H264_DVR_Logout;
+    DeviceSession::Logout logout = &DeviceSession::sdkLogout;
     decltype(&H264_DVR_GetLastError) lastError = &H264_DVR_GetLastError;
     decltype(&H264_DVR_UpgradePinned) upgrade = &H264_DVR_UpgradePinned;
     decltype(&H264_DVR_CloseUpgradeHandle) closeUpgrade = &H264_DVR_CloseUpgradeHandle;
@@ -37,33 +38,32 @@ struct FlashSend {
 };
 
 /// The steps one device's flashing job is built from, shared by the firmware upgrade and the logo
-/// burn. The job's record holds the job's own session, never the row's, so that nothing done to the
-/// table can end it under the transfer. Status texts are the firmware tab's, which both tabs show.
+/// burn. The job owns its session (one handed to it, or its own login), never leaving it in the row,
+/// so that nothing done to the table can end it under the transfer; the record names its handle for
+/// the SDK calls. Status texts are the firmware tab's, which both tabs show.
 class FlashJob
 {
 public:
-    FlashJob(const BatchContext &ctx, std::shared_ptr<DEV_INFO> record, const FlashSdk &sdk);
+    FlashJob(const BatchContext &ctx, std::shared_ptr<DEV_INFO> record, const FlashSdk &sdk,
+             DeviceSession handed = {});
 
     DEV_INFO &record() const { return *m_record; }
-    /// True while the record holds a session (one handed to the job, or its own login).
-    bool holdsSession() const { return m_record->lLoginID > 0; }
+    /// True while the job holds a session (one handed to it, or its own login).
+    bool holdsSession() const { return m_session->loggedIn(); }
 
     /// Puts `password` into the record when it fits the record's field and returns it: a longer
     /// password is still used in full.
     static QByteArray usePassword(DEV_INFO &record, const QByteArray &password);
 
-    /// Closes a session the record carries from an earlier action, in the row as well, so that
-    /// nothing logs the dead handle out again later.
+    /// Ends a session the row holds from an earlier action, and any the job holds.
     void closeStaleSession();
     /// Logs in with `password`; a failure leaves `loginErrorText(code)` in the row.
     bool logIn(const QByteArray &password, const std::function<QString(int code)> &loginErrorText);
     /// "Login Success": a step, the job goes on.
     void announceSession() const;
-    /// Logs out a device stopped before its transfer: nothing else would ever close the session.
-    /// Should the row hold the same handle, it goes from the row too, so it is logged out only once.
+    /// Ends the job's session: a device stopped before its transfer, or a check done.
     void logOut();
-    /// Closes the record's session without touching the row (a check's copy of the record).
-    void closeSession();
+    void closeSession() { logOut(); }
 
     /// Starts the transfer. False: the row says why and the session is logged out.
     bool send(const FlashSend &send);
@@ -77,6 +77,8 @@ private:
     const BatchContext &m_ctx;
     std::shared_ptr<DEV_INFO> m_record;
     FlashSdk m_sdk;
+    /// Shared with a started transfer, which ends it on its final report or when the run closes it.
+    std::shared_ptr<DeviceSession> m_session;
 };
 
 /// Checks `rows` of the batch's table with `check` (on a copy of each row's record), at most

@@ -193,8 +193,8 @@ void UpgradeVerifier::startLogin(const std::shared_ptr<Watch> &w)
                             ? 0
                             : sdk.login(t.ip.constData(), t.port, t.user.constData(), t.password.constData(),
                                         &info, 1, &error);
-        if (id > 0) {
-            sdk.logout(id);
+        if (DeviceSession session(id, sdk.logout); session) {
+            session.reset(); // the check's own login: the answer is all it wanted
             const QByteArray version = DeviceRecord::fieldBytes(info.sSoftWareVersion);
             const bool same = version == t.oldVersion && info.BuildYear == t.oldYear &&
                               info.BuildMonth == t.oldMonth && info.BuildDay == t.oldDay;

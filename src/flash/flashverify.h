@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/devicebatch.h"
+#include "device/devicesession.h"
 #include "netsdk/netsdk.h"
 
 #include <QByteArray>
@@ -28,7 +29,7 @@ struct VerifyTarget {
 /// The SDK functions a verification uses; tests may replace them.
 struct VerifySdk {
     decltype(&H264_DVR_Login) login = &H264_DVR_Login;
-    decltype(&H264_DVR_Logout) logout = &H264_DVR_Logout;
+    DeviceSession::Logout logout = &DeviceSession::sdkLogout;
 };
 
 /// The verdict texts of a verification.

@@ -35,26 +35,26 @@ int ensureLogin(DEV_INFO &record, const QByteArray &password, const Sdk &sdk)
     return handle > 0 ? 0 : (error != 0 ? error : -1);
 }
 
-Probe probeRow(const DEV_INFO &record, const QByteArray &password,
+Probe probeRow(const DEV_INFO &record, DeviceSession held, const QByteArray &password,
                const std::function<int(DEV_INFO &)> &modifyIp, const std::function<bool(int ms)> &sleep,
                const Sdk &sdk)
 {
     Probe probe;
     probe.record = record;
     DEV_INFO &rec = probe.record;
+    rec.lLoginID = int32_t(held.id());
     if (modifyIp) {
-        if (modifyIp(rec) < 1) {
+        if (modifyIp(rec) < 1 || (sleep && !sleep(kIpChangeWaitMs))) {
             probe.outcome = Probe::IpChangeFailed;
-            return probe;
-        }
-        if (sleep && !sleep(kIpChangeWaitMs)) {
-            probe.outcome = Probe::IpChangeFailed;
+            probe.session = std::move(held);
             return probe;
         }
     }
-    const bool hadLogin = rec.lLoginID > 0;
+    const bool hadLogin = held.loggedIn();
     probe.loginError = ensureLogin(rec, password, sdk);
-    if (rec.lLoginID <= 0) {
+    if (!hadLogin)
+        held = DeviceSession(rec.lLoginID, sdk.logout);
+    if (!held) {
         probe.outcome = Probe::LoginFailed;
         return probe;
     }
@@ -72,12 +72,13 @@ Probe probeRow(const DEV_INFO &record, const QByteArray &password,
         if (result <= 0) {
             probe.outcome = Probe::AppLinkFailed;
             probe.lastError = sdk.lastError();
+            probe.session = std::move(held);
             return probe; // the device stays logged in
         }
         probe.outcome = Probe::AppLink;
         probe.iosRow = link.raw[0] != 0;
     }
-    sdk.logout(rec.lLoginID);
+    held.reset(); // the probe's work is done
     rec.lLoginID = 0;
     return probe;
 }

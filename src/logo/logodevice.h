@@ -1,5 +1,6 @@
 #pragma once
 
+#include "device/devicesession.h"
 #include "netsdk/netsdk.h"
 
 #include <QByteArray>
@@ -24,7 +25,7 @@ inline constexpr int kIpChangeWaitMs = 1500;
 /// The SDK calls used here; tests may replace them.
 struct Sdk {
     decltype(&H264_DVR_Login) login = &H264_DVR_Login;
-    decltype(&H264_DVR_Logout) logout = &H264_DVR_Logout;
+    DeviceSession::Logout logout = &DeviceSession::sdkLogout;
     decltype(&H264_DVR_GetLastError) lastError = &H264_DVR_GetLastError;
     decltype(&H264_DVR_GetDevConfig) getDevConfig = &H264_DVR_GetDevConfig;
 };
@@ -50,6 +51,8 @@ struct Probe {
     int loginError = 0;
     long lastError = 0;
     bool loggedInHere = false; ///< the probe made the login (else it used the row's)
+    /// The login the probe leaves open (the row's or its own), for the row to keep; else empty.
+    DeviceSession session;
     bool iosRow = false;
     /// The record as the probe left it (login handle, device information, new address).
     DEV_INFO record{};
@@ -57,9 +60,9 @@ struct Probe {
 
 /// The row click: an optional address change (`modifyIp` returns the change's result and puts the
 /// new address into the record; it is run only when given), the login, the build-date test and, for new
-/// builds, the app-link read. The login stays open in probe.record only when the app-link read failed;
-/// otherwise it is closed again.
-Probe probeRow(const DEV_INFO &record, const QByteArray &password,
+/// builds, the app-link read, on `held` (the row's session) or the probe's own login. The login stays
+/// open in probe.session when the address change or the app-link read failed; otherwise it ends.
+Probe probeRow(const DEV_INFO &record, DeviceSession held, const QByteArray &password,
                const std::function<int(DEV_INFO &)> &modifyIp, const std::function<bool(int ms)> &sleep,
                const Sdk &sdk = Sdk());
 

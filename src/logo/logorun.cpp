@@ -48,10 +48,10 @@ struct LogoBurn {
 
 // The burn of one device: on the session handed to it (or its own login with the tab password),
 // the OEMID step, then the run's package. The device counts as done once, however its work ends.
-bool burnDevice(const BatchContext &ctx, const std::shared_ptr<DEV_INFO> &recordPtr, const LogoBurn &burn,
-                const std::shared_ptr<LogoRunState> &state)
+bool burnDevice(const BatchContext &ctx, const std::shared_ptr<DEV_INFO> &recordPtr, DeviceSession session,
+                const LogoBurn &burn, const std::shared_ptr<LogoRunState> &state)
 {
-    FlashJob job(ctx, recordPtr, burn.sdk);
+    FlashJob job(ctx, recordPtr, burn.sdk, std::move(session));
     DEV_INFO &record = job.record();
     const int row = ctx.row();
     qDebug() << "UpgradeDevice start index" << row << "  IP" << DeviceRecord::fieldBytes(record.szIpaddress);
@@ -91,13 +91,6 @@ bool burnDevice(const BatchContext &ctx, const std::shared_ptr<DEV_INFO> &record
     return started;
 }
 
-// The session the row holds (a row click's), taken over by the run: from here on only the run
-// ends it.
-long takeRowLogin(const BatchContext &ctx)
-{
-    return ctx.rows().takeSession(ctx.row()).release();
-}
-
 } // namespace
 
 LogoRunState::LogoRunState(const QString &appDir, int total, std::function<void()> allDone)
@@ -105,30 +98,24 @@ LogoRunState::LogoRunState(const QString &appDir, int total, std::function<void(
 {
 }
 
-LogoRunState::~LogoRunState()
-{
-    for (const auto &held : m_logins)
-        H264_DVR_Logout(held.second);
-}
+LogoRunState::~LogoRunState() = default;
 
-void LogoRunState::holdLogin(int row, long loginId)
+void LogoRunState::holdLogin(int row, DeviceSession session)
 {
+    DeviceSession replaced; // ends after the lock is let go
     std::lock_guard<std::mutex> hold(m_lock);
-    long &slot = m_logins[row];
-    if (slot > 0 && slot != loginId)
-        H264_DVR_Logout(slot);
-    slot = loginId;
+    replaced = std::exchange(m_logins[row], std::move(session));
 }
 
-long LogoRunState::takeLogin(int row)
+DeviceSession LogoRunState::takeLogin(int row)
 {
     std::lock_guard<std::mutex> hold(m_lock);
     const auto it = m_logins.find(row);
     if (it == m_logins.end())
-        return 0;
-    const long loginId = it->second;
+        return {};
+    DeviceSession session = std::move(it->second);
     m_logins.erase(it);
-    return loginId;
+    return session;
 }
 
 void LogoRunState::deviceDone()
@@ -228,9 +215,13 @@ BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
         if (params.modify && !state->package().isEmpty())
             return true; // burnt with the package of this run
 
-        record.lLoginID = int32_t(takeRowLogin(ctx));
+        // The row's session (a row click's), taken over by the run: from here on only the run ends it.
+        DeviceSession session = ctx.rows().takeSession(row);
+        record.lLoginID = int32_t(session.id());
         const LogoDevice::Made made =
             LogoDevice::makePackage(record, params.password, state->builder(), true);
+        if (!session)
+            session = DeviceSession(record.lLoginID); // the make step's own login
         if (made.outcome == LogoDevice::Made::LoginFailed) {
             ctx.status(StatusOutcome::Failure, hooks.loginErrorText ? hooks.loginErrorText(made.loginError)
                                                                     : QString::number(made.loginError));
@@ -239,8 +230,7 @@ BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
         }
         // A step: the package and the burn are still to come.
         ctx.status(StatusOutcome::Neutral, trLogo("Login Success"));
-        const long loginId = record.lLoginID;
-        auto logout = [loginId] { H264_DVR_Logout(loginId); };
+        auto logout = [&session] { session.reset(); };
         switch (made.outcome) {
         case LogoDevice::Made::PartInfoFailed:
             ctx.status(StatusOutcome::Failure, partitionErrorText(made.code));
@@ -266,7 +256,7 @@ BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
             return false;
         }
         // The burn goes on with this login, handed to it through the run; the row shows what it read.
-        state->holdLogin(row, record.lLoginID);
+        state->holdLogin(row, std::move(session));
         ctx.rows().updateDevice(row, [&record](DEV_INFO &r) { r.NetDevInfo = record.NetDevInfo; });
         return true;
     };
@@ -277,19 +267,16 @@ BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
     burn.loginErrorText = hooks.loginErrorText;
     burn.sdk = sdk;
     plan.job = [burn, state](BatchContext &ctx) {
-        long loginId = state->takeLogin(ctx.row());
-        if (loginId <= 0)
-            loginId = takeRowLogin(ctx);
+        DeviceSession session = state->takeLogin(ctx.row());
+        if (!session)
+            session = ctx.rows().takeSession(ctx.row());
         auto record = std::make_shared<DEV_INFO>();
         if (!ctx.rows().device(ctx.row(), record.get())) {
-            if (loginId > 0)
-                H264_DVR_Logout(loginId);
-            state->deviceDone();
+            state->deviceDone(); // the session ends here
             ctx.fail();
             return;
         }
-        record->lLoginID = int32_t(loginId);
-        if (!burnDevice(ctx, record, burn, state))
+        if (!burnDevice(ctx, record, std::move(session), burn, state))
             ctx.fail();
     };
     return plan;

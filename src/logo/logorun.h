@@ -72,11 +72,12 @@ public:
     /// Records a package just made; the first one is the run's and is hashed now.
     void addPackage(const QString &path);
 
-    /// The make step's login for `row`, kept for the row's burn: the run's own, never the row's, so
-    /// that nothing done to the table (a search, a reset) can end it under the transfer.
-    void holdLogin(int row, long loginId);
-    /// The login held for `row` (0 when none); the caller owns it from now on.
-    long takeLogin(int row);
+    /// The make step's session for `row`, kept for the row's burn: the run's own, never the row's, so
+    /// that nothing done to the table (a search, a reset) can end it under the transfer. One already
+    /// held for the row ends.
+    void holdLogin(int row, DeviceSession session);
+    /// The session held for `row` (empty when none); the caller owns it from now on.
+    DeviceSession takeLogin(int row);
 
 private:
     const int m_total;
@@ -86,7 +87,7 @@ private:
     LogoPackageBuilder m_builder;
     mutable std::mutex m_lock;
     QStringList m_made;
-    std::map<int, long> m_logins; ///< under m_lock
+    std::map<int, DeviceSession> m_logins; ///< under m_lock; the ones never taken end with the run
     QByteArray m_sha256;
 };
 

@@ -497,7 +497,7 @@ void UpgradeLogoWidget::on_tableView_clicked(const QModelIndex &index)
         record,
         [password, modifyIp, table, row, generation, probe](LoginRunner::Result &result) {
             // The probe owns the row's session while it works; what it leaves open goes back below.
-            result.record.lLoginID = int32_t(table->takeSession(generation, row).release());
+            DeviceSession held = table->takeSession(generation, row);
             std::function<int(DEV_INFO &)> change;
             if (modifyIp) {
                 change = [&](DEV_INFO &rec) {
@@ -509,7 +509,7 @@ void UpgradeLogoWidget::on_tableView_clicked(const QModelIndex &index)
                     return changed;
                 };
             }
-            *probe = LogoDevice::probeRow(result.record, password, change, [](int ms) {
+            *probe = LogoDevice::probeRow(result.record, std::move(held), password, change, [](int ms) {
                 QThread::msleep(ulong(ms));
                 return true;
             });
@@ -519,12 +519,11 @@ void UpgradeLogoWidget::on_tableView_clicked(const QModelIndex &index)
         },
         [this, row, generation, table, probe](LoginRunner::Result &result) {
             // The row keeps a login the probe left open; a row gone with a new search does not.
-            DeviceSession left(result.record.lLoginID);
             const bool stored = table->updateDevice(generation, row, [&result](DEV_INFO &r) {
                 r.NetDevInfo = result.record.NetDevInfo;
                 std::memcpy(r.szIpaddress, result.record.szIpaddress, sizeof r.szIpaddress);
             });
-            table->giveSession(generation, row, std::move(left));
+            table->giveSession(generation, row, std::move(probe->session));
             if (!stored) {
                 emit probeFinished(row);
                 return;

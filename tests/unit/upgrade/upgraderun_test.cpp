@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -160,7 +162,31 @@ public:
         if (it == rows.end())
             return false;
         *out = it->second;
+        out->lLoginID = int32_t(sessions[row].id());
         return true;
+    }
+    DeviceSession takeSession(quint64, int row) override
+    {
+        std::lock_guard<std::mutex> g(lock);
+        return rows.count(row) ? std::move(sessions[row]) : DeviceSession();
+    }
+    DeviceSession giveSession(quint64, int row, DeviceSession session) override
+    {
+        std::lock_guard<std::mutex> g(lock);
+        if (rows.count(row))
+            std::swap(session, sessions[row]);
+        return session;
+    }
+    /// A login the row holds, ended through the fake SDK.
+    void logIn(int row, long loginId)
+    {
+        std::lock_guard<std::mutex> g(lock);
+        sessions[row] = DeviceSession(loginId, &fakeLogout);
+    }
+    bool loggedIn(int row)
+    {
+        std::lock_guard<std::mutex> g(lock);
+        return sessions[row].loggedIn();
     }
     bool updateDevice(quint64, int row, const std::function<void(DEV_INFO &)> &change) override
     {
@@ -208,6 +234,7 @@ public:
 
     mutable std::mutex lock;
     std::map<int, DEV_INFO> rows;
+    mutable std::map<int, DeviceSession> sessions; // by row, beside rows
     std::map<std::pair<int, Field>, QStringList> cells;
     std::map<std::pair<int, Field>, QList<StatusOutcome>> outcomes;
 };
@@ -308,7 +335,8 @@ TEST_F(UpgradeRunTest, PasswordAndStaleLogin)
     script.devices["10.0.0.1"].password = "tabpw";
     script.devices["10.0.0.2"].password = "ownpw";
     table.addRow(0, "10.0.0.1", "");
-    table.addRow(1, "10.0.0.2", "ownpw").lLoginID = 42; // still logged in from an earlier action
+    table.addRow(1, "10.0.0.2", "ownpw");
+    table.logIn(1, 42); // still logged in from an earlier action
     params.tabPassword = "tabpw";
     DeviceBatch batch(table);
     UpgradeRun run(batch, hooks, fakeSdk());
@@ -318,7 +346,7 @@ TEST_F(UpgradeRunTest, PasswordAndStaleLogin)
     EXPECT_EQ(run.upgradeDevice(record(1), params), UpgradeRun::DeviceOutcome::Started);
     EXPECT_EQ(script.logins, (std::vector<std::string>{"10.0.0.1/tabpw", "10.0.0.2/ownpw"}));
     EXPECT_EQ(script.logouts, std::vector<long>{42});
-    EXPECT_EQ(table.rows[1].lLoginID, 0); // the dead handle is gone from the row too
+    EXPECT_FALSE(table.loggedIn(1)); // the dead handle is gone from the row too
 
     // A tab password too long for the record is still used in full for the login.
     script.devices["10.0.0.1"].password = "a-long-password";
@@ -330,7 +358,6 @@ TEST_F(UpgradeRunTest, CallbackReportsUntilTheFinalOne)
 {
     script.devices["10.0.0.1"];
     table.addRow(0, "10.0.0.1");
-    table.rows[0].lLoginID = 0;
     DeviceBatch batch(table);
     UpgradeRun run(batch, hooks, fakeSdk());
     auto rec = record(0);
@@ -338,7 +365,9 @@ TEST_F(UpgradeRunTest, CallbackReportsUntilTheFinalOne)
     const StartedUpgrade up = upgradeOf(0);
     EXPECT_EQ(up.path, "/pkg/fw.bin");
     EXPECT_EQ(up.sha256, std::string(32, 'd')); // the digest of the inspected file goes with the path
-    table.rows[0].lLoginID = 77;                // as a re-login would have left it
+    const long jobLogin = rec->lLoginID;
+    table.logIn(0, 77); // as a re-login would have left it
+    script.logouts.clear();
     up.callback(rec->lLoginID, up.handle, 1000, 250, up.user);
     up.callback(rec->lLoginID, up.handle, 0, 5, up.user); // nothing to show
     up.callback(rec->lLoginID, up.handle, -1, 57, up.user);
@@ -348,7 +377,11 @@ TEST_F(UpgradeRunTest, CallbackReportsUntilTheFinalOne)
                                             "Upgrade Progress: 57", "Upgrade Success  "}));
     EXPECT_EQ(table.said(0), (QList<StatusOutcome>{kNeutral, kNeutral, kNeutral, kNeutral, kSuccess}));
     EXPECT_EQ(rec->lLoginID, 0);
-    EXPECT_EQ(table.rows[0].lLoginID, 0);
+    EXPECT_FALSE(table.loggedIn(0));
+    // The device restarts: the job's session and the re-login's end, once each.
+    std::vector<long> ended = script.logouts;
+    std::sort(ended.begin(), ended.end());
+    EXPECT_EQ(ended, (std::vector<long>{77, jobLogin}));
     EXPECT_EQ(script.closed, std::set<long>{up.handle});
     EXPECT_FALSE(run.isActive());
     // Reports after the final one, or without user data, change nothing.
