@@ -14,14 +14,11 @@
 
 class LoginRunner;
 class LogoRunState;
-class QCheckBox;
 class RecordUploadRun;
-class QGroupBox;
-class QLabel;
-class QLineEdit;
-class QProgressBar;
-class QPushButton;
-class QTableView;
+namespace Ui
+{
+class UpgradeLogoWidget;
+}
 
 /// The logo tab: choose pictures and app links, make a logo package per device or once per run,
 /// and burn it into the ticked devices. Its device table, search, selection and Add come from
@@ -90,8 +87,6 @@ public slots:
     void onReleaseMouse();
 
 private:
-    void buildForm();
-    void retranslateUi();
     void readConfig();
     void writeLinkKeys();
     void writeConfig();
@@ -106,6 +101,7 @@ private:
     void launch(const std::vector<int> &rows, const QByteArray &password, const struct LogoStageInput &stage);
     void onBatchFinished();
 
+    std::unique_ptr<Ui::UpgradeLogoWidget> m_ui;
     LoginRunner *m_probe;
     class CBatchDealThread *m_batch;
     RecordUploadRun *m_upload;
@@ -121,52 +117,4 @@ private:
     std::shared_ptr<LogoRunState> m_run;
     quint64 m_runId = 0;
     std::function<void()> m_pendingStart; ///< a run clicked while the previous one still ran
-
-    QTableView *m_tableView;
-    QPushButton *m_searchButton;
-    QPushButton *m_selectBtn;
-    QPushButton *m_btnReverse;
-    QPushButton *m_addBtn;
-    QLabel *m_label2;
-    QLineEdit *m_lineEditPassword;
-
-    QGroupBox *m_groupBox; // boot logo
-    QLineEdit *m_lineEditBoot;
-    QPushButton *m_btnCheckBoot;
-    QPushButton *m_btnSelectBoot;
-    QLabel *m_bootNotes[5];
-    QLabel *m_labelSteps;
-
-    QGroupBox *m_groupBox2; // channel background (video loss)
-    QLineEdit *m_lineEditLoss;
-    QPushButton *m_btnSelectLoss;
-    QLabel *m_lossNotes[3];
-
-    QGroupBox *m_groupBox3; // shutdown logo
-    QLineEdit *m_lineEditClose;
-    QPushButton *m_btnSelectClose;
-    QLabel *m_closeNotes[4];
-
-    QGroupBox *m_groupBox5; // blind logo
-    QLineEdit *m_lineEditBlind;
-    QPushButton *m_btnSelectBlind;
-    QLabel *m_blindNotes[3];
-
-    QGroupBox *m_groupBoxLink;
-    QLabel *m_labelIOS;
-    QLabel *m_labelIosLink;
-    QLineEdit *m_lineEditIOS;
-    QLabel *m_labelAndroid;
-    QLineEdit *m_lineEditAndroid;
-    QLabel *m_linkNotes[2];
-
-    QGroupBox *m_groupBox4; // OEMID
-    QCheckBox *m_checkBoxSetOEMID;
-    QCheckBox *m_checkBoxRepeat;
-    QLabel *m_labelOEMID;
-    QProgressBar *m_progressBar;
-    QPushButton *m_BtnUpload;
-
-    QPushButton *m_btnGeneral;
-    QPushButton *m_btnModify;
 };
