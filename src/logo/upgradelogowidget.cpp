@@ -11,6 +11,7 @@
 #include "device/loginerrortext.h"
 #include "device/loginrunner.h"
 #include "logo/applinkfile.h"
+#include "logo/filemanager.h"
 #include "logo/logodevice.h"
 #include "logo/logopackage.h"
 #include "logo/logorun.h"
@@ -23,18 +24,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusPendingCall>
-#include <QDBusPendingCallWatcher>
-#include <QDesktopServices>
-#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
-#include <QUrl>
 
 #include <cstring>
 #include <memory>
@@ -42,7 +36,7 @@
 UpgradeLogoWidget::UpgradeLogoWidget(QWidget *parent)
     : DeviceTab(TabKind::Logo, parent), m_ui(std::make_unique<Ui::UpgradeLogoWidget>()),
       m_probe(new LoginRunner(this)), m_batch(new CBatchDealThread),
-      m_dataDir(QCoreApplication::applicationDirPath()), m_showPackage(&UpgradeLogoWidget::showInFileManager)
+      m_dataDir(QCoreApplication::applicationDirPath()), m_showPackage(&FileManager::showItem)
 {
     m_ui->setupUi(this); // also connects the on_<object>_<signal> slots
     m_ui->labelIosLink->setText(appStoreLinkPrefix());
@@ -390,29 +384,6 @@ void UpgradeLogoWidget::onReleaseMouse()
 {
     unsetCursor();
     releaseMouse();
-}
-
-void UpgradeLogoWidget::showInFileManager(const QString &path)
-{
-    const QString absolute = QFileInfo(path).absoluteFilePath();
-    const QString folder = QFileInfo(absolute).absolutePath();
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-        return;
-    }
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{QUrl::fromLocalFile(absolute).toString()} << QString();
-    // Asked without waiting: a desktop without a file manager service answers with an error, and
-    // then the folder is opened instead.
-    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 3000), qApp);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, qApp, [watcher, folder] {
-        if (watcher->isError())
-            QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-        watcher->deleteLater();
-    });
 }
 
 void UpgradeLogoWidget::onUpgradeDeviceLogo()

@@ -42,11 +42,10 @@ public:
     /// True while a row click is still talking to its device.
     bool probing() const;
 
-    /// How a made package is shown in make-only mode; tests replace it (the default asks the desktop's
-    /// file manager to select it, or opens its folder).
+    /// How a made package is shown in make-only mode; tests replace it (the default is
+    /// FileManager::showItem).
     using ShowPackage = std::function<void(const QString &path)>;
     void setShowPackage(ShowPackage show) { m_showPackage = std::move(show); }
-    static void showInFileManager(const QString &path);
 
     /// The run started last (its package, its count of finished devices); null before the first.
     std::shared_ptr<LogoRunState> currentRun() const { return m_run; }
