@@ -76,47 +76,43 @@ UpgradeLogoWidget::~UpgradeLogoWidget()
     writeConfig();
 }
 
+namespace
+{
+
+void warnUnstored(Key key, const IniResult &stored)
+{
+    if (!stored)
+        qWarning() << "cannot store" << ConfigKeys::path(key) << stored.error;
+}
+
+} // namespace
+
+std::vector<std::pair<Key, QLineEdit *>> UpgradeLogoWidget::keyedEdits() const
+{
+    return {{Key::AppLinkIOS, m_ui->lineEditIOS}, {Key::AppLinkAndroid, m_ui->lineEditAndroid},
+            {Key::LogoBoot, m_ui->lineEditBoot},  {Key::LogoClose, m_ui->lineEditClose},
+            {Key::LogoLoss, m_ui->lineEditLoss},  {Key::LogoBlind, m_ui->lineEditBlind}};
+}
+
 void UpgradeLogoWidget::readConfig()
 {
-    m_ui->lineEditIOS->setText(ConfigKeys::stringValue(Key::AppLinkIOS));
-    m_ui->lineEditAndroid->setText(ConfigKeys::stringValue(Key::AppLinkAndroid));
-    m_ui->lineEditBoot->setText(ConfigKeys::stringValue(Key::LogoBoot));
-    m_ui->lineEditClose->setText(ConfigKeys::stringValue(Key::LogoClose));
-    m_ui->lineEditLoss->setText(ConfigKeys::stringValue(Key::LogoLoss));
-    m_ui->lineEditBlind->setText(ConfigKeys::stringValue(Key::LogoBlind));
+    for (const auto &[key, edit] : keyedEdits())
+        edit->setText(ConfigKeys::stringValue(key));
     m_ui->checkBoxSetOEMID->setChecked(ConfigKeys::isOn(Key::OemidSetEn));
     m_ui->checkBoxRepeat->setChecked(ConfigKeys::isOn(Key::OemidRepeatEn));
     m_ui->labelOEMID->setText(ConfigKeys::stringValue(Key::OemidAssigned));
 }
 
-void UpgradeLogoWidget::writeLinkKeys()
+void UpgradeLogoWidget::writeConfig(bool linksOnly)
 {
-    for (const auto &[key, edit] :
-         {std::pair{Key::AppLinkIOS, m_ui->lineEditIOS}, {Key::AppLinkAndroid, m_ui->lineEditAndroid}}) {
-        const IniResult stored = ConfigKeys::setString(key, edit->text());
-        if (!stored)
-            qWarning() << "cannot store" << ConfigKeys::path(key) << stored.error;
-    }
-}
-
-void UpgradeLogoWidget::writeConfig()
-{
-    writeLinkKeys();
-    const std::pair<Key, QLineEdit *> pictures[] = {{Key::LogoBoot, m_ui->lineEditBoot},
-                                                    {Key::LogoClose, m_ui->lineEditClose},
-                                                    {Key::LogoLoss, m_ui->lineEditLoss},
-                                                    {Key::LogoBlind, m_ui->lineEditBlind}};
-    for (const auto &[key, edit] : pictures) {
-        const IniResult stored = ConfigKeys::setString(key, edit->text());
-        if (!stored)
-            qWarning() << "cannot store" << ConfigKeys::path(key) << stored.error;
-    }
+    const auto edits = keyedEdits();
+    for (std::size_t i = 0; i < (linksOnly ? 2 : edits.size()); ++i)
+        warnUnstored(edits[i].first, ConfigKeys::setString(edits[i].first, edits[i].second->text()));
+    if (linksOnly)
+        return;
     for (const auto &[key, box] :
-         {std::pair{Key::OemidSetEn, m_ui->checkBoxSetOEMID}, {Key::OemidRepeatEn, m_ui->checkBoxRepeat}}) {
-        const IniResult stored = ConfigKeys::setInt(key, box->isChecked() ? 1 : 0);
-        if (!stored)
-            qWarning() << "cannot store" << ConfigKeys::path(key) << stored.error;
-    }
+         {std::pair{Key::OemidSetEn, m_ui->checkBoxSetOEMID}, {Key::OemidRepeatEn, m_ui->checkBoxRepeat}})
+        warnUnstored(key, ConfigKeys::setInt(key, box->isChecked() ? 1 : 0));
 }
 
 void UpgradeLogoWidget::setIosRowShown(bool shown)
@@ -422,7 +418,7 @@ void UpgradeLogoWidget::startRun(bool modify)
     }
     m_pictures = formPaths();
     if (modify)
-        writeLinkKeys();
+        writeConfig(true);
     m_appLinkWanted = !m_ui->lineEditAndroid->text().isEmpty() ||
                       (!m_ui->lineEditIOS->text().isEmpty() && !m_ui->lineEditIOS->isHidden());
     onUpgradeDeviceLogo();

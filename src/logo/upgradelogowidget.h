@@ -10,11 +10,14 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class LoginRunner;
 class LogoRunState;
+class QLineEdit;
 class RecordUploadRun;
+enum class Key;
 namespace Ui
 {
 class UpgradeLogoWidget;
@@ -86,9 +89,11 @@ public slots:
     void onReleaseMouse();
 
 private:
+    /// The form's text fields and their Config.ini keys, the two app links first.
+    std::vector<std::pair<Key, QLineEdit *>> keyedEdits() const;
     void readConfig();
-    void writeLinkKeys();
-    void writeConfig();
+    /// Stores the form's keys; `linksOnly`: the app links alone (at a burn's start).
+    void writeConfig(bool linksOnly = false);
     void setIosRowShown(bool shown);
     void prompt(const QString &text);
     LogoPaths formPaths() const;
