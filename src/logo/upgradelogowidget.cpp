@@ -15,6 +15,7 @@
 #include "logo/logodevice.h"
 #include "logo/logopackage.h"
 #include "logo/logorun.h"
+#include "logo/logoruncontroller.h"
 #include "oemid/factoryrecords.h"
 #include "oemid/oemidwriter.h"
 #include "oemid/recorduploader.h"
@@ -55,7 +56,11 @@ UpgradeLogoWidget::UpgradeLogoWidget(QWidget *parent)
 
     if (DeviceTableActions *actions = m_core->tableActions())
         actions->setCheckDevices([this](const QList<int> &rows) { checkDevices(rows); });
-    connect(m_core->batch(), &DeviceBatch::finished, this, &UpgradeLogoWidget::onBatchFinished);
+    m_runs = std::make_unique<LogoRunController>(*m_core->batch());
+    connect(m_runs.get(), &LogoRunController::runEnded, this, &UpgradeLogoWidget::releaseMouseSignal);
+    connect(m_runs.get(), &LogoRunController::stageFailed, this, &UpgradeLogoWidget::prompt);
+    connect(m_runs.get(), &LogoRunController::packageMade, this,
+            [this](const QString &path) { m_showPackage(path); });
 
     readConfig();
     setIosRowShown(false);
@@ -71,7 +76,7 @@ UpgradeLogoWidget::~UpgradeLogoWidget()
     delete m_probe;
     delete m_batch;
     delete m_upload; // waits for an upload under way
-    m_pendingStart = nullptr;
+    m_runs->dropHeld();
     m_core->batch()->cancelAndWait(); // waits for the run's jobs; running burns are closed
     writeConfig();
 }
@@ -266,36 +271,32 @@ void UpgradeLogoWidget::on_tableView_doubleClicked(const QModelIndex &)
     // A double click does nothing on this tab; a single click belongs to the logo workflow.
 }
 
+void UpgradeLogoWidget::choosePicture(QLineEdit *edit, const QString &filter)
+{
+    const QString file =
+        FileOpenDialog::getOpenFileName(this, tr("Choose a file to open"), QStringLiteral("/home"), filter);
+    if (!file.isEmpty())
+        edit->setText(file);
+}
+
 void UpgradeLogoWidget::on_btnSelectBoot_clicked()
 {
-    const QString file = FileOpenDialog::getOpenFileName(this, tr("Choose a file to open"),
-                                                         QStringLiteral("/home"), tr("Logo(*.jpg)"));
-    if (!file.isEmpty())
-        m_ui->lineEditBoot->setText(file);
+    choosePicture(m_ui->lineEditBoot, tr("Logo(*.jpg)"));
 }
 
 void UpgradeLogoWidget::on_btnSelectClose_clicked()
 {
-    const QString file = FileOpenDialog::getOpenFileName(this, tr("Choose a file to open"),
-                                                         QStringLiteral("/home"), tr("Logo(*.jpg)"));
-    if (!file.isEmpty())
-        m_ui->lineEditClose->setText(file);
+    choosePicture(m_ui->lineEditClose, tr("Logo(*.jpg)"));
 }
 
 void UpgradeLogoWidget::on_btnSelectLoss_clicked()
 {
-    const QString file = FileOpenDialog::getOpenFileName(this, tr("Choose a file to open"),
-                                                         QStringLiteral("/home"), tr("Logo(*.gif)"));
-    if (!file.isEmpty())
-        m_ui->lineEditLoss->setText(file);
+    choosePicture(m_ui->lineEditLoss, tr("Logo(*.gif)"));
 }
 
 void UpgradeLogoWidget::on_btnSelectBlind_clicked()
 {
-    const QString file = FileOpenDialog::getOpenFileName(this, tr("Choose a file to open"),
-                                                         QStringLiteral("/home"), tr("Logo(*.gif)"));
-    if (!file.isEmpty())
-        m_ui->lineEditBlind->setText(file);
+    choosePicture(m_ui->lineEditBlind, tr("Logo(*.gif)"));
 }
 
 bool UpgradeLogoWidget::checkBootLogo(int nType)
@@ -465,9 +466,14 @@ void UpgradeLogoWidget::checkDevices(const QList<int> &rows)
     startLogoChecks(*m_core->batch(), rows, params, hooks);
 }
 
+std::shared_ptr<LogoRunState> UpgradeLogoWidget::currentRun() const
+{
+    return m_runs->currentRun();
+}
+
 bool UpgradeLogoWidget::running() const
 {
-    return m_pendingStart || m_core->batch()->isActive();
+    return m_runs->running();
 }
 
 void UpgradeLogoWidget::launch(const std::vector<int> &rows, const QByteArray &password,
@@ -485,64 +491,20 @@ void UpgradeLogoWidget::launch(const std::vector<int> &rows, const QByteArray &p
     params.assignedOemid = ConfigKeys::stringValue(Key::OemidAssigned);
     params.allowRepeat = m_ui->checkBoxRepeat->isChecked();
 
-    // A new run replaces the counters and the devices still waiting in the old one; the old run's
-    // started burns finish on their own.
-    if (m_run)
-        m_run->supersede();
-    const quint64 id = ++m_runId;
-    m_run = std::make_shared<LogoRunState>(m_dataDir, int(rows.size()), [this, id] {
-        QMetaObject::invokeMethod(
-            this,
-            [this, id] {
-                if (id == m_runId)
-                    emit releaseMouseSignal();
-            },
-            Qt::QueuedConnection);
-    });
     if (m_modifyMode)
         setCursor(Qt::WaitCursor);
 
-    LogoRunHooks hooks;
+    LogoRunController::Run run{rows, params, stage, {}};
     DeviceTabCore *core = m_core;
-    hooks.modifyIP = [core](int row, const QByteArray &pw) {
+    run.hooks.modifyIP = [core](int row, const QByteArray &pw) {
         core->table()->updateRowDevice(
             row, [&pw](DEV_INFO &r) { DeviceRecord::setFixedText(r.szPsw, pw.toStdString()); });
         return core->modifyIP(row, 1);
     };
-    hooks.loginErrorText = [](int code) { return loginErrorText(code); };
-    hooks.packageMade = [this](const QString &path) {
-        QMetaObject::invokeMethod(
-            this, [this, path] { m_showPackage(path); }, Qt::QueuedConnection);
-    };
-
-    const std::shared_ptr<LogoRunState> state = m_run;
-    m_pendingStart = [this, rows, params, state, hooks, stage] {
-        // Staged only now: the previous run may still have been making its package from the tree.
-        if (!state->builder().dealWithLogo(stage)) {
-            prompt(state->builder().lastError());
-            emit releaseMouseSignal();
-            return;
-        }
-        m_core->batch()->start(logoPlan(rows, params, state, hooks));
-    };
-    if (!m_core->batch()->isActive()) {
-        onBatchFinished();
-        return;
+    run.hooks.loginErrorText = [](int code) { return loginErrorText(code); };
+    if (!m_runs->start(std::move(run))) {
+        // Held until the burns already under way end, which can take minutes: the operator is told.
+        prompt(tr("The devices already started are still being burnt. This run starts when they have "
+                  "finished."));
     }
-    // Held until the burns already under way end, which can take minutes: the operator is told.
-    prompt(tr("The devices already started are still being burnt. This run starts when they have "
-              "finished."));
-}
-
-void UpgradeLogoWidget::onBatchFinished()
-{
-    if (m_pendingStart) {
-        const std::function<void()> start = std::move(m_pendingStart);
-        m_pendingStart = nullptr;
-        start();
-        return;
-    }
-    // A run that ended without every device reporting (cancelled) still gives the cursor back.
-    if (m_run && m_run->done() < m_run->total())
-        emit releaseMouseSignal();
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 class LoginRunner;
+class LogoRunController;
 class LogoRunState;
 class QLineEdit;
 class RecordUploadRun;
@@ -51,7 +52,7 @@ public:
     void setShowPackage(ShowPackage show) { m_showPackage = std::move(show); }
 
     /// The run started last (its package, its count of finished devices); null before the first.
-    std::shared_ptr<LogoRunState> currentRun() const { return m_run; }
+    std::shared_ptr<LogoRunState> currentRun() const;
     /// True while a run's devices are being made or burnt, or a run waits to start.
     bool running() const;
 
@@ -96,6 +97,8 @@ private:
     void writeConfig(bool linksOnly = false);
     void setIosRowShown(bool shown);
     void prompt(const QString &text);
+    /// The file dialog of a picture's Select button; the chosen file goes into `edit`.
+    void choosePicture(QLineEdit *edit, const QString &filter);
     LogoPaths formPaths() const;
     void startRun(bool modify);
     /// Whether a burn writes the OEMID (`on`); false after telling the operator why it cannot.
@@ -103,7 +106,6 @@ private:
     /// "Check devices" from the table's menu: the burn's login and reads on `rows`, nothing sent.
     void checkDevices(const QList<int> &rows);
     void launch(const std::vector<int> &rows, const QByteArray &password, const struct LogoStageInput &stage);
-    void onBatchFinished();
 
     std::unique_ptr<Ui::UpgradeLogoWidget> m_ui;
     LoginRunner *m_probe;
@@ -118,7 +120,5 @@ private:
     bool m_appLinkSupported = false;
     bool m_oemidRun = false;
     LogoPaths m_pictures;
-    std::shared_ptr<LogoRunState> m_run;
-    quint64 m_runId = 0;
-    std::function<void()> m_pendingStart; ///< a run clicked while the previous one still ran
+    std::unique_ptr<LogoRunController> m_runs;
 };

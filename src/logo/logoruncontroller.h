@@ -1,0 +1,57 @@
+#pragma once
+
+#include "logo/logopackage.h"
+#include "logo/logorun.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class DeviceBatch;
+
+/// The logo tab's run sequencing, without its widgets. A run is a snapshot of the form taken at the
+/// click; it starts on the tab's batch at once, or is held behind the burns still under way and
+/// starts when they end. The newest run is the current one: a newer run supersedes it, so that its
+/// devices not yet started are dropped. GUI thread only; signals come on the GUI thread.
+class LogoRunController : public QObject
+{
+    Q_OBJECT
+public:
+    struct Run {
+        std::vector<int> rows;
+        LogoRunParams params;
+        LogoStageInput stage;
+        LogoRunHooks hooks; ///< packageMade is the controller's own (the signal below)
+    };
+
+    explicit LogoRunController(DeviceBatch &batch);
+    /// Drops a held run; the caller cancels and waits for the batch.
+    ~LogoRunController() override;
+
+    /// Starts `run`, or holds it until the burns under way have ended: false when held.
+    bool start(Run run);
+    /// True while a run's devices are being made or burnt, or a run is held.
+    bool running() const;
+    /// The run started last; null before the first.
+    std::shared_ptr<LogoRunState> currentRun() const { return m_run; }
+    /// Forgets a held run without starting it.
+    void dropHeld() { m_held = nullptr; }
+
+signals:
+    /// Every device of the current run has ended, its staging failed, or it ended cancelled.
+    void runEnded();
+    /// The pictures and links could not be staged for the package: the run does not start.
+    void stageFailed(const QString &text);
+    /// Make-only mode: a package was made.
+    void packageMade(const QString &path);
+
+private:
+    void onBatchFinished();
+
+    DeviceBatch &m_batch;
+    std::shared_ptr<LogoRunState> m_run;
+    quint64 m_runId = 0;
+    std::function<void()> m_held; ///< a run started while the previous one still ran
+};
