@@ -20,11 +20,20 @@ constexpr int kPort = 47230;
 struct Rows : DeviceRows {
     DEV_INFO dev{};
     QString status, oemidCell;
+    DeviceSession session; // the row's login, as the table holds it
+    DeviceSession takeSession(quint64, int) override { return std::move(session); }
+    DeviceSession giveSession(quint64, int, DeviceSession given) override
+    {
+        std::swap(given, session);
+        return given;
+    }
     quint64 generation() const override { return 0; }
     int rowCount() const override { return 1; }
     bool device(quint64, int, DEV_INFO *out) const override
     {
         *out = dev;
+        if (session) // a record copy names the held session's handle, as the table's does
+            out->lLoginID = int32_t(session.id());
         return true;
     }
     bool updateDevice(quint64, int, const std::function<void(DEV_INFO &)> &change) override
