@@ -49,6 +49,14 @@ const KeyInfo table[] = {
     {Key::UploadCAFile, "Upload", "CAFile", KeyInfo::String, "", 0,
      "CA certificate file (PEM) that signs the service certificate; empty = the system's CAs; "
      "relative = in the application directory"},
+    {Key::WavesEnabled, "Waves", "Enabled", KeyInfo::Switch, "", 0,
+     "1 = firmware and logo runs check every ticked device, then go in waves (the tabs' Waves box)"},
+    {Key::WavesFirst, "Waves", "First", KeyInfo::String, "1", 0,
+     "devices of the first wave: a number (4) or a share of the devices that passed the check (10%)"},
+    {Key::WavesGrowth, "Waves", "Growth", KeyInfo::String, "x2", 0,
+     "size of each next wave: times a factor of at least 1 (x2 doubles) or plus a number of devices (+8)"},
+    {Key::WavesHalt, "Waves", "Halt", KeyInfo::String, "1", 0,
+     "failed devices of one wave that halt the run: a number (1 = any failure) or a share of the wave (10%)"},
 };
 
 QMutex &pathMutex()

@@ -27,6 +27,10 @@ enum class Key {
     UploadHost,     ///< [Upload] Host: factory-record service; empty = not configured
     UploadPort,     ///< [Upload] Port
     UploadCAFile,   ///< [Upload] CAFile: CA bundle; empty = the system's CAs
+    WavesEnabled,   ///< [Waves] Enabled: switch, firmware and logo runs go in waves
+    WavesFirst,     ///< [Waves] First: devices of the first wave, "N" or "N%"
+    WavesGrowth,    ///< [Waves] Growth: size of each next wave, "xF" or "+N"
+    WavesHalt,      ///< [Waves] Halt: failures of one wave that halt the run, "N" or "N%"
 };
 
 struct KeyInfo {

@@ -55,6 +55,7 @@ QString table(const DeviceTable &table)
     for (int c = 0; c < 8; ++c)
         header.append(model->headerData(c, Qt::Horizontal).toString());
     header.append(QCoreApplication::translate("DeviceTable", "Last status time"));
+    header.append(QCoreApplication::translate("DeviceTable", "Wave"));
     QString out = record(header);
     for (int r = 0; r < model->rowCount(); ++r) {
         QStringList fields;
@@ -64,6 +65,8 @@ QString table(const DeviceTable &table)
         }
         const QDateTime when = table.lastStatusTime(r);
         fields.append(when.isValid() ? when.toString(Qt::ISODate) : QString());
+        const int wave = table.wave(r);
+        fields.append(wave > 0 ? QString::number(wave) : QString());
         out += record(fields);
     }
     return out;

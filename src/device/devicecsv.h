@@ -6,9 +6,10 @@
 
 class DeviceTable;
 
-/// The device table as CSV (RFC 4180): a header row with the tab's column headings and "Last status
-/// time", then one record per row with every column as shown and the time the status last changed
-/// (ISO 8601, local time; empty when it never changed). Fields holding a comma, a quote or a line
+/// The device table as CSV (RFC 4180): a header row with the tab's column headings, "Last status
+/// time" and "Wave", then one record per row with every column as shown, the time the status last
+/// changed (ISO 8601, local time; empty when it never changed) and the wave a staged run put the
+/// device in (empty when none did). Fields holding a comma, a quote or a line
 /// break are quoted, quotes doubled; records end in CRLF. Encoded as UTF-8 (no byte-order mark).
 /// A field that a spreadsheet would take for a formula (starting with =, +, -, @, tab or CR) is
 /// written quoted with a leading single quote.

@@ -54,6 +54,14 @@ StatusOutcome DeviceTable::statusOutcome(int row) const
     return m_outcomes[size_t(row)].last;
 }
 
+int DeviceTable::wave(int row) const
+{
+    QMutexLocker locker(&m_lock);
+    if (row < 0 || row >= int(m_outcomes.size()))
+        return 0;
+    return m_outcomes[size_t(row)].wave;
+}
+
 QList<int> DeviceTable::failedRows() const
 {
     QList<int> rows;
@@ -393,6 +401,12 @@ DeviceSession DeviceTable::giveSession(quint64 generation, int row, DeviceSessio
 
 void DeviceTable::post(const RowEvent &event)
 {
+    if (event.cell == Field::Wave) {
+        QMutexLocker locker(&m_lock);
+        if (event.generation == m_generation && event.row >= 0 && event.row < int(m_outcomes.size()))
+            m_outcomes[size_t(event.row)].wave = event.text.toInt();
+        return;
+    }
     const int column = m_variant->columnOf(event.cell);
     if (column < 0)
         return;

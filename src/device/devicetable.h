@@ -70,6 +70,8 @@ public:
     QDateTime lastStatusTime(int row) const;
     /// What the row's last report said; Neutral when it has none.
     StatusOutcome statusOutcome(int row) const;
+    /// The wave a staged run put the row's device in (a Field::Wave value); 0 when none did.
+    int wave(int row) const;
     /// Rows of the last run for which a job reported a failure during that run, in order: a step
     /// that failed counts even when a later step of the run went on and succeeded. A row the run did
     /// not reach counts when its last report was a failure. Before any run: the rows whose last
@@ -86,7 +88,7 @@ public:
     bool updateDevice(quint64 generation, int row, const std::function<void(DEV_INFO &)> &change) override;
     DeviceSession takeSession(quint64 generation, int row) override;
     DeviceSession giveSession(quint64 generation, int row, DeviceSession session) override;
-    /// Drops events of another generation and cells the tab does not show.
+    /// Drops events of another generation and cells the tab does not show; keeps a Field::Wave value.
     void post(const RowEvent &event) override;
     void runStarted(quint64 generation, const std::vector<int> &rows) override;
     /// A report into the row's status column, with what it says.
@@ -140,6 +142,7 @@ private:
         StatusOutcome last = StatusOutcome::Neutral;
         bool runReported = false; ///< a report arrived since the row's last run started
         bool runFailed = false;   ///< one of those said Failure
+        int wave = 0;             ///< of the last staged run that took the row
     };
 
     const TableVariant *m_variant;

@@ -177,6 +177,7 @@ std::optional<RowFill> fillFromSearch(const TableVariant &variant, const SDK_CON
             break;
         case Field::Status:
         case Field::Oemid:
+        case Field::Wave:
             break;
         }
         fill.cells[c] = value;
@@ -229,6 +230,7 @@ RowFill fillFromLogin(const TableVariant &variant, const DEV_INFO &dialogRecord,
             value = DeviceRecord::dottedAddress(dialogRecord.NetComm.Gateway);
             break;
         case Field::Oemid:
+        case Field::Wave:
             break;
         }
         fill.cells[c] = value;

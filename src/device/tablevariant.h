@@ -12,7 +12,9 @@
 enum class TabKind { Firmware, Logo, Oemid };
 
 /// What a column of a device table shows.
-enum class Field { Number, Ip, Port, Status, Mac, Cloud, Version, BuildDate, DevType, Gateway, Oemid };
+/// Wave is no column: the number of the wave a staged run put the device in (a value event), which
+/// the table keeps beside the row for the history and the CSV export.
+enum class Field { Number, Ip, Port, Status, Mac, Cloud, Version, BuildDate, DevType, Gateway, Oemid, Wave };
 
 struct ColumnSpec {
     const char *header; ///< untranslated; context "DeviceTable"

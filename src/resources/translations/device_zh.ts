@@ -148,6 +148,10 @@
         <translation>最后状态时间</translation>
     </message>
     <message>
+        <source>Wave</source>
+        <translation>批次</translation>
+    </message>
+    <message>
         <source>No texts yet</source>
         <translation>暂无记录</translation>
     </message>

@@ -170,14 +170,25 @@ TEST(DeviceCsv, WholeTableWithHeaderAndStatusTime)
     table.setCellText(0, 3, StatusOutcome::Failure, QStringLiteral("Upgrade Failed,-1"));
     table.setCellValue(1, 6, QStringLiteral("V1, \"beta\"\nbuild"));
     table.setCellValue(2, 6, QStringLiteral("=cmd|' /C calc'!A0")); // a device's version text
+    // A staged run's wave numbers: the last column, empty for a device no wave took; a value of
+    // rows a new search replaced, or of a row that does not exist, lands nowhere.
+    const quint64 generation = table.generation();
+    table.post(RowEvent::value(0, generation, Field::Wave, QStringLiteral("1")));
+    table.post(RowEvent::value(2, generation, Field::Wave, QStringLiteral("3")));
+    table.post(RowEvent::value(1, generation + 1, Field::Wave, QStringLiteral("2")));
+    table.post(RowEvent::value(3, generation, Field::Wave, QStringLiteral("2")));
     QList<QStringList> back;
     ASSERT_TRUE(DeviceCsv::parse(DeviceCsv::table(table), &back));
     ASSERT_EQ(back.size(), 4);
-    EXPECT_EQ(back[0].size(), 9);
+    EXPECT_EQ(back[0].size(), 10);
     EXPECT_EQ(back[0][3], QStringLiteral("Destribe"));
     EXPECT_EQ(back[0][8], QStringLiteral("Last status time"));
+    EXPECT_EQ(back[0][9], QStringLiteral("Wave"));
+    const QString waves[] = {QStringLiteral("1"), QString(), QStringLiteral("3")};
     for (int r = 0; r < 3; ++r) {
-        ASSERT_EQ(back[r + 1].size(), 9);
+        ASSERT_EQ(back[r + 1].size(), 10);
+        EXPECT_EQ(back[r + 1][9], waves[r]) << r;
+        EXPECT_EQ(table.wave(r), waves[r].toInt()) << r;
         for (int c = 0; c < 8; ++c) {
             const QString shown = table.model()->index(r, c).data().toString();
             EXPECT_EQ(back[r + 1][c], DeviceCsv::formulaLike(shown) ? QLatin1Char('\'') + shown : shown)
