@@ -10,13 +10,11 @@
 #include "device/loginerrortext.h"
 #include "oemid/factoryrecords.h"
 #include "oemid/oemidvariant.h"
-#include "oemid/oemidwriter.h"
 #include "oemid/recorduploader.h"
 #include "oemid/recorduploadrun.h"
 #include "ui_upgradewidget.h"
-#include "upgrade/packageinspector.h"
-#include "upgrade/upgradepackage.h"
 #include "upgrade/upgraderun.h"
+#include "upgrade/upgraderuncontroller.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -49,54 +47,30 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
         });
         return core->modifyIP(row, 1);
     };
-    m_run = std::make_unique<UpgradeRun>(*m_core->batch(), hooks);
+    m_runs = std::make_unique<UpgradeRunController>(*m_core->batch(), hooks);
+    connect(m_runs.get(), &UpgradeRunController::prompt, this, &UpgradeWidget::prompt);
     if (DeviceTableActions *actions = m_core->tableActions())
         actions->setCheckDevices([this](const QList<int> &rows) { checkDevices(rows); });
 
-    m_inspector = new PackageInspector(this);
-    m_upload = new RecordUploadRun(*m_core->table(), this, m_ui->progressBar, m_ui->BtnUpload);
-    connect(m_upload, &RecordUploadRun::finished, this, [this] { m_ui->progressBar->setValue(0); });
+    m_upload = std::make_unique<RecordUploadRun>(*m_core->table(), this, m_ui->progressBar, m_ui->BtnUpload);
+    connect(m_upload.get(), &RecordUploadRun::finished, this, [this] { m_ui->progressBar->setValue(0); });
     connect(m_ui->BtnUpload, &QPushButton::clicked, this, &UpgradeWidget::BtnUploadClicked);
     m_ui->labelOEMID->setText(ConfigKeys::stringValue(Key::OemidAssigned));
-    makeRecordTree(nullptr);
+    FactoryRecords(FactoryRecords::Params{m_dataDir, {}, {}}).makeUploadDirs(nullptr);
 }
 
-bool UpgradeWidget::makeRecordTree(QString *error) const
-{
-    return FactoryRecords(FactoryRecords::Params{m_dataDir, {}, {}}).makeUploadDirs(error);
-}
-
-UpgradeWidget::~UpgradeWidget()
-{
-    // A package still being read reports to nobody.
-    m_inspector->cancelAndWait();
-    // Nothing of the run may outlive the table and the SDK session it works with.
-    m_run->shutdown();
-    m_run.reset();
-    delete m_upload; // waits for an upload under way
-}
+// The members end in reverse order of declaration: the run (its inspection first) before the upload.
+UpgradeWidget::~UpgradeWidget() = default;
 
 void UpgradeWidget::prompt(const QString &text)
 {
     CMessageBox::warning(this, QStringLiteral("Prompt"), text);
 }
 
-bool UpgradeWidget::refuseWhileRunning()
-{
-    // Records, rows and the run's settings are in use until every device has
-    // reported its end.
-    if (!m_run->isActive())
-        return false;
-    prompt(tr("An upgrade is still running. Please wait until every device has "
-              "finished."));
-    return true;
-}
-
 void UpgradeWidget::on_SearchButton_clicked()
 {
-    if (refuseWhileRunning())
-        return;
-    m_core->startSearch();
+    if (!m_runs->refuseWhileRunning())
+        m_core->startSearch();
 }
 
 void UpgradeWidget::on_addBtn_clicked()
@@ -137,142 +111,46 @@ void UpgradeWidget::on_browseCfgBtn_clicked()
         m_ui->lineEditCfg->setText(file);
 }
 
+UpgradeRun *UpgradeWidget::upgradeRun() const
+{
+    return &m_runs->run();
+}
+
 bool UpgradeWidget::inspecting() const
 {
-    return m_inspector->isRunning();
+    return m_runs->inspecting();
 }
 
-bool UpgradeWidget::applyInspection(const UpgradePackage::Inspection &inspection, UpgradeParams *params)
+UpgradeRequest UpgradeWidget::request() const
 {
-    switch (inspection.status) {
-    case UpgradePackage::Inspection::Ok:
-        params->packageHardware = inspection.hardware;
-        params->packageSha256 = inspection.sha256;
-        return true;
-    case UpgradePackage::Inspection::UnzipFailed:
-        prompt(tr("UnZip Program Fail"));
-        return false;
-    case UpgradePackage::Inspection::InstallDescFailed:
-        prompt(tr("Open InstallDesc Fail"));
-        return false;
-    case UpgradePackage::Inspection::TooLarge: {
-        const UpgradePackage::Limits limits;
-        prompt(tr("UnZip Program Fail: the package unpacks to more than %1 MB or %2 files")
-                   .arg(limits.unpackedBytes >> 20)
-                   .arg(limits.entries));
-        return false;
-    }
-    case UpgradePackage::Inspection::NoMemory:
-        prompt(tr("UnZip Program Fail: out of memory"));
-        return false;
-    case UpgradePackage::Inspection::Changed:
-        prompt(tr("UnZip Program Fail: the package changed while it was read"));
-        return false;
-    case UpgradePackage::Inspection::Cancelled:
-        return false;
-    }
-    return false;
-}
-
-void UpgradeWidget::inspectThen(const UpgradeParams &params, std::function<void(const UpgradeParams &)> next)
-{
-    m_inspector->start(params.packagePath,
-                       [this, params, next](const UpgradePackage::Inspection &inspection) {
-                           UpgradeParams inspected = params;
-                           if (!applyInspection(inspection, &inspected) || refuseWhileRunning())
-                               return;
-                           next(inspected);
-                       });
-}
-
-bool UpgradeWidget::formParams(UpgradeParams *params)
-{
-    params->setOEMID = m_ui->setOEMID->isChecked();
-    params->modifyIP = ConfigKeys::isOn(Key::ModifyIP);
-    params->verify = ConfigKeys::isOn(Key::Verify);
-    params->verifyTimeoutSeconds = std::max(1, ConfigKeys::intValue(Key::VerifyTimeout));
-    const ConfigKeys::RunPacing pacing = ConfigKeys::runPacing();
-    params->spacingMs = pacing.spacingMs;
-    params->maxParallel = pacing.maxParallel;
-
-    params->packagePath = m_ui->lineEditFileName->text();
-    if (params->packagePath.isEmpty()) {
-        prompt(tr("Please Select a Program"));
-        return false;
-    }
-    if (const QString problem = m_core->addressChangeProblem(); !problem.isEmpty()) {
-        prompt(problem);
-        return false;
-    }
-    const QString assigned = ConfigKeys::stringValue(Key::OemidAssigned);
-    if (params->setOEMID) {
-        QString problem = OemidWriter::assignedOemidProblem(assigned);
-        if (problem.isEmpty())
-            makeRecordTree(&problem); // verified writes need somewhere to leave their records
-        if (!problem.isEmpty()) {
-            prompt(problem);
-            return false;
-        }
-    }
-    params->configPath = m_ui->lineEditCfg->text();
-    params->tabPassword = DeviceRecord::credentialBytes(m_ui->lineEditPassword->text());
-
-    if (params->setOEMID) {
-        OemidStep::Params oemid;
-        oemid.assignedOemid = assigned;
-        oemid.allowRepeat = m_ui->checkBox->isChecked();
-        oemid.appDir = m_dataDir;
-        params->oemidStep = std::make_shared<const OemidStep>(oemid);
-    }
-    return true;
+    UpgradeRequest request = UpgradeRequest::fromConfig();
+    request.packagePath = m_ui->lineEditFileName->text();
+    request.configPath = m_ui->lineEditCfg->text();
+    request.tabPassword = DeviceRecord::credentialBytes(m_ui->lineEditPassword->text());
+    request.setOEMID = m_ui->setOEMID->isChecked();
+    request.allowRepeat = m_ui->checkBox->isChecked();
+    request.dataDir = m_dataDir;
+    request.startIndex = m_core->startIndex();
+    return request;
 }
 
 void UpgradeWidget::checkDevices(const QList<int> &rows)
 {
-    if (refuseWhileRunning() || inspecting())
-        return;
-    UpgradeParams params;
-    if (!formParams(&params))
-        return;
-    inspectThen(params, [this, rows](const UpgradeParams &inspected) {
-        if (rows.isEmpty()) {
-            prompt(tr("Please Select a Device"));
-            return;
-        }
-        m_run->startCheck(inspected, rows);
-    });
+    m_runs->startCheck(request(), rows);
 }
 
 void UpgradeWidget::on_upgradeBtn_clicked()
 {
-    // A second click while the package is still being read would start a second run.
-    if (refuseWhileRunning() || inspecting())
-        return;
-
-    m_run->oemidTexts().clear();
-    UpgradeParams params;
-    if (!formParams(&params))
-        return;
-    inspectThen(params, [this](const UpgradeParams &inspected) {
-        m_configPath = inspected.configPath;
-        m_run->lists().clearLists();
-        DeviceTable *table = m_core->table();
-        for (int row = 0; row < table->rowCount(); ++row) {
-            DEV_INFO record;
-            if (table->isChecked(row) && table->copyRowDevice(row, &record))
-                m_run->lists().pushDevice(record, UpgradeLists::Pending);
-        }
-        if (m_run->lists().deviceCount(UpgradeLists::Pending) == 0) {
-            prompt(tr("Please Select a Device"));
-            return;
-        }
-        m_run->start(inspected);
-    });
+    const DeviceTable *table = m_core->table();
+    std::vector<int> rows;
+    for (int row : table->checkedRows())
+        rows.push_back(row);
+    m_runs->startUpgrade(request(), table->generation(), rows);
 }
 
 int UpgradeWidget::ImportDevConfig(long lLoginID, int nIndex)
 {
-    return m_run->importDevConfig(lLoginID, nIndex, m_configPath);
+    return m_runs->importDevConfig(lLoginID, nIndex);
 }
 
 void UpgradeWidget::BtnUploadClicked()

@@ -7,36 +7,33 @@
 #include <QModelIndex>
 #include <QWidget>
 
-#include <functional>
 #include <memory>
 
-struct UpgradeParams;
+struct UpgradeRequest;
 namespace Ui
 {
 class Search;
 }
-namespace UpgradePackage
-{
-struct Inspection;
-}
-class PackageInspector;
 class RecordUploadRun;
 class UpgradeRun;
+class UpgradeRunController;
 
 /// The firmware tab. Its device table, search, selection, Add and re-login come
-/// from DeviceTabCore; the batch upgrade runs in UpgradeRun, which the tab
-/// feeds from its form at each Upgrade click.
+/// from DeviceTabCore; the Upgrade click's checks and run live in UpgradeRunController,
+/// which the tab feeds a snapshot of its form at each click.
 class UpgradeWidget : public DeviceTab
 {
     Q_OBJECT
 public:
     explicit UpgradeWidget(QWidget *parent = nullptr);
-    /// Cancels the run and waits for its threads, closes running upgrades, then
-    /// logs the listed devices out and closes the tab's SDK session.
+    /// Cancels the package inspection and the run and waits for their threads, closes running
+    /// upgrades and waits for an upload, then logs the listed devices out and closes the tab's SDK
+    /// session.
     ~UpgradeWidget() override;
 
-    UpgradeRun *upgradeRun() const { return m_run.get(); }
-    RecordUploadRun *uploadRun() const { return m_upload; }
+    UpgradeRun *upgradeRun() const;
+    UpgradeRunController *runController() const { return m_runs.get(); }
+    RecordUploadRun *uploadRun() const { return m_upload.get(); }
     /// True while a click's package inspection runs in the background (before its run starts).
     bool inspecting() const;
 
@@ -61,27 +58,15 @@ public slots:
     void BtnUploadClicked();
 
 private:
-    /// Takes the package's hardware and digest into `params`; false (with a prompt) when the
-    /// inspection refused the package.
-    bool applyInspection(const UpgradePackage::Inspection &inspection, UpgradeParams *params);
-    /// The run's parameters from the form and Config.ini, all but the package's own; false after
-    /// telling the operator why not.
-    bool formParams(UpgradeParams *params);
-    /// Inspects the package of `params` in the background, then calls `next` with the completed
-    /// parameters on the GUI thread, unless the package was refused (with a prompt) or a run began.
-    void inspectThen(const UpgradeParams &params, std::function<void(const UpgradeParams &)> next);
+    /// The click's snapshot of the form and Config.ini.
+    UpgradeRequest request() const;
     /// "Check devices" of the table's menu: the run's checks on `rows`, nothing sent.
     void checkDevices(const QList<int> &rows);
     void prompt(const QString &text);
-    bool refuseWhileRunning();
-    /// Creates the factory-record tree below the data directory when none of it
-    /// exists.
-    bool makeRecordTree(QString *error) const;
 
     std::unique_ptr<Ui::Search> m_ui;
     QString m_dataDir;
-    QString m_configPath; ///< taken at the last Upgrade click, for ImportDevConfig
-    std::unique_ptr<UpgradeRun> m_run;
-    RecordUploadRun *m_upload = nullptr;
-    PackageInspector *m_inspector = nullptr; ///< child; cancelled and joined first in the destructor
+    // Declared in the order they may die: the run first, then the upload.
+    std::unique_ptr<RecordUploadRun> m_upload;
+    std::unique_ptr<UpgradeRunController> m_runs;
 };
