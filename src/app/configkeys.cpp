@@ -1,5 +1,7 @@
 #include "app/configkeys.h"
 
+#include "app/apppaths.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -78,10 +80,7 @@ namespace ConfigKeys
 
 QString applicationDir()
 {
-    if (QCoreApplication::instance())
-        return QCoreApplication::applicationDirPath();
-    // Tools and tests without an application object still resolve the executable's directory.
-    return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath().section(QLatin1Char('/'), 0, -2);
+    return QFileInfo(AppPaths::current().configFile()).absolutePath();
 }
 
 QString inApplicationDir(const QString &path)
@@ -121,7 +120,7 @@ QString configPath()
         if (!overridePath().isEmpty())
             return overridePath();
     }
-    return applicationDir() + QStringLiteral("/Config.ini");
+    return AppPaths::current().configFile();
 }
 
 void setConfigPath(const QString &path)

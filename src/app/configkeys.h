@@ -57,13 +57,14 @@ const KeyInfo *end();
 /// "Section/Key" of a key, for settings-style access.
 QString path(Key key);
 
-/// The directory of the executable (QCoreApplication::applicationDirPath()), which holds its data.
+/// The directory of the Config.ini in use (AppPaths): beside the executable in a build tree, the
+/// user's config directory for an installed copy.
 QString applicationDir();
-/// A file named in Config.ini: a relative name is taken in the application directory, never in the
-/// working directory; an absolute or empty one is returned as it is.
+/// A file named in Config.ini: a relative name is taken in applicationDir(), never in the working
+/// directory; an absolute or empty one is returned as it is.
 QString inApplicationDir(const QString &path);
 
-/// Application directory + "/Config.ini", unless overridden.
+/// AppPaths::current().configFile(), unless overridden.
 QString configPath();
 /// Points every reader at another file (tests); an empty path restores the default.
 void setConfigPath(const QString &path);

@@ -1,6 +1,11 @@
 #include "app/crashhandler.h"
 
+#include "app/apppaths.h"
+
 #include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QObject>
 #include <QTimer>
 
@@ -178,19 +183,13 @@ namespace CrashHandler
 
 void install()
 {
-    char exe[4096];
-    ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    // Beside the executable in a build tree, in the user's data directory for an installed copy.
+    const QString reportFile = AppPaths::current().crashReport();
+    QDir().mkpath(QFileInfo(reportFile).absolutePath());
+    const QByteArray report = QFile::encodeName(reportFile);
     g_reportPath[0] = '\0';
-    if (n > 0) {
-        exe[n] = '\0';
-        char *slash = strrchr(exe, '/');
-        static const char name[] = "CrashDumpFile.dmp";
-        if (slash && size_t(slash - exe) + 1 + sizeof name <= sizeof g_reportPath) {
-            slash[1] = '\0';
-            strcpy(g_reportPath, exe);
-            strcat(g_reportPath, name);
-        }
-    }
+    if (!report.isEmpty() && size_t(report.size()) < sizeof g_reportPath)
+        memcpy(g_reportPath, report.constData(), size_t(report.size()) + 1);
     // The first backtrace() call loads the unwinder; do it now rather than inside the handler.
     void *warm[2];
     backtrace(warm, 2);

@@ -3,7 +3,8 @@
 class QObject;
 
 /// Process-wide crash handler. On SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT or an uncaught C++
-/// exception it writes "CrashDumpFile.dmp" beside the executable (signal, fault address, backtrace)
+/// exception it writes "CrashDumpFile.dmp" (AppPaths::crashReport(): beside the executable in a build
+/// tree, in the user's data directory for an installed copy; signal, fault address, backtrace)
 /// and ends the process at once with exit status 255. No dialog is shown.
 namespace CrashHandler
 {

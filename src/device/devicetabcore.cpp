@@ -1,5 +1,6 @@
 #include "device/devicetabcore.h"
 
+#include "app/apppaths.h"
 #include "app/configkeys.h"
 #include "device/csearchdevicethread.h"
 #include "device/devicerecord.h"
@@ -52,8 +53,7 @@ DeviceTabCore::DeviceTabCore(TabKind kind, QWidget *tab)
     m_search->setSearchTime(5000);
     m_modifyIp = ConfigKeys::isOn(Key::ModifyIP);
     m_startIndex = ConfigKeys::intValue(Key::StartIndex);
-    m_table->setRunLog(std::make_unique<RunLog>(
-        QCoreApplication::applicationDirPath() + QStringLiteral("/RunLog"), runLogName(kind)));
+    m_table->setRunLog(std::make_unique<RunLog>(AppPaths::current().runLogDir(), runLogName(kind)));
 }
 
 DeviceTabCore::~DeviceTabCore()

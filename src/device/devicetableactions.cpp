@@ -1,5 +1,6 @@
 #include "device/devicetableactions.h"
 
+#include "app/apppaths.h"
 #include "app/cdialogwidget.h"
 #include "app/cmessagebox.h"
 #include "device/cbatchdealthread.h"
@@ -121,7 +122,7 @@ CDialogWidget *DeviceTableActions::showHistory(int row)
 
     auto *dialog =
         new CDialogWidget(m_view->window(), title,
-                          QCoreApplication::applicationDirPath() + QStringLiteral("/Skin/buttons/"), true);
+                          AppPaths::current().shippedDataDir() + QStringLiteral("/Skin/buttons/"), true);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setObjectName(QStringLiteral("historyDialog"));
     auto *text = new QPlainTextEdit(dialog);

@@ -1,5 +1,6 @@
 #include "device/logindlg.h"
 
+#include "app/apppaths.h"
 #include "app/cmessagebox.h"
 #include "device/devicerecord.h"
 #include "device/loginerrortext.h"
@@ -25,7 +26,7 @@
 
 LoginDlg::LoginDlg(QWidget *parent, LoginRunner *runner)
     : CDialogWidget(parent, tr("Login"),
-                    QCoreApplication::applicationDirPath() + QStringLiteral("/Skin/buttons/"), true),
+                    AppPaths::current().shippedDataDir() + QStringLiteral("/Skin/buttons/"), true),
       m_runner(runner ? runner : new LoginRunner(this))
 {
     static_assert(sizeof(DEV_INFO::szUserName) == sizeof(DEV_INFO::szPsw), "one limit serves both fields");

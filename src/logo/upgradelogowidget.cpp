@@ -1,5 +1,6 @@
 #include "upgradelogowidget.h"
 
+#include "app/apppaths.h"
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
 #include "device/cbatchdealthread.h"
@@ -37,7 +38,7 @@
 UpgradeLogoWidget::UpgradeLogoWidget(QWidget *parent)
     : DeviceTab(TabKind::Logo, parent), m_ui(std::make_unique<Ui::UpgradeLogoWidget>()),
       m_probe(new LoginRunner(this)), m_batch(new CBatchDealThread),
-      m_dataDir(QCoreApplication::applicationDirPath()), m_showPackage(&FileManager::showItem)
+      m_dataDir(AppPaths::current().userDataDir()), m_showPackage(&FileManager::showItem)
 {
     m_ui->setupUi(this); // also connects the on_<object>_<signal> slots
     m_ui->labelIosLink->setText(appStoreLinkPrefix());

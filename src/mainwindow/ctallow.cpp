@@ -1,5 +1,6 @@
 #include "mainwindow/ctallow.h"
 
+#include "app/apppaths.h"
 #include "app/cdialogtitle.h"
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
@@ -10,6 +11,7 @@
 #include "ui_ctallow.h"
 #include "upgrade/upgradewidget.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDebug>
@@ -20,7 +22,7 @@ CTallow::CTallow(QWidget *parent, Qt::WindowFlags flags) : QWidget(parent, flags
 {
     setWindowFlags(Qt::FramelessWindowHint);
     ui->setupUi(this);
-    m_appDir = QCoreApplication::applicationDirPath();
+    m_appDir = AppPaths::current().shippedDataDir();
 
     H264_DVR_Init(nullptr, 0);
     H264_DVR_SetConnectTime(3000, 1);
@@ -49,6 +51,13 @@ CTallow::CTallow(QWidget *parent, Qt::WindowFlags flags) : QWidget(parent, flags
     setStyleSheet(QStringLiteral("#DlgTitle{border:1px solid rgb(40,40,40);}"));
 
     connect(m_titleBar, &CDialogTitle::closed, this, &CTallow::onClose);
+
+    m_about = new QAction(tr("About Tallow"), this);
+    m_about->setShortcut(QKeySequence::HelpContents);
+    connect(m_about, &QAction::triggered, this, &CTallow::showAbout);
+    addAction(m_about);
+    m_titleBar->addAction(m_about);
+    m_titleBar->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     m_logoTab = new UpgradeLogoWidget(this);
     m_upgradeTab = new UpgradeWidget(this);
@@ -88,6 +97,11 @@ void CTallow::onClose()
 {
     if (confirmQuit())
         QApplication::closeAllWindows();
+}
+
+void CTallow::showAbout()
+{
+    CMessageBox::information(this, tr("About Tallow"), AppPaths::current().describe());
 }
 
 void CTallow::closeEvent(QCloseEvent *event)

@@ -7,6 +7,7 @@ namespace Ui
 class CTallowClass;
 }
 class CDialogTitle;
+class QAction;
 class QTabWidget;
 class SetOEMID;
 class UpgradeLogoWidget;
@@ -24,9 +25,12 @@ public:
     CDialogTitle *titleBar() const { return m_titleBar; }
     QTabWidget *tabWidget() const;
     QString applicationDir() const { return m_appDir; }
+    /// "About Tallow" (F1, and the title bar's context menu): the version and where files live.
+    QAction *aboutAction() const { return m_about; }
 
 public slots:
     void onClose();
+    void showAbout();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
@@ -39,6 +43,7 @@ private:
     Ui::CTallowClass *ui;
     QString m_appDir;
     CDialogTitle *m_titleBar = nullptr;
+    QAction *m_about = nullptr;
     UpgradeLogoWidget *m_logoTab = nullptr;
     UpgradeWidget *m_upgradeTab = nullptr;
     SetOEMID *m_oemidTab = nullptr;

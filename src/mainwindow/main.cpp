@@ -1,3 +1,4 @@
+#include "app/apppaths.h"
 #include "app/configkeys.h"
 #include "app/crashhandler.h"
 #include "app/startup.h"
@@ -5,22 +6,36 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
+
 int main(int argc, char *argv[])
 {
     installCrashHandler();
+    // An installed copy keeps its settings and records in the user's directories: make them (and seed
+    // Config.ini from the shipped defaults) before anything reads or writes there.
+    const AppPaths &paths = AppPaths::current();
+    const QString notReady = paths.prepare();
+    if (!notReady.isEmpty())
+        fprintf(stderr, "Tallow: %s\n", qPrintable(notReady));
+
+    const QString solution = IniFile(ConfigKeys::configPath()).value(ConfigKeys::path(Key::Solution));
+    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
+        QCoreApplication app(argc, argv);
+        Startup::installTranslators(app, paths.shippedDataDir(), solution);
+        printf("%s\n", paths.describe().toLocal8Bit().constData());
+        return 0;
+    }
+
     QApplication app(argc, argv);
     // The toolkit and the libraries it loads may have installed handlers of their own meanwhile.
     CrashHandler::reassert();
-
-    const QString appDir = QCoreApplication::applicationDirPath();
-    const QString solution =
-        IniFile(appDir + QStringLiteral("/Config.ini")).value(ConfigKeys::path(Key::Solution));
-    Startup::installTranslators(app, appDir, solution);
+    Startup::installTranslators(app, paths.shippedDataDir(), solution);
 
     int result = 0;
     {
         CTallow window;
-        app.setStyleSheet(Startup::loadStyleSheet(appDir));
+        app.setStyleSheet(Startup::loadStyleSheet(paths.shippedDataDir()));
         window.show();
         CrashHandler::reassert();
         CrashHandler::startGuard(&app);

@@ -7,6 +7,7 @@
 #include "recorduploadrun.h"
 #include "ui_setoemid.h"
 
+#include "app/apppaths.h"
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
 #include "device/devicebatch.h"
@@ -33,7 +34,7 @@ QString trTab(const char *text)
 
 SetOEMID::SetOEMID(QWidget *parent, const QString &dataDir)
     : DeviceTab(TabKind::Oemid, parent), m_ui(std::make_unique<Ui::SetOEMID>()),
-      m_dataDir(dataDir.isEmpty() ? QCoreApplication::applicationDirPath() : dataDir)
+      m_dataDir(dataDir.isEmpty() ? AppPaths::current().userDataDir() : dataDir)
 {
     // 1. The form and its connections.
     m_ui->setupUi(this);

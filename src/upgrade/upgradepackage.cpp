@@ -1,5 +1,7 @@
 #include "upgradepackage.h"
 
+#include "app/apppaths.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -27,7 +29,7 @@ namespace UpgradePackage
 
 QString scratchDirectory()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/Temp");
+    return AppPaths::current().tempDir();
 }
 
 namespace

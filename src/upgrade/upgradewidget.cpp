@@ -1,5 +1,6 @@
 #include "upgradewidget.h"
 
+#include "app/apppaths.h"
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
 #include "device/devicerecord.h"
@@ -26,7 +27,7 @@
 
 UpgradeWidget::UpgradeWidget(QWidget *parent)
     : DeviceTab(TabKind::Firmware, parent), m_ui(std::make_unique<Ui::Search>()),
-      m_dataDir(QCoreApplication::applicationDirPath())
+      m_dataDir(AppPaths::current().userDataDir())
 {
     m_ui->setupUi(this); // also connects the on_<object>_<signal> slots
 

@@ -2,6 +2,49 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="zh_CN">
 <context>
+    <name>AppPaths</name>
+    <message>
+        <source>cannot create %1</source>
+        <translation>无法创建 %1</translation>
+    </message>
+    <message>
+        <source>cannot copy %1 to %2</source>
+        <translation>无法将 %1 复制到 %2</translation>
+    </message>
+    <message>
+        <source>Program</source>
+        <translation>程序</translation>
+    </message>
+    <message>
+        <source>Shipped data</source>
+        <translation>随附数据</translation>
+    </message>
+    <message>
+        <source>Settings (Config.ini)</source>
+        <translation>设置 (Config.ini)</translation>
+    </message>
+    <message>
+        <source>Run logs</source>
+        <translation>运行日志</translation>
+    </message>
+    <message>
+        <source>Factory records</source>
+        <translation>出厂记录</translation>
+    </message>
+    <message>
+        <source>Logo packages</source>
+        <translation>Logo 升级包</translation>
+    </message>
+    <message>
+        <source>Scratch files</source>
+        <translation>临时文件</translation>
+    </message>
+    <message>
+        <source>Crash report</source>
+        <translation>崩溃报告</translation>
+    </message>
+</context>
+<context>
     <name>CDialogTitle</name>
     <message>
         <source>Max</source>
@@ -60,6 +103,10 @@
     <message>
         <source>Tasks</source>
         <translation>任务</translation>
+    </message>
+    <message>
+        <source>About Tallow</source>
+        <translation>关于 Tallow</translation>
     </message>
 </context>
 <context>

@@ -1,3 +1,4 @@
+#include "app/apppaths.h"
 #include "app/cdialogtitle.h"
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
@@ -7,7 +8,9 @@
 #include "oemid/setoemid.h"
 #include "upgrade/upgradewidget.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QScreen>
@@ -182,6 +185,48 @@ private slots:
         QCOMPARE(rec.buttons, QStringList({QStringLiteral("Yes"), QStringLiteral("No")}));
         QCOMPARE(w.isVisible(), !closes);
         QCOMPARE(other.isVisible(), !closes);
+    }
+
+    // An installed copy: the window reads its pictures from the shipped data, the tabs keep their
+    // records in the user's directory, and "About Tallow" names every place in use.
+    void installedCopyUsesItsPaths()
+    {
+        QTemporaryDir root;
+        QVERIFY(QDir().mkpath(root.filePath(QStringLiteral("usr/bin"))));
+        QVERIFY(QDir().mkpath(root.filePath(QStringLiteral("usr/share/tallow"))));
+        const AppPaths paths = AppPaths::resolve(
+            {root.filePath(QStringLiteral("usr/bin")), false, root.filePath(QStringLiteral("config")),
+             root.filePath(QStringLiteral("data")), root.filePath(QStringLiteral("cache"))});
+        QVERIFY(paths.installed());
+        AppPaths::setCurrent(&paths);
+        struct Restore {
+            ~Restore() { AppPaths::setCurrent(nullptr); }
+        } restore;
+
+        CTallow w;
+        QCOMPARE(w.applicationDir(), paths.shippedDataDir());
+        QCOMPARE(w.titleBar()->buttonFolder(), paths.shippedDataDir() + QStringLiteral("/Skin/buttons/"));
+        auto *logo = qobject_cast<UpgradeLogoWidget *>(w.tabWidget()->widget(0));
+        auto *upgrade = qobject_cast<UpgradeWidget *>(w.tabWidget()->widget(1));
+        auto *oemid = qobject_cast<SetOEMID *>(w.tabWidget()->widget(2));
+        QVERIFY(logo && upgrade && oemid);
+        QCOMPARE(logo->dataDirectory(), root.filePath(QStringLiteral("data/tallow")));
+        QCOMPARE(upgrade->dataDirectory(), root.filePath(QStringLiteral("data/tallow")));
+        QCOMPARE(oemid->dataDirectory(), root.filePath(QStringLiteral("data/tallow")));
+
+        // F1 and the title bar's context menu reach the same action.
+        QVERIFY(w.titleBar()->actions().contains(w.aboutAction()));
+        QCOMPARE(w.aboutAction()->shortcut(), QKeySequence(QKeySequence::HelpContents));
+        CMessageBox::setNextAnswer(0);
+        w.aboutAction()->trigger();
+        QCOMPARE(CMessageBox::shownCount(), 1);
+        const QString text = CMessageBox::lastShown().text;
+        QVERIFY2(text.startsWith(QStringLiteral("Tallow ") + AppPaths::version()), qPrintable(text));
+        for (const QString &shown : {root.filePath(QStringLiteral("config/tallow/Config.ini")),
+                                     root.filePath(QStringLiteral("data/tallow/RunLog")),
+                                     root.filePath(QStringLiteral("data/tallow/oemidupload")),
+                                     root.filePath(QStringLiteral("cache/tallow/Temp"))})
+            QVERIFY2(text.contains(shown), qPrintable(text));
     }
 
     void platformCloseAsksToo()

@@ -1,3 +1,4 @@
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -52,5 +53,28 @@ INSTANTIATE_TEST_SUITE_P(
                       CrashCase{"pooloverflow", "(SIGSEGV)"}, CrashCase{"foreign", "fault address: 0x10"},
                       CrashCase{"guard", "fault address: 0x10"}, CrashCase{"throwinloop", "from a slot"}),
     [](const ::testing::TestParamInfo<CrashCase> &i) { return std::string(i.param.mode); });
+
+// An installed copy (its data in ../share/tallow) writes the report into the user's data directory,
+// which may not exist yet, and never beside the executable.
+TEST(CrashHandlerInstalled, WritesReportInTheUsersDataDirectory)
+{
+    QTemporaryDir root;
+    const QString bin = root.filePath(QStringLiteral("usr/bin"));
+    ASSERT_TRUE(QDir().mkpath(bin));
+    ASSERT_TRUE(QDir().mkpath(root.filePath(QStringLiteral("usr/share/tallow"))));
+    const QString exe = bin + QStringLiteral("/crashhelper");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(CRASHHELPER), exe));
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), root.filePath(QStringLiteral("home/data")));
+    p.setProcessEnvironment(env);
+    p.start(exe, {QStringLiteral("segv")});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    EXPECT_EQ(p.exitCode(), 255) << p.readAllStandardError().toStdString();
+    QFile report(root.filePath(QStringLiteral("home/data/tallow/CrashDumpFile.dmp")));
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(report.readAll().contains("(SIGSEGV)"));
+    EXPECT_FALSE(QFile::exists(bin + QStringLiteral("/CrashDumpFile.dmp")));
+}
 
 } // namespace
