@@ -1,6 +1,7 @@
 /*
  * capi.cpp - the C interface of netsdk.h.
  */
+#include "onvifclient.h"
 #include "sdkinternal.h"
 
 #include <fcntl.h>
@@ -53,9 +54,13 @@ int H264_DVR_Cleanup(void)
             return 1;
         sessions.swap(s.sessions);
         upgrades.swap(s.upgrades);
+        for (auto &o : s.onvifSessions)
+            o.second->closed = true;
+        s.onvifSessions.clear();
         s.disconnectCb = nullptr;
         s.searchedMacs.clear(); /* what a search found is the last user's knowledge */
     }
+    onvifForget();
     for (auto &u : upgrades)
         closeUpgrade(*u.second);
     for (auto &sess : sessions) {
@@ -113,6 +118,14 @@ int H264_DVR_SearchDevice(char *pBuf, int nBufLen, int *pRetLen, int nSearchTime
     }
     const int searchMs = std::max(0, std::min(nSearchTime, kMaxWaitMs));
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(searchMs);
+    /* ONVIF devices are probed and identified alongside, within the same time. */
+    std::vector<SDK_CONFIG_NET_COMMON_V2> onvifFound;
+    std::thread onvifProbe;
+    try {
+        onvifProbe = std::thread([&] { onvifFound = onvifSearch(deadline, capacity); });
+    } catch (...) {
+        /* no thread: this search lists the devices of our own protocol only */
+    }
     std::vector<SDK_CONFIG_NET_COMMON_V2> found;
     /* A device answers for itself, so one sender gets only a few places: a host inventing hundreds
      * of devices cannot crowd the real ones out. The search always runs its whole time, so a full
@@ -126,6 +139,7 @@ int H264_DVR_SearchDevice(char *pBuf, int nBufLen, int *pRetLen, int nSearchTime
         SDK_CONFIG_NET_COMMON_V2 rec;
         if (proto::decodeSearchAnswer(f, rec) != proto::Result::Ok)
             continue;
+        rec.Protocol = NETSDK_PROTOCOL_OWN; /* not the device's to say */
         auto same = std::find_if(found.begin(), found.end(), [&](const SDK_CONFIG_NET_COMMON_V2 &o) {
             return std::memcmp(o.HostIP, rec.HostIP, 4) == 0 &&
                    std::strncmp(o.sMac, rec.sMac, sizeof o.sMac) == 0;
@@ -141,6 +155,19 @@ int H264_DVR_SearchDevice(char *pBuf, int nBufLen, int *pRetLen, int nSearchTime
         ++taken;
         found.push_back(rec);
         rememberSearchedMac(rec, from);
+    }
+    if (onvifProbe.joinable())
+        onvifProbe.join();
+    /* A device that speaks both is listed once, by its own protocol. */
+    for (const SDK_CONFIG_NET_COMMON_V2 &rec : onvifFound) {
+        if (found.size() >= capacity)
+            break;
+        const bool known = std::any_of(found.begin(), found.end(), [&](const SDK_CONFIG_NET_COMMON_V2 &o) {
+            return proto::macEqual(proto::fieldText(o.sMac, sizeof o.sMac),
+                                   proto::fieldText(rec.sMac, sizeof rec.sMac));
+        });
+        if (!known)
+            found.push_back(rec);
     }
     if (!found.empty())
         std::memcpy(pBuf, found.data(), found.size() * sizeof(SDK_CONFIG_NET_COMMON_V2));
@@ -173,6 +200,10 @@ long H264_DVR_Login(const char *sDeviceIP, unsigned short wDevicePort, const cha
     in_addr addr{};
     if (!parseIPv4(sDeviceIP, addr) || wDevicePort == 0)
         return fail(0, NETSDK_ERR_NETWORK);
+    const std::string onvifUrl = onvifServiceAt(sDeviceIP, wDevicePort);
+    if (!onvifUrl.empty())
+        return onvifLogin(onvifUrl, sDeviceIP, wDevicePort, user, password, lpDeviceInfo, error,
+                          waitMs * tries);
 
     std::shared_ptr<Socket> sock = connectTo(addr, wDevicePort, waitMs, tries);
     if (!sock)
@@ -234,6 +265,7 @@ long H264_DVR_Login(const char *sDeviceIP, unsigned short wDevicePort, const cha
     H264_DVR_DEVICEINFO info;
     if (proto::decodeLoginAnswer(f, info) != proto::Result::Ok)
         return fail(NETSDK_ERR_PROTOCOL, NETSDK_ERR_PROTOCOL);
+    info.Protocol = NETSDK_PROTOCOL_OWN;
     if (f.header.status != 0)
         return fail(f.header.status, f.header.status);
 
@@ -248,7 +280,7 @@ long H264_DVR_Login(const char *sDeviceIP, unsigned short wDevicePort, const cha
         std::lock_guard<std::mutex> lk(s.m);
         if (s.refs == 0) /* cleaned up while we were logging in */
             return fail(NETSDK_ERR_NOT_INIT, NETSDK_ERR_NOT_INIT);
-        sess->handle = nextHandle(s.nextLogin, s.sessions);
+        sess->handle = nextLoginHandle(s);
         s.sessions[sess->handle] = sess;
     }
     if (lpDeviceInfo)
@@ -260,6 +292,8 @@ long H264_DVR_Login(const char *sDeviceIP, unsigned short wDevicePort, const cha
 
 long H264_DVR_Logout(long lLoginID)
 {
+    if (onvifLogout(lLoginID))
+        return 1;
     std::shared_ptr<Session> sess;
     {
         Sdk &s = sdk();
@@ -293,6 +327,13 @@ long H264_DVR_GetDevConfig(long lLoginID, unsigned long dwCommand, int nChannelN
         setError(NETSDK_ERR_PARAM);
         return NETSDK_ERR_PARAM;
     }
+    if (auto o = findOnvifSession(lLoginID)) {
+        const long r =
+            onvifGetConfig(o, dwCommand, lpOutBuffer, dwOutBufferSize, lpBytesReturned, clampWait(waittime));
+        if (r != 1)
+            setError(r);
+        return r;
+    }
     proto::ConfigGet m;
     m.command = uint32_t(dwCommand);
     m.channel = nChannelNO;
@@ -324,6 +365,14 @@ long H264_DVR_SetDevConfig(long lLoginID, unsigned long dwCommand, int nChannelN
         dwCommand > 0xffffffffUL) {
         setError(NETSDK_ERR_PARAM);
         return NETSDK_ERR_PARAM;
+    }
+    if (auto o = findOnvifSession(lLoginID)) {
+        const long r = onvifSetConfig(o, dwCommand, lpInBuffer, dwInBufferSize, clampWait(waittime));
+        if (r != 0) {
+            setError(r);
+            return r;
+        }
+        return 1;
     }
     proto::Frame answer;
     long r = request(
@@ -362,6 +411,13 @@ long H264_DVR_SetConfigOverNet(unsigned long dwCommand, int nChannelNO, char *lp
         setError(NETSDK_ERR_NOT_INIT);
         return NETSDK_ERR_NOT_INIT;
     }
+    /* A device known as ONVIF (by a login) moves by SOAP calls. */
+    const long onvifResult = onvifSetNet(m.block, clampWait(waittime));
+    if (onvifResult != NETSDK_ERR_NO_DEVICE) {
+        if (onvifResult < 0)
+            setError(onvifResult);
+        return onvifResult;
+    }
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(clampWait(waittime));
     const uint32_t seq = randomSeq();
     std::unique_ptr<Socket> sock = udpBroadcast(proto::encodeNetSet(seq, m));
@@ -390,6 +446,14 @@ long H264_DVR_SetConfigOverNet(unsigned long dwCommand, int nChannelNO, char *lp
 
 int H264_DVR_ControlDVR(long lLoginID, int type, int waittime)
 {
+    if (auto o = findOnvifSession(lLoginID)) {
+        const long r = onvifControl(o, type, clampWait(waittime));
+        if (r != 0) {
+            setError(r);
+            return 0;
+        }
+        return 1;
+    }
     proto::Control m;
     m.type = type;
     proto::Frame answer;
@@ -516,6 +580,10 @@ long H264_DVR_GetDevConfig_JsonV2(long lLoginID, const char *szCommandName, int 
         return 0;
     }
     szOutBuffer[0] = 0;
+    if (findOnvifSession(lLoginID)) {
+        setError(NETSDK_ERR_ONVIF_UNSUPPORTED);
+        return 0;
+    }
     proto::JsonGet m;
     m.command = uint32_t(nCommand);
     m.channel = nChannelNO;
@@ -552,6 +620,10 @@ long H264_DVR_SetDevConfig_JsonV2_EX(long lLoginID, const char *szCommandName, i
         (!szInBuffer && nInBufferSize > 0) || uint32_t(nInBufferSize) > proto::kMaxJsonText) {
         setError(NETSDK_ERR_PARAM);
         return NETSDK_ERR_PARAM;
+    }
+    if (findOnvifSession(lLoginID)) {
+        setError(NETSDK_ERR_ONVIF_UNSUPPORTED);
+        return NETSDK_ERR_ONVIF_UNSUPPORTED;
     }
     proto::JsonSet m;
     m.command = uint32_t(nCommand);

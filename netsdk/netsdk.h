@@ -28,7 +28,8 @@ typedef struct SDK_CONFIG_NET_COMMON_V2 {
     uint8_t NetByte;            /* 268 */
     char sMac[32];              /* 269: "00:12:34:56:78:9a" */
     char sSn[32];               /* 301: cloud identifier, possibly empty */
-    uint8_t reserved2[7];       /* 333 */
+    uint8_t Protocol;           /* 333: NETSDK_PROTOCOL_*: how the SDK talks to this device */
+    uint8_t reserved2[6];       /* 334 */
     int32_t DeviceType;         /* 340: 0..5 */
     char sSoftWareVersion[128]; /* 344 */
     int32_t BuildYear;          /* 472 */
@@ -64,7 +65,8 @@ typedef struct H264_DVR_DEVICEINFO {
     char sSerialNumber[64];     /* 224: cloud identifier / serial */
     uint8_t reserved2[48];      /* 288 */
     char sHardWare[64];         /* 336 */
-    uint8_t reserved3[188];     /* 400 */
+    uint8_t Protocol;           /* 400: NETSDK_PROTOCOL_* */
+    uint8_t reserved3[187];     /* 401 */
     int32_t DeviceType;         /* 588 */
     uint8_t reserved4[256];     /* 592 */
 } H264_DVR_DEVICEINFO;
@@ -109,6 +111,7 @@ NETSDK_STATIC_ASSERT(offsetof(SDK_CONFIG_NET_COMMON_V2, NetValues) == 236, "NetV
 NETSDK_STATIC_ASSERT(offsetof(SDK_CONFIG_NET_COMMON_V2, NetByte) == 268, "NetByte");
 NETSDK_STATIC_ASSERT(offsetof(SDK_CONFIG_NET_COMMON_V2, sMac) == 269, "sMac");
 NETSDK_STATIC_ASSERT(offsetof(SDK_CONFIG_NET_COMMON_V2, sSn) == 301, "sSn");
+NETSDK_STATIC_ASSERT(offsetof(SDK_CONFIG_NET_COMMON_V2, Protocol) == 333, "Protocol");
 NETSDK_STATIC_ASSERT(offsetof(SDK_CONFIG_NET_COMMON_V2, DeviceType) == 340, "DeviceType");
 NETSDK_STATIC_ASSERT(offsetof(SDK_CONFIG_NET_COMMON_V2, sSoftWareVersion) == 344, "version");
 NETSDK_STATIC_ASSERT(offsetof(SDK_CONFIG_NET_COMMON_V2, BuildYear) == 472, "BuildYear");
@@ -128,6 +131,7 @@ NETSDK_STATIC_ASSERT(offsetof(H264_DVR_DEVICEINFO, BuildMonth) == 196, "BuildMon
 NETSDK_STATIC_ASSERT(offsetof(H264_DVR_DEVICEINFO, BuildDay) == 200, "BuildDay");
 NETSDK_STATIC_ASSERT(offsetof(H264_DVR_DEVICEINFO, sSerialNumber) == 224, "serial");
 NETSDK_STATIC_ASSERT(offsetof(H264_DVR_DEVICEINFO, sHardWare) == 336, "hardware");
+NETSDK_STATIC_ASSERT(offsetof(H264_DVR_DEVICEINFO, Protocol) == 400, "protocol");
 
 NETSDK_STATIC_ASSERT(sizeof(DEV_INFO) == 1368, "DEV_INFO");
 NETSDK_STATIC_ASSERT(offsetof(DEV_INFO, NetComm) == 52, "NetComm");
@@ -148,13 +152,15 @@ enum {
     NETSDK_ERR_HANDLE = -10003,   /* unknown login or upgrade handle; device: bad session */
     NETSDK_ERR_NETWORK = -10004,  /* connection failed or lost */
     NETSDK_ERR_TIMEOUT = -10005,
-    NETSDK_ERR_PROTOCOL = -10006,      /* the device sent a malformed answer */
-    NETSDK_ERR_BUFFER = -10007,        /* the answer does not fit the caller's buffer */
-    NETSDK_ERR_BUSY = -10008,          /* the login is streaming an upgrade */
-    NETSDK_ERR_FILE = -10009,          /* the upgrade file cannot be read */
-    NETSDK_ERR_NOT_SUPPORTED = -10010, /* the device does not know the command */
-    NETSDK_ERR_UPG_DEADLINE = -10011,  /* final upgrade report: the device did not finish in time */
-    NETSDK_ERR_FILE_CHANGED = -10012,  /* the upgrade file is not the version the caller checked */
+    NETSDK_ERR_PROTOCOL = -10006,          /* the device sent a malformed answer */
+    NETSDK_ERR_BUFFER = -10007,            /* the answer does not fit the caller's buffer */
+    NETSDK_ERR_BUSY = -10008,              /* the login is streaming an upgrade */
+    NETSDK_ERR_FILE = -10009,              /* the upgrade file cannot be read */
+    NETSDK_ERR_NOT_SUPPORTED = -10010,     /* the device does not know the command */
+    NETSDK_ERR_UPG_DEADLINE = -10011,      /* final upgrade report: the device did not finish in time */
+    NETSDK_ERR_FILE_CHANGED = -10012,      /* the upgrade file is not the version the caller checked */
+    NETSDK_ERR_ONVIF_UNSUPPORTED = -10013, /* an ONVIF device: the call has no ONVIF counterpart */
+    NETSDK_ERR_DEVICE_FAULT = -10014,      /* an ONVIF device refused the call (SOAP fault) */
     NETSDK_ERR_PASSWORD = -11301,
     NETSDK_ERR_NO_USER = -11302,
     NETSDK_ERR_USER_LOCKED = -11303,
@@ -171,6 +177,15 @@ enum {
     NETSDK_ERR_UPG_COMPATIBLE = -11809,
     NETSDK_ERR_UPG_VERSION = -11810,
     NETSDK_ERR_UPG_WIFI = -11811
+};
+
+/* How the SDK talks to a device (the Protocol byte of search answers and device information). */
+enum {
+    NETSDK_PROTOCOL_OWN = 0,   /* the devices' own protocol (PROTOCOL.md) */
+    NETSDK_PROTOCOL_ONVIF = 1, /* ONVIF: WS-Discovery and SOAP device management */
+    /* The DeviceType an ONVIF device is given: IPC in search answers, IPC in device information. */
+    NETSDK_ONVIF_SEARCH_TYPE = 3,
+    NETSDK_ONVIF_LOGIN_TYPE = 2
 };
 
 /* Configuration commands. */
@@ -272,6 +287,18 @@ long H264_DVR_SetDevConfig_JsonV2_EX(long lLoginID, const char *szCommandName, i
  * gets the final report NETSDK_ERR_UPG_DEADLINE (last error NETSDK_ERR_TIMEOUT). Taken
  * by each upgrade when it starts. */
 void H264_DVR_SetUpgradeDeadline(long nFlashMs);
+
+/* ONVIF devices. A search also sends a WS-Discovery probe (multicast 239.255.255.250:3702, and
+ * unicast to the addresses given here, comma-separated IPv4; also read from TALLOW_NETSDK_ONVIF_PROBE)
+ * and lists the ONVIF devices that answer (Protocol = NETSDK_PROTOCOL_ONVIF). A login at the address
+ * and port of such a device is an ONVIF login; its handle works with the calls above. Calls without
+ * an ONVIF counterpart (OEMID, logo partition, JSON settings) fail with NETSDK_ERR_ONVIF_UNSUPPORTED.
+ * With a search port other than the default, or TALLOW_NETSDK_SEARCH_SCOPE=loopback, the multicast
+ * probe stays on the loopback interface; TALLOW_NETSDK_ONVIF_PORT moves the discovery port (tests). */
+void H264_DVR_SetOnvifProbeAddresses(const char *sAddresses);
+/* The credentials a search uses to identify ONVIF devices that do not answer anonymously
+ * (default "admin" with an empty password). Sent only as digests. */
+void H264_DVR_SetOnvifSearchLogin(const char *sUserName, const char *sPassword);
 
 /* Test and deployment seam: the UDP port devices listen on for search and
  * address changes (default 34569; also read from TALLOW_NETSDK_SEARCH_PORT). */

@@ -190,6 +190,8 @@ struct Upgrade {
     }
 };
 
+struct OnvifSession; /* onvifclient.h */
+
 struct Sdk {
     std::mutex m;
     int refs = 0;
@@ -199,6 +201,8 @@ struct Sdk {
     int connectTries = 1;
     std::map<long, std::shared_ptr<Session>> sessions;
     std::map<long, std::shared_ptr<Upgrade>> upgrades;
+    /* ONVIF logins share the handle space of `sessions`. */
+    std::map<long, std::shared_ptr<OnvifSession>> onvifSessions;
     long nextLogin = 1;
     long nextUpgrade = 1;
     int upgradeThreads = 0;
@@ -238,6 +242,9 @@ template <class Map> long nextHandle(long &next, const Map &inUse)
             return h;
     }
 }
+
+/* A login handle free in both kinds of login. Called with s.m held. */
+long nextLoginHandle(Sdk &s);
 
 std::shared_ptr<Session> findSession(long handle);
 /* A session whose connection broke. True the first time, when the application is to be told (by

@@ -31,6 +31,15 @@ Sdk &sdk()
     return *s;
 }
 
+long nextLoginHandle(Sdk &s)
+{
+    for (;;) {
+        const long h = nextHandle(s.nextLogin, s.sessions);
+        if (!s.onvifSessions.count(h))
+            return h;
+    }
+}
+
 std::shared_ptr<Session> findSession(long handle)
 {
     Sdk &s = sdk();
