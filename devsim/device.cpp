@@ -84,6 +84,7 @@ Device::Device(const DeviceSpec &spec, const std::string &stateRoot)
     buildYear_ = spec_.buildYear;
     buildMonth_ = spec_.buildMonth;
     buildDay_ = spec_.buildDay;
+    clockOffset_ = spec_.faults.clockSkewSeconds;
     resetSettingsLocked();
 }
 
@@ -105,6 +106,8 @@ void Device::resetSettingsLocked()
     locationJson_ = spec_.locationJson.empty() ? defaultLocationJson() : spec_.locationJson;
     showH265X_ = spec_.showH265X;
     timeZone_ = spec_.timeZone;
+    posixTz_ = spec_.posixTz;
+    clockDst_ = false;
 }
 
 bool Device::init(std::string *error)
@@ -137,6 +140,10 @@ void Device::loadPersistedLocked()
         showH265X_ = s["showH265X"].asBool();
     if (s["timeZone"].isInt())
         timeZone_ = s["timeZone"].asInt();
+    if (s["posixTz"].isString())
+        posixTz_ = s["posixTz"].asString();
+    if (s["dateTimeType"].isString())
+        clockNtp_ = s["dateTimeType"].asString() == "NTP";
     const Json::Value &t = s["time"];
     if (t.isArray() && t.size() == 8) {
         timeRecord_.clear();
@@ -160,6 +167,8 @@ void Device::loadPersistedLocked()
         counts_.showH265XWrite = c["showH265XWrite"].asInt();
         counts_.appLinkRead = c["appLinkRead"].asInt();
         counts_.partInfoRead = c["partInfoRead"].asInt();
+        counts_.onvifRequest = c["onvifRequest"].asInt();
+        counts_.onvifAuthFailed = c["onvifAuthFailed"].asInt();
     }
 }
 
@@ -186,6 +195,12 @@ bool Device::persistLocked(std::string *error)
         s["location"] = loc;
     s["showH265X"] = showH265X_;
     s["timeZone"] = timeZone_;
+    if (spec_.speaksOnvif()) {
+        s["posixTz"] = posixTz_;
+        s["dateTimeType"] = clockNtp_ ? "NTP" : "Manual";
+        s["daylightSavings"] = clockDst_;
+        s["clockOffset"] = Json::Int64(clockOffset_);
+    }
     if (!timeRecord_.empty()) {
         Json::Value t(Json::arrayValue);
         for (int32_t v : timeRecord_)
@@ -210,6 +225,8 @@ bool Device::persistLocked(std::string *error)
     c["showH265XWrite"] = counts_.showH265XWrite;
     c["appLinkRead"] = counts_.appLinkRead;
     c["partInfoRead"] = counts_.partInfoRead;
+    c["onvifRequest"] = counts_.onvifRequest;
+    c["onvifAuthFailed"] = counts_.onvifAuthFailed;
     s["counts"] = c;
     if (!importedConfig_.empty()) {
         s["importedConfig"] = importedConfig_;
@@ -760,6 +777,81 @@ void Device::takeVersionLocked(const PackageCheck &check)
     buildYear_ = utc.tm_year + 1900;
     buildMonth_ = utc.tm_mon + 1;
     buildDay_ = utc.tm_mday;
+}
+
+int64_t Device::clockNow() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return int64_t(std::time(nullptr)) + clockOffset_;
+}
+
+Device::OnvifClock Device::onvifClock() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    OnvifClock c;
+    c.utc = int64_t(std::time(nullptr)) + clockOffset_;
+    c.tz = posixTz_;
+    c.ntp = clockNtp_;
+    c.dst = clockDst_;
+    return c;
+}
+
+void Device::setOnvifClock(bool ntp, bool setUtc, int64_t utc, const std::string &tz, bool dst)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++counts_.timeWrite;
+    clockNtp_ = ntp;
+    clockDst_ = dst;
+    if (!tz.empty())
+        posixTz_ = tz;
+    if (setUtc) {
+        clockOffset_ = utc - int64_t(std::time(nullptr));
+        // Kept beside the SDK's time record: the last time set, as 8 integers (UTC).
+        const std::time_t t = std::time_t(utc);
+        std::tm tm{};
+        gmtime_r(&t, &tm);
+        timeRecord_ = {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_wday,
+                       tm.tm_hour,        tm.tm_min,     tm.tm_sec,  0};
+        timeCommand_ = 0;
+    }
+    persistLocked();
+}
+
+void Device::softFactoryDefault()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++counts_.reset;
+    resetSettingsLocked();
+    clockNtp_ = false;
+    persistLocked();
+}
+
+void Device::setGateway(const std::string &gateway)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    gateway_ = gateway;
+    persistLocked();
+}
+
+Device::NetInfo Device::netInfo() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return NetInfo{ip_, mask_, gateway_, hostName_};
+}
+
+std::string Device::version() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return version_;
+}
+
+void Device::noteOnvifRequest(bool authFailed)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++counts_.onvifRequest;
+    if (authFailed)
+        ++counts_.onvifAuthFailed;
+    persistLocked();
 }
 
 void Device::upgradeAborted(const std::string &why)

@@ -90,6 +90,29 @@ public:
     /// Records an upgrade that ended before the package was complete.
     void upgradeAborted(const std::string &why);
 
+    // The ONVIF face. The device's clock is the station's plus an offset (the fleet's skew at
+    // start, then whatever a client set).
+    struct OnvifClock {
+        int64_t utc = 0; ///< seconds since 1970 on the device's clock
+        std::string tz;  ///< POSIX TZ text
+        bool ntp = false;
+        bool dst = false;
+    };
+    OnvifClock onvifClock() const;
+    int64_t clockNow() const;
+    /// SetSystemDateAndTime: setUtc false keeps the clock running as it is.
+    void setOnvifClock(bool ntp, bool setUtc, int64_t utc, const std::string &tz, bool dst);
+    /// SetSystemFactoryDefault Soft: settings back to the fleet values, address and account kept.
+    void softFactoryDefault();
+    void setGateway(const std::string &gateway);
+    struct NetInfo {
+        std::string ip, mask, gateway, hostName;
+    };
+    NetInfo netInfo() const;
+    std::string version() const;
+    /// Counts an ONVIF request (and a refused authentication) in state.json.
+    void noteOnvifRequest(bool authFailed);
+
     /// Producer information helpers, public for tests.
     static std::string defaultLocationJson();
 
@@ -125,11 +148,15 @@ private:
     uint32_t timeCommand_ = 0;
     std::string resetBytes_;
     int lockFailures_ = 0;
+    int64_t clockOffset_ = 0; ///< device clock minus the station's, seconds
+    std::string posixTz_;
+    bool clockNtp_ = false, clockDst_ = false;
     struct Counts {
         int login = 0, loginFailed = 0, reset = 0, reboot = 0, ipChange = 0, import = 0, upgrade = 0,
             producerWrite = 0, appLinkRead = 0, partInfoRead = 0;
         // Setting writes received, refused ones included.
         int timeWrite = 0, timeZoneWrite = 0, locationWrite = 0, showH265XWrite = 0;
+        int onvifRequest = 0, onvifAuthFailed = 0;
     } counts_;
     std::string importedConfig_;
     size_t importedSize_ = 0;

@@ -164,8 +164,26 @@ bool readFaults(const Json::Value &v, const std::string &where, Faults &f, std::
     r.flag("producerGetUpper", f.producerGetUpper);
     r.num("producerSetRet", f.producerSetRet);
     r.num("locationGetRet", f.locationGetRet);
+    r.num("clockSkewSeconds", f.clockSkewSeconds);
     if (!r.ok)
         return false;
+    if (v.isMember("soapFault")) {
+        const Json::Value &ops = v["soapFault"];
+        if (ops.isString()) {
+            f.soapFault.push_back(ops.asString());
+        } else if (ops.isArray()) {
+            for (const Json::Value &op : ops) {
+                if (!op.isString()) {
+                    *error = where + ": \"soapFault\" must hold operation names";
+                    return false;
+                }
+                f.soapFault.push_back(op.asString());
+            }
+        } else {
+            *error = where + ": \"soapFault\" must be an operation name or a list of them";
+            return false;
+        }
+    }
     if (v.isMember("results")) {
         const Json::Value &res = v["results"];
         if (!res.isObject()) {
@@ -229,6 +247,23 @@ bool readDevice(const Json::Value &v, int index, DeviceSpec &d, std::string *err
     r.num("rebootMs", d.rebootMs);
     r.flag("rebootAfterUpgrade", d.rebootAfterUpgrade);
     r.num("kdfIterations", d.kdfIterations);
+    r.str("manufacturer", d.manufacturer);
+    r.str("model", d.model);
+    r.flag("httpDigest", d.httpDigest);
+    r.flag("httpUpgrade", d.httpUpgrade);
+    r.str("posixTz", d.posixTz);
+    if (v.isMember("protocol")) {
+        std::string protocol;
+        r.str("protocol", protocol);
+        if (protocol == "sdk")
+            d.protocol = Protocol::Sdk;
+        else if (protocol == "onvif")
+            d.protocol = Protocol::Onvif;
+        else if (protocol == "both")
+            d.protocol = Protocol::Both;
+        else if (r.ok)
+            r.fail("protocol", "\"sdk\", \"onvif\" or \"both\"");
+    }
     if (!r.ok)
         return false;
     if (v.isMember("location")) {

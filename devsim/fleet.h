@@ -42,7 +42,15 @@ struct Faults {
     int producerSetRet = 0;
     /// "General.Location" read: non-zero = a successful read answering this "Ret" without the object.
     int locationGetRet = 0;
+    /// ONVIF face: the device's clock runs this many seconds ahead (negative: behind) of the station's.
+    int64_t clockSkewSeconds = 0;
+    /// ONVIF face: these operations (local names such as "SystemReboot", or "*" for every one) are
+    /// answered with a SOAP fault (env:Receiver, ter:Action) and change nothing.
+    std::vector<std::string> soapFault;
 };
+
+/// Which protocols a device speaks.
+enum class Protocol { Sdk, Onvif, Both };
 
 /// One emulated device as the fleet file describes it.
 struct DeviceSpec {
@@ -88,6 +96,22 @@ struct DeviceSpec {
     int upgradeMs = 3000;             ///< time the device takes to flash after the transfer
     int rebootMs = 5000;              ///< time the device stays away after a reboot
     bool rebootAfterUpgrade = false;  ///< restart (rebootMs away) after a successful upgrade
+    Protocol protocol = Protocol::Sdk;
+    bool speaksSdk() const { return protocol != Protocol::Onvif; }
+    bool speaksOnvif() const { return protocol != Protocol::Sdk; }
+    // ONVIF identity: GetDeviceInformation answers manufacturer, model, the version, the serial and
+    // the hardware name as its HardwareId. An empty model is the hardware name.
+    std::string manufacturer = "General";
+    std::string model;
+    std::string modelOrHardware() const { return model.empty() ? hardware : model; }
+    /// ONVIF authentication the device asks for: false = WS-Security UsernameToken (HTTP Digest is
+    /// taken too), true = HTTP Digest only (a UsernameToken alone is refused with a 401 challenge).
+    bool httpDigest = false;
+    /// ONVIF firmware path: true = StartFirmwareUpgrade plus an HTTP upload; false = only the older
+    /// UpgradeSystemFirmware with the package in the request.
+    bool httpUpgrade = true;
+    /// POSIX TZ text the ONVIF face reports until a client sets another.
+    std::string posixTz = "CST-8";
     Faults faults;
 };
 

@@ -37,7 +37,9 @@ const char kUsage[] =
     "  --reboot-ms MS      time every device stays away after a reboot (overrides the fleet file)\n"
     "  --reboot-after-upgrade 0|1  whether every device restarts after a successful burn (overrides)\n"
     "  --link-mbps N       one link of N Mbit/s that all devices' received data shares (default: none)\n"
-    "  --keys-at-start 0|1 derive every device's login key before \"ready\", as a real device stores it\n";
+    "  --keys-at-start 0|1 derive every device's login key before \"ready\", as a real device stores it\n"
+    "  --onvif-port P      HTTP port of the ONVIF devices' service (default 8080)\n"
+    "  --discovery-port P  WS-Discovery port of the ONVIF devices (default 3702)\n";
 
 bool parseNumber(const char *text, long lo, long hi, long *out)
 {
@@ -67,7 +69,7 @@ const char *typeName(int type)
 int main(int argc, char **argv)
 {
     long count = -1, port = 34567, searchPort = 34569, recordsPort = -1, upgradeMs = -1, rebootMs = -1,
-         rebootAfterUpgrade = -1, linkMbps = 0, keysAtStart = 0;
+         rebootAfterUpgrade = -1, linkMbps = 0, keysAtStart = 0, onvifPort = 8080, discoveryPort = 3702;
     std::string fleetFile, stateDir;
     devsim::FleetOptions fleetOptions;
     for (int i = 1; i < argc; ++i) {
@@ -102,6 +104,10 @@ int main(int argc, char **argv)
             ok = parseNumber(value, 0, 1, &keysAtStart);
         else if (arg == "--link-mbps")
             ok = parseNumber(value, 1, 400000, &linkMbps);
+        else if (arg == "--onvif-port")
+            ok = parseNumber(value, 1, 65535, &onvifPort);
+        else if (arg == "--discovery-port")
+            ok = parseNumber(value, 1, 65535, &discoveryPort);
         else if (arg == "--reboot-after-upgrade")
             ok = parseNumber(value, 0, 1, &rebootAfterUpgrade);
         else
@@ -158,6 +164,8 @@ int main(int argc, char **argv)
     devsim::ServerOptions serverOptions;
     serverOptions.servicePort = uint16_t(port);
     serverOptions.searchPort = uint16_t(searchPort);
+    serverOptions.onvifPort = uint16_t(onvifPort);
+    serverOptions.discoveryPort = uint16_t(discoveryPort);
     if (linkMbps > 0) {
         const uint64_t bits = uint64_t(linkMbps) * 1000000u;
         serverOptions.link =
@@ -169,10 +177,19 @@ int main(int argc, char **argv)
     for (size_t i = 0; i < server.deviceCount(); ++i) {
         devsim::Device &d = server.device(i);
         const devsim::DeviceSpec &s = d.spec();
-        std::printf("device %zu %s:%ld mac=%s serial=%s type=%s hardware=%s dir=%s\n", i + 1, d.ip().c_str(),
-                    port, s.mac.c_str(), s.serial.c_str(), typeName(s.deviceType), s.hardware.c_str(),
-                    d.dir().c_str());
+        std::printf("device %zu %s:%ld mac=%s serial=%s type=%s hardware=%s dir=%s", i + 1, d.ip().c_str(),
+                    s.speaksSdk() ? port : onvifPort, s.mac.c_str(), s.serial.c_str(), typeName(s.deviceType),
+                    s.hardware.c_str(), d.dir().c_str());
+        if (s.speaksOnvif())
+            std::printf(" onvif=http://%s:%ld/onvif/device_service", d.ip().c_str(), onvifPort);
+        std::printf("\n");
     }
+    bool anyOnvif = false;
+    for (size_t i = 0; i < server.deviceCount(); ++i)
+        anyOnvif = anyOnvif || server.device(i).spec().speaksOnvif();
+    if (anyOnvif && !server.discoveryMulticast())
+        std::fprintf(stderr,
+                     "devsim: WS-Discovery hears unicast probes only (loopback has no multicast here)\n");
 
     std::unique_ptr<devsim::RecordService> records;
     if (recordsPort >= 0) {

@@ -1,6 +1,7 @@
 #include "server.h"
 
 #include "session.h"
+#include "wsdiscovery.h"
 
 #include "netsdk/protocol.h"
 
@@ -72,8 +73,82 @@ Server::Server(std::vector<std::unique_ptr<Device>> devices, const ServerOptions
     for (auto &d : devices) {
         auto slot = std::make_unique<Slot>();
         slot->device = std::move(d);
+        if (slot->device->spec().speaksOnvif()) {
+            Device *device = slot->device.get();
+            slot->onvif = std::make_unique<OnvifService>(
+                *device, [this](const std::string &ip) { return addressFree(ip); });
+            slot->http = std::make_unique<OnvifHttp>(
+                *slot->onvif, [this, device](const OnvifReply &reply) { afterOnvif(device, reply); });
+        }
         slots_.push_back(std::move(slot));
     }
+}
+
+bool Server::addressFree(const std::string &ip)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto &s : slots_)
+        if (s->device->ip() == ip || s->moveTo == ip)
+            return false;
+    return true;
+}
+
+void Server::afterOnvif(Device *device, const OnvifReply &reply)
+{
+    // Called on the device's HTTP thread once the answer is out; the network thread does the rest.
+    switch (reply.after) {
+    case OnvifReply::After::Reboot:
+        scheduleReboot(device, reply.moveTo);
+        break;
+    case OnvifReply::After::Restart:
+        scheduleReboot(device, std::string(), reply.awayMs);
+        break;
+    case OnvifReply::After::Move: {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            Slot *s = slotOf(device);
+            if (!s)
+                return;
+            s->moveTo = reply.moveTo;
+        }
+        wake();
+        break;
+    }
+    case OnvifReply::After::None:
+        break;
+    }
+}
+
+bool Server::startOnvif(Slot &slot, std::string *error)
+{
+    if (!slot.onvif)
+        return true;
+    const std::string ip = slot.device->ip();
+    if (slot.device->spec().faults.silent) {
+        // Connections complete in the kernel's backlog and then wait for an answer that never comes.
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(options_.onvifPort);
+        inet_pton(AF_INET, ip.c_str(), &a.sin_addr);
+        slot.silentFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int one = 1;
+        ::setsockopt(slot.silentFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        if (slot.silentFd < 0 || ::bind(slot.silentFd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 ||
+            ::listen(slot.silentFd, 64) != 0) {
+            *error = "cannot listen on " + ip + ":" + std::to_string(options_.onvifPort);
+            closeFd(slot.silentFd);
+            return false;
+        }
+        return true;
+    }
+    return slot.http->start(ip, options_.onvifPort, error);
+}
+
+void Server::stopOnvif(Slot &slot)
+{
+    if (slot.http)
+        slot.http->stop();
+    closeFd(slot.silentFd);
 }
 
 Server::~Server()
@@ -147,10 +222,35 @@ bool Server::start(std::string *error)
                  std::strerror(errno);
         return false;
     }
+    bool anyOnvif = false;
     for (auto &s : slots_) {
-        s->listenFd = bindListener(s->device->ip(), error);
-        if (s->listenFd < 0)
+        if (s->device->spec().speaksSdk()) {
+            s->listenFd = bindListener(s->device->ip(), error);
+            if (s->listenFd < 0)
+                return false;
+        }
+        if (!startOnvif(*s, error))
             return false;
+        anyOnvif = anyOnvif || s->onvif;
+    }
+    if (anyOnvif) {
+        discoveryFd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        ::setsockopt(discoveryFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        ::setsockopt(discoveryFd_, IPPROTO_IP, IP_PKTINFO, &one, sizeof one);
+        sockaddr_in d{};
+        d.sin_family = AF_INET;
+        d.sin_port = htons(options_.discoveryPort);
+        d.sin_addr.s_addr = htonl(INADDR_ANY);
+        if (discoveryFd_ < 0 || ::bind(discoveryFd_, reinterpret_cast<sockaddr *>(&d), sizeof d) != 0) {
+            *error = "cannot bind the WS-Discovery port " + std::to_string(options_.discoveryPort) + ": " +
+                     std::strerror(errno);
+            return false;
+        }
+        // The group on the loopback interface only: probes from this host, never from a network.
+        ip_mreq m{};
+        inet_pton(AF_INET, "239.255.255.250", &m.imr_multiaddr);
+        inet_pton(AF_INET, "127.0.0.1", &m.imr_interface);
+        multicastJoined_ = ::setsockopt(discoveryFd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) == 0;
     }
     thread_ = std::thread([this] { run(); });
     return true;
@@ -182,9 +282,12 @@ void Server::stop()
     for (auto &s : all)
         s->join();
     all.clear();
-    for (auto &s : slots_)
+    for (auto &s : slots_) {
         closeFd(s->listenFd);
+        stopOnvif(*s);
+    }
     closeFd(udpFd_);
+    closeFd(discoveryFd_);
     closeFd(wakePipe_[0]);
     closeFd(wakePipe_[1]);
 }
@@ -197,8 +300,10 @@ void Server::closeSessionsOf(Device *device)
             s->interrupt();
 }
 
-void Server::scheduleReboot(Device *device, const std::string &moveTo)
+void Server::scheduleReboot(Device *device, const std::string &moveTo, int awayMs)
 {
+    if (awayMs < 0)
+        awayMs = device->spec().rebootMs;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         Slot *s = slotOf(device);
@@ -206,11 +311,11 @@ void Server::scheduleReboot(Device *device, const std::string &moveTo)
             return;
         // The listener itself is closed by the network thread, the only one that touches it.
         s->away = true;
-        s->backAt = Clock::now() + std::chrono::milliseconds(device->spec().rebootMs);
+        s->backAt = Clock::now() + std::chrono::milliseconds(awayMs);
         s->moveOnReturn = moveTo;
         closeSessionsOf(device);
     }
-    std::printf("reboot %s away for %d ms\n", device->mac().c_str(), device->spec().rebootMs);
+    std::printf("reboot %s away for %d ms\n", device->mac().c_str(), awayMs);
     std::fflush(stdout);
     wake();
 }
@@ -282,7 +387,7 @@ void Server::handleUdp()
                     std::lock_guard<std::mutex> lock(mutex_);
                     away = s->away;
                 }
-                if (away || s->device->spec().faults.searchSilent)
+                if (away || s->device->spec().faults.searchSilent || !s->device->spec().speaksSdk())
                     continue;
                 sendFromDevice(
                     udpFd_, s->device->ip(),
@@ -302,7 +407,7 @@ void Server::handleUdp()
             continue;
         const std::string mac = proto::fieldText(m.block.sMac, sizeof m.block.sMac);
         for (auto &s : slots_) {
-            if (!proto::macEqual(mac, s->device->mac()))
+            if (!proto::macEqual(mac, s->device->mac()) || !s->device->spec().speaksSdk())
                 continue;
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -334,11 +439,74 @@ void Server::handleUdp()
                     closeSessionsOf(s->device.get());
                 }
                 s->device->addressChanged(moveTo);
+                if (s->onvif) {
+                    stopOnvif(*s);
+                    std::string error;
+                    if (!startOnvif(*s, &error))
+                        std::fprintf(stderr, "devsim %s: %s\n", mac.c_str(), error.c_str());
+                }
                 std::printf("moved %s to %s:%u\n", s->device->mac().c_str(), moveTo.c_str(),
                             unsigned(options_.servicePort));
                 std::fflush(stdout);
             }
             break;
+        }
+    }
+}
+
+void Server::handleDiscovery()
+{
+    static thread_local std::vector<char> buf(65536);
+    for (;;) {
+        sockaddr_in from{};
+        iovec iov{buf.data(), buf.size()};
+        char control[256];
+        msghdr msg{};
+        msg.msg_name = &from;
+        msg.msg_namelen = sizeof from;
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof control;
+        const ssize_t n = ::recvmsg(discoveryFd_, &msg, 0);
+        if (n < 0)
+            return;
+        if (!isLoopback(from))
+            continue;
+        in_addr to{};
+        for (cmsghdr *c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c))
+            if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO)
+                to = reinterpret_cast<in_pktinfo *>(CMSG_DATA(c))->ipi_addr;
+        Probe probe;
+        std::string error;
+        if (!parseProbe(buf.data(), size_t(n), &probe, &error))
+            continue;
+        // A probe to the group (or a broadcast) asks every device; one sent to a device's own
+        // address asks that device only.
+        const uint32_t dest = ntohl(to.s_addr);
+        const bool everyone = (dest >> 28) == 14 || (dest & 0xff) == 0xff || dest == 0;
+        char destText[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &to, destText, sizeof destText);
+        int answered = 0;
+        for (auto &s : slots_) {
+            if (!s->onvif)
+                continue;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (s->away)
+                    continue;
+            }
+            const Device &d = *s->device;
+            const std::string ip = d.ip();
+            if (d.spec().faults.searchSilent || (!everyone && ip != destText) ||
+                !probeMatches(probe, deviceScopes(d)))
+                continue;
+            const std::string xaddr =
+                "http://" + ip + ":" + std::to_string(options_.onvifPort) + "/onvif/device_service";
+            const std::string text = probeMatchesMessage(probe, d, xaddr);
+            sendFromDevice(discoveryFd_, ip, proto::Bytes(text.begin(), text.end()), from);
+            if (++answered % 32 == 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
 }
@@ -352,6 +520,7 @@ void Server::run()
         owners.clear();
         fds.push_back({wakePipe_[0], POLLIN, 0});
         fds.push_back({udpFd_, POLLIN, 0});
+        fds.push_back({discoveryFd_, POLLIN, 0});
         int timeout = 500;
         const auto now = Clock::now();
         {
@@ -359,6 +528,8 @@ void Server::run()
             for (auto &s : slots_) {
                 if (s->away) {
                     closeFd(s->listenFd);
+                    if ((s->http && s->http->running()) || s->silentFd >= 0)
+                        stopOnvif(*s);
                     const auto left =
                         std::chrono::duration_cast<std::chrono::milliseconds>(s->backAt - now).count();
                     timeout = int(std::max<int64_t>(0, std::min<int64_t>(timeout, left)));
@@ -382,9 +553,42 @@ void Server::run()
             break;
         if (fds[1].revents & POLLIN)
             handleUdp();
-        for (size_t i = 2; i < fds.size(); ++i)
+        if (fds[2].revents & POLLIN)
+            handleDiscovery();
+        for (size_t i = 3; i < fds.size(); ++i)
             if (fds[i].revents & POLLIN)
-                acceptOn(*owners[i - 2]);
+                acceptOn(*owners[i - 3]);
+        // ONVIF address changes, once their answer is out.
+        for (auto &s : slots_) {
+            std::string to;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (s->moveTo.empty() || s->away)
+                    continue;
+                to = s->moveTo;
+            }
+            std::string error;
+            int newFd = -1;
+            if (s->device->spec().speaksSdk() && (newFd = bindListener(to, &error)) < 0) {
+                std::fprintf(stderr, "devsim %s: %s\n", s->device->mac().c_str(), error.c_str());
+            } else {
+                closeFd(s->listenFd);
+                s->listenFd = newFd;
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    closeSessionsOf(s->device.get());
+                }
+                stopOnvif(*s);
+                s->device->addressChanged(to);
+                if (!startOnvif(*s, &error))
+                    std::fprintf(stderr, "devsim %s: %s\n", s->device->mac().c_str(), error.c_str());
+                std::printf("moved %s to %s:%u\n", s->device->mac().c_str(), to.c_str(),
+                            unsigned(s->onvif ? options_.onvifPort : options_.servicePort));
+                std::fflush(stdout);
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            s->moveTo.clear();
+        }
         // Devices coming back from a reboot.
         for (auto &s : slots_) {
             std::string ip;
@@ -395,19 +599,22 @@ void Server::run()
                 ip = s->moveOnReturn.empty() ? s->device->ip() : s->moveOnReturn;
             }
             std::string error;
-            const int fd = bindListener(ip, &error);
+            const int fd = s->device->spec().speaksSdk() ? bindListener(ip, &error) : -2;
             std::lock_guard<std::mutex> lock(mutex_);
-            if (fd < 0) {
+            if (fd == -1) {
                 s->backAt = Clock::now() + std::chrono::seconds(1);
                 std::fprintf(stderr, "devsim %s: back from reboot failed: %s\n", s->device->mac().c_str(),
                              error.c_str());
                 continue;
             }
-            s->listenFd = fd;
+            s->listenFd = fd < 0 ? -1 : fd;
             s->away = false;
             if (!s->moveOnReturn.empty())
                 s->device->addressChanged(ip);
             s->moveOnReturn.clear();
+            if (s->onvif && !startOnvif(*s, &error))
+                std::fprintf(stderr, "devsim %s: ONVIF back from reboot failed: %s\n",
+                             s->device->mac().c_str(), error.c_str());
             std::printf("back %s %s:%u\n", s->device->mac().c_str(), ip.c_str(),
                         unsigned(options_.servicePort));
             std::fflush(stdout);

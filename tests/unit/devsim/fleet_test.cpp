@@ -44,8 +44,10 @@ TEST(Fleet, ReadsEveryFieldAndFault)
          "deviceType": 4, "buildDate": "2019-12-31", "hardware": "HI3511-BB1.0", "vendor": "Acme",
          "password": "secret", "oemid": "OEM7", "logoStart": 10, "logoEnd": 20, "logoFsType": "squashfs",
          "appLinkIos": false, "location": {"Language": "German"}, "showH265X": false, "timeZone": 60,
-         "upgradeMs": 0, "rebootMs": 100, "kdfIterations": 250000,
-         "faults": {"loginError": -11303, "bytesPerSecond": 1000, "dropAfterUpgradeBytes": 5,
+         "upgradeMs": 0, "rebootMs": 100, "kdfIterations": 250000, "protocol": "onvif", "model": "Cam One",
+         "manufacturer": "Acme", "httpDigest": true, "httpUpgrade": false, "posixTz": "UTC0",
+         "faults": {"clockSkewSeconds": -10800, "soapFault": ["SystemReboot", "SetSystemDateAndTime"],
+                    "loginError": -11303, "bytesPerSecond": 1000, "dropAfterUpgradeBytes": 5,
                     "upgradeResult": -11810, "results": {"ipchange": -11401, "52": -10005},
                     "producerGetRet": 103, "producerGetMalformed": true, "silent": true,
                     "locationGetRet": 104, "progressFlood": true, "progressTrickleMs": 14000}},
@@ -76,6 +78,19 @@ TEST(Fleet, ReadsEveryFieldAndFault)
     EXPECT_EQ(d.faults.progressTrickleMs, 14000);
     EXPECT_FALSE(fleet[1].faults.progressFlood);
     EXPECT_EQ(fleet[1].kdfIterations, 100000u);
+    EXPECT_TRUE(d.speaksOnvif());
+    EXPECT_FALSE(d.speaksSdk());
+    EXPECT_EQ(d.modelOrHardware(), "Cam One");
+    EXPECT_EQ(d.manufacturer, "Acme");
+    EXPECT_TRUE(d.httpDigest);
+    EXPECT_FALSE(d.httpUpgrade);
+    EXPECT_EQ(d.posixTz, "UTC0");
+    EXPECT_EQ(d.faults.clockSkewSeconds, -10800);
+    EXPECT_EQ(d.faults.soapFault, (std::vector<std::string>{"SystemReboot", "SetSystemDateAndTime"}));
+    // Old fleet files (no "protocol") keep meaning SDK devices.
+    EXPECT_TRUE(fleet[1].speaksSdk());
+    EXPECT_FALSE(fleet[1].speaksOnvif());
+    EXPECT_EQ(fleet[1].modelOrHardware(), fleet[1].hardware);
     // The empty second device gets an address from the base (by its index) and made-up identity.
     EXPECT_EQ(fleet[1].ip, "127.0.6.2");
     EXPECT_TRUE(netsdk::proto::isMacText(fleet[1].mac));
@@ -97,6 +112,9 @@ TEST(Fleet, RefusesUnusableFilesWithAReason)
         {R"([{"ip": "127.0.0.9"}, {"ip": "127.0.0.9"}])", "used twice"},
         {R"([{"faults": {"loginError": "x"}}])", "loginError"},
         {R"([{"upgradeMs": -1}])", "negative"},
+        {R"([{"protocol": "rtsp"}])", "protocol"},
+        {R"([{"faults": {"soapFault": 3}}])", "soapFault"},
+        {R"([{"faults": {"soapFault": [3]}}])", "soapFault"},
         {R"([{"buildDate": "yesterday"}])", "buildDate"},
         {R"([{"faults": {"results": {"52": "fail"}}}])", "results"},
     };
