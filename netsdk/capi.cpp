@@ -490,11 +490,12 @@ long H264_DVR_UpgradePinned(long lLoginID, const char *sFileName, int nType, con
         return 0;
     }
     std::shared_ptr<Session> sess = findSession(lLoginID);
-    if (!sess) {
+    std::shared_ptr<OnvifSession> onvif = sess ? nullptr : findOnvifSession(lLoginID);
+    if (!sess && !onvif) {
         setError(NETSDK_ERR_HANDLE);
         return 0;
     }
-    if (sess->lost) {
+    if (sess && sess->lost) {
         setError(NETSDK_ERR_NETWORK);
         return 0;
     }
@@ -507,12 +508,14 @@ long H264_DVR_UpgradePinned(long lLoginID, const char *sFileName, int nType, con
         setError(NETSDK_ERR_FILE);
         return 0;
     }
-    if (sess->upgrading.exchange(true)) {
+    std::atomic<bool> &upgrading = sess ? sess->upgrading : onvif->upgrading;
+    if (upgrading.exchange(true)) {
         setError(NETSDK_ERR_BUSY);
         return 0;
     }
     u->loginId = lLoginID;
     u->session = sess;
+    u->onvif = onvif;
     u->key = fileKeyOf(st);
     if (pSha256) {
         u->pinned = true;
@@ -528,8 +531,8 @@ long H264_DVR_UpgradePinned(long lLoginID, const char *sFileName, int nType, con
     Sdk &s = sdk();
     {
         std::lock_guard<std::mutex> lk(s.m);
-        if (s.refs == 0 || !s.sessions.count(lLoginID)) {
-            sess->upgrading = false;
+        if (s.refs == 0 || !(sess ? s.sessions.count(lLoginID) : s.onvifSessions.count(lLoginID))) {
+            upgrading = false;
             setError(s.refs == 0 ? NETSDK_ERR_NOT_INIT : NETSDK_ERR_HANDLE);
             return 0;
         }
@@ -544,7 +547,7 @@ long H264_DVR_UpgradePinned(long lLoginID, const char *sFileName, int nType, con
         s.upgrades.erase(u->handle);
         --s.upgradeThreads;
         s.threadsDone.notify_all();
-        sess->upgrading = false;
+        upgrading = false;
         setError(NETSDK_ERR_BUSY);
         return 0;
     }

@@ -983,6 +983,261 @@ long onvifSetNet(const SDK_NET_BLOCK &block, int waitMs)
     return 1;
 }
 
+namespace
+{
+
+/* The longest we wait before an upload the device asked us to delay. */
+constexpr int kMaxUploadDelaySeconds = 300;
+
+struct Upload {
+    Upgrade *u = nullptr;
+    off_t pos = 0;
+    const std::function<void(int, int)> *progress = nullptr;
+    int lastPercent = -1;
+    bool fileError = false;
+};
+
+size_t readPackage(char *buf, size_t size, size_t n, void *user)
+{
+    auto *up = static_cast<Upload *>(user);
+    const size_t want = std::min<size_t>(size * n, size_t(up->u->total) - size_t(up->pos));
+    if (want == 0)
+        return 0;
+    ssize_t k;
+    do {
+        k = ::pread(up->u->fileFd, buf, want, up->pos);
+    } while (k < 0 && errno == EINTR);
+    if (k <= 0) {
+        up->fileError = true; /* the file shrank or became unreadable */
+        return CURL_READFUNC_ABORT;
+    }
+    up->pos += k;
+    return size_t(k);
+}
+
+int seekPackage(void *user, curl_off_t offset, int origin)
+{
+    auto *up = static_cast<Upload *>(user);
+    if (origin != SEEK_SET || offset < 0 || offset > curl_off_t(up->u->total))
+        return CURL_SEEKFUNC_FAIL;
+    up->pos = off_t(offset); /* a Digest challenge sends the body again */
+    return CURL_SEEKFUNC_OK;
+}
+
+int uploadProgress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow)
+{
+    auto *up = static_cast<Upload *>(user);
+    if (up->u->stop)
+        return 1;
+    const uint32_t total = up->u->total;
+    const uint32_t sent = uint32_t(std::min<curl_off_t>(ulnow, total));
+    const int percent = int(uint64_t(sent) * 100 / total);
+    if (percent > up->lastPercent && sent > 0) {
+        up->lastPercent = percent;
+        (*up->progress)(int(total), int(sent));
+    }
+    return 0;
+}
+
+/* POST of the package to the address the device gave. Returns 0 or an SDK error code. */
+long postPackage(Upgrade &u, OnvifSession &s, const std::string &uri,
+                 const std::function<void(int, int)> &progress)
+{
+    curlInitOnce();
+    std::unique_ptr<CURL, CurlFree> c(curl_easy_init());
+    if (!c)
+        return NETSDK_ERR_NETWORK;
+    /* No overall time-out: a large package on a slow link takes its time; a stalled one is cut by the
+     * low-speed limit below. */
+    baseOptions(c.get(), uri, kMaxWaitMs);
+    curl_easy_setopt(c.get(), CURLOPT_TIMEOUT_MS, 0L);
+    curl_easy_setopt(c.get(), CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(c.get(), CURLOPT_LOW_SPEED_TIME, long(kUpgradeSilenceMs / 1000));
+    Upload up;
+    up.u = &u;
+    up.progress = &progress;
+    std::unique_ptr<curl_slist, SlistFree> headers(
+        curl_slist_append(nullptr, "Content-Type: application/octet-stream"));
+    headers.reset(curl_slist_append(headers.release(), "Expect:"));
+    curl_easy_setopt(c.get(), CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(c.get(), CURLOPT_POST, 1L);
+    curl_easy_setopt(c.get(), CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(u.total));
+    curl_easy_setopt(c.get(), CURLOPT_READFUNCTION, readPackage);
+    curl_easy_setopt(c.get(), CURLOPT_READDATA, &up);
+    curl_easy_setopt(c.get(), CURLOPT_SEEKFUNCTION, seekPackage);
+    curl_easy_setopt(c.get(), CURLOPT_SEEKDATA, &up);
+    curl_easy_setopt(c.get(), CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(c.get(), CURLOPT_XFERINFOFUNCTION, uploadProgress);
+    curl_easy_setopt(c.get(), CURLOPT_XFERINFODATA, &up);
+    HttpReply r;
+    curl_easy_setopt(c.get(), CURLOPT_WRITEFUNCTION, collect);
+    curl_easy_setopt(c.get(), CURLOPT_WRITEDATA, &r);
+    if (s.httpDigest) {
+        curl_easy_setopt(c.get(), CURLOPT_HTTPAUTH, long(CURLAUTH_DIGEST));
+        curl_easy_setopt(c.get(), CURLOPT_USERNAME, s.user.c_str());
+        curl_easy_setopt(c.get(), CURLOPT_PASSWORD, s.password.c_str());
+    }
+    r.curl = curl_easy_perform(c.get());
+    curl_easy_getinfo(c.get(), CURLINFO_RESPONSE_CODE, &r.status);
+    if (up.fileError)
+        return NETSDK_ERR_FILE;
+    if (u.stop)
+        return NETSDK_ERR_NETWORK;
+    if (r.curl == CURLE_ABORTED_BY_CALLBACK || r.curl == CURLE_READ_ERROR)
+        return NETSDK_ERR_NETWORK;
+    if (long e = curlError(r))
+        return e;
+    if (r.status == 401)
+        return NETSDK_ERR_PASSWORD;
+    if (r.status < 200 || r.status > 299)
+        return NETSDK_ERR_DEVICE_FAULT;
+    if (up.lastPercent < 100)
+        progress(int(u.total), int(u.total));
+    return 0;
+}
+
+/* Waits `seconds`, or less when the upgrade is closed meanwhile. */
+bool pause(Upgrade &u, int seconds)
+{
+    const Clock::time_point until = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < until) {
+        if (u.stop)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return !u.stop;
+}
+
+/* UpgradeSystemFirmware: the package travels inside the request, as an MTOM attachment. */
+long upgradeInline(Upgrade &u, OnvifSession &s)
+{
+    if (u.total > 64u * 1024 * 1024)
+        return NETSDK_ERR_FILE; /* held in memory for the request: bounded */
+    std::string package(u.total, '\0');
+    for (size_t got = 0; got < package.size();) {
+        const ssize_t k = ::pread(u.fileFd, &package[got], package.size() - got, off_t(got));
+        if (k < 0 && errno == EINTR)
+            continue;
+        if (k <= 0)
+            return NETSDK_ERR_FILE;
+        got += size_t(k);
+    }
+    Element body(Ns::Device, "UpgradeSystemFirmware");
+    Element &fw = body.add(Element(Ns::Device, "Firmware"));
+    fw.add(Element(Ns::Xop, "Include")).attributes.emplace_back("href", "cid:firmware@tallow");
+    UsernameToken token;
+    if (!s.httpDigest) {
+        token.user = s.user;
+        token.password = s.password;
+        token.nonce = randomNonce();
+        token.created = utcText(std::time(nullptr) + s.clockOffset);
+    }
+    const std::string soap = buildRequest(body, s.httpDigest ? nullptr : &token);
+    curlInitOnce();
+    std::unique_ptr<CURL, CurlFree> c(curl_easy_init());
+    if (!c)
+        return NETSDK_ERR_NETWORK;
+    baseOptions(c.get(), s.serviceUrl, kMaxWaitMs);
+    curl_mime *mime = curl_mime_init(c.get());
+    std::unique_ptr<curl_mime, void (*)(curl_mime *)> mimeOwner(mime, curl_mime_free);
+    curl_mimepart *root = curl_mime_addpart(mime);
+    curl_mime_data(root, soap.data(), soap.size());
+    curl_mime_type(root, "application/xop+xml; charset=UTF-8; type=\"application/soap+xml\"");
+    curl_slist *rootHeaders = curl_slist_append(nullptr, "Content-ID: <root@tallow>");
+    curl_mime_headers(root, rootHeaders, 1);
+    curl_mimepart *att = curl_mime_addpart(mime);
+    curl_mime_data(att, package.data(), package.size());
+    curl_mime_type(att, "application/octet-stream");
+    curl_mime_encoder(att, "binary");
+    curl_slist *attHeaders = curl_slist_append(nullptr, "Content-ID: <firmware@tallow>");
+    curl_mime_headers(att, attHeaders, 1);
+    curl_easy_setopt(c.get(), CURLOPT_MIMEPOST, mime);
+    std::unique_ptr<curl_slist, SlistFree> headers(curl_slist_append(
+        nullptr, "Content-Type: multipart/related; type=\"application/xop+xml\"; start=\"<root@tallow>\"; "
+                 "start-info=\"application/soap+xml\""));
+    headers.reset(curl_slist_append(headers.release(), "Expect:"));
+    curl_easy_setopt(c.get(), CURLOPT_HTTPHEADER, headers.get());
+    HttpReply r;
+    curl_easy_setopt(c.get(), CURLOPT_WRITEFUNCTION, collect);
+    curl_easy_setopt(c.get(), CURLOPT_WRITEDATA, &r);
+    if (s.httpDigest) {
+        curl_easy_setopt(c.get(), CURLOPT_HTTPAUTH, long(CURLAUTH_DIGEST));
+        curl_easy_setopt(c.get(), CURLOPT_USERNAME, s.user.c_str());
+        curl_easy_setopt(c.get(), CURLOPT_PASSWORD, s.password.c_str());
+    }
+    r.curl = curl_easy_perform(c.get());
+    curl_easy_getinfo(c.get(), CURLINFO_RESPONSE_CODE, &r.status);
+    if (long e = curlError(r))
+        return e;
+    if (r.status == 401)
+        return NETSDK_ERR_PASSWORD;
+    Fault f;
+    return parsed(parseReply(r.body.data(), r.body.size(), "UpgradeSystemFirmwareResponse", f), f, 0);
+}
+
+} // namespace
+
+int onvifTransfer(Upgrade &u, const std::function<void(int, int)> &progress, long &lastError)
+{
+    auto failed = [&](long e) {
+        lastError = e;
+        return -2;
+    };
+    OnvifSession &s = *u.onvif;
+    Digest digest{};
+    if (const long r = packageDigest(u.fileFd, u.key, u.stop, digest))
+        return failed(r);
+    /* Another file than the one the application checked: nothing of it goes out. */
+    if (u.pinned && !proto::digestEqual(digest.data(), u.expected.data()))
+        return failed(NETSDK_ERR_FILE_CHANGED);
+
+    const Auth a{&s.user, &s.password, s.clockOffset, nullptr};
+    std::string reply;
+    long e = soapCall(s.serviceUrl, "StartFirmwareUpgrade", Element(Ns::Device, "StartFirmwareUpgrade"), &a,
+                      kUpgradeSilenceMs, reply);
+    FirmwareUpload up;
+    if (e == 0) {
+        Fault f;
+        e = parsed(parseStartFirmwareUpgrade(reply.data(), reply.size(), up, f), f, 0);
+    }
+    if (e == NETSDK_ERR_NOT_SUPPORTED) {
+        /* A device that offers only the older call. */
+        e = upgradeInline(u, s);
+        if (e != 0)
+            return failed(e);
+        progress(int(u.total), int(u.total));
+        return -1;
+    }
+    if (e != 0)
+        return failed(e);
+    /* The package goes to the device itself, never to another host its answer names. */
+    HttpUrl target, service;
+    if (!parseHttpUrl(up.uri, target) || !parseHttpUrl(s.serviceUrl, service) || target.host != service.host)
+        return failed(NETSDK_ERR_PROTOCOL);
+    if (!pause(u, std::min(up.delaySeconds, kMaxUploadDelaySeconds)))
+        return failed(NETSDK_ERR_NETWORK);
+    e = postPackage(u, s, up.uri, progress);
+    if (e != 0)
+        return failed(e);
+    /* The bytes sent came from the file as it is now: it must still be the version that was checked. */
+    FileKey now;
+    if (!currentFileKey(u.fileFd, now) || now != u.key)
+        return failed(NETSDK_ERR_FILE);
+    return -1;
+}
+
+void onvifEndSession(const std::shared_ptr<OnvifSession> &sess)
+{
+    Sdk &s = sdk();
+    {
+        std::lock_guard<std::mutex> lk(s.m);
+        auto it = s.onvifSessions.find(sess->handle);
+        if (it != s.onvifSessions.end() && it->second == sess)
+            s.onvifSessions.erase(it);
+    }
+    sess->closed = true;
+}
+
 void onvifForget()
 {
     OnvifState &st = state();

@@ -87,6 +87,8 @@ public:
     void element(xmlNode *parent, const Element &e)
     {
         xmlNode *c = child(parent, e.ns, e.name.c_str(), e.text);
+        for (const auto &a : e.attributes)
+            attr(c, a.first.c_str(), a.second);
         for (const Element &k : e.children)
             element(c, k);
     }

@@ -32,6 +32,7 @@ struct Element {
     std::string name;
     std::string text;
     std::vector<Element> children;
+    std::vector<std::pair<std::string, std::string>> attributes; /* unqualified; values escaped */
 
     Element() = default;
     Element(Ns n, std::string nm, std::string t = std::string())

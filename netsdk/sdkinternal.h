@@ -21,6 +21,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -160,10 +161,13 @@ struct Session {
     std::atomic<bool> lost{false};
 };
 
+struct OnvifSession; /* onvifclient.h */
+
 struct Upgrade {
     long handle = 0;
     long loginId = 0;
     std::shared_ptr<Session> session;
+    std::shared_ptr<OnvifSession> onvif; /* instead of `session` for an ONVIF device */
     int fileFd = -1;
     FileKey key;         /* the file as it was opened: what the digest must belong to */
     bool pinned = false; /* only the version whose digest is `expected` may be sent */
@@ -189,8 +193,6 @@ struct Upgrade {
             ::close(fileFd);
     }
 };
-
-struct OnvifSession; /* onvifclient.h */
 
 struct Sdk {
     std::mutex m;
@@ -302,6 +304,11 @@ uint32_t randomSeq();
 /* ---- Upgrade streaming (upgrade.cpp) ---- */
 
 void upgradeThread(std::shared_ptr<Upgrade> u);
+/* An ONVIF device's upgrade (onvifclient.cpp): `progress` passes (total, sent) on. Returns the final
+ * report (-1, -2) and sets `lastError` for a failure. */
+int onvifTransfer(Upgrade &u, const std::function<void(int, int)> &progress, long &lastError);
+/* The login ends with its upgrade, as for the devices' own protocol. */
+void onvifEndSession(const std::shared_ptr<OnvifSession> &s);
 /* After this, no callback of `u` runs (unless we are that callback's own thread, which returns to
  * the SDK right after). */
 void closeUpgrade(Upgrade &u);

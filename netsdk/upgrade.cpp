@@ -352,8 +352,15 @@ void endSession(const std::shared_ptr<Session> &sess)
 void upgradeThread(std::shared_ptr<Upgrade> u)
 {
     t_upgradeThread = true;
-    Outcome out = transfer(*u);
-    endSession(u->session);
+    Outcome out;
+    if (u->onvif) {
+        out.final = onvifTransfer(
+            *u, [&](int total, int sent) { report(*u, total, sent); }, out.lastError);
+        onvifEndSession(u->onvif);
+    } else {
+        out = transfer(*u);
+        endSession(u->session);
+    }
     if (out.lastError != 0)
         setError(out.lastError);
     report(*u, -1, out.final);
@@ -361,6 +368,7 @@ void upgradeThread(std::shared_ptr<Upgrade> u)
         std::lock_guard<std::mutex> lk(u->m);
         u->closed = true;   /* exactly one final report */
         u->session.reset(); /* the connection closes now, not when the handle is closed */
+        u->onvif.reset();
     }
     if (u->fileFd >= 0) {
         ::close(u->fileFd);

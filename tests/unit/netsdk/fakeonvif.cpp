@@ -191,6 +191,12 @@ std::vector<FakeOnvif::Call> FakeOnvif::calls() const
     return calls_;
 }
 
+std::vector<std::string> FakeOnvif::uploads() const
+{
+    std::lock_guard<std::mutex> lk(m_);
+    return uploads_;
+}
+
 std::string FakeOnvif::wire() const
 {
     std::lock_guard<std::mutex> lk(m_);
@@ -309,6 +315,34 @@ void FakeOnvif::serve(int fd)
 std::string FakeOnvif::handle(const std::string &headers, const std::string &body, int &status,
                               std::string &extra)
 {
+    if (headers.rfind("POST /upload ", 0) == 0) {
+        status = o_.uploadStatus;
+        if (status == 200) {
+            std::lock_guard<std::mutex> lk(m_);
+            uploads_.push_back(body);
+        }
+        return std::string();
+    }
+    if (headers.find("Content-Type: multipart/related") != std::string::npos) {
+        // UpgradeSystemFirmware as MTOM: the SOAP part, then the attachment the Include names.
+        const std::string id = "Content-ID: <firmware@tallow>";
+        const size_t at = body.find(id);
+        const size_t start = at == std::string::npos ? at : body.find("\r\n\r\n", at);
+        const std::string ct = headerValue(headers, "Content-Type");
+        const std::string boundary = "\r\n--" + digestField(ct, "boundary");
+        const size_t end = start == std::string::npos ? start : body.find(boundary, start + 4);
+        if (end == std::string::npos || body.find("cid:firmware@tallow") == std::string::npos) {
+            status = 400;
+            return fault("BadRequest");
+        }
+        {
+            std::lock_guard<std::mutex> lk(m_);
+            uploads_.push_back(body.substr(start + 4, end - start - 4));
+            calls_.push_back(Call{"UpgradeSystemFirmware", body.substr(0, at), true});
+        }
+        return envelope("<tds:UpgradeSystemFirmwareResponse><tds:Message>ok</tds:Message>"
+                        "</tds:UpgradeSystemFirmwareResponse>");
+    }
     // An HTTP client negotiating Digest may send its first POST without the body.
     if (body.empty() && o_.auth == Auth::HttpDigest) {
         status = 401;
@@ -433,6 +467,12 @@ std::string FakeOnvif::handle(const std::string &headers, const std::string &bod
     if (action == "SetNetworkInterfaces")
         return envelope("<tds:SetNetworkInterfacesResponse><tds:RebootNeeded>false</tds:RebootNeeded>"
                         "</tds:SetNetworkInterfacesResponse>");
+    if (action == "StartFirmwareUpgrade" && o_.startFirmwareUpgrade)
+        return envelope(
+            "<tds:StartFirmwareUpgradeResponse><tds:UploadUri>http://" +
+            (o_.uploadHost.empty() ? o_.ip : o_.uploadHost) + ":" + std::to_string(httpPort_) +
+            "/upload</tds:UploadUri><tds:UploadDelay>PT0S</tds:UploadDelay>"
+            "<tds:ExpectedDownTime>PT10S</tds:ExpectedDownTime></tds:StartFirmwareUpgradeResponse>");
     if (action == "SystemReboot")
         return envelope(
             "<tds:SystemRebootResponse><tds:Message>Rebooting</tds:Message></tds:SystemRebootResponse>");

@@ -28,7 +28,10 @@ public:
         std::string model = "CAM-1";
         std::string serial = "SN0042";
         std::string tz = "CST-8";
-        bool anonymousInfo = false; // GetDeviceInformation/GetNetworkInterfaces without a login
+        bool anonymousInfo = false;       // GetDeviceInformation/GetNetworkInterfaces without a login
+        bool startFirmwareUpgrade = true; // false: only UpgradeSystemFirmware
+        std::string uploadHost;           // the host the upload address names; empty: its own
+        int uploadStatus = 200;           // the HTTP status the upload gets
     };
 
     explicit FakeOnvif(Options o);
@@ -51,6 +54,8 @@ public:
     /* Everything any client sent, raw. */
     std::string wire() const;
     int probes() const { return probes_; }
+    /* The packages the device received, by either upgrade call. */
+    std::vector<std::string> uploads() const;
 
 private:
     void udpLoop();
@@ -69,5 +74,6 @@ private:
     std::map<std::string, Reply> replies_;
     std::vector<Call> calls_;
     std::string wire_;
+    std::vector<std::string> uploads_;
     std::vector<std::thread> conns_;
 };

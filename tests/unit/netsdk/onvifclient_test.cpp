@@ -8,10 +8,15 @@
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <openssl/evp.h>
 
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <mutex>
+#include <random>
 #include <vector>
 
 namespace
@@ -327,5 +332,109 @@ TEST_F(OnvifJobs, AddressChangeSetsGatewayAndInterface)
     EXPECT_EQ(valueIn(iface, "DHCP"), "false");
     EXPECT_EQ(valueIn(last("SetNetworkDefaultGateway"), "IPv4Address"), "127.0.0.1");
 }
+
+struct UpgradeCase {
+    const char *name;
+    bool startFirmwareUpgrade;
+    const char *uploadHost;
+    int uploadStatus;
+    const char *faultAction; // "", or a call that faults
+    bool pinWrongDigest;
+    int final;
+    long lastError; // for a failure
+    bool uploaded;
+};
+
+class OnvifUpgrades : public OnvifSdkTest, public ::testing::WithParamInterface<UpgradeCase>
+{
+protected:
+    struct Reports {
+        std::mutex m;
+        std::condition_variable cv;
+        std::vector<std::pair<int, int>> list;
+        bool done = false;
+        long lastError = 0;
+    };
+    static void onReport(long, long, int total, int sent, void *user)
+    {
+        auto *r = static_cast<Reports *>(user);
+        const long err = total == -1 && sent < -1 ? H264_DVR_GetLastError() : 0;
+        std::lock_guard<std::mutex> lk(r->m);
+        r->list.emplace_back(total, sent);
+        if (total == -1 && (sent == -1 || sent < -1)) {
+            r->done = true;
+            r->lastError = err;
+        }
+        r->cv.notify_all();
+    }
+};
+
+TEST_P(OnvifUpgrades, SendThePackageToTheDeviceOnly)
+{
+    const UpgradeCase &c = GetParam();
+    FakeOnvif::Options o;
+    o.startFirmwareUpgrade = c.startFirmwareUpgrade;
+    o.uploadHost = c.uploadHost;
+    o.uploadStatus = c.uploadStatus;
+    FakeOnvif dev(o);
+    ASSERT_EQ(search(dev).size(), 1u);
+    if (*c.faultAction)
+        dev.setReply(c.faultAction, FakeOnvif::Reply::Fault);
+    int error = 1;
+    H264_DVR_DEVICEINFO info{};
+    const long h = login(dev, "secret", &error, &info);
+    ASSERT_GT(h, 0);
+
+    std::string package(300 * 1024 + 17, '\0');
+    std::mt19937 rng(7);
+    for (char &ch : package)
+        ch = char(rng());
+    const std::string path = ::testing::TempDir() + "onvif_package.bin";
+    std::ofstream(path, std::ios::binary).write(package.data(), std::streamsize(package.size()));
+    unsigned char digest[32];
+    unsigned n = 0;
+    EVP_Digest(package.data(), package.size(), digest, &n, EVP_sha256(), nullptr);
+    if (c.pinWrongDigest)
+        digest[0] ^= 1;
+
+    Reports r;
+    const long up = H264_DVR_UpgradePinned(h, path.c_str(), 0, digest, onReport, &r);
+    ASSERT_GT(up, 0);
+    {
+        std::unique_lock<std::mutex> lk(r.m);
+        ASSERT_TRUE(r.cv.wait_for(lk, std::chrono::seconds(60), [&] { return r.done; }));
+    }
+    H264_DVR_CloseUpgradeHandle(up);
+    EXPECT_EQ(r.list.back().second, c.final);
+    if (c.final != -1) {
+        EXPECT_EQ(r.lastError, c.lastError);
+    } else {
+        ASSERT_GE(r.list.size(), 2u);
+        const auto &sendEnd = r.list[r.list.size() - 2];
+        EXPECT_EQ(sendEnd.first, int(package.size()));
+        EXPECT_EQ(sendEnd.second, int(package.size()));
+    }
+    const std::vector<std::string> got = dev.uploads();
+    if (c.uploaded) {
+        ASSERT_EQ(got.size(), 1u);
+        EXPECT_TRUE(got[0] == package) << "received " << got[0].size() << " bytes";
+    } else {
+        EXPECT_TRUE(got.empty());
+    }
+    EXPECT_EQ(H264_DVR_Logout(h), 0) << "the login ends with its upgrade";
+    EXPECT_EQ(dev.wire().find("secret"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OnvifUpgrades,
+    ::testing::Values(
+        UpgradeCase{"upload", true, "", 200, "", false, -1, 0, true},
+        UpgradeCase{"inline_only", false, "", 200, "", false, -1, 0, true},
+        UpgradeCase{"start_fault", true, "", 200, "StartFirmwareUpgrade", false, -2, NETSDK_ERR_DEVICE_FAULT,
+                    false},
+        UpgradeCase{"upload_elsewhere", true, "127.0.0.2", 200, "", false, -2, NETSDK_ERR_PROTOCOL, false},
+        UpgradeCase{"upload_refused", true, "", 500, "", false, -2, NETSDK_ERR_DEVICE_FAULT, false},
+        UpgradeCase{"package_changed", true, "", 200, "", true, -2, NETSDK_ERR_FILE_CHANGED, false}),
+    [](const ::testing::TestParamInfo<UpgradeCase> &i) { return std::string(i.param.name); });
 
 } // namespace
