@@ -1,6 +1,5 @@
 #include "device/devicetabcore.h"
 
-#include "app/apppaths.h"
 #include "app/configkeys.h"
 #include "device/csearchdevicethread.h"
 #include "device/devicerecord.h"
@@ -28,19 +27,6 @@ QString selectText(bool all)
                : QCoreApplication::translate("DeviceTable", "SelectAll");
 }
 
-QString runLogName(TabKind kind)
-{
-    switch (kind) {
-    case TabKind::Firmware:
-        return QStringLiteral("firmware");
-    case TabKind::Logo:
-        return QStringLiteral("logo");
-    case TabKind::Oemid:
-        return QStringLiteral("oemid");
-    }
-    return QStringLiteral("device");
-}
-
 } // namespace
 
 DeviceTabCore::DeviceTabCore(TabKind kind, QWidget *tab)
@@ -53,7 +39,7 @@ DeviceTabCore::DeviceTabCore(TabKind kind, QWidget *tab)
     m_search->setSearchTime(5000);
     m_modifyIp = ConfigKeys::isOn(Key::ModifyIP);
     m_startIndex = ConfigKeys::intValue(Key::StartIndex);
-    m_table->setRunLog(std::make_unique<RunLog>(AppPaths::current().runLogDir(), runLogName(kind)));
+    m_table->setRunLog(RunLog::forTab(kind));
 }
 
 DeviceTabCore::~DeviceTabCore()

@@ -1,8 +1,33 @@
 #include "device/runlog.h"
 
+#include "app/apppaths.h"
+
 #include <QDir>
 
 RunLog::RunLog(QString dir, QString tab) : m_dir(std::move(dir)), m_tab(std::move(tab)) {}
+
+QString RunLog::directory()
+{
+    return AppPaths::current().runLogDir();
+}
+
+QString RunLog::tabName(TabKind kind)
+{
+    switch (kind) {
+    case TabKind::Firmware:
+        return QStringLiteral("firmware");
+    case TabKind::Logo:
+        return QStringLiteral("logo");
+    case TabKind::Oemid:
+        return QStringLiteral("oemid");
+    }
+    return QStringLiteral("device");
+}
+
+std::unique_ptr<RunLog> RunLog::forTab(TabKind kind)
+{
+    return std::make_unique<RunLog>(directory(), tabName(kind));
+}
 
 QString RunLog::fileFor(const QDate &day) const
 {

@@ -1,9 +1,13 @@
 #pragma once
 
+#include "device/tablevariant.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QFile>
 #include <QString>
+
+#include <memory>
 
 /// The run log of one tab: every status and OEMID text its rows receive, appended to one file per day
 /// in `dir` named "<yyyy-MM-dd>_<tab>.log". Each line is
@@ -16,6 +20,11 @@ class RunLog
 {
 public:
     RunLog(QString dir, QString tab);
+    /// The run log of a tab's table, as the window and tallowctl both keep it: "RunLog" in the
+    /// application directory, named after the tab.
+    static std::unique_ptr<RunLog> forTab(TabKind kind);
+    static QString directory();
+    static QString tabName(TabKind kind);
     void append(const QDateTime &time, const QString &device, const QString &column, const QString &text);
     /// The file the lines of `day` go to.
     QString fileFor(const QDate &day) const;
