@@ -192,6 +192,25 @@ function(tallow_check_apart_areas)
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL tallow_check_apart_areas)
 
+# Targets that must stay free of Qt Widgets all the way down (the command-line tool): checked once every
+# target is defined, so a widget library linked anywhere below fails the configuration.
+function(tallow_check_widget_free)
+  get_property(targets GLOBAL PROPERTY TALLOW_WIDGET_FREE)
+  foreach(target ${targets})
+    tallow_linked_closure(${target} linked)
+    foreach(lib ${linked})
+      if(lib STREQUAL "Qt6::Widgets" OR lib STREQUAL "Qt::Widgets")
+        message(FATAL_ERROR "${target} links Qt Widgets: it may link only the widget-free core libraries; "
+                            "move what it needs into a core library")
+      endif()
+    endforeach()
+  endforeach()
+endfunction()
+function(tallow_widget_free target)
+  set_property(GLOBAL APPEND PROPERTY TALLOW_WIDGET_FREE ${target})
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL tallow_check_widget_free)
+
 # Adds every subdirectory of the calling directory that has a CMakeLists.txt.
 function(tallow_add_subdirs)
   file(GLOB entries LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)

@@ -1,0 +1,428 @@
+#include "ctlcommand.h"
+#include "ctlexit.h"
+#include "ctlinterrupt.h"
+#include "ctltr.h"
+
+#include "device/devicebatch.h"
+#include "device/devicerecord.h"
+#include "device/devicetable.h"
+#include "device/ipchange.h"
+#include "device/loginerrortext.h"
+#include "device/runlog.h"
+#include "device/stationmac.h"
+#include "oemid/factoryrecords.h"
+#include "oemid/oemidwriter.h"
+#include "upgrade/upgradepackage.h"
+#include "upgrade/upgraderun.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QStandardItemModel>
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+namespace CtlCommands
+{
+namespace
+{
+
+std::unique_ptr<DeviceTable> openTable(TabKind kind)
+{
+    auto table = std::make_unique<DeviceTable>(kind);
+    table->setRunLog(RunLog::forTab(kind));
+    return table;
+}
+
+/// The field names of the JSON form of a row.
+QString fieldName(Field f)
+{
+    switch (f) {
+    case Field::Number:
+        return QStringLiteral("number");
+    case Field::Ip:
+        return QStringLiteral("ip");
+    case Field::Port:
+        return QStringLiteral("port");
+    case Field::Status:
+        return QStringLiteral("status");
+    case Field::Mac:
+        return QStringLiteral("mac");
+    case Field::Cloud:
+        return QStringLiteral("cloudId");
+    case Field::Version:
+        return QStringLiteral("version");
+    case Field::BuildDate:
+        return QStringLiteral("buildDate");
+    case Field::DevType:
+        return QStringLiteral("type");
+    case Field::Gateway:
+        return QStringLiteral("gateway");
+    case Field::Oemid:
+        return QStringLiteral("oemid");
+    }
+    return QString();
+}
+
+QString cell(const DeviceTable &table, int row, int column)
+{
+    const QStandardItem *item = table.model()->item(row, column);
+    return item ? item->text() : QString();
+}
+
+/// Waits for the batch's run to end. The first interrupt asks the run to stop as closing the window
+/// does (no device starts any more; the ones under way finish or fail by themselves); a second one
+/// also ends the transfers still running. Returns how many interrupts came.
+int waitForRun(DeviceBatch &batch, const std::function<void()> &stopHard)
+{
+    QEventLoop loop;
+    CtlInterrupt interrupt;
+    QObject::connect(&batch, &DeviceBatch::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&interrupt, &CtlInterrupt::interrupted, &loop, [&](int count) {
+        if (count == 1) {
+            CtlCommand::error(TallowCtl::tr("Interrupted: no further device starts; waiting for the devices "
+                                            "under way (Ctrl+C again stops them)"));
+            batch.cancel();
+        } else if (count == 2) {
+            CtlCommand::error(TallowCtl::tr("Interrupted again: stopping the devices under way"));
+            stopHard();
+            loop.quit();
+        }
+    });
+    if (batch.isActive())
+        loop.exec();
+    return interrupt.count();
+}
+
+/// After an interrupt: rows the run never finished say so in their own cells (and so in the history
+/// and the run log), as a failure.
+void markUnfinished(DeviceTable &table, const QList<int> &rows, const QList<int> &started)
+{
+    table.flushPending();
+    const QList<int> failed = table.failedRows();
+    for (int row : rows) {
+        if (failed.contains(row) || table.statusOutcome(row) == StatusOutcome::Success)
+            continue;
+        table.setStatusText(row, StatusOutcome::Failure,
+                            started.contains(row) ? TallowCtl::tr("Stopped: interrupted")
+                                                  : TallowCtl::tr("Not started: interrupted"));
+    }
+    table.flushPending();
+}
+
+/// The operator text for a package the inspection refused (the firmware tab's words).
+QString refusalText(const UpgradePackage::Inspection &inspection)
+{
+    switch (inspection.status) {
+    case UpgradePackage::Inspection::Ok:
+        return QString();
+    case UpgradePackage::Inspection::UnzipFailed:
+        return QCoreApplication::translate("UpgradeWidget", "UnZip Program Fail");
+    case UpgradePackage::Inspection::InstallDescFailed:
+        return QCoreApplication::translate("UpgradeWidget", "Open InstallDesc Fail");
+    case UpgradePackage::Inspection::TooLarge: {
+        const UpgradePackage::Limits limits;
+        return QCoreApplication::translate(
+                   "UpgradeWidget", "UnZip Program Fail: the package unpacks to more than %1 MB or %2 files")
+            .arg(limits.unpackedBytes >> 20)
+            .arg(limits.entries);
+    }
+    case UpgradePackage::Inspection::NoMemory:
+        return QCoreApplication::translate("UpgradeWidget", "UnZip Program Fail: out of memory");
+    case UpgradePackage::Inspection::Changed:
+        return QCoreApplication::translate("UpgradeWidget",
+                                           "UnZip Program Fail: the package changed while it was read");
+    case UpgradePackage::Inspection::Cancelled:
+        break;
+    }
+    return QCoreApplication::translate("UpgradeWidget", "UnZip Program Fail");
+}
+
+/// Firmware upgrade and its check share everything up to the start.
+int firmware(const QStringList &args, bool checkOnly)
+{
+    CtlCommand cmd(checkOnly ? QStringLiteral("check") : QStringLiteral("upgrade"),
+                   checkOnly
+                       ? TallowCtl::tr("Checks the devices as an upgrade would before its transfer (login, "
+                                       "OEMID, hardware) and sends nothing.")
+                       : TallowCtl::tr("Upgrades the firmware of the devices: address change (ModifyIP), "
+                                       "OEMID step, configuration import, transfer and verification, as the "
+                                       "firmware tab does."),
+                   CtlCommand::Devices | CtlCommand::Password,
+                   {Key::ModifyIP, Key::StartIndex, Key::Verify, Key::VerifyTimeout, Key::StartSpacingMs,
+                    Key::MaxParallel, Key::OemidSetEn, Key::OemidRepeatEn, Key::OemidAssigned});
+    QCommandLineParser &p = cmd.parser();
+    p.addOption(QCommandLineOption({QStringLiteral("p"), QStringLiteral("package")},
+                                   TallowCtl::tr("The upgrade package (a zip with an InstallDesc)"),
+                                   TallowCtl::tr("file")));
+    p.addOption(QCommandLineOption(
+        QStringLiteral("config"),
+        TallowCtl::tr("A configuration file imported into each device before its transfer"),
+        TallowCtl::tr("file")));
+    if (const int code = cmd.parse(args); code >= 0)
+        return code;
+
+    UpgradeParams params;
+    params.packagePath = p.value(QStringLiteral("package"));
+    if (params.packagePath.isEmpty()) {
+        CtlCommand::error(QCoreApplication::translate("UpgradeWidget", "Please Select a Program"));
+        return CtlExit::BadArguments;
+    }
+    params.setOEMID = ConfigKeys::isOn(Key::OemidSetEn);
+    params.modifyIP = !checkOnly && ConfigKeys::isOn(Key::ModifyIP);
+    params.verify = ConfigKeys::isOn(Key::Verify);
+    params.verifyTimeoutSeconds = std::max(1, ConfigKeys::intValue(Key::VerifyTimeout));
+    const ConfigKeys::RunPacing pacing = ConfigKeys::runPacing();
+    params.spacingMs = pacing.spacingMs;
+    params.maxParallel = pacing.maxParallel;
+    params.configPath = p.value(QStringLiteral("config"));
+    params.tabPassword = cmd.password();
+    const int startIndex = ConfigKeys::intValue(Key::StartIndex);
+    if (params.modifyIP) {
+        if (const QString problem = IpChange::startIndexProblem(startIndex); !problem.isEmpty()) {
+            CtlCommand::error(problem);
+            return CtlExit::BadArguments;
+        }
+    }
+    const QString appDir = QCoreApplication::applicationDirPath();
+    if (params.setOEMID) {
+        const QString assigned = ConfigKeys::stringValue(Key::OemidAssigned);
+        QString problem = OemidWriter::assignedOemidProblem(assigned);
+        if (problem.isEmpty())
+            FactoryRecords(FactoryRecords::Params{appDir, {}, {}}).makeUploadDirs(&problem);
+        if (!problem.isEmpty()) {
+            CtlCommand::error(problem);
+            return CtlExit::BadArguments;
+        }
+        OemidStep::Params oemid;
+        oemid.assignedOemid = assigned;
+        oemid.allowRepeat = ConfigKeys::isOn(Key::OemidRepeatEn);
+        oemid.appDir = appDir;
+        params.oemidStep = std::make_shared<const OemidStep>(oemid);
+    }
+    const UpgradePackage::Inspection inspection = UpgradePackage::inspect(params.packagePath);
+    if (inspection.status != UpgradePackage::Inspection::Ok) {
+        CtlCommand::error(QStringLiteral("%1: %2").arg(params.packagePath, refusalText(inspection)));
+        return CtlExit::InputRefused;
+    }
+    params.packageHardware = inspection.hardware;
+    params.packageSha256 = inspection.sha256;
+
+    CtlFleet::SdkScope sdk;
+    std::unique_ptr<DeviceTable> table = openTable(TabKind::Firmware);
+    CtlReport report(*table, cmd.mode(), cmd.name());
+    const QList<int> rows = cmd.findDevices(*table, report);
+    if (rows.isEmpty())
+        return report.finish(false, {}, CtlExit::NoDevices);
+
+    DeviceBatch::Ptr batch = DeviceBatch::create(*table);
+    UpgradeHooks hooks;
+    hooks.loginErrorText = [](int code) { return loginErrorText(code); };
+    DeviceTable *t = table.get();
+    hooks.modifyIP = [t, startIndex](int row, const QByteArray &password) {
+        t->updateDevice(t->generation(), row, [&password](DEV_INFO &record) {
+            // As the tab: a password that does not fit the record's field is left out rather than cut,
+            // so every later login of the row takes the password in full.
+            std::memset(record.szPsw, 0, sizeof record.szPsw);
+            if (size_t(password.size()) < sizeof record.szPsw)
+                std::memcpy(record.szPsw, password.constData(), size_t(password.size()));
+        });
+        IpChange::Sdk ipSdk = IpChange::defaultSdk();
+        ipSdk.stationMac = &StationMac::lookUp;
+        return IpChange::modifyIP(*t, row, 1, startIndex, ipSdk);
+    };
+    UpgradeRun run(*batch, hooks);
+
+    // Rows the run reached, for the texts an interrupt leaves.
+    auto started = std::make_shared<QList<int>>();
+    QObject::connect(
+        table->model(), &QAbstractItemModel::dataChanged, table.get(),
+        [started, column = table->variant().statusColumn](const QModelIndex &tl, const QModelIndex &br) {
+            if (tl.column() <= column && column <= br.column())
+                for (int r = tl.row(); r <= br.row(); ++r)
+                    if (!started->contains(r))
+                        started->append(r);
+        });
+    bool ok = false;
+    if (checkOnly) {
+        ok = run.startCheck(params, rows);
+    } else {
+        run.lists().clearLists();
+        for (int row : rows) {
+            DEV_INFO record{};
+            if (table->device(table->generation(), row, &record))
+                run.lists().pushDevice(record, UpgradeLists::Pending);
+        }
+        ok = run.start(params);
+    }
+    if (!ok) {
+        CtlCommand::error(TallowCtl::tr("The run did not start"));
+        return report.finish(false, {}, CtlExit::DevicesFailed);
+    }
+    const int interrupts = waitForRun(*batch, [&run] { run.shutdown(); });
+    run.shutdown();
+    if (interrupts > 0)
+        markUnfinished(*table, rows, *started);
+    QJsonObject extra{{QStringLiteral("package"), params.packagePath},
+                      {QStringLiteral("hardware"), QString::fromUtf8(params.packageHardware)}};
+    return report.finish(interrupts > 0, extra);
+}
+
+} // namespace
+
+QString versionText()
+{
+    QString out = TallowCtl::tr("tallowctl %1").arg(QStringLiteral(TALLOW_VERSION)) + QLatin1Char('\n');
+    out += TallowCtl::tr("Config.ini: %1").arg(ConfigKeys::configPath()) + QLatin1Char('\n');
+    out += TallowCtl::tr("RunLog:     %1").arg(RunLog::directory()) + QLatin1Char('\n');
+    out += TallowCtl::tr("records:    %1")
+               .arg(FactoryRecords(FactoryRecords::Params{QCoreApplication::applicationDirPath(), {}, {}})
+                        .rootDir()) +
+           QLatin1Char('\n');
+    return out;
+}
+
+int search(const QStringList &args)
+{
+    CtlCommand cmd(
+        QStringLiteral("search"),
+        TallowCtl::tr("Searches the network and lists the devices found, as the firmware tab's table "
+                      "(--tab logo or oemid: as that tab lists them)."),
+        CtlCommand::Devices, {});
+    cmd.parser().addOption(QCommandLineOption(QStringLiteral("tab"),
+                                              TallowCtl::tr("Whose table: firmware (default), logo or oemid"),
+                                              TallowCtl::tr("tab"), QStringLiteral("firmware")));
+    if (const int code = cmd.parse(args); code >= 0)
+        return code;
+    const QString tab = cmd.parser().value(QStringLiteral("tab"));
+    TabKind kind = TabKind::Firmware;
+    if (tab == QLatin1String("logo"))
+        kind = TabKind::Logo;
+    else if (tab == QLatin1String("oemid"))
+        kind = TabKind::Oemid;
+    else if (tab != QLatin1String("firmware")) {
+        CtlCommand::error(TallowCtl::tr("--tab takes firmware, logo or oemid"));
+        return CtlExit::BadArguments;
+    }
+
+    CtlFleet::SdkScope sdk;
+    std::unique_ptr<DeviceTable> table = openTable(kind);
+    CtlReport report(*table, cmd.mode(), cmd.name());
+    const QList<int> rows = cmd.findDevices(*table, report);
+    const TableVariant &variant = table->variant();
+    if (cmd.json()) {
+        for (int row : rows) {
+            QJsonObject o{{QStringLiteral("event"), QStringLiteral("found")}};
+            for (int c = 0; c < 8; ++c)
+                o.insert(fieldName(variant.columns[std::size_t(c)].field), cell(*table, row, c));
+            o.insert(QStringLiteral("ip"), CtlFleet::rowAddress(*table, row));
+            o.insert(QStringLiteral("mac"), CtlFleet::rowMac(*table, row));
+            report.line(o);
+        }
+        report.line(QJsonObject{{QStringLiteral("event"), QStringLiteral("summary")},
+                                {QStringLiteral("command"), cmd.name()},
+                                {QStringLiteral("found"), int(rows.size())},
+                                {QStringLiteral("exitCode"), rows.isEmpty() ? int(CtlExit::NoDevices) : 0}});
+    } else {
+        std::vector<int> widths(8, 0);
+        QList<QStringList> lines;
+        QStringList header;
+        for (int c = 0; c < 8; ++c)
+            header << QCoreApplication::translate("DeviceTable", variant.columns[std::size_t(c)].header);
+        lines << header;
+        for (int row : rows) {
+            QStringList l;
+            for (int c = 0; c < 8; ++c)
+                l << cell(*table, row, c);
+            lines << l;
+        }
+        for (const QStringList &l : lines)
+            for (int c = 0; c < 8; ++c)
+                widths[std::size_t(c)] = std::max(widths[std::size_t(c)], int(l[c].size()));
+        for (const QStringList &l : lines) {
+            QString text;
+            for (int c = 0; c < 8; ++c)
+                text += l[c].leftJustified(widths[std::size_t(c)] + 2);
+            std::printf("%s\n", text.trimmed().toLocal8Bit().constData());
+        }
+        std::printf("%s\n", TallowCtl::tr("Devices found: %1").arg(rows.size()).toLocal8Bit().constData());
+    }
+    return rows.isEmpty() ? CtlExit::NoDevices : CtlExit::Ok;
+}
+
+int upgrade(const QStringList &args)
+{
+    return firmware(args, false);
+}
+
+int check(const QStringList &args)
+{
+    return firmware(args, true);
+}
+
+namespace
+{
+struct Subcommand {
+    const char *name;
+    const char *summary; ///< untranslated; context "TallowCtl"
+    int (*run)(const QStringList &args);
+};
+
+const Subcommand subcommands[] = {
+    {"search", QT_TRANSLATE_NOOP("TallowCtl", "list the devices a search finds"), &search},
+    {"check", QT_TRANSLATE_NOOP("TallowCtl", "check the devices before flashing"), &check},
+    {"upgrade", QT_TRANSLATE_NOOP("TallowCtl", "upgrade the firmware"), &upgrade},
+};
+} // namespace
+
+int run(const QStringList &args)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(TallowCtl::tr(
+        "Runs Tallow's batch jobs on the devices of this station's network, without a window."));
+    parser.addHelpOption();
+    parser.addOption(QCommandLineOption({QStringLiteral("V"), QStringLiteral("version")},
+                                        TallowCtl::tr("Shows the version and the files in use")));
+    QString commands;
+    for (const Subcommand &s : subcommands)
+        commands += QStringLiteral("  %1  %2\n")
+                        .arg(QString::fromLatin1(s.name), -14)
+                        .arg(QCoreApplication::translate("TallowCtl", s.summary));
+    parser.addPositionalArgument(QStringLiteral("command"), TallowCtl::tr("One of:\n%1").arg(commands),
+                                 TallowCtl::tr("<command> [options]"));
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    if (!parser.parse(args)) {
+        CtlCommand::error(parser.errorText());
+        return CtlExit::BadArguments;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("%s", versionText().toLocal8Bit().constData());
+        return CtlExit::Ok;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
+        positional.isEmpty()) {
+        const QByteArray help = parser.helpText().toLocal8Bit();
+        std::fwrite(help.constData(), 1, std::size_t(help.size()),
+                    positional.isEmpty() && !parser.isSet(QStringLiteral("help")) ? stderr : stdout);
+        return positional.isEmpty() && !parser.isSet(QStringLiteral("help")) ? CtlExit::BadArguments
+                                                                             : CtlExit::Ok;
+    }
+    for (const Subcommand &s : subcommands)
+        if (positional.first() == QLatin1String(s.name)) {
+            // The subcommand parses the whole line again: its own options, after its name.
+            QStringList rest = args;
+            rest.removeAt(args.indexOf(positional.first()));
+            rest.insert(1, positional.first());
+            return s.run(rest);
+        }
+    CtlCommand::error(
+        TallowCtl::tr("Unknown command \"%1\". Try \"tallowctl --help\".").arg(positional.first()));
+    return CtlExit::BadArguments;
+}
+
+} // namespace CtlCommands

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QCoreApplication>
+
+/// The translation context of tallowctl's own texts.
+class TallowCtl
+{
+    Q_DECLARE_TR_FUNCTIONS(TallowCtl)
+};

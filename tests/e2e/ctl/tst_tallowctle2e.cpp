@@ -1,0 +1,565 @@
+// tallowctl against simulated devices: what it prints (every stdout line parsed as JSON), its exit
+// codes, and what the devices really got.
+
+#include "../../unit/upgrade/testzip.h"
+#include "devsimfleet.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <signal.h>
+
+namespace
+{
+
+const QString kNvr = QStringLiteral("HI3520D-NVR");
+
+QJsonObject device(const QString &ip, int n, const QString &hardware, const QJsonObject &extra = {})
+{
+    QJsonObject d{
+        {QStringLiteral("ip"), ip},
+        {QStringLiteral("mac"), QStringLiteral("00:12:34:77:00:%1").arg(n, 2, 16, QLatin1Char('0'))},
+        {QStringLiteral("serial"), QStringLiteral("ctlserial%1").arg(n, 7, 10, QLatin1Char('0'))},
+        {QStringLiteral("hardware"), hardware},
+        {QStringLiteral("upgradeMs"), 300},
+        {QStringLiteral("deviceType"), 4}};
+    for (auto it = extra.begin(); it != extra.end(); ++it)
+        d.insert(it.key(), it.value());
+    return d;
+}
+
+struct CtlResult {
+    int exitCode = -1;
+    QList<QJsonObject> lines; ///< stdout, one object per line
+    QByteArray err;
+    bool allJson = true; ///< every stdout line was one JSON object
+    QJsonObject summary() const
+    {
+        for (auto it = lines.crbegin(); it != lines.crend(); ++it)
+            if (it->value(QStringLiteral("event")).toString() == QLatin1String("summary"))
+                return *it;
+        return {};
+    }
+    /// The summary's device entry for `ip`.
+    QJsonObject result(const QString &ip) const
+    {
+        for (const QJsonValue &v : summary().value(QStringLiteral("devices")).toArray())
+            if (v.toObject().value(QStringLiteral("ip")).toString() == ip)
+                return v.toObject();
+        return {};
+    }
+};
+
+CtlResult parseOutput(const QByteArray &out)
+{
+    CtlResult r;
+    for (const QByteArray &line : out.split('\n')) {
+        if (line.isEmpty())
+            continue;
+        QJsonParseError e{};
+        const QJsonDocument doc = QJsonDocument::fromJson(line, &e);
+        if (e.error != QJsonParseError::NoError || !doc.isObject()) {
+            r.allJson = false;
+            continue;
+        }
+        r.lines << doc.object();
+    }
+    return r;
+}
+
+} // namespace
+
+class TallowCtlE2E : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void badArgumentsChangeNothing_data();
+    void badArgumentsChangeNothing();
+    void searchListsTheFleet();
+    void upgradeNvrPackageOnMixedFleet();
+    void checkSendsNothing();
+    void passwordSources_data();
+    void passwordSources();
+    void faultedFleet();
+    void namedDevicesOnly_data();
+    void namedDevicesOnly();
+    void refusedPackage();
+    void interruptMidUpgrade();
+    void versionNamesThePaths();
+
+private:
+    bool startFleet(const QJsonArray &devices, int port);
+    QProcess *startCtl(const QStringList &args, const QMap<QString, QString> &env = {});
+    CtlResult runCtl(const QStringList &args, const QMap<QString, QString> &env = {}, int timeoutMs = 120000);
+    QString makePackage(const QString &hardware, size_t size);
+    QString appDir() const { return m_appDir.path(); }
+
+    QTemporaryDir m_appDir; ///< a copy of tallowctl with its own Config.ini, RunLog and records
+    QString m_ctl;
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    std::unique_ptr<DevsimFleet> m_fleet;
+    std::unique_ptr<QProcess> m_process;
+    int m_searchPort = 0;
+};
+
+void TallowCtlE2E::initTestCase()
+{
+    // The tool reads Config.ini and writes its run log and records beside itself: a private copy
+    // keeps this test away from the build's application directory.
+    QVERIFY(m_appDir.isValid());
+    m_ctl = m_appDir.filePath(QStringLiteral("tallowctl"));
+    QVERIFY(QFile::copy(QStringLiteral(TALLOWCTL), m_ctl));
+    QVERIFY(QFile::setPermissions(m_ctl, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+}
+
+void TallowCtlE2E::init()
+{
+    m_tmp = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_tmp->isValid());
+    QFile::remove(m_appDir.filePath(QStringLiteral("Config.ini")));
+    QDir(m_appDir.filePath(QStringLiteral("RunLog"))).removeRecursively();
+}
+
+void TallowCtlE2E::cleanup()
+{
+    if (m_process) {
+        m_process->kill();
+        m_process->waitForFinished(5000);
+        m_process.reset();
+    }
+    m_fleet.reset();
+}
+
+bool TallowCtlE2E::startFleet(const QJsonArray &devices, int port)
+{
+    m_fleet = std::make_unique<DevsimFleet>();
+    m_searchPort = port + 1;
+    if (!m_fleet->start(devices, port, m_searchPort)) {
+        qWarning("%s", qPrintable(m_fleet->error()));
+        return false;
+    }
+    return true;
+}
+
+QProcess *TallowCtlE2E::startCtl(const QStringList &args, const QMap<QString, QString> &env)
+{
+    m_process = std::make_unique<QProcess>();
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert(QStringLiteral("TALLOW_NETSDK_SEARCH_PORT"), QString::number(m_searchPort));
+    e.insert(QStringLiteral("TALLOW_NETSDK_SEARCH_SCOPE"), QStringLiteral("loopback"));
+    e.remove(QStringLiteral("TALLOW_PASSWORD"));
+    for (auto it = env.begin(); it != env.end(); ++it)
+        e.insert(it.key(), it.value());
+    m_process->setProcessEnvironment(e);
+    m_process->setStandardInputFile(QProcess::nullDevice()); // no terminal: no prompt
+    m_process->start(m_ctl, args);
+    return m_process.get();
+}
+
+CtlResult TallowCtlE2E::runCtl(const QStringList &args, const QMap<QString, QString> &env, int timeoutMs)
+{
+    QProcess *p = startCtl(args, env);
+    if (!p->waitForFinished(timeoutMs)) {
+        p->kill();
+        p->waitForFinished(5000);
+    }
+    CtlResult r = parseOutput(p->readAllStandardOutput());
+    r.err = p->readAllStandardError();
+    r.exitCode = p->exitStatus() == QProcess::NormalExit ? p->exitCode() : -1;
+    return r;
+}
+
+QString TallowCtlE2E::makePackage(const QString &hardware, size_t size)
+{
+    const QString path = m_tmp->filePath(hardware + QStringLiteral(".bin"));
+    return testzip::writePackage(path.toStdString(), hardware.toStdString(), size) ? path : QString();
+}
+
+void TallowCtlE2E::badArgumentsChangeNothing_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("stderrHas");
+    const QString pkg = QStringLiteral("/nonexistent/package.bin");
+    QTest::newRow("no command") << QStringList{} << 2 << QString();
+    QTest::newRow("unknown command") << QStringList{QStringLiteral("flash")} << 2 << QStringLiteral("flash");
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("search"), QStringLiteral("--bogus")} << 2
+                                    << QStringLiteral("bogus");
+    QTest::newRow("upgrade without package")
+        << QStringList{QStringLiteral("upgrade")} << 2 << QStringLiteral("Please Select a Program");
+    QTest::newRow("device neither address nor MAC")
+        << QStringList{QStringLiteral("upgrade"), QStringLiteral("-p"), pkg, QStringLiteral("--device"),
+                       QStringLiteral("host.example")}
+        << 2 << QStringLiteral("host.example");
+    QTest::newRow("address byte above 255")
+        << QStringList{QStringLiteral("search"), QStringLiteral("--device"), QStringLiteral("127.0.0.256")}
+        << 2 << QStringLiteral("127.0.0.256");
+    QTest::newRow("spacing not a number")
+        << QStringList{QStringLiteral("upgrade"), QStringLiteral("-p"), pkg, QStringLiteral("--spacing-ms"),
+                       QStringLiteral("fast")}
+        << 2 << QStringLiteral("spacing-ms");
+    QTest::newRow("switch not 0 or 1") << QStringList{QStringLiteral("upgrade"), QStringLiteral("-p"), pkg,
+                                                      QStringLiteral("--verify"), QStringLiteral("maybe")}
+                                       << 2 << QStringLiteral("verify");
+    QTest::newRow("password file missing")
+        << QStringList{QStringLiteral("upgrade"), QStringLiteral("-p"), pkg,
+                       QStringLiteral("--password-file"), QStringLiteral("/nonexistent/pw")}
+        << 2 << QStringLiteral("/nonexistent/pw");
+    QTest::newRow("no plain password flag")
+        << QStringList{QStringLiteral("upgrade"), QStringLiteral("-p"), pkg, QStringLiteral("--password"),
+                       QStringLiteral("secret")}
+        << 2 << QStringLiteral("password");
+    QTest::newRow("search time out of range")
+        << QStringList{QStringLiteral("search"), QStringLiteral("--search-time"), QStringLiteral("5")} << 2
+        << QStringLiteral("search-time");
+    QTest::newRow("address change with StartIndex 0") << QStringList{QStringLiteral("upgrade"),
+                                                                     QStringLiteral("-p"),
+                                                                     pkg,
+                                                                     QStringLiteral("--modify-ip"),
+                                                                     QStringLiteral("1"),
+                                                                     QStringLiteral("--start-index"),
+                                                                     QStringLiteral("0")}
+                                                      << 2 << QString();
+    QTest::newRow("help") << QStringList{QStringLiteral("upgrade"), QStringLiteral("--help")} << 0
+                          << QString();
+}
+
+void TallowCtlE2E::badArgumentsChangeNothing()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, stderrHas);
+    m_searchPort = 36399; // nothing listens: a case that reached a search would find nothing
+    const CtlResult r = runCtl(args);
+    QCOMPARE(r.exitCode, exitCode);
+    if (!stderrHas.isEmpty())
+        QVERIFY2(r.err.contains(stderrHas.toUtf8()), r.err.constData());
+    // Nothing was run: no run log was started.
+    QVERIFY(!QDir(m_appDir.filePath(QStringLiteral("RunLog"))).exists() ||
+            QDir(m_appDir.filePath(QStringLiteral("RunLog"))).isEmpty());
+}
+
+void TallowCtlE2E::searchListsTheFleet()
+{
+    QJsonArray devices;
+    for (int i = 0; i < 8; ++i)
+        devices.append(device(QStringLiteral("127.0.160.%1").arg(10 + i), i, kNvr));
+    QVERIFY(startFleet(devices, 36400));
+    const CtlResult r = runCtl({QStringLiteral("search"), QStringLiteral("--json"),
+                                QStringLiteral("--search-time"), QStringLiteral("1000")});
+    QCOMPARE(r.exitCode, 0);
+    QVERIFY(r.allJson);
+    QStringList ips;
+    for (const QJsonObject &o : r.lines)
+        if (o.value(QStringLiteral("event")).toString() == QLatin1String("found"))
+            ips << o.value(QStringLiteral("ip")).toString();
+    QCOMPARE(ips.size(), 8);
+    QCOMPARE(ips.first(), QStringLiteral("127.0.160.10"));
+    QCOMPARE(ips.last(), QStringLiteral("127.0.160.17"));
+    QCOMPARE(r.summary().value(QStringLiteral("found")).toInt(), 8);
+}
+
+void TallowCtlE2E::upgradeNvrPackageOnMixedFleet()
+{
+    // devsim's own fleet: NVR, DVR, IPC in turn, as the README's run starts it.
+    m_fleet = std::make_unique<DevsimFleet>();
+    m_searchPort = 36411;
+    QVERIFY2(m_fleet->startCount(8, QStringLiteral("127.0.161.10"), 36410, m_searchPort),
+             qPrintable(m_fleet->error()));
+    const QString package = makePackage(kNvr, 64 * 1024);
+    const CtlResult r = runCtl({QStringLiteral("upgrade"), QStringLiteral("--package"), package,
+                                QStringLiteral("--json"), QStringLiteral("--search-time"),
+                                QStringLiteral("1000"), QStringLiteral("--spacing-ms"), QStringLiteral("0")});
+    QVERIFY(r.allJson);
+    QCOMPARE(r.exitCode, 1);
+    const QJsonObject s = r.summary();
+    QCOMPARE(s.value(QStringLiteral("succeeded")).toInt(), 3);
+    QCOMPARE(s.value(QStringLiteral("failed")).toInt(), 5);
+    QCOMPARE(s.value(QStringLiteral("exitCode")).toInt(), 1);
+    for (int i = 0; i < 8; ++i) {
+        const QString ip = QStringLiteral("127.0.161.%1").arg(10 + i);
+        const QJsonObject d = r.result(ip);
+        const bool nvr = i % 3 == 0;
+        QCOMPARE(d.value(QStringLiteral("text")).toString().trimmed(),
+                 nvr ? QStringLiteral("Upgrade Success") : QStringLiteral("Invalid hardware"));
+        QCOMPARE(d.value(QStringLiteral("outcome")).toString(),
+                 nvr ? QStringLiteral("success") : QStringLiteral("failure"));
+        // What the device got: the package on the NVRs only.
+        const QString mac = d.value(QStringLiteral("mac")).toString();
+        QCOMPARE(QFile::exists(m_fleet->deviceDir(mac) + QStringLiteral("/firmware.bin")), nvr);
+    }
+    // Every event line names its device and an outcome; the last one of each device is its result.
+    for (const QJsonObject &o : r.lines) {
+        if (o.value(QStringLiteral("event")).toString() != QLatin1String("device"))
+            continue;
+        QVERIFY(!o.value(QStringLiteral("ip")).toString().isEmpty());
+        QVERIFY(QStringList({QStringLiteral("success"), QStringLiteral("failure"), QStringLiteral("neutral")})
+                    .contains(o.value(QStringLiteral("outcome")).toString()));
+    }
+    // The same texts went into the firmware tab's run log.
+    const QDir logs(appDir() + QStringLiteral("/RunLog"));
+    const QStringList files = logs.entryList({QStringLiteral("*_firmware.log")});
+    QCOMPARE(files.size(), 1);
+    QFile log(logs.filePath(files.first()));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    QCOMPARE(text.count("\tUpgrade Success"), 3);
+    QCOMPARE(text.count("\tInvalid hardware"), 5);
+}
+
+void TallowCtlE2E::checkSendsNothing()
+{
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.162.10"), 0, kNvr));
+    devices.append(device(QStringLiteral("127.0.162.11"), 1, QStringLiteral("HI3521A-DVR")));
+    QVERIFY(startFleet(devices, 36420));
+    const CtlResult r = runCtl({QStringLiteral("check"), QStringLiteral("-p"), makePackage(kNvr, 4096),
+                                QStringLiteral("--search-time"), QStringLiteral("1000")});
+    QVERIFY(r.allJson); // stdout is a pipe here: JSON Lines without --json
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.result(QStringLiteral("127.0.162.10")).value(QStringLiteral("text")).toString(),
+             QStringLiteral("Ready"));
+    QCOMPARE(r.result(QStringLiteral("127.0.162.11")).value(QStringLiteral("text")).toString(),
+             QStringLiteral("Invalid hardware"));
+    QVERIFY(!QFile::exists(m_fleet->deviceDir(QStringLiteral("00:12:34:77:00:00")) +
+                           QStringLiteral("/firmware.bin")));
+}
+
+void TallowCtlE2E::passwordSources_data()
+{
+    QTest::addColumn<QString>("env");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("text");
+    // The device's password is "secret".
+    QTest::newRow("from the environment") << QStringLiteral("secret") << QString() << QStringLiteral("Ready");
+    QTest::newRow("from a file") << QString() << QStringLiteral("secret\n") << QStringLiteral("Ready");
+    QTest::newRow("file before the environment")
+        << QStringLiteral("wrong") << QStringLiteral("secret\r\n") << QStringLiteral("Ready");
+    QTest::newRow("wrong one") << QStringLiteral("wrong") << QString() << QStringLiteral("Password is error");
+    QTest::newRow("none and no terminal: empty")
+        << QString() << QString() << QStringLiteral("Password is error");
+}
+
+void TallowCtlE2E::passwordSources()
+{
+    QFETCH(QString, env);
+    QFETCH(QString, file);
+    QFETCH(QString, text);
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.163.10"), 0, kNvr,
+                          {{QStringLiteral("password"), QStringLiteral("secret")}}));
+    QVERIFY(startFleet(devices, 36430));
+    QStringList args{QStringLiteral("check"), QStringLiteral("-p"), makePackage(kNvr, 4096),
+                     QStringLiteral("--search-time"), QStringLiteral("1000")};
+    if (!file.isEmpty()) {
+        const QString path = m_tmp->filePath(QStringLiteral("pw"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(file.toUtf8());
+        f.close();
+        args << QStringLiteral("--password-file") << path;
+    }
+    QMap<QString, QString> e;
+    if (!env.isEmpty())
+        e.insert(QStringLiteral("TALLOW_PASSWORD"), env);
+    const CtlResult r = runCtl(args, e);
+    const QString got = r.result(QStringLiteral("127.0.163.10")).value(QStringLiteral("text")).toString();
+    QVERIFY2(got.contains(text), qPrintable(got));
+    QCOMPARE(r.exitCode, text == QLatin1String("Ready") ? 0 : 1);
+}
+
+void TallowCtlE2E::faultedFleet()
+{
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.164.10"), 0, kNvr));
+    devices.append(device(QStringLiteral("127.0.164.11"), 1, kNvr,
+                          {{QStringLiteral("faults"), QJsonObject{{QStringLiteral("loginError"), -11303}}}}));
+    devices.append(
+        device(QStringLiteral("127.0.164.12"), 2, kNvr,
+               {{QStringLiteral("faults"), QJsonObject{{QStringLiteral("dropAfterUpgradeBytes"), 8192}}}}));
+    devices.append(
+        device(QStringLiteral("127.0.164.13"), 3, kNvr,
+               {{QStringLiteral("faults"), QJsonObject{{QStringLiteral("upgradeResult"), -11806}}}}));
+    QVERIFY(startFleet(devices, 36440));
+    const CtlResult r =
+        runCtl({QStringLiteral("upgrade"), QStringLiteral("-p"), makePackage(kNvr, 64 * 1024),
+                QStringLiteral("--search-time"), QStringLiteral("1000"), QStringLiteral("--spacing-ms"),
+                QStringLiteral("0")},
+               {{QStringLiteral("TALLOW_NETSDK_UPGRADE_SILENCE_MS"), QStringLiteral("3000")}});
+    QVERIFY(r.allJson);
+    QCOMPARE(r.exitCode, 1);
+    const QJsonObject s = r.summary();
+    QCOMPARE(s.value(QStringLiteral("succeeded")).toInt(), 1);
+    QCOMPARE(s.value(QStringLiteral("failed")).toInt(), 3);
+    QCOMPARE(s.value(QStringLiteral("unfinished")).toInt(), 0);
+    QCOMPARE(r.result(QStringLiteral("127.0.164.10")).value(QStringLiteral("outcome")).toString(),
+             QStringLiteral("success"));
+    for (const QString &ip :
+         {QStringLiteral("127.0.164.11"), QStringLiteral("127.0.164.12"), QStringLiteral("127.0.164.13")})
+        QCOMPARE(r.result(ip).value(QStringLiteral("outcome")).toString(), QStringLiteral("failure"));
+    QCOMPARE(r.result(QStringLiteral("127.0.164.13")).value(QStringLiteral("text")).toString(),
+             QStringLiteral("Some part upgrade fail"));
+}
+
+void TallowCtlE2E::namedDevicesOnly_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("upgraded");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("by address") << QStringList{QStringLiteral("127.0.165.11")}
+                                << QStringList{QStringLiteral("01")} << 0;
+    QTest::newRow("by MAC, dashes, upper case")
+        << QStringList{QStringLiteral("00-12-34-77-00-02")} << QStringList{QStringLiteral("02")} << 0;
+    QTest::newRow("one found, one not")
+        << QStringList{QStringLiteral("127.0.165.10"), QStringLiteral("127.0.165.99")}
+        << QStringList{QStringLiteral("00")} << 1;
+    QTest::newRow("none found") << QStringList{QStringLiteral("127.0.165.99")} << QStringList{} << 4;
+}
+
+void TallowCtlE2E::namedDevicesOnly()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, upgraded);
+    QFETCH(int, exitCode);
+    QJsonArray devices;
+    for (int i = 0; i < 3; ++i)
+        devices.append(device(QStringLiteral("127.0.165.%1").arg(10 + i), i, kNvr));
+    QVERIFY(startFleet(devices, 36450));
+    // Half from --device, the rest from a file.
+    const QString listFile = m_tmp->filePath(QStringLiteral("devices.txt"));
+    QFile f(listFile);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("# devices of this station\n");
+    for (int i = 1; i < names.size(); ++i)
+        f.write(names[i].toUtf8() + "\n");
+    f.close();
+    const CtlResult r =
+        runCtl({QStringLiteral("upgrade"), QStringLiteral("-p"), makePackage(kNvr, 4096),
+                QStringLiteral("--search-time"), QStringLiteral("1000"), QStringLiteral("--device"),
+                names.first(), QStringLiteral("--devices-file"), listFile});
+    QVERIFY(r.allJson);
+    QCOMPARE(r.exitCode, exitCode);
+    for (int i = 0; i < 3; ++i) {
+        const QString tail = QStringLiteral("%1").arg(i, 2, 10, QLatin1Char('0'));
+        const QString mac = QStringLiteral("00:12:34:77:00:") + tail;
+        QCOMPARE(QFile::exists(m_fleet->deviceDir(mac) + QStringLiteral("/firmware.bin")),
+                 upgraded.contains(tail));
+    }
+    QCOMPARE(r.summary().value(QStringLiteral("exitCode")).toInt(), exitCode);
+}
+
+void TallowCtlE2E::refusedPackage()
+{
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.166.10"), 0, kNvr));
+    QVERIFY(startFleet(devices, 36460));
+    const QString notZip = m_tmp->filePath(QStringLiteral("notzip.bin"));
+    QFile f(notZip);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("this is no zip archive");
+    f.close();
+    const CtlResult r = runCtl({QStringLiteral("upgrade"), QStringLiteral("-p"), notZip,
+                                QStringLiteral("--search-time"), QStringLiteral("1000")});
+    QCOMPARE(r.exitCode, 3);
+    QVERIFY2(r.err.contains("UnZip Program Fail"), r.err.constData());
+    QCOMPARE(m_fleet->count(QStringLiteral("00:12:34:77:00:00"), "login"), 0);
+}
+
+void TallowCtlE2E::interruptMidUpgrade()
+{
+    // Slow links and one device at a time: a transfer takes seconds, so the interrupt comes while the
+    // first device is in flight and before the others start.
+    QJsonArray devices;
+    for (int i = 0; i < 4; ++i)
+        devices.append(device(
+            QStringLiteral("127.0.167.%1").arg(10 + i), i, kNvr,
+            {{QStringLiteral("faults"), QJsonObject{{QStringLiteral("bytesPerSecond"), 128 * 1024}}}}));
+    QVERIFY(startFleet(devices, 36470));
+    QProcess *p =
+        startCtl({QStringLiteral("upgrade"), QStringLiteral("-p"), makePackage(kNvr, 1024 * 1024),
+                  QStringLiteral("--search-time"), QStringLiteral("1000"), QStringLiteral("--spacing-ms"),
+                  QStringLiteral("0"), QStringLiteral("--max-parallel"), QStringLiteral("1")});
+    QVERIFY(p->waitForStarted(10000));
+    QByteArray out;
+    // Wait for the first transfer to be under way.
+    QDeadlineTimer deadline(60000);
+    while (!out.contains("Send Progress") && !deadline.hasExpired() && p->state() == QProcess::Running) {
+        p->waitForReadyRead(200);
+        out += p->readAllStandardOutput();
+    }
+    QVERIFY2(out.contains("Send Progress"), p->readAllStandardError().constData());
+    ::kill(pid_t(p->processId()), SIGINT);
+    QVERIFY(p->waitForFinished(120000));
+    out += p->readAllStandardOutput();
+    const QByteArray err = p->readAllStandardError();
+    QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p->exitCode(), 130);
+    CtlResult r = parseOutput(out);
+    QVERIFY(r.allJson);
+    const QJsonObject s = r.summary();
+    QVERIFY2(s.value(QStringLiteral("interrupted")).toBool(), err.constData());
+    // Every device ended with a final result: the ones under way finished, the others say they were
+    // not started.
+    int succeeded = 0;
+    int notStarted = 0;
+    for (int i = 0; i < 4; ++i) {
+        const QJsonObject d = r.result(QStringLiteral("127.0.167.%1").arg(10 + i));
+        const QString outcome = d.value(QStringLiteral("outcome")).toString();
+        QVERIFY2(outcome != QLatin1String("neutral"), qPrintable(d.value(QStringLiteral("text")).toString()));
+        const QString mac = d.value(QStringLiteral("mac")).toString();
+        if (outcome == QLatin1String("success")) {
+            ++succeeded;
+            // A device reported done really got the whole package.
+            QVERIFY(QFileInfo(m_fleet->deviceDir(mac) + QStringLiteral("/firmware.bin")).size() >
+                    1024 * 1024);
+        } else if (d.value(QStringLiteral("text")).toString() == QLatin1String("Not started: interrupted")) {
+            ++notStarted;
+            QCOMPARE(m_fleet->count(mac, "login"), 0);
+        }
+    }
+    QVERIFY(succeeded >= 1);
+    QVERIFY(notStarted >= 1);
+    QCOMPARE(succeeded + notStarted, 4);
+    QCOMPARE(s.value(QStringLiteral("unfinished")).toInt(), 0);
+    // The run log holds each device's last text, as the summary says.
+    const QDir logs(appDir() + QStringLiteral("/RunLog"));
+    QFile log(logs.filePath(logs.entryList({QStringLiteral("*_firmware.log")}).value(0)));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = log.readAll().split('\n');
+    for (const QJsonValue &v : s.value(QStringLiteral("devices")).toArray()) {
+        const QJsonObject d = v.toObject();
+        QByteArray last;
+        for (const QByteArray &line : lines)
+            if (line.split('\t').value(1) == d.value(QStringLiteral("device")).toString().toUtf8())
+                last = line.split('\t').value(3);
+        QCOMPARE(QString::fromUtf8(last), d.value(QStringLiteral("text")).toString());
+    }
+}
+
+void TallowCtlE2E::versionNamesThePaths()
+{
+    // The version lines are plain text, not JSON.
+    QProcess p;
+    p.start(m_ctl, {QStringLiteral("--version")});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+    const QByteArray text = p.readAllStandardOutput();
+    QVERIFY2(text.startsWith("tallowctl "), text.constData());
+    QVERIFY2(text.contains((appDir() + QStringLiteral("/Config.ini")).toUtf8()), text.constData());
+    QVERIFY2(text.contains((appDir() + QStringLiteral("/RunLog")).toUtf8()), text.constData());
+    QVERIFY2(text.contains((appDir() + QStringLiteral("/oemidupload")).toUtf8()), text.constData());
+}
+
+QTEST_GUILESS_MAIN(TallowCtlE2E)
+#include "tst_tallowctle2e.moc"
