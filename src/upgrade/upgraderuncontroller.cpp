@@ -8,6 +8,7 @@
 #include "upgrade/upgradepackage.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 
 #include <algorithm>
 
@@ -101,6 +102,12 @@ bool UpgradeRunController::runParams(const UpgradeRequest &request, UpgradeParam
 bool UpgradeRunController::applyInspection(const UpgradePackage::Inspection &inspection,
                                            UpgradeParams *params)
 {
+    const bool refused = inspection.status != UpgradePackage::Inspection::Ok &&
+                         inspection.status != UpgradePackage::Inspection::Cancelled;
+    const auto tellRefused = qScopeGuard([this, refused] {
+        if (refused)
+            emit packageRefused();
+    });
     switch (inspection.status) {
     case UpgradePackage::Inspection::Ok:
         params->packageHardware = inspection.hardware;
@@ -189,7 +196,8 @@ void UpgradeRunController::startCheck(const UpgradeRequest &request, const QList
             emit prompt(QCoreApplication::translate("UpgradeWidget", "Please Select a Device"));
             return;
         }
-        m_run->startCheck(inspected, rows);
+        if (m_run->startCheck(inspected, rows))
+            emit runStarted();
     });
 }
 

@@ -76,8 +76,11 @@ public:
 signals:
     /// A text for the operator: why the click did nothing, or what it found wrong.
     void prompt(const QString &text);
-    /// A run's devices have been handed to the batch.
+    /// A run's devices (or a check's) have been handed to the batch.
     void runStarted();
+    /// The package was refused (the reason came as prompt() just before): a caller that must tell a
+    /// refused package from other refusals (tallowctl's exit code) need not read the words.
+    void packageRefused();
 
 private:
     /// The run's parameters, all but the package's own; false after prompting why not.

@@ -147,6 +147,8 @@ TEST_F(UpgradeRunControllerTest, ClickChecksSayWhyNothingStarts)
         {"ticked rows only", {}, {1}, false, {}, {"10.0.0.2"}},
         {"rows out of the table", {}, {1, 7}, false, {}, {"10.0.0.2"}},
     };
+    // The cases whose refusal is the package's own (a caller tells those apart without the words).
+    const std::set<std::string> refusedPackage = {"not a package"};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         {
@@ -158,9 +160,12 @@ TEST_F(UpgradeRunControllerTest, ClickChecksSayWhyNothingStarts)
         UpgradeRunController controller(batch, UpgradeHooks{}, refusingSdk());
         QStringList prompts;
         int started = 0;
+        int packageRefusals = 0;
         QObject::connect(&controller, &UpgradeRunController::prompt,
                          [&prompts](const QString &text) { prompts << text; });
         QObject::connect(&controller, &UpgradeRunController::runStarted, [&started] { ++started; });
+        QObject::connect(&controller, &UpgradeRunController::packageRefused,
+                         [&packageRefusals] { ++packageRefusals; });
 
         UpgradeRequest r = request(good);
         if (c.change)
@@ -177,6 +182,7 @@ TEST_F(UpgradeRunControllerTest, ClickChecksSayWhyNothingStarts)
             EXPECT_EQ(prompts, QStringList{c.prompt});
             EXPECT_EQ(started, 0);
         }
+        EXPECT_EQ(packageRefusals, refusedPackage.count(c.name) ? 1 : 0);
         std::lock_guard<std::mutex> g(loginLock);
         EXPECT_EQ(loginIps, c.logins);
     }
