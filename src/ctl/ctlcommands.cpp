@@ -3,6 +3,7 @@
 #include "ctlinterrupt.h"
 #include "ctltr.h"
 
+#include "app/apppaths.h"
 #include "device/devicebatch.h"
 #include "device/devicerecord.h"
 #include "device/devicetable.h"
@@ -10,10 +11,8 @@
 #include "device/loginerrortext.h"
 #include "device/runlog.h"
 #include "device/stationmac.h"
-#include "oemid/factoryrecords.h"
 #include "oemid/oemidwriter.h"
-#include "upgrade/upgradepackage.h"
-#include "upgrade/upgraderun.h"
+#include "upgrade/upgraderuncontroller.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -64,6 +63,8 @@ QString fieldName(Field f)
         return QStringLiteral("gateway");
     case Field::Oemid:
         return QStringLiteral("oemid");
+    case Field::Wave:
+        return QStringLiteral("wave");
     }
     return QString();
 }
@@ -114,34 +115,6 @@ void markUnfinished(DeviceTable &table, const QList<int> &rows, const QList<int>
     table.flushPending();
 }
 
-/// The operator text for a package the inspection refused (the firmware tab's words).
-QString refusalText(const UpgradePackage::Inspection &inspection)
-{
-    switch (inspection.status) {
-    case UpgradePackage::Inspection::Ok:
-        return QString();
-    case UpgradePackage::Inspection::UnzipFailed:
-        return QCoreApplication::translate("UpgradeWidget", "UnZip Program Fail");
-    case UpgradePackage::Inspection::InstallDescFailed:
-        return QCoreApplication::translate("UpgradeWidget", "Open InstallDesc Fail");
-    case UpgradePackage::Inspection::TooLarge: {
-        const UpgradePackage::Limits limits;
-        return QCoreApplication::translate(
-                   "UpgradeWidget", "UnZip Program Fail: the package unpacks to more than %1 MB or %2 files")
-            .arg(limits.unpackedBytes >> 20)
-            .arg(limits.entries);
-    }
-    case UpgradePackage::Inspection::NoMemory:
-        return QCoreApplication::translate("UpgradeWidget", "UnZip Program Fail: out of memory");
-    case UpgradePackage::Inspection::Changed:
-        return QCoreApplication::translate("UpgradeWidget",
-                                           "UnZip Program Fail: the package changed while it was read");
-    case UpgradePackage::Inspection::Cancelled:
-        break;
-    }
-    return QCoreApplication::translate("UpgradeWidget", "UnZip Program Fail");
-}
-
 /// Firmware upgrade and its check share everything up to the start.
 int firmware(const QStringList &args, bool checkOnly)
 {
@@ -166,51 +139,32 @@ int firmware(const QStringList &args, bool checkOnly)
     if (const int code = cmd.parse(args); code >= 0)
         return code;
 
-    UpgradeParams params;
-    params.packagePath = p.value(QStringLiteral("package"));
-    if (params.packagePath.isEmpty()) {
+    UpgradeRequest request = UpgradeRequest::fromConfig();
+    request.packagePath = p.value(QStringLiteral("package"));
+    request.configPath = p.value(QStringLiteral("config"));
+    request.tabPassword = cmd.password();
+    request.setOEMID = ConfigKeys::isOn(Key::OemidSetEn);
+    request.allowRepeat = ConfigKeys::isOn(Key::OemidRepeatEn);
+    request.dataDir = AppPaths::current().userDataDir();
+    request.startIndex = ConfigKeys::intValue(Key::StartIndex);
+    // The cheap checks before the search, which takes seconds; the controller makes them again.
+    if (request.packagePath.isEmpty()) {
         CtlCommand::error(QCoreApplication::translate("UpgradeWidget", "Please Select a Program"));
         return CtlExit::BadArguments;
     }
-    params.setOEMID = ConfigKeys::isOn(Key::OemidSetEn);
-    params.modifyIP = !checkOnly && ConfigKeys::isOn(Key::ModifyIP);
-    params.verify = ConfigKeys::isOn(Key::Verify);
-    params.verifyTimeoutSeconds = std::max(1, ConfigKeys::intValue(Key::VerifyTimeout));
-    const ConfigKeys::RunPacing pacing = ConfigKeys::runPacing();
-    params.spacingMs = pacing.spacingMs;
-    params.maxParallel = pacing.maxParallel;
-    params.configPath = p.value(QStringLiteral("config"));
-    params.tabPassword = cmd.password();
-    const int startIndex = ConfigKeys::intValue(Key::StartIndex);
-    if (params.modifyIP) {
-        if (const QString problem = IpChange::startIndexProblem(startIndex); !problem.isEmpty()) {
+    if (request.modifyIP) {
+        if (const QString problem = IpChange::startIndexProblem(request.startIndex); !problem.isEmpty()) {
             CtlCommand::error(problem);
             return CtlExit::BadArguments;
         }
     }
-    const QString appDir = QCoreApplication::applicationDirPath();
-    if (params.setOEMID) {
-        const QString assigned = ConfigKeys::stringValue(Key::OemidAssigned);
-        QString problem = OemidWriter::assignedOemidProblem(assigned);
-        if (problem.isEmpty())
-            FactoryRecords(FactoryRecords::Params{appDir, {}, {}}).makeUploadDirs(&problem);
-        if (!problem.isEmpty()) {
+    if (request.setOEMID) {
+        if (const QString problem = OemidWriter::assignedOemidProblem(request.assignedOemid);
+            !problem.isEmpty()) {
             CtlCommand::error(problem);
             return CtlExit::BadArguments;
         }
-        OemidStep::Params oemid;
-        oemid.assignedOemid = assigned;
-        oemid.allowRepeat = ConfigKeys::isOn(Key::OemidRepeatEn);
-        oemid.appDir = appDir;
-        params.oemidStep = std::make_shared<const OemidStep>(oemid);
     }
-    const UpgradePackage::Inspection inspection = UpgradePackage::inspect(params.packagePath);
-    if (inspection.status != UpgradePackage::Inspection::Ok) {
-        CtlCommand::error(QStringLiteral("%1: %2").arg(params.packagePath, refusalText(inspection)));
-        return CtlExit::InputRefused;
-    }
-    params.packageHardware = inspection.hardware;
-    params.packageSha256 = inspection.sha256;
 
     CtlFleet::SdkScope sdk;
     std::unique_ptr<DeviceTable> table = openTable(TabKind::Firmware);
@@ -223,6 +177,7 @@ int firmware(const QStringList &args, bool checkOnly)
     UpgradeHooks hooks;
     hooks.loginErrorText = [](int code) { return loginErrorText(code); };
     DeviceTable *t = table.get();
+    const int startIndex = request.startIndex;
     hooks.modifyIP = [t, startIndex](int row, const QByteArray &password) {
         t->updateDevice(t->generation(), row, [&password](DEV_INFO &record) {
             // As the tab: a password that does not fit the record's field is left out rather than cut,
@@ -235,7 +190,7 @@ int firmware(const QStringList &args, bool checkOnly)
         ipSdk.stationMac = &StationMac::lookUp;
         return IpChange::modifyIP(*t, row, 1, startIndex, ipSdk);
     };
-    UpgradeRun run(*batch, hooks);
+    UpgradeRunController runs(*batch, hooks);
 
     // Rows the run reached, for the texts an interrupt leaves.
     auto started = std::make_shared<QList<int>>();
@@ -247,42 +202,50 @@ int firmware(const QStringList &args, bool checkOnly)
                     if (!started->contains(r))
                         started->append(r);
         });
-    bool ok = false;
-    if (checkOnly) {
-        ok = run.startCheck(params, rows);
-    } else {
-        run.lists().clearLists();
-        for (int row : rows) {
-            DEV_INFO record{};
-            if (table->device(table->generation(), row, &record))
-                run.lists().pushDevice(record, UpgradeLists::Pending);
+
+    // The controller checks the request and reads the package off this thread; it either starts the
+    // run or says why not.
+    {
+        QEventLoop loop;
+        bool refusedPackage = false;
+        QString refusal;
+        QObject::connect(&runs, &UpgradeRunController::runStarted, &loop, &QEventLoop::quit);
+        QObject::connect(&runs, &UpgradeRunController::packageRefused, &loop, [&] { refusedPackage = true; });
+        QObject::connect(&runs, &UpgradeRunController::prompt, &loop, [&](const QString &text) {
+            refusal = text;
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        if (checkOnly) {
+            runs.startCheck(request, rows);
+        } else {
+            std::vector<int> plan(rows.begin(), rows.end());
+            runs.startUpgrade(request, table->generation(), plan);
         }
-        ok = run.start(params);
+        if (refusal.isEmpty() && !batch->isActive())
+            loop.exec();
+        if (!refusal.isEmpty() || !batch->isActive()) {
+            const QString what = refusal.isEmpty() ? TallowCtl::tr("The run did not start") : refusal;
+            CtlCommand::error(refusedPackage ? QStringLiteral("%1: %2").arg(request.packagePath, what)
+                                             : what);
+            return report.finish(false, {}, refusedPackage ? CtlExit::InputRefused : CtlExit::BadArguments);
+        }
     }
-    if (!ok) {
-        CtlCommand::error(TallowCtl::tr("The run did not start"));
-        return report.finish(false, {}, CtlExit::DevicesFailed);
-    }
-    const int interrupts = waitForRun(*batch, [&run] { run.shutdown(); });
-    run.shutdown();
+    const int interrupts = waitForRun(*batch, [&runs] { runs.shutdown(); });
+    runs.shutdown();
     if (interrupts > 0)
         markUnfinished(*table, rows, *started);
-    QJsonObject extra{{QStringLiteral("package"), params.packagePath},
-                      {QStringLiteral("hardware"), QString::fromUtf8(params.packageHardware)}};
-    return report.finish(interrupts > 0, extra);
+    return report.finish(interrupts > 0, QJsonObject{{QStringLiteral("package"), request.packagePath}});
 }
 
 } // namespace
 
 QString versionText()
 {
-    QString out = TallowCtl::tr("tallowctl %1").arg(QStringLiteral(TALLOW_VERSION)) + QLatin1Char('\n');
-    out += TallowCtl::tr("Config.ini: %1").arg(ConfigKeys::configPath()) + QLatin1Char('\n');
-    out += TallowCtl::tr("RunLog:     %1").arg(RunLog::directory()) + QLatin1Char('\n');
-    out += TallowCtl::tr("records:    %1")
-               .arg(FactoryRecords(FactoryRecords::Params{QCoreApplication::applicationDirPath(), {}, {}})
-                        .rootDir()) +
-           QLatin1Char('\n');
+    // The tool's version, then the places the window's About box lists (Config.ini, run logs,
+    // records, ...), so a script can tell which files a station uses.
+    QString out = TallowCtl::tr("tallowctl %1").arg(AppPaths::version()) + QLatin1Char('\n');
+    for (const auto &[label, path] : AppPaths::current().listing())
+        out += QStringLiteral("%1: %2\n").arg(label, path);
     return out;
 }
 

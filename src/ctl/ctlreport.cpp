@@ -32,6 +32,8 @@ QString CtlReport::outcomeName(StatusOutcome outcome)
         return QStringLiteral("success");
     case StatusOutcome::Failure:
         return QStringLiteral("failure");
+    case StatusOutcome::Halted:
+        return QStringLiteral("halted");
     case StatusOutcome::Neutral:
         break;
     }

@@ -1,3 +1,4 @@
+#include "app/apppaths.h"
 #include "app/configkeys.h"
 #include "app/crashhandler.h"
 #include "app/startup.h"
@@ -6,9 +7,17 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
+#include <cstdio>
+
 int main(int argc, char *argv[])
 {
     installCrashHandler();
+    // As the window: an installed copy's directories (and its seeded Config.ini) exist before anything
+    // reads or writes there.
+    const AppPaths &paths = AppPaths::current();
+    if (const QString notReady = paths.prepare(); !notReady.isEmpty())
+        std::fprintf(stderr, "tallowctl: %s\n", qPrintable(notReady));
+
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tallowctl"));
     CrashHandler::reassert();
@@ -17,7 +26,6 @@ int main(int argc, char *argv[])
     if (!qEnvironmentVariableIsSet("QT_LOGGING_RULES"))
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false"));
 
-    const QString appDir = QCoreApplication::applicationDirPath();
-    Startup::installTranslators(app, appDir, ConfigKeys::stringValue(Key::Solution));
+    Startup::installTranslators(app, paths.shippedDataDir(), ConfigKeys::stringValue(Key::Solution));
     return CtlCommands::run(QCoreApplication::arguments());
 }

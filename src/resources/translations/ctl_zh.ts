@@ -92,18 +92,6 @@
         <translation>tallowctl %1</translation>
     </message>
     <message>
-        <source>Config.ini: %1</source>
-        <translation>Config.ini：%1</translation>
-    </message>
-    <message>
-        <source>RunLog:     %1</source>
-        <translation>运行日志：  %1</translation>
-    </message>
-    <message>
-        <source>records:    %1</source>
-        <translation>出厂记录：  %1</translation>
-    </message>
-    <message>
         <source>Searches the network and lists the devices found, as the firmware tab's table (--tab logo or oemid: as that tab lists them).</source>
         <translation>搜索网络并按固件页的表格列出找到的设备（--tab logo 或 oemid：按该页的方式列出）。</translation>
     </message>

@@ -231,6 +231,14 @@ void TallowCtlE2E::badArgumentsChangeNothing_data()
                                                                      QStringLiteral("--start-index"),
                                                                      QStringLiteral("0")}
                                                       << 2 << QString();
+    QTest::newRow("OEMID step with the unassigned OEMID") << QStringList{QStringLiteral("upgrade"),
+                                                                         QStringLiteral("-p"),
+                                                                         pkg,
+                                                                         QStringLiteral("--set-oemid"),
+                                                                         QStringLiteral("on"),
+                                                                         QStringLiteral("--oemid-assigned"),
+                                                                         QStringLiteral("000")}
+                                                          << 2 << QString();
     QTest::newRow("help") << QStringList{QStringLiteral("upgrade"), QStringLiteral("--help")} << 0
                           << QString();
 }
