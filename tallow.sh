@@ -47,9 +47,10 @@ run)
   build_all
   devsim="$build/bin/devsim"
   fleet=${TALLOW_FLEET:-8}
+  onvif=${TALLOW_ONVIF_FLEET:-4}
   if [ -x "$devsim" ] && [ "$fleet" != 0 ]; then
     state=$(mktemp -d /tmp/tallow-fleet.XXXXXX)
-    "$devsim" --count "$fleet" --state "$state" --records-port 0 >"$state/devsim.log" 2>&1 &
+    "$devsim" --count "$fleet" --onvif "$onvif" --state "$state" --records-port 0 >"$state/devsim.log" 2>&1 &
     sim=$!
     trap 'kill $sim 2>/dev/null; wait $sim 2>/dev/null || true' EXIT
     for _ in $(seq 100); do
@@ -58,7 +59,7 @@ run)
       sleep 0.1
     done
     if grep -q '^ready ' "$state/devsim.log"; then
-      echo "tallow: simulated fleet of $fleet devices from 127.0.0.10 (state and log in $state)"
+      echo "tallow: simulated fleet of $fleet devices and $onvif ONVIF cameras from 127.0.0.10 (state and log in $state)"
       # The fleet lives on loopback: keep search probes and address changes off the real networks.
       export TALLOW_NETSDK_SEARCH_SCOPE=${TALLOW_NETSDK_SEARCH_SCOPE:-loopback}
       # Point the factory-record upload at the simulator's service, unless Config.ini names a real one.

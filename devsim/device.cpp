@@ -692,6 +692,8 @@ int32_t Device::burnPackage(const std::string &packagePath, std::string *error)
 {
     PackageTarget target;
     target.hardware = spec_.hardware;
+    if (spec_.speaksOnvif())
+        target.model = spec_.modelOrHardware();
     target.logoStart = spec_.logoStart;
     target.logoEnd = spec_.logoEnd;
     PackageCheck check = checkPackage(packagePath, target);

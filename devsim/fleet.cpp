@@ -306,6 +306,30 @@ std::vector<DeviceSpec> makeDefaultFleet(int count, const FleetOptions &options)
     return fleet;
 }
 
+std::vector<DeviceSpec> makeOnvifCameras(int count, int firstIndex, const FleetOptions &options)
+{
+    std::vector<DeviceSpec> cams;
+    for (int i = 0; i < count; ++i) {
+        const int index = firstIndex + i;
+        DeviceSpec d;
+        char name[32];
+        std::snprintf(name, sizeof name, "CAM%03d", i + 1);
+        d.hostName = name;
+        d.protocol = Protocol::Onvif;
+        d.deviceType = 0;
+        d.hardware = "HI3516EV300-IPC";
+        d.model = "IPC-4MP";
+        d.mac = defaultMac(index);
+        d.serial = defaultSerial(index);
+        if (!offsetIPv4(options.baseIp, index, &d.ip))
+            break;
+        d.stateName = macDirName(d.mac);
+        applyOptions(d, options);
+        cams.push_back(d);
+    }
+    return cams;
+}
+
 bool parseFleetText(const std::string &text, const FleetOptions &options, std::vector<DeviceSpec> *fleet,
                     std::string *error)
 {

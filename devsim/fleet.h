@@ -133,6 +133,10 @@ bool parseFleetText(const std::string &text, const FleetOptions &options, std::v
 /// The quick form: count devices on consecutive addresses from baseIp, a mix of NVR, DVR and IPC.
 std::vector<DeviceSpec> makeDefaultFleet(int count, const FleetOptions &options);
 
+/// count ONVIF cameras (model IPC-4MP, hardware HI3516EV300-IPC) on the addresses, MACs and serials of
+/// the indexes from firstIndex on: placed after a quick fleet of firstIndex devices.
+std::vector<DeviceSpec> makeOnvifCameras(int count, int firstIndex, const FleetOptions &options);
+
 /// Parses "a.b.c.d" into four bytes in dotted order.
 bool parseIPv4(const std::string &text, uint8_t out[4]);
 std::string formatIPv4(const uint8_t in[4]);

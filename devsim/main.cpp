@@ -27,6 +27,7 @@ namespace
 const char kUsage[] =
     "usage: devsim (--count N | --fleet FILE) [options]\n"
     "  --count N           N devices on consecutive loopback addresses\n"
+    "  --onvif N           with --count: N ONVIF cameras on the addresses after them\n"
     "  --fleet FILE        devices described by a JSON fleet file (see devsim/README.md)\n"
     "  --state DIR         state directory (default: a new temporary directory)\n"
     "  --base-ip A         first address (default 127.0.0.10)\n"
@@ -69,7 +70,8 @@ const char *typeName(int type)
 int main(int argc, char **argv)
 {
     long count = -1, port = 34567, searchPort = 34569, recordsPort = -1, upgradeMs = -1, rebootMs = -1,
-         rebootAfterUpgrade = -1, linkMbps = 0, keysAtStart = 0, onvifPort = 8080, discoveryPort = 3702;
+         rebootAfterUpgrade = -1, linkMbps = 0, keysAtStart = 0, onvifPort = 8080, discoveryPort = 3702,
+         onvifCount = 0;
     std::string fleetFile, stateDir;
     devsim::FleetOptions fleetOptions;
     for (int i = 1; i < argc; ++i) {
@@ -104,6 +106,8 @@ int main(int argc, char **argv)
             ok = parseNumber(value, 0, 1, &keysAtStart);
         else if (arg == "--link-mbps")
             ok = parseNumber(value, 1, 400000, &linkMbps);
+        else if (arg == "--onvif")
+            ok = parseNumber(value, 0, 4096, &onvifCount);
         else if (arg == "--onvif-port")
             ok = parseNumber(value, 1, 65535, &onvifPort);
         else if (arg == "--discovery-port")
@@ -115,6 +119,8 @@ int main(int argc, char **argv)
         if (!ok)
             return fail("bad value for " + arg + ": " + value);
     }
+    if (onvifCount > 0 && count <= 0)
+        return fail("--onvif goes with --count");
     if ((count > 0) == !fleetFile.empty())
         return fail(std::string("give either --count or --fleet\n") + kUsage);
     uint8_t base[4];
@@ -131,7 +137,9 @@ int main(int argc, char **argv)
             return fail(error);
     } else {
         fleet = devsim::makeDefaultFleet(int(count), fleetOptions);
-        if (int(fleet.size()) != count)
+        for (const auto &cam : devsim::makeOnvifCameras(int(onvifCount), int(count), fleetOptions))
+            fleet.push_back(cam);
+        if (int(fleet.size()) != count + onvifCount)
             return fail("not enough loopback addresses above " + fleetOptions.baseIp);
     }
 
@@ -184,12 +192,6 @@ int main(int argc, char **argv)
             std::printf(" onvif=http://%s:%ld/onvif/device_service", d.ip().c_str(), onvifPort);
         std::printf("\n");
     }
-    bool anyOnvif = false;
-    for (size_t i = 0; i < server.deviceCount(); ++i)
-        anyOnvif = anyOnvif || server.device(i).spec().speaksOnvif();
-    if (anyOnvif && !server.discoveryMulticast())
-        std::fprintf(stderr,
-                     "devsim: WS-Discovery hears unicast probes only (loopback has no multicast here)\n");
 
     std::unique_ptr<devsim::RecordService> records;
     if (recordsPort >= 0) {

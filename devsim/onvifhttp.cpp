@@ -117,6 +117,18 @@ int OnvifHttp::onRequest(void *cls, void *connection, const char *url, const cha
     return self->respond(connection, *r);
 }
 
+HttpAuth OnvifHttp::digestAuth(void *connection)
+{
+    auto *c = static_cast<MHD_Connection *>(connection);
+    const char *authz = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
+    if (!authz || strncasecmp(authz, "Digest ", 7) != 0)
+        return HttpAuth::None;
+    const DeviceSpec &spec = service_.device().spec();
+    const int ok = MHD_digest_auth_check2(c, kRealm, spec.user.c_str(), spec.password.c_str(), kNonceSeconds,
+                                          MHD_DIGEST_ALG_MD5);
+    return ok == MHD_YES ? HttpAuth::Valid : ok == MHD_INVALID_NONCE ? HttpAuth::Stale : HttpAuth::Invalid;
+}
+
 int OnvifHttp::respond(void *connection, Request &r)
 {
     auto *c = static_cast<MHD_Connection *>(connection);
@@ -130,7 +142,23 @@ int OnvifHttp::respond(void *connection, Request &r)
     } else if (r.upload) {
         std::fclose(r.upload);
         r.upload = nullptr;
-        reply = service_.finishUpload(r.path);
+        const DeviceSpec &spec = service_.device().spec();
+        const HttpAuth auth = spec.httpDigest ? digestAuth(c) : HttpAuth::Valid;
+        if (auth != HttpAuth::Valid) {
+            // A device that wants HTTP Digest guards its upload address too; the address stays
+            // valid for the authenticated retry (HTTP clients open with an empty POST).
+            reply.httpStatus = 401;
+            reply.digestChallenge = true;
+            reply.staleNonce = auth == HttpAuth::Stale;
+            reply.contentType = "text/plain";
+            reply.body = "authentication required\n";
+        } else if (r.received == 0) {
+            reply.httpStatus = 400;
+            reply.contentType = "text/plain";
+            reply.body = "no package in the request\n";
+        } else {
+            reply = service_.finishUpload(r.path);
+        }
     } else if (r.method != "POST") {
         reply.httpStatus = 405;
         reply.contentType = "text/plain";
@@ -140,17 +168,7 @@ int OnvifHttp::respond(void *connection, Request &r)
         reply.contentType = "text/plain";
         reply.body = "no such service\n";
     } else {
-        HttpAuth auth = HttpAuth::None;
-        const char *authz = MHD_lookup_connection_value(c, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION);
-        if (authz && strncasecmp(authz, "Digest ", 7) == 0) {
-            const DeviceSpec &spec = service_.device().spec();
-            const int ok = MHD_digest_auth_check2(c, kRealm, spec.user.c_str(), spec.password.c_str(),
-                                                  kNonceSeconds, MHD_DIGEST_ALG_MD5);
-            auth = ok == MHD_YES             ? HttpAuth::Valid
-                   : ok == MHD_INVALID_NONCE ? HttpAuth::Stale
-                                             : HttpAuth::Invalid;
-        }
-        reply = service_.handle(r.contentType, r.body, auth, ip_, port_);
+        reply = service_.handle(r.contentType, r.body, digestAuth(c), ip_, port_);
     }
     MHD_Response *response = MHD_create_response_from_buffer(
         reply.body.size(), const_cast<char *>(reply.body.data()), MHD_RESPMEM_MUST_COPY);

@@ -38,6 +38,7 @@ private:
                          const char *version, const char *uploadData, size_t *uploadSize, void **context);
     static void onCompleted(void *cls, void *connection, void **context, int how);
     int respond(void *connection, Request &r);
+    HttpAuth digestAuth(void *connection);
 
     OnvifService &service_;
     std::function<void(const OnvifReply &)> after_;

@@ -357,6 +357,15 @@ const char *OnvifService::uploadPrefix()
 OnvifReply OnvifService::handle(const std::string &contentType, const std::string &body, HttpAuth httpAuth,
                                 const std::string &ip, uint16_t port)
 {
+    const DeviceSpec &spec = device_.spec();
+    if (body.empty() && spec.httpDigest && httpAuth != HttpAuth::Valid) {
+        // HTTP clients open a Digest exchange with an empty POST and send the body once challenged.
+        OnvifReply r = soapFault(true, {"ter:NotAuthorized"}, "Sender not Authorized");
+        r.httpStatus = 401;
+        r.digestChallenge = true;
+        r.staleNonce = httpAuth == HttpAuth::Stale;
+        return r;
+    }
     std::vector<MimePart> parts;
     const std::string *soapText = &body;
     if (lower(contentType).rfind("multipart/related", 0) == 0) {
@@ -374,7 +383,6 @@ OnvifReply OnvifService::handle(const std::string &contentType, const std::strin
     if (!parseSoap(soapText->data(), soapText->size(), &req, &error))
         return soapFault(true, {"ter:WellFormed"}, error);
 
-    const DeviceSpec &spec = device_.spec();
     const std::string op = req.operation.name;
     if (!isPreAuth(op)) {
         // A device that wants HTTP Digest ignores a UsernameToken; the others take either.

@@ -155,7 +155,7 @@ PackageCheck checkPackage(const std::string &path, const PackageTarget &target)
         r.version = desc["Version"].asString().substr(0, 63);
     if (desc["BuildDate"].isString())
         r.buildDate = desc["BuildDate"].asString();
-    if (r.hardware != target.hardware)
+    if (r.hardware != target.hardware && (target.model.empty() || r.hardware != target.model))
         return failed(kBadHardware,
                       "package hardware \"" + r.hardware + "\" is not \"" + target.hardware + "\"");
 

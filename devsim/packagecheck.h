@@ -10,6 +10,8 @@ namespace devsim
 /// What the device knows about itself when it checks an upgrade package.
 struct PackageTarget {
     std::string hardware;
+    /// An ONVIF device also takes a package made for its model (GetDeviceInformation's Model).
+    std::string model;
     uint32_t logoStart = 0, logoEnd = 0; ///< the logo partition; both 0 = unknown
 };
 

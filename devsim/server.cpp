@@ -242,15 +242,22 @@ bool Server::start(std::string *error)
         d.sin_port = htons(options_.discoveryPort);
         d.sin_addr.s_addr = htonl(INADDR_ANY);
         if (discoveryFd_ < 0 || ::bind(discoveryFd_, reinterpret_cast<sockaddr *>(&d), sizeof d) != 0) {
-            *error = "cannot bind the WS-Discovery port " + std::to_string(options_.discoveryPort) + ": " +
-                     std::strerror(errno);
-            return false;
+            // Another discovery service of this host holds the port: the fleet still serves, it is
+            // found by address only.
+            std::fprintf(
+                stderr, "devsim: cannot bind the WS-Discovery port %u (%s); ONVIF devices answer no probes\n",
+                unsigned(options_.discoveryPort), std::strerror(errno));
+            closeFd(discoveryFd_);
         }
         // The group on the loopback interface only: probes from this host, never from a network.
         ip_mreq m{};
         inet_pton(AF_INET, "239.255.255.250", &m.imr_multiaddr);
         inet_pton(AF_INET, "127.0.0.1", &m.imr_interface);
-        multicastJoined_ = ::setsockopt(discoveryFd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) == 0;
+        multicastJoined_ =
+            discoveryFd_ >= 0 && ::setsockopt(discoveryFd_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &m, sizeof m) == 0;
+        if (discoveryFd_ >= 0 && !multicastJoined_)
+            std::fprintf(stderr,
+                         "devsim: WS-Discovery hears unicast probes only (no multicast on loopback)\n");
     }
     thread_ = std::thread([this] { run(); });
     return true;

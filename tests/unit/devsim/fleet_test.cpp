@@ -16,8 +16,17 @@ TEST(Fleet, QuickFormPlacesDevicesOnConsecutiveAddresses)
     FleetOptions o;
     o.baseIp = "127.0.9.254";
     o.upgradeMs = 50;
-    const auto fleet = devsim::makeDefaultFleet(4, o);
+    auto fleet = devsim::makeDefaultFleet(4, o);
     ASSERT_EQ(fleet.size(), 4u);
+    // ONVIF cameras follow the SDK devices on the next addresses, with MACs and serials of their own.
+    const auto cams = devsim::makeOnvifCameras(2, 4, o);
+    ASSERT_EQ(cams.size(), 2u);
+    EXPECT_EQ(cams[0].ip, "127.0.10.2");
+    for (const auto &c : cams) {
+        EXPECT_TRUE(c.speaksOnvif());
+        EXPECT_FALSE(c.speaksSdk());
+    }
+    fleet.insert(fleet.end(), cams.begin(), cams.end());
     EXPECT_EQ(fleet[0].ip, "127.0.9.254");
     EXPECT_EQ(fleet[2].ip, "127.0.10.0");
     std::set<std::string> macs, serials;
@@ -27,8 +36,8 @@ TEST(Fleet, QuickFormPlacesDevicesOnConsecutiveAddresses)
         serials.insert(d.serial);
         EXPECT_EQ(d.upgradeMs, 50);
     }
-    EXPECT_EQ(macs.size(), 4u);
-    EXPECT_EQ(serials.size(), 4u);
+    EXPECT_EQ(macs.size(), 6u);
+    EXPECT_EQ(serials.size(), 6u);
     EXPECT_EQ(fleet[0].deviceType, 4);
     EXPECT_EQ(fleet[1].deviceType, 1);
     EXPECT_EQ(fleet[2].deviceType, 0);

@@ -316,6 +316,11 @@ TEST_F(OnvifTest, DeviceThatWantsHttpDigestIgnoresTheToken)
         EXPECT_EQ(r.digestChallenge, c.status == 401) << c.what;
         EXPECT_EQ(r.staleNonce, c.stale) << c.what;
     }
+    // HTTP clients open a Digest exchange with an empty POST: it gets the challenge, not a fault.
+    const OnvifReply opening =
+        service->handle("application/soap+xml", "", HttpAuth::None, device->ip(), 8080);
+    EXPECT_EQ(opening.httpStatus, 401);
+    EXPECT_TRUE(opening.digestChallenge);
 }
 
 TEST_F(OnvifTest, IdentityAndNetwork)
@@ -533,6 +538,7 @@ TEST_F(OnvifFirmwareTest, UploadThenRestartWithThePackagesVersion)
     const Case cases[] = {
         {"package for another hardware", "HI3520D-NVR", 415, nullptr},
         {"package for this hardware", "IPC-X1", 200, "V9.1"},
+        {"package for this model", "Cam One", 200, "V9.1"},
     };
     for (const Case &c : cases) {
         std::string path;
