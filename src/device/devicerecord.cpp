@@ -103,6 +103,8 @@ DEV_INFO recordFromSearch(const SDK_CONFIG_NET_COMMON_V2 &answer, int row)
     std::memcpy(net.NetValues, answer.NetValues, sizeof net.NetValues);
     net.NetByte = answer.NetByte;
     setFixedText(net.sMac, fixedText(answer.sMac));
+    // The protocol the search found the device by goes with the record before any login.
+    rec.NetDevInfo.Protocol = answer.Protocol;
     return rec;
 }
 

@@ -1,5 +1,6 @@
 #include "device/tablevariant.h"
 
+#include "device/deviceprotocol.h"
 #include "device/devicerecord.h"
 
 #include <QCoreApplication>
@@ -133,7 +134,10 @@ std::optional<RowFill> fillFromSearch(const TableVariant &variant, const SDK_CON
                                       int row)
 {
     std::optional<QString> typeName;
-    if (variant.filterDeviceTypes) {
+    if (DeviceProtocol::isOnvif(answer)) {
+        // Listed on every tab: what ONVIF cannot do there is said per job, never skipped silently.
+        typeName = DeviceProtocol::typeText(logoLoginTypeName(NETSDK_ONVIF_LOGIN_TYPE), true);
+    } else if (variant.filterDeviceTypes) {
         typeName = logoSearchTypeName(answer.DeviceType);
         if (!typeName)
             return std::nullopt;
@@ -224,7 +228,8 @@ RowFill fillFromLogin(const TableVariant &variant, const DEV_INFO &dialogRecord,
                 value = DeviceRecord::buildDateText(info.BuildYear, info.BuildMonth, info.BuildDay);
             break;
         case Field::DevType:
-            value = logoLoginTypeName(info.DeviceType);
+            value = DeviceProtocol::typeText(logoLoginTypeName(info.DeviceType),
+                                             info.Protocol == NETSDK_PROTOCOL_ONVIF);
             break;
         case Field::Gateway:
             value = DeviceRecord::dottedAddress(dialogRecord.NetComm.Gateway);

@@ -1,5 +1,6 @@
 #include "logo/logorun.h"
 
+#include "device/deviceprotocol.h"
 #include "device/devicerecord.h"
 #include "logo/logodevice.h"
 #include "logo/logoprogress.h"
@@ -171,7 +172,12 @@ bool startLogoChecks(DeviceBatch &batch, const QList<int> &rows, const LogoRunPa
                 return false;
             bool ready = true;
             SDK_LOGO_PART_INFO part;
-            if (const long code = LogoDevice::readPartitionInfo(job.record().lLoginID, &part); code != 0) {
+            if (DeviceProtocol::isOnvif(job.record())) {
+                // No logo partition over ONVIF: said, and counted neither way.
+                ctx.status(StatusOutcome::Neutral, DeviceProtocol::notSupportedText());
+                ready = false;
+            } else if (const long code = LogoDevice::readPartitionInfo(job.record().lLoginID, &part);
+                       code != 0) {
                 ctx.status(StatusOutcome::Failure, partitionErrorText(code));
                 ready = false;
             } else if (step) {

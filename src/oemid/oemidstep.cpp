@@ -2,6 +2,8 @@
 
 #include "oemidwriter.h"
 
+#include "device/deviceprotocol.h"
+
 namespace
 {
 
@@ -50,6 +52,10 @@ OemidWriterParams OemidStep::writerParams() const
 
 bool OemidStep::check(const BatchContext &ctx, DEV_INFO &record) const
 {
+    if (DeviceProtocol::isOnvif(record)) {
+        ctx.status(StatusOutcome::Neutral, DeviceProtocol::notSupportedText());
+        return false;
+    }
     JobRows rows(record, ctx.rows());
     NetSdkOemid sdk;
     OemidWriter writer(writerParams(), sdk, BoundRows(rows, ctx.rows().generation()));
@@ -69,6 +75,11 @@ bool OemidStep::run(const BatchContext &ctx, DEV_INFO &record, QString *resultTe
     OemidWriter writer(writerParams(), sdk, BoundRows(rows, ctx.rows().generation()));
 
     const int row = record.nIndex;
+    if (DeviceProtocol::isOnvif(record)) {
+        *resultText = DeviceProtocol::notSupportedText();
+        ctx.status(StatusOutcome::Neutral, *resultText);
+        return false;
+    }
     writer.resetRow();
     writer.readDevOEMID(row);
     QString text;

@@ -1,5 +1,7 @@
 #include "oemidtabsteps.h"
 
+#include "device/deviceprotocol.h"
+
 OemidTabSteps::OemidTabSteps(OemidTabOptions options, OemidWriter &writer, BoundRows rows, Hooks hooks)
     : m_options(options), m_writer(writer), m_rows(rows), m_hooks(std::move(hooks))
 {
@@ -15,6 +17,19 @@ OemidTabSteps::Outcome OemidTabSteps::run(int row)
 
     m_writer.resetRow();
     m_writer.readDevOEMID(row);
+    DEV_INFO dev;
+    if (m_rows.device(row, &dev) && DeviceProtocol::isOnvif(dev)) {
+        // No OEMID over ONVIF; the device settings (clock, zone) still apply.
+        if (!m_writer.loginOk()) {
+            m_rows.status(row, StatusOutcome::Failure, tr("dev login failed"));
+            return Outcome::LoginFailed;
+        }
+        if (m_options.setOemid)
+            m_rows.status(row, StatusOutcome::Neutral, DeviceProtocol::notSupportedText());
+        if (m_hooks.settings)
+            m_hooks.settings(row);
+        return Outcome::Done;
+    }
     const QString &deviceOemid = m_writer.deviceOemid();
     if (deviceOemid == QLatin1String("err")) {
         m_rows.status(row, StatusOutcome::Failure, tr("OEMID ERROR"));

@@ -1,5 +1,7 @@
 #include "devicesettings.h"
 
+#include "device/deviceprotocol.h"
+
 #include <QCoreApplication>
 #include <QtEndian>
 
@@ -187,6 +189,11 @@ SettingResult DeviceSettings::finish(int row, long result, const QString &succes
     SettingResult r;
     r.ran = true;
     r.result = result;
+    if (DeviceProtocol::notSupported(result, m_sdk.lastError())) {
+        r.text = DeviceProtocol::notSupportedText();
+        m_rows.report(row, m_cell, StatusOutcome::Neutral, r.text);
+        return r;
+    }
     r.text = result == 1 ? success
                          : failure + QStringLiteral(" ret=%1,code:%2").arg(result).arg(m_sdk.lastError());
     m_rows.report(row, m_cell, result == 1 ? StatusOutcome::Success : StatusOutcome::Failure, r.text);

@@ -188,6 +188,14 @@
         <translation>将 %1 台设备的配置恢复为出厂默认值？</translation>
     </message>
     <message>
+        <source>Not supported over ONVIF</source>
+        <translation>ONVIF 不支持此操作</translation>
+    </message>
+    <message>
+        <source>%1 (ONVIF)</source>
+        <translation>%1 (ONVIF)</translation>
+    </message>
+    <message>
         <source>Select failed</source>
         <translation>选中失败的设备</translation>
     </message>

@@ -64,11 +64,25 @@ TEST(FillFromSearch, LogoTabListsOnlyDvrsAndNvrs)
     struct Case {
         int32_t type;
         const char *name; // nullptr: not listed
-    } cases[] = {{0, nullptr}, {1, "DVR"}, {2, "DVR"},  {3, nullptr},       {4, "NVR"},        {5, nullptr},
-                 {6, "DVR"},   {9, "DVR"}, {-1, "DVR"}, {INT32_MIN, "DVR"}, {INT32_MAX, "DVR"}};
+        uint8_t protocol;
+    } cases[] = {{0, nullptr},
+                 {1, "DVR"},
+                 {2, "DVR"},
+                 {3, nullptr},
+                 {4, "NVR"},
+                 {5, nullptr},
+                 {6, "DVR"},
+                 {9, "DVR"},
+                 {-1, "DVR"},
+                 {INT32_MIN, "DVR"},
+                 {INT32_MAX, "DVR"},
+                 // An ONVIF device is listed whatever its type, and its type says ONVIF.
+                 {NETSDK_ONVIF_SEARCH_TYPE, "IPC (ONVIF)", NETSDK_PROTOCOL_ONVIF},
+                 {0, "IPC (ONVIF)", NETSDK_PROTOCOL_ONVIF}};
     for (const Case &c : cases) {
-        const auto fill = fillFromSearch(tableVariant(TabKind::Logo),
-                                         makeAnswer("aa:bb:cc:dd:ee:ff", 127, 0, 0, 2, "V", c.type), 0);
+        SDK_CONFIG_NET_COMMON_V2 answer = makeAnswer("aa:bb:cc:dd:ee:ff", 127, 0, 0, 2, "V", c.type);
+        answer.Protocol = c.protocol;
+        const auto fill = fillFromSearch(tableVariant(TabKind::Logo), answer, 0);
         if (!c.name) {
             EXPECT_FALSE(fill) << c.type;
             continue;
@@ -112,4 +126,19 @@ TEST(FillFromLogin, FirmwareAndLogoRows)
     rec.NetDevInfo.DeviceType = 77; // counts as 0
     EXPECT_EQ(fillFromLogin(tableVariant(TabKind::Logo), rec, 0, QString()).cells[2].toString().toStdString(),
               "DVR");
+    rec.NetDevInfo.DeviceType = NETSDK_ONVIF_LOGIN_TYPE;
+    rec.NetDevInfo.Protocol = NETSDK_PROTOCOL_ONVIF;
+    EXPECT_EQ(fillFromLogin(tableVariant(TabKind::Logo), rec, 0, QString()).cells[2].toString().toStdString(),
+              "IPC (ONVIF)");
+}
+
+TEST(FillFromSearch, RecordKeepsTheProtocolBeforeAnyLogin)
+{
+    for (const uint8_t protocol : {uint8_t(NETSDK_PROTOCOL_OWN), uint8_t(NETSDK_PROTOCOL_ONVIF)}) {
+        SDK_CONFIG_NET_COMMON_V2 answer = makeAnswer("aa:bb:cc:dd:ee:ff", 127, 0, 0, 2, "V", 3);
+        answer.Protocol = protocol;
+        const auto fill = fillFromSearch(tableVariant(TabKind::Firmware), answer, 0);
+        ASSERT_TRUE(fill);
+        EXPECT_EQ(fill->record.NetDevInfo.Protocol, protocol);
+    }
 }

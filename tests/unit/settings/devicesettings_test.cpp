@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ struct Call {
 struct FakeSdk : SettingsSdk {
     std::deque<long> setConfigResults; // empty: 1
     long getResult = 1;
+    long getErr = -10005; // the last error a failed read leaves
     std::string getText;
     std::deque<long> setJsonResults; // empty: 1
     long lastErr = 0;
@@ -57,7 +59,7 @@ struct FakeSdk : SettingsSdk {
     {
         calls.push_back({Call::GetJson, login, command, name, {}, size, waitMs});
         if (getResult != 1) {
-            lastErr = -10005;
+            lastErr = getErr;
             return 0;
         }
         std::memcpy(buffer, getText.c_str(), getText.size() + 1);
@@ -262,6 +264,43 @@ TEST(DeviceSettings, TimeZoneRecordCarriesTheChosenValue)
         EXPECT_EQ(f.sdk.calls[0].data.toHex(), c.record.toHex()) << zones[std::size_t(c.index)].text;
         EXPECT_EQ(r.text.toStdString(), c.text);
         EXPECT_EQ(f.rows.texts(1, Field::Oemid), QStringList{r.text});
+    }
+}
+
+TEST(DeviceSettings, WhatOnvifCannotDoIsNeitherSuccessNorFailure)
+{
+    struct Case {
+        const char *name;
+        std::function<SettingResult(Fixture &)> run;
+        StatusOutcome outcome;
+        const char *text;
+    } cases[] = {
+        {"codec",
+         [](Fixture &f) {
+             f.sdk.setJsonResults = {NETSDK_ERR_ONVIF_UNSUPPORTED};
+             return f.settings.setShowH265X(1);
+         },
+         StatusOutcome::Neutral, "Not supported over ONVIF"},
+        // The read fails with 0 and says why in the last error.
+        {"language",
+         [](Fixture &f) {
+             f.sdk.getResult = 0;
+             f.sdk.getErr = NETSDK_ERR_ONVIF_UNSUPPORTED;
+             return f.settings.setDeviceLanguage(1, QStringLiteral("English"));
+         },
+         StatusOutcome::Neutral, "Not supported over ONVIF"},
+        {"codec_other_failure",
+         [](Fixture &f) {
+             f.sdk.setJsonResults = {-10005};
+             return f.settings.setShowH265X(1);
+         },
+         StatusOutcome::Failure, "set change H264 fail ret=-10005,code:-10005"},
+    };
+    for (const Case &c : cases) {
+        Fixture f;
+        const SettingResult r = c.run(f);
+        EXPECT_EQ(r.text.toStdString(), c.text) << c.name;
+        EXPECT_EQ(f.rows.outcomes(1, Field::Oemid), QList<StatusOutcome>{c.outcome}) << c.name;
     }
 }
 
