@@ -540,6 +540,15 @@ std::vector<SDK_CONFIG_NET_COMMON_V2> onvifSearch(Clock::time_point deadline, si
     group.sin_port = htons(port);
     inet_pton(AF_INET, kDiscoveryGroup, &group.sin_addr);
     targets.push_back(group);
+    if (loopOnly) {
+        /* A loopback without a multicast route still carries the broadcast, which devices on
+         * loopback answer as they answer the group. */
+        int one = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
+        sockaddr_in bc = group;
+        bc.sin_addr.s_addr = htonl(0x7fffffff); /* 127.255.255.255 */
+        targets.push_back(bc);
+    }
     {
         std::lock_guard<std::mutex> lk(probeTargetsLock());
         std::vector<in_addr> list = probeTargets();
