@@ -18,21 +18,28 @@ bool supportsAppLink(const H264_DVR_DEVICEINFO &info)
     return buildDateKey(info).compare(QLatin1String(kAppLinkFirstBuild)) >= 0;
 }
 
-int ensureLogin(DEV_INFO &record, const QByteArray &password, const Sdk &sdk)
+DeviceSession ensureLogin(DEV_INFO &record, DeviceSession held, const QByteArray &password, int *error,
+                          const Sdk &sdk)
 {
-    if (record.lLoginID > 0)
-        return 0;
+    *error = 0;
+    if (held) {
+        record.lLoginID = int32_t(held.id());
+        return held;
+    }
     // The record's field keeps 11 bytes; a longer tab password is still used in full for the login.
     std::memset(record.szPsw, 0, sizeof record.szPsw);
     std::memcpy(record.szPsw, password.constData(),
                 std::min(size_t(password.size()), sizeof record.szPsw - 1));
     const QByteArray ip(record.szIpaddress, int(strnlen(record.szIpaddress, sizeof record.szIpaddress)));
     const QByteArray user(record.szUserName, int(strnlen(record.szUserName, sizeof record.szUserName)));
-    int error = 0;
-    const long handle = sdk.login(ip.constData(), uint16_t(record.nPort), user.constData(),
-                                  password.constData(), &record.NetDevInfo, 1, &error);
-    record.lLoginID = handle > 0 ? int32_t(handle) : 0;
-    return handle > 0 ? 0 : (error != 0 ? error : -1);
+    int code = 0;
+    DeviceSession session(sdk.login(ip.constData(), uint16_t(record.nPort), user.constData(),
+                                    password.constData(), &record.NetDevInfo, 1, &code),
+                          sdk.logout);
+    record.lLoginID = int32_t(session.id());
+    if (!session)
+        *error = code != 0 ? code : -1;
+    return session;
 }
 
 Probe probeRow(const DEV_INFO &record, DeviceSession held, const QByteArray &password,
@@ -51,9 +58,7 @@ Probe probeRow(const DEV_INFO &record, DeviceSession held, const QByteArray &pas
         }
     }
     const bool hadLogin = held.loggedIn();
-    probe.loginError = ensureLogin(rec, password, sdk);
-    if (!hadLogin)
-        held = DeviceSession(rec.lLoginID, sdk.logout);
+    held = ensureLogin(rec, std::move(held), password, &probe.loginError, sdk);
     if (!held) {
         probe.outcome = Probe::LoginFailed;
         return probe;
@@ -83,12 +88,12 @@ Probe probeRow(const DEV_INFO &record, DeviceSession held, const QByteArray &pas
     return probe;
 }
 
-Made makePackage(DEV_INFO &record, const QByteArray &password, LogoPackageBuilder &builder,
-                 bool supportAppLink, const Sdk &sdk)
+Made makePackage(DEV_INFO &record, DeviceSession held, const QByteArray &password,
+                 LogoPackageBuilder &builder, bool supportAppLink, const Sdk &sdk)
 {
     Made made;
-    made.loginError = ensureLogin(record, password, sdk);
-    if (record.lLoginID <= 0)
+    made.session = ensureLogin(record, std::move(held), password, &made.loginError, sdk);
+    if (!made.session)
         return made;
     SDK_LOGO_PART_INFO part;
     if (const long code = readPartitionInfo(record.lLoginID, &part, sdk); code != 0) {

@@ -35,8 +35,11 @@ QString buildDateKey(const H264_DVR_DEVICEINFO &info);
 /// Compared as text, as the dates are fixed-width.
 bool supportsAppLink(const H264_DVR_DEVICEINFO &info);
 
-/// Logs the record in unless it holds a login; the login error code, or 0 when logged in.
-int ensureLogin(DEV_INFO &record, const QByteArray &password, const Sdk &sdk = Sdk());
+/// `held` when it is logged in; else logs the record in with `password` and returns the new login
+/// (empty when it failed, with the login error code in `*error`; 0 there when logged in). The record
+/// keeps its handle field in step with the session returned, for the SDK calls that follow.
+DeviceSession ensureLogin(DEV_INFO &record, DeviceSession held, const QByteArray &password, int *error,
+                          const Sdk &sdk = Sdk());
 
 /// What a row click found out about a device.
 struct Probe {
@@ -78,12 +81,15 @@ struct Made {
     int loginError = 0;
     long code = 0;
     QString package;
+    /// The login the package was made on (`held` or the step's own), handed back whatever the
+    /// outcome; empty when the login failed.
+    DeviceSession session;
 };
 
-/// Logs the device in if needed (the login stays in `record`), reads its logo-partition record and
-/// builds the package from the staged tree, named by the builder's mode.
-Made makePackage(DEV_INFO &record, const QByteArray &password, LogoPackageBuilder &builder,
-                 bool supportAppLink, const Sdk &sdk = Sdk());
+/// Logs the device in unless `held` is (see ensureLogin), reads its logo-partition record and builds
+/// the package from the staged tree, named by the builder's mode.
+Made makePackage(DEV_INFO &record, DeviceSession held, const QByteArray &password,
+                 LogoPackageBuilder &builder, bool supportAppLink, const Sdk &sdk = Sdk());
 
 /// Reads the 264-byte logo-partition record (command 61) on a logged-in device; the SDK's last error
 /// (negative) on failure, 0 on success.

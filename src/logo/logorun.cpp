@@ -222,12 +222,9 @@ BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
             return true; // burnt with the package of this run
 
         // The row's session (a row click's), taken over by the run: from here on only the run ends it.
-        DeviceSession session = ctx.rows().takeSession(row);
-        record.lLoginID = int32_t(session.id());
-        const LogoDevice::Made made =
-            LogoDevice::makePackage(record, params.password, state->builder(), true);
-        if (!session)
-            session = DeviceSession(record.lLoginID); // the make step's own login
+        LogoDevice::Made made = LogoDevice::makePackage(record, ctx.rows().takeSession(row), params.password,
+                                                        state->builder(), true);
+        DeviceSession session = std::move(made.session);
         if (made.outcome == LogoDevice::Made::LoginFailed) {
             ctx.status(StatusOutcome::Failure, hooks.loginErrorText ? hooks.loginErrorText(made.loginError)
                                                                     : QString::number(made.loginError));

@@ -10,11 +10,10 @@
 #include "device/devicetableactions.h"
 #include "device/fileopendialog.h"
 #include "device/loginerrortext.h"
-#include "device/loginrunner.h"
 #include "logo/applinkfile.h"
 #include "logo/filemanager.h"
-#include "logo/logodevice.h"
 #include "logo/logopackage.h"
+#include "logo/logorowprobe.h"
 #include "logo/logorun.h"
 #include "logo/logoruncontroller.h"
 #include "oemid/factoryrecords.h"
@@ -37,7 +36,6 @@
 
 UpgradeLogoWidget::UpgradeLogoWidget(QWidget *parent)
     : DeviceTab(TabKind::Logo, parent), m_ui(std::make_unique<Ui::UpgradeLogoWidget>()),
-      m_probe(new LoginRunner(this)), m_batch(new CBatchDealThread),
       m_dataDir(AppPaths::current().userDataDir()), m_showPackage(&FileManager::showItem)
 {
     m_ui->setupUi(this); // also connects the on_<object>_<signal> slots
@@ -49,14 +47,17 @@ UpgradeLogoWidget::UpgradeLogoWidget(QWidget *parent)
     connect(this, &UpgradeLogoWidget::setprogress, this, &UpgradeLogoWidget::onUpdateProcess);
 
     // The upload runs off the GUI thread; the bar shows while it goes.
-    m_upload = new RecordUploadRun(*m_core->table(), this, m_ui->progressBar, m_ui->BtnUpload);
-    connect(m_upload, &RecordUploadRun::finished, this, [this] { m_ui->progressBar->hide(); });
+    m_upload = std::make_unique<RecordUploadRun>(*m_core->table(), this, m_ui->progressBar, m_ui->BtnUpload);
+    connect(m_upload.get(), &RecordUploadRun::finished, this, [this] { m_ui->progressBar->hide(); });
 
+    m_batch = std::make_unique<CBatchDealThread>();
     m_batch->setTimeout(3000);
-    connect(m_batch, &CBatchDealThread::message, this, &UpgradeLogoWidget::onDealBathMsg);
+    connect(m_batch.get(), &CBatchDealThread::message, this, &UpgradeLogoWidget::onDealBathMsg);
 
     if (DeviceTableActions *actions = m_core->tableActions())
         actions->setCheckDevices([this](const QList<int> &rows) { checkDevices(rows); });
+    m_probe = std::make_unique<LogoRowProbe>(*m_core->table());
+    connect(m_probe.get(), &LogoRowProbe::finished, this, &UpgradeLogoWidget::showProbe);
     m_runs = std::make_unique<LogoRunController>(*m_core->batch());
     connect(m_runs.get(), &LogoRunController::runEnded, this, &UpgradeLogoWidget::releaseMouseSignal);
     connect(m_runs.get(), &LogoRunController::stageFailed, this, &UpgradeLogoWidget::prompt);
@@ -73,13 +74,10 @@ UpgradeLogoWidget::UpgradeLogoWidget(QWidget *parent)
 
 UpgradeLogoWidget::~UpgradeLogoWidget()
 {
-    // Nothing of a row click or a batch command may outlive the table and the SDK session.
-    delete m_probe;
-    delete m_batch;
-    delete m_upload; // waits for an upload under way
+    writeConfig();
+    // The members end the row probe, the batch command and the upload after this.
     m_runs->dropHeld();
     m_core->batch()->cancelAndWait(); // waits for the run's jobs; running burns are closed
-    writeConfig();
 }
 
 namespace
@@ -181,90 +179,37 @@ void UpgradeLogoWidget::on_tableView_clicked(const QModelIndex &index)
         prompt(tr("A logo run is still going. Please wait until every device has finished."));
         return;
     }
-    const int row = index.row();
+    LogoRowProbe::Request request;
+    request.row = index.row();
+    request.generation = m_core->table()->generation();
+    request.password = DeviceRecord::credentialBytes(m_ui->lineEditPassword->text());
+    if (ConfigKeys::isOn(Key::ModifyIP))
+        request.modifyIP = addressChange();
+    m_probe->start(request);
+}
+
+void UpgradeLogoWidget::showProbe(const LogoProbeReport &report)
+{
     DeviceTable *table = m_core->table();
-    DEV_INFO record;
-    if (!table->copyRowDevice(row, &record))
-        return;
-    const QByteArray password = DeviceRecord::credentialBytes(m_ui->lineEditPassword->text());
-    const quint64 generation = table->generation();
-
-    std::function<int()> modifyIp;
-    if (ConfigKeys::isOn(Key::ModifyIP)) {
-        DeviceTabCore *core = m_core;
-        modifyIp = [core, row, password] {
-            core->table()->updateRowDevice(row, [&password](DEV_INFO &r) {
-                DeviceRecord::setFixedText(r.szPsw, password.toStdString());
-            });
-            return core->modifyIP(row, 1);
-        };
+    for (const LogoProbeReport::Line &line : report.status)
+        table->setStatusText(report.row, line.outcome, line.text);
+    if (report.appLinks) {
+        m_ui->groupBoxLink->setEnabled(*report.appLinks);
+        m_appLinkSupported = *report.appLinks;
     }
+    if (report.iosRow)
+        setIosRowShown(*report.iosRow);
+    emit probeFinished(report.row);
+}
 
-    auto probe = std::make_shared<LogoDevice::Probe>();
-    m_probe->run(
-        record,
-        [password, modifyIp, table, row, generation, probe](LoginRunner::Result &result) {
-            // The probe owns the row's session while it works; what it leaves open goes back below.
-            DeviceSession held = table->takeSession(generation, row);
-            std::function<int(DEV_INFO &)> change;
-            if (modifyIp) {
-                change = [&](DEV_INFO &rec) {
-                    const int changed = modifyIp();
-                    DEV_INFO moved;
-                    // The login goes to the address the change gave the device.
-                    if (changed >= 1 && table->copyRowDevice(row, &moved))
-                        std::memcpy(rec.szIpaddress, moved.szIpaddress, sizeof moved.szIpaddress);
-                    return changed;
-                };
-            }
-            *probe = LogoDevice::probeRow(result.record, std::move(held), password, change, [](int ms) {
-                QThread::msleep(ulong(ms));
-                return true;
-            });
-            result.record = probe->record;
-            if (probe->outcome == LogoDevice::Probe::LoginFailed)
-                result.text = loginErrorText(probe->loginError); // with this thread's last SDK error
-        },
-        [this, row, generation, table, probe](LoginRunner::Result &result) {
-            // The row keeps a login the probe left open; a row gone with a new search does not.
-            const bool stored = table->updateDevice(generation, row, [&result](DEV_INFO &r) {
-                r.NetDevInfo = result.record.NetDevInfo;
-                std::memcpy(r.szIpaddress, result.record.szIpaddress, sizeof r.szIpaddress);
-            });
-            table->giveSession(generation, row, std::move(probe->session));
-            if (!stored) {
-                emit probeFinished(row);
-                return;
-            }
-            switch (probe->outcome) {
-            case LogoDevice::Probe::IpChangeFailed:
-                break; // the change wrote its own text
-            case LogoDevice::Probe::LoginFailed:
-                table->setStatusText(row, StatusOutcome::Failure, result.text);
-                break;
-            case LogoDevice::Probe::OldBuild:
-                table->setStatusText(row, StatusOutcome::Success, tr("Login Success"));
-                m_ui->groupBoxLink->setEnabled(false);
-                m_appLinkSupported = false;
-                break;
-            case LogoDevice::Probe::AppLinkFailed:
-                table->setStatusText(row, StatusOutcome::Neutral, tr("Login Success"));
-                m_ui->groupBoxLink->setEnabled(true);
-                m_appLinkSupported = true;
-                table->setStatusText(row, StatusOutcome::Failure,
-                                     QStringLiteral("%1,ErrorCode:%2")
-                                         .arg(tr("Get applink information failed"))
-                                         .arg(probe->lastError));
-                break;
-            case LogoDevice::Probe::AppLink:
-                table->setStatusText(row, StatusOutcome::Success, tr("Login Success"));
-                m_ui->groupBoxLink->setEnabled(true);
-                m_appLinkSupported = true;
-                setIosRowShown(probe->iosRow);
-                break;
-            }
-            emit probeFinished(row);
-        });
+std::function<int(int, const QByteArray &)> UpgradeLogoWidget::addressChange() const
+{
+    DeviceTabCore *core = m_core;
+    return [core](int row, const QByteArray &password) {
+        core->table()->updateRowDevice(
+            row, [&password](DEV_INFO &r) { DeviceRecord::setFixedText(r.szPsw, password.toStdString()); });
+        return core->modifyIP(row, 1);
+    };
 }
 
 void UpgradeLogoWidget::on_tableView_doubleClicked(const QModelIndex &)
@@ -496,12 +441,7 @@ void UpgradeLogoWidget::launch(const std::vector<int> &rows, const QByteArray &p
         setCursor(Qt::WaitCursor);
 
     LogoRunController::Run run{rows, params, stage, {}};
-    DeviceTabCore *core = m_core;
-    run.hooks.modifyIP = [core](int row, const QByteArray &pw) {
-        core->table()->updateRowDevice(
-            row, [&pw](DEV_INFO &r) { DeviceRecord::setFixedText(r.szPsw, pw.toStdString()); });
-        return core->modifyIP(row, 1);
-    };
+    run.hooks.modifyIP = addressChange();
     run.hooks.loginErrorText = [](int code) { return loginErrorText(code); };
     if (!m_runs->start(std::move(run))) {
         // Held until the burns already under way end, which can take minutes: the operator is told.

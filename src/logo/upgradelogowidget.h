@@ -13,7 +13,9 @@
 #include <utility>
 #include <vector>
 
-class LoginRunner;
+class CBatchDealThread;
+class LogoRowProbe;
+struct LogoProbeReport;
 class LogoRunController;
 class LogoRunState;
 class QLineEdit;
@@ -32,8 +34,8 @@ class UpgradeLogoWidget : public DeviceTab
     Q_OBJECT
 public:
     explicit UpgradeLogoWidget(QWidget *parent = nullptr);
-    /// Waits for the row probe and the run, logs every device out once, closes the SDK session and
-    /// stores the form's Config.ini keys.
+    /// Stores the form's Config.ini keys, cancels the run and waits for it, then for the row probe,
+    /// the batch command and the upload; logs every device out once and closes the SDK session.
     ~UpgradeLogoWidget() override;
 
     /// Root of the working directories and the factory records: the application directory unless
@@ -100,6 +102,10 @@ private:
     /// The file dialog of a picture's Select button; the chosen file goes into `edit`.
     void choosePicture(QLineEdit *edit, const QString &filter);
     LogoPaths formPaths() const;
+    /// Shows what a row click found (the row's texts, the link fields).
+    void showProbe(const LogoProbeReport &report);
+    /// The address change of a row, with the tab password written into its record first.
+    std::function<int(int row, const QByteArray &password)> addressChange() const;
     void startRun(bool modify);
     /// Whether a burn writes the OEMID (`on`); false after telling the operator why it cannot.
     bool oemidStepUsable(bool *on);
@@ -108,9 +114,6 @@ private:
     void launch(const std::vector<int> &rows, const QByteArray &password, const struct LogoStageInput &stage);
 
     std::unique_ptr<Ui::UpgradeLogoWidget> m_ui;
-    LoginRunner *m_probe;
-    class CBatchDealThread *m_batch;
-    RecordUploadRun *m_upload;
     QString m_dataDir;
     ShowPackage m_showPackage;
 
@@ -120,5 +123,11 @@ private:
     bool m_appLinkSupported = false;
     bool m_oemidRun = false;
     LogoPaths m_pictures;
+
+    // The tab's background work, declared in the order it may end (the last first): each waits for
+    // its threads as it goes, all before the table and the SDK session of the tab.
     std::unique_ptr<LogoRunController> m_runs;
+    std::unique_ptr<RecordUploadRun> m_upload;
+    std::unique_ptr<CBatchDealThread> m_batch;
+    std::unique_ptr<LogoRowProbe> m_probe;
 };
