@@ -13,8 +13,9 @@
 
 DeviceTable::DeviceTable(TabKind kind, QObject *parent)
     : QObject(parent), m_variant(&tableVariant(kind)), m_model(new QStandardItemModel(0, 8, this)),
-      m_history(*m_variant)
+      m_store(*m_variant), m_history(*m_variant)
 {
+    m_store.setListener([this](const RowEvent &event) { show(event); });
     retranslate();
 }
 
@@ -48,69 +49,17 @@ QDateTime DeviceTable::lastStatusTime(int row) const
 
 StatusOutcome DeviceTable::statusOutcome(int row) const
 {
-    QMutexLocker locker(&m_lock);
-    if (row < 0 || row >= int(m_outcomes.size()))
-        return StatusOutcome::Neutral;
-    return m_outcomes[size_t(row)].last;
-}
-
-int DeviceTable::wave(int row) const
-{
-    QMutexLocker locker(&m_lock);
-    if (row < 0 || row >= int(m_outcomes.size()))
-        return 0;
-    return m_outcomes[size_t(row)].wave;
+    return m_store.statusOutcome(row);
 }
 
 QList<int> DeviceTable::failedRows() const
 {
-    QList<int> rows;
-    QMutexLocker locker(&m_lock);
-    const int count = int(m_outcomes.size());
-    if (!m_anyRun || m_lastRunGeneration != m_generation) {
-        for (int r = 0; r < count; ++r)
-            if (m_outcomes[size_t(r)].last == StatusOutcome::Failure)
-                rows.append(r);
-        return rows;
-    }
-    std::vector<int> lastRun = m_lastRun;
-    std::sort(lastRun.begin(), lastRun.end());
-    lastRun.erase(std::unique(lastRun.begin(), lastRun.end()), lastRun.end());
-    for (int r : lastRun) {
-        if (r < 0 || r >= count)
-            continue;
-        const RowOutcome &o = m_outcomes[size_t(r)];
-        if (o.runReported ? o.runFailed : o.last == StatusOutcome::Failure)
-            rows.append(r);
-    }
-    return rows;
+    return m_store.failedRows();
 }
 
 void DeviceTable::runStarted(quint64 generation, const std::vector<int> &rows)
 {
-    QMutexLocker locker(&m_lock);
-    m_anyRun = true;
-    m_lastRunGeneration = generation;
-    m_lastRun = rows;
-    if (generation != m_generation)
-        return;
-    for (int r : rows) {
-        if (r >= 0 && r < int(m_outcomes.size())) {
-            m_outcomes[size_t(r)].runReported = false;
-            m_outcomes[size_t(r)].runFailed = false;
-        }
-    }
-}
-
-void DeviceTable::noteOutcome(int row, StatusOutcome outcome)
-{
-    if (row < 0 || row >= int(m_outcomes.size()))
-        return;
-    RowOutcome &o = m_outcomes[size_t(row)];
-    o.last = outcome;
-    o.runReported = true;
-    if (outcome == StatusOutcome::Failure)
-        o.runFailed = true;
+    m_store.runStarted(generation, rows);
 }
 
 QString DeviceTable::retiredKey(quint64 generation, int row) const
@@ -164,17 +113,7 @@ int DeviceTable::appendRow(const RowFill &fill, DeviceSession session)
         items[0]->setCheckable(true);
         items[0]->setCheckState(Qt::Unchecked);
     }
-    int row;
-    {
-        QMutexLocker locker(&m_lock);
-        row = int(m_records.size());
-        auto record = std::make_unique<DEV_INFO>(fill.record);
-        record->nIndex = row;
-        record->lLoginID = 0;
-        m_records.push_back(std::move(record));
-        m_sessions.push_back(std::move(session));
-        m_outcomes.emplace_back();
-    }
+    const int row = m_store.appendRow(fill.record, std::move(session));
     m_model->appendRow(items);
     const std::string mac = DeviceRecord::fixedText(fill.record.NetComm.sMac);
     m_history.addRow(
@@ -192,13 +131,9 @@ int DeviceTable::appendRow(const RowFill &fill, DeviceSession session)
 
 void DeviceTable::clear()
 {
-    // Ended after the lock is let go: a logout waits for the device.
-    std::vector<DeviceSession> sessions;
+    const quint64 generation = m_store.clear();
     {
         QMutexLocker locker(&m_lock);
-        sessions.swap(m_sessions);
-        m_records.clear();
-        m_outcomes.clear();
         m_pending.clear();
         // Texts that reached the old rows stay theirs: they go to the history as their devices'.
         for (ParkedText &p : m_parkedHistory) {
@@ -209,9 +144,8 @@ void DeviceTable::clear()
         if (m_retiredKeys.size() >= keptLists)
             m_retiredKeys.erase(m_retiredKeys.begin());
         m_retiredKeys.emplace_back(m_generation, m_history.rowKeys());
-        ++m_generation;
+        m_generation = generation;
     }
-    sessions.clear();
     m_model->removeRows(0, m_model->rowCount());
     m_history.clearRows();
 }
@@ -240,14 +174,12 @@ QList<int> DeviceTable::checkedRows() const
 
 int DeviceTable::rowCount() const
 {
-    QMutexLocker locker(&m_lock);
-    return int(m_records.size());
+    return m_store.rowCount();
 }
 
 quint64 DeviceTable::generation() const
 {
-    QMutexLocker locker(&m_lock);
-    return m_generation;
+    return m_store.generation();
 }
 
 void DeviceTable::writeCell(int row, int column, const QString &text, StatusOutcome outcome, bool keep)
@@ -285,8 +217,6 @@ void DeviceTable::write(const Write &w, const quint64 *generation)
             QMutexLocker locker(&m_lock);
             if (generation && *generation != m_generation)
                 return;
-            if (w.isReport)
-                noteOutcome(w.row, w.outcome);
             // A text parked earlier by a worker is older than this one.
             m_pending.remove(cellKey(w.row, w.column));
             parked.swap(m_parkedHistory);
@@ -299,8 +229,6 @@ void DeviceTable::write(const Write &w, const quint64 *generation)
     QMutexLocker locker(&m_lock);
     if (generation && *generation != m_generation)
         return;
-    if (w.isReport)
-        noteOutcome(w.row, w.outcome);
     m_pending.insert(cellKey(w.row, w.column), w.text);
     if (w.column >= 0 && w.column < 8)
         parkHistory(w.row, w.column, w.text, w.outcome);
@@ -309,6 +237,7 @@ void DeviceTable::write(const Write &w, const quint64 *generation)
 
 void DeviceTable::setCellText(int row, int column, StatusOutcome outcome, const QString &text)
 {
+    m_store.noteReport(row, outcome);
     write(Write{row, column, text, true, outcome}, nullptr);
 }
 
@@ -336,12 +265,7 @@ void DeviceTable::flushPending()
 
 bool DeviceTable::copyRowDevice(int row, DEV_INFO *out) const
 {
-    QMutexLocker locker(&m_lock);
-    if (row < 0 || row >= int(m_records.size()))
-        return false;
-    *out = *m_records[row];
-    out->lLoginID = int32_t(m_sessions[size_t(row)].id());
-    return true;
+    return m_store.device(m_store.generation(), row, out);
 }
 
 std::optional<DEV_INFO> DeviceTable::rowDevice(int row) const
@@ -354,59 +278,36 @@ std::optional<DEV_INFO> DeviceTable::rowDevice(int row) const
 
 bool DeviceTable::updateRowDevice(int row, const std::function<void(DEV_INFO &)> &change)
 {
-    QMutexLocker locker(&m_lock);
-    if (row < 0 || row >= int(m_records.size()))
-        return false;
-    change(*m_records[row]);
-    m_records[row]->lLoginID = 0;
-    return true;
+    return m_store.updateDevice(m_store.generation(), row, change);
 }
 
 bool DeviceTable::device(quint64 generation, int row, DEV_INFO *out) const
 {
-    QMutexLocker locker(&m_lock);
-    if (generation != m_generation || row < 0 || row >= int(m_records.size()))
-        return false;
-    *out = *m_records[row];
-    out->lLoginID = int32_t(m_sessions[size_t(row)].id());
-    return true;
+    return m_store.device(generation, row, out);
 }
 
 bool DeviceTable::updateDevice(quint64 generation, int row, const std::function<void(DEV_INFO &)> &change)
 {
-    QMutexLocker locker(&m_lock);
-    if (generation != m_generation || row < 0 || row >= int(m_records.size()))
-        return false;
-    change(*m_records[row]);
-    m_records[row]->lLoginID = 0;
-    return true;
+    return m_store.updateDevice(generation, row, change);
 }
 
 DeviceSession DeviceTable::takeSession(quint64 generation, int row)
 {
-    QMutexLocker locker(&m_lock);
-    if (generation != m_generation || row < 0 || row >= int(m_sessions.size()))
-        return {};
-    return std::move(m_sessions[size_t(row)]);
+    return m_store.takeSession(generation, row);
 }
 
 DeviceSession DeviceTable::giveSession(quint64 generation, int row, DeviceSession session)
 {
-    QMutexLocker locker(&m_lock);
-    if (generation != m_generation || row < 0 || row >= int(m_sessions.size()))
-        return session;
-    std::swap(session, m_sessions[size_t(row)]);
-    return session;
+    return m_store.giveSession(generation, row, std::move(session));
 }
 
 void DeviceTable::post(const RowEvent &event)
 {
-    if (event.cell == Field::Wave) {
-        QMutexLocker locker(&m_lock);
-        if (event.generation == m_generation && event.row >= 0 && event.row < int(m_outcomes.size()))
-            m_outcomes[size_t(event.row)].wave = event.text.toInt();
-        return;
-    }
+    m_store.post(event);
+}
+
+void DeviceTable::show(const RowEvent &event)
+{
     const int column = m_variant->columnOf(event.cell);
     if (column < 0)
         return;

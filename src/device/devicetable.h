@@ -2,6 +2,7 @@
 
 #include "device/devicehistory.h"
 #include "device/devicerows.h"
+#include "device/devicestore.h"
 #include "device/statusoutcome.h"
 #include "device/tablevariant.h"
 #include "netsdk/netsdk.h"
@@ -20,10 +21,11 @@
 class QStandardItemModel;
 class RunLog;
 
-/// A tab's device table: the eight-column model, one record per row, and the table lock.
+/// A tab's device table: the eight-column model over the tab's DeviceStore (records, sessions,
+/// generations, what the reports said), and the devices' history.
 ///
-/// Rows are added and removed on the GUI thread only. Records are reached only through the accessors
-/// below, each holding the table lock for its whole duration; callers on other threads work on copies.
+/// Rows are added and removed on the GUI thread only. Records are reached only through the store,
+/// each call holding the store's lock for its whole duration; callers on other threads work on copies.
 /// The cell writers may be called from any thread: off the GUI thread the text is parked under the
 /// lock and applied by one queued flush, so a burst of progress texts for one cell costs one model
 /// write (the newest text wins) and there is never more than one flush waiting in the event loop.
@@ -39,6 +41,9 @@ public:
     ~DeviceTable() override;
 
     const TableVariant &variant() const { return *m_variant; }
+    /// The records, sessions and generations of the rows, for any thread.
+    DeviceStore &store() { return m_store; }
+    const DeviceStore &store() const { return m_store; }
     QStandardItemModel *model() const { return m_model; }
     /// Re-applies the translated header texts.
     void retranslate();
@@ -71,7 +76,7 @@ public:
     /// What the row's last report said; Neutral when it has none.
     StatusOutcome statusOutcome(int row) const;
     /// The wave a staged run put the row's device in (a Field::Wave value); 0 when none did.
-    int wave(int row) const;
+    int wave(int row) const { return m_store.wave(row); }
     /// Rows of the last run for which a job reported a failure during that run, in order: a step
     /// that failed counts even when a later step of the run went on and succeeded. A row the run did
     /// not reach counts when its last report was a failure. Before any run: the rows whose last
@@ -127,8 +132,8 @@ private:
     QString retiredKey(quint64 generation, int row) const;
     /// Under the lock.
     void queueFlush();
-    /// Under the lock: a report reached the row.
-    void noteOutcome(int row, StatusOutcome outcome);
+    /// Any thread: an event the store noted, for the model and the history.
+    void show(const RowEvent &event);
     struct ParkedText {
         int row;
         int column;
@@ -137,31 +142,17 @@ private:
         QDateTime when;
         QString key; ///< a device of cleared rows; empty: the row's current one
     };
-    /// What the reports of a row said.
-    struct RowOutcome {
-        StatusOutcome last = StatusOutcome::Neutral;
-        bool runReported = false; ///< a report arrived since the row's last run started
-        bool runFailed = false;   ///< one of those said Failure
-        int wave = 0;             ///< of the last staged run that took the row
-    };
-
     const TableVariant *m_variant;
     QStandardItemModel *m_model;
-    mutable QMutex m_lock;
-    std::vector<std::unique_ptr<DEV_INFO>> m_records;
-    std::vector<RowOutcome> m_outcomes;    ///< by row, beside m_records
-    std::vector<DeviceSession> m_sessions; ///< by row; the records' lLoginID stays 0
+    DeviceStore m_store;
+    mutable QMutex m_lock; ///< the texts below; never held while calling the store
     QHash<quint64, QString> m_pending;
     std::vector<ParkedText> m_parkedHistory; ///< at most MaxParkedHistory between two flushes
     bool m_flushQueued = false;
-    quint64 m_generation = 0;
+    quint64 m_generation = 0; ///< the store's generation the model shows
     /// The devices of the last few cleared lists, by generation: a job still running on them when
     /// they went reports its real result into their history and the run log.
     std::vector<std::pair<quint64, std::vector<QString>>> m_retiredKeys;
 
     DeviceHistory m_history; ///< GUI thread only
-    // Under the lock: a run may be started from any thread.
-    std::vector<int> m_lastRun;
-    quint64 m_lastRunGeneration = 0;
-    bool m_anyRun = false;
 };

@@ -209,6 +209,17 @@
     </message>
 </context>
 <context>
+    <name>DeviceStore</name>
+    <message>
+        <source>The device list was replaced</source>
+        <translation>设备列表已被替换</translation>
+    </message>
+    <message>
+        <source>No device in row %1</source>
+        <translation>第%1行没有设备</translation>
+    </message>
+</context>
+<context>
     <name>LoginDlg</name>
     <message>
         <source>Login</source>
