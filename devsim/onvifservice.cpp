@@ -358,7 +358,7 @@ OnvifReply OnvifService::handle(const std::string &contentType, const std::strin
                                 const std::string &ip, uint16_t port)
 {
     const DeviceSpec &spec = device_.spec();
-    if (body.empty() && spec.httpDigest && httpAuth != HttpAuth::Valid) {
+    if (body.empty() && httpAuth != HttpAuth::Valid) {
         // HTTP clients open a Digest exchange with an empty POST and send the body once challenged.
         OnvifReply r = soapFault(true, {"ter:NotAuthorized"}, "Sender not Authorized");
         r.httpStatus = 401;

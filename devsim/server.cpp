@@ -530,13 +530,14 @@ void Server::run()
         fds.push_back({discoveryFd_, POLLIN, 0});
         int timeout = 500;
         const auto now = Clock::now();
+        std::vector<Slot *> goingAway;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             for (auto &s : slots_) {
                 if (s->away) {
                     closeFd(s->listenFd);
                     if ((s->http && s->http->running()) || s->silentFd >= 0)
-                        stopOnvif(*s);
+                        goingAway.push_back(s.get());
                     const auto left =
                         std::chrono::duration_cast<std::chrono::milliseconds>(s->backAt - now).count();
                     timeout = int(std::max<int64_t>(0, std::min<int64_t>(timeout, left)));
@@ -548,6 +549,10 @@ void Server::run()
                 }
             }
         }
+        // Outside the lock: stopping a daemon waits for its thread, which may be waiting for the
+        // lock to report another answer.
+        for (Slot *s : goingAway)
+            stopOnvif(*s);
         const int rc = ::poll(fds.data(), fds.size(), timeout);
         if (rc < 0 && errno != EINTR)
             break;
@@ -623,7 +628,7 @@ void Server::run()
                 std::fprintf(stderr, "devsim %s: ONVIF back from reboot failed: %s\n",
                              s->device->mac().c_str(), error.c_str());
             std::printf("back %s %s:%u\n", s->device->mac().c_str(), ip.c_str(),
-                        unsigned(options_.servicePort));
+                        unsigned(s->device->spec().speaksSdk() ? options_.servicePort : options_.onvifPort));
             std::fflush(stdout);
         }
         reapSessions(false);

@@ -284,6 +284,9 @@ TEST_F(OnvifTest, PreAuthOperationsNeedNoCredentialsAndTellTheClock)
     EXPECT_EQ(t.textAt({"SystemDateAndTime", "TimeZone", "TZ"}), "CET-1CEST,M3.5.0,M10.5.0/3");
     // Everything else asks who is calling.
     EXPECT_EQ(call("<tds:SystemReboot/>").httpStatus, 401);
+    // An HTTP client opening a Digest exchange (an empty POST) is challenged here too.
+    EXPECT_TRUE(
+        service->handle("application/soap+xml", "", HttpAuth::None, device->ip(), 8080).digestChallenge);
     EXPECT_EQ(state()["counts"]["reboot"].asInt(), 0);
 }
 
