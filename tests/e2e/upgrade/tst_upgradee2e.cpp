@@ -86,6 +86,7 @@ private slots:
     void modifyIpMovesDevicesFirst();
     void setOemidWritesVerifiesAndRecords();
     void verifiesTheVersionAfterTheRestart();
+    void mixedFleetUpgradesOnvifCamerasToo();
     void checkDevicesSendsNothing();
     void floodingAndTricklingDevicesEndAtTheDeadline();
     void packageReplacedBetweenStartsIsNotSent();
@@ -95,7 +96,8 @@ private slots:
     void pacingIsReadAtRunStart();
 
 private:
-    bool startTab(const QJsonArray &devices, int port, int searchPort, int recordsPort = -1);
+    bool startTab(const QJsonArray &devices, int port, int searchPort, int recordsPort = -1,
+                  const QStringList &extraArgs = QStringList());
     bool searchAndTickAll(int expectedRows);
     bool waitForFinalTexts(int rows, int timeoutMs);
     QString status(int row) const;
@@ -139,10 +141,11 @@ QString UpgradeE2E::makePackage(const QString &hardware, size_t size)
     return testzip::writePackage(path.toStdString(), hardware.toStdString(), size) ? path : QString();
 }
 
-bool UpgradeE2E::startTab(const QJsonArray &devices, int port, int searchPort, int recordsPort)
+bool UpgradeE2E::startTab(const QJsonArray &devices, int port, int searchPort, int recordsPort,
+                          const QStringList &extraArgs)
 {
     m_fleet = std::make_unique<DevsimFleet>();
-    if (!m_fleet->start(devices, port, searchPort, recordsPort))
+    if (!m_fleet->start(devices, port, searchPort, recordsPort, extraArgs))
         return false;
     H264_DVR_SetSearchPort(quint16(searchPort));
     m_tab = std::make_unique<UpgradeWidget>();
@@ -407,6 +410,65 @@ void UpgradeE2E::verifiesTheVersionAfterTheRestart()
                  qPrintable(seen.join(QLatin1String(" | "))));
     }
     QCOMPARE(m_tab->upgradeRun()->verifying(), 0);
+}
+
+void UpgradeE2E::mixedFleetUpgradesOnvifCamerasToo()
+{
+    // Eight SDK devices and four ONVIF cameras (one wanting HTTP Digest with its clock hours ahead, one
+    // taking the package only inline, one keeping its old version): one table, one run, one verdict
+    // per device.
+    writeIni("[UpgradeInfo]\r\nModifyIP=0\r\nVerify=1\r\nVerifyTimeout=6\r\n");
+    QJsonArray devices;
+    for (int i = 0; i < 8; ++i)
+        devices.append(device(QStringLiteral("127.0.75.%1").arg(10 + i), 0x7500 + i,
+                              QJsonObject{{QStringLiteral("upgradeMs"), 300},
+                                          {QStringLiteral("version"), QStringLiteral("V4.02.R11.OLD")}}));
+    const QJsonObject onvif{{QStringLiteral("protocol"), QStringLiteral("onvif")},
+                            {QStringLiteral("upgradeMs"), 300},
+                            {QStringLiteral("rebootMs"), 500},
+                            {QStringLiteral("version"), QStringLiteral("V4.02.R11.OLD")}};
+    const QList<QJsonObject> cameras = {
+        QJsonObject{},
+        QJsonObject{{QStringLiteral("httpDigest"), true},
+                    {QStringLiteral("faults"), QJsonObject{{QStringLiteral("clockSkewSeconds"), 3 * 3600}}}},
+        QJsonObject{{QStringLiteral("httpUpgrade"), false}},
+        QJsonObject{{QStringLiteral("faults"), QJsonObject{{QStringLiteral("keepVersion"), true}}}},
+    };
+    for (int i = 0; i < cameras.size(); ++i) {
+        QJsonObject extra = onvif;
+        for (auto it = cameras[i].begin(); it != cameras[i].end(); ++it)
+            extra.insert(it.key(), it.value());
+        devices.append(device(QStringLiteral("127.0.75.%1").arg(30 + i), 0x7530 + i, extra));
+    }
+    QVERIFY(startTab(devices, 35750, 35751, -1, {QStringLiteral("--onvif-port"), QStringLiteral("35752")}));
+    QVERIFY(searchAndTickAll(12));
+    const QString package = m_tmp->filePath(QStringLiteral("mixed.bin"));
+    const std::string desc = "{\"Hardware\":\"" + kHardware.toStdString() +
+                             "\",\"Version\":\"V7.01.R05.E2E\",\"BuildDate\":\"2026-04-01\"}";
+    QVERIFY(
+        testzip::write(package.toStdString(), {{"InstallDesc", desc}, {"u-boot.bin.img", "image"}}, true));
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(package);
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QStringLiteral("secret"));
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("upgradeBtn")), Qt::LeftButton);
+    QVERIFY(waitForFinalTexts(12, 90000));
+    for (int row = 0; row < 12; ++row) {
+        const int last = cell(row, 1).section(QLatin1Char('.'), 3).toInt();
+        const bool camera = last >= 30;
+        const bool keeps = last == 33;
+        QString want = camera ? QStringLiteral("Verified V7.01.R05.E2E 0000-00-00")
+                              : QStringLiteral("Verified V7.01.R05.E2E 2026-04-01");
+        if (keeps)
+            want = QStringLiteral("Not verified: version unchanged");
+        QVERIFY2(status(row) == want, qPrintable(QStringLiteral("%1: %2").arg(cell(row, 1), status(row))));
+        QStringList seen;
+        for (const StatusEvent &e : m_history[row])
+            seen << e.text;
+        QVERIFY2(seen.size() >= 2 && seen[seen.size() - 2].startsWith(QStringLiteral("Upgrade Success")),
+                 qPrintable(seen.join(QLatin1String(" | "))));
+        if (camera)
+            QCOMPARE(m_fleet->state(cell(row, 4)).value(QStringLiteral("version")).toString(),
+                     keeps ? QStringLiteral("V4.02.R11.OLD") : QStringLiteral("V7.01.R05.E2E"));
+    }
 }
 
 void UpgradeE2E::checkDevicesSendsNothing()

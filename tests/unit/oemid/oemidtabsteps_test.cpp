@@ -25,6 +25,7 @@ struct Device : OemidSdk {
     std::string oemid; // empty: no OEMID yet ("Ret" 109)
     int getRet = 0;    // forced "Ret" of the read; 0: the device's own
     bool loginOk = true;
+    bool onvif = false; // the SDK has no producer information for it: reads fail
     int logins = 0, writes = 0;
 
     DeviceSession login(const DEV_INFO &, int *error) override
@@ -36,6 +37,8 @@ struct Device : OemidSdk {
     }
     long getProducerInfo(long, char *buffer, int size, int *returned) override
     {
+        if (onvif)
+            return 0;
         std::string reply;
         if (getRet)
             reply = "{\"Ret\":" + std::to_string(getRet) + "}";
@@ -75,6 +78,7 @@ struct Case {
     int writes;
     bool settings; // the settings ran
     const char *oemidAfter;
+    bool onvif = false; // an ONVIF device
 };
 
 class OemidTabStepsTest : public ::testing::TestWithParam<Case>
@@ -90,7 +94,9 @@ TEST_P(OemidTabStepsTest, OneDevice)
     device.oemid = c.deviceOemid;
     device.getRet = c.getRet;
     device.loginOk = c.loginOk;
+    device.onvif = c.onvif;
     DEV_INFO rec = MemoryRows::loggedIn(0, 3);
+    rec.NetDevInfo.Protocol = c.onvif ? NETSDK_PROTOCOL_ONVIF : NETSDK_PROTOCOL_OWN;
     std::strcpy(rec.szCloudID, device.serial.c_str());
     std::strcpy(rec.NetComm.sMac, "00:12:34:56:78:9a");
     MemoryRows rows({rec});
@@ -128,6 +134,7 @@ TEST_P(OemidTabStepsTest, OneDevice)
         {QStringLiteral("login error -11301"), StatusOutcome::Failure},
         {QStringLiteral("dev login failed"), StatusOutcome::Failure},
         {QStringLiteral("<settings>"), StatusOutcome::Neutral},
+        {QStringLiteral("Not supported over ONVIF"), StatusOutcome::Neutral},
     };
     QList<StatusOutcome> expectedSaid;
     for (const QString &text : expected)
@@ -215,7 +222,22 @@ INSTANTIATE_TEST_SUITE_P(
              "ACME01"},
         // The IP change wrote its own status; the row is skipped.
         Case{"ipChangeFails", kMoveFirst, "", 0, true, -1, O::IpSkipped, {}, 0, false, ""},
-        Case{"ipChangeNothing", kMoveFirst, "", 0, true, 0, O::IpSkipped, {}, 0, false, ""}),
+        Case{"ipChangeNothing", kMoveFirst, "", 0, true, 0, O::IpSkipped, {}, 0, false, ""},
+        // An ONVIF device: no OEMID, said so, neither way; its clock and zone settings still run.
+        Case{"onvifWrite", kWrite, "", 0, true, 1, O::Done, {"Not supported over ONVIF"}, 0, true, "", true},
+        Case{"onvifSettingsOnly", kNone, "", 0, true, 1, O::Done, {}, 0, true, "", true},
+        Case{"onvifLoginFails",
+             kWrite,
+             "",
+             0,
+             false,
+             1,
+             O::LoginFailed,
+             {"login error -11301", "dev login failed"},
+             0,
+             false,
+             "",
+             true}),
     [](const ::testing::TestParamInfo<Case> &i) { return std::string(i.param.name); });
 
 } // namespace
