@@ -25,9 +25,9 @@ namespace
 {
 
 const char kUsage[] =
-    "usage: devsim (--count N | --fleet FILE) [options]\n"
+    "usage: devsim (--count N [--onvif M] | --onvif M | --fleet FILE) [options]\n"
     "  --count N           N devices on consecutive loopback addresses\n"
-    "  --onvif N           with --count: N ONVIF cameras on the addresses after them\n"
+    "  --onvif M           M ONVIF cameras on the addresses after them (or from the base address)\n"
     "  --fleet FILE        devices described by a JSON fleet file (see devsim/README.md)\n"
     "  --state DIR         state directory (default: a new temporary directory)\n"
     "  --base-ip A         first address (default 127.0.0.10)\n"
@@ -119,10 +119,10 @@ int main(int argc, char **argv)
         if (!ok)
             return fail("bad value for " + arg + ": " + value);
     }
-    if (onvifCount > 0 && count <= 0)
-        return fail("--onvif goes with --count");
-    if ((count > 0) == !fleetFile.empty())
-        return fail(std::string("give either --count or --fleet\n") + kUsage);
+    if (count < 0 && onvifCount > 0)
+        count = 0;
+    if ((count >= 0) == !fleetFile.empty())
+        return fail(std::string("give either --count / --onvif or --fleet\n") + kUsage);
     uint8_t base[4];
     if (!devsim::parseIPv4(fleetOptions.baseIp, base) || base[0] != 127)
         return fail("--base-ip must be a 127.x.x.x address");

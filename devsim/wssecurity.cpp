@@ -181,6 +181,13 @@ TokenCheck TokenChecker::check(const UsernameToken &token, const std::string &us
     if (!seen_.insert(nonce).second)
         return TokenCheck::Replayed;
     order_.emplace_back(deviceNow, nonce);
+    // A flood of valid requests must not grow the memory without end; a real device keeps a
+    // bounded list too.
+    constexpr size_t kMaxNonces = 65536;
+    if (order_.size() > kMaxNonces) {
+        seen_.erase(order_.front().second);
+        order_.pop_front();
+    }
     return TokenCheck::Ok;
 }
 
