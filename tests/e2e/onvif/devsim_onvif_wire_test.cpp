@@ -260,9 +260,14 @@ TEST_F(DevsimOnvifWire, HttpDigestAsTheDaemonChecksIt)
         long status;
     };
     const Case cases[] = {
-        {11, "secret", "", 200}, {11, "wrong", "", 401},  {11, "", "secret", 401}, // the token alone is not
-                                                                                   // enough
-        {10, "secret", "", 200}, {10, "", "secret", 200}, {10, "", "wrong", 400},  {10, "", "", 401},
+        {11, "secret", "", 200},
+        {11, "wrong", "", 401},
+        {11, "", "secret", 401}, // the token alone is not
+                                 // enough
+        {10, "secret", "", 200},
+        {10, "", "secret", 200},
+        {10, "", "wrong", 400},
+        {10, "", "", 401},
     };
     for (const Case &c : cases) {
         const Reply r = post(serviceUrl(ip(c.device)), soap("<tds:GetDeviceInformation/>", c.token),
@@ -325,6 +330,43 @@ TEST_F(DevsimOnvifWire, FirmwareUploadThenRestartWithTheNewVersion)
         }
         EXPECT_EQ(version, c.versionAfter);
     }
+}
+
+TEST_F(DevsimOnvifWire, UploadCutShortIsRecordedAndNothingBurns)
+{
+    start({onvifDevice(10)});
+    const Reply start = post(serviceUrl(ip(10)), soap("<tds:StartFirmwareUpgrade/>", "secret"));
+    ASSERT_EQ(start.status, 200) << start.body;
+    const std::string uri = start.field("UploadUri");
+    const std::string prefix = "http://" + ip(10) + ":" + std::to_string(kOnvifPort);
+    ASSERT_EQ(uri.compare(0, prefix.size(), prefix), 0) << uri;
+    // Announce 100000 bytes, send 1000, leave.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kOnvifPort);
+    inet_pton(AF_INET, ip(10).c_str(), &to.sin_addr);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to), 0);
+    const std::string head = "POST " + uri.substr(prefix.size()) + " HTTP/1.1\r\nHost: " + ip(10) +
+                             "\r\nContent-Type: application/octet-stream\r\nContent-Length: 100000\r\n\r\n" +
+                             std::string(1000, 'p');
+    ASSERT_EQ(::send(fd, head.data(), head.size(), MSG_NOSIGNAL), ssize_t(head.size()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ::close(fd);
+    const std::string statePath =
+        sim.deviceDir(QStringLiteral("00:78:00:00:00:0a")).toStdString() + "/state.json";
+    std::string kind;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (kind != "aborted" && std::chrono::steady_clock::now() < end) {
+        kind = parse(readFile(statePath))["lastUpgrade"]["kind"].asString();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(kind, "aborted");
+    EXPECT_FALSE(saw("reboot 00:78:00:00:00:0a", 500)); // no restart
+    const Reply info = post(serviceUrl(ip(10)), soap("<tds:GetDeviceInformation/>", "secret"));
+    EXPECT_EQ(info.field("FirmwareVersion"), parse(readFile(statePath))["version"].asString());
+    EXPECT_FALSE(
+        fileExists(sim.deviceDir(QStringLiteral("00:78:00:00:00:0a")).toStdString() + "/upgrade.part"));
 }
 
 TEST_F(DevsimOnvifWire, AddressChangeMovesTheService)
