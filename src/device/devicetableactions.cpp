@@ -7,6 +7,7 @@
 #include "device/devicecsv.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
+#include "device/tablecommand.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,8 +26,9 @@
 #include <QVBoxLayout>
 
 DeviceTableActions::DeviceTableActions(DeviceTabCore &core, QTableView *view)
-    : QObject(&core), m_core(core), m_view(view)
+    : QObject(&core), m_core(core), m_view(view), m_command(std::make_unique<TableCommand>(*core.table()))
 {
+    connect(m_command.get(), &TableCommand::finished, this, &DeviceTableActions::commandFinished);
     view->setContextMenuPolicy(Qt::CustomContextMenu);
     view->setFocusPolicy(Qt::StrongFocus);
     view->setAccessibleName(QCoreApplication::translate("DeviceTable", "Device list"));
@@ -40,7 +42,7 @@ DeviceTableActions::DeviceTableActions(DeviceTabCore &core, QTableView *view)
 
 DeviceTableActions::~DeviceTableActions()
 {
-    m_thread.reset(); // its destructor interrupts the run and waits
+    m_command.reset(); // its destructor interrupts the run and waits
 }
 
 QMenu *DeviceTableActions::createMenu(int row)
@@ -211,14 +213,13 @@ QList<int> DeviceTableActions::chosenRows() const
 
 bool DeviceTableActions::commandRunning() const
 {
-    return m_thread && m_thread->isRunning();
+    return m_command->isRunning();
 }
 
 bool DeviceTableActions::runCommand(int command)
 {
     if (command != CBatchDealThread::ResetConfig && command != CBatchDealThread::Reboot)
         return false;
-    DeviceTable &table = *m_core.table();
     if (commandRunning() || m_core.batch()->isActive()) {
         CMessageBox::information(
             m_view, QCoreApplication::translate("DeviceTable", "Prompt"),
@@ -242,42 +243,12 @@ bool DeviceTableActions::runCommand(int command)
                               QCoreApplication::translate("DeviceTable", "Cancel")) != 0)
         return false;
 
-    // A finished thread is dropped and a fresh one made, so every run starts from an empty list.
-    m_thread = std::make_unique<CBatchDealThread>();
-    m_thread->setCommand(command);
-    m_commandGeneration = table.generation();
-    table.runStarted(m_commandGeneration, std::vector<int>(rows.cbegin(), rows.cend()));
-    std::vector<int> sent; // table row by position in the run
-    for (int row : rows) {
-        DEV_INFO rec;
-        if (table.device(m_commandGeneration, row, &rec)) {
-            rec.nIndex = row;
-            // The run owns the row's session while it runs.
-            m_thread->addDevice(rec, table.takeSession(m_commandGeneration, row));
-            sent.push_back(row);
-        }
-    }
-    connect(m_thread.get(), &CBatchDealThread::message, this,
-            [this](int ret, int nError, int nIndex, int nCmd) {
-                DeviceTable &t = *m_core.table();
-                if (t.generation() != m_commandGeneration)
-                    return; // a new search replaced the rows
-                commandAnswered(t, ret, nError, nIndex, nCmd);
-            });
-    connect(m_thread.get(), &CBatchDealThread::finished, this, [this, sent] {
-        // Sessions of devices that are still up go back to their rows (not to rows a new search made).
-        for (size_t i = 0; i < sent.size(); ++i)
-            m_core.table()->giveSession(m_commandGeneration, sent[i], m_thread->takeSession(int(i)));
-        emit commandFinished();
-    });
-    m_thread->start();
-    return true;
+    return m_command->start(command, rows);
 }
 
 void DeviceTableActions::commandAnswered(DeviceTable &table, int ret, int nError, int row, int nCmd)
 {
-    const BatchOutcome outcome = batchOutcome(ret, nError, nCmd);
-    table.setStatusText(row, outcome.outcome, outcome.text);
+    TableCommand::answered(table, ret, nError, row, nCmd);
 }
 
 bool DeviceTableActions::eventFilter(QObject *watched, QEvent *event)

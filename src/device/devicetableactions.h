@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-class CBatchDealThread;
+class TableCommand;
 class CDialogWidget;
 class DeviceTabCore;
 class DeviceTable;
@@ -73,8 +73,7 @@ private:
     DeviceTabCore &m_core;
     QPointer<QTableView> m_view;
     QPointer<CDialogWidget> m_historyDialog;
-    std::unique_ptr<CBatchDealThread> m_thread;
-    quint64 m_commandGeneration = 0;
+    std::unique_ptr<TableCommand> m_command;
     std::function<QString()> m_chooseExportPath;
     std::function<void(const QList<int> &)> m_checkDevices;
 };
