@@ -64,6 +64,12 @@ namespace CtlCommands
 int search(const QStringList &args);
 int upgrade(const QStringList &args);
 int check(const QStringList &args);
+int reset(const QStringList &args);
+int reboot(const QStringList &args);
+int ip(const QStringList &args);
+int history(const QStringList &args);
+int exportTable(const QStringList &args);
+int records(const QStringList &args);
 
 /// The command line's entry: dispatches to the subcommand named first.
 int run(const QStringList &args);

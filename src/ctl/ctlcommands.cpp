@@ -339,6 +339,12 @@ const Subcommand subcommands[] = {
     {"search", QT_TRANSLATE_NOOP("TallowCtl", "list the devices a search finds"), &search},
     {"check", QT_TRANSLATE_NOOP("TallowCtl", "check the devices before flashing"), &check},
     {"upgrade", QT_TRANSLATE_NOOP("TallowCtl", "upgrade the firmware"), &upgrade},
+    {"ip", QT_TRANSLATE_NOOP("TallowCtl", "change the devices' addresses (batch IP change)"), &ip},
+    {"reset", QT_TRANSLATE_NOOP("TallowCtl", "reset the devices' configuration"), &reset},
+    {"reboot", QT_TRANSLATE_NOOP("TallowCtl", "reboot the devices"), &reboot},
+    {"records", QT_TRANSLATE_NOOP("TallowCtl", "records upload: send the factory records"), &records},
+    {"history", QT_TRANSLATE_NOOP("TallowCtl", "print a tab's run log"), &history},
+    {"export", QT_TRANSLATE_NOOP("TallowCtl", "write the table as CSV"), &exportTable},
 };
 } // namespace
 

@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include <atomic>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -10,9 +11,11 @@ namespace
 {
 
 int wakePipe[2] = {-1, -1};
+std::atomic<int> caught{0};
 
 void onSignal(int)
 {
+    caught.fetch_add(1, std::memory_order_relaxed);
     const char byte = 1;
     [[maybe_unused]] const ssize_t n = ::write(wakePipe[1], &byte, 1);
 }
@@ -48,4 +51,9 @@ CtlInterrupt::~CtlInterrupt()
     sigemptyset(&sa.sa_mask);
     ::sigaction(SIGINT, &sa, nullptr);
     ::sigaction(SIGTERM, &sa, nullptr);
+}
+
+int CtlInterrupt::raised()
+{
+    return caught.load(std::memory_order_relaxed);
 }

@@ -15,6 +15,8 @@ public:
     explicit CtlInterrupt(QObject *parent = nullptr);
     ~CtlInterrupt() override;
     int count() const { return m_count; }
+    /// Signals caught so far, for code that polls instead of waiting in an event loop (any thread).
+    static int raised();
 
 signals:
     void interrupted(int count);

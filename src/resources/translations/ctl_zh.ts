@@ -124,6 +124,30 @@
         <translation>升级固件</translation>
     </message>
     <message>
+        <source>change the devices' addresses (batch IP change)</source>
+        <translation>修改设备地址（批量修改 IP）</translation>
+    </message>
+    <message>
+        <source>reset the devices' configuration</source>
+        <translation>恢复设备的默认配置</translation>
+    </message>
+    <message>
+        <source>reboot the devices</source>
+        <translation>重启设备</translation>
+    </message>
+    <message>
+        <source>records upload: send the factory records</source>
+        <translation>records upload：上传出厂记录</translation>
+    </message>
+    <message>
+        <source>print a tab's run log</source>
+        <translation>显示某一页的运行日志</translation>
+    </message>
+    <message>
+        <source>write the table as CSV</source>
+        <translation>将表格写成 CSV</translation>
+    </message>
+    <message>
         <source>Runs Tallow's batch jobs on the devices of this station's network, without a window.</source>
         <translation>无需窗口，在本工位网络中的设备上运行 Tallow 的批量任务。</translation>
     </message>
@@ -316,6 +340,90 @@
     <message>
         <source> (interrupted)</source>
         <translation>（已中断）</translation>
+    </message>
+    <message>
+        <source>Whose table: firmware, logo or oemid (default %1)</source>
+        <translation>使用哪个页的表格：firmware、logo 或 oemid（默认 %1）</translation>
+    </message>
+    <message>
+        <source>At the end, write the table as CSV to this file, as the table's Export does</source>
+        <translation>结束时像表格的导出功能那样，将表格以 CSV 格式写入此文件</translation>
+    </message>
+    <message>
+        <source>%1 Give --yes to go ahead without a terminal.</source>
+        <translation>%1 没有终端时请给出 --yes 以继续。</translation>
+    </message>
+    <message>
+        <source>Reboots the devices, as the table's Reboot does.</source>
+        <translation>像表格的重启功能那样重启设备。</translation>
+    </message>
+    <message>
+        <source>Resets the devices' configuration to factory defaults, as the table's Reset Config does.</source>
+        <translation>像表格的恢复默认配置功能那样，将设备配置恢复为出厂默认值。</translation>
+    </message>
+    <message>
+        <source>Do not ask for confirmation</source>
+        <translation>不询问确认</translation>
+    </message>
+    <message>
+        <source>Changes the devices' addresses as a run with ModifyIP does: the last address byte becomes the row index (from 0) plus StartIndex, never .0, .255, the gateway or this station's own address.</source>
+        <translation>像开启 ModifyIP 的任务那样修改设备地址：地址最后一字节为行号（从 0 开始）加 StartIndex，绝不会是 .0、.255、网关或本工位自己的地址。</translation>
+    </message>
+    <message>
+        <source>Address changed to %1</source>
+        <translation>地址已改为 %1</translation>
+    </message>
+    <message>
+        <source>Address not changed</source>
+        <translation>地址未修改</translation>
+    </message>
+    <message>
+        <source>Prints a tab's run log of one day: every text its devices' status and OEMID cells received, with time and device.</source>
+        <translation>显示某一页某一天的运行日志：其设备的状态和 OEMID 单元格收到的每条文字，附时间和设备。</translation>
+    </message>
+    <message>
+        <source>The day (default today)</source>
+        <translation>日期（默认今天）</translation>
+    </message>
+    <message>
+        <source>yyyy-MM-dd</source>
+        <translation>yyyy-MM-dd</translation>
+    </message>
+    <message>
+        <source>Only this device (its MAC, or address:port)</source>
+        <translation>只显示此设备（其 MAC，或 地址:端口）</translation>
+    </message>
+    <message>
+        <source>device</source>
+        <translation>设备</translation>
+    </message>
+    <message>
+        <source>--date takes a day as yyyy-MM-dd</source>
+        <translation>--date 的取值为 yyyy-MM-dd 格式的日期</translation>
+    </message>
+    <message>
+        <source>No run log for that day: %1</source>
+        <translation>该日没有运行日志：%1</translation>
+    </message>
+    <message>
+        <source>Searches and writes the table as CSV, as the table's Export does (RFC 4180, UTF-8, CRLF).</source>
+        <translation>搜索设备，并像表格的导出功能那样将表格写成 CSV（RFC 4180、UTF-8、CRLF）。</translation>
+    </message>
+    <message>
+        <source>The CSV file (default: stdout)</source>
+        <translation>CSV 文件（默认：标准输出）</translation>
+    </message>
+    <message>
+        <source>records upload: sends the factory records written so far to the record service, as the tabs' Upload does.</source>
+        <translation>records upload：像各页的上传功能那样，将已写入的出厂记录发送到记录服务。</translation>
+    </message>
+    <message>
+        <source>The action</source>
+        <translation>操作</translation>
+    </message>
+    <message>
+        <source>records takes one action: upload</source>
+        <translation>records 只接受一个操作：upload</translation>
     </message>
 </context>
 </TS>

@@ -97,6 +97,11 @@ private slots:
     void refusedPackage();
     void interruptMidUpgrade();
     void versionNamesThePaths();
+    void tableCommands_data();
+    void tableCommands();
+    void historyAndExportAfterARun();
+    void recordsUpload_data();
+    void recordsUpload();
 
 private:
     bool startFleet(const QJsonArray &devices, int port);
@@ -567,6 +572,130 @@ void TallowCtlE2E::versionNamesThePaths()
     QVERIFY2(text.contains((appDir() + QStringLiteral("/Config.ini")).toUtf8()), text.constData());
     QVERIFY2(text.contains((appDir() + QStringLiteral("/RunLog")).toUtf8()), text.constData());
     QVERIFY2(text.contains((appDir() + QStringLiteral("/oemidupload")).toUtf8()), text.constData());
+}
+
+void TallowCtlE2E::tableCommands_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("okText");     ///< the healthy device's text
+    QTest::addColumn<QString>("faultText");  ///< the faulted device's text
+    QTest::addColumn<QString>("count");      ///< devsim's count of what the healthy device got
+    QTest::addColumn<QString>("newAddress"); ///< the healthy device's address afterwards
+    QTest::newRow("reboot") << QStringList{QStringLiteral("reboot"), QStringLiteral("--yes")}
+                            << QStringLiteral("Reboot Successfully") << QStringLiteral("Reboot Failed")
+                            << QStringLiteral("reboot") << QStringLiteral("127.0.168.10");
+    QTest::newRow("reset") << QStringList{QStringLiteral("reset"), QStringLiteral("-y")}
+                           << QStringLiteral("Reset Config Successfully")
+                           << QStringLiteral("Reset Config Failed") << QStringLiteral("reset")
+                           << QStringLiteral("127.0.168.10");
+    // Row index 0 + StartIndex 40: .40; the faulted device wants a reboot first.
+    QTest::newRow("ip") << QStringList{QStringLiteral("ip"), QStringLiteral("--start-index"),
+                                       QStringLiteral("40")}
+                        << QStringLiteral("Address changed to 127.0.168.40") << QStringLiteral("Need Reboot")
+                        << QStringLiteral("ipChange") << QStringLiteral("127.0.168.40");
+}
+
+void TallowCtlE2E::tableCommands()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, okText);
+    QFETCH(QString, faultText);
+    QFETCH(QString, count);
+    QFETCH(QString, newAddress);
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.168.10"), 0, kNvr,
+                          {{QStringLiteral("gateway"), QStringLiteral("127.0.168.1")}}));
+    devices.append(device(
+        QStringLiteral("127.0.168.11"), 1, kNvr,
+        {{QStringLiteral("gateway"), QStringLiteral("127.0.168.1")},
+         {QStringLiteral("faults"),
+          QJsonObject{{QStringLiteral("results"), QJsonObject{{QStringLiteral("reboot"), -11300},
+                                                              {QStringLiteral("33"), -11300},
+                                                              {QStringLiteral("ipchange"), -11401}}}}}}));
+    QVERIFY(startFleet(devices, 36480));
+    const CtlResult r = runCtl(args << QStringLiteral("--search-time") << QStringLiteral("1000"));
+    QVERIFY(r.allJson);
+    QCOMPARE(r.exitCode, 1);
+    QCOMPARE(r.result(QStringLiteral("127.0.168.11")).value(QStringLiteral("text")).toString(), faultText);
+    QCOMPARE(r.result(QStringLiteral("127.0.168.11")).value(QStringLiteral("outcome")).toString(),
+             QStringLiteral("failure"));
+    const QJsonObject ok = r.result(newAddress);
+    QCOMPARE(ok.value(QStringLiteral("text")).toString(), okText);
+    QCOMPARE(ok.value(QStringLiteral("outcome")).toString(), QStringLiteral("success"));
+    QCOMPARE(m_fleet->count(QStringLiteral("00:12:34:77:00:00"), count.toLatin1().constData()), 1);
+    QCOMPARE(m_fleet->state(QStringLiteral("00:12:34:77:00:00")).value(QStringLiteral("ip")).toString(),
+             newAddress);
+}
+
+void TallowCtlE2E::historyAndExportAfterARun()
+{
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.169.10"), 0, kNvr));
+    devices.append(device(QStringLiteral("127.0.169.11"), 1, QStringLiteral("HI3521A-DVR")));
+    QVERIFY(startFleet(devices, 36490));
+    QCOMPARE(runCtl({QStringLiteral("check"), QStringLiteral("-p"), makePackage(kNvr, 4096),
+                     QStringLiteral("--search-time"), QStringLiteral("1000")})
+                 .exitCode,
+             1);
+    // The run log of today, of one device, as JSON.
+    const CtlResult h =
+        runCtl({QStringLiteral("history"), QStringLiteral("--device"), QStringLiteral("00:12:34:77:00:01")});
+    QCOMPARE(h.exitCode, 0);
+    QVERIFY(h.allJson);
+    QVERIFY(!h.lines.isEmpty());
+    for (const QJsonObject &o : h.lines)
+        QCOMPARE(o.value(QStringLiteral("device")).toString(), QStringLiteral("00:12:34:77:00:01"));
+    QCOMPARE(h.lines.last().value(QStringLiteral("text")).toString(), QStringLiteral("Invalid hardware"));
+    // A day without a log.
+    QCOMPARE(
+        runCtl({QStringLiteral("history"), QStringLiteral("--date"), QStringLiteral("2001-01-01")}).exitCode,
+        4);
+    QCOMPARE(
+        runCtl({QStringLiteral("history"), QStringLiteral("--date"), QStringLiteral("yesterday")}).exitCode,
+        2);
+
+    // The table as CSV: a header and one record per device, as the table's Export writes it.
+    const QString csv = m_tmp->filePath(QStringLiteral("table.csv"));
+    QCOMPARE(runCtl({QStringLiteral("export"), QStringLiteral("-o"), csv, QStringLiteral("--search-time"),
+                     QStringLiteral("1000")})
+                 .exitCode,
+             0);
+    QFile f(csv);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QList<QByteArray> records = f.readAll().split('\n');
+    QVERIFY(records.value(0).startsWith("NO.,IP Address,"));
+    QVERIFY(records.value(0).endsWith("\r"));
+    QVERIFY(records.value(1).startsWith("1,127.0.169.10,"));
+    QVERIFY(records.value(2).startsWith("2,127.0.169.11,"));
+}
+
+void TallowCtlE2E::recordsUpload_data()
+{
+    QTest::addColumn<QString>("port"); ///< empty: the service's
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("end"); ///< empty: no summary
+    QTest::newRow("nothing to send") << QString() << 0 << QStringLiteral("empty");
+    QTest::newRow("port not a number") << QStringLiteral("https") << 2 << QString();
+}
+
+void TallowCtlE2E::recordsUpload()
+{
+    QFETCH(QString, port);
+    QFETCH(int, exitCode);
+    QFETCH(QString, end);
+    m_fleet = std::make_unique<DevsimFleet>();
+    QVERIFY2(m_fleet->start(QJsonArray{device(QStringLiteral("127.0.170.10"), 0, kNvr)}, 36500, 36501, 0),
+             qPrintable(m_fleet->error()));
+    QStringList args{QStringLiteral("records"), QStringLiteral("upload")};
+    args << QStringLiteral("--upload-host") << QStringLiteral("127.0.0.1") << QStringLiteral("--upload-port")
+         << (port.isEmpty() ? QString::number(m_fleet->recordsPort()) : port)
+         << QStringLiteral("--upload-ca-file") << m_fleet->recordsCaFile();
+    const CtlResult r = runCtl(args);
+    QVERIFY(r.allJson);
+    QCOMPARE(r.exitCode, exitCode);
+    QCOMPARE(r.summary().value(QStringLiteral("end")).toString(), end);
+    // The flags went into a private copy: the Config.ini beside the tool is not written.
+    QVERIFY(!QFile::exists(m_appDir.filePath(QStringLiteral("Config.ini"))));
 }
 
 QTEST_GUILESS_MAIN(TallowCtlE2E)
