@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -102,6 +103,7 @@ private slots:
     void historyAndExportAfterARun();
     void recordsUpload_data();
     void recordsUpload();
+    void manualAndCompletionNameEveryCommand();
 
 private:
     bool startFleet(const QJsonArray &devices, int port);
@@ -696,6 +698,37 @@ void TallowCtlE2E::recordsUpload()
     QCOMPARE(r.summary().value(QStringLiteral("end")).toString(), end);
     // The flags went into a private copy: the Config.ini beside the tool is not written.
     QVERIFY(!QFile::exists(m_appDir.filePath(QStringLiteral("Config.ini"))));
+}
+
+void TallowCtlE2E::manualAndCompletionNameEveryCommand()
+{
+    QProcess p;
+    p.start(m_ctl, {QStringLiteral("--help")});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+    // The help lists the commands as "<name>  <summary>" below "One of:" (a long summary wraps onto
+    // a line of its own, which has no such gap).
+    const QString help = QString::fromUtf8(p.readAllStandardOutput());
+    const QString list = help.section(QStringLiteral("One of:"), 1);
+    static const QRegularExpression entry(QStringLiteral("^\\s+([a-z]+)\\s{2,}\\S"));
+    QStringList commands;
+    for (const QString &line : list.split(QLatin1Char('\n')))
+        if (const QRegularExpressionMatch m = entry.match(line); m.hasMatch())
+            commands << m.captured(1);
+    QVERIFY2(commands.size() >= 9, qPrintable(help));
+    QFile man(QStringLiteral(TALLOW_SOURCE_DIR "/src/ctl/tallowctl.1"));
+    QFile completion(QStringLiteral(TALLOW_SOURCE_DIR "/src/ctl/tallowctl.bash-completion"));
+    QVERIFY(man.open(QIODevice::ReadOnly));
+    QVERIFY(completion.open(QIODevice::ReadOnly));
+    const QString manText = QString::fromUtf8(man.readAll());
+    const QString completionText = QString::fromUtf8(completion.readAll());
+    const QString completionCommands =
+        completionText.section(QStringLiteral("local commands=\""), 1).section(QLatin1Char('"'), 0, 0);
+    for (const QString &c : commands) {
+        QVERIFY2(manText.contains(QStringLiteral(".B ") + c) || manText.contains(QStringLiteral(".BR ") + c),
+                 qPrintable(c));
+        QVERIFY2(completionCommands.split(QLatin1Char(' ')).contains(c), qPrintable(c));
+    }
 }
 
 QTEST_GUILESS_MAIN(TallowCtlE2E)
