@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # ./tallow.sh run   install what is missing, build, start the simulated fleet and the application
 # ./tallow.sh test  install what is missing, build, run every test
+# ./tallow.sh package  install what is missing, build what is installed, make the Debian package
 set -euo pipefail
 top=$(cd "$(dirname "$0")" && pwd)
 build=${TALLOW_BUILD_DIR:-$top/build}
@@ -84,8 +85,15 @@ test)
   cd "$build"
   ctest --output-on-failure -j "$jobs" --timeout 600
   ;;
+package)
+  "$top/scripts/bootstrap.sh"
+  cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$build" -j "$jobs" --target tallow_installables
+  (cd "$build" && cpack -G DEB -B "$build/package")
+  ls -l "$build"/package/*.deb
+  ;;
 *)
-  echo "usage: $0 run|test" >&2
+  echo "usage: $0 run|test|package" >&2
   exit 2
   ;;
 esac

@@ -3,6 +3,7 @@
 #include "app/crashhandler.h"
 #include "app/startup.h"
 #include "mainwindow/ctallow.h"
+#include "mainwindow/guiprobe.h"
 
 #include <QApplication>
 
@@ -37,6 +38,7 @@ int main(int argc, char *argv[])
         CTallow window;
         app.setStyleSheet(Startup::loadStyleSheet(paths.shippedDataDir()));
         window.show();
+        GuiProbe::startIfAsked(window);
         CrashHandler::reassert();
         CrashHandler::startGuard(&app);
         result = app.exec();

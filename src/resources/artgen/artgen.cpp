@@ -1,5 +1,6 @@
 // Draws the skin's pictures: title-bar buttons, message-box icons and the small style-sheet images.
-// Run at build time: artgen <output dir>; writes Skin/buttons/*.png, skin/images/*.png, res/*.png.
+// Run at build time: artgen <output dir>; writes Skin/buttons/*.png, skin/images/*.png, res/*.png and
+// the application icon at the desktop's usual sizes, icons/hicolor/<n>x<n>/apps/<TALLOW_APP_ID>.png.
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
@@ -47,6 +48,34 @@ void roundBadge(QPainter &p, int size, const QColor &c)
     p.setPen(pen(c.darker(130), 1.5));
     p.setBrush(g);
     p.drawEllipse(QRectF(2, 2, size - 4, size - 4));
+}
+
+// The application icon, drawn on a 64-unit canvas scaled to the size asked for: a camera on the skin's
+// accent blue, and a green arrow for the firmware it receives.
+void appIcon(QPainter &p, int size)
+{
+    p.scale(size / 64.0, size / 64.0);
+    QLinearGradient g(0, 0, 0, 64);
+    g.setColorAt(0, accent.lighter(130));
+    g.setColorAt(1, accent.darker(115));
+    p.setPen(Qt::NoPen);
+    p.setBrush(g);
+    p.drawRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
+    // Camera body and lens.
+    p.setBrush(Qt::white);
+    p.drawRoundedRect(QRectF(9, 20, 38, 26), 5, 5);
+    p.drawPolygon(QPolygonF({QPointF(47, 28), QPointF(57, 22), QPointF(57, 44), QPointF(47, 38)}));
+    p.setBrush(accent.darker(130));
+    p.drawEllipse(QPointF(24, 33), 8, 8);
+    p.setBrush(accent.lighter(160));
+    p.drawEllipse(QPointF(22, 31), 2.5, 2.5);
+    // The arrow, on a badge in the lower right corner.
+    p.setBrush(ok);
+    p.setPen(pen(Qt::white, 2.5));
+    p.drawEllipse(QPointF(47, 47), 12, 12);
+    p.setPen(pen(Qt::white, 3.5));
+    p.drawLine(QPointF(47, 40), QPointF(47, 53));
+    p.drawPolyline(QPolygonF({QPointF(41.5, 47.5), QPointF(47, 53), QPointF(52.5, 47.5)}));
 }
 
 } // namespace
@@ -141,5 +170,12 @@ int main(int argc, char **argv)
         g.setColorAt(1, QColor(0xdc, 0xe2, 0xea));
         p.fillRect(QRect(0, 0, 4, 35), g);
     });
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString icon = QStringLiteral("%1/icons/hicolor/%2x%2/apps/%3.png")
+                                 .arg(out)
+                                 .arg(size)
+                                 .arg(QStringLiteral(TALLOW_APP_ID));
+        good &= save(icon, size, size, [size](QPainter &p) { appIcon(p, size); });
+    }
     return good ? 0 : 1;
 }
