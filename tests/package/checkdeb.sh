@@ -39,15 +39,16 @@ for n in 16 22 24 32 48 64 128 256; do
   expect_files+=("./usr/share/icons/hicolor/${n}x${n}/apps/$appid.png")
 done
 # The command-line companion comes with its manual page and completion when the tree has it.
-if [ -n "${TALLOWCTL:-}" ]; then
-  expect_files+=(./usr/bin/tallowctl ./usr/share/man/man1/tallowctl.1.gz
-                 ./usr/share/bash-completion/completions/tallowctl)
-fi
+[ -n "${TALLOWCTL:-}" ] && expect_files+=(./usr/bin/tallowctl)
+[ -n "${TALLOWCTL_MAN:-}" ] && expect_files+=(./usr/share/man/man1/tallowctl.1.gz)
+[ -n "${TALLOWCTL_COMPLETION:-}" ] && expect_files+=(./usr/share/bash-completion/completions/tallowctl)
 for f in "${expect_files[@]}"; do
   grep -q -- "^-[rwx-]* $f\$" "$out/contents" || bad "missing $f"
 done
 # Executables are executable, data is not.
-grep -q '^-rwxr-xr-x ./usr/bin/Tallow$' "$out/contents" || bad "Tallow is not mode 0755"
+for exe in ./usr/bin/Tallow ${TALLOWCTL:+./usr/bin/tallowctl}; do
+  grep -q "^-rwxr-xr-x $exe\$" "$out/contents" || bad "$exe is not mode 0755"
+done
 if grep -E '^-..x.* \./usr/share/' "$out/contents"; then bad "executable files under /usr/share"; fi
 # Nothing outside /usr, and nothing the user owns: settings, logs and records live in their home.
 if grep -vE ' \./(usr(/.*)?)?$' "$out/contents"; then bad "files outside /usr"; fi
