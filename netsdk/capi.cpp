@@ -266,6 +266,7 @@ long H264_DVR_Login(const char *sDeviceIP, unsigned short wDevicePort, const cha
     if (proto::decodeLoginAnswer(f, info) != proto::Result::Ok)
         return fail(NETSDK_ERR_PROTOCOL, NETSDK_ERR_PROTOCOL);
     info.Protocol = NETSDK_PROTOCOL_OWN;
+    std::memset(info.sModel, 0, sizeof info.sModel); /* our protocol has no model field */
     if (f.header.status != 0)
         return fail(f.header.status, f.header.status);
 

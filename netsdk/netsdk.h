@@ -66,7 +66,8 @@ typedef struct H264_DVR_DEVICEINFO {
     uint8_t reserved2[48];      /* 288 */
     char sHardWare[64];         /* 336 */
     uint8_t Protocol;           /* 400: NETSDK_PROTOCOL_* */
-    uint8_t reserved3[187];     /* 401 */
+    char sModel[64];            /* 401: ONVIF: the model (sHardWare holds the hardware ID) */
+    uint8_t reserved3[123];     /* 465 */
     int32_t DeviceType;         /* 588 */
     uint8_t reserved4[256];     /* 592 */
 } H264_DVR_DEVICEINFO;
@@ -132,6 +133,7 @@ NETSDK_STATIC_ASSERT(offsetof(H264_DVR_DEVICEINFO, BuildDay) == 200, "BuildDay")
 NETSDK_STATIC_ASSERT(offsetof(H264_DVR_DEVICEINFO, sSerialNumber) == 224, "serial");
 NETSDK_STATIC_ASSERT(offsetof(H264_DVR_DEVICEINFO, sHardWare) == 336, "hardware");
 NETSDK_STATIC_ASSERT(offsetof(H264_DVR_DEVICEINFO, Protocol) == 400, "protocol");
+NETSDK_STATIC_ASSERT(offsetof(H264_DVR_DEVICEINFO, sModel) == 401, "model");
 
 NETSDK_STATIC_ASSERT(sizeof(DEV_INFO) == 1368, "DEV_INFO");
 NETSDK_STATIC_ASSERT(offsetof(DEV_INFO, NetComm) == 52, "NetComm");

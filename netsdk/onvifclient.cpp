@@ -736,6 +736,7 @@ long onvifLogin(const std::string &serviceUrl, const char *ip, uint16_t port, co
     /* The hardware a package is checked against: the device's hardware ID, or its model when the
      * device has no hardware ID. */
     putText(out.sHardWare, sizeof out.sHardWare, info.hardwareId.empty() ? info.model : info.hardwareId);
+    putText(out.sModel, sizeof out.sModel, info.model);
     out.DeviceType = NETSDK_ONVIF_LOGIN_TYPE;
     out.Protocol = NETSDK_PROTOCOL_ONVIF;
 

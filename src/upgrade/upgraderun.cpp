@@ -1,5 +1,6 @@
 #include "upgraderun.h"
 
+#include "device/deviceprotocol.h"
 #include "device/devicerecord.h"
 
 #include <QCoreApplication>
@@ -179,6 +180,10 @@ QByteArray UpgradeRun::runPassword(DEV_INFO &record, const UpgradeParams &params
 bool UpgradeRun::hardwareMatches(const BatchContext &ctx, const DEV_INFO &record, const UpgradeParams &params)
 {
     if (DeviceRecord::fieldBytes(record.NetDevInfo.sHardWare) == params.packageHardware)
+        return true;
+    // An ONVIF device names its hardware by a hardware ID or by its model; a package may name either.
+    if (DeviceProtocol::isOnvif(record) && !params.packageHardware.isEmpty() &&
+        DeviceRecord::fieldBytes(record.NetDevInfo.sModel) == params.packageHardware)
         return true;
     ctx.status(StatusOutcome::Failure, trUpgrade("Invalid hardware"));
     return false;

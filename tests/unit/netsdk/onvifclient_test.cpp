@@ -167,6 +167,7 @@ TEST_P(OnvifLogins, AuthenticateOrSayWhy)
         EXPECT_EQ(fieldText(info.sSoftWareVersion, sizeof info.sSoftWareVersion), "V2.1.0");
         EXPECT_EQ(fieldText(info.sSerialNumber, sizeof info.sSerialNumber), "SN0042");
         EXPECT_EQ(fieldText(info.sHardWare, sizeof info.sHardWare), "HW-77");
+        EXPECT_EQ(fieldText(info.sModel, sizeof info.sModel), "CAM-1");
         EXPECT_EQ(info.Protocol, NETSDK_PROTOCOL_ONVIF);
         EXPECT_EQ(info.DeviceType, NETSDK_ONVIF_LOGIN_TYPE);
         EXPECT_EQ(H264_DVR_Logout(h), 1);

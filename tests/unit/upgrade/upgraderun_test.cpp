@@ -29,6 +29,8 @@ using Clock = std::chrono::steady_clock;
 struct FakeDevice {
     std::string password = "pw";
     std::string hardware = "HW-1";
+    std::string model;  // an ONVIF device's model
+    bool onvif = false; // the login says ONVIF
     long importResult = 1;
     bool startFails = false;
 };
@@ -86,6 +88,8 @@ long fakeLogin(const char *ip, unsigned short, const char *, const char *passwor
     }
     std::memset(info, 0, sizeof *info);
     std::strncpy(info->sHardWare, it->second.hardware.c_str(), sizeof info->sHardWare - 1);
+    std::strncpy(info->sModel, it->second.model.c_str(), sizeof info->sModel - 1);
+    info->Protocol = it->second.onvif ? NETSDK_PROTOCOL_ONVIF : NETSDK_PROTOCOL_OWN;
     const long handle = script.nextHandle++;
     handleIp[handle] = ip;
     return handle;
@@ -283,6 +287,16 @@ TEST_F(UpgradeRunTest, DeviceStopsAtTheFirstFailingStep)
     otherHardware.hardware = "HW-2";
     FakeDevice refuses;
     refuses.startFails = true;
+    // ONVIF: a package naming the model is for the device as much as one naming its hardware ID.
+    FakeDevice onvifByModel;
+    onvifByModel.onvif = true;
+    onvifByModel.hardware = "HWID-9";
+    onvifByModel.model = "HW-1";
+    FakeDevice onvifOther = onvifByModel;
+    onvifOther.model = "CAM-2";
+    // Only an ONVIF device's model counts: a model field from elsewhere is not a hardware name.
+    FakeDevice ownWithModel = onvifByModel;
+    ownWithModel.onvif = false;
     const std::vector<Case> cases = {
         {"login",
          wrongPassword,
@@ -308,6 +322,24 @@ TEST_F(UpgradeRunTest, DeviceStopsAtTheFirstFailingStep)
          {"Login Success", "Start Upgrade"},
          {kNeutral, kNeutral},
          1},
+        {"onvif model",
+         onvifByModel,
+         UpgradeRun::DeviceOutcome::Started,
+         {"Login Success", "Start Upgrade"},
+         {kNeutral, kNeutral},
+         1},
+        {"onvif other model",
+         onvifOther,
+         UpgradeRun::DeviceOutcome::InvalidHardware,
+         {"Login Success", "Invalid hardware"},
+         {kNeutral, kFailure},
+         0},
+        {"own protocol model",
+         ownWithModel,
+         UpgradeRun::DeviceOutcome::InvalidHardware,
+         {"Login Success", "Invalid hardware"},
+         {kNeutral, kFailure},
+         0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
