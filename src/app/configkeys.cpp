@@ -59,6 +59,9 @@ const KeyInfo table[] = {
      "size of each next wave: times a factor of at least 1 (x2 doubles) or plus a number of devices (+8)"},
     {Key::WavesHalt, "Waves", "Halt", KeyInfo::String, "1", 0,
      "failed devices of one wave that halt the run: a number (1 = any failure) or a share of the wave (10%)"},
+    {Key::OnvifProbe, "ONVIF", "Probe", KeyInfo::String, "", 0,
+     "IPv4 addresses, comma-separated, that a search also asks directly for ONVIF devices (beside the "
+     "multicast probe), for cameras in other subnets"},
 };
 
 QMutex &pathMutex()

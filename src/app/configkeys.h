@@ -31,6 +31,7 @@ enum class Key {
     WavesFirst,     ///< [Waves] First: devices of the first wave, "N" or "N%"
     WavesGrowth,    ///< [Waves] Growth: size of each next wave, "xF" or "+N"
     WavesHalt,      ///< [Waves] Halt: failures of one wave that halt the run, "N" or "N%"
+    OnvifProbe,     ///< [ONVIF] Probe: addresses a search also probes directly for ONVIF devices
 };
 
 struct KeyInfo {

@@ -2,6 +2,8 @@
 
 #include "device/searchresults.h"
 
+#include "app/configkeys.h"
+
 #include <QDebug>
 
 #include <vector>
@@ -27,6 +29,10 @@ void CSearchDeviceThread::run()
 {
     std::vector<char> buffer(SearchResults::BufferSize, 0);
     int returned = 0;
+    if (!m_search) {
+        // The addresses the user listed for a direct ONVIF probe, read at each search.
+        H264_DVR_SetOnvifProbeAddresses(ConfigKeys::stringValue(Key::OnvifProbe).toLatin1().constData());
+    }
     const int ok = m_search
                        ? m_search(buffer.data(), int(buffer.size()), &returned, m_searchTime)
                        : H264_DVR_SearchDevice(buffer.data(), int(buffer.size()), &returned, m_searchTime);

@@ -115,7 +115,7 @@ TEST(ConfigKeysTable, EveryKeyOnceWithItsDefault)
         seen.insert(p.toLower());
         EXPECT_EQ(&ConfigKeys::info(k->key), k);
     }
-    EXPECT_EQ(count, 25);
+    EXPECT_EQ(count, 26);
     EXPECT_EQ(ConfigKeys::path(Key::CurrentIndex), QStringLiteral("UpgradeInfo/nCurrentIndex"));
     EXPECT_EQ(ConfigKeys::path(Key::Solution), QStringLiteral("themes/Solution"));
 }
