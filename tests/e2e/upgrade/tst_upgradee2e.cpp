@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
@@ -440,7 +441,12 @@ void UpgradeE2E::mixedFleetUpgradesOnvifCamerasToo()
             extra.insert(it.key(), it.value());
         devices.append(device(QStringLiteral("127.0.75.%1").arg(30 + i), 0x7530 + i, extra));
     }
-    QVERIFY(startTab(devices, 35750, 35751, -1, {QStringLiteral("--onvif-port"), QStringLiteral("35752")}));
+    // Discovery on a port of this test's own, so that other fleets on loopback do not answer.
+    qputenv("TALLOW_NETSDK_ONVIF_PORT", "35753");
+    const auto restore = qScopeGuard([] { qunsetenv("TALLOW_NETSDK_ONVIF_PORT"); });
+    QVERIFY(startTab(devices, 35750, 35751, -1,
+                     {QStringLiteral("--onvif-port"), QStringLiteral("35752"),
+                      QStringLiteral("--discovery-port"), QStringLiteral("35753")}));
     QVERIFY(searchAndTickAll(12));
     const QString package = m_tmp->filePath(QStringLiteral("mixed.bin"));
     const std::string desc = "{\"Hardware\":\"" + kHardware.toStdString() +
