@@ -8,7 +8,6 @@
 #include <QApplication>
 
 #include <cstdio>
-#include <cstring>
 
 int main(int argc, char *argv[])
 {
@@ -21,12 +20,6 @@ int main(int argc, char *argv[])
         fprintf(stderr, "Tallow: %s\n", qPrintable(notReady));
 
     const QString solution = IniFile(ConfigKeys::configPath()).value(ConfigKeys::path(Key::Solution));
-    if (argc == 2 && strcmp(argv[1], "--version") == 0) {
-        QCoreApplication app(argc, argv);
-        Startup::installTranslators(app, paths.shippedDataDir(), solution);
-        printf("%s\n", paths.describe().toLocal8Bit().constData());
-        return 0;
-    }
 
     QApplication app(argc, argv);
     // The toolkit and the libraries it loads may have installed handlers of their own meanwhile.

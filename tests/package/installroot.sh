@@ -48,7 +48,7 @@ in_root apt-get install -y -q --no-install-recommends /tmp/tallow.deb >"$run/apt
 echo "installed: $(in_root dpkg-query -W -f='${Package} ${Version}' tallow)"
 
 # 2. The installed copy names the user's directories.
-as_tech Tallow --version | tee "$run/version.txt"
+as_tech tallowctl --version | tee "$run/version.txt"
 grep -q '^Settings (Config.ini): /home/tech/.config/tallow/Config.ini$' "$run/version.txt" || bad "--version: Config.ini"
 grep -q '^Run logs: /home/tech/.local/share/tallow/RunLog$' "$run/version.txt" || bad "--version: run logs"
 grep -q '^Shipped data: /usr/share/tallow$' "$run/version.txt" || bad "--version: shipped data"
@@ -118,7 +118,7 @@ in_root apt-get install -y -q --no-install-recommends /tmp/tallow-newer.deb >"$r
   { cat "$run/apt2.log"; bad "upgrade"; }
 echo "upgraded: $(in_root dpkg-query -W -f='${Version}' tallow)"
 grep -q '^; defaults of the newer package$' "$m/usr/share/tallow/Config.ini" || bad "the upgrade did not replace the shipped defaults"
-as_tech Tallow --version >/dev/null
+as_tech tallowctl --version >/dev/null
 mine >"$run/after-upgrade"
 diff "$run/before" "$run/after-upgrade" || bad "the upgrade changed the user's files"
 

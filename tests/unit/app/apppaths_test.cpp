@@ -62,7 +62,7 @@ TEST_P(AppPathsLayout, PlacesEveryFile)
     EXPECT_EQ(p.runLogDir(), t.path(c.expectData) + "/RunLog");
     EXPECT_EQ(p.crashReport(), t.path(c.expectData) + "/CrashDumpFile.dmp");
     EXPECT_EQ(p.tempDir(), t.path(c.expectTemp));
-    // The About box and --version name every place in use.
+    // The About box and tallowctl --version name every place in use.
     const QString text = p.describe();
     for (const QString &shown : {p.configFile(), p.runLogDir(), p.tempDir(), p.crashReport()})
         EXPECT_TRUE(text.contains(shown)) << text.toStdString();
