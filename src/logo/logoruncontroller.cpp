@@ -2,6 +2,8 @@
 
 #include "device/devicebatch.h"
 
+#include <utility>
+
 LogoRunController::LogoRunController(DeviceBatch &batch) : m_batch(batch)
 {
     connect(&m_batch, &DeviceBatch::finished, this, &LogoRunController::onBatchFinished);
@@ -11,7 +13,7 @@ LogoRunController::~LogoRunController() = default;
 
 bool LogoRunController::running() const
 {
-    return m_held || m_batch.isActive();
+    return m_held || m_stager.isRunning() || m_batch.isActive();
 }
 
 bool LogoRunController::start(Run run)
@@ -37,15 +39,23 @@ bool LogoRunController::start(Run run)
 
     const std::shared_ptr<LogoRunState> state = m_run;
     m_held = [this, run = std::move(run), state] {
-        // Staged only now: the previous run may still have been making its package from the tree.
-        if (!state->builder().dealWithLogo(run.stage)) {
-            emit stageFailed(state->builder().lastError());
-            emit runEnded();
-            return;
-        }
-        m_batch.start(logoPlan(run.rows, run.params, state, run.hooks));
+        // Staged only now: the previous run may still have been making its package from the tree. The
+        // pictures are decoded on the way, off the GUI thread.
+        m_stager.start<bool>([state, stage = run.stage] { return state->builder().dealWithLogo(stage); },
+                             [this, run, state](const bool &staged) {
+                                 if (!staged) {
+                                     emit stageFailed(state->builder().lastError());
+                                     emit runEnded();
+                                 } else if (!state->superseded()) {
+                                     m_batch.start(logoPlan(run.rows, run.params, state, run.hooks));
+                                     return;
+                                 }
+                                 // A run held meanwhile goes next.
+                                 if (m_held && !m_batch.isActive())
+                                     std::exchange(m_held, nullptr)();
+                             });
     };
-    if (m_batch.isActive())
+    if (m_batch.isActive() || m_stager.isRunning())
         return false;
     onBatchFinished();
     return true;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/backgroundcall.h"
 #include "logo/logopackage.h"
 #include "logo/logorun.h"
 
@@ -30,7 +31,8 @@ public:
     /// Drops a held run; the caller cancels and waits for the batch.
     ~LogoRunController() override;
 
-    /// Starts `run`, or holds it until the burns under way have ended: false when held.
+    /// Starts `run` (its pictures staged off this thread first), or holds it until the run being staged
+    /// or burnt has ended: false when held.
     bool start(Run run);
     /// True while a run's devices are being made or burnt, or a run is held.
     bool running() const;
@@ -51,6 +53,7 @@ private:
     void onBatchFinished();
 
     DeviceBatch &m_batch;
+    BackgroundCall m_stager; ///< stages a run's pictures; waited for when the controller goes
     std::shared_ptr<LogoRunState> m_run;
     quint64 m_runId = 0;
     std::function<void()> m_held; ///< a run started while the previous one still ran

@@ -1,6 +1,7 @@
 #include "upgradelogowidget.h"
 
 #include "app/apppaths.h"
+#include "app/backgroundcall.h"
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
 #include "device/cbatchdealthread.h"
@@ -56,6 +57,8 @@ UpgradeLogoWidget::UpgradeLogoWidget(QWidget *parent)
 
     if (DeviceTableActions *actions = m_core->tableActions())
         actions->setCheckDevices([this](const QList<int> &rows) { checkDevices(rows); });
+    m_runCheck = std::make_unique<BackgroundCall>();
+    m_logoCheck = std::make_unique<BackgroundCall>();
     m_probe = std::make_unique<LogoRowProbe>(*m_core->table());
     connect(m_probe.get(), &LogoRowProbe::finished, this, &UpgradeLogoWidget::showProbe);
     m_runs = std::make_unique<LogoRunController>(*m_core->batch());
@@ -248,16 +251,24 @@ void UpgradeLogoWidget::on_btnSelectBlind_clicked()
 bool UpgradeLogoWidget::checkBootLogo(int nType)
 {
     const LogoCheck::Outcome outcome = LogoCheck::check(formPaths(), nType);
+    showCheck(outcome);
+    return outcome.ok();
+}
+
+void UpgradeLogoWidget::showCheck(const LogoCheck::Outcome &outcome)
+{
     if (!outcome.message.isEmpty()) {
         QWidget *parent = QApplication::activeWindow();
         CMessageBox::information(parent ? parent : this, QStringLiteral("Tips"), outcome.message, tr("OK"));
     }
-    return outcome.ok();
 }
 
 void UpgradeLogoWidget::on_btnCheckBoot_clicked()
 {
-    checkBootLogo(0);
+    // The pictures are decoded off the GUI thread; the verdict comes when they are.
+    const LogoPaths paths = formPaths();
+    m_logoCheck->start<LogoCheck::Outcome>([paths] { return LogoCheck::check(paths, 0); },
+                                           [this](const LogoCheck::Outcome &outcome) { showCheck(outcome); });
 }
 
 void UpgradeLogoWidget::on_btnModify_clicked()
@@ -353,17 +364,29 @@ void UpgradeLogoWidget::onUpgradeDeviceLogo()
 
 void UpgradeLogoWidget::startRun(bool modify)
 {
+    // A second click while the pictures are still being read would start a second run.
+    if (m_runCheck->isRunning())
+        return;
+    const LogoPaths paths = formPaths();
+    m_runCheck->start<LogoCheck::Outcome>([paths] { return LogoCheck::check(paths, 1); },
+                                          [this, modify, paths](const LogoCheck::Outcome &outcome) {
+                                              showCheck(outcome);
+                                              if (outcome.ok())
+                                                  startCheckedRun(modify, paths);
+                                          });
+}
+
+void UpgradeLogoWidget::startCheckedRun(bool modify, const LogoPaths &paths)
+{
     m_modifyMode = modify;
     m_oemidRun = false;
-    if (!checkBootLogo(1))
-        return;
     if (modify && !oemidStepUsable(&m_oemidRun))
         return;
     if (const QString problem = m_core->addressChangeProblem(); !problem.isEmpty()) {
         prompt(problem);
         return;
     }
-    m_pictures = formPaths();
+    m_pictures = paths;
     if (modify)
         writeConfig(true);
     m_appLinkWanted = !m_ui->lineEditAndroid->text().isEmpty() ||
@@ -419,7 +442,7 @@ std::shared_ptr<LogoRunState> UpgradeLogoWidget::currentRun() const
 
 bool UpgradeLogoWidget::running() const
 {
-    return m_runs->running();
+    return m_runCheck->isRunning() || m_runs->running();
 }
 
 void UpgradeLogoWidget::launch(const std::vector<int> &rows, const QByteArray &password,

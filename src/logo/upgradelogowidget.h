@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+class BackgroundCall;
 class CBatchDealThread;
 class LogoRowProbe;
 struct LogoProbeReport;
@@ -102,10 +103,15 @@ private:
     /// The file dialog of a picture's Select button; the chosen file goes into `edit`.
     void choosePicture(QLineEdit *edit, const QString &filter);
     LogoPaths formPaths() const;
+    /// Tells the operator a picture check's verdict, when it has one to tell.
+    void showCheck(const LogoCheck::Outcome &outcome);
+    /// The rest of a run click once its pictures passed the check.
+    void startCheckedRun(bool modify, const LogoPaths &paths);
     /// Shows what a row click found (the row's texts, the link fields).
     void showProbe(const LogoProbeReport &report);
     /// The address change of a row, with the tab password written into its record first.
     std::function<int(int row, const QByteArray &password)> addressChange() const;
+    /// Checks the pictures off the GUI thread, then starts the run.
     void startRun(bool modify);
     /// Whether a burn writes the OEMID (`on`); false after telling the operator why it cannot.
     bool oemidStepUsable(bool *on);
@@ -130,4 +136,6 @@ private:
     std::unique_ptr<RecordUploadRun> m_upload;
     std::unique_ptr<CBatchDealThread> m_batch;
     std::unique_ptr<LogoRowProbe> m_probe;
+    std::unique_ptr<BackgroundCall> m_runCheck;  ///< a run click's picture check
+    std::unique_ptr<BackgroundCall> m_logoCheck; ///< Check Logo's
 };

@@ -364,7 +364,7 @@ void LogoE2E::modifyBurnsOnePackageIntoEveryDevice()
     child<QLineEdit>("lineEditAndroid")->setText(QStringLiteral("https://play.example/app"));
     QSignalSpy released(m_tab.get(), &UpgradeLogoWidget::releaseMouseSignal);
     child<QPushButton>("btnModify")->click();
-    QCOMPARE(m_tab->cursor().shape(), Qt::WaitCursor);
+    QTRY_COMPARE(m_tab->cursor().shape(), Qt::WaitCursor); // once the pictures passed their check
     QVERIFY(waitForRun(60000));
     QCOMPARE(statuses(), QStringList(3, QStringLiteral("Upgrade Success")));
     QTRY_COMPARE(released.count(), 1);
@@ -520,7 +520,7 @@ void LogoE2E::oemidWithTheLogoTexts()
     tickAll();
     choosePictures(false);
     child<QPushButton>("btnModify")->click();
-    QCOMPARE(child<QLabel>("labelOEMID")->text(), QStringLiteral("ACME01"));
+    QTRY_COMPARE(child<QLabel>("labelOEMID")->text(), QStringLiteral("ACME01"));
     QVERIFY(waitForRun(60000));
     QCOMPARE(statuses(), (QStringList{QStringLiteral("Upgrade Success"), QStringLiteral("OEMID Repeat(OLD1)"),
                                       QStringLiteral("Get Dev OEMID Error err 3 105")}));
@@ -648,6 +648,7 @@ void LogoE2E::newRunWhileRunning()
     table->setChecked(1, true);
     QSignalSpy released(m_tab.get(), &UpgradeLogoWidget::releaseMouseSignal);
     child<QPushButton>("btnModify")->click();
+    QTRY_VERIFY(m_tab->currentRun());
     const auto first = m_tab->currentRun();
     // The first device is being made and burnt; the second waits for its turn a second later.
     QVERIFY(QTest::qWaitFor(
@@ -663,7 +664,7 @@ void LogoE2E::newRunWhileRunning()
     const int shown = CMessageBox::shownCount();
     child<QPushButton>("btnModify")->click();
     // Held until the first device's burn ends, and the operator is told so.
-    QCOMPARE(CMessageBox::shownCount(), shown + 1);
+    QTRY_COMPARE(CMessageBox::shownCount(), shown + 1);
     QCOMPARE(
         CMessageBox::lastShown().text,
         QStringLiteral("The devices already started are still being burnt. This run starts when they have "
