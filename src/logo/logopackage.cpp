@@ -1,6 +1,7 @@
 #include "logo/logopackage.h"
 
 #include "logo/cramfswriter.h"
+#include "logo/imagewrapper.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,6 +1,7 @@
 #include "cramfsreader.h"
 #include "imageheader.h"
 #include "logo/cramfswriter.h"
+#include "logo/imagewrapper.h"
 #include "packagecheck.h"
 #include "testfiles.h"
 

@@ -1,4 +1,5 @@
 #include "logo/cramfswriter.h"
+#include "logo/imagewrapper.h"
 
 #include "logotestutil.h"
 
