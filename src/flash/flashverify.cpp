@@ -180,6 +180,12 @@ void UpgradeVerifier::finish(const std::shared_ptr<Watch> &w, StatusOutcome outc
     w->ctx.callbacks().remove(w->token);
 }
 
+bool VerifyTarget::unchangedIn(const H264_DVR_DEVICEINFO &running) const
+{
+    return DeviceRecord::fieldBytes(running.sSoftWareVersion) == oldVersion && running.BuildYear == oldYear &&
+           running.BuildMonth == oldMonth && running.BuildDay == oldDay;
+}
+
 void UpgradeVerifier::startLogin(const std::shared_ptr<Watch> &w)
 {
     w->loggingIn = true;
@@ -196,9 +202,7 @@ void UpgradeVerifier::startLogin(const std::shared_ptr<Watch> &w)
         if (DeviceSession session(id, sdk.logout); session) {
             session.reset(); // the check's own login: the answer is all it wanted
             const QByteArray version = DeviceRecord::fieldBytes(info.sSoftWareVersion);
-            const bool same = version == t.oldVersion && info.BuildYear == t.oldYear &&
-                              info.BuildMonth == t.oldMonth && info.BuildDay == t.oldDay;
-            if (same)
+            if (t.unchangedIn(info))
                 finish(w, StatusOutcome::Failure, VerifyText::unchanged());
             else
                 finish(w, StatusOutcome::Success,

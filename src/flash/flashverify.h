@@ -24,6 +24,10 @@ struct VerifyTarget {
     QByteArray user, password;
     QByteArray oldVersion;
     int oldYear = 0, oldMonth = 0, oldDay = 0;
+
+    /// True when `running` (what the device answered after its restart) is what it ran before: the
+    /// same version and the same build date. Either one changed counts as upgraded.
+    bool unchangedIn(const H264_DVR_DEVICEINFO &running) const;
 };
 
 /// The SDK functions a verification uses; tests may replace them.
