@@ -70,6 +70,7 @@ int ip(const QStringList &args);
 int history(const QStringList &args);
 int exportTable(const QStringList &args);
 int records(const QStringList &args);
+int logo(const QStringList &args);
 
 /// The command line's entry: dispatches to the subcommand named first.
 int run(const QStringList &args);

@@ -124,6 +124,10 @@
         <translation>升级固件</translation>
     </message>
     <message>
+        <source>logo make / logo burn: make or burn the logo package</source>
+        <translation>logo make / logo burn：制作或烧写 Logo 包</translation>
+    </message>
+    <message>
         <source>change the devices' addresses (batch IP change)</source>
         <translation>修改设备地址（批量修改 IP）</translation>
     </message>
@@ -304,6 +308,18 @@
     <message>
         <source>"%1" is neither an IPv4 address nor a MAC address</source>
         <translation>"%1" 既不是 IPv4 地址也不是 MAC 地址</translation>
+    </message>
+    <message>
+        <source>logo make: makes one logo package per device; logo burn: makes the package and burns it into the devices, as the logo tab does. The pictures and links come from Config.ini or the flags.</source>
+        <translation>logo make：为每台设备制作一个 Logo 包；logo burn：像 Logo 页那样制作 Logo 包并烧写到设备中。图片和链接取自 Config.ini 或选项。</translation>
+    </message>
+    <message>
+        <source>make or burn</source>
+        <translation>make 或 burn</translation>
+    </message>
+    <message>
+        <source>logo takes one action: make or burn</source>
+        <translation>logo 只接受一个操作：make 或 burn</translation>
     </message>
     <message>
         <source>Cannot read the password file %1: %2</source>

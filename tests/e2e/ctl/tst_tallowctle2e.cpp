@@ -3,6 +3,7 @@
 
 #include "../../unit/upgrade/testzip.h"
 #include "devsimfleet.h"
+#include "logotestutil.h"
 
 #include <QDir>
 #include <QFile>
@@ -41,6 +42,7 @@ struct CtlResult {
     QList<QJsonObject> lines; ///< stdout, one object per line
     QByteArray err;
     bool allJson = true; ///< every stdout line was one JSON object
+    QByteArray notJson;  ///< the lines that were not
     QJsonObject summary() const
     {
         for (auto it = lines.crbegin(); it != lines.crend(); ++it)
@@ -68,6 +70,7 @@ CtlResult parseOutput(const QByteArray &out)
         const QJsonDocument doc = QJsonDocument::fromJson(line, &e);
         if (e.error != QJsonParseError::NoError || !doc.isObject()) {
             r.allJson = false;
+            r.notJson += line + '\n';
             continue;
         }
         r.lines << doc.object();
@@ -104,6 +107,8 @@ private slots:
     void recordsUpload_data();
     void recordsUpload();
     void manualAndCompletionNameEveryCommand();
+    void logoMakeAndBurn_data();
+    void logoMakeAndBurn();
 
 private:
     bool startFleet(const QJsonArray &devices, int port);
@@ -728,6 +733,53 @@ void TallowCtlE2E::manualAndCompletionNameEveryCommand()
         QVERIFY2(manText.contains(QStringLiteral(".B ") + c) || manText.contains(QStringLiteral(".BR ") + c),
                  qPrintable(c));
         QVERIFY2(completionCommands.split(QLatin1Char(' ')).contains(c), qPrintable(c));
+    }
+}
+
+void TallowCtlE2E::logoMakeAndBurn_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("bootPicture"); ///< false: the boot picture named does not exist
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<bool>("burnt"); ///< the devices hold the picture afterwards
+    QTest::newRow("burn") << QStringLiteral("burn") << true << 0 << true;
+    QTest::newRow("make only") << QStringLiteral("make") << true << 0 << false;
+    QTest::newRow("burn without a boot picture") << QStringLiteral("burn") << false << 3 << false;
+}
+
+void TallowCtlE2E::logoMakeAndBurn()
+{
+    QFETCH(QString, action);
+    QFETCH(bool, bootPicture);
+    QFETCH(int, exitCode);
+    QFETCH(bool, burnt);
+    QJsonArray devices;
+    for (int i = 0; i < 2; ++i)
+        devices.append(device(QStringLiteral("127.0.171.%1").arg(10 + i), i, kNvr));
+    QVERIFY(startFleet(devices, 36510));
+    const QString boot = m_tmp->filePath(QStringLiteral("boot.jpg"));
+    const QByteArray picture = logotest::makeJpeg(320, 240);
+    if (bootPicture)
+        QVERIFY(logotest::writeFile(boot, picture));
+    const CtlResult r = runCtl({QStringLiteral("logo"), action, QStringLiteral("--logo-boot"), boot,
+                                QStringLiteral("--search-time"), QStringLiteral("1000"),
+                                QStringLiteral("--spacing-ms"), QStringLiteral("0")});
+    QVERIFY2(r.allJson, r.notJson.constData());
+    QVERIFY2(r.exitCode == exitCode, QJsonDocument(r.summary()).toJson().constData());
+    for (int i = 0; i < 2; ++i) {
+        const QString mac = QStringLiteral("00:12:34:77:00:%1").arg(i, 2, 10, QLatin1Char('0'));
+        QCOMPARE(m_fleet->file(mac, QStringLiteral("logo/h264dvr.jpg")) == picture, burnt);
+        if (burnt)
+            QCOMPARE(r.result(QStringLiteral("127.0.171.%1").arg(10 + i))
+                         .value(QStringLiteral("outcome"))
+                         .toString(),
+                     QStringLiteral("success"));
+    }
+    if (action == QLatin1String("make") && exitCode == 0) {
+        const QJsonArray packages = r.summary().value(QStringLiteral("packages")).toArray();
+        QCOMPARE(packages.size(), 2);
+        for (const QJsonValue &p : packages)
+            QVERIFY2(QFile::exists(p.toString()), qPrintable(p.toString()));
     }
 }
 

@@ -1,0 +1,173 @@
+// logo make and logo burn: the logo tab's runs through its controller, on the logo tab's table.
+
+#include "ctlcommand.h"
+#include "ctlexit.h"
+#include "ctlinterrupt.h"
+#include "ctltr.h"
+
+#include "app/apppaths.h"
+#include "app/configkeys.h"
+#include "device/devicebatch.h"
+#include "device/devicetable.h"
+#include "device/ipchange.h"
+#include "device/loginerrortext.h"
+#include "device/runlog.h"
+#include "device/stationmac.h"
+#include "logo/logocheck.h"
+#include "logo/logoruncontroller.h"
+#include "oemid/factoryrecords.h"
+#include "oemid/oemidwriter.h"
+
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonObject>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <unistd.h>
+
+namespace CtlCommands
+{
+
+int logo(const QStringList &args)
+{
+    CtlCommand cmd(
+        QStringLiteral("logo"),
+        TallowCtl::tr("logo make: makes one logo package per device; logo burn: makes the package and "
+                      "burns it into the devices, as the logo tab does. The pictures and links come "
+                      "from Config.ini or the flags."),
+        CtlCommand::Devices | CtlCommand::Password,
+        {Key::LogoBoot, Key::LogoClose, Key::LogoLoss, Key::LogoBlind, Key::AppLinkIOS, Key::AppLinkAndroid,
+         Key::ModifyIP, Key::StartIndex, Key::StartSpacingMs, Key::MaxParallel, Key::OemidSetEn,
+         Key::OemidRepeatEn, Key::OemidAssigned});
+    cmd.parser().addPositionalArgument(QStringLiteral("action"), TallowCtl::tr("make or burn"),
+                                       QStringLiteral("make|burn"));
+    if (const int code = cmd.parse(args); code >= 0)
+        return code;
+    const QStringList action = cmd.positional();
+    if (action != QStringList{QStringLiteral("make")} && action != QStringList{QStringLiteral("burn")}) {
+        CtlCommand::error(TallowCtl::tr("logo takes one action: make or burn"));
+        return CtlExit::BadArguments;
+    }
+    const bool burn = action.first() == QLatin1String("burn");
+
+    LogoStageInput stage;
+    stage.pictures.boot = ConfigKeys::inApplicationDir(ConfigKeys::stringValue(Key::LogoBoot));
+    stage.pictures.close = ConfigKeys::inApplicationDir(ConfigKeys::stringValue(Key::LogoClose));
+    stage.pictures.loss = ConfigKeys::inApplicationDir(ConfigKeys::stringValue(Key::LogoLoss));
+    stage.pictures.blind = ConfigKeys::inApplicationDir(ConfigKeys::stringValue(Key::LogoBlind));
+    stage.links.android = ConfigKeys::stringValue(Key::AppLinkAndroid);
+    stage.links.ios = ConfigKeys::stringValue(Key::AppLinkIOS);
+    stage.links.iosShown = !stage.links.ios.isEmpty();
+    stage.appLinkWanted = !stage.links.android.isEmpty() || !stage.links.ios.isEmpty();
+    // The tab learns this from the device it probes; here the operator asks for links by giving them.
+    stage.appLinkSupported = stage.appLinkWanted;
+    const LogoCheck::Outcome check = LogoCheck::check(stage.pictures, 1);
+    if (!check.ok()) {
+        CtlCommand::error(check.message.isEmpty() ? LogoCheck::message(check.result) : check.message);
+        return CtlExit::InputRefused;
+    }
+
+    LogoRunParams params;
+    params.modify = burn;
+    params.password = cmd.password();
+    params.modifyIP = ConfigKeys::isOn(Key::ModifyIP);
+    const ConfigKeys::RunPacing pacing = ConfigKeys::runPacing();
+    params.spacingMs = pacing.spacingMs;
+    params.maxParallel = pacing.maxParallel;
+    params.appDir = AppPaths::current().userDataDir();
+    params.setOEMID = burn && ConfigKeys::isOn(Key::OemidSetEn);
+    params.assignedOemid = ConfigKeys::stringValue(Key::OemidAssigned);
+    params.allowRepeat = ConfigKeys::isOn(Key::OemidRepeatEn);
+    const int startIndex = ConfigKeys::intValue(Key::StartIndex);
+    if (params.modifyIP) {
+        if (const QString problem = IpChange::startIndexProblem(startIndex); !problem.isEmpty()) {
+            CtlCommand::error(problem);
+            return CtlExit::BadArguments;
+        }
+    }
+    if (params.setOEMID) {
+        QString problem = OemidWriter::assignedOemidProblem(params.assignedOemid);
+        if (problem.isEmpty())
+            FactoryRecords(FactoryRecords::Params{params.appDir, {}, {}}).makeUploadDirs(&problem);
+        if (!problem.isEmpty()) {
+            CtlCommand::error(problem);
+            return CtlExit::BadArguments;
+        }
+    }
+
+    CtlFleet::SdkScope sdk;
+    auto table = std::make_unique<DeviceTable>(TabKind::Logo);
+    table->setRunLog(RunLog::forTab(TabKind::Logo));
+    // The package builder lists the image's files on stdout, as the file-system tools do; here stdout
+    // carries the command's report alone, so that listing goes to stderr.
+    std::FILE *out = stdout;
+    std::fflush(stdout);
+    if (const int kept = ::dup(STDOUT_FILENO); kept >= 0) {
+        if (std::FILE *f = ::fdopen(kept, "w"); f && ::dup2(STDERR_FILENO, STDOUT_FILENO) >= 0)
+            out = f;
+    }
+    CtlReport report(*table, cmd.mode(), QStringLiteral("logo ") + action.first(), out);
+    const QList<int> rows = cmd.findDevices(*table, report);
+    if (rows.isEmpty())
+        return report.finish(false, {}, CtlExit::NoDevices);
+
+    DeviceBatch::Ptr batch = DeviceBatch::create(*table);
+    LogoRunController runs(*batch);
+    DeviceTable *t = table.get();
+    LogoRunController::Run run{std::vector<int>(rows.begin(), rows.end()), params, stage, {}};
+    run.hooks.modifyIP = [t, startIndex](int row, const QByteArray &password) {
+        t->updateDevice(t->generation(), row, [&password](DEV_INFO &record) {
+            // As the tab: a password that does not fit the record's field is left out rather than cut.
+            std::memset(record.szPsw, 0, sizeof record.szPsw);
+            if (size_t(password.size()) < sizeof record.szPsw)
+                std::memcpy(record.szPsw, password.constData(), size_t(password.size()));
+        });
+        IpChange::Sdk ipSdk = IpChange::defaultSdk();
+        ipSdk.stationMac = &StationMac::lookUp;
+        return IpChange::modifyIP(*t, row, 1, startIndex, ipSdk);
+    };
+    run.hooks.loginErrorText = [](int code) { return loginErrorText(code); };
+
+    QJsonArray packages;
+    QString stageProblem;
+    QEventLoop loop;
+    CtlInterrupt interrupt;
+    QObject::connect(&runs, &LogoRunController::runEnded, &loop, &QEventLoop::quit);
+    QObject::connect(&runs, &LogoRunController::stageFailed, &loop, [&](const QString &text) {
+        stageProblem = text;
+        loop.quit();
+    });
+    QObject::connect(&runs, &LogoRunController::packageMade, &loop,
+                     [&](const QString &path) { packages.append(path); });
+    QObject::connect(&interrupt, &CtlInterrupt::interrupted, &loop, [&](int count) {
+        if (count == 1) {
+            CtlCommand::error(TallowCtl::tr("Interrupted: no further device starts; waiting for the devices "
+                                            "under way (Ctrl+C again stops them)"));
+            batch->cancel();
+        } else {
+            CtlCommand::error(TallowCtl::tr("Interrupted again: stopping the devices under way"));
+            batch->cancelAndWait();
+            loop.quit();
+        }
+    });
+    runs.start(std::move(run));
+    if (runs.running() && stageProblem.isEmpty())
+        loop.exec();
+    batch->cancelAndWait();
+    if (!stageProblem.isEmpty()) {
+        CtlCommand::error(stageProblem);
+        return report.finish(false, {}, CtlExit::InputRefused);
+    }
+    const bool interrupted = interrupt.count() > 0;
+    int code = -1; // as the rows' results say
+    if (!burn && !interrupted) {
+        // A make-only run leaves its rows at their login: what it made is the packages, one a device.
+        const CtlReport::Tally t = report.tally();
+        code = t.failed == 0 && packages.size() == rows.size() ? CtlExit::Ok : CtlExit::DevicesFailed;
+    }
+    return report.finish(interrupted, QJsonObject{{QStringLiteral("packages"), packages}}, code);
+}
+
+} // namespace CtlCommands
