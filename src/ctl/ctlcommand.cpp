@@ -5,6 +5,7 @@
 #include "ctlpassword.h"
 #include "ctltr.h"
 
+#include "device/devicecsv.h"
 #include "device/devicetable.h"
 
 #include <QCommandLineOption>
@@ -113,4 +114,25 @@ QList<int> CtlCommand::findDevices(DeviceTable &table, CtlReport &report)
         error(m_targets.isEmpty() ? TallowCtl::tr("The search found no device")
                                   : TallowCtl::tr("The search found none of the devices named"));
     return rows;
+}
+
+void CtlCommand::addCsvOption()
+{
+    m_parser.addOption(
+        QCommandLineOption(QStringLiteral("csv"),
+                           TallowCtl::tr("At the end, write the table as CSV to this file, as the "
+                                         "table's Export does"),
+                           TallowCtl::tr("file")));
+}
+
+bool CtlCommand::writeCsv(const DeviceTable &table) const
+{
+    const QString path = m_parser.value(QStringLiteral("csv"));
+    if (path.isEmpty())
+        return true;
+    QString problem;
+    if (DeviceCsv::write(table, path, &problem))
+        return true;
+    error(problem);
+    return false;
 }

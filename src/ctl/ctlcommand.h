@@ -43,6 +43,11 @@ public:
     /// on; empty (with the reason on stderr and the summary written) when there are none.
     QList<int> findDevices(DeviceTable &table, CtlReport &report);
 
+    /// --csv FILE: the table as CSV at the end, as the table's Export writes it.
+    void addCsvOption();
+    /// Writes the table to --csv when given; false after saying why it could not.
+    bool writeCsv(const DeviceTable &table) const;
+
     /// A message for the operator on stderr.
     static void error(const QString &text);
 

@@ -136,6 +136,7 @@ int firmware(const QStringList &args, bool checkOnly)
         QStringLiteral("config"),
         TallowCtl::tr("A configuration file imported into each device before its transfer"),
         TallowCtl::tr("file")));
+    cmd.addCsvOption();
     if (const int code = cmd.parse(args); code >= 0)
         return code;
 
@@ -234,6 +235,8 @@ int firmware(const QStringList &args, bool checkOnly)
     runs.shutdown();
     if (interrupts > 0)
         markUnfinished(*table, rows, *started);
+    table->flushPending();
+    cmd.writeCsv(*table);
     return report.finish(interrupts > 0, QJsonObject{{QStringLiteral("package"), request.packagePath}});
 }
 

@@ -68,28 +68,6 @@ std::unique_ptr<DeviceTable> tableOf(const QCommandLineParser &parser)
     return table;
 }
 
-void addCsvOption(QCommandLineParser &parser)
-{
-    parser.addOption(
-        QCommandLineOption(QStringLiteral("csv"),
-                           TallowCtl::tr("At the end, write the table as CSV to this file, as the "
-                                         "table's Export does"),
-                           TallowCtl::tr("file")));
-}
-
-/// Writes the table as CSV to --csv, when given; false after saying why it could not.
-bool writeCsv(const QCommandLineParser &parser, const DeviceTable &table)
-{
-    const QString path = parser.value(QStringLiteral("csv"));
-    if (path.isEmpty())
-        return true;
-    QString error;
-    if (DeviceCsv::write(table, path, &error))
-        return true;
-    CtlCommand::error(error);
-    return false;
-}
-
 /// Asks the tab's question on a terminal; without one, only --yes goes ahead.
 bool confirmed(const QCommandLineParser &parser, const QString &question)
 {
@@ -117,7 +95,7 @@ int tableCommand(const QStringList &args, int command)
                                "Reset Config does."),
         CtlCommand::Devices, {});
     addTabOption(cmd.parser(), QStringLiteral("firmware"));
-    addCsvOption(cmd.parser());
+    cmd.addCsvOption();
     cmd.parser().addOption(QCommandLineOption({QStringLiteral("y"), QStringLiteral("yes")},
                                               TallowCtl::tr("Do not ask for confirmation")));
     if (const int code = cmd.parse(args); code >= 0)
@@ -151,7 +129,7 @@ int tableCommand(const QStringList &args, int command)
     const bool interrupted = interrupt.count() > 0;
     run.reset(); // after an interrupt: waits for the device in hand; the rows not reached stay as they were
     table->flushPending();
-    writeCsv(cmd.parser(), *table);
+    cmd.writeCsv(*table);
     return report.finish(interrupted);
 }
 
@@ -176,7 +154,7 @@ int ip(const QStringList &args)
                       "station's own address."),
         CtlCommand::Devices, {Key::StartIndex});
     addTabOption(cmd.parser(), QStringLiteral("firmware"));
-    addCsvOption(cmd.parser());
+    cmd.addCsvOption();
     if (const int code = cmd.parse(args); code >= 0)
         return code;
     const int startIndex = ConfigKeys::intValue(Key::StartIndex);
@@ -227,7 +205,7 @@ int ip(const QStringList &args)
         loop.exec();
     batch->cancelAndWait();
     table->flushPending();
-    writeCsv(cmd.parser(), *table);
+    cmd.writeCsv(*table);
     return report.finish(interrupt.count() > 0);
 }
 

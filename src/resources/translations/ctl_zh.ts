@@ -52,6 +52,10 @@
         <translation>搜索没有找到任何指定的设备</translation>
     </message>
     <message>
+        <source>At the end, write the table as CSV to this file, as the table's Export does</source>
+        <translation>结束时像表格的导出功能那样，将表格以 CSV 格式写入此文件</translation>
+    </message>
+    <message>
         <source>Interrupted: no further device starts; waiting for the devices under way (Ctrl+C again stops them)</source>
         <translation>已中断：不再启动新设备；正在等待进行中的设备（再按 Ctrl+C 将停止它们）</translation>
     </message>
@@ -360,10 +364,6 @@
     <message>
         <source>Whose table: firmware, logo or oemid (default %1)</source>
         <translation>使用哪个页的表格：firmware、logo 或 oemid（默认 %1）</translation>
-    </message>
-    <message>
-        <source>At the end, write the table as CSV to this file, as the table's Export does</source>
-        <translation>结束时像表格的导出功能那样，将表格以 CSV 格式写入此文件</translation>
     </message>
     <message>
         <source>%1 Give --yes to go ahead without a terminal.</source>

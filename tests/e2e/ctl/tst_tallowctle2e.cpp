@@ -345,7 +345,8 @@ void TallowCtlE2E::checkSendsNothing()
     devices.append(device(QStringLiteral("127.0.162.11"), 1, QStringLiteral("HI3521A-DVR")));
     QVERIFY(startFleet(devices, 36420));
     const CtlResult r = runCtl({QStringLiteral("check"), QStringLiteral("-p"), makePackage(kNvr, 4096),
-                                QStringLiteral("--search-time"), QStringLiteral("1000")});
+                                QStringLiteral("--search-time"), QStringLiteral("1000"),
+                                QStringLiteral("--csv"), m_tmp->filePath(QStringLiteral("check.csv"))});
     QVERIFY(r.allJson); // stdout is a pipe here: JSON Lines without --json
     QCOMPARE(r.exitCode, 1);
     QCOMPARE(r.result(QStringLiteral("127.0.162.10")).value(QStringLiteral("text")).toString(),
