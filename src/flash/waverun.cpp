@@ -4,8 +4,7 @@
 
 #include <QCoreApplication>
 
-WaveRun::WaveRun(DeviceBatch &batch, Steps steps, QObject *parent)
-    : QObject(parent), m_batch(batch), m_steps(std::move(steps))
+WaveRun::WaveRun(DeviceBatch &batch, QObject *parent) : QObject(parent), m_batch(batch)
 {
     qRegisterMetaType<WaveHalt>();
     qRegisterMetaType<WaveEnd>();
@@ -24,10 +23,11 @@ QString WaveRun::waveText(int wave)
     return QCoreApplication::translate("WaveRun", "Wave %1").arg(wave);
 }
 
-bool WaveRun::start(const std::vector<int> &rows, const WaveSettings &settings)
+bool WaveRun::start(const std::vector<int> &rows, const WaveSettings &settings, Steps steps)
 {
     if (busy() || m_batch.isActive())
         return false;
+    m_steps = std::move(steps);
     m_state = State::Idle;
     m_halt.reset();
     m_settings = settings;
@@ -66,6 +66,12 @@ void WaveRun::abandon()
 {
     if (m_state == State::Halted)
         m_state = State::Idle;
+    m_halt.reset();
+}
+
+void WaveRun::stop()
+{
+    m_state = State::Idle;
     m_halt.reset();
 }
 

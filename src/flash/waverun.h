@@ -40,9 +40,9 @@ struct WaveEnd {
 /// Each device's row gets its wave number (a Field::Wave value) and "Wave N" (a neutral step) when its
 /// wave starts, so the history and the export tell which wave took it.
 ///
-/// The owner supplies the steps; they start batch runs and return at once. Whether a device ended
-/// well is asked of the owner after the batch's finished(), when every report of the wave is in.
-/// GUI (the batch's) thread only; signals come on that thread.
+/// Each run gets its steps (capturing that run's parameters); they start batch runs and return at once.
+/// Whether a device ended well is asked of the owner after the batch's finished(), when every report of the
+/// wave is in. GUI (the batch's) thread only; signals come on that thread.
 class WaveRun : public QObject
 {
     Q_OBJECT
@@ -57,17 +57,20 @@ public:
     };
     enum class State { Idle, Checking, Running, Halted };
 
-    WaveRun(DeviceBatch &batch, Steps steps, QObject *parent = nullptr);
+    explicit WaveRun(DeviceBatch &batch, QObject *parent = nullptr);
     ~WaveRun() override;
 
     /// Checks `rows` (in table order) and goes on in waves; false (nothing started) while a run is
     /// checking or running, or when the check did not start. A halted run is dropped.
-    bool start(const std::vector<int> &rows, const WaveSettings &settings);
+    bool start(const std::vector<int> &rows, const WaveSettings &settings, Steps steps);
     /// After a halt: starts the next wave; false when there is none, the rows were replaced since or
     /// the batch is busy.
     bool resume();
     /// Forgets a halted run.
     void abandon();
+    /// Starts no further wave of the run under way (its owner is shutting the batch down); nothing is
+    /// emitted for it any more.
+    void stop();
 
     State state() const { return m_state; }
     /// True while the check or a wave runs, between waves included.

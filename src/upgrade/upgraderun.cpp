@@ -47,19 +47,59 @@ bool UpgradeRun::start(const UpgradeParams &params)
         return false;
     // The records of this run, by row: taken from the pending list now, so that the run never reads
     // a record the tab changes later.
-    auto records = std::make_shared<std::map<int, std::shared_ptr<DEV_INFO>>>();
-    BatchPlan plan;
+    auto records = std::make_shared<RecordsByRow>();
+    std::vector<int> rows;
     const int count = m_lists.deviceCount(UpgradeLists::Pending);
     for (int i = 0; i < count; ++i) {
         UpgradeLists::Record record = m_lists.popDevice(UpgradeLists::Pending);
         if (!record || record->nIndex < 0 || record->nIndex >= MaxRows || records->count(record->nIndex))
             continue;
         records->emplace(record->nIndex, record);
-        plan.rows.push_back(record->nIndex);
+        rows.push_back(record->nIndex);
     }
+    return startRecords(params, records, std::move(rows), true);
+}
+
+bool UpgradeRun::startRows(const UpgradeParams &params, const std::vector<int> &rows, bool marksRun)
+{
+    if (m_batch.isActive())
+        return false;
+    const BoundRows bound(m_batch.deviceRows());
+    auto records = std::make_shared<RecordsByRow>();
+    std::vector<int> planned;
+    for (int row : rows) {
+        auto record = std::make_shared<DEV_INFO>();
+        if (row < 0 || row >= MaxRows || records->count(row) || !bound.device(row, record.get()))
+            continue;
+        record->nIndex = row;
+        record->lLoginID = 0; // the job takes the row's session itself
+        records->emplace(row, record);
+        planned.push_back(row);
+    }
+    return startRecords(params, records, std::move(planned), marksRun);
+}
+
+WaveRun::Steps UpgradeRun::waveSteps(UpgradeParams params, std::function<bool(int row)> endedWell)
+{
+    params.verify = true;
+    WaveRun::Steps steps;
+    steps.check = [this, params](const std::vector<int> &rows) {
+        return startCheck(params, QList<int>(rows.begin(), rows.end()));
+    };
+    steps.wave = [this, params](const std::vector<int> &rows) { return startRows(params, rows, false); };
+    steps.endedWell = std::move(endedWell);
+    return steps;
+}
+
+bool UpgradeRun::startRecords(const UpgradeParams &params, std::shared_ptr<RecordsByRow> records,
+                              std::vector<int> rows, bool marksRun)
+{
+    BatchPlan plan;
+    plan.rows = std::move(rows);
     m_verifier.open();
     plan.options.spacingMs = params.spacingMs;
     plan.options.maxParallel = params.maxParallel;
+    plan.options.marksRun = marksRun;
     plan.prepare = [this, records, params](BatchContext &ctx) {
         return prepareDevice(ctx, *records->at(ctx.row()), params);
     };

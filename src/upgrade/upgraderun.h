@@ -6,6 +6,7 @@
 #include "device/devicebatch.h"
 #include "flash/flashjob.h"
 #include "flash/flashverify.h"
+#include "flash/waverun.h"
 #include "netsdk/netsdk.h"
 #include "oemid/oemidstep.h"
 
@@ -14,6 +15,7 @@
 #include <QString>
 
 #include <functional>
+#include <map>
 #include <memory>
 
 /// Everything a firmware run needs, copied when the run starts: workers never read a widget.
@@ -93,6 +95,14 @@ public:
     /// Starts the run over the pending list (records copied now, parameters copied now). False
     /// (nothing started) while the batch is busy.
     bool start(const UpgradeParams &params);
+    /// Starts the run over `rows` of the rows' current generation, records read now. With `marksRun`
+    /// false the results add to the run already marked in the table (a wave of a staged run, whose
+    /// check marked every device).
+    bool startRows(const UpgradeParams &params, const std::vector<int> &rows, bool marksRun);
+    /// A staged run with `params`: the devices' check, then each wave with Verify on, so that a wave
+    /// ends only when its devices have come back with the new version or been reported. `endedWell`
+    /// tells, after each step, whether a row ended ready or verified.
+    WaveRun::Steps waveSteps(UpgradeParams params, std::function<bool(int row)> endedWell);
 
     /// Cancels the run, waits for its jobs and closes every running upgrade.
     void shutdown();
@@ -117,6 +127,9 @@ public:
     DeviceOutcome upgradeDevice(const std::shared_ptr<DEV_INFO> &record, const UpgradeParams &params);
 
 private:
+    using RecordsByRow = std::map<int, std::shared_ptr<DEV_INFO>>;
+    bool startRecords(const UpgradeParams &params, std::shared_ptr<RecordsByRow> records,
+                      std::vector<int> rows, bool marksRun);
     static QByteArray runPassword(DEV_INFO &record, const UpgradeParams &params);
     static bool hardwareMatches(const BatchContext &ctx, const DEV_INFO &record, const UpgradeParams &params);
     bool prepareDevice(const BatchContext &ctx, DEV_INFO &record, const UpgradeParams &params);

@@ -24,13 +24,15 @@ UpgradeRequest UpgradeRequest::fromConfig()
     request.spacingMs = pacing.spacingMs;
     request.maxParallel = pacing.maxParallel;
     request.assignedOemid = ConfigKeys::stringValue(Key::OemidAssigned);
+    request.waves = WaveSettings::enabledInConfig();
+    WaveSettings::fromConfig(&request.waveSettings, &request.waveSettingsProblem);
     return request;
 }
 
 UpgradeRunController::UpgradeRunController(DeviceBatch &batch, UpgradeHooks hooks, UpgradeSdk sdk,
                                            QObject *parent)
     : QObject(parent), m_run(std::make_unique<UpgradeRun>(batch, std::move(hooks), sdk)),
-      m_inspector(std::make_unique<PackageInspector>())
+      m_inspector(std::make_unique<PackageInspector>()), m_waves(std::make_unique<WaveRun>(batch))
 {
 }
 
@@ -43,6 +45,7 @@ void UpgradeRunController::shutdown()
 {
     // A package still being read reports to nobody; then nothing of the run outlives the batch.
     m_inspector->cancelAndWait();
+    m_waves->stop();
     m_run->shutdown();
 }
 
@@ -53,7 +56,7 @@ bool UpgradeRunController::inspecting() const
 
 bool UpgradeRunController::refuseWhileRunning()
 {
-    if (!m_run->isActive())
+    if (!m_run->isActive() && !m_waves->busy())
         return false;
     emit prompt(QCoreApplication::translate("UpgradeWidget", "An upgrade is still running. Please wait until "
                                                              "every device has finished."));
@@ -161,9 +164,20 @@ void UpgradeRunController::startUpgrade(const UpgradeRequest &request, quint64 g
     if (refuseWhileRunning() || inspecting())
         return;
     m_run->oemidTexts().clear();
+    if (request.waves && !request.waveSettingsProblem.isEmpty()) {
+        emit prompt(request.waveSettingsProblem);
+        return;
+    }
     UpgradeParams params;
     if (!runParams(request, &params))
         return;
+    if (request.waves) {
+        inspectThen(params, [this, generation, rows,
+                             settings = request.waveSettings](const UpgradeParams &inspected) {
+            startWaves(inspected, settings, generation, rows);
+        });
+        return;
+    }
     inspectThen(params, [this, generation, rows](const UpgradeParams &inspected) {
         m_configPath = inspected.configPath;
         UpgradeLists &lists = m_run->lists();
@@ -182,6 +196,27 @@ void UpgradeRunController::startUpgrade(const UpgradeRequest &request, quint64 g
         if (m_run->start(inspected))
             emit runStarted();
     });
+}
+
+void UpgradeRunController::startWaves(const UpgradeParams &inspected, const WaveSettings &settings,
+                                      quint64 generation, const std::vector<int> &rows)
+{
+    m_configPath = inspected.configPath;
+    m_run->lists().clearLists();
+    const DeviceRows &table = m_run->batch().deviceRows();
+    std::vector<int> current;
+    DEV_INFO record;
+    for (int row : rows) {
+        // Rows replaced by a search meanwhile are not the ones ticked at the click.
+        if (generation == table.generation() && table.device(generation, row, &record))
+            current.push_back(row);
+    }
+    if (current.empty()) {
+        emit prompt(QCoreApplication::translate("UpgradeWidget", "Please Select a Device"));
+        return;
+    }
+    if (m_endedWell && m_waves->start(current, settings, m_run->waveSteps(inspected, m_endedWell)))
+        emit runStarted();
 }
 
 void UpgradeRunController::startCheck(const UpgradeRequest &request, const QList<int> &rows)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "flash/waveplan.h"
+#include "flash/waverun.h"
 #include "upgrade/upgraderun.h"
 
 #include <QByteArray>
@@ -32,6 +34,10 @@ struct UpgradeRequest {
     int verifyTimeoutSeconds = 180;
     int spacingMs = 1000;
     int maxParallel = 32;
+    /// Check every device, then upgrade in waves with Verify on (see WaveRun).
+    bool waves = false;
+    WaveSettings waveSettings;
+    QString waveSettingsProblem; ///< why [Waves] did not read; refuses a run in waves
 
     /// The Config.ini half (address change, verification, pacing, assigned OEMID); the caller fills
     /// in the rest.
@@ -56,12 +62,19 @@ public:
     UpgradeRun &run() const { return *m_run; }
     /// True while a click's package inspection runs (before its run starts).
     bool inspecting() const;
-    /// True while a run is under way or a click's package is still being inspected.
-    bool busy() const { return inspecting() || m_run->isActive(); }
+    /// The staged run of requests with `waves` on; its signals tell of a halt and of its end.
+    WaveRun &waveRun() const { return *m_waves; }
+    /// How a staged run learns, after each step, whether a row's device ended well (ready, or
+    /// upgraded and verified, with no failure reported since the check). Required for waves.
+    void setEndedWell(std::function<bool(int row)> endedWell) { m_endedWell = std::move(endedWell); }
+    /// True while a run is under way (between waves included) or a click's package is still being
+    /// inspected.
+    bool busy() const { return inspecting() || m_run->isActive() || m_waves->busy(); }
 
     /// The Upgrade click over `rows` of the rows' generation `generation` (the ticked rows at the
     /// click): checks the request, inspects its package off this thread, then starts the run over the
-    /// rows still of that generation. Refusals come as prompt(); runStarted() once the run goes.
+    /// rows still of that generation. Refusals come as prompt(); runStarted() once the run goes. With
+    /// `request.waves` the run is a staged one (waveRun()).
     void startUpgrade(const UpgradeRequest &request, quint64 generation, const std::vector<int> &rows);
     /// "Check devices": the run's checks on `rows` (current generation), nothing sent.
     void startCheck(const UpgradeRequest &request, const QList<int> &rows);
@@ -90,9 +103,14 @@ private:
     /// Inspects the package of `params` off this thread, then calls `next` with the completed
     /// parameters here, unless the package was refused or a run began meanwhile.
     void inspectThen(const UpgradeParams &params, std::function<void(const UpgradeParams &)> next);
+    /// Checks the rows still of `generation`, then upgrades them in waves.
+    void startWaves(const UpgradeParams &inspected, const WaveSettings &settings, quint64 generation,
+                    const std::vector<int> &rows);
 
     // Declared in the order they may die: the inspection ends before the run it would start.
     std::unique_ptr<UpgradeRun> m_run;
     std::unique_ptr<PackageInspector> m_inspector;
+    std::unique_ptr<WaveRun> m_waves; ///< its steps call the run
+    std::function<bool(int row)> m_endedWell;
     QString m_configPath; ///< of the last started run, for importDevConfig
 };

@@ -9,6 +9,8 @@
 #include "device/devicetableactions.h"
 #include "device/fileopendialog.h"
 #include "device/loginerrortext.h"
+#include "flash/waveplan.h"
+#include "flash/waverun.h"
 #include "oemid/factoryrecords.h"
 #include "oemid/oemidvariant.h"
 #include "oemid/recorduploader.h"
@@ -50,6 +52,18 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
     };
     m_runs = std::make_unique<UpgradeRunController>(*m_core->batch(), hooks);
     connect(m_runs.get(), &UpgradeRunController::prompt, this, &UpgradeWidget::prompt);
+    DeviceTable *table = m_core->table();
+    // The check marks the run: a failure anywhere in it (check, import, transfer, verdict) counts,
+    // and the device must end verified.
+    m_runs->setEndedWell([table](int row) {
+        return table->statusOutcome(row) == StatusOutcome::Success && !table->failedRows().contains(row);
+    });
+    // Queued: the box opens once the batch's finished() has been handled everywhere.
+    connect(&m_runs->waveRun(), &WaveRun::halted, this, &UpgradeWidget::waveHalted, Qt::QueuedConnection);
+    connect(&m_runs->waveRun(), &WaveRun::ended, this, &UpgradeWidget::wavesEnded, Qt::QueuedConnection);
+    m_ui->wavesCheck->setChecked(WaveSettings::enabledInConfig());
+    connect(m_ui->wavesCheck, &QCheckBox::toggled, this,
+            [](bool on) { ConfigKeys::setInt(Key::WavesEnabled, on ? 1 : 0); });
     if (DeviceTableActions *actions = m_core->tableActions())
         actions->setCheckDevices([this](const QList<int> &rows) { checkDevices(rows); });
 
@@ -132,6 +146,7 @@ UpgradeRequest UpgradeWidget::request() const
     request.allowRepeat = m_ui->checkBox->isChecked();
     request.dataDir = m_dataDir;
     request.startIndex = m_core->startIndex();
+    request.waves = m_ui->wavesCheck->isChecked();
     return request;
 }
 
@@ -147,6 +162,35 @@ void UpgradeWidget::on_upgradeBtn_clicked()
     for (int row : table->checkedRows())
         rows.push_back(row);
     m_runs->startUpgrade(request(), table->generation(), rows);
+}
+
+void UpgradeWidget::waveHalted(const WaveHalt &halt)
+{
+    WaveRun &waves = m_runs->waveRun();
+    const QString why = tr("Wave %1 of %2 failed: %3 of its %4 devices did not end verified (the run halts "
+                           "at %5). %6 devices were not started.")
+                            .arg(halt.wave)
+                            .arg(waves.waves().size())
+                            .arg(halt.failed)
+                            .arg(halt.size)
+                            .arg(halt.haltAt)
+                            .arg(halt.notStarted);
+    if (!halt.canResume()) {
+        CMessageBox::warning(this, QStringLiteral("Prompt"), why);
+        waves.abandon();
+        return;
+    }
+    const int answer = CMessageBox::question(
+        this, QStringLiteral("Prompt"),
+        why + QLatin1Char('\n') + tr("Go on with wave %1?").arg(halt.wave + 1), tr("Go on"), tr("Stop"));
+    if (answer != 0 || !waves.resume())
+        waves.abandon();
+}
+
+void UpgradeWidget::wavesEnded(const WaveEnd &end)
+{
+    if (end.waves == 0 && !end.cancelled && !end.rowsGone)
+        prompt(tr("No ticked device passed the check; nothing was sent."));
 }
 
 int UpgradeWidget::ImportDevConfig(long lLoginID, int nIndex)

@@ -10,6 +10,8 @@
 #include <memory>
 
 struct UpgradeRequest;
+struct WaveEnd;
+struct WaveHalt;
 namespace Ui
 {
 class Search;
@@ -63,6 +65,9 @@ private:
     /// "Check devices" of the table's menu: the run's checks on `rows`, nothing sent.
     void checkDevices(const QList<int> &rows);
     void prompt(const QString &text);
+    /// A wave failed past the threshold: says which and why, and offers to go on with the next.
+    void waveHalted(const WaveHalt &halt);
+    void wavesEnded(const WaveEnd &end);
 
     std::unique_ptr<Ui::Search> m_ui;
     QString m_dataDir;

@@ -6,11 +6,13 @@
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
 #include "configini.h"
+#include "device/devicecsv.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
 #include "device/devicetableactions.h"
 #include "device/runlog.h"
 #include "device/statusoutcome.h"
+#include "flash/waverun.h"
 #include "netsdk/netsdk.h"
 #include "oemid/recorduploadrun.h"
 #include "upgrade/upgraderun.h"
@@ -26,6 +28,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
@@ -95,6 +98,8 @@ private slots:
     void startIndexOutOfRangeRefusesTheRun();
     void pacingIsReadAtRunStart_data();
     void pacingIsReadAtRunStart();
+    void wavesHaltOrGoOn_data();
+    void wavesHaltOrGoOn();
 
 private:
     bool startTab(const QJsonArray &devices, int port, int searchPort, int recordsPort = -1,
@@ -870,6 +875,138 @@ void UpgradeE2E::pacingIsReadAtRunStart()
         QCOMPARE(status(row), QStringLiteral("Upgrade Success  "));
         QVERIFY(m_fleet->hasFile(cell(row, 4), QStringLiteral("firmware.bin")));
     }
+}
+
+void UpgradeE2E::wavesHaltOrGoOn_data()
+{
+    QTest::addColumn<int>("devices");
+    QTest::addColumn<QByteArray>("waves");       // the [Waves] section
+    QTest::addColumn<QList<int>>("keepVersion"); // fleet devices that keep their old version
+    QTest::addColumn<int>("answer");             // to the halt's box: 0 go on, 1 stop
+    QTest::addColumn<QList<int>>("waveOf");      // per device
+    QTest::addColumn<int>("haltedWave");         // 0: no halt
+    const QByteArray doubling = "[Waves]\r\nEnabled=1\r\nFirst=1\r\nGrowth=x2\r\nHalt=1\r\n";
+    const QList<int> sevenWaves = {1, 2, 2, 3, 3, 3, 3};
+    QTest::newRow("first wave keeps its version, stop")
+        << 7 << doubling << QList<int>{0} << 1 << sevenWaves << 1;
+    QTest::newRow("first wave keeps its version, go on")
+        << 7 << doubling << QList<int>{0} << 0 << sevenWaves << 1;
+    QTest::newRow("no fault") << 7 << doubling << QList<int>{} << 1 << sevenWaves << 0;
+    QList<int> sixteen = {1};
+    for (int i = 0; i < 16; ++i)
+        sixteen << 2;
+    sixteen << 3;
+    QTest::newRow("1 of 16 below 10 %")
+        << 18 << QByteArray("[Waves]\r\nEnabled=1\r\nFirst=1\r\nGrowth=x16\r\nHalt=10%\r\n") << QList<int>{5}
+        << 1 << sixteen << 0;
+}
+
+void UpgradeE2E::wavesHaltOrGoOn()
+{
+    QFETCH(int, devices);
+    QFETCH(QByteArray, waves);
+    QFETCH(QList<int>, keepVersion);
+    QFETCH(int, answer);
+    QFETCH(QList<int>, waveOf);
+    QFETCH(int, haltedWave);
+    // Verify is off in the file: waves turn it on themselves.
+    writeIni("[UpgradeInfo]\r\nModifyIP=0\r\nVerify=0\r\nVerifyTimeout=8\r\nStartSpacingMs=0\r\n" + waves);
+    CMessageBox::setAnswerProvider([answer](CMessageBox &) { return answer; });
+
+    const QJsonObject restarts{{QStringLiteral("rebootAfterUpgrade"), true},
+                               {QStringLiteral("rebootMs"), 700},
+                               {QStringLiteral("upgradeMs"), 300},
+                               {QStringLiteral("version"), QStringLiteral("V4.02.R11.OLD")}};
+    QJsonArray fleet;
+    for (int i = 0; i < devices; ++i) {
+        QJsonObject extra = restarts;
+        if (keepVersion.contains(i))
+            extra.insert(QStringLiteral("faults"), QJsonObject{{QStringLiteral("keepVersion"), true}});
+        fleet.append(device(QStringLiteral("127.0.75.%1").arg(10 + i), 0x7500 + i, extra));
+    }
+    static int runs = 0; // each case on ports of its own
+    const int port = 35750 + 2 * runs++;
+    QVERIFY(startTab(fleet, port, port + 1));
+    QVERIFY(m_tab->findChild<QCheckBox *>(QStringLiteral("wavesCheck"))->isChecked()); // [Waves] Enabled=1
+    QVERIFY(searchAndTickAll(devices));
+    // Waves take the ticked devices in table order: the cases are written for rows in fleet order.
+    std::vector<QString> macOf(static_cast<size_t>(devices));
+    for (int row = 0; row < devices; ++row) {
+        QCOMPARE(cell(row, 1), QStringLiteral("127.0.75.%1").arg(10 + row));
+        macOf[size_t(row)] = cell(row, 4);
+    }
+
+    const QString package = m_tmp->filePath(QStringLiteral("versioned.bin"));
+    const std::string desc = "{\"Hardware\":\"" + kHardware.toStdString() +
+                             "\",\"Version\":\"V7.01.R05.E2E\",\"BuildDate\":\"2026-04-01\"}";
+    QVERIFY(
+        testzip::write(package.toStdString(), {{"InstallDesc", desc}, {"u-boot.bin.img", "image"}}, true));
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(package);
+    m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QStringLiteral("secret"));
+    QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("upgradeBtn")), Qt::LeftButton);
+    WaveRun *run = m_tab->waveRun();
+    QSignalSpy ended(run, &WaveRun::ended);
+    QSignalSpy halted(run, &WaveRun::halted);
+    // The run ends, or halts and the box's answer stops it.
+    QVERIFY(QTest::qWaitFor(
+        [&] { return ended.count() > 0 || (halted.count() > 0 && run->state() == WaveRun::State::Idle); },
+        180000));
+    QVERIFY(!m_tab->upgradeRun()->isActive());
+    QCOMPARE(halted.count(), haltedWave > 0 ? 1 : 0);
+    DeviceTable *table = m_tab->deviceCore()->table();
+    table->flushPending();
+
+    const bool resumed = haltedWave > 0 && answer == 0;
+    QCOMPARE(CMessageBox::shownCount(), haltedWave > 0 ? 1 : 0);
+    if (haltedWave) {
+        const QString text = CMessageBox::lastShown().text;
+        QVERIFY2(text.contains(QStringLiteral("Wave %1 of 3 failed: 1 of its 1 devices did not end verified")
+                                   .arg(haltedWave)),
+                 qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("6 devices were not started")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("Go on with wave 2?")), qPrintable(text));
+    }
+
+    const QString verified = QStringLiteral("Verified V7.01.R05.E2E 2026-04-01");
+    for (int row = 0; row < devices; ++row) {
+        const QString mac = macOf[size_t(row)];
+        const bool halted = haltedWave > 0 && !resumed && waveOf[row] > haltedWave;
+        QCOMPARE(table->wave(row), waveOf[row]);
+        if (halted) {
+            QCOMPARE(status(row), QStringLiteral("Halted: wave %1 failed").arg(haltedWave));
+            QCOMPARE(table->statusOutcome(row), StatusOutcome::Halted);
+            // The device was checked, and nothing was sent to it.
+            QVERIFY2(m_fleet->count(mac, "login") >= 1, qPrintable(mac));
+            QCOMPARE(m_fleet->count(mac, "upgrade"), 0);
+            QVERIFY(!m_fleet->hasFile(mac, QStringLiteral("firmware.bin")));
+            QVERIFY(!m_fleet->hasFile(mac, QStringLiteral("upgrade.part")));
+            QVERIFY(!m_fleet->state(mac).contains(QStringLiteral("lastUpgrade")));
+            continue;
+        }
+        QCOMPARE(m_fleet->count(mac, "upgrade"), 1);
+        QVERIFY(m_fleet->hasFile(mac, QStringLiteral("firmware.bin")));
+        QCOMPARE(status(row),
+                 keepVersion.contains(row) ? QStringLiteral("Not verified: version unchanged") : verified);
+        // The history says which wave took the device, before its transfer.
+        QStringList texts;
+        for (const HistoryEntry &e : table->history(row))
+            texts << e.text;
+        const int ready = int(texts.lastIndexOf(QStringLiteral("Ready")));
+        const int waveAt = int(texts.lastIndexOf(QStringLiteral("Wave %1").arg(waveOf[row])));
+        QVERIFY2(ready >= 0 && waveAt > ready && texts.lastIndexOf(status(row)) > waveAt,
+                 qPrintable(texts.join(QLatin1String(" | "))));
+    }
+
+    // "Select failed" picks the devices that did not end verified; halted ones are not failures.
+    DeviceTableActions *actions = m_tab->deviceCore()->tableActions();
+    QCOMPARE(actions->selectFailed(), keepVersion);
+    // The export carries each device's wave in its last column.
+    QList<QStringList> csv;
+    QVERIFY(DeviceCsv::parse(DeviceCsv::table(*table), &csv));
+    QCOMPARE(csv.size(), devices + 1);
+    QCOMPARE(csv[0].last(), QStringLiteral("Wave"));
+    for (int row = 0; row < devices; ++row)
+        QCOMPARE(csv[row + 1].last(), QString::number(waveOf[row]));
 }
 
 QTEST_MAIN(UpgradeE2E)

@@ -327,7 +327,8 @@ private slots:
             << QStringList{
                    bar,           "tableView",    "selectBtn",        "btnReverse", "SearchButton",
                    "addBtn",      "setOEMID",     "checkBox",         "BtnUpload",  "lineEditPassword",
-                   "lineEditCfg", "browseCfgBtn", "lineEditFileName", "browseBtn",  "upgradeBtn"};
+                   "lineEditCfg", "browseCfgBtn", "lineEditFileName", "browseBtn",  "wavesCheck",
+                   "upgradeBtn"};
         QTest::newRow("oemid") << 2
                                << QStringList{bar,         "tableView", "setoemid", "synchronizationTime",
                                               "setconfig", "zoneCheck", "timeZone", "language_check",

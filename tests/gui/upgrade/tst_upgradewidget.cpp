@@ -80,7 +80,7 @@ void UpgradeWidgetTest::formLayout()
         {"selectBtn", "", "btnReverse", "", "SearchButton", "", "addBtn"},
         {"labelOEMID", "setOEMID", "checkBox", "progressBar", "BtnUpload", "", "label_2", "lineEditPassword"},
         {"label_3", "lineEditCfg", "browseCfgBtn"},
-        {"label", "lineEditFileName", "browseBtn", "upgradeBtn"}};
+        {"label", "lineEditFileName", "browseBtn", "wavesCheck", "upgradeBtn"}};
     for (int r = 0; r < 4; ++r) {
         QLayout *row = top->itemAt(r + 1)->layout();
         QVERIFY(row);
@@ -125,7 +125,8 @@ void UpgradeWidgetTest::formTexts_data()
         {"addBtn", "Add"},          {"setOEMID", "setOEMID"},  {"checkBox", "can repeat"},
         {"BtnUpload", "upload"},    {"label_2", "Password"},   {"label_3", "ConfigFile"},
         {"browseCfgBtn", "Browse"}, {"label", "FileName"},     {"browseBtn", "Browse"},
-        {"upgradeBtn", "Upgrade"},  {"labelOEMID", "000"}}; // the assigned OEMID, unassigned here
+        {"upgradeBtn", "Upgrade"},  {"labelOEMID", "000"}, // the assigned OEMID, unassigned here
+        {"wavesCheck", "Waves"}};
     for (const auto &r : rows)
         QTest::newRow(r[0]) << QString::fromLatin1(r[0]) << QString::fromLatin1(r[1]);
 }
@@ -311,7 +312,8 @@ void UpgradeWidgetTest::translatedForm()
     QCoreApplication::installTranslator(&translator);
     UpgradeWidget tab;
     QCoreApplication::removeTranslator(&translator);
-    const char *names[] = {"setOEMID", "checkBox", "BtnUpload", "browseCfgBtn", "browseBtn", "upgradeBtn"};
+    const char *names[] = {"setOEMID",  "checkBox",   "BtnUpload", "browseCfgBtn",
+                           "browseBtn", "wavesCheck", "upgradeBtn"};
     for (const char *name : names) {
         auto *button = tab.findChild<QAbstractButton *>(QLatin1String(name));
         QVERIFY(button);

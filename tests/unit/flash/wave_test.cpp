@@ -289,13 +289,13 @@ TEST(WaveRun, ChecksThenRunsWavesUntilOneFailsPastTheThreshold)
         FakeSteps fake(*batch);
         fake.notReady = c.notReady;
         fake.failing = c.failing;
-        WaveRun run(*batch, fake.steps());
+        WaveRun run(*batch);
         QSignalSpy halted(&run, &WaveRun::halted);
         QSignalSpy ended(&run, &WaveRun::ended);
         std::vector<int> all;
         for (int i = 0; i < c.devices; ++i)
             all.push_back(i);
-        ASSERT_TRUE(run.start(all, settings(c.first, c.growth, c.halt)));
+        ASSERT_TRUE(run.start(all, settings(c.first, c.growth, c.halt), fake.steps()));
         ASSERT_TRUE(QTest::qWaitFor([&] { return halted.count() + ended.count() > 0; }, 10000));
         QCoreApplication::processEvents();
         EXPECT_EQ(fake.checks, 1);
@@ -359,13 +359,13 @@ TEST(WaveRun, ResumeGoesOnWithTheNextWave)
     DeviceBatch::Ptr batch = DeviceBatch::create(rows);
     FakeSteps fake(*batch);
     fake.failing = {0};
-    WaveRun run(*batch, fake.steps());
+    WaveRun run(*batch);
     QSignalSpy halted(&run, &WaveRun::halted);
     QSignalSpy ended(&run, &WaveRun::ended);
     ASSERT_FALSE(run.resume()); // nothing halted yet
-    ASSERT_TRUE(run.start({0, 1, 2, 3, 4, 5, 6}, settings("1", "x2", "1")));
+    ASSERT_TRUE(run.start({0, 1, 2, 3, 4, 5, 6}, settings("1", "x2", "1"), fake.steps()));
     EXPECT_TRUE(run.busy());
-    EXPECT_FALSE(run.start({0}, settings("1", "x2", "1"))); // one run at a time
+    EXPECT_FALSE(run.start({0}, settings("1", "x2", "1"), fake.steps())); // one run at a time
     ASSERT_TRUE(QTest::qWaitFor([&] { return halted.count() == 1; }, 10000));
     EXPECT_EQ(fake.sentTo(), (std::set<int>{0}));
     EXPECT_FALSE(run.busy());
@@ -388,9 +388,9 @@ TEST(WaveRun, RowsReplacedWhileHaltedAreNotResumed)
     DeviceBatch::Ptr batch = DeviceBatch::create(rows);
     FakeSteps fake(*batch);
     fake.failing = {0};
-    WaveRun run(*batch, fake.steps());
+    WaveRun run(*batch);
     QSignalSpy halted(&run, &WaveRun::halted);
-    ASSERT_TRUE(run.start({0, 1, 2}, settings("1", "x2", "1")));
+    ASSERT_TRUE(run.start({0, 1, 2}, settings("1", "x2", "1"), fake.steps()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return halted.count() == 1; }, 10000));
     rows.replace(devices(3)); // a new search
     EXPECT_FALSE(run.resume());
