@@ -16,6 +16,7 @@
 #include "netsdk/netsdk.h"
 #include "oemid/recorduploadrun.h"
 #include "upgrade/upgraderun.h"
+#include "upgrade/upgraderuncontroller.h"
 #include "upgrade/upgradewidget.h"
 
 #include <QCheckBox>
@@ -944,7 +945,7 @@ void UpgradeE2E::wavesHaltOrGoOn()
     m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(package);
     m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QStringLiteral("secret"));
     QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("upgradeBtn")), Qt::LeftButton);
-    WaveRun *run = m_tab->waveRun();
+    WaveRun *run = &m_tab->runController()->waveRun();
     QSignalSpy ended(run, &WaveRun::ended);
     QSignalSpy halted(run, &WaveRun::halted);
     // The run ends, or halts and the box's answer stops it.
