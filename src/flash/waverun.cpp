@@ -36,6 +36,9 @@ bool WaveRun::start(const std::vector<int> &rows, const WaveSettings &settings, 
     m_current = -1;
     m_notReady = 0;
     m_rows.emplace(m_batch.deviceRows());
+    // A wave number of an earlier run says nothing about this one.
+    for (int row : rows)
+        m_rows->value(row, Field::Wave, QStringLiteral("0"));
     m_state = State::Checking;
     if (!m_steps.check(rows)) {
         m_state = State::Idle;

@@ -7,13 +7,55 @@
 LogoRunController::LogoRunController(DeviceBatch &batch) : m_batch(batch)
 {
     connect(&m_batch, &DeviceBatch::finished, this, &LogoRunController::onBatchFinished);
+    // Made after the connection above: at a batch's end the controller sees the waves still busy.
+    m_waves = std::make_unique<WaveRun>(batch);
+    // A staged run ends when its waves end or halt, whatever its devices counted.
+    connect(m_waves.get(), &WaveRun::ended, this, [this] { emit runEnded(); });
+    connect(m_waves.get(), &WaveRun::halted, this, [this] { emit runEnded(); });
 }
 
 LogoRunController::~LogoRunController() = default;
 
 bool LogoRunController::running() const
 {
-    return m_held || m_stager.isRunning() || m_batch.isActive();
+    return m_held || m_stager.isRunning() || m_batch.isActive() || m_waves->busy();
+}
+
+bool LogoRunController::startWaves(Run run, const WaveSettings &settings,
+                                   std::function<bool(int row)> endedWell)
+{
+    if (running())
+        return false;
+    if (m_run)
+        m_run->supersede();
+    ++m_runId;
+    run.params.modify = true;
+    // The counters of a staged run do not end it: the waves do.
+    m_run = std::make_shared<LogoRunState>(run.params.appDir, int(run.rows.size()), nullptr);
+    const std::shared_ptr<LogoRunState> state = m_run;
+    auto staged = std::make_shared<bool>(false);
+
+    WaveRun::Steps steps;
+    DeviceBatch *batch = &m_batch;
+    steps.check = [batch, run](const std::vector<int> &rows) {
+        return startLogoChecks(*batch, QList<int>(rows.begin(), rows.end()), run.params, run.hooks);
+    };
+    steps.wave = [this, batch, run, state, staged](const std::vector<int> &rows) {
+        // Staged once, before the first wave (on this thread: the check has ended, nothing else waits
+        // on it); every wave burns the package the first one made.
+        if (!*staged) {
+            if (!state->builder().dealWithLogo(run.stage)) {
+                emit stageFailed(state->builder().lastError());
+                return false;
+            }
+            *staged = true;
+        }
+        BatchPlan plan = logoPlan(rows, run.params, state, run.hooks);
+        plan.options.marksRun = false; // the check marked every device of the run
+        return batch->start(std::move(plan));
+    };
+    steps.endedWell = std::move(endedWell);
+    return m_waves->start(run.rows, settings, std::move(steps));
 }
 
 bool LogoRunController::start(Run run)
@@ -69,6 +111,8 @@ void LogoRunController::onBatchFinished()
         start();
         return;
     }
+    if (m_waves->busy())
+        return; // the staged run goes on with its next step
     // A run that ended without every device reporting (cancelled) still gives the cursor back.
     if (m_run && m_run->done() < m_run->total())
         emit runEnded();

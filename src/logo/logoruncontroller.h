@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/backgroundcall.h"
+#include "flash/waverun.h"
 #include "logo/logopackage.h"
 #include "logo/logorun.h"
 
@@ -34,7 +35,13 @@ public:
     /// Starts `run` (its pictures staged off this thread first), or holds it until the run being staged
     /// or burnt has ended: false when held.
     bool start(Run run);
-    /// True while a run's devices are being made or burnt, or a run is held.
+    /// Burns `run` as a staged run: every device checked, the package made once, then the devices
+    /// that passed the check burnt in waves (see WaveRun); `endedWell` tells, after each step,
+    /// whether a row ended ready or burnt. False (nothing started) while a run is under way.
+    bool startWaves(Run run, const WaveSettings &settings, std::function<bool(int row)> endedWell);
+    /// The staged run; its signals tell of a halt and of its end.
+    WaveRun &waveRun() const { return *m_waves; }
+    /// True while a run's devices are being made or burnt (between waves included), or a run is held.
     bool running() const;
     /// The run started last; null before the first.
     std::shared_ptr<LogoRunState> currentRun() const { return m_run; }
@@ -57,4 +64,5 @@ private:
     std::shared_ptr<LogoRunState> m_run;
     quint64 m_runId = 0;
     std::function<void()> m_held; ///< a run started while the previous one still ran
+    std::unique_ptr<WaveRun> m_waves;
 };

@@ -11,6 +11,8 @@
 #include "device/devicetableactions.h"
 #include "device/fileopendialog.h"
 #include "device/loginerrortext.h"
+#include "flash/waveplan.h"
+#include "flash/waverun.h"
 #include "logo/applinkfile.h"
 #include "logo/filemanager.h"
 #include "logo/logopackage.h"
@@ -66,6 +68,12 @@ UpgradeLogoWidget::UpgradeLogoWidget(QWidget *parent)
     connect(m_runs.get(), &LogoRunController::stageFailed, this, &UpgradeLogoWidget::prompt);
     connect(m_runs.get(), &LogoRunController::packageMade, this,
             [this](const QString &path) { m_showPackage(path); });
+    // Queued: the box opens once the batch's finished() has been handled everywhere.
+    connect(&m_runs->waveRun(), &WaveRun::halted, this, &UpgradeLogoWidget::waveHalted, Qt::QueuedConnection);
+    connect(&m_runs->waveRun(), &WaveRun::ended, this, &UpgradeLogoWidget::wavesEnded, Qt::QueuedConnection);
+    m_ui->wavesCheck->setChecked(WaveSettings::enabledInConfig());
+    connect(m_ui->wavesCheck, &QCheckBox::toggled, this,
+            [](bool on) { ConfigKeys::setInt(Key::WavesEnabled, on ? 1 : 0); });
 
     readConfig();
     setIosRowShown(false);
@@ -466,9 +474,60 @@ void UpgradeLogoWidget::launch(const std::vector<int> &rows, const QByteArray &p
     LogoRunController::Run run{rows, params, stage, {}};
     run.hooks.modifyIP = addressChange();
     run.hooks.loginErrorText = [](int code) { return loginErrorText(code); };
+    if (m_modifyMode && m_ui->wavesCheck->isChecked()) {
+        WaveSettings settings;
+        QString problem;
+        if (!WaveSettings::fromConfig(&settings, &problem)) {
+            onReleaseMouse();
+            prompt(problem);
+            return;
+        }
+        DeviceTable *table = m_core->table();
+        // The check marks the run: a failure anywhere in it counts, and the burn must end in success.
+        auto endedWell = [table](int row) {
+            return table->statusOutcome(row) == StatusOutcome::Success && !table->failedRows().contains(row);
+        };
+        if (!m_runs->startWaves(std::move(run), settings, endedWell)) {
+            onReleaseMouse();
+            prompt(tr("A logo run is still going. Please wait until every device has finished."));
+        }
+        return;
+    }
     if (!m_runs->start(std::move(run))) {
         // Held until the burns already under way end, which can take minutes: the operator is told.
         prompt(tr("The devices already started are still being burnt. This run starts when they have "
                   "finished."));
     }
+}
+
+void UpgradeLogoWidget::waveHalted(const WaveHalt &halt)
+{
+    WaveRun &waves = m_runs->waveRun();
+    const QString why = tr("Wave %1 of %2 failed: %3 of its %4 devices did not end burnt (the run halts at "
+                           "%5). %6 devices were not started.")
+                            .arg(halt.wave)
+                            .arg(waves.waves().size())
+                            .arg(halt.failed)
+                            .arg(halt.size)
+                            .arg(halt.haltAt)
+                            .arg(halt.notStarted);
+    if (!halt.canResume()) {
+        CMessageBox::warning(this, QStringLiteral("Prompt"), why);
+        waves.abandon();
+        return;
+    }
+    const int answer = CMessageBox::question(
+        this, QStringLiteral("Prompt"),
+        why + QLatin1Char('\n') + tr("Go on with wave %1?").arg(halt.wave + 1), tr("Go on"), tr("Stop"));
+    if (answer == 0 && waves.resume()) {
+        setCursor(Qt::WaitCursor);
+        return;
+    }
+    waves.abandon();
+}
+
+void UpgradeLogoWidget::wavesEnded(const WaveEnd &end)
+{
+    if (end.waves == 0 && !end.cancelled && !end.rowsGone)
+        prompt(tr("No ticked device passed the check; nothing was sent."));
 }

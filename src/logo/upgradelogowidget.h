@@ -18,6 +18,8 @@ class CBatchDealThread;
 class LogoRowProbe;
 struct LogoProbeReport;
 class LogoRunController;
+struct WaveEnd;
+struct WaveHalt;
 class LogoRunState;
 class QLineEdit;
 class RecordUploadRun;
@@ -58,6 +60,8 @@ public:
     std::shared_ptr<LogoRunState> currentRun() const;
     /// True while a run's devices are being made or burnt, or a run waits to start.
     bool running() const;
+    /// The run sequencing of the Modify and GetLogoPrograms clicks.
+    LogoRunController *runController() const { return m_runs.get(); }
 
 signals:
     void sendDevInfoSignal(DEV_INFO &info);
@@ -100,6 +104,9 @@ private:
     void writeConfig(bool linksOnly = false);
     void setIosRowShown(bool shown);
     void prompt(const QString &text);
+    /// A wave failed past the threshold: says which and why, and offers to go on with the next.
+    void waveHalted(const WaveHalt &halt);
+    void wavesEnded(const WaveEnd &end);
     /// The file dialog of a picture's Select button; the chosen file goes into `edit`.
     void choosePicture(QLineEdit *edit, const QString &filter);
     LogoPaths formPaths() const;

@@ -11,7 +11,9 @@
 #include "device/devicetable.h"
 #include "device/devicetableactions.h"
 #include "device/logindlg.h"
+#include "flash/waverun.h"
 #include "logo/logorun.h"
+#include "logo/logoruncontroller.h"
 #include "logo/upgradelogowidget.h"
 #include "netsdk/netsdk.h"
 
@@ -106,6 +108,8 @@ private slots:
     void searchRefusedDuringABurn();
     void burnOwnsItsSession();
     void closeDuringARun();
+    void wavesHaltAfterAFailedBurn_data();
+    void wavesHaltAfterAFailedBurn();
 
 private:
     bool startTab(const QJsonArray &devices, int port, int searchPort);
@@ -831,6 +835,87 @@ void LogoE2E::closeDuringARun()
         H264_DVR_Logout(id);
     }
     H264_DVR_Cleanup();
+}
+
+void LogoE2E::wavesHaltAfterAFailedBurn_data()
+{
+    QTest::addColumn<bool>("firstFails");
+    QTest::newRow("first wave's burn fails") << true;
+    QTest::newRow("no fault") << false;
+}
+
+void LogoE2E::wavesHaltAfterAFailedBurn()
+{
+    QFETCH(bool, firstFails);
+    writeIni("[UpgradeInfo]\r\nModifyIP=0\r\nStartSpacingMs=0\r\n"
+             "[Waves]\r\nEnabled=1\r\nFirst=1\r\nGrowth=x2\r\nHalt=1\r\n");
+    CMessageBox::setAnswerProvider([](CMessageBox &) { return 1; }); // "Stop"
+    QJsonArray devices;
+    for (int i = 0; i < 3; ++i) {
+        QJsonObject extra;
+        if (i == 0 && firstFails)
+            extra.insert(QStringLiteral("faults"), QJsonObject{{QStringLiteral("upgradeResult"), -11805}});
+        devices.append(device(QStringLiteral("127.0.89.%1").arg(10 + i), 0x90 + i, extra));
+    }
+    const int port = firstFails ? 35970 : 35980;
+    QVERIFY(startTab(devices, port, port + 1));
+    QVERIFY(child<QCheckBox>("wavesCheck")->isChecked()); // [Waves] Enabled=1
+    QVERIFY(search(3));
+    tickAll();
+    for (int row = 0; row < 3; ++row)
+        QCOMPARE(cell(row, 1), QStringLiteral("127.0.89.%1").arg(10 + row)); // waves go in table order
+    choosePictures(true);
+    WaveRun *run = &m_tab->runController()->waveRun();
+    QSignalSpy ended(run, &WaveRun::ended);
+    QSignalSpy halted(run, &WaveRun::halted);
+    child<QPushButton>("btnModify")->click();
+    QVERIFY(QTest::qWaitFor(
+        [&] { return ended.count() > 0 || (halted.count() > 0 && run->state() == WaveRun::State::Idle); },
+        60000));
+    QVERIFY(!m_tab->running());
+    m_tab->deviceCore()->table()->flushPending();
+    DeviceTable *table = m_tab->deviceCore()->table();
+    const int waveOf[] = {1, 2, 2};
+    for (int row = 0; row < 3; ++row)
+        QCOMPARE(table->wave(row), waveOf[row]);
+    if (firstFails) {
+        QCOMPARE(halted.count(), 1);
+        QCOMPARE(CMessageBox::shownCount(), 1);
+        const QString text = CMessageBox::lastShown().text;
+        QVERIFY2(text.startsWith(QStringLiteral("Wave 1 of 2 failed: 1 of its 1 devices did not end burnt")),
+                 qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("2 devices were not started")), qPrintable(text));
+        QCOMPARE(m_fleet->state(macOf(0x90))
+                     .value(QStringLiteral("lastUpgrade"))
+                     .toObject()
+                     .value(QStringLiteral("result"))
+                     .toInt(),
+                 -11805);
+        for (int row = 1; row < 3; ++row) {
+            QCOMPARE(cell(row, 3), QStringLiteral("Halted: wave 1 failed"));
+            QCOMPARE(table->statusOutcome(row), StatusOutcome::Halted);
+            // Checked (a login and the partition read), and nothing burnt.
+            QVERIFY(m_fleet->count(macOf(0x90 + row), "login") >= 1);
+            QVERIFY(!m_fleet->state(macOf(0x90 + row)).contains(QStringLiteral("lastUpgrade")));
+            QVERIFY(!m_fleet->hasFile(macOf(0x90 + row), QStringLiteral("logo.img")));
+        }
+        QCOMPARE(m_tab->deviceCore()->tableActions()->selectFailed(), QList<int>{0});
+    } else {
+        QCOMPARE(ended.count(), 1);
+        QCOMPARE(CMessageBox::shownCount(), 0);
+        QCOMPARE(statuses(), QStringList(3, QStringLiteral("Upgrade Success")));
+        for (int row = 0; row < 3; ++row) {
+            QVERIFY(m_fleet->hasFile(macOf(0x90 + row), QStringLiteral("logo.img")));
+            QStringList texts;
+            for (const HistoryEntry &e : table->history(row))
+                texts << e.text;
+            QVERIFY2(texts.contains(QStringLiteral("Wave %1").arg(waveOf[row])),
+                     qPrintable(texts.join(QLatin1String(" | "))));
+        }
+        // One package for the whole staged run.
+        QCOMPARE(m_tab->currentRun()->made().size(), 1);
+    }
+    QCOMPARE(m_tab->cursor().shape(), Qt::ArrowCursor);
 }
 
 QTEST_MAIN(LogoE2E)

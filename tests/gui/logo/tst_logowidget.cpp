@@ -99,7 +99,7 @@ void LogoWidgetTest::formLayout()
         "lineEditClose",   "btnSelectClose",   "groupBox_5",       "lineEditBlind",  "btnSelectBlind",
         "groupBoxLink",    "labelIOS",         "labelIosLink",     "lineEditIOS",    "labelAndroid",
         "lineEditAndroid", "groupBox_4",       "checkBoxSetOEMID", "checkBoxRepeat", "labelOEMID",
-        "progressBar",     "BtnUpload",        "btnGeneral",       "btnModify"};
+        "progressBar",     "BtnUpload",        "btnGeneral",       "btnModify",      "wavesCheck"};
     for (const char *name : widgets)
         QVERIFY2(m_tab->findChild<QWidget *>(QLatin1String(name)), name);
     QCOMPARE(child<QLineEdit>("lineEditPassword")->echoMode(), QLineEdit::Password);
@@ -166,6 +166,7 @@ void LogoWidgetTest::formTexts_data()
         {"BtnUpload", "UploadLog"},
         {"btnGeneral", "GetLogoPrograms"},
         {"btnModify", "Modify"},
+        {"wavesCheck", "Waves"},
     };
     for (const auto &r : rows)
         QTest::newRow(r[0]) << QString::fromLatin1(r[0]) << QString::fromLatin1(r[1]);
@@ -520,8 +521,8 @@ void LogoWidgetTest::translatedForm()
     QCoreApplication::installTranslator(&translator);
     UpgradeLogoWidget tab;
     QCoreApplication::removeTranslator(&translator);
-    const char *buttons[] = {"btnCheckBoot", "btnSelectBoot",    "btnGeneral",     "btnModify",
-                             "BtnUpload",    "checkBoxSetOEMID", "checkBoxRepeat", "SearchButton"};
+    const char *buttons[] = {"btnCheckBoot",     "btnSelectBoot",  "btnGeneral",   "btnModify", "BtnUpload",
+                             "checkBoxSetOEMID", "checkBoxRepeat", "SearchButton", "wavesCheck"};
     for (const char *name : buttons)
         QVERIFY2(tab.findChild<QAbstractButton *>(QLatin1String(name))->text() !=
                      child<QAbstractButton>(name)->text(),

@@ -320,6 +320,7 @@ private slots:
                                              "btnSelectLoss",
                                              "lineEditBlind",
                                              "btnSelectBlind",
+                                             "wavesCheck",
                                              "btnGeneral",
                                              "btnModify"};
         QTest::newRow("firmware")
