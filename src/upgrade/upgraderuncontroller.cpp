@@ -24,7 +24,7 @@ UpgradeRequest UpgradeRequest::fromConfig()
     request.spacingMs = pacing.spacingMs;
     request.maxParallel = pacing.maxParallel;
     request.assignedOemid = ConfigKeys::stringValue(Key::OemidAssigned);
-    request.waves = WaveSettings::enabledInConfig();
+    // Whether to go in waves is the caller's (the tab's box, a command's flag); how, Config.ini's.
     WaveSettings::fromConfig(&request.waveSettings, &request.waveSettingsProblem);
     return request;
 }
@@ -215,7 +215,12 @@ void UpgradeRunController::startWaves(const UpgradeParams &inspected, const Wave
         emit prompt(QCoreApplication::translate("UpgradeWidget", "Please Select a Device"));
         return;
     }
-    if (m_endedWell && m_waves->start(current, settings, m_run->waveSteps(inspected, m_endedWell)))
+    if (!m_endedWell) {
+        // A caller that cannot tell how its devices ended cannot run waves; it is told, not left waiting.
+        emit prompt(QCoreApplication::translate("UpgradeWidget", "Runs in waves are not available here."));
+        return;
+    }
+    if (m_waves->start(current, settings, m_run->waveSteps(inspected, m_endedWell)))
         emit runStarted();
 }
 

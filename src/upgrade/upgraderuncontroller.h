@@ -34,7 +34,8 @@ struct UpgradeRequest {
     int verifyTimeoutSeconds = 180;
     int spacingMs = 1000;
     int maxParallel = 32;
-    /// Check every device, then upgrade in waves with Verify on (see WaveRun).
+    /// Check every device, then upgrade in waves with Verify on (see WaveRun). Not read from
+    /// Config.ini: the caller decides ([Waves] Enabled is the tab's box).
     bool waves = false;
     WaveSettings waveSettings;
     QString waveSettingsProblem; ///< why [Waves] did not read; refuses a run in waves

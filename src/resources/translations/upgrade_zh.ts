@@ -230,5 +230,9 @@
         <source>No ticked device passed the check; nothing was sent.</source>
         <translation>没有勾选的设备通过检查，未发送任何数据。</translation>
     </message>
+    <message>
+        <source>Runs in waves are not available here.</source>
+        <translation>此处无法分批运行。</translation>
+    </message>
 </context>
 </TS>
