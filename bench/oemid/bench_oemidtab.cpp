@@ -19,6 +19,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPushButton>
@@ -167,12 +168,13 @@ int main(int argc, char **argv)
     table->flushPending();
     const int rows = table->rowCount();
     int final = 0, oemidShown = 0;
+    // The OEMID step's result stays in "Destribe"; the settings end in "Status" with the language.
     for (int r = 0; r < rows; ++r) {
-        const QString s = table->model()->index(r, 2).data().toString();
+        const QString s = table->model()->index(r, 3).data().toString();
         if (s == QLatin1String("set language success") ||
             s == QLatin1String("set language success(need reboot)"))
             ++final;
-        if (table->model()->index(r, 3).data().toString() == QLatin1String("BENCH1"))
+        if (table->model()->index(r, 2).data().toString() == QLatin1String("Set OEMID Success"))
             ++oemidShown;
     }
 
@@ -192,6 +194,7 @@ int main(int argc, char **argv)
     // What the batch does beyond the SDK calls: one factory record per verified write, flushed to disk.
     QElapsedTimer recordClock;
     recordClock.start();
+    QDir(tmp.path()).mkdir(QStringLiteral("plain"));
     const FactoryRecords records({tmp.filePath(QStringLiteral("plain")), {}, {}});
     records.makeUploadDirs();
     for (int i = 0; i < devices; ++i)
@@ -199,7 +202,7 @@ int main(int argc, char **argv)
                                    QStringLiteral("BENCH1"));
     const qint64 recordsMs = recordClock.elapsed();
 
-    std::printf("devices %d, listed %d, rows with their final text %d, OEMID shown %d%s\n", devices, rows,
+    std::printf("devices %d, listed %d, rows with their final text %d, OEMID written %d%s\n", devices, rows,
                 final, oemidShown, finished ? "" : " (TIMED OUT)");
     std::printf("batch: %.2f s from its start (the one-second pause included), %.2f s without the pause\n",
                 batchMs / 1000.0, (batchMs - 1000) / 1000.0);
