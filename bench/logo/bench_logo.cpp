@@ -23,7 +23,6 @@
 #include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStandardItemModel>
 #include <QTest>
 #include <QTimer>
 

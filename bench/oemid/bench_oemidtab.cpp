@@ -24,7 +24,6 @@
 #include <QEventLoop>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QStandardItemModel>
 #include <QTest>
 #include <QTimer>
 

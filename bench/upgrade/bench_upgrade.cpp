@@ -23,7 +23,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPushButton>
-#include <QStandardItemModel>
 #include <QTest>
 #include <QTimer>
 

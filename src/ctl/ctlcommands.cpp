@@ -18,7 +18,6 @@
 #include <QEventLoop>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QStandardItemModel>
 
 #include <cstdio>
 #include <cstring>
@@ -71,8 +70,7 @@ QString fieldName(Field f)
 
 QString cell(const DeviceTable &table, int row, int column)
 {
-    const QStandardItem *item = table.model()->item(row, column);
-    return item ? item->text() : QString();
+    return table.model()->text(row, column);
 }
 
 /// Waits for the batch's run to end. The first interrupt asks the run to stop as closing the window
@@ -189,7 +187,7 @@ int firmware(const QStringList &args, bool checkOnly)
         });
         IpChange::Sdk ipSdk = IpChange::defaultSdk();
         ipSdk.stationMac = &StationMac::lookUp;
-        return IpChange::modifyIP(*t, row, 1, startIndex, ipSdk);
+        return IpChange::modifyIP(t->store(), t->generation(), row, 1, startIndex, ipSdk);
     };
     UpgradeRunController runs(*batch, hooks);
 

@@ -8,7 +8,6 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QStandardItemModel>
 
 CtlReport::CtlReport(DeviceTable &table, Mode mode, QString command, std::FILE *out)
     : m_table(table), m_mode(mode), m_command(std::move(command)), m_out(out)
@@ -81,8 +80,7 @@ void CtlReport::cellsChanged(int firstRow, int lastRow, int firstColumn, int las
         for (int column = firstColumn; column <= lastColumn; ++column) {
             if (column != variant.statusColumn && column != oemidColumn)
                 continue;
-            const QStandardItem *item = m_table.model()->item(row, column);
-            const QString text = item ? item->text() : QString();
+            const QString text = m_table.model()->text(row, column);
             if (column == variant.statusColumn) {
                 if (m_lastText[row] == text)
                     continue;

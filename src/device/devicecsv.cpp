@@ -4,7 +4,6 @@
 
 #include <QCoreApplication>
 #include <QSaveFile>
-#include <QStandardItemModel>
 
 namespace DeviceCsv
 {
@@ -50,7 +49,7 @@ QString record(const QStringList &fields)
 
 QString table(const DeviceTable &table)
 {
-    const QStandardItemModel *model = table.model();
+    const DeviceTableModel *model = table.model();
     QStringList header;
     for (int c = 0; c < 8; ++c)
         header.append(model->headerData(c, Qt::Horizontal).toString());
@@ -60,8 +59,7 @@ QString table(const DeviceTable &table)
     for (int r = 0; r < model->rowCount(); ++r) {
         QStringList fields;
         for (int c = 0; c < 8; ++c) {
-            const QStandardItem *item = model->item(r, c);
-            fields.append(item ? item->data(Qt::DisplayRole).toString() : QString());
+            fields.append(model->index(r, c).data(Qt::DisplayRole).toString());
         }
         const QDateTime when = table.lastStatusTime(r);
         fields.append(when.isValid() ? when.toString(Qt::ISODate) : QString());

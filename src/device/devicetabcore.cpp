@@ -14,7 +14,6 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QHeaderView>
-#include <QStandardItemModel>
 #include <QTableView>
 #include <QWidget>
 
@@ -168,7 +167,7 @@ int DeviceTabCore::addByHand(DEV_INFO *added)
     if (m_view)
         m_view->selectRow(row);
     if (added)
-        m_table->copyRowDevice(row, added);
+        m_table->device(m_table->generation(), row, added);
     return row;
 }
 
@@ -178,7 +177,7 @@ bool DeviceTabCore::reLogin(int row)
     if (m_loginBatch->isActive() || m_batch->isActive())
         return false;
     DEV_INFO rec;
-    if (!m_table->copyRowDevice(row, &rec))
+    if (!m_table->device(m_table->generation(), row, &rec))
         return false;
     LoginDlg dlg(m_tab);
     dlg.setPreloaded(true);
@@ -244,8 +243,13 @@ QString DeviceTabCore::addressChangeProblem() const
 
 int DeviceTabCore::modifyIP(int nIndex, int nType)
 {
+    return modifyIP(m_table->generation(), nIndex, nType);
+}
+
+int DeviceTabCore::modifyIP(quint64 generation, int nIndex, int nType)
+{
     IpChange::Sdk sdk = IpChange::defaultSdk();
     if (m_stationMac)
         sdk.stationMac = m_stationMac;
-    return IpChange::modifyIP(*m_table, nIndex, nType, m_startIndex, sdk);
+    return IpChange::modifyIP(m_table->store(), generation, nIndex, nType, m_startIndex, sdk);
 }

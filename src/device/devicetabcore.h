@@ -77,6 +77,8 @@ public:
     QString addressChangeProblem() const;
     /// The IP change of the row (see IpChange::modifyIP); any thread.
     int modifyIP(int nIndex, int nType);
+    /// The same for a row of the rows of `generation`: nothing when a new search replaced them.
+    int modifyIP(quint64 generation, int nIndex, int nType);
     /// How the IP change finds this computer's MAC (set once, before any change).
     void setStationMacLookup(std::function<QString()> lookup) { m_stationMac = std::move(lookup); }
 

@@ -21,7 +21,6 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QStandardItemModel>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -115,10 +114,8 @@ CDialogWidget *DeviceTableActions::showHistory(int row)
     DeviceTable &table = *m_core.table();
     if (!m_view || row < 0 || row >= table.model()->rowCount())
         return nullptr;
-    const QStandardItemModel *model = table.model();
     const int ipColumn = table.variant().columnOf(Field::Ip);
-    const QString ip =
-        ipColumn >= 0 && model->item(row, ipColumn) ? model->item(row, ipColumn)->text() : QString();
+    const QString ip = table.model()->text(row, ipColumn);
     const QString title =
         QCoreApplication::translate("DeviceTable", "History of %1 (%2)").arg(ip, table.deviceKey(row));
 

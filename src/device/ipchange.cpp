@@ -1,7 +1,7 @@
 #include "device/ipchange.h"
 
 #include "device/devicerecord.h"
-#include "device/devicetable.h"
+#include "device/devicestore.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -143,16 +143,18 @@ Sdk defaultSdk()
     return sdk;
 }
 
-int modifyIP(DeviceTable &table, int row, int nType, int startIndex, const Sdk &sdk)
+int modifyIP(DeviceStore &store, quint64 generation, int row, int nType, int startIndex, const Sdk &sdk)
 {
-    const TableVariant &variant = table.variant();
+    const TableVariant &variant = store.variant();
+    const BoundRows table(store, generation);
+    const Field failField = variant.columns[size_t(variant.ipFailColumn)].field;
     DEV_INFO rec;
-    if (!table.copyRowDevice(row, &rec))
+    if (!table.device(row, &rec))
         return 0;
 
     if (variant.ipLogoutFirst) {
         // The device is about to move: the row's session ends first.
-        table.takeSession(table.generation(), row).reset();
+        table.takeSession(row).reset();
         rec.lLoginID = 0;
     }
 
@@ -161,11 +163,11 @@ int modifyIP(DeviceTable &table, int row, int nType, int startIndex, const Sdk &
     if (p.step == Step::Nothing)
         return 0;
     if (p.step == Step::Refused) {
-        table.setCellText(row, variant.ipFailColumn, StatusOutcome::Failure, refusalText(p, rec.NetComm));
+        table.report(row, failField, StatusOutcome::Failure, refusalText(p, rec.NetComm));
         return -1;
     }
     if (p.step == Step::AlreadyRight) {
-        table.updateRowDevice(row, [&rec](DEV_INFO &r) { r.nLastByte = rec.nLastByte; });
+        table.updateDevice(row, [&rec](DEV_INFO &r) { r.nLastByte = rec.nLastByte; });
         return 1;
     }
 
@@ -185,7 +187,7 @@ int modifyIP(DeviceTable &table, int row, int nType, int startIndex, const Sdk &
         qDebug() << "ModifyIP timeout nRet=" << ret;
     const QString address = DeviceRecord::dottedAddress(rec.NetComm.HostIP);
     // The record keeps the changed address bytes either way; only a success changes its IP text.
-    table.updateRowDevice(row, [&rec, &address, result](DEV_INFO &r) {
+    table.updateDevice(row, [&rec, &address, result](DEV_INFO &r) {
         r.NetComm = rec.NetComm;
         r.nLastByte = rec.nLastByte;
         if (result == Outcome::Success)
@@ -194,18 +196,18 @@ int modifyIP(DeviceTable &table, int row, int nType, int startIndex, const Sdk &
 
     switch (result) {
     case Outcome::Success:
-        table.setCellValue(row, variant.columnOf(Field::Ip), address);
+        table.value(row, Field::Ip, address);
         return 1;
     case Outcome::NeedReboot:
         // The new address waits for a reboot: the run goes no further with the device.
-        table.setCellText(row, variant.ipFailColumn, StatusOutcome::Failure,
-                          QCoreApplication::translate("DeviceTable", "Need Reboot"));
+        table.report(row, failField, StatusOutcome::Failure,
+                     QCoreApplication::translate("DeviceTable", "Need Reboot"));
         return -1;
     case Outcome::Failed:
         break;
     }
-    table.setCellText(row, variant.ipFailColumn, StatusOutcome::Failure,
-                      QCoreApplication::translate("DeviceTable", variant.ipFailText));
+    table.report(row, failField, StatusOutcome::Failure,
+                 QCoreApplication::translate("DeviceTable", variant.ipFailText));
     return -1;
 }
 

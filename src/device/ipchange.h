@@ -8,7 +8,7 @@
 
 #include <functional>
 
-class DeviceTable;
+class DeviceStore;
 
 /// Giving a listed device its own IPv4 address, sent without a login as its network block. The last
 /// address byte becomes the row index plus the start index.
@@ -73,9 +73,11 @@ struct Sdk {
 };
 Sdk defaultSdk();
 
-/// Changes the address of the device in `row`; 1 = the address is now the wanted one, 0 = nothing
-/// done, -1 = failed or refused (the reason is written into the row's status). Blocks up to 20 s;
-/// any thread.
-int modifyIP(DeviceTable &table, int row, int nType, int startIndex, const Sdk &sdk = defaultSdk());
+/// Changes the address of the device in `row` of the rows of `generation`; 1 = the address is now
+/// the wanted one, 0 = nothing done (no such row), -1 = failed or refused (the reason is written into
+/// the row's status). Rows a new search replaced meanwhile are left alone. Blocks up to 20 s; any
+/// thread.
+int modifyIP(DeviceStore &rows, quint64 generation, int row, int nType, int startIndex,
+             const Sdk &sdk = defaultSdk());
 
 } // namespace IpChange

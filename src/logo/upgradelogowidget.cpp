@@ -216,10 +216,13 @@ void UpgradeLogoWidget::showProbe(const LogoProbeReport &report)
 std::function<int(int, const QByteArray &)> UpgradeLogoWidget::addressChange() const
 {
     DeviceTabCore *core = m_core;
-    return [core](int row, const QByteArray &password) {
-        core->table()->updateRowDevice(
-            row, [&password](DEV_INFO &r) { DeviceRecord::setFixedText(r.szPsw, password.toStdString()); });
-        return core->modifyIP(row, 1);
+    // The rows shown when the run or the probe starts are the ones it changes.
+    const quint64 generation = core->table()->generation();
+    return [core, generation](int row, const QByteArray &password) {
+        core->table()->updateDevice(generation, row, [&password](DEV_INFO &r) {
+            DeviceRecord::setFixedText(r.szPsw, password.toStdString());
+        });
+        return core->modifyIP(generation, row, 1);
     };
 }
 
@@ -299,7 +302,7 @@ void UpgradeLogoWidget::BatchOpr(int nCmd)
     int added = 0;
     for (int row : table->checkedRows()) {
         DEV_INFO record;
-        if (table->copyRowDevice(row, &record) && m_batch->addDevice(record))
+        if (table->device(table->generation(), row, &record) && m_batch->addDevice(record))
             ++added;
     }
     if (added == 0) {

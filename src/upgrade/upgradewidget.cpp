@@ -41,14 +41,15 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
     hooks.loginErrorText = [](int code) { return loginErrorText(code); };
     DeviceTabCore *core = m_core;
     hooks.modifyIP = [core](int row, const QByteArray &password) {
-        core->table()->updateRowDevice(row, [&password](DEV_INFO &record) {
+        const quint64 generation = core->table()->generation();
+        core->table()->updateDevice(generation, row, [&password](DEV_INFO &record) {
             // A tab password that does not fit the record's 11 bytes is left out rather than cut:
             // an empty password makes every later login of the row take the tab password in full.
             std::memset(record.szPsw, 0, sizeof record.szPsw);
             if (size_t(password.size()) < sizeof record.szPsw)
                 std::memcpy(record.szPsw, password.constData(), size_t(password.size()));
         });
-        return core->modifyIP(row, 1);
+        return core->modifyIP(generation, row, 1);
     };
     m_runs = std::make_unique<UpgradeRunController>(*m_core->batch(), hooks);
     connect(m_runs.get(), &UpgradeRunController::prompt, this, &UpgradeWidget::prompt);
@@ -100,7 +101,7 @@ void UpgradeWidget::on_tableView_clicked(const QModelIndex &index)
     if (!index.isValid())
         return;
     DEV_INFO rec;
-    if (m_core->table()->copyRowDevice(index.row(), &rec))
+    if (m_core->table()->device(m_core->table()->generation(), index.row(), &rec))
         emit sendDevInfoSignal(rec);
 }
 

@@ -25,7 +25,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QStandardItemModel>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -180,7 +179,7 @@ void DeviceE2E::searchListsFleetInAddressOrder()
     QVERIFY(cell(fw, 1, 7).isEmpty());
     QVERIFY(!cell(fw, 0, 6).isEmpty());
     QVERIFY(!cell(fw, 0, 5).isEmpty());
-    QCOMPARE(fw->table()->rowDevice(5)->nPort, m_port);
+    QCOMPARE(fw->table()->store().record(fw->table()->generation(), 5).value().nPort, m_port);
 
     // Select all, then reverse.
     auto *selectBtn = firmware.findChild<QPushButton *>(QStringLiteral("selectBtn"));
@@ -216,7 +215,7 @@ void DeviceE2E::searchListsFleetInAddressOrder()
     QVERIFY(view->verticalHeader()->isHidden());
     QCOMPARE(view->columnWidth(5), 280);
     QCOMPARE(oe->table()->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Destribe"));
-    QVERIFY(!oe->table()->model()->item(0, 0)->isCheckable());
+    QVERIFY(!(oe->table()->model()->flags(oe->table()->model()->index(0, 0)) & Qt::ItemIsUserCheckable));
 
     // A new search starts from an empty table.
     searchOn(firmware, "SearchButton");
@@ -261,9 +260,10 @@ void DeviceE2E::addByHandLogsIn()
     QCOMPARE(cell(fw, 0, 4), QStringLiteral("00:12:34:56:78:9b"));
     QCOMPARE(cell(fw, 0, 5), QStringLiteral("SER0000000000042"));
     QVERIFY(!cell(fw, 0, 6).isEmpty());
-    QCOMPARE(fw->table()->model()->item(0, 0)->checkState(), Qt::Unchecked);
+    QCOMPARE(Qt::CheckState(fw->table()->model()->index(0, 0).data(Qt::CheckStateRole).toInt()),
+             Qt::Unchecked);
     QCOMPARE(sent.count(), 1);
-    const DEV_INFO rec = *fw->table()->rowDevice(0);
+    const DEV_INFO rec = fw->table()->store().record(fw->table()->generation(), 0).value();
     QVERIFY(rec.lLoginID > 0);
     QCOMPARE(QByteArray(rec.szCloudID), QByteArray("SER0000000000042"));
     QCOMPARE(fleet.count(QStringLiteral("00:12:34:56:78:9b"), "login"), 1);
@@ -278,7 +278,7 @@ void DeviceE2E::addByHandLogsIn()
         ->doubleClicked(fw->table()->model()->index(0, 1));
     QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
     QCOMPARE(done.at(0).at(1).toBool(), true);
-    const DEV_INFO again = *fw->table()->rowDevice(0);
+    const DEV_INFO again = fw->table()->store().record(fw->table()->generation(), 0).value();
     QVERIFY(again.lLoginID > 0);
     QVERIFY(again.lLoginID != rec.lLoginID);
     char block[144];
@@ -411,7 +411,7 @@ void DeviceE2E::loginErrorTexts()
         QVERIFY(cell(fw, 0, 3).size() > tabText.size()); // the SDK's last error follows
     else
         QCOMPARE(cell(fw, 0, 3), tabText);
-    QVERIFY(fw->table()->rowDevice(0)->lLoginID < 1);
+    QVERIFY(fw->table()->store().record(fw->table()->generation(), 0).value().lLoginID < 1);
 }
 
 void DeviceE2E::vanishedDeviceAndFailedSearch()
@@ -489,8 +489,9 @@ void DeviceE2E::ipChange()
 
     QCOMPARE(modifyOffThread(0), 1); // row 0: last byte 20
     QCOMPARE(cell(fw, 0, 1), QStringLiteral("127.44.31.20"));
-    QCOMPARE(QByteArray(fw->table()->rowDevice(0)->szIpaddress), QByteArray("127.44.31.20"));
-    QCOMPARE(fw->table()->rowDevice(0)->nLastByte, 5);
+    QCOMPARE(QByteArray(fw->table()->store().record(fw->table()->generation(), 0).value().szIpaddress),
+             QByteArray("127.44.31.20"));
+    QCOMPARE(fw->table()->store().record(fw->table()->generation(), 0).value().nLastByte, 5);
     QTRY_COMPARE(fleet.state(m0).value(QStringLiteral("ip")).toString(), QStringLiteral("127.44.31.20"));
     QCOMPARE(fleet.count(m0, "ipChange"), 1);
 
@@ -508,7 +509,7 @@ void DeviceE2E::ipChange()
     QTRY_COMPARE(fleet.state(m3).value(QStringLiteral("ip")).toString(), QStringLiteral("127.44.31.23"));
 
     // The new address is the one later logins use.
-    DEV_INFO rec = *fw->table()->rowDevice(0);
+    DEV_INFO rec = fw->table()->store().record(fw->table()->generation(), 0).value();
     int error = 0;
     const long handle =
         H264_DVR_Login(rec.szIpaddress, quint16(rec.nPort), "admin", "", &rec.NetDevInfo, 1, &error);

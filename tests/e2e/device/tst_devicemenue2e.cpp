@@ -21,7 +21,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
 

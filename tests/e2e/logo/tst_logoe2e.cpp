@@ -28,7 +28,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QStandardItemModel>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -240,12 +239,23 @@ void LogoE2E::rowClickFollowsBuildDateAndAppLinkRecord()
 
     // Each probe logged its device out again.
     for (int row = 0; row < 3; ++row)
-        QCOMPARE(m_tab->deviceCore()->table()->rowDevice(row)->lLoginID, 0);
+        QCOMPARE(m_tab->deviceCore()
+                     ->table()
+                     ->store()
+                     .record(m_tab->deviceCore()->table()->generation(), row)
+                     .value()
+                     .lLoginID,
+                 0);
 
     // A refused app-link read: the text with the SDK's code, and the device stays logged in.
     QVERIFY(click(3));
     QCOMPARE(cell(3, 3), QStringLiteral("Get applink information failed,ErrorCode:-10002"));
-    QVERIFY(m_tab->deviceCore()->table()->rowDevice(3)->lLoginID > 0);
+    QVERIFY(m_tab->deviceCore()
+                ->table()
+                ->store()
+                .record(m_tab->deviceCore()->table()->generation(), 3)
+                .value()
+                .lLoginID > 0);
 
     // A wrong password: the login text, nothing else changes.
     QVERIFY(click(4));
@@ -301,9 +311,12 @@ void LogoE2E::addByHandFillsTheLogoRow()
     QCOMPARE(cell(0, 5), QStringLiteral("logoserial000048"));
     QVERIFY(!cell(0, 6).isEmpty());
     QCOMPARE(cell(0, 7), QStringLiteral("2022-02-03"));
-    QCOMPARE(m_tab->deviceCore()->table()->model()->item(0, 0)->checkState(), Qt::Unchecked);
+    QCOMPARE(
+        Qt::CheckState(m_tab->deviceCore()->table()->model()->index(0, 0).data(Qt::CheckStateRole).toInt()),
+        Qt::Unchecked);
     QCOMPARE(sent.count(), 1);
-    const DEV_INFO rec = *m_tab->deviceCore()->table()->rowDevice(0);
+    const DEV_INFO rec =
+        m_tab->deviceCore()->table()->store().record(m_tab->deviceCore()->table()->generation(), 0).value();
     QCOMPARE(QByteArray(rec.szCloudID), QByteArray("logoserial000048"));
     QVERIFY(rec.lLoginID > 0);
     QCOMPARE(child<QTableView>("tableView")->selectionModel()->selectedRows().value(0).row(), 0);
@@ -392,7 +405,13 @@ void LogoE2E::modifyBurnsOnePackageIntoEveryDevice()
         // Links were wanted but no clicked device said it takes them: no app-link file.
         QVERIFY(!m_fleet->hasFile(mac, QStringLiteral("logo/AppDowloadLink.custom")));
         // Every login of the run is over: the device restarted after its burn.
-        QCOMPARE(m_tab->deviceCore()->table()->rowDevice(i)->lLoginID, 0);
+        QCOMPARE(m_tab->deviceCore()
+                     ->table()
+                     ->store()
+                     .record(m_tab->deviceCore()->table()->generation(), i)
+                     .value()
+                     .lLoginID,
+                 0);
     }
     // The links were stored when Modify started.
     QCOMPARE(IniFile(m_tmp->filePath(QStringLiteral("Config.ini"))).value(QStringLiteral("AppLink/Android")),
@@ -456,7 +475,13 @@ void LogoE2E::makeOnlyMakesOnePackagePerDevice()
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(m_fleet->count(macOf(0x50 + i), "upgrade"), 0);
         QCOMPARE(m_fleet->count(macOf(0x50 + i), "partInfoRead"), 1);
-        QCOMPARE(m_tab->deviceCore()->table()->rowDevice(i)->lLoginID, 0);
+        QCOMPARE(m_tab->deviceCore()
+                     ->table()
+                     ->store()
+                     .record(m_tab->deviceCore()->table()->generation(), i)
+                     .value()
+                     .lLoginID,
+                 0);
     }
     // Nothing is burnt, so the links are not stored either.
     QCOMPARE(IniFile(m_tmp->filePath(QStringLiteral("Config.ini"))).value(QStringLiteral("AppLink/Android")),
@@ -483,7 +508,13 @@ void LogoE2E::unreadablePartitionMovesToTheNextDevice()
     QCOMPARE(m_fleet->count(macOf(0x60), "upgrade"), 0);
     QCOMPARE(m_fleet->count(macOf(0x61), "partInfoRead"), 1);
     QCOMPARE(m_fleet->count(macOf(0x62), "partInfoRead"), 0);
-    QCOMPARE(m_tab->deviceCore()->table()->rowDevice(0)->lLoginID, 0);
+    QCOMPARE(m_tab->deviceCore()
+                 ->table()
+                 ->store()
+                 .record(m_tab->deviceCore()->table()->generation(), 0)
+                 .value()
+                 .lLoginID,
+             0);
     // The burn's own failure text, code and all, is what "Select failed" picks.
     QCOMPARE(m_tab->deviceCore()->tableActions()->selectFailed(), QList<int>{0});
 }
@@ -584,7 +615,12 @@ void LogoE2E::checkDevicesReadsWhatTheBurnReads()
     for (int i = 0; i < 5; ++i) {
         QCOMPARE(m_fleet->count(macOf(0xc0 + i), "upgrade"), 0);
         QCOMPARE(m_fleet->count(macOf(0xc0 + i), "producerWrite"), 0);
-        QVERIFY(m_tab->deviceCore()->table()->rowDevice(i)->lLoginID <= 0);
+        QVERIFY(m_tab->deviceCore()
+                    ->table()
+                    ->store()
+                    .record(m_tab->deviceCore()->table()->generation(), i)
+                    .value()
+                    .lLoginID <= 0);
     }
     QVERIFY(QDir(m_tmp->filePath(QStringLiteral("LogoBin"))).entryList(QDir::Files).isEmpty());
 }
@@ -619,7 +655,7 @@ void LogoE2E::menuCommandEndsTheRowLogin()
     tickAll();
     DeviceTable *table = m_tab->deviceCore()->table();
     QVERIFY(click(0));
-    QVERIFY(table->rowDevice(0)->lLoginID > 0);
+    QVERIFY(table->store().record(table->generation(), 0).value().lLoginID > 0);
     QCOMPARE(m_fleet->count(macOf(0xf0), "login"), 1);
 
     DeviceTableActions *actions = m_tab->deviceCore()->tableActions();
@@ -630,7 +666,7 @@ void LogoE2E::menuCommandEndsTheRowLogin()
     table->flushPending();
     QCOMPARE(cell(0, 3), text);
     QCOMPARE(m_fleet->count(macOf(0xf0), count.toLatin1().constData()), 1);
-    QCOMPARE(table->rowDevice(0)->lLoginID, 0);
+    QCOMPARE(table->store().record(table->generation(), 0).value().lLoginID, 0);
 
     // A click while the device is still away from its reboot fails its login; the next one counts.
     QVERIFY(QTest::qWaitFor([this] { return click(0) && m_fleet->count(macOf(0xf0), "login") == 2; }, 20000));
@@ -788,14 +824,14 @@ void LogoE2E::burnOwnsItsSession()
     // session over.
     DeviceTable *table = m_tab->deviceCore()->table();
     QVERIFY(click(1));
-    QVERIFY(table->rowDevice(1)->lLoginID > 0);
+    QVERIFY(table->store().record(table->generation(), 1).value().lLoginID > 0);
     const QString boot = choosePictures(false);
     child<QPushButton>("btnModify")->click();
     QTRY_VERIFY_WITH_TIMEOUT(cell(0, 3).startsWith(QLatin1String("Upgrade Progress:")) &&
                                  cell(1, 3).startsWith(QLatin1String("Upgrade Progress:")),
                              20000);
     for (int i = 0; i < 2; ++i)
-        QCOMPARE(table->rowDevice(i)->lLoginID, 0);
+        QCOMPARE(table->store().record(table->generation(), i).value().lLoginID, 0);
     QCOMPARE(m_fleet->count(macOf(0xe1), "login"), 1);
     table->clear();
     QVERIFY(QTest::qWaitFor([this] { return !m_tab->running(); }, 60000));

@@ -21,7 +21,6 @@
 #include <QJsonArray>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QStandardItemModel>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -203,7 +202,7 @@ void SetOemidE2E::onlyTimeSynchronisation()
     // The logins stay in the rows for the settings; every row has one.
     for (int row = 0; row < 2; ++row) {
         DEV_INFO rec;
-        QVERIFY(m_tab->deviceCore()->table()->copyRowDevice(row, &rec));
+        QVERIFY(m_tab->deviceCore()->table()->device(m_tab->deviceCore()->table()->generation(), row, &rec));
         QVERIFY(rec.lLoginID > 0);
     }
 }

@@ -30,7 +30,6 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
-#include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -159,7 +158,7 @@ bool UpgradeE2E::startTab(const QJsonArray &devices, int port, int searchPort, i
     m_tab->setDataDirectory(m_tmp->path());
     m_tab->show();
     m_clock.start();
-    QStandardItemModel *model = m_tab->deviceCore()->table()->model();
+    QAbstractItemModel *model = m_tab->deviceCore()->table()->model();
     connect(model, &QAbstractItemModel::dataChanged, this,
             [this, model](const QModelIndex &tl, const QModelIndex &br) {
                 for (int row = tl.row(); row <= br.row(); ++row) {
@@ -285,7 +284,8 @@ void UpgradeE2E::upgradesThreeDevicesOneSecondApart()
         const QJsonObject last = m_fleet->state(mac).value(QStringLiteral("lastUpgrade")).toObject();
         QCOMPARE(last.value(QStringLiteral("result")).toInt(-99), 0);
         DEV_INFO record;
-        QVERIFY(m_tab->deviceCore()->table()->copyRowDevice(row, &record));
+        QVERIFY(
+            m_tab->deviceCore()->table()->device(m_tab->deviceCore()->table()->generation(), row, &record));
         QCOMPARE(record.lLoginID, 0);
     }
     // One worker per second, in table order.
@@ -354,7 +354,13 @@ void UpgradeE2E::modifyIpMovesDevicesFirst()
         QCOMPARE(status(row), QStringLiteral("Upgrade Success  "));
         QCOMPARE(cell(row, 1), ip);
         QCOMPARE(m_fleet->state(cell(row, 4)).value(QStringLiteral("ip")).toString(), ip);
-        QCOMPARE(QByteArray(m_tab->deviceCore()->table()->rowDevice(row)->szPsw), QByteArray());
+        QCOMPARE(QByteArray(m_tab->deviceCore()
+                                ->table()
+                                ->store()
+                                .record(m_tab->deviceCore()->table()->generation(), row)
+                                .value()
+                                .szPsw),
+                 QByteArray());
     }
 }
 
@@ -559,7 +565,8 @@ void UpgradeE2E::checkDevicesSendsNothing()
             QCOMPARE(counts.value(QStringLiteral("producerWrite")).toInt(-1), 0);
             QVERIFY(!m_fleet->hasFile(cell(row, 4), QStringLiteral("firmware.bin")));
             DEV_INFO record;
-            QVERIFY(m_tab->deviceCore()->table()->copyRowDevice(row, &record));
+            QVERIFY(m_tab->deviceCore()->table()->device(m_tab->deviceCore()->table()->generation(), row,
+                                                         &record));
             QVERIFY(record.lLoginID <= 0);
             if (oemid)
                 verdicts[i] = status(row);

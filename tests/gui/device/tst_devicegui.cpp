@@ -26,7 +26,6 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QSignalSpy>
-#include <QStandardItemModel>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>

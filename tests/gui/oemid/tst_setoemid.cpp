@@ -19,7 +19,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStandardItemModel>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -187,7 +186,7 @@ void SetOemidTest::construction()
 
     // The table: eight columns with the tab's headers and widths, no tick boxes.
     auto *view = child<QTableView>("tableView");
-    const QStandardItemModel *model = m_tab->deviceCore()->table()->model();
+    const QAbstractItemModel *model = m_tab->deviceCore()->table()->model();
     QCOMPARE(view->model(), model);
     QCOMPARE(model->columnCount(), 8);
     const char *headers[] = {"NO.",         "IP Address", "Destribe",  "Status",

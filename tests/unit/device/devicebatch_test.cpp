@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QSignalSpy>
-#include <QStandardItemModel>
 
 #include <gtest/gtest.h>
 
@@ -222,7 +221,7 @@ TEST(DeviceBatch, ResultsForReplacedRowsAreDropped)
     EXPECT_EQ(statusCell(table, 0), QString());
     EXPECT_EQ(statusCell(table, 1), QString());
     EXPECT_TRUE(table.failedRows().isEmpty()) << "a failure of the old rows is not the new rows'";
-    EXPECT_EQ(table.rowDevice(0)->lLoginID, 0);
+    EXPECT_EQ(table.store().record(table.generation(), 0).value().lLoginID, 0);
 
     // Events of the current rows arrive, coalesced: the newest text of a cell wins.
     BoundRows rows(table);

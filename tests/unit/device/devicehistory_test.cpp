@@ -8,7 +8,6 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QStandardItemModel>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>

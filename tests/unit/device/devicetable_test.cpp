@@ -1,9 +1,9 @@
 #include "answers.h"
 #include "device/devicetable.h"
 
+#include <QAbstractItemModelTester>
 #include <QCoreApplication>
 #include <QSignalSpy>
-#include <QStandardItemModel>
 
 #include <gtest/gtest.h>
 
@@ -70,13 +70,13 @@ TEST(DeviceTable, AccessorsWorkOnCopiesAndRefuseMissingRows)
     fill(table, 2);
     EXPECT_EQ(table.rowCount(), 2);
     DEV_INFO copy;
-    ASSERT_TRUE(table.copyRowDevice(1, &copy));
+    ASSERT_TRUE(table.device(table.generation(), 1, &copy));
     EXPECT_EQ(copy.nIndex, 1);
     copy.nPort = 5; // a copy: the row is not touched
-    EXPECT_NE(table.rowDevice(1)->nPort, 5);
+    EXPECT_NE(table.store().record(table.generation(), 1).value().nPort, 5);
 
-    EXPECT_FALSE(table.copyRowDevice(-1, &copy));
-    EXPECT_FALSE(table.rowDevice(9).has_value());
+    EXPECT_FALSE(table.device(table.generation(), -1, &copy));
+    EXPECT_FALSE(table.store().record(table.generation(), 9).ok());
     table.setCellText(9, 3, StatusOutcome::Failure, QStringLiteral("x")); // no row: ignored
     table.setCellValue(0, 8, QStringLiteral("x"));
     EXPECT_EQ(table.model()->rowCount(), 2);
@@ -94,12 +94,13 @@ TEST(DeviceTable, RowsHoldSessionsAndGiveBackWhatTheyReplace)
         const quint64 gen = table.generation();
 
         EXPECT_FALSE(table.giveSession(gen, 1, session(77)).loggedIn()) << "the row held none";
-        EXPECT_EQ(table.rowDevice(1)->lLoginID, 77) << "a copy names the row's session for the SDK call";
+        EXPECT_EQ(table.store().record(table.generation(), 1).value().lLoginID, 77)
+            << "a copy names the row's session for the SDK call";
         // Writing the handle through the record changes nothing: only a session logs a row in.
         table.updateDevice(gen, 1, [](DEV_INFO &r) { r.lLoginID = 5; });
-        EXPECT_EQ(table.rowDevice(1)->lLoginID, 77);
+        EXPECT_EQ(table.store().record(table.generation(), 1).value().lLoginID, 77);
         table.updateDevice(gen, 0, [](DEV_INFO &r) { r.lLoginID = 5; });
-        EXPECT_EQ(table.rowDevice(0)->lLoginID, 0);
+        EXPECT_EQ(table.store().record(table.generation(), 0).value().lLoginID, 0);
 
         DeviceSession replaced = table.giveSession(gen, 1, session(78));
         EXPECT_EQ(replaced.id(), 77);
@@ -121,7 +122,7 @@ TEST(DeviceTable, RowsHoldSessionsAndGiveBackWhatTheyReplace)
 
         DeviceSession taken = table.takeSession(gen, 1);
         EXPECT_EQ(taken.id(), 78);
-        EXPECT_EQ(table.rowDevice(1)->lLoginID, 0);
+        EXPECT_EQ(table.store().record(table.generation(), 1).value().lLoginID, 0);
         EXPECT_FALSE(table.takeSession(gen, 1).loggedIn());
         table.giveSession(gen, 1, std::move(taken));
 
@@ -164,5 +165,46 @@ TEST(DeviceTable, CheckBoxesOnlyWhereTheTabHasThem)
     fill(oemid, 2);
     oemid.setChecked(0, true);
     EXPECT_TRUE(oemid.checkedRows().isEmpty());
-    EXPECT_FALSE(oemid.model()->item(0, 0)->isCheckable());
+    EXPECT_FALSE(oemid.model()->flags(oemid.model()->index(0, 0)) & Qt::ItemIsUserCheckable);
+}
+
+// The model the view reads: rows come and go with the table, every change is announced the way views
+// expect (the tester fails on a change announced wrong), and only a tab with tick boxes takes a tick.
+TEST(DeviceTable, ModelAnnouncesRowsCellsAndTicksAsViewsExpect)
+{
+    struct Case {
+        TabKind kind;
+        bool ticks;
+    };
+    for (const Case c :
+         {Case{TabKind::Firmware, true}, Case{TabKind::Logo, true}, Case{TabKind::Oemid, false}}) {
+        DeviceTable table(c.kind);
+        QAbstractItemModelTester tester(table.model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+        QSignalSpy inserted(table.model(), &QAbstractItemModel::rowsInserted);
+        QSignalSpy removed(table.model(), &QAbstractItemModel::rowsRemoved);
+        fill(table, 3);
+        EXPECT_EQ(inserted.count(), 3);
+        EXPECT_EQ(table.model()->rowCount(), 3);
+
+        const QModelIndex first = table.model()->index(1, 0);
+        EXPECT_EQ(table.model()->setData(first, int(Qt::Checked), Qt::CheckStateRole), c.ticks);
+        EXPECT_EQ(table.checkedRows(), c.ticks ? QList<int>{1} : QList<int>{});
+        EXPECT_EQ(bool(table.model()->flags(first) & Qt::ItemIsUserCheckable), c.ticks);
+        EXPECT_EQ(first.data(Qt::CheckStateRole).isValid(), c.ticks);
+        EXPECT_FALSE(
+            table.model()->setData(table.model()->index(1, 1), QStringLiteral("typed"), Qt::EditRole))
+            << "cells are written by jobs, never typed";
+
+        std::thread([&table] {
+            table.setStatusText(2, StatusOutcome::Success, QStringLiteral("done"));
+        }).join();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(table.statusText(2), QStringLiteral("done"));
+
+        table.clear();
+        EXPECT_EQ(removed.count(), 1);
+        EXPECT_EQ(table.model()->rowCount(), 0);
+        table.clear(); // nothing to remove: nothing announced
+        EXPECT_EQ(removed.count(), 1);
+    }
 }

@@ -3,7 +3,6 @@
 #include "device/ipchange.h"
 
 #include <QCoreApplication>
-#include <QStandardItemModel>
 
 #include <gtest/gtest.h>
 
@@ -158,15 +157,16 @@ TEST(ModifyIP, EmptyMacIsSentAndItsFailureShows)
 {
     DeviceTable table(TabKind::Firmware);
     table.appendRow(*fillFromSearch(table.variant(), makeAnswer("aa:00:00:00:00:01", 127, 0, 0, 2), 0));
-    table.updateRowDevice(0, [](DEV_INFO &r) { std::memset(r.NetComm.sMac, 0, sizeof r.NetComm.sMac); });
+    table.updateDevice(table.generation(), 0,
+                       [](DEV_INFO &r) { std::memset(r.NetComm.sMac, 0, sizeof r.NetComm.sMac); });
     FakeSdk fake;
     fake.answer = NETSDK_ERR_PARAM; // what the SDK answers to a block without a MAC
-    EXPECT_EQ(IpChange::modifyIP(table, 0, 1, 20, fake.sdk()), -1);
+    EXPECT_EQ(IpChange::modifyIP(table.store(), table.generation(), 0, 1, 20, fake.sdk()), -1);
     EXPECT_EQ(fake.calls, 1);
     EXPECT_EQ(cell(table, 0, 3), QStringLiteral("Set Ip Fail"));
 
     // The SDK itself refuses a block it cannot address.
-    SDK_NET_BLOCK block = table.rowDevice(0)->NetComm;
+    SDK_NET_BLOCK block = table.store().record(table.generation(), 0).value().NetComm;
     H264_DVR_Init(nullptr, 0);
     EXPECT_EQ(H264_DVR_SetConfigOverNet(NETSDK_CFG_NET_COMMON, 1, reinterpret_cast<char *>(&block),
                                         sizeof block, 1000),
@@ -198,7 +198,8 @@ TEST(ModifyIP, ResultsPerSdkAnswerAndTab)
         fill(table, 1);
         FakeSdk fake;
         fake.answer = c.answer;
-        EXPECT_EQ(IpChange::modifyIP(table, 0, 1, 20, fake.sdk()), c.result) << c.answer;
+        EXPECT_EQ(IpChange::modifyIP(table.store(), table.generation(), 0, 1, 20, fake.sdk()), c.result)
+            << c.answer;
         EXPECT_EQ(fake.calls, 1);
         EXPECT_EQ(fake.sent.HostIP[3], 20);
         EXPECT_STREQ(fake.sent.sHostMac, "02:AA:BB:CC:DD:EE");
@@ -207,7 +208,7 @@ TEST(ModifyIP, ResultsPerSdkAnswerAndTab)
         // A moved device's new address is a value, not a result; every refusal is a failure.
         EXPECT_EQ(table.statusOutcome(0), *c.status ? StatusOutcome::Failure : StatusOutcome::Neutral)
             << c.answer;
-        const DEV_INFO rec = *table.rowDevice(0);
+        const DEV_INFO rec = table.store().record(table.generation(), 0).value();
         EXPECT_EQ(std::string(rec.szIpaddress), c.ipCell);
         EXPECT_EQ(rec.NetComm.HostIP[3], 20); // kept even when the change failed
         EXPECT_EQ(rec.nLastByte, 2);
@@ -231,13 +232,14 @@ TEST(ModifyIP, RefusedAddressIsNotSent)
         FakeSdk fake;
         IpChange::Sdk sdk = fake.sdk();
         sdk.stationAddresses = [] { return QList<quint32>{0x7f000019u}; };
-        const DEV_INFO before = *table.rowDevice(c.row);
-        EXPECT_EQ(IpChange::modifyIP(table, c.row, 1, c.start, sdk), -1) << c.status;
+        const DEV_INFO before = table.store().record(table.generation(), c.row).value();
+        EXPECT_EQ(IpChange::modifyIP(table.store(), table.generation(), c.row, 1, c.start, sdk), -1)
+            << c.status;
         EXPECT_EQ(fake.calls, 0);
         table.flushPending();
         EXPECT_EQ(cell(table, c.row, 3).toStdString(), c.status);
         EXPECT_EQ(table.statusOutcome(c.row), StatusOutcome::Failure);
-        const DEV_INFO after = *table.rowDevice(c.row);
+        const DEV_INFO after = table.store().record(table.generation(), c.row).value();
         EXPECT_STREQ(after.szIpaddress, before.szIpaddress);
         EXPECT_EQ(std::memcmp(&after.NetComm, &before.NetComm, sizeof after.NetComm), 0);
     }
@@ -248,7 +250,7 @@ TEST(ModifyIP, AlreadyRightSendsNothing)
     DeviceTable table(TabKind::Firmware);
     fill(table, 1, 20);
     FakeSdk fake;
-    EXPECT_EQ(IpChange::modifyIP(table, 0, 1, 20, fake.sdk()), 1);
+    EXPECT_EQ(IpChange::modifyIP(table.store(), table.generation(), 0, 1, 20, fake.sdk()), 1);
     EXPECT_EQ(fake.calls, 0);
     EXPECT_TRUE(cell(table, 0, 3).isEmpty());
 }
@@ -257,18 +259,49 @@ TEST(ModifyIP, MissingRowAndOemidLogout)
 {
     DeviceTable table(TabKind::Oemid);
     FakeSdk fake;
-    EXPECT_EQ(IpChange::modifyIP(table, 0, 1, 20, fake.sdk()), 0);
+    EXPECT_EQ(IpChange::modifyIP(table.store(), table.generation(), 0, 1, 20, fake.sdk()), 0);
     fill(table, 1);
     table.giveSession(table.generation(), 0, fake.session(9));
-    EXPECT_EQ(IpChange::modifyIP(table, 0, 1, 20, fake.sdk()), 1);
+    EXPECT_EQ(IpChange::modifyIP(table.store(), table.generation(), 0, 1, 20, fake.sdk()), 1);
     EXPECT_EQ(fake.logouts, 1);
     EXPECT_EQ(fake.channel, 1);
-    EXPECT_EQ(table.rowDevice(0)->lLoginID, 0);
+    EXPECT_EQ(table.store().record(table.generation(), 0).value().lLoginID, 0);
 
     DeviceTable fw(TabKind::Firmware);
     fill(fw, 1);
     fw.giveSession(fw.generation(), 0, fake.session(9));
-    EXPECT_EQ(IpChange::modifyIP(fw, 0, 2, 20, fake.sdk()), 1);
+    EXPECT_EQ(IpChange::modifyIP(fw.store(), fw.generation(), 0, 2, 20, fake.sdk()), 1);
     EXPECT_EQ(fake.logouts, 1); // the firmware tab keeps its login
     EXPECT_EQ(fake.channel, 254);
+}
+
+// A search that replaces the rows while a change waits for its device: the new rows keep their
+// records and texts, whatever the device answered.
+TEST(ModifyIP, RowsReplacedDuringTheChangeAreLeftAlone)
+{
+    for (const long answer : {1L, -11401L, -1L}) {
+        DeviceTable table(TabKind::Firmware);
+        fill(table, 1);
+        FakeSdk fake;
+        fake.answer = answer;
+        DEV_INFO fresh{};
+        IpChange::Sdk sdk = fake.sdk();
+        sdk.setConfigOverNet = [&table, &fresh, inner = sdk.setConfigOverNet](
+                                   unsigned long command, int ch, char *block, unsigned long size, int wait) {
+            table.clear();
+            fill(table, 1, 7);
+            fresh = table.store().record(table.generation(), 0).value();
+            return inner(command, ch, block, size, wait);
+        };
+        EXPECT_EQ(IpChange::modifyIP(table.store(), table.generation(), 0, 1, 20, sdk), answer == 1 ? 1 : -1)
+            << answer;
+        EXPECT_EQ(fake.calls, 1);
+        QCoreApplication::processEvents();
+        const DEV_INFO after = table.store().record(table.generation(), 0).value();
+        EXPECT_EQ(std::memcmp(&after, &fresh, sizeof after), 0) << answer;
+        EXPECT_EQ(after.NetComm.HostIP[3], 7) << answer;
+        EXPECT_EQ(cell(table, 0, 1), QStringLiteral("127.0.0.7")) << answer;
+        EXPECT_TRUE(cell(table, 0, table.variant().statusColumn).isEmpty()) << answer;
+        EXPECT_EQ(table.statusOutcome(0), StatusOutcome::Neutral) << answer;
+    }
 }
