@@ -126,7 +126,7 @@ int logo(const QStringList &args)
         });
         IpChange::Sdk ipSdk = IpChange::defaultSdk();
         ipSdk.stationMac = &StationMac::lookUp;
-        return IpChange::modifyIP(*t, row, 1, startIndex, ipSdk);
+        return IpChange::modifyIP(t->store(), t->generation(), row, 1, startIndex, ipSdk);
     };
     run.hooks.loginErrorText = [](int code) { return loginErrorText(code); };
 

@@ -180,7 +180,8 @@ int ip(const QStringList &args)
     plan.prepare = [t, startIndex](BatchContext &ctx) {
         IpChange::Sdk sdk = IpChange::defaultSdk();
         sdk.stationMac = &StationMac::lookUp;
-        const int result = IpChange::modifyIP(*t, ctx.row(), 1, startIndex, sdk);
+        const int result =
+            IpChange::modifyIP(t->store(), ctx.rows().generation(), ctx.row(), 1, startIndex, sdk);
         if (result == 1) {
             DEV_INFO d{};
             ctx.rows().device(ctx.row(), &d);
