@@ -1,7 +1,7 @@
 #include "setoemid.h"
 
 #include "factoryrecords.h"
-#include "oemidtabsteps.h"
+#include "oemidruncontroller.h"
 #include "oemidwriter.h"
 #include "recorduploader.h"
 #include "recorduploadrun.h"
@@ -13,7 +13,6 @@
 #include "device/devicebatch.h"
 #include "device/devicetabcore.h"
 #include "device/devicetable.h"
-#include "device/heldrows.h"
 #include "settings/devicesettings.h"
 
 #include <QCheckBox>
@@ -64,6 +63,9 @@ SetOEMID::SetOEMID(QWidget *parent, const QString &dataDir)
     connect(m_upload, &RecordUploadRun::finished, this, [this] { m_ui->progressBar->setValue(0); });
 
     // 5. ModifyIP and StartIndex were read by the core; ModifyIP is read again at every batch.
+    DeviceTabCore *core = m_core;
+    m_run = new OemidRunController(
+        *m_core->batch(), [core](int row) { return core->modifyIP(row, 1); }, this);
 
     // 6.
     m_ui->setoemidbtn->hide();
@@ -169,70 +171,37 @@ void SetOEMID::runOemidBatch()
         emit batchFinished();
         return;
     }
-    OemidTabOptions options;
-    options.setOemid = m_ui->setoemid->isChecked();
-    options.allowRepeat = m_ui->checkBox->isChecked();
-    options.modifyIp = ConfigKeys::isOn(Key::ModifyIP);
     if (const QString problem = m_core->addressChangeProblem(); !problem.isEmpty()) {
         CMessageBox::information(this, QStringLiteral("warning"), problem);
         emit batchFinished();
         return;
     }
-    if (options.setOemid) {
-        const QString problem = OemidWriter::assignedOemidProblem(m_assignedOemid);
-        if (!problem.isEmpty()) {
-            CMessageBox::information(this, QStringLiteral("warning"), problem);
-            emit batchFinished();
-            return;
-        }
-    }
-    SettingsChoice choice;
-    choice.codec = m_ui->setconfig->isChecked();
-    choice.time = m_ui->synchronizationTime->isChecked();
-    choice.zone = m_ui->zoneCheck->isChecked();
-    choice.language = m_ui->language_check->isChecked();
-    choice.zoneValue = m_ui->timeZone->currentData().toInt();
-    choice.languageName = m_ui->language->currentData().toString();
-
-    OemidWriterParams writer;
-    writer.assignedOemid = m_assignedOemid;
-    writer.variant = OemidVariant::oemidTab();
-    writer.appDir = m_dataDir;
+    OemidRunOptions options;
+    options.setOemid = m_ui->setoemid->isChecked();
+    options.allowRepeat = m_ui->checkBox->isChecked();
+    options.modifyIp = ConfigKeys::isOn(Key::ModifyIP);
+    options.settings.codec = m_ui->setconfig->isChecked();
+    options.settings.time = m_ui->synchronizationTime->isChecked();
+    options.settings.zone = m_ui->zoneCheck->isChecked();
+    options.settings.language = m_ui->language_check->isChecked();
+    options.settings.zoneValue = m_ui->timeZone->currentData().toInt();
+    options.settings.languageName = m_ui->language->currentData().toString();
+    options.assignedOemid = m_assignedOemid;
+    options.dataDir = m_dataDir;
     // A day file that cannot be opened is told in the tab's box, on the GUI thread. The batch ends
     // (the tab's core cancels and waits for it) before the tab goes.
-    writer.message = [this](const QString &title, const QString &text) {
+    options.message = [this](const QString &title, const QString &text) {
         QMetaObject::invokeMethod(
             this, [this, title, text] { CMessageBox::information(this, title, text); }, Qt::QueuedConnection);
     };
-    DeviceTabCore *core = m_core;
 
-    BatchPlan plan;
+    std::vector<int> rows;
     for (int row = 0; row < m_core->table()->rowCount(); ++row)
-        plan.rows.push_back(row);
-    // The one-second pause after the search, then the devices one at a time in table order.
-    plan.options.startDelayMs = 1000;
-    plan.options.spacingMs = 0;
-    plan.options.maxParallel = 1;
-    plan.job = [options, choice, writer, core](BatchContext &ctx) {
-        // The job holds its row's session until it ends, whatever happens to the table meanwhile.
-        HeldRows held(ctx.rows(), ctx.row());
-        const BoundRows rows(held, ctx.rows().generation());
-        NetSdkOemid sdk;
-        OemidWriter oemid(writer, sdk, rows);
-        NetSdkSettings settingsSdk;
-        // The settings' texts go under "Status", so that "Destribe" keeps the OEMID step's result.
-        DeviceSettings settings(settingsSdk, rows, Field::Oemid);
-        OemidTabSteps::Hooks hooks;
-        hooks.changeIp = [core, rows](int row) {
-            // The device is about to move: its session ends first.
-            rows.takeSession(row).reset();
-            return core->modifyIP(row, 1);
-        };
-        if (choice.any())
-            hooks.settings = [&settings, &choice](int row) { settings.apply(row, choice); };
-        OemidTabSteps(options, oemid, rows, hooks).run(ctx.row());
-    };
-    if (!m_core->batch()->start(std::move(plan))) {
+        rows.push_back(row);
+    QString problem;
+    if (!m_run->start(options, rows, &problem)) {
+        if (!problem.isEmpty())
+            CMessageBox::information(this, QStringLiteral("warning"), problem);
         emit batchFinished();
         return;
     }

@@ -7,6 +7,7 @@
 
 #include <memory>
 
+class OemidRunController;
 class RecordUploadRun;
 namespace Ui
 {
@@ -59,6 +60,7 @@ private:
 
     std::unique_ptr<Ui::SetOEMID> m_ui;
     RecordUploadRun *m_upload = nullptr;
+    OemidRunController *m_run = nullptr;
     QString m_dataDir;
     QString m_assignedOemid = QStringLiteral("000");
     bool m_treeUsable = false;
