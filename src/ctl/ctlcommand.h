@@ -76,6 +76,7 @@ int history(const QStringList &args);
 int exportTable(const QStringList &args);
 int records(const QStringList &args);
 int logo(const QStringList &args);
+int oemid(const QStringList &args);
 
 /// The command line's entry: dispatches to the subcommand named first.
 int run(const QStringList &args);

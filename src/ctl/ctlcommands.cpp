@@ -341,6 +341,7 @@ const Subcommand subcommands[] = {
     {"check", QT_TRANSLATE_NOOP("TallowCtl", "check the devices before flashing"), &check},
     {"upgrade", QT_TRANSLATE_NOOP("TallowCtl", "upgrade the firmware"), &upgrade},
     {"logo", QT_TRANSLATE_NOOP("TallowCtl", "logo make / logo burn: make or burn the logo package"), &logo},
+    {"oemid", QT_TRANSLATE_NOOP("TallowCtl", "write the OEMID and the OEMID tab's settings"), &oemid},
     {"ip", QT_TRANSLATE_NOOP("TallowCtl", "change the devices' addresses (batch IP change)"), &ip},
     {"reset", QT_TRANSLATE_NOOP("TallowCtl", "reset the devices' configuration"), &reset},
     {"reboot", QT_TRANSLATE_NOOP("TallowCtl", "reboot the devices"), &reboot},

@@ -441,5 +441,41 @@
         <source>records takes one action: upload</source>
         <translation>records 只接受一个操作：upload</translation>
     </message>
+    <message>
+        <source>Writes the assigned OEMID into the devices and reads it back, then pushes the chosen settings (clock, time zone, language, H.264 instead of H.265X), one device after another, as the OEMID tab does.</source>
+        <translation>将分配的 OEMID 写入设备并读回核对，然后推送所选设置（时钟、时区、语言、以 H.264 代替 H.265X），逐台进行，与 OEMID 页相同。</translation>
+    </message>
+    <message>
+        <source>Set the devices' clocks to this station's time</source>
+        <translation>将设备时钟设为本工位的时间</translation>
+    </message>
+    <message>
+        <source>Set the devices' time zone, as the tab lists it (UTC+08:00)</source>
+        <translation>设置设备时区，写法与页面列表相同（UTC+08:00）</translation>
+    </message>
+    <message>
+        <source>zone</source>
+        <translation>时区</translation>
+    </message>
+    <message>
+        <source>Set the devices' language (SimpChinese, English, ...)</source>
+        <translation>设置设备语言（SimpChinese、English 等）</translation>
+    </message>
+    <message>
+        <source>Turn the devices' H.265X off</source>
+        <translation>关闭设备的 H.265X</translation>
+    </message>
+    <message>
+        <source>--time-zone takes a zone from UTC-12:00 to UTC+13:00, not &quot;%1&quot;</source>
+        <translation>--time-zone 需要 UTC-12:00 至 UTC+13:00 之间的时区，而不是“%1”</translation>
+    </message>
+    <message>
+        <source>--language takes one of the tab's languages, not &quot;%1&quot;</source>
+        <translation>--language 需要页面列表中的一种语言，而不是“%1”</translation>
+    </message>
+    <message>
+        <source>write the OEMID and the OEMID tab's settings</source>
+        <translation>写入 OEMID 及 OEMID 页的设置</translation>
+    </message>
 </context>
 </TS>

@@ -109,6 +109,9 @@ private slots:
     void manualAndCompletionNameEveryCommand();
     void logoMakeAndBurn_data();
     void logoMakeAndBurn();
+    void oemidWriteAndSettings_data();
+    void oemidWriteAndSettings();
+    void oemidOnDevsimFleetReadsBack();
 
 private:
     bool startFleet(const QJsonArray &devices, int port);
@@ -253,6 +256,19 @@ void TallowCtlE2E::badArgumentsChangeNothing_data()
                                                           << 2 << QString();
     QTest::newRow("help") << QStringList{QStringLiteral("upgrade"), QStringLiteral("--help")} << 0
                           << QString();
+    QTest::newRow("oemid with nothing chosen")
+        << QStringList{QStringLiteral("oemid"), QStringLiteral("--set-oemid"), QStringLiteral("0")} << 2
+        << QStringLiteral("Please choose way");
+    QTest::newRow("oemid with the unassigned OEMID")
+        << QStringList{QStringLiteral("oemid"), QStringLiteral("--set-oemid"), QStringLiteral("1"),
+                       QStringLiteral("--oemid-assigned"), QStringLiteral("000")}
+        << 2 << QString();
+    QTest::newRow("oemid time zone not in the list")
+        << QStringList{QStringLiteral("oemid"), QStringLiteral("--time-zone"), QStringLiteral("UTC+08:30")}
+        << 2 << QStringLiteral("UTC+08:30");
+    QTest::newRow("oemid language not in the list")
+        << QStringList{QStringLiteral("oemid"), QStringLiteral("--language"), QStringLiteral("Klingon")} << 2
+        << QStringLiteral("Klingon");
 }
 
 void TallowCtlE2E::badArgumentsChangeNothing()
@@ -782,6 +798,119 @@ void TallowCtlE2E::logoMakeAndBurn()
         for (const QJsonValue &p : packages)
             QVERIFY2(QFile::exists(p.toString()), qPrintable(p.toString()));
     }
+}
+
+namespace
+{
+/// The last text each address's OEMID cell received, from the device events.
+QMap<QString, QString> oemidCells(const CtlResult &r)
+{
+    QMap<QString, QString> cells;
+    for (const QJsonObject &o : r.lines)
+        if (o.value(QStringLiteral("event")).toString() == QLatin1String("device") &&
+            o.value(QStringLiteral("column")).toString() == QLatin1String("oemid"))
+            cells[o.value(QStringLiteral("ip")).toString()] = o.value(QStringLiteral("text")).toString();
+    return cells;
+}
+} // namespace
+
+void TallowCtlE2E::oemidWriteAndSettings_data()
+{
+    // Three devices: .10 and .12 without an OEMID, .11 carrying OTHER9.
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("texts");  ///< each device's final status text (the OEMID read, unwritten)
+    QTest::addColumn<QStringList>("oemids"); ///< what each device holds afterwards
+    QTest::addColumn<QString>("lastCell");   ///< the OEMID cell's last text on every device; empty: none
+    const QStringList write{QStringLiteral("oemid"), QStringLiteral("--set-oemid"), QStringLiteral("1"),
+                            QStringLiteral("--oemid-assigned"), QStringLiteral("CTL77")};
+    const QString ok = QStringLiteral("Set OEMID Success");
+    QTest::newRow("write, no repeats")
+        << write << 1 << QStringList{ok, QStringLiteral("OEMID Repeat(OTHER9)"), ok}
+        << QStringList{QStringLiteral("CTL77"), QStringLiteral("OTHER9"), QStringLiteral("CTL77")}
+        << QString();
+    QTest::newRow("write with allow-repeat")
+        << (QStringList(write) << QStringLiteral("--allow-repeat") << QStringLiteral("1")) << 0
+        << QStringList{ok, ok, ok}
+        << QStringList{QStringLiteral("CTL77"), QStringLiteral("CTL77"), QStringLiteral("CTL77")}
+        << QString();
+    // allow-repeat means nothing without the write, as the tab's box cannot be ticked alone.
+    QTest::newRow("allow-repeat without the write")
+        << QStringList{QStringLiteral("oemid"), QStringLiteral("--allow-repeat"), QStringLiteral("1"),
+                       QStringLiteral("--sync-time")}
+        << 0 << QStringList{QString(), QStringLiteral("OTHER9"), QString()}
+        << QStringList{QString(), QStringLiteral("OTHER9"), QString()}
+        << QStringLiteral("synchronization time successful");
+    QTest::newRow("write and the clock")
+        << (QStringList(write) << QStringLiteral("--sync-time")) << 1
+        << QStringList{ok, QStringLiteral("OEMID Repeat(OTHER9)"), ok}
+        << QStringList{QStringLiteral("CTL77"), QStringLiteral("OTHER9"), QStringLiteral("CTL77")}
+        << QStringLiteral("synchronization time successful");
+}
+
+void TallowCtlE2E::oemidWriteAndSettings()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, texts);
+    QFETCH(QStringList, oemids);
+    QFETCH(QString, lastCell);
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.172.10"), 0, kNvr));
+    devices.append(device(QStringLiteral("127.0.172.11"), 1, kNvr,
+                          {{QStringLiteral("oemid"), QStringLiteral("OTHER9")}}));
+    devices.append(device(QStringLiteral("127.0.172.12"), 2, kNvr));
+    QVERIFY(startFleet(devices, 36520));
+    const CtlResult r = runCtl(args << QStringLiteral("--search-time") << QStringLiteral("1000"));
+    QVERIFY2(r.allJson, r.notJson.constData());
+    QVERIFY2(r.exitCode == exitCode, QJsonDocument(r.summary()).toJson().constData());
+    const QMap<QString, QString> cells = oemidCells(r);
+    for (int i = 0; i < 3; ++i) {
+        const QString ip = QStringLiteral("127.0.172.%1").arg(10 + i);
+        const QString mac = QStringLiteral("00:12:34:77:00:%1").arg(i, 2, 10, QLatin1Char('0'));
+        QCOMPARE(r.result(ip).value(QStringLiteral("text")).toString(), texts[i]);
+        QCOMPARE(m_fleet->state(mac).value(QStringLiteral("oemid")).toString(), oemids[i]);
+        if (!lastCell.isEmpty())
+            QCOMPARE(cells.value(ip), lastCell);
+        QCOMPARE(m_fleet->count(mac, "timeWrite") > 0, lastCell.startsWith(QLatin1String("synchronization")));
+    }
+}
+
+void TallowCtlE2E::oemidOnDevsimFleetReadsBack()
+{
+    // devsim's own fleet of 8; the OEMID is written, then read back by a second run that refuses to
+    // write it again, and the zone and language are pushed on the way.
+    m_fleet = std::make_unique<DevsimFleet>();
+    m_searchPort = 36531;
+    QVERIFY2(m_fleet->startCount(8, QStringLiteral("127.0.173.10"), 36530, m_searchPort),
+             qPrintable(m_fleet->error()));
+    const QStringList write{QStringLiteral("oemid"), QStringLiteral("--set-oemid"),
+                            QStringLiteral("1"),     QStringLiteral("--oemid-assigned"),
+                            QStringLiteral("CTL88"), QStringLiteral("--search-time"),
+                            QStringLiteral("1000")};
+    const CtlResult first =
+        runCtl(QStringList(write) << QStringLiteral("--time-zone") << QStringLiteral("UTC+03:00")
+                                  << QStringLiteral("--language") << QStringLiteral("simpchinese"));
+    QVERIFY2(first.allJson, first.notJson.constData());
+    QCOMPARE(first.exitCode, 0);
+    const QJsonArray found = first.summary().value(QStringLiteral("devices")).toArray();
+    QCOMPARE(found.size(), 8);
+    for (const QJsonValue &v : found) {
+        const QJsonObject d = v.toObject();
+        QCOMPARE(d.value(QStringLiteral("text")).toString(), QStringLiteral("Set OEMID Success"));
+        QCOMPARE(d.value(QStringLiteral("outcome")).toString(), QStringLiteral("success"));
+        const QJsonObject s = m_fleet->state(d.value(QStringLiteral("mac")).toString());
+        QCOMPARE(s.value(QStringLiteral("oemid")).toString(), QStringLiteral("CTL88"));
+        QCOMPARE(s.value(QStringLiteral("timeZone")).toInt(), -180);
+        QCOMPARE(s.value(QStringLiteral("location")).toObject().value(QStringLiteral("Language")).toString(),
+                 QStringLiteral("SimpChinese"));
+    }
+    const CtlResult second = runCtl(write);
+    QVERIFY2(second.allJson, second.notJson.constData());
+    QCOMPARE(second.exitCode, 1);
+    for (const QJsonValue &v : second.summary().value(QStringLiteral("devices")).toArray())
+        QCOMPARE(v.toObject().value(QStringLiteral("text")).toString(),
+                 QStringLiteral("OEMID Repeat(CTL88)"));
 }
 
 QTEST_GUILESS_MAIN(TallowCtlE2E)
