@@ -137,10 +137,10 @@ int oemid(const QStringList &args)
 
     DeviceBatch::Ptr batch = DeviceBatch::create(*table);
     DeviceTable *t = table.get();
-    OemidRunController runs(*batch, [t, startIndex](int row) {
+    OemidRunController runs(*batch, [t, startIndex](quint64 generation, int row) {
         IpChange::Sdk ipSdk = IpChange::defaultSdk();
         ipSdk.stationMac = &StationMac::lookUp;
-        return IpChange::modifyIP(*t, row, 1, startIndex, ipSdk);
+        return IpChange::modifyIP(t->store(), generation, row, 1, startIndex, ipSdk);
     });
     QString problem;
     if (!runs.start(options, std::vector<int>(rows.begin(), rows.end()), &problem)) {

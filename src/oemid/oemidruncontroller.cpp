@@ -6,8 +6,7 @@
 #include "device/devicebatch.h"
 #include "device/heldrows.h"
 
-OemidRunController::OemidRunController(DeviceBatch &batch, std::function<int(int row)> changeIp,
-                                       QObject *parent)
+OemidRunController::OemidRunController(DeviceBatch &batch, ChangeIp changeIp, QObject *parent)
     : QObject(parent), m_batch(batch), m_changeIp(std::move(changeIp))
 {
     connect(&m_batch, &DeviceBatch::finished, this, &OemidRunController::finished);
@@ -53,7 +52,7 @@ bool OemidRunController::start(const OemidRunOptions &options, const std::vector
             hooks.changeIp = [changeIp, bound](int row) {
                 // The device is about to move: its session ends first.
                 bound.takeSession(row).reset();
-                return changeIp(row);
+                return changeIp(bound.generation(), row);
             };
         if (choice.any())
             hooks.settings = [&settings, &choice](int row) { settings.apply(row, choice); };

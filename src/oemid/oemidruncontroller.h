@@ -33,9 +33,10 @@ class OemidRunController : public QObject
 {
     Q_OBJECT
 public:
-    /// `changeIp(row)` changes the row's address (type 1) and returns as IpChange::modifyIP does; the
-    /// row's session is ended before it is called.
-    OemidRunController(DeviceBatch &batch, std::function<int(int row)> changeIp, QObject *parent = nullptr);
+    /// `changeIp(generation, row)` changes the address (type 1) of the row of the rows of `generation`
+    /// and returns as IpChange::modifyIP does; the row's session is ended before it is called.
+    using ChangeIp = std::function<int(quint64 generation, int row)>;
+    OemidRunController(DeviceBatch &batch, ChangeIp changeIp, QObject *parent = nullptr);
 
     /// Starts the run over `rows`. False when it did not start: `problem` then says why the options
     /// were refused, or stays empty when the batch would not start (one is already running).
@@ -46,5 +47,5 @@ signals:
 
 private:
     DeviceBatch &m_batch;
-    std::function<int(int row)> m_changeIp;
+    ChangeIp m_changeIp;
 };

@@ -65,7 +65,8 @@ SetOEMID::SetOEMID(QWidget *parent, const QString &dataDir)
     // 5. ModifyIP and StartIndex were read by the core; ModifyIP is read again at every batch.
     DeviceTabCore *core = m_core;
     m_run = new OemidRunController(
-        *m_core->batch(), [core](int row) { return core->modifyIP(row, 1); }, this);
+        *m_core->batch(), [core](quint64 generation, int row) { return core->modifyIP(generation, row, 1); },
+        this);
 
     // 6.
     m_ui->setoemidbtn->hide();
