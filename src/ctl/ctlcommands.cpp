@@ -76,15 +76,28 @@ QString cell(const DeviceTable &table, int row, int column)
 /// Waits for the batch's run to end. The first interrupt asks the run to stop as closing the window
 /// does (no device starts any more; the ones under way finish or fail by themselves); a second one
 /// also ends the transfers still running. Returns how many interrupts came.
-int waitForRun(DeviceBatch &batch, const std::function<void()> &stopHard)
+int waitForRun(DeviceBatch &batch, const std::function<void()> &stopHard, WaveRun *waves = nullptr)
 {
     QEventLoop loop;
     CtlInterrupt interrupt;
-    QObject::connect(&batch, &DeviceBatch::finished, &loop, &QEventLoop::quit);
+    // In waves the batch idles between the check and each wave: the wave run says when it is over.
+    if (waves) {
+        QObject::connect(waves, &WaveRun::ended, &loop, &QEventLoop::quit);
+        QObject::connect(waves, &WaveRun::halted, &loop, &QEventLoop::quit);
+    } else {
+        QObject::connect(&batch, &DeviceBatch::finished, &loop, &QEventLoop::quit);
+    }
     QObject::connect(&interrupt, &CtlInterrupt::interrupted, &loop, [&](int count) {
         if (count == 1) {
             CtlCommand::error(TallowCtl::tr("Interrupted: no further device starts; waiting for the devices "
                                             "under way (Ctrl+C again stops them)"));
+            if (waves) {
+                // No further wave; what is under way ends as the batch's devices do.
+                waves->stop();
+                QObject::connect(&batch, &DeviceBatch::finished, &loop, &QEventLoop::quit);
+                if (!batch.isActive())
+                    loop.quit();
+            }
             batch.cancel();
         } else if (count == 2) {
             CtlCommand::error(TallowCtl::tr("Interrupted again: stopping the devices under way"));
@@ -92,7 +105,7 @@ int waitForRun(DeviceBatch &batch, const std::function<void()> &stopHard)
             loop.quit();
         }
     });
-    if (batch.isActive())
+    if (waves ? waves->busy() : batch.isActive())
         loop.exec();
     return interrupt.count();
 }
@@ -125,7 +138,8 @@ int firmware(const QStringList &args, bool checkOnly)
                                        "firmware tab does."),
                    CtlCommand::Devices | CtlCommand::Password,
                    {Key::ModifyIP, Key::StartIndex, Key::Verify, Key::VerifyTimeout, Key::StartSpacingMs,
-                    Key::MaxParallel, Key::OemidSetEn, Key::OemidRepeatEn, Key::OemidAssigned});
+                    Key::MaxParallel, Key::OemidSetEn, Key::OemidRepeatEn, Key::OemidAssigned,
+                    Key::WavesEnabled, Key::WavesFirst, Key::WavesGrowth, Key::WavesHalt});
     QCommandLineParser &p = cmd.parser();
     p.addOption(QCommandLineOption({QStringLiteral("p"), QStringLiteral("package")},
                                    TallowCtl::tr("The upgrade package (a zip with an InstallDesc)"),
@@ -146,6 +160,7 @@ int firmware(const QStringList &args, bool checkOnly)
     request.allowRepeat = ConfigKeys::isOn(Key::OemidRepeatEn);
     request.dataDir = AppPaths::current().userDataDir();
     request.startIndex = ConfigKeys::intValue(Key::StartIndex);
+    request.waves = WaveSettings::enabledInConfig();
     // The cheap checks before the search, which takes seconds; the controller makes them again.
     if (request.packagePath.isEmpty()) {
         CtlCommand::error(QCoreApplication::translate("UpgradeWidget", "Please Select a Program"));
@@ -190,6 +205,7 @@ int firmware(const QStringList &args, bool checkOnly)
         return IpChange::modifyIP(t->store(), t->generation(), row, 1, startIndex, ipSdk);
     };
     UpgradeRunController runs(*batch, hooks);
+    runs.setEndedWell([t](int row) { return t->endedWell(row); });
 
     // Rows the run reached, for the texts an interrupt leaves.
     auto started = std::make_shared<QList<int>>();
@@ -229,13 +245,36 @@ int firmware(const QStringList &args, bool checkOnly)
             return report.finish(false, {}, refusedPackage ? CtlExit::InputRefused : CtlExit::BadArguments);
         }
     }
-    const int interrupts = waitForRun(*batch, [&runs] { runs.shutdown(); });
+    WaveRun *waves = request.waves && !checkOnly ? &runs.waveRun() : nullptr;
+    const int interrupts = waitForRun(
+        *batch, [&runs] { runs.shutdown(); }, waves);
+    QJsonObject extra{{QStringLiteral("package"), request.packagePath}};
+    if (waves) {
+        // Nobody is there to answer "go on": a halted run stops, and the summary says where.
+        if (const std::optional<WaveHalt> halt = waves->lastHalt()) {
+            CtlCommand::error(TallowCtl::tr("Halted: wave %1 of %2 failed (%3 of its %4 devices did not end "
+                                            "verified; the run halts at %5); %6 devices were not started")
+                                  .arg(halt->wave)
+                                  .arg(waves->waves().size())
+                                  .arg(halt->failed)
+                                  .arg(halt->size)
+                                  .arg(halt->haltAt)
+                                  .arg(halt->notStarted));
+            extra.insert(QStringLiteral("halted"),
+                         QJsonObject{{QStringLiteral("wave"), halt->wave},
+                                     {QStringLiteral("failed"), halt->failed},
+                                     {QStringLiteral("size"), halt->size},
+                                     {QStringLiteral("notStarted"), halt->notStarted}});
+            waves->abandon();
+        }
+        extra.insert(QStringLiteral("waves"), int(waves->waves().size()));
+    }
     runs.shutdown();
     if (interrupts > 0)
         markUnfinished(*table, rows, *started);
     table->flushPending();
     cmd.writeCsv(*table);
-    return report.finish(interrupts > 0, QJsonObject{{QStringLiteral("package"), request.packagePath}});
+    return report.finish(interrupts > 0, extra);
 }
 
 } // namespace

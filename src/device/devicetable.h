@@ -73,6 +73,12 @@ public:
     int wave(int row) const { return m_store.wave(row); }
     /// See DeviceStore::failedRows().
     QList<int> failedRows() const { return m_store.failedRows(); }
+    /// Whether the row's device ended the last run well: its last report a success and no failure
+    /// reported for it during that run (what a staged run asks of each device of a wave).
+    bool endedWell(int row) const
+    {
+        return statusOutcome(row) == StatusOutcome::Success && !failedRows().contains(row);
+    }
     /// Copies every status and OEMID text into `log` as well, from now on.
     void setRunLog(std::unique_ptr<RunLog> log);
 

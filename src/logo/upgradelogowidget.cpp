@@ -487,9 +487,7 @@ void UpgradeLogoWidget::launch(const std::vector<int> &rows, const QByteArray &p
         }
         DeviceTable *table = m_core->table();
         // The check marks the run: a failure anywhere in it counts, and the burn must end in success.
-        auto endedWell = [table](int row) {
-            return table->statusOutcome(row) == StatusOutcome::Success && !table->failedRows().contains(row);
-        };
+        auto endedWell = [table](int row) { return table->endedWell(row); };
         if (!m_runs->startWaves(std::move(run), settings, endedWell)) {
             onReleaseMouse();
             prompt(tr("A logo run is still going. Please wait until every device has finished."));

@@ -56,9 +56,7 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
     DeviceTable *table = m_core->table();
     // The check marks the run: a failure anywhere in it (check, import, transfer, verdict) counts,
     // and the device must end verified.
-    m_runs->setEndedWell([table](int row) {
-        return table->statusOutcome(row) == StatusOutcome::Success && !table->failedRows().contains(row);
-    });
+    m_runs->setEndedWell([table](int row) { return table->endedWell(row); });
     // Queued: the box opens once the batch's finished() has been handled everywhere.
     connect(&m_runs->waveRun(), &WaveRun::halted, this, &UpgradeWidget::waveHalted, Qt::QueuedConnection);
     connect(&m_runs->waveRun(), &WaveRun::ended, this, &UpgradeWidget::wavesEnded, Qt::QueuedConnection);

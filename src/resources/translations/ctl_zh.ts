@@ -477,5 +477,33 @@
         <source>write the OEMID and the OEMID tab's settings</source>
         <translation>写入 OEMID 及 OEMID 页的设置</translation>
     </message>
+    <message>
+        <source>[Waves] Enabled: check every device, then upgrade in waves</source>
+        <translation>[Waves] Enabled：先检查每台设备，再分批升级</translation>
+    </message>
+    <message>
+        <source>n|n%</source>
+        <translation>n|n%</translation>
+    </message>
+    <message>
+        <source>[Waves] First: devices of the first wave</source>
+        <translation>[Waves] First：第一批的设备数</translation>
+    </message>
+    <message>
+        <source>xF|+n</source>
+        <translation>xF|+n</translation>
+    </message>
+    <message>
+        <source>[Waves] Growth: each next wave's size</source>
+        <translation>[Waves] Growth：之后每批的规模</translation>
+    </message>
+    <message>
+        <source>[Waves] Halt: failures of one wave that halt the run</source>
+        <translation>[Waves] Halt：一批中导致运行中止的失败数</translation>
+    </message>
+    <message>
+        <source>Halted: wave %1 of %2 failed (%3 of its %4 devices did not end verified; the run halts at %5); %6 devices were not started</source>
+        <translation>已中止：第 %1 批（共 %2 批）失败（该批 %4 台设备中有 %3 台未通过校验；失败达到 %5 台即中止）；%6 台设备未开始</translation>
+    </message>
 </context>
 </TS>

@@ -112,6 +112,8 @@ private slots:
     void oemidWriteAndSettings_data();
     void oemidWriteAndSettings();
     void oemidOnDevsimFleetReadsBack();
+    void upgradeInWaves_data();
+    void upgradeInWaves();
 
 private:
     bool startFleet(const QJsonArray &devices, int port);
@@ -915,3 +917,59 @@ void TallowCtlE2E::oemidOnDevsimFleetReadsBack()
 
 QTEST_GUILESS_MAIN(TallowCtlE2E)
 #include "tst_tallowctle2e.moc"
+
+void TallowCtlE2E::upgradeInWaves_data()
+{
+    QTest::addColumn<bool>("firstKeepsItsVersion");
+    QTest::newRow("wave 1 fails: the run halts") << true;
+    QTest::newRow("no fault: every wave runs") << false;
+}
+
+void TallowCtlE2E::upgradeInWaves()
+{
+    QFETCH(bool, firstKeepsItsVersion);
+    // Four devices: waves of 1, 2 and 1 (the first wave one device, doubling).
+    QJsonArray devices;
+    for (int i = 0; i < 4; ++i) {
+        QJsonObject extra;
+        if (i == 0 && firstKeepsItsVersion)
+            extra.insert(QStringLiteral("faults"), QJsonObject{{QStringLiteral("keepVersion"), true}});
+        devices.append(device(QStringLiteral("127.0.169.%1").arg(10 + i), i, kNvr, extra));
+    }
+    QVERIFY(startFleet(devices, 36490));
+    const CtlResult r =
+        runCtl({QStringLiteral("upgrade"), QStringLiteral("-p"), makePackage(kNvr, 64 * 1024),
+                QStringLiteral("--search-time"), QStringLiteral("1000"), QStringLiteral("--spacing-ms"),
+                QStringLiteral("0"), QStringLiteral("--waves"), QStringLiteral("1"),
+                QStringLiteral("--wave-first"), QStringLiteral("1"), QStringLiteral("--wave-growth"),
+                QStringLiteral("x2"), QStringLiteral("--verify-timeout"), QStringLiteral("30")},
+               {}, 240000);
+    QVERIFY2(r.allJson, r.notJson.constData());
+    const QJsonObject s = r.summary();
+    QCOMPARE(s.value(QStringLiteral("waves")).toInt(), 3);
+    for (int i = 0; i < 4; ++i) {
+        const QString ip = QStringLiteral("127.0.169.%1").arg(10 + i);
+        const QJsonObject d = r.result(ip);
+        const QString mac = d.value(QStringLiteral("mac")).toString();
+        const bool sent = QFile::exists(m_fleet->deviceDir(mac) + QStringLiteral("/firmware.bin"));
+        if (firstKeepsItsVersion && i > 0) {
+            // Later waves never started: nothing reached those devices.
+            QCOMPARE(d.value(QStringLiteral("text")).toString(), QStringLiteral("Halted: wave 1 failed"));
+            QCOMPARE(d.value(QStringLiteral("outcome")).toString(), QStringLiteral("halted"));
+            QVERIFY2(!sent, qPrintable(ip));
+        } else {
+            QVERIFY2(sent, qPrintable(ip));
+            QCOMPARE(d.value(QStringLiteral("outcome")).toString(),
+                     firstKeepsItsVersion ? QStringLiteral("failure") : QStringLiteral("success"));
+        }
+    }
+    if (firstKeepsItsVersion) {
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(s.value(QStringLiteral("halted")).toObject().value(QStringLiteral("wave")).toInt(), 1);
+        QCOMPARE(s.value(QStringLiteral("halted")).toObject().value(QStringLiteral("notStarted")).toInt(), 3);
+        QVERIFY(r.err.contains("Halted: wave 1 of 3 failed"));
+    } else {
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(!s.contains(QStringLiteral("halted")));
+    }
+}
