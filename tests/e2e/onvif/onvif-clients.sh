@@ -64,11 +64,18 @@ wrong=$(printf 'quit\n' | timeout 60 onvif-util -u admin -p wrong 127.0.0.10 2>&
 echo "$wrong"
 echo "$wrong" | grep -q 'ter:NotAuthorized' || fail "a wrong password was not answered ter:NotAuthorized"
 
-for dev in "127.0.0.10 0a0b0c0d0e0f1010 Cam\ One 0" "127.0.0.12 0a0b0c0d0e0f1212 Cam\ Two 10800"; do
+for dev in "127.0.0.10 0a0b0c0d0e0f1010 Cam\ One 0 00:12:34:00:00:00" "127.0.0.12 0a0b0c0d0e0f1212 Cam\ Two 10800 00:12:34:00:00:02"; do
   eval "set -- $dev"
   echo "== npm onvif client, device $1"
   NODE_PATH="$npm_dir/node_modules" timeout 60 node "$here/npm-onvif-client.js" 3 "$1" admin secret "$2" "$3" "$4" ||
     fail "npm onvif client against $1"
+  # The client's reboot takes the device away for a moment: the next client's discovery must find it
+  # back, so wait until devsim says it is.
+  for _ in $(seq 150); do
+    grep -q "^back $5 " "$work/devsim.out" && break
+    sleep 0.1
+  done
+  grep -q "^back $5 " "$work/devsim.out" || fail "device $1 did not come back after its reboot"
 done
 
 # What the devices themselves recorded: one reboot each, the wrong password counted.
