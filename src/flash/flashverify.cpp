@@ -50,6 +50,9 @@ namespace VerifyText
 
 QString verified(const QByteArray &version, int year, int month, int day)
 {
+    // ONVIF devices report no build date; a row of zeros would read as a date.
+    if (year == 0 && month == 0 && day == 0)
+        return trUpgrade("Verified %1").arg(QString::fromLatin1(version));
     const QString date = QStringLiteral("%1-%2-%3")
                              .arg(year, 4, 10, QLatin1Char('0'))
                              .arg(month, 2, 10, QLatin1Char('0'))

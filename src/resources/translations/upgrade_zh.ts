@@ -151,6 +151,10 @@
         <translation>已验证 %1 %2</translation>
     </message>
     <message>
+        <source>Verified %1</source>
+        <translation>已验证 %1</translation>
+    </message>
+    <message>
         <source>Not verified: version unchanged</source>
         <translation>未验证：版本未变</translation>
     </message>

@@ -473,7 +473,7 @@ void UpgradeE2E::mixedFleetUpgradesOnvifCamerasToo()
         const int last = cell(row, 1).section(QLatin1Char('.'), 3).toInt();
         const bool camera = last >= 30;
         const bool keeps = last == 33;
-        QString want = camera ? QStringLiteral("Verified V7.01.R05.E2E 0000-00-00")
+        QString want = camera ? QStringLiteral("Verified V7.01.R05.E2E")
                               : QStringLiteral("Verified V7.01.R05.E2E 2026-04-01");
         if (keeps)
             want = QStringLiteral("Not verified: version unchanged");

@@ -66,4 +66,23 @@ TEST(FlashVerify, VersionFillingTheWholeFieldIsReadToItsEnd)
     EXPECT_FALSE(before.unchangedIn(info));
 }
 
+TEST(FlashVerify, VerifiedTextShowsTheBuildDateOnlyWhenTheDeviceHasOne)
+{
+    struct Case {
+        const char *name;
+        int year, month, day;
+        const char *text;
+    };
+    const Case cases[] = {
+        {"full date", 2026, 4, 1, "Verified V7.01.R05 2026-04-01"},
+        {"no build date", 0, 0, 0, "Verified V7.01.R05"},
+        {"year only", 2026, 0, 0, "Verified V7.01.R05 2026-00-00"},
+        {"day only", 0, 0, 1, "Verified V7.01.R05 0000-00-01"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(VerifyText::verified("V7.01.R05", c.year, c.month, c.day).toStdString(), c.text);
+    }
+}
+
 } // namespace
