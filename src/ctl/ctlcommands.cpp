@@ -1,7 +1,7 @@
 #include "ctlcommand.h"
 #include "ctlexit.h"
-#include "ctlinterrupt.h"
 #include "ctltr.h"
+#include "ctlwaves.h"
 
 #include "app/apppaths.h"
 #include "device/devicebatch.h"
@@ -71,43 +71,6 @@ QString fieldName(Field f)
 QString cell(const DeviceTable &table, int row, int column)
 {
     return table.model()->text(row, column);
-}
-
-/// Waits for the batch's run to end. The first interrupt asks the run to stop as closing the window
-/// does (no device starts any more; the ones under way finish or fail by themselves); a second one
-/// also ends the transfers still running. Returns how many interrupts came.
-int waitForRun(DeviceBatch &batch, const std::function<void()> &stopHard, WaveRun *waves = nullptr)
-{
-    QEventLoop loop;
-    CtlInterrupt interrupt;
-    // In waves the batch idles between the check and each wave: the wave run says when it is over.
-    if (waves) {
-        QObject::connect(waves, &WaveRun::ended, &loop, &QEventLoop::quit);
-        QObject::connect(waves, &WaveRun::halted, &loop, &QEventLoop::quit);
-    } else {
-        QObject::connect(&batch, &DeviceBatch::finished, &loop, &QEventLoop::quit);
-    }
-    QObject::connect(&interrupt, &CtlInterrupt::interrupted, &loop, [&](int count) {
-        if (count == 1) {
-            CtlCommand::error(TallowCtl::tr("Interrupted: no further device starts; waiting for the devices "
-                                            "under way (Ctrl+C again stops them)"));
-            if (waves) {
-                // No further wave; what is under way ends as the batch's devices do.
-                waves->stop();
-                QObject::connect(&batch, &DeviceBatch::finished, &loop, &QEventLoop::quit);
-                if (!batch.isActive())
-                    loop.quit();
-            }
-            batch.cancel();
-        } else if (count == 2) {
-            CtlCommand::error(TallowCtl::tr("Interrupted again: stopping the devices under way"));
-            stopHard();
-            loop.quit();
-        }
-    });
-    if (waves ? waves->busy() : batch.isActive())
-        loop.exec();
-    return interrupt.count();
 }
 
 /// After an interrupt: rows the run never finished say so in their own cells (and so in the history
@@ -246,28 +209,21 @@ int firmware(const QStringList &args, bool checkOnly)
         }
     }
     WaveRun *waves = request.waves && !checkOnly ? &runs.waveRun() : nullptr;
-    const int interrupts = waitForRun(
+    const int interrupts = CtlWaves::waitForRun(
         *batch, [&runs] { runs.shutdown(); }, waves);
     QJsonObject extra{{QStringLiteral("package"), request.packagePath}};
     if (waves) {
-        // Nobody is there to answer "go on": a halted run stops, and the summary says where.
-        if (const std::optional<WaveHalt> halt = waves->lastHalt()) {
-            CtlCommand::error(TallowCtl::tr("Halted: wave %1 of %2 failed (%3 of its %4 devices did not end "
-                                            "verified; the run halts at %5); %6 devices were not started")
-                                  .arg(halt->wave)
-                                  .arg(waves->waves().size())
-                                  .arg(halt->failed)
-                                  .arg(halt->size)
-                                  .arg(halt->haltAt)
-                                  .arg(halt->notStarted));
-            extra.insert(QStringLiteral("halted"),
-                         QJsonObject{{QStringLiteral("wave"), halt->wave},
-                                     {QStringLiteral("failed"), halt->failed},
-                                     {QStringLiteral("size"), halt->size},
-                                     {QStringLiteral("notStarted"), halt->notStarted}});
-            waves->abandon();
-        }
-        extra.insert(QStringLiteral("waves"), int(waves->waves().size()));
+        CtlWaves::finishWaves(*waves, &extra, [](const WaveHalt &halt, int count) {
+            return TallowCtl::tr(
+                       "Halted: wave %1 of %2 failed (%3 of its %4 devices did not end verified; the "
+                       "run halts at %5); %6 devices were not started")
+                .arg(halt.wave)
+                .arg(count)
+                .arg(halt.failed)
+                .arg(halt.size)
+                .arg(halt.haltAt)
+                .arg(halt.notStarted);
+        });
     }
     runs.shutdown();
     if (interrupts > 0)

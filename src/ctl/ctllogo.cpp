@@ -4,6 +4,7 @@
 #include "ctlexit.h"
 #include "ctlinterrupt.h"
 #include "ctltr.h"
+#include "ctlwaves.h"
 
 #include "app/apppaths.h"
 #include "app/configkeys.h"
@@ -29,6 +30,44 @@
 
 namespace CtlCommands
 {
+namespace
+{
+
+/// The burn in waves: every device checked, then burnt wave by wave. A halt stops the command, as
+/// nobody is there to answer "go on": the devices not started keep "Halted: wave N failed".
+int burnInWaves(LogoRunController::Run run, const WaveSettings &settings, LogoRunController &runs,
+                DeviceBatch &batch, const DeviceTable &table, CtlReport &report)
+{
+    QString stageProblem;
+    QObject::connect(&runs, &LogoRunController::stageFailed, &runs,
+                     [&stageProblem](const QString &text) { stageProblem = text; });
+    if (!runs.startWaves(std::move(run), settings, [&table](int row) { return table.endedWell(row); })) {
+        CtlCommand::error(TallowCtl::tr("The run did not start"));
+        return report.finish(false, {}, CtlExit::BadArguments);
+    }
+    WaveRun &waves = runs.waveRun();
+    const int interrupts = CtlWaves::waitForRun(
+        batch, [&batch] { batch.cancelAndWait(); }, &waves);
+    batch.cancelAndWait();
+    if (!stageProblem.isEmpty()) {
+        CtlCommand::error(stageProblem);
+        return report.finish(false, {}, CtlExit::InputRefused);
+    }
+    QJsonObject extra;
+    CtlWaves::finishWaves(waves, &extra, [](const WaveHalt &halt, int count) {
+        return TallowCtl::tr("Halted: wave %1 of %2 failed (%3 of its %4 devices did not end burnt; the run "
+                             "halts at %5); %6 devices were not started")
+            .arg(halt.wave)
+            .arg(count)
+            .arg(halt.failed)
+            .arg(halt.size)
+            .arg(halt.haltAt)
+            .arg(halt.notStarted);
+    });
+    return report.finish(interrupts > 0, extra);
+}
+
+} // namespace
 
 int logo(const QStringList &args)
 {
@@ -40,7 +79,8 @@ int logo(const QStringList &args)
         CtlCommand::Devices | CtlCommand::Password,
         {Key::LogoBoot, Key::LogoClose, Key::LogoLoss, Key::LogoBlind, Key::AppLinkIOS, Key::AppLinkAndroid,
          Key::ModifyIP, Key::StartIndex, Key::StartSpacingMs, Key::MaxParallel, Key::OemidSetEn,
-         Key::OemidRepeatEn, Key::OemidAssigned});
+         Key::OemidRepeatEn, Key::OemidAssigned, Key::WavesEnabled, Key::WavesFirst, Key::WavesGrowth,
+         Key::WavesHalt});
     cmd.parser().addPositionalArgument(QStringLiteral("action"), TallowCtl::tr("make or burn"),
                                        QStringLiteral("make|burn"));
     if (const int code = cmd.parse(args); code >= 0)
@@ -51,6 +91,15 @@ int logo(const QStringList &args)
         return CtlExit::BadArguments;
     }
     const bool burn = action.first() == QLatin1String("burn");
+    // Waves are a burn's: a make-only run sends nothing, as the tab's Make ignores its Waves box.
+    const bool inWaves = burn && WaveSettings::enabledInConfig();
+    WaveSettings waveSettings;
+    if (inWaves) {
+        if (QString problem; !WaveSettings::fromConfig(&waveSettings, &problem)) {
+            CtlCommand::error(problem);
+            return CtlExit::BadArguments;
+        }
+    }
 
     LogoStageInput stage;
     stage.pictures.boot = ConfigKeys::inApplicationDir(ConfigKeys::stringValue(Key::LogoBoot));
@@ -129,6 +178,9 @@ int logo(const QStringList &args)
         return IpChange::modifyIP(t->store(), t->generation(), row, 1, startIndex, ipSdk);
     };
     run.hooks.loginErrorText = [](int code) { return loginErrorText(code); };
+
+    if (inWaves)
+        return burnInWaves(std::move(run), waveSettings, runs, *batch, *table, report);
 
     QJsonArray packages;
     QString stageProblem;

@@ -505,5 +505,9 @@
         <source>Halted: wave %1 of %2 failed (%3 of its %4 devices did not end verified; the run halts at %5); %6 devices were not started</source>
         <translation>已中止：第 %1 批（共 %2 批）失败（该批 %4 台设备中有 %3 台未通过校验；失败达到 %5 台即中止）；%6 台设备未开始</translation>
     </message>
+    <message>
+        <source>Halted: wave %1 of %2 failed (%3 of its %4 devices did not end burnt; the run halts at %5); %6 devices were not started</source>
+        <translation>已中止：第 %1 批（共 %2 批）失败（该批 %4 台设备中有 %3 台未烧录成功；失败达到 %5 台即中止）；%6 台设备未开始</translation>
+    </message>
 </context>
 </TS>

@@ -114,6 +114,8 @@ private slots:
     void oemidOnDevsimFleetReadsBack();
     void upgradeInWaves_data();
     void upgradeInWaves();
+    void logoBurnInWaves_data();
+    void logoBurnInWaves();
 
 private:
     bool startFleet(const QJsonArray &devices, int port);
@@ -968,6 +970,67 @@ void TallowCtlE2E::upgradeInWaves()
         QCOMPARE(s.value(QStringLiteral("halted")).toObject().value(QStringLiteral("wave")).toInt(), 1);
         QCOMPARE(s.value(QStringLiteral("halted")).toObject().value(QStringLiteral("notStarted")).toInt(), 3);
         QVERIFY(r.err.contains("Halted: wave 1 of 3 failed"));
+    } else {
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(!s.contains(QStringLiteral("halted")));
+    }
+}
+
+void TallowCtlE2E::logoBurnInWaves_data()
+{
+    QTest::addColumn<bool>("firstBurnFails");
+    QTest::newRow("wave 1 fails: the run halts") << true;
+    QTest::newRow("no fault: every wave runs") << false;
+}
+
+void TallowCtlE2E::logoBurnInWaves()
+{
+    QFETCH(bool, firstBurnFails);
+    // Four devices: waves of 1, 2 and 1. The first one's burn ends in a refusal.
+    QJsonArray devices;
+    for (int i = 0; i < 4; ++i) {
+        QJsonObject extra;
+        if (i == 0 && firstBurnFails)
+            extra.insert(QStringLiteral("faults"), QJsonObject{{QStringLiteral("upgradeResult"), -11804}});
+        devices.append(device(QStringLiteral("127.0.174.%1").arg(10 + i), i, kNvr, extra));
+    }
+    QVERIFY(startFleet(devices, 36540));
+    const QString boot = m_tmp->filePath(QStringLiteral("boot.jpg"));
+    const QByteArray picture = logotest::makeJpeg(320, 240);
+    QVERIFY(logotest::writeFile(boot, picture));
+    const CtlResult r = runCtl(
+        {QStringLiteral("logo"), QStringLiteral("burn"), QStringLiteral("--logo-boot"), boot,
+         QStringLiteral("--search-time"), QStringLiteral("1000"), QStringLiteral("--spacing-ms"),
+         QStringLiteral("0"), QStringLiteral("--waves"), QStringLiteral("1"), QStringLiteral("--wave-first"),
+         QStringLiteral("1"), QStringLiteral("--wave-growth"), QStringLiteral("x2")});
+    QVERIFY2(r.allJson, r.notJson.constData());
+    for (int i = 0; i < 4; ++i) {
+        const QString ip = QStringLiteral("127.0.174.%1").arg(10 + i);
+        const QString mac = QStringLiteral("00:12:34:77:00:%1").arg(i, 2, 10, QLatin1Char('0'));
+        const QJsonObject d = r.result(ip);
+        if (firstBurnFails && i > 0) {
+            // Later waves never started: no logo data reached those devices.
+            QCOMPARE(d.value(QStringLiteral("text")).toString(), QStringLiteral("Halted: wave 1 failed"));
+            QCOMPARE(d.value(QStringLiteral("outcome")).toString(), QStringLiteral("halted"));
+            QCOMPARE(m_fleet->count(mac, "upgrade"), 0);
+            QVERIFY2(!m_fleet->hasFile(mac, QStringLiteral("logo.img")), qPrintable(ip));
+            QVERIFY(m_fleet->state(mac).value(QStringLiteral("lastUpgrade")).toObject().isEmpty());
+        } else if (firstBurnFails) {
+            QCOMPARE(m_fleet->count(mac, "upgrade"), 1);
+            QCOMPARE(d.value(QStringLiteral("outcome")).toString(), QStringLiteral("failure"));
+        } else {
+            QCOMPARE(m_fleet->file(mac, QStringLiteral("logo/h264dvr.jpg")), picture);
+            QCOMPARE(d.value(QStringLiteral("outcome")).toString(), QStringLiteral("success"));
+        }
+    }
+    const QJsonObject s = r.summary();
+    QCOMPARE(s.value(QStringLiteral("waves")).toInt(), 3);
+    if (firstBurnFails) {
+        QCOMPARE(r.exitCode, 1);
+        const QJsonObject halted = s.value(QStringLiteral("halted")).toObject();
+        QCOMPARE(halted.value(QStringLiteral("wave")).toInt(), 1);
+        QCOMPARE(halted.value(QStringLiteral("notStarted")).toInt(), 3);
+        QVERIFY2(r.err.contains("Halted: wave 1 of 3 failed"), r.err.constData());
     } else {
         QCOMPARE(r.exitCode, 0);
         QVERIFY(!s.contains(QStringLiteral("halted")));
