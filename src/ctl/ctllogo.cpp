@@ -91,7 +91,7 @@ int logo(const QStringList &args)
         return CtlExit::BadArguments;
     }
     const bool burn = action.first() == QLatin1String("burn");
-    // Waves are a burn's: a make-only run sends nothing, as the tab's Make ignores its Waves box.
+    // Waves are a burn's: a make-only run sends nothing, as the tab's GetLogoPrograms ignores its Waves box.
     const bool inWaves = burn && WaveSettings::enabledInConfig();
     WaveSettings waveSettings;
     if (inWaves) {

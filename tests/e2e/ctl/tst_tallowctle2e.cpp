@@ -258,6 +258,10 @@ void TallowCtlE2E::badArgumentsChangeNothing_data()
                                                                          QStringLiteral("--oemid-assigned"),
                                                                          QStringLiteral("000")}
                                                           << 2 << QString();
+    QTest::newRow("logo burn in waves that cannot shrink")
+        << QStringList{QStringLiteral("logo"), QStringLiteral("burn"),          QStringLiteral("--waves"),
+                       QStringLiteral("1"),    QStringLiteral("--wave-growth"), QStringLiteral("x0.5")}
+        << 2 << QStringLiteral("Growth=x0.5");
     QTest::newRow("help") << QStringList{QStringLiteral("upgrade"), QStringLiteral("--help")} << 0
                           << QString();
     QTest::newRow("oemid with nothing chosen")
