@@ -10,7 +10,7 @@
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "logo/cramfswriter.h"
 #include "logo/logopackage.h"
@@ -110,9 +110,9 @@ int main(int argc, char **argv)
     auto tab = std::make_unique<UpgradeLogoWidget>();
     tab->setDataDirectory(tmp.path());
     tab->show();
-    DeviceTable *table = tab->deviceCore()->table();
+    DeviceTable *table = tab->tabController()->table();
     QTest::mouseClick(tab->findChild<QPushButton *>(QStringLiteral("SearchButton")), Qt::LeftButton);
-    if (!QTest::qWaitFor([&] { return !tab->deviceCore()->searching(); }, 30000))
+    if (!QTest::qWaitFor([&] { return !tab->tabController()->searching(); }, 30000))
         std::printf("the search did not end within 30 s\n");
     std::printf("search: %d of %d devices answered\n", table->rowCount(), devices);
     if (table->rowCount() == 0)

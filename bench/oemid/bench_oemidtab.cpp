@@ -9,7 +9,7 @@
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "netsdk/netsdk.h"
 #include "oemid/factoryrecords.h"
@@ -116,7 +116,7 @@ int main(int argc, char **argv)
 
     auto tab = std::make_unique<SetOEMID>(nullptr, tmp.path());
     tab->show();
-    DeviceTable *table = tab->deviceCore()->table();
+    DeviceTable *table = tab->tabController()->table();
     for (const char *name :
          {"setoemid", "checkBox", "setconfig", "synchronizationTime", "zoneCheck", "language_check"})
         QTest::mouseClick(tab->findChild<QCheckBox *>(QLatin1String(name)), Qt::LeftButton);

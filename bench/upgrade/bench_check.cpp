@@ -49,7 +49,7 @@ int main(int argc, char **argv)
     auto tab = std::make_unique<UpgradeWidget>();
     tab->setDataDirectory(tmp.path());
     tab->show();
-    DeviceTable *table = tab->deviceCore()->table();
+    DeviceTable *table = tab->tabController()->table();
     benchfleet::prepareTab(tab.get(), fleet, package);
 
     // The baseline: each device's login and logout, one device after another.
@@ -76,7 +76,7 @@ int main(int argc, char **argv)
         return int(
             QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size());
     };
-    std::unique_ptr<QMenu> menu(tab->deviceCore()->tableActions()->createMenu(-1));
+    std::unique_ptr<QMenu> menu(tab->tabController()->tableActions()->createMenu(-1));
     QAction *check = menu->findChild<QAction *>(QStringLiteral("checkDevices"));
     if (!check) {
         std::fprintf(stderr, "no Check devices action\n");

@@ -11,7 +11,7 @@
 
 #include "benchfleet.h"
 
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "netsdk/netsdk.h"
 #include "upgrade/upgraderun.h"
@@ -111,7 +111,7 @@ int main(int argc, char **argv)
     auto tab = std::make_unique<UpgradeWidget>();
     tab->setDataDirectory(tmp.path());
     tab->show();
-    DeviceTable *table = tab->deviceCore()->table();
+    DeviceTable *table = tab->tabController()->table();
 
     QElapsedTimer clock;
     clock.start();

@@ -7,7 +7,7 @@
 #include "../../tests/unit/upgrade/testzip.h"
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "netsdk/netsdk.h"
 #include "upgrade/upgradewidget.h"
@@ -85,7 +85,7 @@ inline bool startFleet(const QTemporaryDir &tmp, DevsimFleet &sim, const QJsonAr
 }
 
 /// Searches with the tab's button; rows the search missed are listed from the fleet.
-inline void listFleet(QWidget *tab, DeviceTabCore *core, const QJsonArray &fleet)
+inline void listFleet(QWidget *tab, DeviceTabController *core, const QJsonArray &fleet)
 {
     DeviceTable *table = core->table();
     const int devices = int(fleet.size());
@@ -132,7 +132,7 @@ inline QString writePackage(const QTemporaryDir &tmp, size_t bytes)
 /// Lists the fleet in the firmware tab, ticks every row and fills in the package and password.
 inline void prepareTab(UpgradeWidget *tab, const QJsonArray &fleet, const QString &package)
 {
-    listFleet(tab, tab->deviceCore(), fleet);
+    listFleet(tab, tab->tabController(), fleet);
     QTest::mouseClick(tab->findChild<QPushButton *>(QStringLiteral("selectBtn")), Qt::LeftButton);
     tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(package);
     tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QLatin1String(kPassword));

@@ -5,22 +5,23 @@
 
 #include <QAbstractButton>
 
-DeviceTab::DeviceTab(TabKind kind, QWidget *parent) : QWidget(parent), m_core(new DeviceTabCore(kind, this))
+DeviceTab::DeviceTab(TabKind kind, QWidget *parent)
+    : QWidget(parent), m_controller(new DeviceTabController(kind, this))
 {
 }
 
 DeviceTab::~DeviceTab()
 {
-    delete m_core;
+    delete m_controller;
 }
 
 void DeviceTab::bindDeviceWidgets(QTableView *view, QAbstractButton *searchButton,
                                   QAbstractButton *selectButton, QAbstractButton *reverseButton)
 {
-    m_core->bindWidgets(view, searchButton, selectButton);
-    m_core->setStationMacLookup(&StationMac::lookUp);
+    m_controller->bindWidgets(view, searchButton, selectButton);
+    m_controller->setStationMacLookup(&StationMac::lookUp);
     CSearchDeviceThread::registerMetaType();
-    CSearchDeviceThread *search = m_core->searchThread();
+    CSearchDeviceThread *search = m_controller->searchThread();
     connect(search, &CSearchDeviceThread::deviceSearch, this, &DeviceTab::fillDeviceTable,
             Qt::UniqueConnection);
     connect(search, &CSearchDeviceThread::stop, this, &DeviceTab::stopSearch, Qt::UniqueConnection);
@@ -32,25 +33,25 @@ void DeviceTab::bindDeviceWidgets(QTableView *view, QAbstractButton *searchButto
 
 void DeviceTab::fillDeviceTable(SDK_CONFIG_NET_COMMON_V2 deviceSearched)
 {
-    m_core->fillDeviceTable(deviceSearched);
+    m_controller->fillDeviceTable(deviceSearched);
 }
 
 void DeviceTab::stopSearch()
 {
-    m_core->stopSearch();
+    m_controller->stopSearch();
 }
 
 void DeviceTab::SelectDevice()
 {
-    m_core->selectDevice();
+    m_controller->selectDevice();
 }
 
 void DeviceTab::on_btnReverse_clicked()
 {
-    m_core->reverse();
+    m_controller->reverse();
 }
 
 int DeviceTab::ModifyIP(int nIndex, int nType)
 {
-    return m_core->modifyIP(nIndex, nType);
+    return m_controller->modifyIP(nIndex, nType);
 }

@@ -1,20 +1,20 @@
 #pragma once
 
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 
 #include <QWidget>
 
 class QAbstractButton;
 class QTableView;
 
-/// The widget side that the three tabs share: the tab owns its DeviceTabCore (table, search,
+/// The widget side that the three tabs share: the tab owns its DeviceTabController (table, search,
 /// logins, batch) through this base, which also answers the search thread and the Select and
 /// Reverse buttons with the slots every tab has by the same name.
 class DeviceTab : public QWidget
 {
     Q_OBJECT
 public:
-    DeviceTabCore *deviceCore() const { return m_core; }
+    DeviceTabController *tabController() const { return m_controller; }
 
 public slots:
     void fillDeviceTable(SDK_CONFIG_NET_COMMON_V2 deviceSearched);
@@ -35,5 +35,5 @@ protected:
     void bindDeviceWidgets(QTableView *view, QAbstractButton *searchButton, QAbstractButton *selectButton,
                            QAbstractButton *reverseButton);
 
-    DeviceTabCore *m_core;
+    DeviceTabController *m_controller;
 };

@@ -5,7 +5,7 @@
 #include "app/cmessagebox.h"
 #include "device/cbatchdealthread.h"
 #include "device/devicecsv.h"
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "device/tablecommand.h"
 
@@ -24,8 +24,9 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-DeviceTableActions::DeviceTableActions(DeviceTabCore &core, QTableView *view)
-    : QObject(&core), m_core(core), m_view(view), m_command(std::make_unique<TableCommand>(*core.table()))
+DeviceTableActions::DeviceTableActions(DeviceTabController &core, QTableView *view)
+    : QObject(&core), m_controller(core), m_view(view),
+      m_command(std::make_unique<TableCommand>(*core.table()))
 {
     connect(m_command.get(), &TableCommand::finished, this, &DeviceTableActions::commandFinished);
     view->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -50,7 +51,7 @@ QMenu *DeviceTableActions::createMenu(int row)
     menu->setAccessibleName(QCoreApplication::translate("DeviceTable", "Device menu"));
     QAction *history = menu->addAction(QCoreApplication::translate("DeviceTable", "Show history"));
     history->setObjectName(QStringLiteral("showHistory"));
-    history->setEnabled(row >= 0 && row < m_core.table()->model()->rowCount());
+    history->setEnabled(row >= 0 && row < m_controller.table()->model()->rowCount());
     connect(history, &QAction::triggered, this, [this, row] { showHistory(row); });
 
     QAction *failed = menu->addAction(QCoreApplication::translate("DeviceTable", "Select failed"));
@@ -62,7 +63,7 @@ QMenu *DeviceTableActions::createMenu(int row)
     connect(csv, &QAction::triggered, this, [this] { exportCsv(); });
 
     menu->addSeparator();
-    const bool idle = !commandRunning() && !m_core.batch()->isActive();
+    const bool idle = !commandRunning() && !m_controller.batch()->isActive();
     QAction *reset = menu->addAction(QCoreApplication::translate("DeviceTable", "Reset configuration"));
     reset->setObjectName(QStringLiteral("resetConfig"));
     reset->setEnabled(idle);
@@ -76,7 +77,7 @@ QMenu *DeviceTableActions::createMenu(int row)
         check->setObjectName(QStringLiteral("checkDevices"));
         check->setEnabled(idle);
         connect(check, &QAction::triggered, this, [this] {
-            if (m_checkDevices && !commandRunning() && !m_core.batch()->isActive())
+            if (m_checkDevices && !commandRunning() && !m_controller.batch()->isActive())
                 m_checkDevices(chosenRows());
         });
     }
@@ -94,7 +95,7 @@ void DeviceTableActions::openMenu(const QPoint &viewportPos, int row)
 
 QString DeviceTableActions::historyText(int row) const
 {
-    const DeviceTable &table = *m_core.table();
+    const DeviceTable &table = *m_controller.table();
     const TableVariant &variant = table.variant();
     QStringList lines;
     for (const HistoryEntry &entry : table.history(row)) {
@@ -111,7 +112,7 @@ QString DeviceTableActions::historyText(int row) const
 
 CDialogWidget *DeviceTableActions::showHistory(int row)
 {
-    DeviceTable &table = *m_core.table();
+    DeviceTable &table = *m_controller.table();
     if (!m_view || row < 0 || row >= table.model()->rowCount())
         return nullptr;
     const int ipColumn = table.variant().columnOf(Field::Ip);
@@ -151,7 +152,7 @@ CDialogWidget *DeviceTableActions::showHistory(int row)
 
 QList<int> DeviceTableActions::selectFailed()
 {
-    DeviceTable &table = *m_core.table();
+    DeviceTable &table = *m_controller.table();
     table.flushPending();
     const QList<int> failed = table.failedRows();
     if (table.variant().checkable) {
@@ -168,7 +169,7 @@ QList<int> DeviceTableActions::selectFailed()
 
 bool DeviceTableActions::exportTo(const QString &path)
 {
-    DeviceTable &table = *m_core.table();
+    DeviceTable &table = *m_controller.table();
     table.flushPending();
     QString error;
     if (DeviceCsv::write(table, path, &error))
@@ -196,7 +197,7 @@ void DeviceTableActions::exportCsv()
 
 QList<int> DeviceTableActions::chosenRows() const
 {
-    DeviceTable &table = *m_core.table();
+    DeviceTable &table = *m_controller.table();
     if (table.variant().checkable)
         return table.checkedRows();
     QList<int> rows;
@@ -217,7 +218,7 @@ bool DeviceTableActions::runCommand(int command)
 {
     if (command != CBatchDealThread::ResetConfig && command != CBatchDealThread::Reboot)
         return false;
-    if (commandRunning() || m_core.batch()->isActive()) {
+    if (commandRunning() || m_controller.batch()->isActive()) {
         CMessageBox::information(
             m_view, QCoreApplication::translate("DeviceTable", "Prompt"),
             QCoreApplication::translate("DeviceTable", "A batch command is still running"));
@@ -253,7 +254,7 @@ bool DeviceTableActions::eventFilter(QObject *watched, QEvent *event)
     if (watched != m_view || event->type() != QEvent::KeyPress)
         return QObject::eventFilter(watched, event);
     auto *key = static_cast<QKeyEvent *>(event);
-    DeviceTable &table = *m_core.table();
+    DeviceTable &table = *m_controller.table();
     const int current = m_view->currentIndex().row();
     if (key->key() == Qt::Key_Menu || (key->key() == Qt::Key_F10 && key->modifiers() == Qt::ShiftModifier)) {
         const QRect cell = current >= 0 ? m_view->visualRect(m_view->model()->index(current, 0)) : QRect();

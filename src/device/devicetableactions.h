@@ -10,7 +10,7 @@
 
 class TableCommand;
 class CDialogWidget;
-class DeviceTabCore;
+class DeviceTabController;
 class DeviceTable;
 class QMenu;
 class QPoint;
@@ -24,7 +24,7 @@ class DeviceTableActions : public QObject
 {
     Q_OBJECT
 public:
-    DeviceTableActions(DeviceTabCore &core, QTableView *view);
+    DeviceTableActions(DeviceTabController &core, QTableView *view);
     /// Stops a reset or reboot under way and waits for it.
     ~DeviceTableActions() override;
 
@@ -70,7 +70,7 @@ protected:
 private:
     void openMenu(const QPoint &viewportPos, int row);
 
-    DeviceTabCore &m_core;
+    DeviceTabController &m_controller;
     QPointer<QTableView> m_view;
     QPointer<CDialogWidget> m_historyDialog;
     std::unique_ptr<TableCommand> m_command;

@@ -6,7 +6,7 @@
 #include "app/configkeys.h"
 #include "device/cbatchdealthread.h"
 #include "device/devicerecord.h"
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "device/devicetableactions.h"
 #include "device/fileopendialog.h"
@@ -50,20 +50,21 @@ UpgradeLogoWidget::UpgradeLogoWidget(QWidget *parent)
     connect(this, &UpgradeLogoWidget::setprogress, this, &UpgradeLogoWidget::onUpdateProcess);
 
     // The upload runs off the GUI thread; the bar shows while it goes.
-    m_upload = std::make_unique<RecordUploadRun>(*m_core->table(), this, m_ui->progressBar, m_ui->BtnUpload);
+    m_upload =
+        std::make_unique<RecordUploadRun>(*m_controller->table(), this, m_ui->progressBar, m_ui->BtnUpload);
     connect(m_upload.get(), &RecordUploadRun::finished, this, [this] { m_ui->progressBar->hide(); });
 
     m_batch = std::make_unique<CBatchDealThread>();
     m_batch->setTimeout(3000);
     connect(m_batch.get(), &CBatchDealThread::message, this, &UpgradeLogoWidget::onDealBathMsg);
 
-    if (DeviceTableActions *actions = m_core->tableActions())
+    if (DeviceTableActions *actions = m_controller->tableActions())
         actions->setCheckDevices([this](const QList<int> &rows) { checkDevices(rows); });
     m_runCheck = std::make_unique<BackgroundCall>();
     m_logoCheck = std::make_unique<BackgroundCall>();
-    m_probe = std::make_unique<LogoRowProbe>(*m_core->table());
+    m_probe = std::make_unique<LogoRowProbe>(*m_controller->table());
     connect(m_probe.get(), &LogoRowProbe::finished, this, &UpgradeLogoWidget::showProbe);
-    m_runs = std::make_unique<LogoRunController>(*m_core->batch());
+    m_runs = std::make_unique<LogoRunController>(*m_controller->batch());
     connect(m_runs.get(), &LogoRunController::runEnded, this, &UpgradeLogoWidget::releaseMouseSignal);
     connect(m_runs.get(), &LogoRunController::stageFailed, this, &UpgradeLogoWidget::prompt);
     connect(m_runs.get(), &LogoRunController::packageMade, this,
@@ -88,7 +89,7 @@ UpgradeLogoWidget::~UpgradeLogoWidget()
     writeConfig();
     // The members end the row probe, the batch command and the upload after this.
     m_runs->dropHeld();
-    m_core->batch()->cancelAndWait(); // waits for the run's jobs; running burns are closed
+    m_controller->batch()->cancelAndWait(); // waits for the run's jobs; running burns are closed
 }
 
 namespace
@@ -165,14 +166,14 @@ void UpgradeLogoWidget::on_SearchButton_clicked()
         prompt(tr("A logo run is still going. Please wait until every device has finished."));
         return;
     }
-    if (m_core->startSearch())
+    if (m_controller->startSearch())
         m_ui->groupBoxLink->setEnabled(false);
 }
 
 void UpgradeLogoWidget::on_addBtn_clicked()
 {
     DEV_INFO added;
-    if (m_core->addByHand(&added) >= 0)
+    if (m_controller->addByHand(&added) >= 0)
         emit sendDevInfoSignal(added);
 }
 
@@ -192,7 +193,7 @@ void UpgradeLogoWidget::on_tableView_clicked(const QModelIndex &index)
     }
     LogoRowProbe::Request request;
     request.row = index.row();
-    request.generation = m_core->table()->generation();
+    request.generation = m_controller->table()->generation();
     request.password = DeviceRecord::credentialBytes(m_ui->lineEditPassword->text());
     if (ConfigKeys::isOn(Key::ModifyIP))
         request.modifyIP = addressChange();
@@ -201,7 +202,7 @@ void UpgradeLogoWidget::on_tableView_clicked(const QModelIndex &index)
 
 void UpgradeLogoWidget::showProbe(const LogoProbeReport &report)
 {
-    DeviceTable *table = m_core->table();
+    DeviceTable *table = m_controller->table();
     for (const LogoProbeReport::Line &line : report.status)
         table->setStatusText(report.row, line.outcome, line.text);
     if (report.appLinks) {
@@ -215,7 +216,7 @@ void UpgradeLogoWidget::showProbe(const LogoProbeReport &report)
 
 std::function<int(int, const QByteArray &)> UpgradeLogoWidget::addressChange() const
 {
-    DeviceTabCore *core = m_core;
+    DeviceTabController *core = m_controller;
     // The rows shown when the run or the probe starts are the ones it changes.
     const quint64 generation = core->table()->generation();
     return [core, generation](int row, const QByteArray &password) {
@@ -298,7 +299,7 @@ void UpgradeLogoWidget::BatchOpr(int nCmd)
         prompt(tr("A batch command is still running"));
         return;
     }
-    DeviceTable *table = m_core->table();
+    DeviceTable *table = m_controller->table();
     int added = 0;
     for (int row : table->checkedRows()) {
         DEV_INFO record;
@@ -316,7 +317,7 @@ void UpgradeLogoWidget::BatchOpr(int nCmd)
 
 void UpgradeLogoWidget::onDealBathMsg(int ret, int nError, int nIndex, int nCmd)
 {
-    DeviceTableActions::commandAnswered(*m_core->table(), ret, nError, nIndex, nCmd);
+    DeviceTableActions::commandAnswered(*m_controller->table(), ret, nError, nIndex, nCmd);
 }
 
 void UpgradeLogoWidget::on_checkBoxSetOEMID_clicked()
@@ -354,7 +355,7 @@ void UpgradeLogoWidget::onReleaseMouse()
 void UpgradeLogoWidget::onUpgradeDeviceLogo()
 {
     const QByteArray password = DeviceRecord::credentialBytes(m_ui->lineEditPassword->text());
-    DeviceTable *table = m_core->table();
+    DeviceTable *table = m_controller->table();
     std::vector<int> rows;
     for (int row : table->checkedRows())
         rows.push_back(row);
@@ -393,7 +394,7 @@ void UpgradeLogoWidget::startCheckedRun(bool modify, const LogoPaths &paths)
     m_oemidRun = false;
     if (modify && !oemidStepUsable(&m_oemidRun))
         return;
-    if (const QString problem = m_core->addressChangeProblem(); !problem.isEmpty()) {
+    if (const QString problem = m_controller->addressChangeProblem(); !problem.isEmpty()) {
         prompt(problem);
         return;
     }
@@ -443,7 +444,7 @@ void UpgradeLogoWidget::checkDevices(const QList<int> &rows)
     params.allowRepeat = m_ui->checkBoxRepeat->isChecked();
     LogoRunHooks hooks;
     hooks.loginErrorText = [](int code) { return loginErrorText(code); };
-    startLogoChecks(*m_core->batch(), rows, params, hooks);
+    startLogoChecks(*m_controller->batch(), rows, params, hooks);
 }
 
 std::shared_ptr<LogoRunState> UpgradeLogoWidget::currentRun() const
@@ -485,7 +486,7 @@ void UpgradeLogoWidget::launch(const std::vector<int> &rows, const QByteArray &p
             prompt(problem);
             return;
         }
-        DeviceTable *table = m_core->table();
+        DeviceTable *table = m_controller->table();
         // The check marks the run: a failure anywhere in it counts, and the burn must end in success.
         auto endedWell = [table](int row) { return table->endedWell(row); };
         if (!m_runs->startWaves(std::move(run), settings, endedWell)) {

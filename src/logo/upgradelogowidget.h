@@ -31,7 +31,7 @@ class UpgradeLogoWidget;
 
 /// The logo tab: choose pictures and app links, make a logo package per device or once per run,
 /// and burn it into the ticked devices. Its device table, search, selection and Add come from
-/// DeviceTabCore; the device exchanges live in the logo core, the run on the tab's device batch.
+/// DeviceTabController; the device exchanges live in the logo core, the run on the tab's device batch.
 class UpgradeLogoWidget : public DeviceTab
 {
     Q_OBJECT

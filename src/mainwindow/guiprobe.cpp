@@ -43,7 +43,7 @@ GuiProbe::GuiProbe(CTallow &window, const QString &file) : QObject(&window), m_w
         QTimer::singleShot(0, this, [this] { report(false); });
         return;
     }
-    connect(tab->deviceCore()->searchThread(), &CSearchDeviceThread::stop, this,
+    connect(tab->tabController()->searchThread(), &CSearchDeviceThread::stop, this,
             [this] { QTimer::singleShot(SettleMs, this, [this] { report(true); }); });
     QTimer::singleShot(DeadlineMs, this, [this] { report(false); });
     QTimer::singleShot(0, search, &QAbstractButton::click);

@@ -11,7 +11,7 @@
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
 #include "device/devicebatch.h"
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "settings/devicesettings.h"
 
@@ -41,8 +41,8 @@ SetOEMID::SetOEMID(QWidget *parent, const QString &dataDir)
     connect(m_ui->setoemid, &QCheckBox::clicked, this, &SetOEMID::setOEMIECheckBox);
     connect(m_ui->searchbtn, &QPushButton::clicked, this, &SetOEMID::searchbtnclick);
     connect(m_ui->updatelog, &QPushButton::clicked, this, &SetOEMID::updatelogbtnclick);
-    connect(m_core->batch(), &DeviceBatch::finished, this, [this](const BatchSummary &) {
-        m_core->table()->flushPending();
+    connect(m_controller->batch(), &DeviceBatch::finished, this, [this](const BatchSummary &) {
+        m_controller->table()->flushPending();
         setBatchRunning(false);
         emit batchFinished();
     });
@@ -59,14 +59,14 @@ SetOEMID::SetOEMID(QWidget *parent, const QString &dataDir)
 
     // 4. The factory-record tree, and its upload off the GUI thread.
     m_treeUsable = FactoryRecords(FactoryRecords::Params{m_dataDir, {}, {}}).makeUploadDirs();
-    m_upload = new RecordUploadRun(*m_core->table(), this, m_ui->progressBar, m_ui->updatelog);
+    m_upload = new RecordUploadRun(*m_controller->table(), this, m_ui->progressBar, m_ui->updatelog);
     connect(m_upload, &RecordUploadRun::finished, this, [this] { m_ui->progressBar->setValue(0); });
 
     // 5. ModifyIP and StartIndex were read by the core; ModifyIP is read again at every batch.
-    DeviceTabCore *core = m_core;
+    DeviceTabController *core = m_controller;
     m_run = new OemidRunController(
-        *m_core->batch(), [core](quint64 generation, int row) { return core->modifyIP(generation, row, 1); },
-        this);
+        *m_controller->batch(),
+        [core](quint64 generation, int row) { return core->modifyIP(generation, row, 1); }, this);
 
     // 6.
     m_ui->setoemidbtn->hide();
@@ -138,12 +138,12 @@ void SetOEMID::searchbtnclick()
 
 void SetOEMID::startSearch()
 {
-    m_core->startSearch();
+    m_controller->startSearch();
 }
 
 void SetOEMID::stopSearch()
 {
-    m_core->stopSearch();
+    m_controller->stopSearch();
     emit searchFinished();
     runOemidBatch();
 }
@@ -172,7 +172,7 @@ void SetOEMID::runOemidBatch()
         emit batchFinished();
         return;
     }
-    if (const QString problem = m_core->addressChangeProblem(); !problem.isEmpty()) {
+    if (const QString problem = m_controller->addressChangeProblem(); !problem.isEmpty()) {
         CMessageBox::information(this, QStringLiteral("warning"), problem);
         emit batchFinished();
         return;
@@ -197,7 +197,7 @@ void SetOEMID::runOemidBatch()
     };
 
     std::vector<int> rows;
-    for (int row = 0; row < m_core->table()->rowCount(); ++row)
+    for (int row = 0; row < m_controller->table()->rowCount(); ++row)
         rows.push_back(row);
     QString problem;
     if (!m_run->start(options, rows, &problem)) {

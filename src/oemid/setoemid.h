@@ -16,7 +16,7 @@ class SetOEMID;
 
 /// The OEMID tab: one click searches the LAN and then, device after device in table order, changes
 /// the address (when configured), writes the assigned OEMID and pushes the ticked settings; a second
-/// button uploads the factory records. Its device table and search come from DeviceTabCore.
+/// button uploads the factory records. Its device table and search come from DeviceTabController.
 class SetOEMID : public DeviceTab
 {
     Q_OBJECT

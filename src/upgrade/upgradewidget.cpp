@@ -4,7 +4,7 @@
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
 #include "device/devicerecord.h"
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "device/devicetableactions.h"
 #include "device/fileopendialog.h"
@@ -39,7 +39,7 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
     // The run: a job type of the tab's batch, the other areas' procedures as hooks.
     UpgradeHooks hooks;
     hooks.loginErrorText = [](int code) { return loginErrorText(code); };
-    DeviceTabCore *core = m_core;
+    DeviceTabController *core = m_controller;
     hooks.modifyIP = [core](int row, const QByteArray &password) {
         const quint64 generation = core->table()->generation();
         core->table()->updateDevice(generation, row, [&password](DEV_INFO &record) {
@@ -51,9 +51,9 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
         });
         return core->modifyIP(generation, row, 1);
     };
-    m_runs = std::make_unique<UpgradeRunController>(*m_core->batch(), hooks);
+    m_runs = std::make_unique<UpgradeRunController>(*m_controller->batch(), hooks);
     connect(m_runs.get(), &UpgradeRunController::prompt, this, &UpgradeWidget::prompt);
-    DeviceTable *table = m_core->table();
+    DeviceTable *table = m_controller->table();
     // The check marks the run: a failure anywhere in it (check, import, transfer, verdict) counts,
     // and the device must end verified.
     m_runs->setEndedWell([table](int row) { return table->endedWell(row); });
@@ -63,10 +63,11 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
     m_ui->wavesCheck->setChecked(WaveSettings::enabledInConfig());
     connect(m_ui->wavesCheck, &QCheckBox::toggled, this,
             [](bool on) { ConfigKeys::setInt(Key::WavesEnabled, on ? 1 : 0); });
-    if (DeviceTableActions *actions = m_core->tableActions())
+    if (DeviceTableActions *actions = m_controller->tableActions())
         actions->setCheckDevices([this](const QList<int> &rows) { checkDevices(rows); });
 
-    m_upload = std::make_unique<RecordUploadRun>(*m_core->table(), this, m_ui->progressBar, m_ui->BtnUpload);
+    m_upload =
+        std::make_unique<RecordUploadRun>(*m_controller->table(), this, m_ui->progressBar, m_ui->BtnUpload);
     connect(m_upload.get(), &RecordUploadRun::finished, this, [this] { m_ui->progressBar->setValue(0); });
     connect(m_ui->BtnUpload, &QPushButton::clicked, this, &UpgradeWidget::BtnUploadClicked);
     m_ui->labelOEMID->setText(ConfigKeys::stringValue(Key::OemidAssigned));
@@ -84,13 +85,13 @@ void UpgradeWidget::prompt(const QString &text)
 void UpgradeWidget::on_SearchButton_clicked()
 {
     if (!m_runs->refuseWhileRunning())
-        m_core->startSearch();
+        m_controller->startSearch();
 }
 
 void UpgradeWidget::on_addBtn_clicked()
 {
     DEV_INFO added;
-    if (m_core->addByHand(&added) >= 0)
+    if (m_controller->addByHand(&added) >= 0)
         emit sendDevInfoSignal(added);
 }
 
@@ -99,14 +100,14 @@ void UpgradeWidget::on_tableView_clicked(const QModelIndex &index)
     if (!index.isValid())
         return;
     DEV_INFO rec;
-    if (m_core->table()->device(m_core->table()->generation(), index.row(), &rec))
+    if (m_controller->table()->device(m_controller->table()->generation(), index.row(), &rec))
         emit sendDevInfoSignal(rec);
 }
 
 void UpgradeWidget::on_tableView_doubleClicked(const QModelIndex &index)
 {
     if (index.isValid())
-        m_core->reLogin(index.row());
+        m_controller->reLogin(index.row());
 }
 
 void UpgradeWidget::on_browseBtn_clicked()
@@ -144,7 +145,7 @@ UpgradeRequest UpgradeWidget::request() const
     request.setOEMID = m_ui->setOEMID->isChecked();
     request.allowRepeat = m_ui->checkBox->isChecked();
     request.dataDir = m_dataDir;
-    request.startIndex = m_core->startIndex();
+    request.startIndex = m_controller->startIndex();
     request.waves = m_ui->wavesCheck->isChecked();
     return request;
 }
@@ -156,7 +157,7 @@ void UpgradeWidget::checkDevices(const QList<int> &rows)
 
 void UpgradeWidget::on_upgradeBtn_clicked()
 {
-    const DeviceTable *table = m_core->table();
+    const DeviceTable *table = m_controller->table();
     std::vector<int> rows;
     for (int row : table->checkedRows())
         rows.push_back(row);

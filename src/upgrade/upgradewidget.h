@@ -21,7 +21,7 @@ class UpgradeRun;
 class UpgradeRunController;
 
 /// The firmware tab. Its device table, search, selection, Add and re-login come
-/// from DeviceTabCore; the Upgrade click's checks and run live in UpgradeRunController,
+/// from DeviceTabController; the Upgrade click's checks and run live in UpgradeRunController,
 /// which the tab feeds a snapshot of its form at each click.
 class UpgradeWidget : public DeviceTab
 {

@@ -7,7 +7,7 @@
 #include "app/configkeys.h"
 #include "device/cbatchdealthread.h"
 #include "device/csearchdevicethread.h"
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "device/logindlg.h"
 #include "device/statusoutcome.h"
@@ -70,12 +70,12 @@ void onLoginDialog(std::function<void(LoginDlg *)> f)
     timer->start();
 }
 
-QString cell(DeviceTabCore *core, int row, int col)
+QString cell(DeviceTabController *core, int row, int col)
 {
     return core->table()->model()->index(row, col).data().toString();
 }
 
-QStringList column(DeviceTabCore *core, int col)
+QStringList column(DeviceTabController *core, int col)
 {
     QStringList out;
     for (int r = 0; r < core->table()->model()->rowCount(); ++r)
@@ -83,9 +83,9 @@ QStringList column(DeviceTabCore *core, int col)
     return out;
 }
 
-template <class Tab> DeviceTabCore *searchOn(Tab &tab, const char *button)
+template <class Tab> DeviceTabController *searchOn(Tab &tab, const char *button)
 {
-    DeviceTabCore *core = tab.deviceCore();
+    DeviceTabController *core = tab.tabController();
     core->searchThread()->setSearchTime(1500);
     // The OEMID tab searches only with something to do; the clock is the harmless choice.
     if (auto *sync = tab.template findChild<QCheckBox *>(QStringLiteral("synchronizationTime")))
@@ -94,7 +94,7 @@ template <class Tab> DeviceTabCore *searchOn(Tab &tab, const char *button)
     return core;
 }
 
-bool waitSearch(DeviceTabCore *core)
+bool waitSearch(DeviceTabController *core)
 {
     return QTest::qWaitFor([core] { return !core->searching(); }, 15000);
 }
@@ -166,7 +166,7 @@ void DeviceE2E::searchListsFleetInAddressOrder()
                           "127.44.1.50", "127.44.1.255", "127.44.2.0"};
 
     UpgradeWidget firmware;
-    DeviceTabCore *fw = searchOn(firmware, "SearchButton");
+    DeviceTabController *fw = searchOn(firmware, "SearchButton");
     QVERIFY(!firmware.findChild<QPushButton *>(QStringLiteral("SearchButton"))->isEnabled());
     QVERIFY(waitSearch(fw));
     QVERIFY(firmware.findChild<QPushButton *>(QStringLiteral("SearchButton"))->isEnabled());
@@ -195,7 +195,7 @@ void DeviceE2E::searchListsFleetInAddressOrder()
     QVERIFY(fw->table()->checkedRows().isEmpty());
 
     UpgradeLogoWidget logo;
-    DeviceTabCore *lg = searchOn(logo, "SearchButton");
+    DeviceTabController *lg = searchOn(logo, "SearchButton");
     QVERIFY(waitSearch(lg));
     QCOMPARE(column(lg, 1), (QStringList{"127.44.1.5", "127.44.1.50", "127.44.1.255", "127.44.2.0"}));
     QCOMPARE(column(lg, 2), (QStringList{"NVR", "DVR", "DVR", "DVR"}));
@@ -203,7 +203,7 @@ void DeviceE2E::searchListsFleetInAddressOrder()
     QCOMPARE(column(lg, 0), (QStringList{"1", "2", "3", "4"}));
 
     SetOEMID oemid;
-    DeviceTabCore *oe = searchOn(oemid, "searchbtn");
+    DeviceTabController *oe = searchOn(oemid, "searchbtn");
     QSignalSpy finished(&oemid, &SetOEMID::searchFinished);
     QVERIFY(waitSearch(oe));
     QCOMPARE(finished.count(), 1);
@@ -234,7 +234,7 @@ void DeviceE2E::addByHandLogsIn()
                                          {QStringLiteral("password"), QStringLiteral("pw1")}})},
                         m_port, m_search));
     UpgradeWidget firmware;
-    DeviceTabCore *fw = firmware.deviceCore();
+    DeviceTabController *fw = firmware.tabController();
     QSignalSpy sent(&firmware, &UpgradeWidget::sendDevInfoSignal);
 
     // A wrong password first: the error box, the dialog stays; then the right one.
@@ -269,7 +269,7 @@ void DeviceE2E::addByHandLogsIn()
     QCOMPARE(fleet.count(QStringLiteral("00:12:34:56:78:9b"), "login"), 1);
 
     // Re-login of the logged-in row: the old login is dropped, the new credentials are used.
-    QSignalSpy done(fw, &DeviceTabCore::reLoginFinished);
+    QSignalSpy done(fw, &DeviceTabController::reLoginFinished);
     onLoginDialog([](LoginDlg *dlg) {
         QCOMPARE(dlg->passwordEdit()->text(), QStringLiteral("pw1"));
         dlg->okButton()->click();
@@ -304,7 +304,7 @@ void DeviceE2E::cancelDuringLoginReturnsAtOnce()
                              faults(QJsonObject{{QStringLiteral("silent"), true}}))},
                         m_port, m_search));
     UpgradeWidget firmware;
-    DeviceTabCore *fw = firmware.deviceCore();
+    DeviceTabController *fw = firmware.tabController();
     // A silent device holds a login for the whole connect time (every tab sets its own again).
     H264_DVR_SetConnectTime(6000, 1);
     QElapsedTimer sinceCancel;
@@ -378,7 +378,7 @@ void DeviceE2E::loginErrorTexts()
 
     // Dialog variant: Add by hand.
     UpgradeWidget firmware;
-    DeviceTabCore *fw = firmware.deviceCore();
+    DeviceTabController *fw = firmware.tabController();
     onLoginDialog([&](LoginDlg *dlg) {
         dlg->ipEdit()->setText(ip);
         dlg->portEdit()->setText(QString::number(m_port));
@@ -395,7 +395,7 @@ void DeviceE2E::loginErrorTexts()
     searchOn(firmware, "SearchButton");
     QVERIFY(waitSearch(fw));
     QCOMPARE(fw->table()->rowCount(), 1);
-    QSignalSpy done(fw, &DeviceTabCore::reLoginFinished);
+    QSignalSpy done(fw, &DeviceTabController::reLoginFinished);
     onLoginDialog([&](LoginDlg *dlg) {
         QCOMPARE(dlg->ipEdit()->text(), ip); // preloaded from the row
         QCOMPARE(dlg->userEdit()->text(), QStringLiteral("admin"));
@@ -418,7 +418,7 @@ void DeviceE2E::vanishedDeviceAndFailedSearch()
 {
     nextPorts(30);
     UpgradeWidget firmware;
-    DeviceTabCore *fw = firmware.deviceCore();
+    DeviceTabController *fw = firmware.tabController();
     {
         DevsimFleet fleet;
         QVERIFY(fleet.start({dev(QStringLiteral("127.44.30.10"), QStringLiteral("00:44:00:00:30:10"))},
@@ -428,7 +428,7 @@ void DeviceE2E::vanishedDeviceAndFailedSearch()
         QCOMPARE(fw->table()->rowCount(), 1);
     } // the fleet is gone
 
-    QSignalSpy done(fw, &DeviceTabCore::reLoginFinished);
+    QSignalSpy done(fw, &DeviceTabController::reLoginFinished);
     onLoginDialog([](LoginDlg *dlg) { dlg->okButton()->click(); });
     emit firmware.findChild<QTableView *>(QStringLiteral("tableView"))
         ->doubleClicked(fw->table()->model()->index(0, 0));
@@ -470,7 +470,7 @@ void DeviceE2E::ipChange()
                          dev(QStringLiteral("127.44.31.31"), m3, 1, forced(-10005))},
                         m_port, m_search));
     UpgradeWidget firmware;
-    DeviceTabCore *fw = firmware.deviceCore();
+    DeviceTabController *fw = firmware.tabController();
     QCOMPARE(fw->startIndex(), 20);
     searchOn(firmware, "SearchButton");
     QVERIFY(waitSearch(fw));
@@ -630,8 +630,8 @@ void DeviceE2E::nonAsciiPasswordOnEveryTab()
         dlg->okButton()->click();
     });
     added.findChild<QPushButton *>(QStringLiteral("addBtn"))->click();
-    QCOMPARE(added.deviceCore()->table()->rowCount(), 1);
-    QCOMPARE(cell(added.deviceCore(), 0, 3), QStringLiteral("Login Success"));
+    QCOMPARE(added.tabController()->table()->rowCount(), 1);
+    QCOMPARE(cell(added.tabController(), 0, 3), QStringLiteral("Login Success"));
     QCOMPARE(fleet.count(mac, "loginFailed"), 0);
 
     // The firmware tab's run with its password field.
@@ -640,7 +640,7 @@ void DeviceE2E::nonAsciiPasswordOnEveryTab()
     QVERIFY(testzip::writePackage(package.toStdString(), "HI3520D-NVR", 1 << 16));
     UpgradeWidget firmware;
     firmware.setDataDirectory(dir.path());
-    DeviceTabCore *fw = searchOn(firmware, "SearchButton");
+    DeviceTabController *fw = searchOn(firmware, "SearchButton");
     QVERIFY(waitSearch(fw));
     QCOMPARE(fw->table()->rowCount(), 1);
     fw->table()->setChecked(0, true);
@@ -661,7 +661,7 @@ void DeviceE2E::nonAsciiPasswordOnEveryTab()
     // The logo tab's row click with its password field.
     UpgradeLogoWidget logo;
     logo.setDataDirectory(dir.path());
-    DeviceTabCore *lg = searchOn(logo, "SearchButton");
+    DeviceTabController *lg = searchOn(logo, "SearchButton");
     QVERIFY(waitSearch(lg));
     QCOMPARE(lg->table()->rowCount(), 1);
     logo.findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(password);
@@ -701,7 +701,7 @@ void DeviceE2E::mainWindowShowsFleet()
     QVERIFY(logo && firmware && oemid);
 
     tabs->setCurrentIndex(1);
-    DeviceTabCore *fw = searchOn(*firmware, "SearchButton");
+    DeviceTabController *fw = searchOn(*firmware, "SearchButton");
     QVERIFY(waitSearch(fw));
     QCOMPARE(column(fw, 1), ips);
     onLoginDialog([this](LoginDlg *dlg) {
@@ -716,7 +716,7 @@ void DeviceE2E::mainWindowShowsFleet()
     shoot(QStringLiteral("firmware.png"));
 
     tabs->setCurrentIndex(0);
-    DeviceTabCore *lg = searchOn(*logo, "SearchButton");
+    DeviceTabController *lg = searchOn(*logo, "SearchButton");
     QVERIFY(waitSearch(lg));
     QVERIFY(lg->table()->rowCount() > 0);
     QStringList logoIps = column(lg, 1);
@@ -730,7 +730,7 @@ void DeviceE2E::mainWindowShowsFleet()
     shoot(QStringLiteral("logo.png"));
 
     tabs->setCurrentIndex(2);
-    DeviceTabCore *oe = searchOn(*oemid, "searchbtn");
+    DeviceTabController *oe = searchOn(*oemid, "searchbtn");
     QVERIFY(waitSearch(oe));
     QCOMPARE(column(oe, 1), ips);
     shoot(QStringLiteral("oemid.png"));

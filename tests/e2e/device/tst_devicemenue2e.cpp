@@ -7,7 +7,7 @@
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
 #include "device/csearchdevicethread.h"
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "device/devicetableactions.h"
 #include "device/statusoutcome.h"
@@ -67,7 +67,7 @@ private slots:
                             port, 44519));
 
         UpgradeWidget firmware;
-        DeviceTabCore *core = firmware.deviceCore();
+        DeviceTabController *core = firmware.tabController();
         core->searchThread()->setSearchTime(1500);
         firmware.findChild<QPushButton *>(QStringLiteral("SearchButton"))->click();
         QVERIFY(QTest::qWaitFor([core] { return !core->searching(); }, 15000));
@@ -135,7 +135,7 @@ private slots:
         CMessageBox::setAnswerProvider([](CMessageBox &) { return 0; });
         UpgradeWidget firmware;
         firmware.setDataDirectory(dir.path());
-        DeviceTabCore *core = firmware.deviceCore();
+        DeviceTabController *core = firmware.tabController();
         core->searchThread()->setSearchTime(1500);
         DeviceTable *table = core->table();
         firmware.findChild<QPushButton *>(QStringLiteral("SearchButton"))->click();

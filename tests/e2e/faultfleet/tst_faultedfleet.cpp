@@ -8,7 +8,7 @@
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
 #include "configini.h"
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "device/statusoutcome.h"
 #include "netsdk/netsdk.h"
@@ -230,9 +230,9 @@ void FaultedFleet::firmwareRunEndsEveryRow()
     auto tab = std::make_unique<UpgradeWidget>();
     tab->setDataDirectory(m_tmp->path());
     tab->show();
-    DeviceTable *table = tab->deviceCore()->table();
+    DeviceTable *table = tab->tabController()->table();
     QTest::mouseClick(tab->findChild<QPushButton *>(QStringLiteral("SearchButton")), Qt::LeftButton);
-    QVERIFY(QTest::qWaitFor([&] { return !tab->deviceCore()->searching(); }, 30000));
+    QVERIFY(QTest::qWaitFor([&] { return !tab->tabController()->searching(); }, 30000));
     QCOMPARE(table->rowCount(), visibleDevices(fleet));
     QTest::mouseClick(tab->findChild<QPushButton *>(QStringLiteral("selectBtn")), Qt::LeftButton);
     QCOMPARE(int(table->checkedRows().size()), table->rowCount());
@@ -302,7 +302,7 @@ void FaultedFleet::oemidBatchEndsEveryRow()
     QVERIFY(finished.wait(400000) || !finished.isEmpty());
     QVERIFY2(probe.ticks() > ticksAtStart, "the event loop did not turn during the batch");
 
-    DeviceTable *table = tab->deviceCore()->table();
+    DeviceTable *table = tab->tabController()->table();
     QCOMPARE(table->rowCount(), visibleDevices(fleet));
     const int status = tableVariant(TabKind::Oemid).statusColumn;
     const QString open = listNonFinal(table, status);

@@ -7,7 +7,7 @@
 #include "app/configkeys.h"
 #include "app/inifile.h"
 #include "configini.h"
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "device/devicetableactions.h"
 #include "device/logindlg.h"
@@ -169,7 +169,7 @@ bool LogoE2E::startTab(const QJsonArray &devices, int port, int searchPort)
 bool LogoE2E::search(int expectedRows)
 {
     child<QPushButton>("SearchButton")->click();
-    DeviceTabCore *core = m_tab->deviceCore();
+    DeviceTabController *core = m_tab->tabController();
     return QTest::qWaitFor([&] { return !core->searching() && core->table()->rowCount() >= expectedRows; },
                            15000) &&
            core->table()->rowCount() == expectedRows;
@@ -179,13 +179,13 @@ bool LogoE2E::click(int row)
 {
     QSignalSpy done(m_tab.get(), &UpgradeLogoWidget::probeFinished);
     auto *view = child<QTableView>("tableView");
-    emit view->clicked(m_tab->deviceCore()->table()->model()->index(row, 1));
+    emit view->clicked(m_tab->tabController()->table()->model()->index(row, 1));
     return done.wait(15000) && done.count() == 1 && done.at(0).at(0).toInt() == row;
 }
 
 QString LogoE2E::cell(int row, int column) const
 {
-    return m_tab->deviceCore()->table()->model()->index(row, column).data().toString();
+    return m_tab->tabController()->table()->model()->index(row, column).data().toString();
 }
 
 void LogoE2E::rowClickFollowsBuildDateAndAppLinkRecord()
@@ -239,10 +239,10 @@ void LogoE2E::rowClickFollowsBuildDateAndAppLinkRecord()
 
     // Each probe logged its device out again.
     for (int row = 0; row < 3; ++row)
-        QCOMPARE(m_tab->deviceCore()
+        QCOMPARE(m_tab->tabController()
                      ->table()
                      ->store()
-                     .record(m_tab->deviceCore()->table()->generation(), row)
+                     .record(m_tab->tabController()->table()->generation(), row)
                      .value()
                      .lLoginID,
                  0);
@@ -250,10 +250,10 @@ void LogoE2E::rowClickFollowsBuildDateAndAppLinkRecord()
     // A refused app-link read: the text with the SDK's code, and the device stays logged in.
     QVERIFY(click(3));
     QCOMPARE(cell(3, 3), QStringLiteral("Get applink information failed,ErrorCode:-10002"));
-    QVERIFY(m_tab->deviceCore()
+    QVERIFY(m_tab->tabController()
                 ->table()
                 ->store()
-                .record(m_tab->deviceCore()->table()->generation(), 3)
+                .record(m_tab->tabController()->table()->generation(), 3)
                 .value()
                 .lLoginID > 0);
 
@@ -265,7 +265,7 @@ void LogoE2E::rowClickFollowsBuildDateAndAppLinkRecord()
     // A new search disables the link group again.
     child<QPushButton>("SearchButton")->click();
     QVERIFY(!group->isEnabled());
-    QVERIFY(QTest::qWaitFor([this] { return !m_tab->deviceCore()->searching(); }, 15000));
+    QVERIFY(QTest::qWaitFor([this] { return !m_tab->tabController()->searching(); }, 15000));
 }
 
 void LogoE2E::rowClickWithAddressChange()
@@ -302,7 +302,7 @@ void LogoE2E::addByHandFillsTheLogoRow()
     });
     child<QPushButton>("addBtn")->click();
 
-    QCOMPARE(m_tab->deviceCore()->table()->rowCount(), 1);
+    QCOMPARE(m_tab->tabController()->table()->rowCount(), 1);
     QCOMPARE(cell(0, 0), QStringLiteral("1"));
     QCOMPARE(cell(0, 1), QStringLiteral("127.0.82.10"));
     QCOMPARE(cell(0, 2), QStringLiteral("NVR")); // type 1 of the login's table
@@ -311,12 +311,15 @@ void LogoE2E::addByHandFillsTheLogoRow()
     QCOMPARE(cell(0, 5), QStringLiteral("logoserial000048"));
     QVERIFY(!cell(0, 6).isEmpty());
     QCOMPARE(cell(0, 7), QStringLiteral("2022-02-03"));
-    QCOMPARE(
-        Qt::CheckState(m_tab->deviceCore()->table()->model()->index(0, 0).data(Qt::CheckStateRole).toInt()),
-        Qt::Unchecked);
+    QCOMPARE(Qt::CheckState(
+                 m_tab->tabController()->table()->model()->index(0, 0).data(Qt::CheckStateRole).toInt()),
+             Qt::Unchecked);
     QCOMPARE(sent.count(), 1);
-    const DEV_INFO rec =
-        m_tab->deviceCore()->table()->store().record(m_tab->deviceCore()->table()->generation(), 0).value();
+    const DEV_INFO rec = m_tab->tabController()
+                             ->table()
+                             ->store()
+                             .record(m_tab->tabController()->table()->generation(), 0)
+                             .value();
     QCOMPARE(QByteArray(rec.szCloudID), QByteArray("logoserial000048"));
     QVERIFY(rec.lLoginID > 0);
     QCOMPARE(child<QTableView>("tableView")->selectionModel()->selectedRows().value(0).row(), 0);
@@ -324,7 +327,7 @@ void LogoE2E::addByHandFillsTheLogoRow()
 
 void LogoE2E::tickAll()
 {
-    DeviceTable *table = m_tab->deviceCore()->table();
+    DeviceTable *table = m_tab->tabController()->table();
     for (int r = 0; r < table->rowCount(); ++r)
         table->setChecked(r, true);
     child<QLineEdit>("lineEditPassword")->setText(QStringLiteral("secret"));
@@ -364,7 +367,7 @@ bool LogoE2E::waitForRun(int timeoutMs)
 QStringList LogoE2E::statuses() const
 {
     QStringList out;
-    for (int r = 0; r < m_tab->deviceCore()->table()->rowCount(); ++r)
+    for (int r = 0; r < m_tab->tabController()->table()->rowCount(); ++r)
         out << cell(r, 3);
     return out;
 }
@@ -405,10 +408,10 @@ void LogoE2E::modifyBurnsOnePackageIntoEveryDevice()
         // Links were wanted but no clicked device said it takes them: no app-link file.
         QVERIFY(!m_fleet->hasFile(mac, QStringLiteral("logo/AppDowloadLink.custom")));
         // Every login of the run is over: the device restarted after its burn.
-        QCOMPARE(m_tab->deviceCore()
+        QCOMPARE(m_tab->tabController()
                      ->table()
                      ->store()
-                     .record(m_tab->deviceCore()->table()->generation(), i)
+                     .record(m_tab->tabController()->table()->generation(), i)
                      .value()
                      .lLoginID,
                  0);
@@ -475,10 +478,10 @@ void LogoE2E::makeOnlyMakesOnePackagePerDevice()
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(m_fleet->count(macOf(0x50 + i), "upgrade"), 0);
         QCOMPARE(m_fleet->count(macOf(0x50 + i), "partInfoRead"), 1);
-        QCOMPARE(m_tab->deviceCore()
+        QCOMPARE(m_tab->tabController()
                      ->table()
                      ->store()
-                     .record(m_tab->deviceCore()->table()->generation(), i)
+                     .record(m_tab->tabController()->table()->generation(), i)
                      .value()
                      .lLoginID,
                  0);
@@ -508,15 +511,15 @@ void LogoE2E::unreadablePartitionMovesToTheNextDevice()
     QCOMPARE(m_fleet->count(macOf(0x60), "upgrade"), 0);
     QCOMPARE(m_fleet->count(macOf(0x61), "partInfoRead"), 1);
     QCOMPARE(m_fleet->count(macOf(0x62), "partInfoRead"), 0);
-    QCOMPARE(m_tab->deviceCore()
+    QCOMPARE(m_tab->tabController()
                  ->table()
                  ->store()
-                 .record(m_tab->deviceCore()->table()->generation(), 0)
+                 .record(m_tab->tabController()->table()->generation(), 0)
                  .value()
                  .lLoginID,
              0);
     // The burn's own failure text, code and all, is what "Select failed" picks.
-    QCOMPARE(m_tab->deviceCore()->tableActions()->selectFailed(), QList<int>{0});
+    QCOMPARE(m_tab->tabController()->tableActions()->selectFailed(), QList<int>{0});
 }
 
 void LogoE2E::squashfsDevice()
@@ -568,8 +571,8 @@ void LogoE2E::oemidWithTheLogoTexts()
 
     // Allowed repeats: the device with an OEMID gets the new one.
     child<QCheckBox>("checkBoxRepeat")->setChecked(true);
-    m_tab->deviceCore()->table()->setChecked(0, false);
-    m_tab->deviceCore()->table()->setChecked(2, false);
+    m_tab->tabController()->table()->setChecked(0, false);
+    m_tab->tabController()->table()->setChecked(2, false);
     child<QPushButton>("btnModify")->click();
     QVERIFY(waitForRun(60000));
     QCOMPARE(cell(1, 3), QStringLiteral("Upgrade Success"));
@@ -595,13 +598,13 @@ void LogoE2E::checkDevicesReadsWhatTheBurnReads()
     QVERIFY(startTab(devices, 35940, 35941));
     QVERIFY(search(5));
     tickAll();
-    std::unique_ptr<QMenu> menu(m_tab->deviceCore()->tableActions()->createMenu(-1));
+    std::unique_ptr<QMenu> menu(m_tab->tabController()->tableActions()->createMenu(-1));
     QAction *check = menu->findChild<QAction *>(QStringLiteral("checkDevices"));
     QVERIFY(check && check->isEnabled());
     check->trigger();
     QVERIFY(m_tab->running());
     QVERIFY(QTest::qWaitFor([this] { return !m_tab->running(); }, 60000));
-    m_tab->deviceCore()->table()->flushPending();
+    m_tab->tabController()->table()->flushPending();
     // The texts the burn shows for such devices (see oemidWithTheLogoTexts and
     // unreadablePartitionMovesToTheNextDevice), found without making or sending anything.
     QCOMPARE(statuses(), (QStringList{QStringLiteral("Ready"), QStringLiteral("OEMID Repeat(OLD1)"),
@@ -609,16 +612,16 @@ void LogoE2E::checkDevicesReadsWhatTheBurnReads()
                                       QStringLiteral("Get Upgrade information failed,ErrorCode:-10002"),
                                       QStringLiteral("Password is error")}));
     // "Select failed" ticks exactly the devices the check found wanting, whatever their texts carry.
-    QCOMPARE(m_tab->deviceCore()->tableActions()->selectFailed(), (QList<int>{1, 2, 3, 4}));
-    QCOMPARE(m_tab->deviceCore()->table()->checkedRows(), (QList<int>{1, 2, 3, 4}));
+    QCOMPARE(m_tab->tabController()->tableActions()->selectFailed(), (QList<int>{1, 2, 3, 4}));
+    QCOMPARE(m_tab->tabController()->table()->checkedRows(), (QList<int>{1, 2, 3, 4}));
     QCOMPARE(CMessageBox::shownCount(), 0);
     for (int i = 0; i < 5; ++i) {
         QCOMPARE(m_fleet->count(macOf(0xc0 + i), "upgrade"), 0);
         QCOMPARE(m_fleet->count(macOf(0xc0 + i), "producerWrite"), 0);
-        QVERIFY(m_tab->deviceCore()
+        QVERIFY(m_tab->tabController()
                     ->table()
                     ->store()
-                    .record(m_tab->deviceCore()->table()->generation(), i)
+                    .record(m_tab->tabController()->table()->generation(), i)
                     .value()
                     .lLoginID <= 0);
     }
@@ -653,12 +656,12 @@ void LogoE2E::menuCommandEndsTheRowLogin()
     QVERIFY(startTab(devices, 35970, 35971));
     QVERIFY(search(1));
     tickAll();
-    DeviceTable *table = m_tab->deviceCore()->table();
+    DeviceTable *table = m_tab->tabController()->table();
     QVERIFY(click(0));
     QVERIFY(table->store().record(table->generation(), 0).value().lLoginID > 0);
     QCOMPARE(m_fleet->count(macOf(0xf0), "login"), 1);
 
-    DeviceTableActions *actions = m_tab->deviceCore()->tableActions();
+    DeviceTableActions *actions = m_tab->tabController()->tableActions();
     QSignalSpy done(actions, &DeviceTableActions::commandFinished);
     std::unique_ptr<QMenu> menu(actions->createMenu(0));
     menu->findChild<QAction *>(action)->trigger();
@@ -683,7 +686,7 @@ void LogoE2E::newRunWhileRunning()
     QVERIFY(search(3));
     child<QLineEdit>("lineEditPassword")->setText(QStringLiteral("secret"));
     choosePictures(false);
-    DeviceTable *table = m_tab->deviceCore()->table();
+    DeviceTable *table = m_tab->tabController()->table();
     table->setChecked(0, true);
     table->setChecked(1, true);
     QSignalSpy released(m_tab.get(), &UpgradeLogoWidget::releaseMouseSignal);
@@ -734,7 +737,7 @@ void LogoE2E::clicksDuringAProbeOrARunAreAnswered()
     QVERIFY(startTab(devices, 35980, 35981));
     QVERIFY(search(2));
     tickAll();
-    DeviceTable *table = m_tab->deviceCore()->table();
+    DeviceTable *table = m_tab->tabController()->table();
     auto *view = child<QTableView>("tableView");
     const QString probeBusy =
         QStringLiteral("A device is still being logged in. Please wait for its result, then click again.");
@@ -763,7 +766,7 @@ void LogoE2E::clicksDuringAProbeOrARunAreAnswered()
     QCOMPARE(CMessageBox::shownCount(), shown + 2);
     QCOMPARE(CMessageBox::lastShown().text, runBusy);
     QVERIFY(!m_tab->probing());
-    std::unique_ptr<QMenu> menu(m_tab->deviceCore()->tableActions()->createMenu(-1));
+    std::unique_ptr<QMenu> menu(m_tab->tabController()->tableActions()->createMenu(-1));
     QAction *check = menu->findChild<QAction *>(QStringLiteral("checkDevices"));
     QVERIFY(check && !check->isEnabled()); // greyed while the run goes on
     QVERIFY(waitForRun(60000));
@@ -783,16 +786,16 @@ void LogoE2E::searchRefusedDuringABurn()
     const QString boot = choosePictures(false);
     child<QPushButton>("btnModify")->click();
     QTRY_VERIFY_WITH_TIMEOUT(cell(0, 3).startsWith(QLatin1String("Upgrade Progress:")), 20000);
-    const quint64 generation = m_tab->deviceCore()->table()->generation();
+    const quint64 generation = m_tab->tabController()->table()->generation();
     const int shownBefore = CMessageBox::shownCount();
     child<QPushButton>("SearchButton")->click();
     QCOMPARE(CMessageBox::shownCount(), shownBefore + 1);
     QCOMPARE(CMessageBox::lastShown().text,
              QStringLiteral("A logo run is still going. Please wait until every device has finished."));
-    QVERIFY(!m_tab->deviceCore()->searching());
-    QCOMPARE(m_tab->deviceCore()->table()->generation(), generation);
+    QVERIFY(!m_tab->tabController()->searching());
+    QCOMPARE(m_tab->tabController()->table()->generation(), generation);
     QVERIFY(waitForRun(60000));
-    m_tab->deviceCore()->table()->flushPending();
+    m_tab->tabController()->table()->flushPending();
     QCOMPARE(statuses(), QStringList(2, QStringLiteral("Upgrade Success")));
     for (int i = 0; i < 2; ++i) {
         const QJsonObject last =
@@ -822,7 +825,7 @@ void LogoE2E::burnOwnsItsSession()
     tickAll();
     // A row click leaves the second device logged in (its app-link read failed): the run takes that
     // session over.
-    DeviceTable *table = m_tab->deviceCore()->table();
+    DeviceTable *table = m_tab->tabController()->table();
     QVERIFY(click(1));
     QVERIFY(table->store().record(table->generation(), 1).value().lLoginID > 0);
     const QString boot = choosePictures(false);
@@ -909,8 +912,8 @@ void LogoE2E::wavesHaltAfterAFailedBurn()
         [&] { return ended.count() > 0 || (halted.count() > 0 && run->state() == WaveRun::State::Idle); },
         60000));
     QVERIFY(!m_tab->running());
-    m_tab->deviceCore()->table()->flushPending();
-    DeviceTable *table = m_tab->deviceCore()->table();
+    m_tab->tabController()->table()->flushPending();
+    DeviceTable *table = m_tab->tabController()->table();
     const int waveOf[] = {1, 2, 2};
     for (int row = 0; row < 3; ++row)
         QCOMPARE(table->wave(row), waveOf[row]);
@@ -935,7 +938,7 @@ void LogoE2E::wavesHaltAfterAFailedBurn()
             QVERIFY(!m_fleet->state(macOf(0x90 + row)).contains(QStringLiteral("lastUpgrade")));
             QVERIFY(!m_fleet->hasFile(macOf(0x90 + row), QStringLiteral("logo.img")));
         }
-        QCOMPARE(m_tab->deviceCore()->tableActions()->selectFailed(), QList<int>{0});
+        QCOMPARE(m_tab->tabController()->tableActions()->selectFailed(), QList<int>{0});
     } else {
         QCOMPARE(ended.count(), 1);
         QCOMPARE(CMessageBox::shownCount(), 0);

@@ -7,7 +7,7 @@
 #include "app/configkeys.h"
 #include "configini.h"
 #include "device/csearchdevicethread.h"
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "device/devicetableactions.h"
 #include "netsdk/netsdk.h"
@@ -148,13 +148,13 @@ bool SetOemidE2E::searchAndSet(int expectedRows, int timeoutMs)
     QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("searchbtn")), Qt::LeftButton);
     if (!finished.wait(timeoutMs) && finished.isEmpty())
         return false;
-    m_tab->deviceCore()->table()->flushPending();
-    return m_tab->deviceCore()->table()->rowCount() == expectedRows;
+    m_tab->tabController()->table()->flushPending();
+    return m_tab->tabController()->table()->rowCount() == expectedRows;
 }
 
 QString SetOemidE2E::cell(int row, int column) const
 {
-    return m_tab->deviceCore()->table()->model()->index(row, column).data().toString();
+    return m_tab->tabController()->table()->model()->index(row, column).data().toString();
 }
 
 QStringList SetOemidE2E::dayFileLines() const
@@ -202,7 +202,8 @@ void SetOemidE2E::onlyTimeSynchronisation()
     // The logins stay in the rows for the settings; every row has one.
     for (int row = 0; row < 2; ++row) {
         DEV_INFO rec;
-        QVERIFY(m_tab->deviceCore()->table()->device(m_tab->deviceCore()->table()->generation(), row, &rec));
+        QVERIFY(m_tab->tabController()->table()->device(m_tab->tabController()->table()->generation(), row,
+                                                        &rec));
         QVERIFY(rec.lLoginID > 0);
     }
 }
@@ -320,7 +321,7 @@ void SetOemidE2E::settingsBesideTheOemidResult()
     QCOMPARE(status(2), QStringLiteral("Set OEMID Success"));
     QCOMPARE(status(3), QStringLiteral("Set OEMID Success"));
     QCOMPARE(cell(3, kOemid), QStringLiteral("synchronization time fail ret=-10005,code:-10005"));
-    QCOMPARE(m_tab->deviceCore()->tableActions()->selectFailed(), (QList<int>{0, 1, 3}));
+    QCOMPARE(m_tab->tabController()->tableActions()->selectFailed(), (QList<int>{0, 1, 3}));
     QList<int> selected;
     for (const QModelIndex &index :
          m_tab->findChild<QTableView *>(QStringLiteral("tableView"))->selectionModel()->selectedRows())
@@ -338,7 +339,7 @@ void SetOemidE2E::settingsBesideTheOemidResult()
                  row == 1 ? 0 : 1);
         QVERIFY(state(row).contains(QStringLiteral("time")));
         QStringList texts;
-        for (const HistoryEntry &e : m_tab->deviceCore()->table()->history(row))
+        for (const HistoryEntry &e : m_tab->tabController()->table()->history(row))
             texts << e.text;
         QVERIFY2(texts.contains(status(row)) && texts.contains(cell(row, kOemid)),
                  qPrintable(texts.join(u'|')));
@@ -351,7 +352,7 @@ void SetOemidE2E::searchFindingNothingRunsOverZeroRows()
 {
     H264_DVR_SetSearchPort(36239); // nothing answers there
     makeTab();
-    m_tab->deviceCore()->searchThread()->setSearchTime(1000);
+    m_tab->tabController()->searchThread()->setSearchTime(1000);
     tick("synchronizationTime");
     QElapsedTimer t;
     qint64 searchEnded = -1, batchEnded = -1;
@@ -360,7 +361,7 @@ void SetOemidE2E::searchFindingNothingRunsOverZeroRows()
     t.start();
     QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("searchbtn")), Qt::LeftButton);
     QVERIFY(QTest::qWaitFor([&] { return batchEnded >= 0; }, 30000));
-    QCOMPARE(m_tab->deviceCore()->table()->rowCount(), 0);
+    QCOMPARE(m_tab->tabController()->table()->rowCount(), 0);
     QCOMPARE(CMessageBox::shownCount(), 0);
     // The batch over no rows still makes its one-second pause.
     QVERIFY2(batchEnded - searchEnded >= 950, qPrintable(QString::number(batchEnded - searchEnded)));
@@ -371,7 +372,7 @@ void SetOemidE2E::searchFindingNothingRunsOverZeroRows()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     m_tab = std::make_unique<SetOEMID>(nullptr, blocker.fileName());
-    m_tab->deviceCore()->searchThread()->setSearchTime(1000);
+    m_tab->tabController()->searchThread()->setSearchTime(1000);
     m_tab->show();
     tick("synchronizationTime");
     QSignalSpy finished(m_tab.get(), &SetOEMID::batchFinished);
@@ -418,7 +419,7 @@ void SetOemidE2E::closingDuringTheBatchWaitsForOneDevice()
     tick("synchronizationTime");
     QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("searchbtn")), Qt::LeftButton);
     QVERIFY(QTest::qWaitFor([&] { return m_tab->batchRunning(); }, 30000));
-    QCOMPARE(m_tab->deviceCore()->table()->rowCount(), 6);
+    QCOMPARE(m_tab->tabController()->table()->rowCount(), 6);
     QTest::qWait(1000 + 2500); // the one-second pause, then into the second device
     QStringList macs;
     for (int row = 0; row < 6; ++row)

@@ -7,7 +7,7 @@
 #include "app/configkeys.h"
 #include "configini.h"
 #include "device/devicecsv.h"
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "device/devicetableactions.h"
 #include "device/runlog.h"
@@ -158,7 +158,7 @@ bool UpgradeE2E::startTab(const QJsonArray &devices, int port, int searchPort, i
     m_tab->setDataDirectory(m_tmp->path());
     m_tab->show();
     m_clock.start();
-    QAbstractItemModel *model = m_tab->deviceCore()->table()->model();
+    QAbstractItemModel *model = m_tab->tabController()->table()->model();
     connect(model, &QAbstractItemModel::dataChanged, this,
             [this, model](const QModelIndex &tl, const QModelIndex &br) {
                 for (int row = tl.row(); row <= br.row(); ++row) {
@@ -177,9 +177,9 @@ bool UpgradeE2E::startTab(const QJsonArray &devices, int port, int searchPort, i
 
 bool UpgradeE2E::searchAndTickAll(int expectedRows)
 {
-    DeviceTable *table = m_tab->deviceCore()->table();
+    DeviceTable *table = m_tab->tabController()->table();
     QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("SearchButton")), Qt::LeftButton);
-    if (!QTest::qWaitFor([&] { return !m_tab->deviceCore()->searching(); }, 20000))
+    if (!QTest::qWaitFor([&] { return !m_tab->tabController()->searching(); }, 20000))
         return false;
     if (table->rowCount() != expectedRows)
         return false;
@@ -189,7 +189,7 @@ bool UpgradeE2E::searchAndTickAll(int expectedRows)
 
 QString UpgradeE2E::cell(int row, int column) const
 {
-    return m_tab->deviceCore()->table()->model()->index(row, column).data().toString();
+    return m_tab->tabController()->table()->model()->index(row, column).data().toString();
 }
 
 QString UpgradeE2E::status(int row) const
@@ -203,7 +203,7 @@ bool UpgradeE2E::waitForFinalTexts(int rows, int timeoutMs)
         [&] {
             if (m_tab->inspecting() || m_tab->upgradeRun()->isActive())
                 return false;
-            m_tab->deviceCore()->table()->flushPending();
+            m_tab->tabController()->table()->flushPending();
             for (int r = 0; r < rows; ++r) {
                 if (status(r).isEmpty())
                     return false;
@@ -284,8 +284,8 @@ void UpgradeE2E::upgradesThreeDevicesOneSecondApart()
         const QJsonObject last = m_fleet->state(mac).value(QStringLiteral("lastUpgrade")).toObject();
         QCOMPARE(last.value(QStringLiteral("result")).toInt(-99), 0);
         DEV_INFO record;
-        QVERIFY(
-            m_tab->deviceCore()->table()->device(m_tab->deviceCore()->table()->generation(), row, &record));
+        QVERIFY(m_tab->tabController()->table()->device(m_tab->tabController()->table()->generation(), row,
+                                                        &record));
         QCOMPARE(record.lLoginID, 0);
     }
     // One worker per second, in table order.
@@ -354,10 +354,10 @@ void UpgradeE2E::modifyIpMovesDevicesFirst()
         QCOMPARE(status(row), QStringLiteral("Upgrade Success  "));
         QCOMPARE(cell(row, 1), ip);
         QCOMPARE(m_fleet->state(cell(row, 4)).value(QStringLiteral("ip")).toString(), ip);
-        QCOMPARE(QByteArray(m_tab->deviceCore()
+        QCOMPARE(QByteArray(m_tab->tabController()
                                 ->table()
                                 ->store()
-                                .record(m_tab->deviceCore()->table()->generation(), row)
+                                .record(m_tab->tabController()->table()->generation(), row)
                                 .value()
                                 .szPsw),
                  QByteArray());
@@ -536,12 +536,12 @@ void UpgradeE2E::checkDevicesSendsNothing()
     QMap<int, QString> verdicts;
     for (const bool oemid : {false, true}) {
         m_tab->findChild<QCheckBox *>(QStringLiteral("setOEMID"))->setChecked(oemid);
-        std::unique_ptr<QMenu> menu(m_tab->deviceCore()->tableActions()->createMenu(-1));
+        std::unique_ptr<QMenu> menu(m_tab->tabController()->tableActions()->createMenu(-1));
         QAction *check = menu->findChild<QAction *>(QStringLiteral("checkDevices"));
         QVERIFY(check && check->isEnabled());
         QList<QDateTime> before;
         for (int row = 0; row < cases.size(); ++row)
-            before.append(m_tab->deviceCore()->table()->lastStatusTime(row));
+            before.append(m_tab->tabController()->table()->lastStatusTime(row));
         check->trigger();
         QVERIFY(waitForFinalTexts(int(cases.size()), 60000));
         QCOMPARE(CMessageBox::shownCount(), 0);
@@ -550,11 +550,11 @@ void UpgradeE2E::checkDevicesSendsNothing()
             QVERIFY(i >= 0);
             const QString name =
                 QLatin1String(cases[i].name) + (oemid ? QStringLiteral(" (OEMID)") : QString());
-            QVERIFY2(m_tab->deviceCore()->table()->lastStatusTime(row) > before[row],
+            QVERIFY2(m_tab->tabController()->table()->lastStatusTime(row) > before[row],
                      qPrintable(name + QStringLiteral(": no verdict")));
             const QString expected = oemid ? cases[i].oemidVerdict : cases[i].verdict;
             if (expected.isEmpty())
-                QVERIFY2(m_tab->deviceCore()->table()->statusOutcome(row) == StatusOutcome::Failure,
+                QVERIFY2(m_tab->tabController()->table()->statusOutcome(row) == StatusOutcome::Failure,
                          qPrintable(name + QStringLiteral(": ") + status(row)));
             else
                 QVERIFY2(status(row) == expected, qPrintable(name + QStringLiteral(": ") + status(row)));
@@ -565,8 +565,8 @@ void UpgradeE2E::checkDevicesSendsNothing()
             QCOMPARE(counts.value(QStringLiteral("producerWrite")).toInt(-1), 0);
             QVERIFY(!m_fleet->hasFile(cell(row, 4), QStringLiteral("firmware.bin")));
             DEV_INFO record;
-            QVERIFY(m_tab->deviceCore()->table()->device(m_tab->deviceCore()->table()->generation(), row,
-                                                         &record));
+            QVERIFY(m_tab->tabController()->table()->device(m_tab->tabController()->table()->generation(),
+                                                            row, &record));
             QVERIFY(record.lLoginID <= 0);
             if (oemid)
                 verdicts[i] = status(row);
@@ -581,7 +581,7 @@ void UpgradeE2E::checkDevicesSendsNothing()
         const int i = caseOf(row);
         const QString name = QLatin1String(cases[i].name);
         if (verdicts[i] == QStringLiteral("Ready"))
-            QVERIFY2(m_tab->deviceCore()->table()->statusOutcome(row) == StatusOutcome::Success,
+            QVERIFY2(m_tab->tabController()->table()->statusOutcome(row) == StatusOutcome::Success,
                      qPrintable(name + QStringLiteral(": ") + status(row)));
         else
             QVERIFY2(status(row) == verdicts[i], qPrintable(name + QStringLiteral(": run ") + status(row) +
@@ -690,7 +690,7 @@ void UpgradeE2E::floodingAndTricklingDevicesEndAtTheDeadline()
     QCOMPARE(status(0), deadline);
     QCOMPARE(status(1), deadline);
     QCOMPARE(status(2), QStringLiteral("Upgrade Success  "));
-    DeviceTable *table = m_tab->deviceCore()->table();
+    DeviceTable *table = m_tab->tabController()->table();
     QCOMPARE(table->statusOutcome(0), StatusOutcome::Failure);
 
     // The flood passed on a rise or two, not millions of callbacks.
@@ -759,7 +759,7 @@ void UpgradeE2E::packageReplacedBetweenStartsIsNotSent()
     QCOMPARE(status(first), QStringLiteral("Upgrade Success  "));
     QCOMPARE(m_fleet->file(firstMac, QStringLiteral("firmware.bin")), checked);
     QCOMPARE(status(second), UpgradeRun::packageChangedText());
-    QCOMPARE(m_tab->deviceCore()->table()->statusOutcome(second), StatusOutcome::Failure);
+    QCOMPARE(m_tab->tabController()->table()->statusOutcome(second), StatusOutcome::Failure);
     QVERIFY(!m_fleet->hasFile(secondMac, QStringLiteral("firmware.bin")));
     // A begun upgrade always ends counted, burnt or aborted: this device never saw one begin.
     QCOMPARE(upgradesOf(secondMac), 0);
@@ -786,7 +786,7 @@ void UpgradeE2E::modifyIpSkipsARefusedAddressAndGoesOn()
     QCOMPARE(CMessageBox::shownCount(), 0);
 
     QCOMPARE(status(1), QStringLiteral("Set Ip refused: 127.0.77.21 is the gateway"));
-    QCOMPARE(m_tab->deviceCore()->table()->statusOutcome(1), StatusOutcome::Failure);
+    QCOMPARE(m_tab->tabController()->table()->statusOutcome(1), StatusOutcome::Failure);
     QCOMPARE(cell(1, 1), refusedIp);
     const QJsonObject state = m_fleet->state(refusedMac);
     QCOMPARE(state.value(QStringLiteral("ip")).toString(), refusedIp);
@@ -868,7 +868,7 @@ void UpgradeE2E::pacingIsReadAtRunStart()
             peakTransfers = std::max(peakTransfers, run->runningUpgrades());
             if (m_tab->inspecting() || run->isActive())
                 return false;
-            m_tab->deviceCore()->table()->flushPending();
+            m_tab->tabController()->table()->flushPending();
             for (int r = 0; r < devices; ++r) {
                 if (status(r).isEmpty())
                     return false;
@@ -961,7 +961,7 @@ void UpgradeE2E::wavesHaltOrGoOn()
         180000));
     QVERIFY(!m_tab->upgradeRun()->isActive());
     QCOMPARE(halted.count(), haltedWave > 0 ? 1 : 0);
-    DeviceTable *table = m_tab->deviceCore()->table();
+    DeviceTable *table = m_tab->tabController()->table();
     table->flushPending();
 
     const bool resumed = haltedWave > 0 && answer == 0;
@@ -1006,7 +1006,7 @@ void UpgradeE2E::wavesHaltOrGoOn()
     }
 
     // "Select failed" picks the devices that did not end verified; halted ones are not failures.
-    DeviceTableActions *actions = m_tab->deviceCore()->tableActions();
+    DeviceTableActions *actions = m_tab->tabController()->tableActions();
     QCOMPARE(actions->selectFailed(), keepVersion);
     // The export carries each device's wave in its last column.
     QList<QStringList> csv;

@@ -5,7 +5,7 @@
 #include "app/configkeys.h"
 #include "device/csearchdevicethread.h"
 #include "device/devicecsv.h"
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "device/devicetableactions.h"
 #include "device/logindlg.h"
@@ -208,7 +208,7 @@ private slots:
     void selectAndReverse()
     {
         UpgradeLogoWidget logo;
-        DeviceTabCore *core = logo.deviceCore();
+        DeviceTabController *core = logo.tabController();
         // Answers arrive as from the search thread; types 0, 3 and 5 are not listed on this tab.
         logo.fillDeviceTable(answer("aa:00:00:00:00:01", 2, 1));
         logo.fillDeviceTable(answer("aa:00:00:00:00:02", 3, 0));
@@ -278,19 +278,19 @@ private slots:
         auto *add = fw.findChild<QPushButton *>(QStringLiteral("addBtn"));
         for (int i = 0; i < 256; ++i)
             addRow(i);
-        QCOMPARE(fw.deviceCore()->table()->rowCount(), 256);
+        QCOMPARE(fw.tabController()->table()->rowCount(), 256);
         add->click(); // 256 rows are not more than 256: the dialog opens
         QCOMPARE(shown, 1);
         addRow(256);
         add->click(); // 257 rows: nothing happens
         QCOMPARE(shown, 1);
-        QCOMPARE(fw.deviceCore()->table()->rowCount(), 257);
+        QCOMPARE(fw.tabController()->table()->rowCount(), 257);
     }
 
     void contextMenuOnARealTab()
     {
         UpgradeWidget fw;
-        DeviceTabCore *core = fw.deviceCore();
+        DeviceTabController *core = fw.tabController();
         DeviceTable *table = core->table();
         DeviceTableActions *actions = core->tableActions();
         QVERIFY(actions);
@@ -400,7 +400,7 @@ private slots:
     void selectFailedSelectsRowsWithoutTickBoxes()
     {
         SetOEMID oemid;
-        DeviceTabCore *core = oemid.deviceCore();
+        DeviceTabController *core = oemid.tabController();
         for (int i = 0; i < 3; ++i) {
             char mac[18];
             std::snprintf(mac, sizeof mac, "aa:00:00:00:01:%02x", i);

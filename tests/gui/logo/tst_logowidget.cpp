@@ -7,7 +7,7 @@
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
 #include "app/inifile.h"
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "device/fileopendialog.h"
 #include "logo/applinkfile.h"
@@ -110,7 +110,7 @@ void LogoWidgetTest::formLayout()
     // The other groups keep the skin's look.
     QVERIFY(child<QGroupBox>("groupBox_2")->styleSheet().isEmpty());
     // The table: the logo tab's columns.
-    auto *model = m_tab->deviceCore()->table()->model();
+    auto *model = m_tab->tabController()->table()->model();
     QStringList headers;
     for (int c = 0; c < 8; ++c)
         headers << model->headerData(c, Qt::Horizontal).toString();
@@ -462,7 +462,7 @@ DeviceTable *LogoWidgetTest::listOneNvr()
     answer.HostIP[3] = 9;
     std::strcpy(answer.sMac, "00:12:34:00:00:09");
     m_tab->fillDeviceTable(answer);
-    return m_tab->deviceCore()->table();
+    return m_tab->tabController()->table();
 }
 
 void LogoWidgetTest::batchMessages()

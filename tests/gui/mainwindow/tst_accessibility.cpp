@@ -4,7 +4,7 @@
 #include "app/cdialogwidget.h"
 #include "app/cmessagebox.h"
 #include "configini.h"
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "device/devicetableactions.h"
 #include "device/logindlg.h"
@@ -158,9 +158,9 @@ SDK_CONFIG_NET_COMMON_V2 answer(int last)
     return a;
 }
 
-DeviceTabCore *coreOf(QWidget *tab)
+DeviceTabController *coreOf(QWidget *tab)
 {
-    return tab->findChild<DeviceTabCore *>(QString(), Qt::FindDirectChildrenOnly);
+    return tab->findChild<DeviceTabController *>(QString(), Qt::FindDirectChildrenOnly);
 }
 
 /// Names of the widgets Tab visits, from the tab bar round to it again.
@@ -191,7 +191,7 @@ class AccessibilityTest : public QObject
         m_window->tabWidget()->setCurrentIndex(index);
         QWidget *tab = m_window->tabWidget()->widget(index);
         // Rows, so that the tables have cells and the menu has a device.
-        DeviceTabCore *core = coreOf(tab);
+        DeviceTabController *core = coreOf(tab);
         if (core->table()->rowCount() == 0) {
             for (int i = 0; i < 3; ++i)
                 core->fillDeviceTable(answer(10 + i));
@@ -354,7 +354,7 @@ private slots:
     {
         QFETCH(int, tab);
         QWidget *page = openTab(tab);
-        DeviceTabCore *core = coreOf(page);
+        DeviceTabController *core = coreOf(page);
         DeviceTableActions *actions = core->tableActions();
         auto *view = page->findChild<QTableView *>(QStringLiteral("tableView"));
         QVERIFY(view);

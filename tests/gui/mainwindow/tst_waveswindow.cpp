@@ -10,7 +10,7 @@
 #include "app/configkeys.h"
 #include "configini.h"
 #include "device/devicecsv.h"
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "device/devicetableactions.h"
 #include "flash/waverun.h"
@@ -95,9 +95,9 @@ void WavesWindowTest::haltedRunShowsTheBoxAndTheHaltedRows()
     QVERIFY(waves->isChecked());
     QCOMPARE(ConfigKeys::intValue(Key::WavesEnabled), 1);
 
-    DeviceTable *table = tab->deviceCore()->table();
+    DeviceTable *table = tab->tabController()->table();
     QTest::mouseClick(qobject_cast<QPushButton *>(child("SearchButton")), Qt::LeftButton);
-    QVERIFY(QTest::qWaitFor([&] { return !tab->deviceCore()->searching(); }, 20000));
+    QVERIFY(QTest::qWaitFor([&] { return !tab->tabController()->searching(); }, 20000));
     QCOMPARE(table->rowCount(), devices);
     QTest::mouseClick(qobject_cast<QPushButton *>(child("selectBtn")), Qt::LeftButton);
     QCOMPARE(table->checkedRows().size(), devices);
@@ -169,7 +169,7 @@ void WavesWindowTest::haltedRunShowsTheBoxAndTheHaltedRows()
     }
 
     // "Select failed" and "Export…" work on the result as usual.
-    DeviceTableActions *actions = tab->deviceCore()->tableActions();
+    DeviceTableActions *actions = tab->tabController()->tableActions();
     QCOMPARE(actions->selectFailed(), QList<int>{0});
     QCOMPARE(table->checkedRows(), QList<int>{0});
     const QString csvPath = dir.filePath(QStringLiteral("export.csv"));

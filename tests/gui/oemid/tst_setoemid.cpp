@@ -4,7 +4,7 @@
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
 #include "configini.h"
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "oemid/setoemid.h"
 #include "tabtest.h"
@@ -186,7 +186,7 @@ void SetOemidTest::construction()
 
     // The table: eight columns with the tab's headers and widths, no tick boxes.
     auto *view = child<QTableView>("tableView");
-    const QAbstractItemModel *model = m_tab->deviceCore()->table()->model();
+    const QAbstractItemModel *model = m_tab->tabController()->table()->model();
     QCOMPARE(view->model(), model);
     QCOMPARE(model->columnCount(), 8);
     const char *headers[] = {"NO.",         "IP Address", "Destribe",  "Status",
@@ -279,7 +279,7 @@ void SetOemidTest::searchWithoutAnOption()
     QCOMPARE(CMessageBox::shownCount(), 1);
     QCOMPARE(CMessageBox::lastShown().title, QStringLiteral("warning"));
     QCOMPARE(CMessageBox::lastShown().text, QStringLiteral("Please choose way"));
-    QVERIFY(!m_tab->deviceCore()->searching());
+    QVERIFY(!m_tab->tabController()->searching());
     QVERIFY(child<QPushButton>("searchbtn")->isEnabled());
 }
 

@@ -5,7 +5,7 @@
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "device/fileopendialog.h"
 #include "oemid/recorduploadrun.h"
@@ -65,8 +65,8 @@ void UpgradeWidgetTest::cleanup()
 void UpgradeWidgetTest::formLayout()
 {
     QCOMPARE(m_tab->size(), QSize(745, 387));
-    QCOMPARE(m_tab->deviceCore()->startIndex(), 20);
-    QVERIFY(!m_tab->deviceCore()->modifyIpOn());
+    QCOMPARE(m_tab->tabController()->startIndex(), 20);
+    QVERIFY(!m_tab->tabController()->modifyIpOn());
 
     auto *top = qobject_cast<QVBoxLayout *>(m_tab->layout());
     QVERIFY(top);
@@ -112,7 +112,7 @@ void UpgradeWidgetTest::formLayout()
     QCOMPARE(child<QLabel>("label")->minimumWidth(), 60);
     QCOMPARE(child<QProgressBar>("progressBar")->value(), 0);
     QVERIFY(!child<QCheckBox>("setOEMID")->isChecked());
-    QCOMPARE(m_tab->deviceCore()->table()->model()->columnCount(), 8);
+    QCOMPARE(m_tab->tabController()->table()->model()->columnCount(), 8);
 }
 
 void UpgradeWidgetTest::formTexts_data()
@@ -254,7 +254,7 @@ void UpgradeWidgetTest::upgradeClickChecks()
 void UpgradeWidgetTest::clickDuringRunIsRefused()
 {
     // Two rows whose devices do not answer: nothing listens on these loopback ports.
-    DeviceTable *table = m_tab->deviceCore()->table();
+    DeviceTable *table = m_tab->tabController()->table();
     for (int i = 0; i < 2; ++i) {
         RowFill fill;
         fill.cells[0] = i + 1;

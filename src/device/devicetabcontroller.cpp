@@ -1,4 +1,4 @@
-#include "device/devicetabcore.h"
+#include "device/devicetabcontroller.h"
 
 #include "app/configkeys.h"
 #include "device/csearchdevicethread.h"
@@ -28,7 +28,7 @@ QString selectText(bool all)
 
 } // namespace
 
-DeviceTabCore::DeviceTabCore(TabKind kind, QWidget *tab)
+DeviceTabController::DeviceTabController(TabKind kind, QWidget *tab)
     : QObject(tab), m_tab(tab), m_table(new DeviceTable(kind, this)), m_search(new CSearchDeviceThread(this)),
       m_batch(DeviceBatch::create(*m_table)), m_loginBatch(DeviceBatch::create(*m_table)),
       m_runner(new LoginRunner(this))
@@ -41,7 +41,7 @@ DeviceTabCore::DeviceTabCore(TabKind kind, QWidget *tab)
     m_table->setRunLog(RunLog::forTab(kind));
 }
 
-DeviceTabCore::~DeviceTabCore()
+DeviceTabController::~DeviceTabController()
 {
     delete m_actions; // stops a reset or reboot under way
     m_actions = nullptr;
@@ -54,13 +54,13 @@ DeviceTabCore::~DeviceTabCore()
     H264_DVR_Cleanup();
 }
 
-const TableVariant &DeviceTabCore::variant() const
+const TableVariant &DeviceTabController::variant() const
 {
     return m_table->variant();
 }
 
-void DeviceTabCore::bindWidgets(QTableView *view, QAbstractButton *searchButton,
-                                QAbstractButton *selectButton)
+void DeviceTabController::bindWidgets(QTableView *view, QAbstractButton *searchButton,
+                                      QAbstractButton *selectButton)
 {
     m_view = view;
     m_searchButton = searchButton;
@@ -72,7 +72,7 @@ void DeviceTabCore::bindWidgets(QTableView *view, QAbstractButton *searchButton,
     }
 }
 
-void DeviceTabCore::attachView(const DeviceTable &table, QTableView *view)
+void DeviceTabController::attachView(const DeviceTable &table, QTableView *view)
 {
     const TableVariant &variant = table.variant();
     view->setModel(table.model());
@@ -86,7 +86,7 @@ void DeviceTabCore::attachView(const DeviceTable &table, QTableView *view)
     view->verticalHeader()->setVisible(!variant.hideVerticalHeader);
 }
 
-void DeviceTabCore::setTabOrder(std::initializer_list<QWidget *> widgets)
+void DeviceTabController::setTabOrder(std::initializer_list<QWidget *> widgets)
 {
     QWidget *previous = nullptr;
     for (QWidget *widget : widgets) {
@@ -96,7 +96,7 @@ void DeviceTabCore::setTabOrder(std::initializer_list<QWidget *> widgets)
     }
 }
 
-bool DeviceTabCore::startSearch()
+bool DeviceTabController::startSearch()
 {
     // Answers of a search still being delivered would land in the fresh table.
     if (m_searching || m_search->isRunning())
@@ -113,7 +113,7 @@ bool DeviceTabCore::startSearch()
     return true;
 }
 
-int DeviceTabCore::fillDeviceTable(const SDK_CONFIG_NET_COMMON_V2 &answer)
+int DeviceTabController::fillDeviceTable(const SDK_CONFIG_NET_COMMON_V2 &answer)
 {
     if (m_searchButton)
         m_searchButton->setEnabled(true);
@@ -126,7 +126,7 @@ int DeviceTabCore::fillDeviceTable(const SDK_CONFIG_NET_COMMON_V2 &answer)
     return row;
 }
 
-void DeviceTabCore::stopSearch()
+void DeviceTabController::stopSearch()
 {
     m_searching = false;
     if (m_searchButton)
@@ -135,7 +135,7 @@ void DeviceTabCore::stopSearch()
     m_tab->releaseMouse();
 }
 
-void DeviceTabCore::selectDevice()
+void DeviceTabController::selectDevice()
 {
     m_selectAll = !m_selectAll;
     for (int r = 0; r < m_table->model()->rowCount(); ++r)
@@ -144,13 +144,13 @@ void DeviceTabCore::selectDevice()
         m_selectButton->setText(selectText(m_selectAll));
 }
 
-void DeviceTabCore::reverse()
+void DeviceTabController::reverse()
 {
     for (int r = 0; r < m_table->model()->rowCount(); ++r)
         m_table->setChecked(r, !m_table->isChecked(r));
 }
 
-int DeviceTabCore::addByHand(DEV_INFO *added)
+int DeviceTabController::addByHand(DEV_INFO *added)
 {
     if (m_table->rowCount() > MaxRows)
         return -1;
@@ -171,7 +171,7 @@ int DeviceTabCore::addByHand(DEV_INFO *added)
     return row;
 }
 
-bool DeviceTabCore::reLogin(int row)
+bool DeviceTabController::reLogin(int row)
 {
     // A second re-login would race the first for the row's handle; a run holds the rows' records.
     if (m_loginBatch->isActive() || m_batch->isActive())
@@ -236,17 +236,17 @@ bool DeviceTabCore::reLogin(int row)
     return m_loginBatch->start(std::move(plan));
 }
 
-QString DeviceTabCore::addressChangeProblem() const
+QString DeviceTabController::addressChangeProblem() const
 {
     return ConfigKeys::isOn(Key::ModifyIP) ? IpChange::startIndexProblem(m_startIndex) : QString();
 }
 
-int DeviceTabCore::modifyIP(int nIndex, int nType)
+int DeviceTabController::modifyIP(int nIndex, int nType)
 {
     return modifyIP(m_table->generation(), nIndex, nType);
 }
 
-int DeviceTabCore::modifyIP(quint64 generation, int nIndex, int nType)
+int DeviceTabController::modifyIP(quint64 generation, int nIndex, int nType)
 {
     IpChange::Sdk sdk = IpChange::defaultSdk();
     if (m_stationMac)

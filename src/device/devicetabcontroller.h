@@ -23,14 +23,14 @@ class QWidget;
 /// search thread, selection, adding and re-login of devices, and the IP change. The tab keeps the
 /// slots and widgets; the behaviour lives here once, with the tab's differences taken from its
 /// TableVariant.
-class DeviceTabCore : public QObject
+class DeviceTabController : public QObject
 {
     Q_OBJECT
 public:
     /// Opens the tab's SDK session (connect time-out 2000 ms, one try) and reads the IP-change keys.
-    DeviceTabCore(TabKind kind, QWidget *tab);
+    DeviceTabController(TabKind kind, QWidget *tab);
     /// Waits for the search and any login under way, logs out every listed device, closes the session.
-    ~DeviceTabCore() override;
+    ~DeviceTabController() override;
 
     DeviceTable *table() const { return m_table; }
     /// The tab's device-batch engine: its runs (upgrade, OEMID batch, logo make and burn, reset and
