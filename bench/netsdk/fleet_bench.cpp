@@ -13,6 +13,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/sendfile.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -51,6 +52,14 @@ long statusKiB(const char *field)
 void resetPeakRss()
 {
     std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// Threads carry their role in their name, so a profile (perf report --sort comm) splits the time
+// between the SDK's upgrade threads (which keep the program's name), the plain senders, and the
+// receiving side.
+void nameThread(const char *name)
+{
+    ::prctl(PR_SET_NAME, name, 0, 0, 0);
 }
 
 double secondsSince(steady_clock::time_point t0)
@@ -118,6 +127,7 @@ int connectLoopback(uint16_t port)
 // A plain receiver: an 8-byte head (size, hash or not), the bytes, then a one-byte receipt.
 void receive(int fd)
 {
+    nameThread("plain-recv");
     uint32_t head[2];
     if (readAll(fd, head, sizeof head)) {
         netsdk::proto::Sha256 sha;
@@ -142,6 +152,7 @@ void receive(int fd)
 // the parent writes to `cmd`, then answers with how many upgrades the device verified.
 [[noreturn]] void deviceHost(int cmd, int answer)
 {
+    nameThread("device"); /* inherited by the test device's threads */
     DeviceScript script;
     script.progress = {50, 100};
     FakeDevice dev(script);
@@ -185,6 +196,7 @@ double plainTransfer(uint16_t port, const std::string &path, uint32_t size, int 
     const auto t0 = steady_clock::now();
     for (int i = 0; i < n; ++i)
         senders.emplace_back([&] {
+            nameThread("plain-send");
             const int fd = connectLoopback(port);
             const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
             if (fd < 0 || file < 0) {
@@ -249,6 +261,7 @@ SdkRound sdkUpgrade(uint16_t port, const std::string &pkg, int devices)
     std::atomic<int> next{0};
     for (int t = 0; t < 16; ++t)
         threads.emplace_back([&] {
+            nameThread("sdk-login");
             for (int i; (i = next++) < devices;) {
                 int err = 0;
                 H264_DVR_DEVICEINFO info{};
@@ -358,7 +371,7 @@ int main(int argc, char **argv)
                 "by the SDK\n",
                 upgradesStarted, upgradesOk, verified,
                 static_cast<unsigned long long>(netsdk::detail::packageHashCount() - hashesBefore));
-    std::printf("median ratio SDK / plain transfer to hashing receivers: %.2f (target >= 0.8)\n",
+    std::printf("median ratio SDK / plain transfer to hashing receivers: %.2f (target >= 0.9)\n",
                 vsHash[vsHash.size() / 2]);
     std::printf("median ratio SDK / plain transfer: %.2f\n", vsPlain[vsPlain.size() / 2]);
     std::printf("SDK-side peak RSS: %.1f MiB (target < 64 MiB)\n", worstPeak / 1024.0);
