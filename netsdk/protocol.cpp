@@ -323,25 +323,64 @@ Result decodeDatagram(const uint8_t *p, size_t n, Frame &out)
     return Result::Ok;
 }
 
+Frame FrameView::copy() const
+{
+    Frame f;
+    f.header = header;
+    f.payload.assign(payload, payload + length);
+    return f;
+}
+
+void FrameReader::compact()
+{
+    if (pos_ == end_) {
+        pos_ = end_ = 0;
+    } else if (pos_ > 65536 && pos_ * 2 > end_) {
+        std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
+        end_ -= pos_;
+        pos_ = 0;
+    }
+}
+
 void FrameReader::feed(const uint8_t *p, size_t n)
 {
     if (failed_ != Result::Ok || n == 0)
         return;
-    if (pos_ > 0 && pos_ == buf_.size()) {
-        buf_.clear();
-        pos_ = 0;
-    } else if (pos_ > 65536 && pos_ * 2 > buf_.size()) {
-        buf_.erase(buf_.begin(), buf_.begin() + long(pos_));
-        pos_ = 0;
-    }
-    buf_.insert(buf_.end(), p, p + n);
+    compact();
+    if (buf_.size() < end_ + n)
+        buf_.resize(end_ + n);
+    std::memcpy(buf_.data() + end_, p, n);
+    end_ += n;
 }
 
-Result FrameReader::next(Frame &out)
+uint8_t *FrameReader::space(size_t &room)
+{
+    room = std::max<size_t>(room, 1);
+    compact();
+    Header h;
+    const size_t avail = end_ - pos_;
+    if (failed_ == Result::Ok && decodeHeader(buf_.data() + pos_, avail, Transport::Tcp, h) == Result::Ok) {
+        const size_t frame = kHeaderSize + h.length;
+        const size_t rest = frame > avail ? frame - avail : 0;
+        room = std::min(room, rest + kHeaderSize);
+    }
+    if (buf_.size() < end_ + room)
+        buf_.resize(end_ + room);
+    return buf_.data() + end_;
+}
+
+void FrameReader::commit(size_t n)
+{
+    if (failed_ != Result::Ok)
+        return;
+    end_ = std::min(end_ + n, buf_.size());
+}
+
+Result FrameReader::next(FrameView &out)
 {
     if (failed_ != Result::Ok)
         return failed_;
-    size_t avail = buf_.size() - pos_;
+    size_t avail = end_ - pos_;
     Header h;
     Result r = decodeHeader(buf_.data() + pos_, avail, Transport::Tcp, h);
     if (r == Result::Incomplete)
@@ -350,16 +389,27 @@ Result FrameReader::next(Frame &out)
         failed_ = r;
         buf_.clear();
         buf_.shrink_to_fit();
-        pos_ = 0;
+        pos_ = end_ = 0;
         return r;
     }
     if (avail < kHeaderSize + h.length)
         return Result::Incomplete;
     out.header = h;
-    const uint8_t *p = buf_.data() + pos_ + kHeaderSize;
-    out.payload.assign(p, p + h.length);
+    out.payload = buf_.data() + pos_ + kHeaderSize;
+    out.length = h.length;
     pos_ += kHeaderSize + h.length;
     return Result::Ok;
+}
+
+Result FrameReader::next(Frame &out)
+{
+    FrameView v;
+    const Result r = next(v);
+    if (r == Result::Ok) {
+        out.header = v.header;
+        out.payload.assign(v.payload, v.payload + v.length);
+    }
+    return r;
 }
 
 /* ---- Search ---- */
@@ -758,20 +808,29 @@ std::array<uint8_t, kHeaderSize + 4> encodeUpgradeDataHead(uint32_t seq, uint32_
     return b;
 }
 
-Result decodeUpgradeData(const Frame &f, uint32_t &offset, const uint8_t *&data, size_t &n)
+Result decodeUpgradeData(const FrameView &f, uint32_t &offset, const uint8_t *&data, size_t &n)
 {
     if (f.header.type != MSG_UPGRADE_DATA)
         return Result::BadType;
-    if (f.payload.size() < 5 || f.payload.size() > 4 + kMaxUpgradeChunk)
+    if (f.length < 5 || f.length > 4 + kMaxUpgradeChunk)
         return Result::BadLength;
-    uint32_t off = get32(f.payload.data());
-    size_t len = f.payload.size() - 4;
+    uint32_t off = get32(f.payload);
+    size_t len = f.length - 4;
     if (uint64_t(off) + len > kMaxUpgradeSize)
         return Result::BadPayload;
     offset = off;
-    data = f.payload.data() + 4;
+    data = f.payload + 4;
     n = len;
     return Result::Ok;
+}
+
+Result decodeUpgradeData(const Frame &f, uint32_t &offset, const uint8_t *&data, size_t &n)
+{
+    FrameView v;
+    v.header = f.header;
+    v.payload = f.payload.data();
+    v.length = f.payload.size();
+    return decodeUpgradeData(v, offset, data, n);
 }
 
 Bytes encodeUpgradeEnd(uint32_t seq, uint32_t session, const UpgradeEnd &m)

@@ -142,19 +142,41 @@ inline Bytes encodeFrame(const Header &h, const Bytes &payload)
 /* One UDP datagram = exactly one frame, no trailing bytes. */
 Result decodeDatagram(const uint8_t *p, size_t n, Frame &out);
 
-/* Incremental decoder for a TCP stream. Feed bytes as they arrive; next() yields whole frames.
- * After an error the stream is unusable (close the connection). Memory held is bounded by
- * kHeaderSize + maxPayload(type) plus at most one feed. */
+/* A frame where it lies in a FrameReader's buffer: valid until the reader is next fed, asked for
+ * space or for a frame. Spares the payload copy of a 64 KiB upgrade chunk. */
+struct FrameView {
+    Header header;
+    const uint8_t *payload = nullptr;
+    size_t length = 0;
+
+    Frame copy() const;
+};
+
+/* Incremental decoder for a TCP stream. Feed bytes as they arrive (or receive them straight into
+ * space() and commit() them); next() yields whole frames. After an error the stream is unusable
+ * (close the connection). Memory held is bounded by kHeaderSize + maxPayload(type) plus at most one
+ * feed. */
 class FrameReader
 {
 public:
     void feed(const uint8_t *p, size_t n);
+    /* Room to receive into, at most `room` bytes (in: the most the caller wants, at least 1; out:
+     * what it got, at least 1). Once a frame's header is in, the room stops after that frame and the
+     * next header, so that a reader fed this way finds every frame at the start of its buffer and
+     * never moves a chunk's bytes. */
+    uint8_t *space(size_t &room);
+    /* `n` bytes (at most the room given) were written at space(). */
+    void commit(size_t n);
     Result next(Frame &out);
-    size_t buffered() const { return buf_.size() - pos_; }
+    Result next(FrameView &out);
+    size_t buffered() const { return end_ - pos_; }
 
 private:
-    Bytes buf_;
+    void compact();
+
+    Bytes buf_; /* storage; bytes [pos_, end_) are unread */
     size_t pos_ = 0;
+    size_t end_ = 0;
     Result failed_ = Result::Ok;
 };
 
@@ -270,6 +292,7 @@ Result decodeUpgradeBegin(const Frame &f, UpgradeBegin &m);
  * frame's payload to spare a copy. */
 Bytes encodeUpgradeData(uint32_t seq, uint32_t session, uint32_t offset, const uint8_t *data, size_t n);
 Result decodeUpgradeData(const Frame &f, uint32_t &offset, const uint8_t *&data, size_t &n);
+Result decodeUpgradeData(const FrameView &f, uint32_t &offset, const uint8_t *&data, size_t &n);
 /* The header and offset of an UPGRADE_DATA frame of n (1..kMaxUpgradeChunk) data bytes, for a
  * sender that writes the data itself, straight after; with the data it is encodeUpgradeData's frame. */
 std::array<uint8_t, kHeaderSize + 4> encodeUpgradeDataHead(uint32_t seq, uint32_t session, uint32_t offset,

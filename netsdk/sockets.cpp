@@ -44,14 +44,30 @@ Io sendAll(int fd, const uint8_t *p, size_t n, Clock::time_point deadline, int i
 
 Io readFrame(int fd, proto::FrameReader &reader, Clock::time_point deadline, proto::Frame &f)
 {
-    uint8_t buf[16384];
     for (;;) {
         proto::Result r = reader.next(f);
         if (r == proto::Result::Ok)
             return Io::Ok;
         if (r != proto::Result::Incomplete)
             return Io::Bad;
+        /* Read first and wait only when nothing is there: a frame that has already arrived costs
+         * one call, and the bytes go straight into the reader. */
+        size_t room = 16384;
+        uint8_t *to = reader.space(room);
+        ssize_t k = ::recv(fd, to, room, MSG_DONTWAIT);
+        if (k > 0) {
+            reader.commit(size_t(k));
+            continue;
+        }
+        if (k == 0)
+            return Io::Closed;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return Io::Closed;
         int ms = remainingMs(deadline);
+        if (ms == 0)
+            return Io::Timeout;
         pollfd pfd{fd, POLLIN, 0};
         int n = ::poll(&pfd, 1, ms);
         if (n < 0 && errno == EINTR)
@@ -60,13 +76,6 @@ Io readFrame(int fd, proto::FrameReader &reader, Clock::time_point deadline, pro
             return Io::Closed;
         if (n == 0)
             return Io::Timeout;
-        ssize_t k = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-        if (k > 0)
-            reader.feed(buf, size_t(k));
-        else if (k == 0)
-            return Io::Closed;
-        else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)
-            return Io::Closed;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -119,24 +120,53 @@ void FakeDevice::serve(int fd)
 {
     FrameReader reader;
     Conn conn;
-    uint8_t buf[65536];
     bool open = true;
     while (open && !stop_) {
-        pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 20) <= 0)
+        /* Receive first, wait only when there is nothing: a streaming client keeps us busy without
+         * a poll per chunk, and the chunks are hashed where they were received. */
+        size_t room = 65536 + kHeaderSize + 4;
+        uint8_t *to = reader.space(room);
+        ssize_t k = ::recv(fd, to, room, MSG_DONTWAIT);
+        if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+            pollfd p{fd, POLLIN, 0};
+            ::poll(&p, 1, 20);
             continue;
-        ssize_t k = ::recv(fd, buf, sizeof buf, 0);
+        }
         if (k <= 0)
             break;
-        reader.feed(buf, size_t(k));
-        Frame f;
+        reader.commit(size_t(k));
+        FrameView v;
         Result r;
-        while (open && (r = reader.next(f)) == Result::Ok)
-            open = handle(fd, conn, f);
+        while (open && (r = reader.next(v)) == Result::Ok)
+            open = v.header.type == MSG_UPGRADE_DATA ? handleData(fd, conn, v) : handle(fd, conn, v.copy());
         if (open && r != Result::Incomplete)
             open = false; /* a header we cannot trust: drop the connection */
     }
     ::close(fd);
+}
+
+bool FakeDevice::handleData(int fd, Conn &c, const FrameView &f)
+{
+    const DeviceScript &s = script_;
+    const uint32_t session = f.header.session;
+    uint32_t off;
+    const uint8_t *p;
+    size_t n;
+    if (s.silentAfterLogin)
+        return true;
+    if (!c.sha || decodeUpgradeData(f, off, p, n) != Result::Ok || off != c.received)
+        return false;
+    if (s.dataDelayMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(s.dataDelayMs));
+    c.sha->update(p, n);
+    c.received += uint32_t(n);
+    if (s.earlyProgress && c.received == n)
+        sendBytes(fd, encodeUpgradeProgress(session, 5));
+    if (s.resultAfterChunks && !c.resultSent) {
+        c.resultSent = true;
+        sendBytes(fd, encodeUpgradeResult(session, s.resultAfterChunks));
+    }
+    return true;
 }
 
 /* Returns false to close the connection. */
@@ -283,24 +313,6 @@ bool FakeDevice::handle(int fd, Conn &c, const Frame &f)
         c.resultSent = false;
         sendBytes(fd, encodeAnswer(MSG_UPGRADE_BEGIN, seq, session, s.beginStatus));
         return s.beginStatus == 0;
-    }
-    case MSG_UPGRADE_DATA: {
-        uint32_t off;
-        const uint8_t *p;
-        size_t n;
-        if (!c.sha || decodeUpgradeData(f, off, p, n) != Result::Ok || off != c.received)
-            return false;
-        if (s.dataDelayMs)
-            std::this_thread::sleep_for(std::chrono::milliseconds(s.dataDelayMs));
-        c.sha->update(p, n);
-        c.received += uint32_t(n);
-        if (s.earlyProgress && c.received == n)
-            sendBytes(fd, encodeUpgradeProgress(session, 5));
-        if (s.resultAfterChunks && !c.resultSent) {
-            c.resultSent = true;
-            sendBytes(fd, encodeUpgradeResult(session, s.resultAfterChunks));
-        }
-        return true;
     }
     case MSG_UPGRADE_END: {
         UpgradeEnd e;

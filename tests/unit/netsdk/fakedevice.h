@@ -92,6 +92,7 @@ private:
         bool resultSent = false;
     };
     bool handle(int fd, Conn &c, const netsdk::proto::Frame &f);
+    bool handleData(int fd, Conn &c, const netsdk::proto::FrameView &f);
 
     DeviceScript script_;
     int listenFd_ = -1;

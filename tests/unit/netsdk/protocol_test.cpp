@@ -41,6 +41,28 @@ std::vector<Frame> readAll(const Bytes &stream, size_t step, Result &last)
     return out;
 }
 
+/* The same stream received straight into the reader's space, at most `step` bytes at a time. */
+std::vector<Frame> receiveAll(const Bytes &stream, size_t step, Result &last)
+{
+    FrameReader r;
+    std::vector<Frame> out;
+    last = Result::Incomplete;
+    for (size_t i = 0; i < stream.size();) {
+        size_t room = step;
+        uint8_t *to = r.space(room);
+        const size_t n = std::min(room, stream.size() - i);
+        std::memcpy(to, stream.data() + i, n);
+        r.commit(n);
+        i += n;
+        FrameView v;
+        while ((last = r.next(v)) == Result::Ok)
+            out.push_back(v.copy());
+        if (last != Result::Incomplete)
+            break;
+    }
+    return out;
+}
+
 Frame one(const Bytes &b)
 {
     Result last;
@@ -135,33 +157,38 @@ TEST(ProtocolCodec, StreamRoundTripSurvivesAnySplit)
     add(encodeUpgradeProgress(77, 42));
     add(encodeUpgradeResult(77, NETSDK_ERR_UPG_HARDWARE));
 
-    for (size_t step : {size_t(1), size_t(7), size_t(24), size_t(4096), stream.size()}) {
-        Result last;
-        auto frames = readAll(stream, step, last);
-        ASSERT_EQ(frames.size(), 4u) << "step " << step;
-        EXPECT_EQ(last, Result::Incomplete);
+    const struct {
+        const char *how;
+        std::vector<Frame> (*read)(const Bytes &, size_t, Result &);
+    } readers[] = {{"fed", readAll}, {"received into its space", receiveAll}};
+    for (const auto &reader : readers)
+        for (size_t step : {size_t(1), size_t(7), size_t(24), size_t(4096), stream.size()}) {
+            Result last;
+            auto frames = reader.read(stream, step, last);
+            ASSERT_EQ(frames.size(), 4u) << reader.how << ", step " << step;
+            EXPECT_EQ(last, Result::Incomplete);
 
-        JsonSet js2;
-        ASSERT_EQ(decodeJsonSet(frames[0], js2), Result::Ok);
-        EXPECT_EQ(frames[0].header.seq, 5u);
-        EXPECT_EQ(frames[0].header.session, 77u);
-        EXPECT_EQ(js2.name, js.name);
-        EXPECT_EQ(js2.text, js.text);
-        EXPECT_EQ(js2.channel, -1);
+            JsonSet js2;
+            ASSERT_EQ(decodeJsonSet(frames[0], js2), Result::Ok);
+            EXPECT_EQ(frames[0].header.seq, 5u);
+            EXPECT_EQ(frames[0].header.session, 77u);
+            EXPECT_EQ(js2.name, js.name);
+            EXPECT_EQ(js2.text, js.text);
+            EXPECT_EQ(js2.channel, -1);
 
-        uint32_t off = 0;
-        const uint8_t *p = nullptr;
-        size_t n = 0;
-        ASSERT_EQ(decodeUpgradeData(frames[1], off, p, n), Result::Ok);
-        EXPECT_EQ(off, 4096u);
-        ASSERT_EQ(n, data.size());
-        EXPECT_EQ(std::memcmp(p, data.data(), n), 0);
+            uint32_t off = 0;
+            const uint8_t *p = nullptr;
+            size_t n = 0;
+            ASSERT_EQ(decodeUpgradeData(frames[1], off, p, n), Result::Ok);
+            EXPECT_EQ(off, 4096u);
+            ASSERT_EQ(n, data.size());
+            EXPECT_EQ(std::memcmp(p, data.data(), n), 0);
 
-        int32_t pct = -1;
-        ASSERT_EQ(decodeUpgradeProgress(frames[2], pct), Result::Ok);
-        EXPECT_EQ(pct, 42);
-        EXPECT_EQ(frames[3].header.status, NETSDK_ERR_UPG_HARDWARE);
-    }
+            int32_t pct = -1;
+            ASSERT_EQ(decodeUpgradeProgress(frames[2], pct), Result::Ok);
+            EXPECT_EQ(pct, 42);
+            EXPECT_EQ(frames[3].header.status, NETSDK_ERR_UPG_HARDWARE);
+        }
 }
 
 TEST(ProtocolCodec, MessageRoundTrips)
@@ -675,6 +702,68 @@ TEST(ProtocolCodec, UpgradeDataHeadIsTheFramesOwnHead)
         const auto head = encodeUpgradeDataHead(77, 0x5eed, 0x10000, n);
         ASSERT_EQ(whole.size(), head.size() + n);
         EXPECT_TRUE(std::equal(head.begin(), head.end(), whole.begin())) << n;
+    }
+}
+
+/* Whole chunks received into the reader as a socket hands them over: once the first chunk's header
+ * is known, every chunk is decoded where its bytes were received, none moved inside the reader. */
+TEST(ProtocolCodec, ChunksAreDecodedWhereTheyWereReceived)
+{
+    std::vector<uint8_t> data(kMaxUpgradeChunk);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = uint8_t(i * 13 + 1);
+    Bytes stream;
+    constexpr uint32_t kChunks = 6;
+    for (uint32_t c = 0; c < kChunks; ++c) {
+        data[0] = uint8_t(c);
+        const Bytes b = encodeUpgradeData(c + 1, 77, c * kMaxUpgradeChunk, data.data(), data.size());
+        stream.insert(stream.end(), b.begin(), b.end());
+    }
+    const size_t frameSize = stream.size() / kChunks;
+    /* How many bytes the socket holds at each receive. */
+    for (size_t arrives : {size_t(1000), size_t(50000), size_t(65536), size_t(100000), stream.size()}) {
+        FrameReader r;
+        struct Piece {
+            size_t from, n;
+            const uint8_t *at;
+        };
+        std::vector<Piece> pieces;
+        auto receivedAt = [&](size_t from) -> const uint8_t * {
+            for (const Piece &p : pieces)
+                if (from >= p.from && from < p.from + p.n)
+                    return p.at + (from - p.from);
+            return nullptr;
+        };
+        size_t i = 0;
+        uint32_t chunks = 0;
+        while (i < stream.size()) {
+            size_t room = 1 << 20;
+            uint8_t *to = r.space(room);
+            const size_t n = std::min({room, arrives, stream.size() - i});
+            std::memcpy(to, stream.data() + i, n);
+            r.commit(n);
+            pieces.push_back({i, n, to});
+            i += n;
+            FrameView v;
+            Result res;
+            while ((res = r.next(v)) == Result::Ok) {
+                uint32_t off = 0;
+                const uint8_t *p = nullptr;
+                size_t len = 0;
+                ASSERT_EQ(decodeUpgradeData(v, off, p, len), Result::Ok);
+                EXPECT_EQ(off, chunks * kMaxUpgradeChunk);
+                ASSERT_EQ(len, data.size());
+                EXPECT_EQ(p[0], uint8_t(chunks));
+                EXPECT_EQ(std::memcmp(p + 1, data.data() + 1, len - 1), 0);
+                if (chunks >= 2) {
+                    EXPECT_EQ(p, receivedAt(chunks * frameSize + kHeaderSize + 4))
+                        << "chunk " << chunks << ", " << arrives << " bytes a time";
+                }
+                ++chunks;
+            }
+            ASSERT_EQ(res, Result::Incomplete);
+        }
+        EXPECT_EQ(chunks, kChunks) << arrives;
     }
 }
 
