@@ -841,6 +841,7 @@ struct UpgradeCase {
     bool progress;  /* the device reported progress */
     int maxDeviceReports = 101;
     int deadlineMs = 0; /* the flash deadline set for the case; 0: the SDK's own */
+    int size = 300000;  /* of the package */
 };
 
 } // namespace
@@ -857,8 +858,8 @@ TEST_P(SdkUpgrade, ReportsInOrderWithOneFinal)
     FakeDevice dev(s);
     if (c.deadlineMs > 0)
         H264_DVR_SetUpgradeDeadline(c.deadlineMs);
-    const int size = 300000;
-    std::string pkg = makePackage(size);
+    const int size = c.size;
+    std::string pkg = makePackage(size_t(size));
     long h = login(dev);
     ASSERT_GT(h, 0);
     Recorder rec;
@@ -918,6 +919,10 @@ INSTANTIATE_TEST_SUITE_P(
                     NETSDK_ERR_UPG_BAD_PACKET, 0, false, false},
         UpgradeCase{"connection dropped", [](DeviceScript &s) { s.dropAfterBegin = true; }, -2,
                     NETSDK_ERR_NETWORK, false, false},
+        /* More than the loopback buffers hold, so that the sender itself has to wait for the device. */
+        UpgradeCase{"the device stops reading while we send",
+                    [](DeviceScript &s) { s.stallAfterBytes = 1 << 20; }, -2, NETSDK_ERR_TIMEOUT, false,
+                    false, 101, 0, 32 << 20},
         UpgradeCase{"silent after the transfer", [](DeviceScript &s) { s.silentAfterEnd = true; }, -2,
                     NETSDK_ERR_TIMEOUT, true, false},
         UpgradeCase{"no device progress", [](DeviceScript &s) { s.progress.clear(); }, -1, 0, true, false},

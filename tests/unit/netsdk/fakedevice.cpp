@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -118,20 +119,19 @@ void FakeDevice::acceptLoop()
 
 void FakeDevice::serve(int fd)
 {
+    /* A blocking receive that gives up now and then to look at stop_: while a client streams, one
+     * call per chunk, and the chunks are hashed where they were received. */
+    timeval tick{0, 20000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
     FrameReader reader;
     Conn conn;
     bool open = true;
     while (open && !stop_) {
-        /* Receive first, wait only when there is nothing: a streaming client keeps us busy without
-         * a poll per chunk, and the chunks are hashed where they were received. */
         size_t room = 65536 + kHeaderSize + 4;
         uint8_t *to = reader.space(room);
-        ssize_t k = ::recv(fd, to, room, MSG_DONTWAIT);
-        if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-            pollfd p{fd, POLLIN, 0};
-            ::poll(&p, 1, 20);
+        ssize_t k = ::recv(fd, to, room, 0);
+        if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
             continue;
-        }
         if (k <= 0)
             break;
         reader.commit(size_t(k));
@@ -160,6 +160,11 @@ bool FakeDevice::handleData(int fd, Conn &c, const FrameView &f)
         std::this_thread::sleep_for(std::chrono::milliseconds(s.dataDelayMs));
     c.sha->update(p, n);
     c.received += uint32_t(n);
+    if (s.stallAfterBytes && c.received >= s.stallAfterBytes) {
+        while (!stop_) /* reads nothing more, and keeps the connection */
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return false;
+    }
     if (s.earlyProgress && c.received == n)
         sendBytes(fd, encodeUpgradeProgress(session, 5));
     if (s.resultAfterChunks && !c.resultSent) {

@@ -41,7 +41,8 @@ struct DeviceScript {
     int progressGapMs = 0;      /* before each progress event */
     bool floodProgress = false; /* instead of `progress` and the result: 1 %, 2 %, 1 %, ... until closed */
     int32_t upgradeResult = 0;
-    int dataDelayMs = 0; /* per UPGRADE_DATA frame */
+    int dataDelayMs = 0;          /* per UPGRADE_DATA frame */
+    uint32_t stallAfterBytes = 0; /* non-zero: stop reading, connection open, after this much data */
 };
 
 class FakeDevice
