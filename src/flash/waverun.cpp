@@ -18,6 +18,32 @@ QString WaveRun::haltedText(int wave)
     return QCoreApplication::translate("WaveRun", "Halted: wave %1 failed").arg(wave);
 }
 
+QString WaveRun::haltMessage(const WaveHalt &halt, int waveCount, Goal goal)
+{
+    // Whole sentences per goal, so that each reads naturally in translation.
+    const QString why =
+        (goal == Goal::Verified
+             ? QCoreApplication::translate("WaveRun",
+                                           "Wave %1 of %2 failed: %3 of its %4 devices did not end "
+                                           "verified (the run halts at %5). %6 devices were not started.")
+             : QCoreApplication::translate("WaveRun",
+                                           "Wave %1 of %2 failed: %3 of its %4 devices did not end burnt "
+                                           "(the run halts at %5). %6 devices were not started."))
+            .arg(halt.wave)
+            .arg(waveCount)
+            .arg(halt.failed)
+            .arg(halt.size)
+            .arg(halt.haltAt)
+            .arg(halt.notStarted);
+    if (!halt.canResume())
+        return why;
+    const QString question =
+        goal == Goal::Verified
+            ? QCoreApplication::translate("WaveRun", "Go on with wave %1?", "firmware upgrade")
+            : QCoreApplication::translate("WaveRun", "Go on with wave %1?", "logo burn");
+    return why + QLatin1Char('\n') + question.arg(halt.wave + 1);
+}
+
 QString WaveRun::waveText(int wave)
 {
     return QCoreApplication::translate("WaveRun", "Wave %1").arg(wave);

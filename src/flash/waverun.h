@@ -82,6 +82,11 @@ public:
     /// The last halt, while halted.
     std::optional<WaveHalt> lastHalt() const { return m_halt; }
 
+    /// What a wave's devices had to end as: all the tabs' halt texts differ by.
+    enum class Goal { Verified, Burnt };
+    /// The operator's account of `halt` in a run of `waveCount` waves: which wave failed and why, then,
+    /// when a next wave is there, the question whether to go on with it (on a line of its own).
+    static QString haltMessage(const WaveHalt &halt, int waveCount, Goal goal);
     /// The text of a device a halt left unstarted.
     static QString haltedText(int wave);
     /// The step text of a device whose wave starts.

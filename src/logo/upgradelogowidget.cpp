@@ -11,6 +11,7 @@
 #include "device/devicetableactions.h"
 #include "device/fileopendialog.h"
 #include "device/loginerrortext.h"
+#include "flash/wavehaltbox.h"
 #include "flash/waveplan.h"
 #include "flash/waverun.h"
 #include "logo/applinkfile.h"
@@ -504,28 +505,8 @@ void UpgradeLogoWidget::launch(const std::vector<int> &rows, const QByteArray &p
 
 void UpgradeLogoWidget::waveHalted(const WaveHalt &halt)
 {
-    WaveRun &waves = m_runs->waveRun();
-    const QString why = tr("Wave %1 of %2 failed: %3 of its %4 devices did not end burnt (the run halts at "
-                           "%5). %6 devices were not started.")
-                            .arg(halt.wave)
-                            .arg(waves.waves().size())
-                            .arg(halt.failed)
-                            .arg(halt.size)
-                            .arg(halt.haltAt)
-                            .arg(halt.notStarted);
-    if (!halt.canResume()) {
-        CMessageBox::warning(this, QStringLiteral("Prompt"), why);
-        waves.abandon();
-        return;
-    }
-    const int answer = CMessageBox::question(
-        this, QStringLiteral("Prompt"),
-        why + QLatin1Char('\n') + tr("Go on with wave %1?").arg(halt.wave + 1), tr("Go on"), tr("Stop"));
-    if (answer == 0 && waves.resume()) {
+    if (WaveHaltBox::ask(this, m_runs->waveRun(), halt, WaveRun::Goal::Burnt))
         setCursor(Qt::WaitCursor);
-        return;
-    }
-    waves.abandon();
 }
 
 void UpgradeLogoWidget::wavesEnded(const WaveEnd &end)

@@ -215,22 +215,6 @@
         <translation>未知错误</translation>
     </message>
     <message>
-        <source>Wave %1 of %2 failed: %3 of its %4 devices did not end verified (the run halts at %5). %6 devices were not started.</source>
-        <translation>第 %1 批（共 %2 批）失败：该批 %4 台设备中有 %3 台未通过验证（失败达到 %5 台即暂停）。%6 台设备未开始升级。</translation>
-    </message>
-    <message>
-        <source>Go on with wave %1?</source>
-        <translation>继续升级第 %1 批？</translation>
-    </message>
-    <message>
-        <source>Go on</source>
-        <translation>继续</translation>
-    </message>
-    <message>
-        <source>Stop</source>
-        <translation>停止</translation>
-    </message>
-    <message>
         <source>No ticked device passed the check; nothing was sent.</source>
         <translation>没有勾选的设备通过检查，未发送任何数据。</translation>
     </message>

@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTranslator>
 
 #include <gtest/gtest.h>
 
@@ -397,6 +398,55 @@ TEST(WaveRun, RowsReplacedWhileHaltedAreNotResumed)
     EXPECT_FALSE(run.resume());
     EXPECT_EQ(run.state(), WaveRun::State::Idle);
     EXPECT_EQ(fake.waves.size(), 1u);
+}
+
+TEST(WaveRun, HaltMessageSaysWhichWaveFailedAndAsksOnlyWhileOneIsLeft)
+{
+    // Wave 2 of 4: 3 of its 8 devices failed, the run halts at 2.
+    WaveHalt halt;
+    halt.wave = 2;
+    halt.size = 8;
+    halt.failed = 3;
+    halt.haltAt = 2;
+    struct Case {
+        const char *name;
+        WaveRun::Goal goal;
+        int notStarted;
+        bool chinese;
+        const char *text; // UTF-8
+    };
+    const Case cases[] = {
+        {"firmware, waves left", WaveRun::Goal::Verified, 5, false,
+         "Wave 2 of 4 failed: 3 of its 8 devices did not end verified (the run halts at 2). 5 devices were "
+         "not "
+         "started.\nGo on with wave 3?"},
+        {"logo, waves left", WaveRun::Goal::Burnt, 5, false,
+         "Wave 2 of 4 failed: 3 of its 8 devices did not end burnt (the run halts at 2). 5 devices were not "
+         "started.\nGo on with wave 3?"},
+        {"last wave: nothing to go on with", WaveRun::Goal::Verified, 0, false,
+         "Wave 2 of 4 failed: 3 of its 8 devices did not end verified (the run halts at 2). 0 devices were "
+         "not "
+         "started."},
+        // Each tab keeps its own Chinese wording, the question included.
+        {"firmware in Chinese", WaveRun::Goal::Verified, 5, true,
+         "第 2 批（共 4 批）失败：该批 8 台设备中有 3 台未通过验证（失败达到 2 台即暂停）。5 "
+         "台设备未开始升级。\n"
+         "继续升级第 3 批？"},
+        {"logo in Chinese", WaveRun::Goal::Burnt, 5, true,
+         "第 2 批（共 4 批）失败：该批 8 台设备中有 3 台未烧录成功（失败达到 2 台即暂停）。5 "
+         "台设备未开始烧录。\n"
+         "继续烧录第 3 批？"},
+    };
+    QTranslator translator;
+    ASSERT_TRUE(translator.load(QStringLiteral(TALLOW_APP_DIR "/language/tallow_zh.qm")));
+    for (const Case &c : cases) {
+        halt.notStarted = c.notStarted;
+        if (c.chinese)
+            QCoreApplication::installTranslator(&translator);
+        const QString text = WaveRun::haltMessage(halt, 4, c.goal);
+        QCoreApplication::removeTranslator(&translator);
+        EXPECT_EQ(text.toStdString(), std::string(c.text)) << c.name;
+    }
 }
 
 int main(int argc, char **argv)
