@@ -36,7 +36,7 @@ namespace
 /// The burn in waves: every device checked, then burnt wave by wave. A halt stops the command, as
 /// nobody is there to answer "go on": the devices not started keep "Halted: wave N failed".
 int burnInWaves(LogoRunController::Run run, const WaveSettings &settings, LogoRunController &runs,
-                DeviceBatch &batch, const DeviceTable &table, CtlReport &report)
+                DeviceBatch &batch, DeviceTable &table, const CtlCommand &cmd, CtlReport &report)
 {
     QString stageProblem;
     QObject::connect(&runs, &LogoRunController::stageFailed, &runs,
@@ -53,6 +53,8 @@ int burnInWaves(LogoRunController::Run run, const WaveSettings &settings, LogoRu
         CtlCommand::error(stageProblem);
         return report.finish(false, {}, CtlExit::InputRefused);
     }
+    table.flushPending();
+    cmd.writeCsv(table); // with each device's wave
     QJsonObject extra;
     CtlWaves::finishWaves(waves, &extra, [](const WaveHalt &halt, int count) {
         return TallowCtl::tr("Halted: wave %1 of %2 failed (%3 of its %4 devices did not end burnt; the run "
@@ -83,6 +85,7 @@ int logo(const QStringList &args)
          Key::WavesHalt});
     cmd.parser().addPositionalArgument(QStringLiteral("action"), TallowCtl::tr("make or burn"),
                                        QStringLiteral("make|burn"));
+    cmd.addCsvOption();
     if (const int code = cmd.parse(args); code >= 0)
         return code;
     const QStringList action = cmd.positional();
@@ -180,7 +183,7 @@ int logo(const QStringList &args)
     run.hooks.loginErrorText = [](int code) { return loginErrorText(code); };
 
     if (inWaves)
-        return burnInWaves(std::move(run), waveSettings, runs, *batch, *table, report);
+        return burnInWaves(std::move(run), waveSettings, runs, *batch, *table, cmd, report);
 
     QJsonArray packages;
     QString stageProblem;
@@ -212,6 +215,8 @@ int logo(const QStringList &args)
         CtlCommand::error(stageProblem);
         return report.finish(false, {}, CtlExit::InputRefused);
     }
+    table->flushPending();
+    cmd.writeCsv(*table);
     const bool interrupted = interrupt.count() > 0;
     int code = -1; // as the rows' results say
     if (!burn && !interrupted) {

@@ -1002,11 +1002,12 @@ void TallowCtlE2E::logoBurnInWaves()
     const QString boot = m_tmp->filePath(QStringLiteral("boot.jpg"));
     const QByteArray picture = logotest::makeJpeg(320, 240);
     QVERIFY(logotest::writeFile(boot, picture));
-    const CtlResult r = runCtl(
-        {QStringLiteral("logo"), QStringLiteral("burn"), QStringLiteral("--logo-boot"), boot,
-         QStringLiteral("--search-time"), QStringLiteral("1000"), QStringLiteral("--spacing-ms"),
-         QStringLiteral("0"), QStringLiteral("--waves"), QStringLiteral("1"), QStringLiteral("--wave-first"),
-         QStringLiteral("1"), QStringLiteral("--wave-growth"), QStringLiteral("x2")});
+    const CtlResult r =
+        runCtl({QStringLiteral("logo"), QStringLiteral("burn"), QStringLiteral("--logo-boot"), boot,
+                QStringLiteral("--search-time"), QStringLiteral("1000"), QStringLiteral("--spacing-ms"),
+                QStringLiteral("0"), QStringLiteral("--waves"), QStringLiteral("1"),
+                QStringLiteral("--wave-first"), QStringLiteral("1"), QStringLiteral("--wave-growth"),
+                QStringLiteral("x2"), QStringLiteral("--csv"), m_tmp->filePath(QStringLiteral("waves.csv"))});
     QVERIFY2(r.allJson, r.notJson.constData());
     for (int i = 0; i < 4; ++i) {
         const QString ip = QStringLiteral("127.0.174.%1").arg(10 + i);
@@ -1029,6 +1030,13 @@ void TallowCtlE2E::logoBurnInWaves()
     }
     const QJsonObject s = r.summary();
     QCOMPARE(s.value(QStringLiteral("waves")).toInt(), 3);
+    // The export names each device's wave, halted ones included.
+    QFile csv(m_tmp->filePath(QStringLiteral("waves.csv")));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    QList<QByteArray> waveColumn;
+    for (const QByteArray &record : csv.readAll().trimmed().split('\n'))
+        waveColumn << record.trimmed().split(',').last();
+    QCOMPARE(waveColumn, (QList<QByteArray>{"Wave", "1", "2", "2", "3"}));
     if (firstBurnFails) {
         QCOMPARE(r.exitCode, 1);
         const QJsonObject halted = s.value(QStringLiteral("halted")).toObject();
