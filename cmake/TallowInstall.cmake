@@ -74,6 +74,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The ONVIF side loads libcurl and libxml2 at its first use instead of linking them (a faster start),
+# so dpkg-shlibdeps cannot see them: these two are named here.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4, libxml2")
 # mksquashfs builds logo packages for squashfs devices; xdg-open shows a made package's folder.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "squashfs-tools, xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

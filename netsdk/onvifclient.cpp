@@ -4,10 +4,11 @@
  */
 #include "onvifclient.h"
 
+#include "curllib.h"
 #include "onvifwire.h"
+#include "xmllib.h"
 
 #include <arpa/inet.h>
-#include <curl/curl.h>
 #include <openssl/rand.h>
 #include <poll.h>
 
@@ -64,10 +65,10 @@ std::string addressKey(const std::string &ip, uint16_t port)
     return ip + ":" + std::to_string(port);
 }
 
-void curlInitOnce()
+/* The library for one request: every call below is made only after this has given one. */
+const CurlLib &curl()
 {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    return *curlLib();
 }
 
 struct HttpReply {
@@ -91,31 +92,34 @@ size_t collect(char *p, size_t size, size_t n, void *user)
 }
 
 struct CurlFree {
-    void operator()(CURL *c) const { curl_easy_cleanup(c); }
+    void operator()(CURL *c) const { curl().easy_cleanup(c); }
 };
 struct SlistFree {
-    void operator()(curl_slist *l) const { curl_slist_free_all(l); }
+    void operator()(curl_slist *l) const { curl().slist_free_all(l); }
 };
 
 /* The options every request of ours has: plain HTTP to the address given, no proxy from the
  * environment, no redirects, an overall deadline. */
 void baseOptions(CURL *c, const std::string &url, int waitMs)
 {
-    curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http");
-    curl_easy_setopt(c, CURLOPT_PROXY, "");
-    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, long(std::max(1, waitMs)));
-    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, long(std::max(1, waitMs)));
+    curl().easy_setopt(c, CURLOPT_URL, url.c_str());
+    curl().easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http");
+    curl().easy_setopt(c, CURLOPT_PROXY, "");
+    curl().easy_setopt(c, CURLOPT_FOLLOWLOCATION, 0L);
+    curl().easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+    curl().easy_setopt(c, CURLOPT_TIMEOUT_MS, long(std::max(1, waitMs)));
+    curl().easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, long(std::max(1, waitMs)));
 }
 
 HttpReply httpPost(const std::string &url, const std::string &body, const char *action, int waitMs,
                    const std::string *digestUser, const std::string *digestPassword)
 {
-    curlInitOnce();
     HttpReply r;
-    std::unique_ptr<CURL, CurlFree> c(curl_easy_init());
+    if (!curlLib()) {
+        r.curl = CURLE_FAILED_INIT;
+        return r;
+    }
+    std::unique_ptr<CURL, CurlFree> c(curl().easy_init());
     if (!c) {
         r.curl = CURLE_FAILED_INIT;
         return r;
@@ -123,23 +127,23 @@ HttpReply httpPost(const std::string &url, const std::string &body, const char *
     baseOptions(c.get(), url, waitMs);
     const std::string type = std::string("Content-Type: application/soap+xml; charset=utf-8; action=\"") +
                              nsUri(Ns::Device) + "/" + action + "\"";
-    std::unique_ptr<curl_slist, SlistFree> headers(curl_slist_append(nullptr, type.c_str()));
-    headers.reset(curl_slist_append(headers.release(), "Expect:"));
-    curl_easy_setopt(c.get(), CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(c.get(), CURLOPT_POSTFIELDS, body.data());
-    curl_easy_setopt(c.get(), CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
-    curl_easy_setopt(c.get(), CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(c.get(), CURLOPT_WRITEDATA, &r);
+    std::unique_ptr<curl_slist, SlistFree> headers(curl().slist_append(nullptr, type.c_str()));
+    headers.reset(curl().slist_append(headers.release(), "Expect:"));
+    curl().easy_setopt(c.get(), CURLOPT_HTTPHEADER, headers.get());
+    curl().easy_setopt(c.get(), CURLOPT_POSTFIELDS, body.data());
+    curl().easy_setopt(c.get(), CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(body.size()));
+    curl().easy_setopt(c.get(), CURLOPT_WRITEFUNCTION, collect);
+    curl().easy_setopt(c.get(), CURLOPT_WRITEDATA, &r);
     if (digestUser && digestPassword) {
         /* Digest only: a device cannot talk us into sending the password in clear (Basic). */
-        curl_easy_setopt(c.get(), CURLOPT_HTTPAUTH, long(CURLAUTH_DIGEST));
-        curl_easy_setopt(c.get(), CURLOPT_USERNAME, digestUser->c_str());
-        curl_easy_setopt(c.get(), CURLOPT_PASSWORD, digestPassword->c_str());
+        curl().easy_setopt(c.get(), CURLOPT_HTTPAUTH, long(CURLAUTH_DIGEST));
+        curl().easy_setopt(c.get(), CURLOPT_USERNAME, digestUser->c_str());
+        curl().easy_setopt(c.get(), CURLOPT_PASSWORD, digestPassword->c_str());
     }
-    r.curl = curl_easy_perform(c.get());
-    curl_easy_getinfo(c.get(), CURLINFO_RESPONSE_CODE, &r.status);
+    r.curl = curl().easy_perform(c.get());
+    curl().easy_getinfo(c.get(), CURLINFO_RESPONSE_CODE, &r.status);
     long avail = 0;
-    curl_easy_getinfo(c.get(), CURLINFO_HTTPAUTH_AVAIL, &avail);
+    curl().easy_getinfo(c.get(), CURLINFO_HTTPAUTH_AVAIL, &avail);
     r.digestOffered = (avail & CURLAUTH_DIGEST) != 0;
     return r;
 }
@@ -510,6 +514,9 @@ std::string onvifServiceAt(const char *ip, uint16_t port)
 std::vector<SDK_CONFIG_NET_COMMON_V2> onvifSearch(Clock::time_point deadline, size_t capacity)
 {
     std::vector<SDK_CONFIG_NET_COMMON_V2> out;
+    /* The first search is where the ONVIF libraries are loaded; without them it finds no cameras. */
+    if (!onvif::xmlLib() || !curlLib())
+        return out;
     int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return out;
@@ -1053,42 +1060,41 @@ int uploadProgress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t ul
 long postPackage(Upgrade &u, OnvifSession &s, const std::string &uri,
                  const std::function<void(int, int)> &progress)
 {
-    curlInitOnce();
-    std::unique_ptr<CURL, CurlFree> c(curl_easy_init());
+    std::unique_ptr<CURL, CurlFree> c(curlLib() ? curl().easy_init() : nullptr);
     if (!c)
         return NETSDK_ERR_NETWORK;
     /* No overall time-out: a large package on a slow link takes its time; a stalled one is cut by the
      * low-speed limit below. */
     baseOptions(c.get(), uri, kMaxWaitMs);
-    curl_easy_setopt(c.get(), CURLOPT_TIMEOUT_MS, 0L);
-    curl_easy_setopt(c.get(), CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(c.get(), CURLOPT_LOW_SPEED_TIME, long(kUpgradeSilenceMs / 1000));
+    curl().easy_setopt(c.get(), CURLOPT_TIMEOUT_MS, 0L);
+    curl().easy_setopt(c.get(), CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl().easy_setopt(c.get(), CURLOPT_LOW_SPEED_TIME, long(kUpgradeSilenceMs / 1000));
     Upload up;
     up.u = &u;
     up.progress = &progress;
     std::unique_ptr<curl_slist, SlistFree> headers(
-        curl_slist_append(nullptr, "Content-Type: application/octet-stream"));
-    headers.reset(curl_slist_append(headers.release(), "Expect:"));
-    curl_easy_setopt(c.get(), CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(c.get(), CURLOPT_POST, 1L);
-    curl_easy_setopt(c.get(), CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(u.total));
-    curl_easy_setopt(c.get(), CURLOPT_READFUNCTION, readPackage);
-    curl_easy_setopt(c.get(), CURLOPT_READDATA, &up);
-    curl_easy_setopt(c.get(), CURLOPT_SEEKFUNCTION, seekPackage);
-    curl_easy_setopt(c.get(), CURLOPT_SEEKDATA, &up);
-    curl_easy_setopt(c.get(), CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(c.get(), CURLOPT_XFERINFOFUNCTION, uploadProgress);
-    curl_easy_setopt(c.get(), CURLOPT_XFERINFODATA, &up);
+        curl().slist_append(nullptr, "Content-Type: application/octet-stream"));
+    headers.reset(curl().slist_append(headers.release(), "Expect:"));
+    curl().easy_setopt(c.get(), CURLOPT_HTTPHEADER, headers.get());
+    curl().easy_setopt(c.get(), CURLOPT_POST, 1L);
+    curl().easy_setopt(c.get(), CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(u.total));
+    curl().easy_setopt(c.get(), CURLOPT_READFUNCTION, readPackage);
+    curl().easy_setopt(c.get(), CURLOPT_READDATA, &up);
+    curl().easy_setopt(c.get(), CURLOPT_SEEKFUNCTION, seekPackage);
+    curl().easy_setopt(c.get(), CURLOPT_SEEKDATA, &up);
+    curl().easy_setopt(c.get(), CURLOPT_NOPROGRESS, 0L);
+    curl().easy_setopt(c.get(), CURLOPT_XFERINFOFUNCTION, uploadProgress);
+    curl().easy_setopt(c.get(), CURLOPT_XFERINFODATA, &up);
     HttpReply r;
-    curl_easy_setopt(c.get(), CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(c.get(), CURLOPT_WRITEDATA, &r);
+    curl().easy_setopt(c.get(), CURLOPT_WRITEFUNCTION, collect);
+    curl().easy_setopt(c.get(), CURLOPT_WRITEDATA, &r);
     if (s.httpDigest) {
-        curl_easy_setopt(c.get(), CURLOPT_HTTPAUTH, long(CURLAUTH_DIGEST));
-        curl_easy_setopt(c.get(), CURLOPT_USERNAME, s.user.c_str());
-        curl_easy_setopt(c.get(), CURLOPT_PASSWORD, s.password.c_str());
+        curl().easy_setopt(c.get(), CURLOPT_HTTPAUTH, long(CURLAUTH_DIGEST));
+        curl().easy_setopt(c.get(), CURLOPT_USERNAME, s.user.c_str());
+        curl().easy_setopt(c.get(), CURLOPT_PASSWORD, s.password.c_str());
     }
-    r.curl = curl_easy_perform(c.get());
-    curl_easy_getinfo(c.get(), CURLINFO_RESPONSE_CODE, &r.status);
+    r.curl = curl().easy_perform(c.get());
+    curl().easy_getinfo(c.get(), CURLINFO_RESPONSE_CODE, &r.status);
     if (up.fileError)
         return NETSDK_ERR_FILE;
     if (u.stop)
@@ -1143,40 +1149,39 @@ long upgradeInline(Upgrade &u, OnvifSession &s)
         token.created = utcText(std::time(nullptr) + s.clockOffset);
     }
     const std::string soap = buildRequest(body, s.httpDigest ? nullptr : &token);
-    curlInitOnce();
-    std::unique_ptr<CURL, CurlFree> c(curl_easy_init());
+    std::unique_ptr<CURL, CurlFree> c(curlLib() ? curl().easy_init() : nullptr);
     if (!c)
         return NETSDK_ERR_NETWORK;
     baseOptions(c.get(), s.serviceUrl, kMaxWaitMs);
-    curl_mime *mime = curl_mime_init(c.get());
-    std::unique_ptr<curl_mime, void (*)(curl_mime *)> mimeOwner(mime, curl_mime_free);
-    curl_mimepart *root = curl_mime_addpart(mime);
-    curl_mime_data(root, soap.data(), soap.size());
-    curl_mime_type(root, "application/xop+xml; charset=UTF-8; type=\"application/soap+xml\"");
-    curl_slist *rootHeaders = curl_slist_append(nullptr, "Content-ID: <root@tallow>");
-    curl_mime_headers(root, rootHeaders, 1);
-    curl_mimepart *att = curl_mime_addpart(mime);
-    curl_mime_data(att, package.data(), package.size());
-    curl_mime_type(att, "application/octet-stream");
-    curl_mime_encoder(att, "binary");
-    curl_slist *attHeaders = curl_slist_append(nullptr, "Content-ID: <firmware@tallow>");
-    curl_mime_headers(att, attHeaders, 1);
-    curl_easy_setopt(c.get(), CURLOPT_MIMEPOST, mime);
-    std::unique_ptr<curl_slist, SlistFree> headers(curl_slist_append(
+    curl_mime *mime = curl().mime_init(c.get());
+    std::unique_ptr<curl_mime, void (*)(curl_mime *)> mimeOwner(mime, curl().mime_free);
+    curl_mimepart *root = curl().mime_addpart(mime);
+    curl().mime_data(root, soap.data(), soap.size());
+    curl().mime_type(root, "application/xop+xml; charset=UTF-8; type=\"application/soap+xml\"");
+    curl_slist *rootHeaders = curl().slist_append(nullptr, "Content-ID: <root@tallow>");
+    curl().mime_headers(root, rootHeaders, 1);
+    curl_mimepart *att = curl().mime_addpart(mime);
+    curl().mime_data(att, package.data(), package.size());
+    curl().mime_type(att, "application/octet-stream");
+    curl().mime_encoder(att, "binary");
+    curl_slist *attHeaders = curl().slist_append(nullptr, "Content-ID: <firmware@tallow>");
+    curl().mime_headers(att, attHeaders, 1);
+    curl().easy_setopt(c.get(), CURLOPT_MIMEPOST, mime);
+    std::unique_ptr<curl_slist, SlistFree> headers(curl().slist_append(
         nullptr, "Content-Type: multipart/related; type=\"application/xop+xml\"; start=\"<root@tallow>\"; "
                  "start-info=\"application/soap+xml\""));
-    headers.reset(curl_slist_append(headers.release(), "Expect:"));
-    curl_easy_setopt(c.get(), CURLOPT_HTTPHEADER, headers.get());
+    headers.reset(curl().slist_append(headers.release(), "Expect:"));
+    curl().easy_setopt(c.get(), CURLOPT_HTTPHEADER, headers.get());
     HttpReply r;
-    curl_easy_setopt(c.get(), CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(c.get(), CURLOPT_WRITEDATA, &r);
+    curl().easy_setopt(c.get(), CURLOPT_WRITEFUNCTION, collect);
+    curl().easy_setopt(c.get(), CURLOPT_WRITEDATA, &r);
     if (s.httpDigest) {
-        curl_easy_setopt(c.get(), CURLOPT_HTTPAUTH, long(CURLAUTH_DIGEST));
-        curl_easy_setopt(c.get(), CURLOPT_USERNAME, s.user.c_str());
-        curl_easy_setopt(c.get(), CURLOPT_PASSWORD, s.password.c_str());
+        curl().easy_setopt(c.get(), CURLOPT_HTTPAUTH, long(CURLAUTH_DIGEST));
+        curl().easy_setopt(c.get(), CURLOPT_USERNAME, s.user.c_str());
+        curl().easy_setopt(c.get(), CURLOPT_PASSWORD, s.password.c_str());
     }
-    r.curl = curl_easy_perform(c.get());
-    curl_easy_getinfo(c.get(), CURLINFO_RESPONSE_CODE, &r.status);
+    r.curl = curl().easy_perform(c.get());
+    curl().easy_getinfo(c.get(), CURLINFO_RESPONSE_CODE, &r.status);
     if (long e = curlError(r))
         return e;
     if (r.status == 401)

@@ -3,8 +3,8 @@
  */
 #include "onvifwire.h"
 
-#include <libxml/parser.h>
-#include <libxml/tree.h>
+#include "xmllib.h"
+
 #include <openssl/evp.h>
 #include <openssl/sha.h>
 
@@ -21,6 +21,13 @@ namespace onvif
 
 namespace
 {
+
+/* The library. Every public function below that builds or reads a document has made sure it is
+ * loaded before anything reaches here. */
+const XmlLib &xml()
+{
+    return *xmlLib();
+}
 
 struct NsInfo {
     const char *prefix;
@@ -51,7 +58,7 @@ const xmlChar *X(const char *s)
 }
 
 struct DocFree {
-    void operator()(xmlDoc *d) const { xmlFreeDoc(d); }
+    void operator()(xmlDoc *d) const { xml().FreeDoc(d); }
 };
 using Doc = std::unique_ptr<xmlDoc, DocFree>;
 
@@ -59,30 +66,30 @@ using Doc = std::unique_ptr<xmlDoc, DocFree>;
 class Builder
 {
 public:
-    Builder() { doc_.reset(xmlNewDoc(X("1.0"))); }
+    Builder() { doc_.reset(xml().NewDoc(X("1.0"))); }
     xmlNode *root(Ns ns, const char *name, std::initializer_list<Ns> declare)
     {
-        xmlNode *r = xmlNewDocNode(doc_.get(), nullptr, X(name), nullptr);
-        xmlDocSetRootElement(doc_.get(), r);
+        xmlNode *r = xml().NewDocNode(doc_.get(), nullptr, X(name), nullptr);
+        xml().DocSetRootElement(doc_.get(), r);
         for (Ns n : declare)
-            ns_[int(n)] = xmlNewNs(r, X(kNs[int(n)].uri), X(kNs[int(n)].prefix));
-        xmlSetNs(r, nsOf(r, ns));
+            ns_[int(n)] = xml().NewNs(r, X(kNs[int(n)].uri), X(kNs[int(n)].prefix));
+        xml().SetNs(r, nsOf(r, ns));
         return r;
     }
     xmlNode *child(xmlNode *parent, Ns ns, const char *name, const std::string &text = std::string())
     {
-        xmlNode *c = xmlNewChild(parent, nsOf(parent, ns), X(name), nullptr);
+        xmlNode *c = xml().NewChild(parent, nsOf(parent, ns), X(name), nullptr);
         if (!text.empty())
-            xmlNodeAddContentLen(c, X(text.c_str()), int(text.size())); /* escaped on output */
+            xml().NodeAddContentLen(c, X(text.c_str()), int(text.size())); /* escaped on output */
         return c;
     }
     void attr(xmlNode *n, const char *name, const std::string &value)
     {
-        xmlNewProp(n, X(name), X(value.c_str())); /* escaped on output */
+        xml().NewProp(n, X(name), X(value.c_str())); /* escaped on output */
     }
     void attrNs(xmlNode *n, Ns ns, const char *name, const std::string &value)
     {
-        xmlNewNsProp(n, nsOf(n, ns), X(name), X(value.c_str()));
+        xml().NewNsProp(n, nsOf(n, ns), X(name), X(value.c_str()));
     }
     void element(xmlNode *parent, const Element &e)
     {
@@ -96,9 +103,9 @@ public:
     {
         xmlChar *mem = nullptr;
         int len = 0;
-        xmlDocDumpMemoryEnc(doc_.get(), &mem, &len, "UTF-8");
+        xml().DocDumpMemoryEnc(doc_.get(), &mem, &len, "UTF-8");
         std::string out(mem ? reinterpret_cast<const char *>(mem) : "", size_t(len > 0 ? len : 0));
-        xmlFree(mem);
+        xml().Free(mem);
         return out;
     }
 
@@ -108,7 +115,7 @@ private:
         if (ns_[int(n)])
             return ns_[int(n)];
         /* Not declared on the root: declare it where it is first used. */
-        ns_[int(n)] = xmlNewNs(at, X(kNs[int(n)].uri), X(kNs[int(n)].prefix));
+        ns_[int(n)] = xml().NewNs(at, X(kNs[int(n)].uri), X(kNs[int(n)].prefix));
         return ns_[int(n)];
     }
     Doc doc_;
@@ -119,12 +126,12 @@ private:
 
 Doc parseDoc(const char *data, size_t size)
 {
-    if (!data || size == 0 || size > kMaxReplyBytes)
+    if (!data || size == 0 || size > kMaxReplyBytes || !xmlLib())
         return nullptr;
     /* No network, no entity substitution, no DTD loading; errors stay quiet (they are the device's). */
     const int opts = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOCDATA;
-    Doc d(xmlReadMemory(data, int(size), "reply.xml", nullptr, opts));
-    if (!d || d->intSubset || !xmlDocGetRootElement(d.get()))
+    Doc d(xml().ReadMemory(data, int(size), "reply.xml", nullptr, opts));
+    if (!d || d->intSubset || !xml().DocGetRootElement(d.get()))
         return nullptr; /* a DTD has no place in a SOAP message */
     return d;
 }
@@ -164,9 +171,9 @@ std::string text(const xmlNode *n, size_t limit = 1024)
 {
     if (!n)
         return std::string();
-    xmlChar *c = xmlNodeGetContent(n);
+    xmlChar *c = xml().NodeGetContent(n);
     std::string s(c ? reinterpret_cast<const char *>(c) : "");
-    xmlFree(c);
+    xml().Free(c);
     size_t b = s.find_first_not_of(" \t\r\n");
     size_t e = s.find_last_not_of(" \t\r\n");
     s = b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
@@ -197,7 +204,7 @@ bool intText(const xmlNode *n, int lo, int hi, int &out)
 /* The body's first element, or the fault. */
 ReplyStatus openBody(const Doc &d, const char *expected, const xmlNode *&payload, Fault &fault)
 {
-    const xmlNode *env = xmlDocGetRootElement(d.get());
+    const xmlNode *env = xml().DocGetRootElement(d.get());
     if (!is(env, Ns::Soap, "Envelope"))
         return ReplyStatus::Malformed;
     const xmlNode *body = child(env, Ns::Soap, "Body");
@@ -267,6 +274,8 @@ std::string utcText(std::time_t t)
 
 std::string buildRequest(const Element &body, const UsernameToken *token)
 {
+    if (!xmlLib())
+        return std::string();
     Builder b;
     xmlNode *env = b.root(Ns::Soap, "Envelope", {Ns::Soap, Ns::Device, Ns::Schema});
     if (token) {
@@ -289,6 +298,8 @@ std::string buildRequest(const Element &body, const UsernameToken *token)
 
 std::string buildProbe(const std::string &messageId)
 {
+    if (!xmlLib())
+        return std::string();
     Builder b;
     xmlNode *env = b.root(Ns::Soap, "Envelope", {Ns::Soap, Ns::Wsa, Ns::Wsd, Ns::Dn});
     xmlNode *header = b.child(env, Ns::Soap, "Header");
@@ -309,7 +320,7 @@ bool parseProbeMatches(const char *data, size_t size, const std::string &message
     Doc d = parseDoc(data, size);
     if (!d)
         return false;
-    const xmlNode *env = xmlDocGetRootElement(d.get());
+    const xmlNode *env = xml().DocGetRootElement(d.get());
     if (!is(env, Ns::Soap, "Envelope"))
         return false;
     /* An answer names the probe it answers: stray or replayed matches of other probes are not ours. */
@@ -488,9 +499,9 @@ ReplyStatus parseNetworkInterfaces(const char *data, size_t size, std::vector<Ne
         if (list.size() >= 16)
             return;
         NetworkInterface ni;
-        xmlChar *tok = xmlGetProp(n, X("token"));
+        xmlChar *tok = xml().GetProp(n, X("token"));
         ni.token = tok ? reinterpret_cast<const char *>(tok) : "";
-        xmlFree(tok);
+        xml().Free(tok);
         if (ni.token.size() > 64)
             return;
         ni.mac = normalMac(text(child(child(n, Ns::Schema, "Info"), Ns::Schema, "HwAddress"), 64));

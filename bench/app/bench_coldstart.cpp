@@ -1,5 +1,8 @@
 // Starts the application N times under the offscreen platform and reports the time from spawning the
 // process to its event loop (median, min, max), and the whole process's wall time until it has exited.
+//   bench_coldstart [runs=10] [executable [other executable]]
+// With two executables (a change and its baseline, say) they start in turn, A B A B ..., so that a
+// machine whose speed drifts weighs on both, and the median of the pairs' ratios A/B is printed too.
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,17 +61,19 @@ int main(int argc, char **argv)
     for (auto &s : env)
         envp.push_back(s.data());
     envp.push_back(nullptr);
-    std::string exe = TALLOW_EXE;
-    char *childArgv[] = {exe.data(), nullptr};
+    std::vector<std::string> exes{argc > 2 ? argv[2] : TALLOW_EXE};
+    if (argc > 3)
+        exes.push_back(argv[3]);
 
-    std::vector<double> toLoop, whole;
-    for (int i = 0; i < runs; ++i) {
+    // Milliseconds to the event loop and of the whole process, or a negative value on failure.
+    auto startOnce = [&](std::string &exe, double &toLoop, double &whole) {
+        char *childArgv[] = {exe.data(), nullptr};
         std::remove(stampFile.c_str());
         const long long start = monotonicNs();
         pid_t pid = 0;
         if (posix_spawn(&pid, exe.c_str(), nullptr, nullptr, childArgv, envp.data()) != 0) {
             std::perror("posix_spawn");
-            return 1;
+            return false;
         }
         int status = 0;
         waitpid(pid, &status, 0);
@@ -76,16 +81,38 @@ int main(int argc, char **argv)
         long long stamp = 0;
         std::ifstream in(stampFile);
         if (!(in >> stamp) || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            std::fprintf(stderr, "run %d: the application did not reach its event loop (status %d)\n", i,
-                         status);
-            return 1;
+            std::fprintf(stderr, "%s: the application did not reach its event loop (status %d)\n",
+                         exe.c_str(), status);
+            return false;
         }
-        toLoop.push_back((stamp - start) / 1e6);
-        whole.push_back((end - start) / 1e6);
+        toLoop = (stamp - start) / 1e6;
+        whole = (end - start) / 1e6;
+        return true;
+    };
+
+    std::vector<std::vector<double>> toLoop(exes.size()), whole(exes.size());
+    std::vector<double> ratios;
+    for (int i = 0; i < runs; ++i) {
+        for (size_t e = 0; e < exes.size(); ++e) {
+            double loop = 0, all = 0;
+            if (!startOnce(exes[e], loop, all))
+                return 1;
+            toLoop[e].push_back(loop);
+            whole[e].push_back(all);
+        }
+        if (exes.size() == 2)
+            ratios.push_back(toLoop[0].back() / toLoop[1].back());
     }
     std::remove(stampFile.c_str());
-    std::printf("runs %d\nto event loop ms: median %.1f min %.1f max %.1f\nwhole process ms: median %.1f\n",
-                runs, median(toLoop), *std::min_element(toLoop.begin(), toLoop.end()),
-                *std::max_element(toLoop.begin(), toLoop.end()), median(whole));
+    std::printf("runs %d\n", runs);
+    for (size_t e = 0; e < exes.size(); ++e) {
+        if (exes.size() > 1)
+            std::printf("%s %s\n", e == 0 ? "A" : "B", exes[e].c_str());
+        std::printf("to event loop ms: median %.1f min %.1f max %.1f\nwhole process ms: median %.1f\n",
+                    median(toLoop[e]), *std::min_element(toLoop[e].begin(), toLoop[e].end()),
+                    *std::max_element(toLoop[e].begin(), toLoop[e].end()), median(whole[e]));
+    }
+    if (!ratios.empty())
+        std::printf("to event loop A/B, median of the pairs: %.3f\n", median(ratios));
     return 0;
 }

@@ -71,7 +71,7 @@ cat "$out/control"
 grep -q '^Package: tallow$' "$out/control" || bad "package name"
 grep -q '^Section: net$' "$out/control" || bad "section"
 grep -qE '^Maintainer: .+ <[^@ ]+@[^@ ]+>$' "$out/control" || bad "maintainer"
-for lib in libqt6widgets6 libqt6network6 libc6 libssl3 libjsoncpp25 libzzip-0-13; do
+for lib in libqt6widgets6 libqt6network6 libc6 libssl3 libjsoncpp25 libzzip-0-13 libcurl4 libxml2; do
   grep -qE "^Depends: (.*[ ,])?$lib( |,|$)" "$out/control" || bad "Depends lacks $lib"
 done
 
