@@ -226,6 +226,8 @@ int firmware(const QStringList &args, bool checkOnly)
         });
     }
     runs.shutdown();
+    if (interrupts > 0 && waves)
+        CtlWaves::markUnstarted(*table, rows);
     if (interrupts > 0)
         markUnfinished(*table, rows, *started);
     table->flushPending();

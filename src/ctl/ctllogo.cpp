@@ -38,6 +38,7 @@ namespace
 int burnInWaves(LogoRunController::Run run, const WaveSettings &settings, LogoRunController &runs,
                 DeviceBatch &batch, DeviceTable &table, const CtlCommand &cmd, CtlReport &report)
 {
+    const QList<int> rows(run.rows.begin(), run.rows.end());
     QString stageProblem;
     QObject::connect(&runs, &LogoRunController::stageFailed, &runs,
                      [&stageProblem](const QString &text) { stageProblem = text; });
@@ -53,6 +54,8 @@ int burnInWaves(LogoRunController::Run run, const WaveSettings &settings, LogoRu
         CtlCommand::error(stageProblem);
         return report.finish(false, {}, CtlExit::InputRefused);
     }
+    if (interrupts > 0)
+        CtlWaves::markUnstarted(table, rows);
     table.flushPending();
     cmd.writeCsv(table); // with each device's wave
     QJsonObject extra;

@@ -5,6 +5,7 @@
 #include "ctltr.h"
 
 #include "device/devicebatch.h"
+#include "device/devicetable.h"
 
 #include <QEventLoop>
 
@@ -57,6 +58,17 @@ void finishWaves(WaveRun &waves, QJsonObject *extra,
         waves.abandon();
     }
     extra->insert(QStringLiteral("waves"), int(waves.waves().size()));
+}
+
+void markUnstarted(DeviceTable &table, const QList<int> &rows)
+{
+    table.flushPending();
+    const QList<int> failed = table.failedRows();
+    for (int row : rows) {
+        if (table.wave(row) == 0 && !failed.contains(row))
+            table.setStatusText(row, StatusOutcome::Failure, TallowCtl::tr("Not started: interrupted"));
+    }
+    table.flushPending();
 }
 
 } // namespace CtlWaves

@@ -3,11 +3,13 @@
 #include "flash/waverun.h"
 
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 
 #include <functional>
 
 class DeviceBatch;
+class DeviceTable;
 
 /// Waiting for a command's run on the engine, and what a run in waves adds to its summary.
 namespace CtlWaves
@@ -25,5 +27,10 @@ int waitForRun(DeviceBatch &batch, const std::function<void()> &stopHard, WaveRu
 /// halt and the number of waves.
 void finishWaves(WaveRun &waves, QJsonObject *extra,
                  const std::function<QString(const WaveHalt &halt, int waves)> &haltLine);
+
+/// After an interrupt of a run in waves: a device no wave took passed its check at most, and that
+/// check's "Ready" is no result of the run. It reads "Not started: interrupted", a failure, as the
+/// devices an interrupted plain run never reached do; devices that failed their check keep its text.
+void markUnstarted(DeviceTable &table, const QList<int> &rows);
 
 } // namespace CtlWaves

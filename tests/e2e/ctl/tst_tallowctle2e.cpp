@@ -116,6 +116,8 @@ private slots:
     void upgradeInWaves();
     void logoBurnInWaves_data();
     void logoBurnInWaves();
+    void interruptBetweenWaves_data();
+    void interruptBetweenWaves();
 
 private:
     bool startFleet(const QJsonArray &devices, int port);
@@ -1047,4 +1049,71 @@ void TallowCtlE2E::logoBurnInWaves()
         QCOMPARE(r.exitCode, 0);
         QVERIFY(!s.contains(QStringLiteral("halted")));
     }
+}
+
+void TallowCtlE2E::interruptBetweenWaves_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<int>("port");
+    QTest::addColumn<QString>("net"); ///< the fleet's addresses
+    QTest::newRow("upgrade") << QStringLiteral("upgrade") << 36550 << QStringLiteral("127.0.176.");
+    QTest::newRow("logo burn") << QStringLiteral("logo") << 36560 << QStringLiteral("127.0.177.");
+}
+
+void TallowCtlE2E::interruptBetweenWaves()
+{
+    QFETCH(QString, command);
+    QFETCH(int, port);
+    QFETCH(QString, net);
+    // Waves of 1 and 2; the first wave's device takes seconds, so the interrupt comes while it is under
+    // way and the second wave has not started. The others passed their check ("Ready") and got nothing.
+    QJsonArray devices;
+    for (int i = 0; i < 3; ++i)
+        devices.append(device(net + QString::number(10 + i), i, kNvr,
+                              {{QStringLiteral("upgradeMs"), i == 0 ? 4000 : 300}}));
+    QVERIFY(startFleet(devices, port));
+    QStringList args;
+    if (command == QLatin1String("upgrade")) {
+        args << QStringLiteral("upgrade") << QStringLiteral("-p") << makePackage(kNvr, 64 * 1024);
+    } else {
+        const QString boot = m_tmp->filePath(QStringLiteral("boot.jpg"));
+        QVERIFY(logotest::writeFile(boot, logotest::makeJpeg(320, 240)));
+        args << QStringLiteral("logo") << QStringLiteral("burn") << QStringLiteral("--logo-boot") << boot;
+    }
+    args << QStringLiteral("--search-time") << QStringLiteral("1000") << QStringLiteral("--spacing-ms")
+         << QStringLiteral("0") << QStringLiteral("--waves") << QStringLiteral("1")
+         << QStringLiteral("--wave-first") << QStringLiteral("1") << QStringLiteral("--wave-growth")
+         << QStringLiteral("x2");
+    QProcess *p = startCtl(args);
+    QVERIFY(p->waitForStarted(10000));
+    QByteArray out;
+    QDeadlineTimer deadline(60000);
+    while (!out.contains("Progress") && !deadline.hasExpired() && p->state() == QProcess::Running) {
+        p->waitForReadyRead(200);
+        out += p->readAllStandardOutput();
+    }
+    QVERIFY2(out.contains("Progress"), p->readAllStandardError().constData());
+    ::kill(pid_t(p->processId()), SIGINT);
+    QVERIFY(p->waitForFinished(120000));
+    out += p->readAllStandardOutput();
+    const QByteArray err = p->readAllStandardError();
+    QCOMPARE(p->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p->exitCode(), 130);
+    const CtlResult r = parseOutput(out);
+    QVERIFY(r.allJson);
+    const QJsonObject s = r.summary();
+    qInfo().noquote() << QJsonDocument(s).toJson(QJsonDocument::Compact);
+    for (int i = 0; i < 3; ++i) {
+        const QJsonObject d = r.result(net + QString::number(10 + i));
+        const QString mac = d.value(QStringLiteral("mac")).toString();
+        if (i == 0) {
+            QCOMPARE(m_fleet->count(mac, "upgrade"), 1); // its wave was under way
+        } else {
+            // Checked, never burnt: that is no success.
+            QCOMPARE(m_fleet->count(mac, "upgrade"), 0);
+            QCOMPARE(d.value(QStringLiteral("text")).toString(), QStringLiteral("Not started: interrupted"));
+            QCOMPARE(d.value(QStringLiteral("outcome")).toString(), QStringLiteral("failure"));
+        }
+    }
+    QVERIFY2(s.value(QStringLiteral("succeeded")).toInt() <= 1, err.constData());
 }
