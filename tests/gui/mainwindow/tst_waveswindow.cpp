@@ -309,12 +309,10 @@ void WavesWindowTest::haltedLogoBurn()
     QSignalSpy halted(run, &WaveRun::halted);
     QSignalSpy ended(run, &WaveRun::ended);
     QTest::mouseClick(child<QPushButton>(tab, "btnModify"), Qt::LeftButton);
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            return halted.count() == 1 &&
-                   (ended.count() == 1 || (answer == 1 && run->state() == WaveRun::State::Idle));
-        },
-        120000));
+    // Idle after a halt: stopped, or gone on to the end (a later halt included, so that the checks
+    // below say what went wrong rather than the wait timing out).
+    QVERIFY(
+        QTest::qWaitFor([&] { return halted.count() >= 1 && run->state() == WaveRun::State::Idle; }, 120000));
     QVERIFY(QTest::qWaitFor([&] { return !tab->running(); }, 10000));
     table->flushPending();
     if (const QString shot = qEnvironmentVariable("TALLOW_WAVES_SHOT"); !shot.isEmpty() && answer == 1)
@@ -322,13 +320,15 @@ void WavesWindowTest::haltedLogoBurn()
 
     qInfo().noquote() << "message box:" << m_boxText.simplified()
                       << "| buttons:" << m_boxButtons.join(QLatin1String(", "));
+    printRows(*table, QStringLiteral("logo.img"));
+    QCOMPARE(halted.count(), 1);
+    QCOMPARE(ended.count(), answer == 0 ? 1 : 0);
     QCOMPARE(CMessageBox::shownCount(), 1);
     QCOMPARE(m_boxText,
              QStringLiteral("Wave 1 of 3 failed: 1 of its 1 devices did not end burnt (the run halts "
                             "at 1). 3 devices were not started.\nGo on with wave 2?"));
     QCOMPARE(m_boxButtons, (QStringList{QStringLiteral("Go on"), QStringLiteral("Stop")}));
 
-    printRows(*table, QStringLiteral("logo.img"));
     const int statusColumn = table->variant().statusColumn;
     const int waveOf[] = {1, 2, 2, 3};
     for (int row = 0; row < devices; ++row) {
