@@ -4,7 +4,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -83,6 +82,8 @@ FakeDevice::~FakeDevice()
     {
         std::lock_guard<std::mutex> lk(m_);
         conns.swap(conns_);
+        for (int fd : open_)
+            ::shutdown(fd, SHUT_RDWR); /* wakes a connection's blocked receive */
     }
     for (auto &t : conns)
         t.join();
@@ -113,16 +114,16 @@ void FakeDevice::acceptLoop()
         if (fd < 0)
             continue;
         std::lock_guard<std::mutex> lk(m_);
+        open_.insert(fd);
         conns_.emplace_back([this, fd] { serve(fd); });
     }
 }
 
 void FakeDevice::serve(int fd)
 {
-    /* A blocking receive that gives up now and then to look at stop_: while a client streams, one
-     * call per chunk, and the chunks are hashed where they were received. */
-    timeval tick{0, 20000};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tick, sizeof tick);
+    /* A plain blocking receive, as a device's own loop would be (the destructor's shutdown wakes
+     * it): one call per chunk while a client streams, no timer, and the chunks are hashed where they
+     * were received. */
     FrameReader reader;
     Conn conn;
     bool open = true;
@@ -130,7 +131,7 @@ void FakeDevice::serve(int fd)
         size_t room = 65536 + kHeaderSize + 4;
         uint8_t *to = reader.space(room);
         ssize_t k = ::recv(fd, to, room, 0);
-        if (k < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        if (k < 0 && errno == EINTR)
             continue;
         if (k <= 0)
             break;
@@ -142,6 +143,8 @@ void FakeDevice::serve(int fd)
         if (open && r != Result::Incomplete)
             open = false; /* a header we cannot trust: drop the connection */
     }
+    std::lock_guard<std::mutex> lk(m_);
+    open_.erase(fd); /* closed under the lock: the destructor never shuts a reused descriptor */
     ::close(fd);
 }
 

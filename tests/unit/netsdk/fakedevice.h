@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -105,6 +106,7 @@ private:
     std::thread searchThread_;
     std::mutex m_;
     std::vector<std::thread> conns_;
+    std::set<int> open_; /* connections being served */
     Seen seen_;
     /* A device keeps its derived key, not a fresh derivation per login: many logins at once on a
      * loaded machine must not spend the client's wait deriving. Guarded by m_. */
