@@ -80,7 +80,9 @@ void markUnfinished(DeviceTable &table, const QList<int> &rows, const QList<int>
     table.flushPending();
     const QList<int> failed = table.failedRows();
     for (int row : rows) {
-        if (failed.contains(row) || table.statusOutcome(row) == StatusOutcome::Success)
+        const StatusOutcome outcome = table.statusOutcome(row);
+        if (failed.contains(row) || outcome == StatusOutcome::Success ||
+            outcome == StatusOutcome::Unsupported)
             continue;
         table.setStatusText(row, StatusOutcome::Failure,
                             started.contains(row) ? TallowCtl::tr("Stopped: interrupted")

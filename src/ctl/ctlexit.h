@@ -4,7 +4,7 @@
 namespace CtlExit
 {
 enum Code : int {
-    Ok = 0,            ///< every device the command worked on succeeded
+    Ok = 0,            ///< every device the command worked on succeeded (or could not do it over ONVIF)
     DevicesFailed = 1, ///< at least one device failed, was not found or did not finish
     BadArguments = 2,  ///< the command line (or a value it names) is wrong; nothing was done
     InputRefused = 3,  ///< the package, picture or file given was refused before any device was touched

@@ -33,6 +33,8 @@ QString CtlReport::outcomeName(StatusOutcome outcome)
         return QStringLiteral("failure");
     case StatusOutcome::Halted:
         return QStringLiteral("halted");
+    case StatusOutcome::Unsupported:
+        return QStringLiteral("unsupported");
     case StatusOutcome::Neutral:
         break;
     }
@@ -107,18 +109,37 @@ void CtlReport::cellsChanged(int firstRow, int lastRow, int firstColumn, int las
     }
 }
 
+StatusOutcome CtlReport::rowOutcome(int row, const QList<int> &failed, const QList<int> &unsupported) const
+{
+    if (failed.contains(row))
+        return StatusOutcome::Failure;
+    if (unsupported.contains(row))
+        return StatusOutcome::Unsupported;
+    return m_table.statusOutcome(row);
+}
+
 CtlReport::Tally CtlReport::tally() const
 {
     Tally t;
     const QList<int> failed = m_table.failedRows();
+    const QList<int> unsupported = m_table.unsupportedRows();
     for (int row : m_rows) {
         ++t.total;
-        if (failed.contains(row))
+        switch (rowOutcome(row, failed, unsupported)) {
+        case StatusOutcome::Failure:
             ++t.failed;
-        else if (m_table.statusOutcome(row) == StatusOutcome::Success)
+            break;
+        case StatusOutcome::Success:
             ++t.succeeded;
-        else
+            break;
+        case StatusOutcome::Unsupported:
+            ++t.unsupported;
+            break;
+        case StatusOutcome::Neutral:
+        case StatusOutcome::Halted:
             ++t.unfinished;
+            break;
+        }
     }
     t.total += int(m_missing.size());
     t.failed += int(m_missing.size());
@@ -181,12 +202,11 @@ int CtlReport::finish(bool interrupted, const QJsonObject &extra, int code)
     if (m_mode == Mode::Json) {
         QJsonArray devices;
         const QList<int> failed = m_table.failedRows();
+        const QList<int> unsupported = m_table.unsupportedRows();
         for (int row : m_rows) {
             QJsonObject d = deviceObject(row);
             d.insert(QStringLiteral("text"), m_table.statusText(row));
-            const StatusOutcome outcome =
-                failed.contains(row) ? StatusOutcome::Failure : m_table.statusOutcome(row);
-            d.insert(QStringLiteral("outcome"), outcomeName(outcome));
+            d.insert(QStringLiteral("outcome"), outcomeName(rowOutcome(row, failed, unsupported)));
             devices.append(d);
         }
         for (const QString &name : m_missing)
@@ -199,6 +219,7 @@ int CtlReport::finish(bool interrupted, const QJsonObject &extra, int code)
                       {QStringLiteral("total"), t.total},
                       {QStringLiteral("succeeded"), t.succeeded},
                       {QStringLiteral("failed"), t.failed},
+                      {QStringLiteral("unsupported"), t.unsupported},
                       {QStringLiteral("unfinished"), t.unfinished},
                       {QStringLiteral("interrupted"), interrupted},
                       {QStringLiteral("exitCode"), code},
@@ -213,6 +234,10 @@ int CtlReport::finish(bool interrupted, const QJsonObject &extra, int code)
                               .arg(t.failed)
                               .arg(t.unfinished)
                               .arg(t.total);
+        // Said only when there are some, so the usual line stays as it was.
+        if (t.unsupported > 0)
+            summary += TallowCtl::tr("; %1 not supported over ONVIF (neither succeeded nor failed)")
+                           .arg(t.unsupported);
         if (interrupted)
             summary += TallowCtl::tr(" (interrupted)");
         std::fprintf(m_out, "%s\n", summary.toLocal8Bit().constData());

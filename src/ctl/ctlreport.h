@@ -43,13 +43,15 @@ public:
         int total = 0;
         int succeeded = 0;
         int failed = 0;
-        int unfinished = 0; ///< no final result (not started, or stopped by an interrupt)
+        int unsupported = 0; ///< a step the device cannot do (over ONVIF) and no failure: neither way
+        int unfinished = 0;  ///< no final result (not started, or stopped by an interrupt)
     };
     Tally tally() const;
 
     /// Writes the summary (the rows' last texts and outcomes, `extra` members added) and returns the
     /// exit code it states: `interrupted` gives CtlExit::Interrupted, a failed or unfinished device
-    /// DevicesFailed, otherwise Ok; `code` >= 0 states another (a command that found no device).
+    /// DevicesFailed, otherwise Ok (an unsupported one changes nothing); `code` >= 0 states another
+    /// (a command that found no device).
     int finish(bool interrupted, const QJsonObject &extra = {}, int code = -1);
 
     /// One JSON object as a line on stdout, flushed.
@@ -61,6 +63,9 @@ private:
     void scheduleDraw();
     void draw(bool final);
     QJsonObject deviceObject(int row) const;
+    /// How the row ended the run: Failure for any failure of the run, Unsupported for a step its
+    /// device cannot do and no failure, otherwise its last report.
+    StatusOutcome rowOutcome(int row, const QList<int> &failed, const QList<int> &unsupported) const;
 
     DeviceTable &m_table;
     Mode m_mode;

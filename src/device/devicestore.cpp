@@ -73,6 +73,8 @@ void DeviceStore::noteLocked(int row, StatusOutcome outcome)
     o.runReported = true;
     if (outcome == StatusOutcome::Failure)
         o.runFailed = true;
+    if (outcome == StatusOutcome::Unsupported)
+        o.runUnsupported = true;
 }
 
 void DeviceStore::noteReport(int row, StatusOutcome outcome)
@@ -95,14 +97,14 @@ int DeviceStore::wave(int row) const
     return r ? r->outcome.wave : 0;
 }
 
-QList<int> DeviceStore::failedRows() const
+QList<int> DeviceStore::lastRunRows(StatusOutcome outcome, bool (*during)(const RowOutcome &)) const
 {
     QList<int> rows;
     QMutexLocker locker(&m_lock);
     const int count = int(m_rows.size());
     if (!m_anyRun || m_lastRunGeneration != m_generation) {
         for (int r = 0; r < count; ++r)
-            if (m_rows[size_t(r)].outcome.last == StatusOutcome::Failure)
+            if (m_rows[size_t(r)].outcome.last == outcome)
                 rows.append(r);
         return rows;
     }
@@ -113,10 +115,21 @@ QList<int> DeviceStore::failedRows() const
         if (r < 0 || r >= count)
             continue;
         const RowOutcome &o = m_rows[size_t(r)].outcome;
-        if (o.runReported ? o.runFailed : o.last == StatusOutcome::Failure)
+        if (o.runReported ? during(o) : o.last == outcome)
             rows.append(r);
     }
     return rows;
+}
+
+QList<int> DeviceStore::failedRows() const
+{
+    return lastRunRows(StatusOutcome::Failure, [](const RowOutcome &o) { return o.runFailed; });
+}
+
+QList<int> DeviceStore::unsupportedRows() const
+{
+    return lastRunRows(StatusOutcome::Unsupported,
+                       [](const RowOutcome &o) { return o.runUnsupported && !o.runFailed; });
 }
 
 void DeviceStore::runStarted(quint64 generation, const std::vector<int> &rows)
@@ -129,6 +142,7 @@ void DeviceStore::runStarted(quint64 generation, const std::vector<int> &rows)
         if (Row *row = find(generation, r)) {
             row->outcome.runReported = false;
             row->outcome.runFailed = false;
+            row->outcome.runUnsupported = false;
         }
     }
 }

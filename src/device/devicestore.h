@@ -63,6 +63,9 @@ public:
     /// not reach counts when its last report was a failure. Before any run: the rows whose last
     /// report was a failure.
     QList<int> failedRows() const;
+    /// Rows of the last run for which a job reported a step the device cannot do (Unsupported) and
+    /// none reported a failure: neither failed nor fully done, whatever later steps said.
+    QList<int> unsupportedRows() const;
 
     // DeviceRows
     quint64 generation() const override;
@@ -81,9 +84,10 @@ private:
     /// What the reports of a row said.
     struct RowOutcome {
         StatusOutcome last = StatusOutcome::Neutral;
-        bool runReported = false; ///< a report arrived since the row's last run started
-        bool runFailed = false;   ///< one of those said Failure
-        int wave = 0;             ///< of the last staged run that took the row
+        bool runReported = false;    ///< a report arrived since the row's last run started
+        bool runFailed = false;      ///< one of those said Failure
+        bool runUnsupported = false; ///< one of those said Unsupported
+        int wave = 0;                ///< of the last staged run that took the row
     };
     /// One row: the record's lLoginID stays 0, the session names the handle.
     struct Row {
@@ -94,6 +98,9 @@ private:
     /// Under the lock: the row of `generation`, or null.
     Row *find(quint64 generation, int row);
     const Row *find(quint64 generation, int row) const;
+    /// The rows of the last run for which `during` holds of the run's reports (a row the run did not
+    /// reach: its last report was `outcome`); before any run, the rows whose last report was `outcome`.
+    QList<int> lastRunRows(StatusOutcome outcome, bool (*during)(const RowOutcome &)) const;
     /// Under the lock: a report reached the row.
     void noteLocked(int row, StatusOutcome outcome);
 

@@ -73,6 +73,8 @@ public:
     int wave(int row) const { return m_store.wave(row); }
     /// See DeviceStore::failedRows().
     QList<int> failedRows() const { return m_store.failedRows(); }
+    /// See DeviceStore::unsupportedRows().
+    QList<int> unsupportedRows() const { return m_store.unsupportedRows(); }
     /// Whether the row's device ended the last run well: its last report a success and no failure
     /// reported for it during that run (what a staged run asks of each device of a wave).
     bool endedWell(int row) const

@@ -174,7 +174,7 @@ bool startLogoChecks(DeviceBatch &batch, const QList<int> &rows, const LogoRunPa
             SDK_LOGO_PART_INFO part;
             if (DeviceProtocol::isOnvif(job.record())) {
                 // No logo partition over ONVIF: said, and counted neither way.
-                ctx.status(StatusOutcome::Neutral, DeviceProtocol::notSupportedText());
+                ctx.status(StatusOutcome::Unsupported, DeviceProtocol::notSupportedText());
                 ready = false;
             } else if (const long code = LogoDevice::readPartitionInfo(job.record().lLoginID, &part);
                        code != 0) {

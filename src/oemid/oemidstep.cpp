@@ -53,7 +53,7 @@ OemidWriterParams OemidStep::writerParams() const
 bool OemidStep::check(const BatchContext &ctx, DEV_INFO &record) const
 {
     if (DeviceProtocol::isOnvif(record)) {
-        ctx.status(StatusOutcome::Neutral, DeviceProtocol::notSupportedText());
+        ctx.status(StatusOutcome::Unsupported, DeviceProtocol::notSupportedText());
         return false;
     }
     JobRows rows(record, ctx.rows());
@@ -77,7 +77,7 @@ bool OemidStep::run(const BatchContext &ctx, DEV_INFO &record, QString *resultTe
     const int row = record.nIndex;
     if (DeviceProtocol::isOnvif(record)) {
         *resultText = DeviceProtocol::notSupportedText();
-        ctx.status(StatusOutcome::Neutral, *resultText);
+        ctx.status(StatusOutcome::Unsupported, *resultText);
         return false;
     }
     writer.resetRow();

@@ -25,7 +25,7 @@ OemidTabSteps::Outcome OemidTabSteps::run(int row)
             return Outcome::LoginFailed;
         }
         if (m_options.setOemid)
-            m_rows.status(row, StatusOutcome::Neutral, DeviceProtocol::notSupportedText());
+            m_rows.status(row, StatusOutcome::Unsupported, DeviceProtocol::notSupportedText());
         if (m_hooks.settings)
             m_hooks.settings(row);
         return Outcome::Done;

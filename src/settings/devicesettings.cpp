@@ -191,7 +191,7 @@ SettingResult DeviceSettings::finish(int row, long result, const QString &succes
     r.result = result;
     if (DeviceProtocol::notSupported(result, m_sdk.lastError())) {
         r.text = DeviceProtocol::notSupportedText();
-        m_rows.report(row, m_cell, StatusOutcome::Neutral, r.text);
+        m_rows.report(row, m_cell, StatusOutcome::Unsupported, r.text);
         return r;
     }
     r.text = result == 1 ? success

@@ -358,6 +358,10 @@
         <translation>共 %4 台设备：%1 台成功，%2 台失败，%3 台未完成</translation>
     </message>
     <message>
+        <source>; %1 not supported over ONVIF (neither succeeded nor failed)</source>
+        <translation>；%1 台设备 ONVIF 不支持此操作（不计成功也不计失败）</translation>
+    </message>
+    <message>
         <source> (interrupted)</source>
         <translation>（已中断）</translation>
     </message>

@@ -345,6 +345,46 @@ TEST(DeviceHistory, FailedRowsSeeEveryResultColumn)
     EXPECT_EQ(table.failedRows(), (QList<int>{0, 1}));
 }
 
+// A step the device cannot do (an OEMID over ONVIF) marks the row as neither failed nor done, even
+// when the settings that follow in the other column succeed; a failure of the run outweighs it.
+TEST(DeviceHistory, UnsupportedRowsAreNeitherFailedNorDone)
+{
+    using O = StatusOutcome;
+    struct Case {
+        const char *name;
+        QList<std::pair<bool, O>> reports; ///< (in the OEMID tab's Status column, outcome), in order
+        bool unsupported, failed;
+    };
+    const Case cases[] = {
+        {"not supported alone", {{false, O::Unsupported}}, true, false},
+        {"then the clock set", {{false, O::Unsupported}, {true, O::Success}}, true, false},
+        {"then the clock failed", {{false, O::Unsupported}, {true, O::Failure}}, false, true},
+        {"a failure first", {{false, O::Failure}, {true, O::Unsupported}}, false, true},
+        {"settings only", {{true, O::Success}}, false, false},
+        {"progress only", {{false, O::Neutral}}, false, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        DeviceTable table(TabKind::Oemid);
+        fill(table, 2);
+        table.runStarted(table.generation(), {0, 1});
+        const int status = table.variant().columnOf(Field::Oemid);
+        for (const auto &[settings, outcome] : c.reports) {
+            if (settings)
+                table.setCellText(1, status, outcome, QStringLiteral("text"));
+            else
+                table.setStatusText(1, outcome, QStringLiteral("text"));
+        }
+        table.setStatusText(0, O::Success, QStringLiteral("Set OEMID Success"));
+        EXPECT_EQ(table.unsupportedRows(), c.unsupported ? QList<int>{1} : QList<int>{});
+        EXPECT_EQ(table.failedRows(), c.failed ? QList<int>{1} : QList<int>{});
+        // The next run starts the row afresh.
+        table.runStarted(table.generation(), {1});
+        table.setStatusText(1, O::Success, QStringLiteral("Set OEMID Success"));
+        EXPECT_TRUE(table.unsupportedRows().isEmpty());
+    }
+}
+
 TEST(RunLog, OneEscapedLinePerTextFlushedAtOnce)
 {
     QTemporaryDir dir;

@@ -134,7 +134,7 @@ TEST_P(OemidTabStepsTest, OneDevice)
         {QStringLiteral("login error -11301"), StatusOutcome::Failure},
         {QStringLiteral("dev login failed"), StatusOutcome::Failure},
         {QStringLiteral("<settings>"), StatusOutcome::Neutral},
-        {QStringLiteral("Not supported over ONVIF"), StatusOutcome::Neutral},
+        {QStringLiteral("Not supported over ONVIF"), StatusOutcome::Unsupported},
     };
     QList<StatusOutcome> expectedSaid;
     for (const QString &text : expected)

@@ -280,7 +280,7 @@ TEST(DeviceSettings, WhatOnvifCannotDoIsNeitherSuccessNorFailure)
              f.sdk.setJsonResults = {NETSDK_ERR_ONVIF_UNSUPPORTED};
              return f.settings.setShowH265X(1);
          },
-         StatusOutcome::Neutral, "Not supported over ONVIF"},
+         StatusOutcome::Unsupported, "Not supported over ONVIF"},
         // The read fails with 0 and says why in the last error.
         {"language",
          [](Fixture &f) {
@@ -288,7 +288,7 @@ TEST(DeviceSettings, WhatOnvifCannotDoIsNeitherSuccessNorFailure)
              f.sdk.getErr = NETSDK_ERR_ONVIF_UNSUPPORTED;
              return f.settings.setDeviceLanguage(1, QStringLiteral("English"));
          },
-         StatusOutcome::Neutral, "Not supported over ONVIF"},
+         StatusOutcome::Unsupported, "Not supported over ONVIF"},
         {"codec_other_failure",
          [](Fixture &f) {
              f.sdk.setJsonResults = {-10005};
