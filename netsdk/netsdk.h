@@ -248,7 +248,9 @@ long H264_DVR_SetDevConfig(long lLoginID, unsigned long dwCommand, int nChannelN
                            unsigned long dwInBufferSize, int waittime);
 
 /* Sent by UDP to the device with the MAC of the block (no login). 0 or 1 on
- * success, NETSDK_ERR_TIMEOUT without an answer, NETSDK_ERR_NEED_REBOOT. */
+ * success, NETSDK_ERR_TIMEOUT without an answer, NETSDK_ERR_NEED_REBOOT. An ONVIF device
+ * moves by SOAP calls with the credentials of the last login to it; one a search found
+ * but nobody logged in to gives NETSDK_ERR_HANDLE. */
 long H264_DVR_SetConfigOverNet(unsigned long dwCommand, int nChannelNO, char *lpInBuffer,
                                unsigned long dwInBufferSize, int waittime);
 

@@ -953,8 +953,16 @@ long onvifSetNet(const SDK_NET_BLOCK &block, int waitMs)
         OnvifState &st = state();
         std::lock_guard<std::mutex> lk(st.m);
         auto it = st.byMac.find(mac);
-        if (mac.empty() || it == st.byMac.end())
+        if (mac.empty())
             return NETSDK_ERR_NO_DEVICE;
+        if (it == st.byMac.end()) {
+            /* A camera a search found but nobody logged in to: it does not hear our own address
+             * change, so a broadcast would only time out, which reads as a change made. */
+            for (const auto &found : st.byAddress)
+                if (normalMac(found.second.mac) == mac)
+                    return NETSDK_ERR_HANDLE;
+            return NETSDK_ERR_NO_DEVICE;
+        }
         k = it->second;
     }
     char ip[INET_ADDRSTRLEN] = {}, gw[INET_ADDRSTRLEN] = {};

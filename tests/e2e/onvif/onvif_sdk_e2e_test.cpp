@@ -248,20 +248,24 @@ TEST_F(OnvifE2E, UpgradeByUploadAndInlineThenTheVersionReadsBack)
     }
 }
 
-TEST_F(OnvifE2E, AddressChangeMovesTheDevice)
+TEST_F(OnvifE2E, AddressChangeMovesTheDeviceOnceLoggedIn)
 {
     const auto found = search();
-    int error = 1;
-    H264_DVR_DEVICEINFO info{};
-    const long h = login(found.at("00:12:34:00:00:11"), "secret", &error, &info);
-    ASSERT_GT(h, 0) << error;
-    H264_DVR_Logout(h);
     SDK_NET_BLOCK block{};
     const uint8_t ip[4] = {127, 0, 0, 41}, mask[4] = {255, 0, 0, 0}, gw[4] = {127, 0, 0, 1};
     std::memcpy(block.HostIP, ip, 4);
     std::memcpy(block.Submask, mask, 4);
     std::memcpy(block.Gateway, gw, 4);
     std::strcpy(block.sMac, "00:12:34:00:00:11");
+    // Found but never logged in to: refused, not a broadcast whose silence would read as done.
+    EXPECT_EQ(H264_DVR_SetConfigOverNet(NETSDK_CFG_NET_COMMON, -1, reinterpret_cast<char *>(&block),
+                                        sizeof block, 3000),
+              NETSDK_ERR_HANDLE);
+    int error = 1;
+    H264_DVR_DEVICEINFO info{};
+    const long h = login(found.at("00:12:34:00:00:11"), "secret", &error, &info);
+    ASSERT_GT(h, 0) << error;
+    H264_DVR_Logout(h);
     EXPECT_EQ(H264_DVR_SetConfigOverNet(NETSDK_CFG_NET_COMMON, -1, reinterpret_cast<char *>(&block),
                                         sizeof block, 3000),
               1);
