@@ -118,6 +118,8 @@ private slots:
     void logoBurnInWaves();
     void interruptBetweenWaves_data();
     void interruptBetweenWaves();
+    void onvifCamerasInAMixedFleet_data();
+    void onvifCamerasInAMixedFleet();
 
 private:
     bool startFleet(const QJsonArray &devices, int port);
@@ -921,6 +923,168 @@ void TallowCtlE2E::oemidOnDevsimFleetReadsBack()
     for (const QJsonValue &v : second.summary().value(QStringLiteral("devices")).toArray())
         QCOMPARE(v.toObject().value(QStringLiteral("text")).toString(),
                  QStringLiteral("OEMID Repeat(CTL88)"));
+}
+
+void TallowCtlE2E::onvifCamerasInAMixedFleet_data()
+{
+    // One SDK NVR (.10) and four ONVIF cameras: .20 healthy, .21 keeps its version after a burn,
+    // .22 silent (found by discovery, never answers a call), .23 with a password we do not have.
+    // Each column lists the devices in that order; an empty text: not in the run.
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("texts"); ///< the summary's texts (search: the device-type column)
+    QTest::addColumn<QStringList>("outcomes");
+    QTest::addColumn<QList<int>>("tally"); ///< succeeded, failed, unsupported
+    QTest::addColumn<QString>("counted");  ///< what devsim counted once or more on camera .20
+    const QString timeout = QStringLiteral("Login timeout"), password = QStringLiteral("Password is error");
+    const QString ok = QStringLiteral("success"), failure = QStringLiteral("failure"),
+                  unsupported = QStringLiteral("unsupported");
+    const QString cam = QStringLiteral("IPC (ONVIF)");
+    QTest::newRow("search") << QStringList{QStringLiteral("search"), QStringLiteral("--tab"),
+                                           QStringLiteral("logo")}
+                            << 0 << QStringList{QStringLiteral("NVR"), cam, cam, cam, cam} << QStringList()
+                            << QList<int>() << QStringLiteral("onvifRequest");
+    QTest::newRow("upgrade, verified")
+        << QStringList{QStringLiteral("upgrade"), QStringLiteral("--spacing-ms"),
+                       QStringLiteral("0"),       QStringLiteral("--verify"),
+                       QStringLiteral("1"),       QStringLiteral("--verify-timeout"),
+                       QStringLiteral("20")}
+        << 1
+        << QStringList{QStringLiteral("Invalid hardware"), QStringLiteral("Verified V7.01.R05.CTL"),
+                       QStringLiteral("Not verified: version unchanged"), timeout, password}
+        << QStringList{failure, ok, failure, failure, failure} << QList<int>{1, 4, 0}
+        << QStringLiteral("upgrade");
+    QTest::newRow("reboot") << QStringList{QStringLiteral("reboot"), QStringLiteral("--yes")} << 1
+                            << QStringList{QStringLiteral("Reboot Successfully"),
+                                           QStringLiteral("Reboot Successfully"),
+                                           QStringLiteral("Reboot Successfully"), timeout, password}
+                            << QStringList{ok, ok, ok, failure, failure} << QList<int>{3, 2, 0}
+                            << QStringLiteral("reboot");
+    QTest::newRow("reset") << QStringList{QStringLiteral("reset"), QStringLiteral("-y")} << 1
+                           << QStringList{QStringLiteral("Reset Config Successfully"),
+                                          QStringLiteral("Reset Config Successfully"),
+                                          QStringLiteral("Reset Config Successfully"), timeout, password}
+                           << QStringList{ok, ok, ok, failure, failure} << QList<int>{3, 2, 0}
+                           << QStringLiteral("reset");
+    // Row index + StartIndex 40: the cameras move by SOAP calls, which need a login.
+    QTest::newRow("ip") << QStringList{QStringLiteral("ip"), QStringLiteral("--start-index"),
+                                       QStringLiteral("40")}
+                        << 1
+                        << QStringList{QStringLiteral("Address changed to 127.0.181.40"),
+                                       QStringLiteral("Address changed to 127.0.181.41"),
+                                       QStringLiteral("Address changed to 127.0.181.42"), timeout, password}
+                        << QStringList{ok, ok, ok, failure, failure} << QList<int>{3, 2, 0}
+                        << QStringLiteral("onvifRequest");
+    // No OEMID over ONVIF: neither a success nor a failure, while the clock and zone are set.
+    const QStringList oemid{QStringLiteral("oemid"),       QStringLiteral("--set-oemid"),
+                            QStringLiteral("1"),           QStringLiteral("--oemid-assigned"),
+                            QStringLiteral("CTL77"),       QStringLiteral("--sync-time"),
+                            QStringLiteral("--time-zone"), QStringLiteral("UTC+03:00")};
+    const QString notSupported = QStringLiteral("Not supported over ONVIF");
+    QTest::newRow("oemid and settings")
+        << oemid << 1
+        << QStringList{QStringLiteral("Set OEMID Success"), notSupported, notSupported,
+                       QStringLiteral("dev login failed"), QStringLiteral("dev login failed")}
+        << QStringList{ok, unsupported, unsupported, failure, failure} << QList<int>{1, 2, 2}
+        << QStringLiteral("timeWrite");
+    QTest::newRow("oemid on the answering cameras only: not a failure")
+        << (QStringList(oemid) << QStringLiteral("-d") << QStringLiteral("127.0.181.20")
+                               << QStringLiteral("-d") << QStringLiteral("127.0.181.21"))
+        << 0 << QStringList{QString(), notSupported, notSupported, QString(), QString()}
+        << QStringList{QString(), unsupported, unsupported, QString(), QString()} << QList<int>{0, 0, 2}
+        << QStringLiteral("timeWrite");
+}
+
+void TallowCtlE2E::onvifCamerasInAMixedFleet()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, texts);
+    QFETCH(QStringList, outcomes);
+    QFETCH(QList<int>, tally);
+    QFETCH(QString, counted);
+    const QString camHardware = QStringLiteral("HI3516EV300-IPC");
+    const QJsonObject onvif{{QStringLiteral("protocol"), QStringLiteral("onvif")},
+                            {QStringLiteral("model"), QStringLiteral("IPC-4MP")},
+                            {QStringLiteral("rebootMs"), 500},
+                            {QStringLiteral("version"), QStringLiteral("V4.02.R11.OLD")},
+                            {QStringLiteral("gateway"), QStringLiteral("127.0.181.1")}};
+    const QList<QJsonObject> cameras = {
+        {},
+        {{QStringLiteral("faults"), QJsonObject{{QStringLiteral("keepVersion"), true}}}},
+        {{QStringLiteral("faults"), QJsonObject{{QStringLiteral("silent"), true}}}},
+        {{QStringLiteral("password"), QStringLiteral("other")}},
+    };
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.181.10"), 0x10, kNvr,
+                          {{QStringLiteral("gateway"), QStringLiteral("127.0.181.1")}}));
+    for (int i = 0; i < cameras.size(); ++i) {
+        QJsonObject extra = onvif;
+        for (auto it = cameras[i].begin(); it != cameras[i].end(); ++it)
+            extra.insert(it.key(), it.value());
+        devices.append(device(QStringLiteral("127.0.181.%1").arg(20 + i), 0x20 + i, camHardware, extra));
+    }
+    m_fleet = std::make_unique<DevsimFleet>();
+    m_searchPort = 36601;
+    QVERIFY2(m_fleet->start(devices, 36600, m_searchPort, -1,
+                            {QStringLiteral("--onvif-port"), QStringLiteral("36602"),
+                             QStringLiteral("--discovery-port"), QStringLiteral("36603")}),
+             qPrintable(m_fleet->error()));
+    if (args.first() == QLatin1String("upgrade")) {
+        // A package for the cameras' hardware, with a version to verify.
+        const QString package = m_tmp->filePath(QStringLiteral("camera.bin"));
+        const std::string desc = "{\"Hardware\":\"" + camHardware.toStdString() +
+                                 "\",\"Version\":\"V7.01.R05.CTL\",\"BuildDate\":\"2026-04-01\"}";
+        QVERIFY(testzip::write(package.toStdString(), {{"InstallDesc", desc}, {"u-boot.bin.img", "image"}},
+                               true));
+        args << QStringLiteral("-p") << package;
+    }
+    const CtlResult r =
+        runCtl(args << QStringLiteral("--json") << QStringLiteral("--search-time") << QStringLiteral("2000"),
+               {{QStringLiteral("TALLOW_NETSDK_ONVIF_PORT"), QStringLiteral("36603")}}, 180000);
+    QVERIFY2(r.allJson, r.notJson.constData());
+    QVERIFY2(r.exitCode == exitCode, QJsonDocument(r.summary()).toJson().constData());
+    const QString mac20 = QStringLiteral("00:12:34:77:00:20");
+    QVERIFY2(m_fleet->count(mac20, counted.toLatin1().constData()) > 0, qPrintable(counted));
+    if (args.first() == QLatin1String("search")) {
+        QStringList types;
+        for (const QJsonObject &o : r.lines)
+            if (o.value(QStringLiteral("event")).toString() == QLatin1String("found"))
+                types << o.value(QStringLiteral("type")).toString();
+        QCOMPARE(types, texts);
+        return;
+    }
+    const QJsonObject s = r.summary();
+    QCOMPARE(
+        (QList<int>{s.value(QStringLiteral("succeeded")).toInt(), s.value(QStringLiteral("failed")).toInt(),
+                    s.value(QStringLiteral("unsupported")).toInt()}),
+        tally);
+    QCOMPARE(s.value(QStringLiteral("unfinished")).toInt(), 0);
+    for (int i = 0; i < texts.size(); ++i) {
+        if (texts[i].isEmpty())
+            continue;
+        const QString ip = QStringLiteral("127.0.181.%1").arg(i == 0 ? 10 : 19 + i);
+        const QJsonObject d = r.result(
+            args.first() == QLatin1String("ip") && i < 3 ? QStringLiteral("127.0.181.%1").arg(40 + i) : ip);
+        QVERIFY2(d.value(QStringLiteral("text")).toString().trimmed() == texts[i],
+                 qPrintable(ip + QStringLiteral(": ") + d.value(QStringLiteral("text")).toString()));
+        QCOMPARE(d.value(QStringLiteral("outcome")).toString(), outcomes[i]);
+    }
+    // What the cameras got.
+    if (args.first() == QLatin1String("upgrade")) {
+        QCOMPARE(m_fleet->state(mac20).value(QStringLiteral("version")).toString(),
+                 QStringLiteral("V7.01.R05.CTL"));
+        QVERIFY(!m_fleet->hasFile(QStringLiteral("00:12:34:77:00:10"), QStringLiteral("firmware.bin")));
+    } else if (args.first() == QLatin1String("ip")) {
+        QCOMPARE(m_fleet->state(mac20).value(QStringLiteral("ip")).toString(),
+                 QStringLiteral("127.0.181.41"));
+    } else if (args.first() == QLatin1String("oemid")) {
+        for (const QString &mac : {mac20, QStringLiteral("00:12:34:77:00:21")}) {
+            QCOMPARE(m_fleet->state(mac).value(QStringLiteral("posixTz")).toString(),
+                     QStringLiteral("UTC-3"));
+            QVERIFY(m_fleet->state(mac).value(QStringLiteral("oemid")).toString().isEmpty());
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TallowCtlE2E)
