@@ -856,7 +856,7 @@ void Device::noteOnvifRequest(bool authFailed)
     persistLocked();
 }
 
-void Device::upgradeAborted(const std::string &why)
+void Device::upgradeAborted(const std::string &why, const std::string &scratchPath)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     ++counts_.upgrade;
@@ -865,7 +865,7 @@ void Device::upgradeAborted(const std::string &why)
     upgrade_.result = -2;
     upgrade_.kind = "aborted";
     upgrade_.error = why;
-    ::unlink(upgradeScratchPath().c_str());
+    ::unlink(scratchPath.c_str());
     persistLocked();
 }
 

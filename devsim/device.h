@@ -4,6 +4,7 @@
 #include "netsdk/netsdk.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -83,12 +84,17 @@ public:
     /// refusal code. *moveTo is set when a pending address takes effect with the reboot.
     int32_t reboot(std::string *moveTo);
 
-    /// Where an incoming package is streamed to.
-    std::string upgradeScratchPath() const { return dir_ + "/upgrade.part"; }
-    /// Checks and burns a completely received package; 0 = success, else the device's code.
+    /// A scratch file of its own for an incoming package: uploads over both faces (or two ONVIF
+    /// upload addresses) may overlap on one device.
+    std::string newUpgradeScratchPath()
+    {
+        return dir_ + "/upgrade-" + std::to_string(++scratchCount_) + ".part";
+    }
+    /// Checks and burns a completely received package (and removes it); 0 = success, else the
+    /// device's code.
     int32_t burnPackage(const std::string &packagePath, std::string *error);
-    /// Records an upgrade that ended before the package was complete.
-    void upgradeAborted(const std::string &why);
+    /// Records an upgrade that ended before the package at `scratchPath` was complete, and removes it.
+    void upgradeAborted(const std::string &why, const std::string &scratchPath);
 
     // The ONVIF face. The device's clock is the station's plus an offset (the fleet's skew at
     // start, then whatever a client set).
@@ -131,6 +137,7 @@ private:
     const std::string dir_;
     std::array<uint8_t, 32> salt_{};
     std::mutex keyMutex_; ///< only the derivation; the other state has mutex_
+    std::atomic<uint64_t> scratchCount_{0};
     bool haveKey_ = false;
     std::array<uint8_t, 32> key_{};
 

@@ -153,6 +153,7 @@ bool readFaults(const Json::Value &v, const std::string &where, Faults &f, std::
     r.num("lockAfterFailures", f.lockAfterFailures);
     r.flag("silent", f.silent);
     r.flag("searchSilent", f.searchSilent);
+    r.flag("multicastSilent", f.multicastSilent);
     r.num("bytesPerSecond", f.bytesPerSecond);
     r.num("dropAfterUpgradeBytes", f.dropAfterUpgradeBytes);
     r.num("upgradeResult", f.upgradeResult);

@@ -18,6 +18,9 @@ struct Faults {
     bool silent = false;
     /// Never answer a search probe.
     bool searchSilent = false;
+    /// ONVIF: answers only WS-Discovery probes sent to its own address, as a camera in a subnet
+    /// the station's multicast does not reach.
+    bool multicastSilent = false;
     /// Throttle of the device's link in bytes per second (both directions); 0 = unlimited.
     uint32_t bytesPerSecond = 0;
     /// Close the connection once this many upgrade bytes have arrived; -1 = never.

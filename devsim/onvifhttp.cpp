@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 namespace devsim
 {
@@ -27,6 +28,7 @@ struct OnvifHttp::Request {
     std::string path, method, contentType;
     std::string body;
     FILE *upload = nullptr; ///< open while a package streams in
+    std::string scratch;    ///< where it streams to
     uint64_t received = 0;
     bool tooLarge = false;
     bool started = false;
@@ -96,12 +98,26 @@ int OnvifHttp::onRequest(void *cls, void *connection, const char *url, const cha
         r->contentType = type ? type : "";
         if (r->method == "POST" && r->path.rfind(OnvifService::uploadPrefix(), 0) == 0 &&
             self->service_.uploadExpected(r->path)) {
-            r->upload = std::fopen(self->service_.device().upgradeScratchPath().c_str(), "wb");
+            r->scratch = self->service_.device().newUpgradeScratchPath();
+            r->upload = std::fopen(r->scratch.c_str(), "wb");
         }
         return MHD_YES;
     }
     if (*uploadSize > 0) {
         r->received += *uploadSize;
+        // A package, posted to its upload address or inline (MTOM), loses its connection as an SDK
+        // upgrade does under the same fault.
+        const int64_t dropAt = self->service_.device().spec().faults.dropAfterUpgradeBytes;
+        const bool package = r->upload || r->contentType.rfind("multipart/related", 0) == 0;
+        if (package && dropAt >= 0 && int64_t(r->received) >= dropAt) {
+            const std::string why = "connection dropped after " + std::to_string(dropAt) + " bytes (fault)";
+            if (r->upload) {
+                std::fclose(r->upload);
+                r->upload = nullptr;
+            }
+            self->service_.device().upgradeAborted(why, r->scratch);
+            return MHD_NO;
+        }
         if (r->upload) {
             if (r->received > kMaxUpload || std::fwrite(uploadData, 1, *uploadSize, r->upload) != *uploadSize)
                 r->tooLarge = true;
@@ -137,8 +153,11 @@ int OnvifHttp::respond(void *connection, Request &r)
         reply.httpStatus = 413;
         reply.contentType = "text/plain";
         reply.body = "request too large\n";
-        if (r.upload)
-            service_.device().upgradeAborted("package larger than the device takes");
+        if (r.upload) {
+            std::fclose(r.upload);
+            r.upload = nullptr;
+            service_.device().upgradeAborted("package larger than the device takes", r.scratch);
+        }
     } else if (r.upload) {
         std::fclose(r.upload);
         r.upload = nullptr;
@@ -152,12 +171,14 @@ int OnvifHttp::respond(void *connection, Request &r)
             reply.staleNonce = auth == HttpAuth::Stale;
             reply.contentType = "text/plain";
             reply.body = "authentication required\n";
+            ::unlink(r.scratch.c_str());
         } else if (r.received == 0) {
             reply.httpStatus = 400;
             reply.contentType = "text/plain";
             reply.body = "no package in the request\n";
+            ::unlink(r.scratch.c_str());
         } else {
-            reply = service_.finishUpload(r.path);
+            reply = service_.finishUpload(r.path, r.scratch);
         }
     } else if (r.method != "POST") {
         reply.httpStatus = 405;
@@ -195,7 +216,7 @@ void OnvifHttp::onCompleted(void *cls, void *, void **context, int how)
         // The client left before the package was complete.
         std::fclose(r->upload);
         r->upload = nullptr;
-        self->service_.device().upgradeAborted("upload ended early");
+        self->service_.device().upgradeAborted("upload ended early", r->scratch);
     }
     if (how == MHD_REQUEST_TERMINATED_COMPLETED_OK && r->reply.after != OnvifReply::After::None &&
         self->after_)

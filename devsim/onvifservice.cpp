@@ -738,7 +738,7 @@ OnvifReply OnvifService::dispatch(const SoapRequest &req, const std::vector<Mime
         }
         if (!package)
             return soapFault(true, {"ter:InvalidArgVal"}, "no firmware attachment");
-        const std::string scratch = device_.upgradeScratchPath();
+        const std::string scratch = device_.newUpgradeScratchPath();
         std::string error;
         if (!writeFileAtomic(scratch, package->body, &error))
             return soapFault(false, {"ter:Action"}, error);
@@ -763,7 +763,7 @@ bool OnvifService::uploadExpected(const std::string &path)
     return it != uploads_.end() && it->second >= device_.clockNow();
 }
 
-OnvifReply OnvifService::finishUpload(const std::string &path)
+OnvifReply OnvifService::finishUpload(const std::string &path, const std::string &scratchPath)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -772,10 +772,11 @@ OnvifReply OnvifService::finishUpload(const std::string &path)
             r.httpStatus = 404;
             r.contentType = "text/plain";
             r.body = "no upload expected here\n";
+            ::unlink(scratchPath.c_str());
             return r;
         }
     }
-    return burnAndRestart(device_.upgradeScratchPath());
+    return burnAndRestart(scratchPath);
 }
 
 OnvifReply OnvifService::burnAndRestart(const std::string &packagePath)

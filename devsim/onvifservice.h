@@ -60,7 +60,7 @@ public:
     /// Whether a path is a live upload URI; it stays valid for one upload.
     bool uploadExpected(const std::string &path);
     /// A complete upload (already streamed to the device's scratch file): check and burn it.
-    OnvifReply finishUpload(const std::string &path);
+    OnvifReply finishUpload(const std::string &path, const std::string &scratchPath);
 
     /// The operations that need no authentication (a client needs them to find the device's
     /// clock and services before it can log in).

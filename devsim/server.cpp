@@ -506,7 +506,7 @@ void Server::handleDiscovery()
             const Device &d = *s->device;
             const std::string ip = d.ip();
             if (d.spec().faults.searchSilent || (!everyone && ip != destText) ||
-                !probeMatches(probe, deviceScopes(d)))
+                (everyone && d.spec().faults.multicastSilent) || !probeMatches(probe, deviceScopes(d)))
                 continue;
             const std::string xaddr =
                 "http://" + ip + ":" + std::to_string(options_.onvifPort) + "/onvif/device_service";

@@ -280,7 +280,7 @@ void Session::abortUpgrade(const std::string &why)
     up_.file = nullptr;
     up_.active = false;
     up_.sha.reset();
-    device_.upgradeAborted(why);
+    device_.upgradeAborted(why, up_.path);
     server_.setUpgrading(&device_, false);
 }
 
@@ -295,7 +295,8 @@ bool Session::handleUpgrade(const proto::Frame &f)
             return send(proto::encodeAnswer(h.type, h.seq, session_, NETSDK_ERR_BUSY));
         up_ = Upgrade();
         // Streamed to disk: a device never holds a whole package in memory.
-        up_.file = std::fopen(device_.upgradeScratchPath().c_str(), "wb");
+        up_.path = device_.newUpgradeScratchPath();
+        up_.file = std::fopen(up_.path.c_str(), "wb");
         if (!up_.file) {
             server_.setUpgrading(&device_, false);
             return send(proto::encodeAnswer(h.type, h.seq, session_, NETSDK_ERR_UPG_NO_MEMORY));
@@ -346,7 +347,7 @@ bool Session::handleUpgrade(const proto::Frame &f)
     }
     up_.active = false;
     std::string error;
-    const int32_t code = device_.burnPackage(device_.upgradeScratchPath(), &error);
+    const int32_t code = device_.burnPackage(up_.path, &error);
     const int32_t forced = device_.spec().faults.upgradeResult;
     if (code != 0)
         std::fprintf(stderr, "devsim %s: upgrade ends with %d: %s\n", device_.mac().c_str(), code,

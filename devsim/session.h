@@ -88,6 +88,7 @@ private:
     struct Upgrade {
         bool active = false;
         FILE *file = nullptr;
+        std::string path; ///< its scratch file
         uint32_t total = 0;
         uint64_t received = 0;
         std::unique_ptr<proto::Sha256> sha;

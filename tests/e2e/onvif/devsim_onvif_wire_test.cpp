@@ -17,6 +17,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -365,8 +366,60 @@ TEST_F(DevsimOnvifWire, UploadCutShortIsRecordedAndNothingBurns)
     EXPECT_FALSE(saw("reboot 00:78:00:00:00:0a", 500)); // no restart
     const Reply info = post(serviceUrl(ip(10)), soap("<tds:GetDeviceInformation/>", "secret"));
     EXPECT_EQ(info.field("FirmwareVersion"), parse(readFile(statePath))["version"].asString());
-    EXPECT_FALSE(
-        fileExists(sim.deviceDir(QStringLiteral("00:78:00:00:00:0a")).toStdString() + "/upgrade.part"));
+    EXPECT_TRUE(QDir(sim.deviceDir(QStringLiteral("00:78:00:00:00:0a")))
+                    .entryList({QStringLiteral("*.part")}, QDir::Files)
+                    .isEmpty());
+}
+
+TEST_F(DevsimOnvifWire, OverlappingUploadsKeepTheirOwnPackages)
+{
+    start({onvifDevice(10)});
+    TempDir dir;
+    auto package = [&](const std::string &hardware, const std::string &version) {
+        const std::string desc = "{\"Hardware\":\"" + hardware + "\",\"Version\":\"" + version + "\"}";
+        const std::string path = dir / (version + ".zip");
+        EXPECT_TRUE(makeZip(path, {{"InstallDesc", desc}, {"romfs.img", std::string(200000, 'f')}}));
+        return readFile(path);
+    };
+    const std::string prefix = "http://" + ip(10) + ":" + std::to_string(kOnvifPort);
+    auto uploadUri = [&] {
+        const Reply start = post(serviceUrl(ip(10)), soap("<tds:StartFirmwareUpgrade/>", "secret"));
+        EXPECT_EQ(start.status, 200) << start.body;
+        return start.field("UploadUri");
+    };
+    const std::string first = uploadUri(), second = uploadUri();
+    ASSERT_EQ(first.compare(0, prefix.size(), prefix), 0) << first;
+    // The first package half sent, a second upload comes and goes (refused), then the rest.
+    const std::string good = package("IPC-A", "V2.0");
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kOnvifPort);
+    inet_pton(AF_INET, ip(10).c_str(), &to.sin_addr);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&to), sizeof to), 0);
+    const std::string head =
+        "POST " + first.substr(prefix.size()) + " HTTP/1.1\r\nHost: " + ip(10) +
+        "\r\nContent-Type: application/octet-stream\r\nContent-Length: " + std::to_string(good.size()) +
+        "\r\n\r\n" + good.substr(0, good.size() / 2);
+    ASSERT_EQ(::send(fd, head.data(), head.size(), MSG_NOSIGNAL), ssize_t(head.size()));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(post(second, package("OTHER", "V3.0"), "application/octet-stream").status, 415);
+    const std::string rest = good.substr(good.size() / 2);
+    ASSERT_EQ(::send(fd, rest.data(), rest.size(), MSG_NOSIGNAL), ssize_t(rest.size()));
+    std::string answer;
+    char buf[4096];
+    timeval wait{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    for (ssize_t n; answer.find("\r\n\r\n") == std::string::npos && (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
+        answer.append(buf, size_t(n));
+    ::close(fd);
+    EXPECT_EQ(answer.compare(0, 12, "HTTP/1.1 200"), 0) << answer;
+    EXPECT_TRUE(saw("reboot 00:78:00:00:00:0a"));
+    const std::string statePath =
+        sim.deviceDir(QStringLiteral("00:78:00:00:00:0a")).toStdString() + "/state.json";
+    EXPECT_EQ(parse(readFile(statePath))["version"].asString(), "V2.0");
+    EXPECT_EQ(readFile(sim.deviceDir(QStringLiteral("00:78:00:00:00:0a")).toStdString() + "/firmware.bin"),
+              good);
 }
 
 TEST_F(DevsimOnvifWire, AddressChangeMovesTheService)

@@ -427,9 +427,9 @@ void UpgradeE2E::verifiesTheVersionAfterTheRestart()
 
 void UpgradeE2E::mixedFleetUpgradesOnvifCamerasToo()
 {
-    // Eight SDK devices and four ONVIF cameras (one wanting HTTP Digest with its clock hours ahead, one
-    // taking the package only inline, one keeping its old version): one table, one run, one verdict
-    // per device.
+    // Eight SDK devices and six ONVIF cameras (one wanting HTTP Digest with its clock hours ahead, one
+    // taking the package only inline, one keeping its old version, two losing the connection a few
+    // bytes into the package, posted and inline): one table, one run, one verdict per device.
     writeIni("[UpgradeInfo]\r\nModifyIP=0\r\nVerify=1\r\nVerifyTimeout=6\r\n");
     QJsonArray devices;
     for (int i = 0; i < 8; ++i)
@@ -446,6 +446,9 @@ void UpgradeE2E::mixedFleetUpgradesOnvifCamerasToo()
                     {QStringLiteral("faults"), QJsonObject{{QStringLiteral("clockSkewSeconds"), 3 * 3600}}}},
         QJsonObject{{QStringLiteral("httpUpgrade"), false}},
         QJsonObject{{QStringLiteral("faults"), QJsonObject{{QStringLiteral("keepVersion"), true}}}},
+        QJsonObject{{QStringLiteral("faults"), QJsonObject{{QStringLiteral("dropAfterUpgradeBytes"), 64}}}},
+        QJsonObject{{QStringLiteral("httpUpgrade"), false},
+                    {QStringLiteral("faults"), QJsonObject{{QStringLiteral("dropAfterUpgradeBytes"), 64}}}},
     };
     for (int i = 0; i < cameras.size(); ++i) {
         QJsonObject extra = onvif;
@@ -459,7 +462,7 @@ void UpgradeE2E::mixedFleetUpgradesOnvifCamerasToo()
     QVERIFY(startTab(devices, 35750, 35751, -1,
                      {QStringLiteral("--onvif-port"), QStringLiteral("35752"),
                       QStringLiteral("--discovery-port"), QStringLiteral("35753")}));
-    QVERIFY(searchAndTickAll(12));
+    QVERIFY(searchAndTickAll(14));
     const QString package = m_tmp->filePath(QStringLiteral("mixed.bin"));
     const std::string desc = "{\"Hardware\":\"" + kHardware.toStdString() +
                              "\",\"Version\":\"V7.01.R05.E2E\",\"BuildDate\":\"2026-04-01\"}";
@@ -468,11 +471,30 @@ void UpgradeE2E::mixedFleetUpgradesOnvifCamerasToo()
     m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(package);
     m_tab->findChild<QLineEdit *>(QStringLiteral("lineEditPassword"))->setText(QStringLiteral("secret"));
     QTest::mouseClick(m_tab->findChild<QPushButton *>(QStringLiteral("upgradeBtn")), Qt::LeftButton);
-    QVERIFY(waitForFinalTexts(12, 90000));
-    for (int row = 0; row < 12; ++row) {
+    QVERIFY(waitForFinalTexts(14, 90000));
+    DeviceTable *table = m_tab->tabController()->table();
+    for (int row = 0; row < 14; ++row) {
         const int last = cell(row, 1).section(QLatin1Char('.'), 3).toInt();
         const bool camera = last >= 30;
         const bool keeps = last == 33;
+        if (last >= 34) {
+            // The transfer failed: the row says so, and nothing of the run counted as a success.
+            QCOMPARE(table->statusOutcome(row), StatusOutcome::Failure);
+            QVERIFY(table->failedRows().contains(row));
+            for (const StatusEvent &e : m_history[row])
+                QVERIFY2(!e.text.startsWith(QStringLiteral("Upgrade Success")) &&
+                             !e.text.startsWith(QStringLiteral("Verified")),
+                         qPrintable(e.text));
+            const QJsonObject state = m_fleet->state(cell(row, 4));
+            QCOMPARE(state.value(QStringLiteral("version")).toString(), QStringLiteral("V4.02.R11.OLD"));
+            QCOMPARE(state.value(QStringLiteral("lastUpgrade"))
+                         .toObject()
+                         .value(QStringLiteral("kind"))
+                         .toString(),
+                     QStringLiteral("aborted"));
+            QCOMPARE(status(row), QStringLiteral("Upgrade Fail"));
+            continue;
+        }
         QString want = camera ? QStringLiteral("Verified V7.01.R05.E2E")
                               : QStringLiteral("Verified V7.01.R05.E2E 2026-04-01");
         if (keeps)

@@ -522,8 +522,9 @@ protected:
         if (path)
             *path = p;
         EXPECT_TRUE(service->uploadExpected(p));
-        writeFile(device->upgradeScratchPath(), bytes);
-        return service->finishUpload(p);
+        const std::string scratch = device->newUpgradeScratchPath();
+        writeFile(scratch, bytes);
+        return service->finishUpload(p, scratch);
     }
 };
 
@@ -552,7 +553,7 @@ TEST_F(OnvifFirmwareTest, UploadThenRestartWithThePackagesVersion)
         EXPECT_EQ(r.awayMs, c.status == 200 ? 300 : 0) << c.what;
         // An upload URI serves one upload.
         EXPECT_FALSE(service->uploadExpected(path)) << c.what;
-        EXPECT_EQ(service->finishUpload(path).httpStatus, 404) << c.what;
+        EXPECT_EQ(service->finishUpload(path, device->newUpgradeScratchPath()).httpStatus, 404) << c.what;
     }
     EXPECT_EQ(bodyOf(authed("<tds:GetDeviceInformation/>")).textAt({"FirmwareVersion"}), "V9.1");
     EXPECT_EQ(state()["lastUpgrade"]["result"].asInt(), 0);
