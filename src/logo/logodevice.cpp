@@ -1,5 +1,6 @@
 #include "logo/logodevice.h"
 
+#include "device/deviceprotocol.h"
 #include "logo/logopackage.h"
 
 #include <algorithm>
@@ -65,7 +66,9 @@ Probe probeRow(const DEV_INFO &record, DeviceSession held, const QByteArray &pas
     }
     probe.loggedInHere = !hadLogin;
 
-    if (!supportsAppLink(rec.NetDevInfo)) {
+    if (DeviceProtocol::isOnvif(rec)) {
+        probe.outcome = Probe::NotSupported;
+    } else if (!supportsAppLink(rec.NetDevInfo)) {
         probe.outcome = Probe::OldBuild;
     } else {
         SDK_APP_LINK_INFO link;

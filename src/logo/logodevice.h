@@ -49,6 +49,7 @@ struct Probe {
         OldBuild,       ///< built before kAppLinkFirstBuild: no links
         AppLinkFailed,  ///< the app-link record could not be read; lastError holds the code
         AppLink,        ///< links supported; iosRow from the record's first byte
+        NotSupported,   ///< an ONVIF device: no logo partition, no app links
     };
     Outcome outcome = LoginFailed;
     int loginError = 0;

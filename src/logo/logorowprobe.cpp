@@ -1,5 +1,6 @@
 #include "logo/logorowprobe.h"
 
+#include "device/deviceprotocol.h"
 #include "device/devicerows.h"
 #include "device/loginerrortext.h"
 #include "device/loginrunner.h"
@@ -104,6 +105,10 @@ LogoProbeReport LogoRowProbe::report(int row, quint64 generation, LogoDevice::Pr
                  .arg(QCoreApplication::translate("UpgradeLogoWidget", "Get applink information failed"))
                  .arg(probe.lastError)});
         report.appLinks = true;
+        break;
+    case LogoDevice::Probe::NotSupported:
+        report.status.push_back({StatusOutcome::Unsupported, DeviceProtocol::notSupportedText()});
+        report.appLinks = false;
         break;
     case LogoDevice::Probe::AppLink:
         report.status.push_back(

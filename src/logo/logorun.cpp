@@ -67,6 +67,12 @@ bool burnDevice(const BatchContext &ctx, const std::shared_ptr<DEV_INFO> &record
         state->deviceDone();
         return false;
     };
+    if (DeviceProtocol::isOnvif(record)) {
+        // A camera would take the logo package for firmware: nothing is sent, and it is no failure.
+        ctx.status(StatusOutcome::Unsupported, DeviceProtocol::notSupportedText());
+        stop();
+        return true;
+    }
     if (ctx.cancelled())
         return stop();
     if (burn.oemidStep) {
@@ -231,9 +237,16 @@ BatchPlan logoPlan(const std::vector<int> &rows, const LogoRunParams &params,
             state->deviceDone();
             return false;
         }
+        auto logout = [&session] { session.reset(); };
+        if (DeviceProtocol::isOnvif(record)) {
+            // No logo partition over ONVIF: said, counted neither way, and no package made from it.
+            ctx.status(StatusOutcome::Unsupported, DeviceProtocol::notSupportedText());
+            logout();
+            state->deviceDone();
+            return false;
+        }
         // A step: the package and the burn are still to come.
         ctx.status(StatusOutcome::Neutral, trLogo("Login Success"));
-        auto logout = [&session] { session.reset(); };
         switch (made.outcome) {
         case LogoDevice::Made::PartInfoFailed:
             ctx.status(StatusOutcome::Failure, partitionErrorText(made.code));

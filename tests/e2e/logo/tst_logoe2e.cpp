@@ -27,6 +27,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTableView>
@@ -109,9 +110,10 @@ private slots:
     void closeDuringARun();
     void wavesHaltAfterAFailedBurn_data();
     void wavesHaltAfterAFailedBurn();
+    void onvifCameraIsNotSupportedWhileTheOthersBurn();
 
 private:
-    bool startTab(const QJsonArray &devices, int port, int searchPort);
+    bool startTab(const QJsonArray &devices, int port, int searchPort, const QStringList &extraArgs = {});
     bool search(int expectedRows);
     bool click(int row);
     QString cell(int row, int column) const;
@@ -152,10 +154,10 @@ void LogoE2E::writeIni(const QByteArray &text)
     QVERIFY(useConfigIni(m_tmp->filePath(QStringLiteral("Config.ini")), text));
 }
 
-bool LogoE2E::startTab(const QJsonArray &devices, int port, int searchPort)
+bool LogoE2E::startTab(const QJsonArray &devices, int port, int searchPort, const QStringList &extraArgs)
 {
     m_fleet = std::make_unique<DevsimFleet>();
-    if (!m_fleet->start(devices, port, searchPort)) {
+    if (!m_fleet->start(devices, port, searchPort, -1, extraArgs)) {
         qWarning() << m_fleet->error();
         return false;
     }
@@ -959,3 +961,45 @@ void LogoE2E::wavesHaltAfterAFailedBurn()
 
 QTEST_MAIN(LogoE2E)
 #include "tst_logoe2e.moc"
+
+void LogoE2E::onvifCameraIsNotSupportedWhileTheOthersBurn()
+{
+    // The camera comes first in the table: the package is made from the next device.
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.89.10"), 0x90,
+                          {{QStringLiteral("protocol"), QStringLiteral("onvif")},
+                           {QStringLiteral("hardware"), QStringLiteral("HI3516EV300-IPC")}}));
+    devices.append(device(QStringLiteral("127.0.89.11"), 0x91));
+    devices.append(device(QStringLiteral("127.0.89.12"), 0x92));
+    qputenv("TALLOW_NETSDK_ONVIF_PORT", "35913"); // discovery on a port of this test's own
+    const auto restore = qScopeGuard([] { qunsetenv("TALLOW_NETSDK_ONVIF_PORT"); });
+    QVERIFY(startTab(devices, 35910, 35911,
+                     {QStringLiteral("--onvif-port"), QStringLiteral("35912"),
+                      QStringLiteral("--discovery-port"), QStringLiteral("35913")}));
+    QVERIFY(search(3));
+    QCOMPARE(cell(0, 1), QStringLiteral("127.0.89.10"));
+    child<QLineEdit>("lineEditPassword")->setText(QStringLiteral("secret"));
+    DeviceTable *table = m_tab->tabController()->table();
+
+    // The row click: the camera logs in, then says what it cannot do; links stay off.
+    QVERIFY(click(1));
+    QCOMPARE(cell(1, 3), QStringLiteral("Login Success"));
+    QVERIFY(click(0));
+    QCOMPARE(cell(0, 3), QStringLiteral("Not supported over ONVIF"));
+    QCOMPARE(table->statusOutcome(0), StatusOutcome::Unsupported);
+    QVERIFY(!child<QGroupBox>("groupBoxLink")->isEnabled());
+
+    tickAll();
+    const QString boot = choosePictures(false);
+    child<QPushButton>("btnModify")->click();
+    QVERIFY(waitForRun(60000));
+    QCOMPARE(statuses(), (QStringList{QStringLiteral("Not supported over ONVIF"),
+                                      QStringLiteral("Upgrade Success"), QStringLiteral("Upgrade Success")}));
+    QCOMPARE(table->statusOutcome(0), StatusOutcome::Unsupported);
+    // Neither a failure to select again nor a device that got anything.
+    QCOMPARE(m_tab->tabController()->tableActions()->selectFailed(), QList<int>());
+    QCOMPARE(m_fleet->count(macOf(0x90), "upgrade"), 0);
+    QCOMPARE(m_fleet->count(macOf(0x91), "partInfoRead"), 1);
+    for (int n : {0x91, 0x92})
+        QCOMPARE(m_fleet->file(macOf(n), QStringLiteral("logo/h264dvr.jpg")), logotest::readFile(boot));
+}
