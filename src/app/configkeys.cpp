@@ -60,8 +60,9 @@ const KeyInfo table[] = {
     {Key::WavesHalt, "Waves", "Halt", KeyInfo::String, "1", 0,
      "failed devices of one wave that halt the run: a number (1 = any failure) or a share of the wave (10%)"},
     {Key::OnvifProbe, "ONVIF", "Probe", KeyInfo::String, "", 0,
-     "IPv4 addresses, comma-separated, that a search also asks directly for ONVIF devices (beside the "
-     "multicast probe), for cameras in other subnets"},
+     "IPv4 addresses and ranges (192.168.5.20-40), comma-separated, that a search also asks directly for "
+     "ONVIF devices (beside the multicast probe), for cameras in other subnets; the device menu's \"ONVIF "
+     "probe addresses\" edits them"},
 };
 
 QMutex &pathMutex()

@@ -3,6 +3,7 @@
 #include "device/searchresults.h"
 
 #include "app/configkeys.h"
+#include "device/onvifprobelist.h"
 
 #include <QDebug>
 
@@ -31,7 +32,8 @@ void CSearchDeviceThread::run()
     int returned = 0;
     if (!m_search) {
         // The addresses the user listed for a direct ONVIF probe, read at each search.
-        H264_DVR_SetOnvifProbeAddresses(ConfigKeys::stringValue(Key::OnvifProbe).toLatin1().constData());
+        H264_DVR_SetOnvifProbeAddresses(
+            OnvifProbeList::sdkAddresses(ConfigKeys::stringValue(Key::OnvifProbe)).constData());
     }
     const int ok = m_search
                        ? m_search(buffer.data(), int(buffer.size()), &returned, m_searchTime)

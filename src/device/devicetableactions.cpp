@@ -7,6 +7,7 @@
 #include "device/devicecsv.h"
 #include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
+#include "device/onvifprobedialog.h"
 #include "device/tablecommand.h"
 
 #include <QAction>
@@ -61,6 +62,10 @@ QMenu *DeviceTableActions::createMenu(int row)
     QAction *csv = menu->addAction(QCoreApplication::translate("DeviceTable", "Export…"));
     csv->setObjectName(QStringLiteral("exportCsv"));
     connect(csv, &QAction::triggered, this, [this] { exportCsv(); });
+
+    QAction *probe = menu->addAction(QCoreApplication::translate("DeviceTable", "ONVIF probe addresses…"));
+    probe->setObjectName(QStringLiteral("onvifProbeAddresses"));
+    connect(probe, &QAction::triggered, this, [this] { showProbeAddresses(); });
 
     menu->addSeparator();
     const bool idle = !commandRunning() && !m_controller.batch()->isActive();
@@ -147,6 +152,22 @@ CDialogWidget *DeviceTableActions::showHistory(int row)
     m_historyDialog = dialog;
     dialog->show();
     text->moveCursor(QTextCursor::End); // newest last, in view
+    return dialog;
+}
+
+OnvifProbeDialog *DeviceTableActions::showProbeAddresses()
+{
+    if (!m_view)
+        return nullptr;
+    if (m_probeDialog) {
+        m_probeDialog->raise();
+        return m_probeDialog;
+    }
+    auto *dialog = new OnvifProbeDialog(m_view->window(), AppPaths::current().shippedDataDir() +
+                                                              QStringLiteral("/Skin/buttons/"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    m_probeDialog = dialog;
+    dialog->open();
     return dialog;
 }
 

@@ -10,6 +10,7 @@
 
 class TableCommand;
 class CDialogWidget;
+class OnvifProbeDialog;
 class DeviceTabController;
 class DeviceTable;
 class QMenu;
@@ -29,12 +30,15 @@ public:
     ~DeviceTableActions() override;
 
     /// The menu for `row` (-1: no row under the pointer); the caller owns it. Actions carry object
-    /// names: showHistory, selectFailed, exportCsv, resetConfig, reboot.
+    /// names: showHistory, selectFailed, exportCsv, onvifProbeAddresses, resetConfig, reboot.
     QMenu *createMenu(int row);
 
     /// Opens the history dialog of `row` (not modal); null when there is no such row.
     CDialogWidget *showHistory(int row);
     QPointer<CDialogWidget> historyDialog() const { return m_historyDialog; }
+    /// Opens (or raises) the dialog of the addresses a search probes directly for ONVIF cameras.
+    OnvifProbeDialog *showProbeAddresses();
+    QPointer<OnvifProbeDialog> probeDialog() const { return m_probeDialog; }
     /// Chooses exactly the failed rows of the last run; returns them.
     QList<int> selectFailed();
     /// Writes the table to `path`; false with a message box when it cannot.
@@ -73,6 +77,7 @@ private:
     DeviceTabController &m_controller;
     QPointer<QTableView> m_view;
     QPointer<CDialogWidget> m_historyDialog;
+    QPointer<OnvifProbeDialog> m_probeDialog;
     std::unique_ptr<TableCommand> m_command;
     std::function<QString()> m_chooseExportPath;
     std::function<void(const QList<int> &)> m_checkDevices;

@@ -200,12 +200,51 @@
         <translation>选中失败的设备</translation>
     </message>
     <message>
+        <source>ONVIF probe addresses…</source>
+        <translation>ONVIF 探测地址…</translation>
+    </message>
+    <message>
         <source>Show history</source>
         <translation>查看历史</translation>
     </message>
     <message>
         <source>Space ticks the current device, Ctrl+A ticks all, the menu key opens the device menu</source>
         <translation>空格勾选当前设备，Ctrl+A 勾选全部，菜单键打开设备菜单</translation>
+    </message>
+</context>
+<context>
+    <name>OnvifProbe</name>
+    <message>
+        <source>ONVIF probe addresses</source>
+        <translation>ONVIF 探测地址</translation>
+    </message>
+    <message>
+        <source>A search also asks these addresses directly for ONVIF cameras, for cameras the multicast search does not reach. One address or range a line, for example 192.168.5.20 or 192.168.5.20-40.</source>
+        <translation>搜索时还会直接向这些地址查询 ONVIF 摄像机，用于组播搜索无法到达的摄像机。每行一个地址或地址范围，例如 192.168.5.20 或 192.168.5.20-40。</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not an IPv4 address or a range of them</source>
+        <translation>“%1”不是 IPv4 地址或地址范围</translation>
+    </message>
+    <message>
+        <source>The range &quot;%1&quot; runs backwards</source>
+        <translation>地址范围“%1”的起止顺序颠倒</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is not a device&apos;s address (a broadcast, multicast or 0.0.0.0)</source>
+        <translation>“%1”不是设备地址（广播、组播或 0.0.0.0）</translation>
+    </message>
+    <message>
+        <source>More than %1 addresses in all</source>
+        <translation>地址总数超过 %1 个</translation>
     </message>
 </context>
 <context>

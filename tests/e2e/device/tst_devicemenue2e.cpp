@@ -10,16 +10,21 @@
 #include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "device/devicetableactions.h"
+#include "device/onvifprobedialog.h"
 #include "device/statusoutcome.h"
 #include "netsdk/netsdk.h"
 #include "upgrade/upgraderun.h"
 #include "upgrade/upgradewidget.h"
 
 #include <QAction>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -188,6 +193,74 @@ private slots:
         QVERIFY2(refused == 0 && loggedIn > refused && sending > loggedIn && installing > sending,
                  qPrintable(texts.join(QLatin1Char('|'))));
         QVERIFY(texts.last().startsWith(QStringLiteral("Upgrade Success")));
+    }
+
+    // A camera the multicast search does not reach (it answers only probes sent to its address) is
+    // listed once its address is given in the menu's "ONVIF probe addresses"; a wrong entry is
+    // refused there and stores nothing.
+    void probeAddressFromTheMenuFindsAnUnreachedCamera()
+    {
+        qputenv("TALLOW_NETSDK_ONVIF_PORT", "44533"); // discovery on a port of this test's own
+        const auto restore = qScopeGuard([] {
+            qunsetenv("TALLOW_NETSDK_ONVIF_PORT");
+            ConfigKeys::setString(Key::OnvifProbe, QString());
+        });
+        QVERIFY(ConfigKeys::setString(Key::OnvifProbe, QString()));
+        auto camera = [](const QString &ip, const QString &mac, bool unreached) {
+            QJsonObject extra{{QStringLiteral("protocol"), QStringLiteral("onvif")},
+                              {QStringLiteral("hardware"), QStringLiteral("HI3516EV300-IPC")}};
+            if (unreached)
+                extra.insert(QStringLiteral("faults"),
+                             QJsonObject{{QStringLiteral("multicastSilent"), true}});
+            return dev(ip, mac, extra);
+        };
+        DevsimFleet fleet;
+        QVERIFY2(
+            fleet.start({dev(QStringLiteral("127.44.53.10"), QStringLiteral("00:44:00:00:53:10")),
+                         camera(QStringLiteral("127.44.53.20"), QStringLiteral("00:44:00:00:53:20"), false),
+                         camera(QStringLiteral("127.44.53.21"), QStringLiteral("00:44:00:00:53:21"), true)},
+                        44530, 44519, -1,
+                        {QStringLiteral("--onvif-port"), QStringLiteral("44532"),
+                         QStringLiteral("--discovery-port"), QStringLiteral("44533")}),
+            qPrintable(fleet.error()));
+
+        UpgradeWidget firmware;
+        DeviceTabController *core = firmware.tabController();
+        core->searchThread()->setSearchTime(1500);
+        DeviceTable *table = core->table();
+        auto searchedAddresses = [&] {
+            firmware.findChild<QPushButton *>(QStringLiteral("SearchButton"))->click();
+            QStringList ips;
+            if (!QTest::qWaitFor([core] { return !core->searching(); }, 15000))
+                return ips;
+            for (int r = 0; r < table->rowCount(); ++r)
+                ips << table->model()->text(r, table->variant().columnOf(Field::Ip));
+            return ips;
+        };
+        QCOMPARE(searchedAddresses(),
+                 (QStringList{QStringLiteral("127.44.53.10"), QStringLiteral("127.44.53.20")}));
+
+        DeviceTableActions *actions = core->tableActions();
+        std::unique_ptr<QMenu> menu(actions->createMenu(-1));
+        menu->findChild<QAction *>(QStringLiteral("onvifProbeAddresses"))->trigger();
+        QPointer<OnvifProbeDialog> dialog = actions->probeDialog();
+        QVERIFY(dialog && dialog->isVisible());
+        auto *edit = dialog->findChild<QPlainTextEdit *>(QStringLiteral("onvifProbeEdit"));
+        auto *ok = dialog->findChild<QPushButton *>(QStringLiteral("onvifProbeOk"));
+        QVERIFY(edit && ok);
+        edit->setPlainText(QStringLiteral("127.44.53.21-300"));
+        QTest::mouseClick(ok, Qt::LeftButton);
+        QVERIFY(dialog && dialog->isVisible());
+        QVERIFY(!dialog->findChild<QLabel *>(QStringLiteral("onvifProbeError"))->text().isEmpty());
+        QVERIFY(ConfigKeys::stringValue(Key::OnvifProbe).isEmpty());
+
+        edit->setPlainText(QStringLiteral("127.44.53.21-22\n"));
+        QTest::mouseClick(ok, Qt::LeftButton);
+        QTRY_VERIFY(!dialog);
+        QCOMPARE(ConfigKeys::stringValue(Key::OnvifProbe), QStringLiteral("127.44.53.21-22"));
+        const QStringList found = searchedAddresses();
+        QCOMPARE(found.size(), 3);
+        QVERIFY2(found.contains(QStringLiteral("127.44.53.21")), qPrintable(found.join(QLatin1Char(' '))));
     }
 };
 
