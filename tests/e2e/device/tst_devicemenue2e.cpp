@@ -219,10 +219,11 @@ private slots:
             fleet.start({dev(QStringLiteral("127.44.53.10"), QStringLiteral("00:44:00:00:53:10")),
                          camera(QStringLiteral("127.44.53.20"), QStringLiteral("00:44:00:00:53:20"), false),
                          camera(QStringLiteral("127.44.53.21"), QStringLiteral("00:44:00:00:53:21"), true)},
-                        44530, 44519, -1,
+                        44530, 44539, -1,
                         {QStringLiteral("--onvif-port"), QStringLiteral("44532"),
                          QStringLiteral("--discovery-port"), QStringLiteral("44533")}),
             qPrintable(fleet.error()));
+        H264_DVR_SetSearchPort(44539);
 
         UpgradeWidget firmware;
         DeviceTabController *core = firmware.tabController();
