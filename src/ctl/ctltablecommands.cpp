@@ -10,12 +10,9 @@
 #include "app/configkeys.h"
 #include "device/devicebatch.h"
 #include "device/devicecsv.h"
-#include "device/deviceprotocol.h"
 #include "device/devicerecord.h"
-#include "device/devicesession.h"
 #include "device/devicetable.h"
 #include "device/ipchange.h"
-#include "device/loginerrortext.h"
 #include "device/runlog.h"
 #include "device/stationmac.h"
 #include "device/tablecommand.h"
@@ -181,19 +178,6 @@ int ip(const QStringList &args)
     BatchPlan plan;
     plan.rows.assign(rows.begin(), rows.end());
     plan.prepare = [t, startIndex](BatchContext &ctx) {
-        DeviceSession login;
-        if (DEV_INFO d{}; ctx.rows().device(ctx.row(), &d) && DeviceProtocol::isOnvif(d)) {
-            // A camera moves by SOAP calls, which need its credentials: a login (as reboot's)
-            // gives them to the SDK. Our own devices move by MAC alone.
-            int error = 0;
-            login = DeviceSession(H264_DVR_Login(d.szIpaddress, uint16_t(d.nPort), d.szUserName, d.szPsw,
-                                                 &d.NetDevInfo, 1, &error));
-            if (!login) {
-                ctx.status(StatusOutcome::Failure,
-                           loginErrorText(error ? error : int(H264_DVR_GetLastError())));
-                return false;
-            }
-        }
         IpChange::Sdk sdk = IpChange::defaultSdk();
         sdk.stationMac = &StationMac::lookUp;
         const int result =

@@ -1,7 +1,9 @@
 #include "device/ipchange.h"
 
+#include "device/deviceprotocol.h"
 #include "device/devicerecord.h"
 #include "device/devicestore.h"
+#include "device/loginerrortext.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -130,6 +132,14 @@ Sdk defaultSdk()
         return H264_DVR_SetConfigOverNet(command, channel, block, size, wait);
     };
     sdk.stationMac = [] { return QString(); };
+    sdk.login = [](const DEV_INFO &r, int *error) {
+        H264_DVR_DEVICEINFO info{};
+        DeviceSession session(
+            H264_DVR_Login(r.szIpaddress, uint16_t(r.nPort), r.szUserName, r.szPsw, &info, 1, error));
+        if (!session && *error == 0)
+            *error = int(H264_DVR_GetLastError());
+        return session;
+    };
     sdk.stationAddresses = [] {
         QList<quint32> addresses;
         for (const QHostAddress &a : QNetworkInterface::allAddresses()) {
@@ -178,8 +188,21 @@ int modifyIP(DeviceStore &store, quint64 generation, int row, int nType, int sta
     }
 
     SDK_NET_BLOCK block = rec.NetComm;
-    const long ret = sdk.setConfigOverNet(NETSDK_CFG_NET_COMMON, p.channel, reinterpret_cast<char *>(&block),
-                                          sizeof block, 20000);
+    long ret = sdk.setConfigOverNet(NETSDK_CFG_NET_COMMON, p.channel, reinterpret_cast<char *>(&block),
+                                    sizeof block, 20000);
+    if (ret == NETSDK_ERR_HANDLE && DeviceProtocol::isOnvif(rec) && sdk.login) {
+        // A camera nobody has logged in to yet: it moves by SOAP calls, which need its credentials;
+        // a login with the row's hands them to the SDK, and the change goes again.
+        int error = 0;
+        const DeviceSession login = sdk.login(rec, &error);
+        if (!login) {
+            table.report(row, failField, StatusOutcome::Failure, loginErrorText(error));
+            return -1;
+        }
+        block = rec.NetComm;
+        ret = sdk.setConfigOverNet(NETSDK_CFG_NET_COMMON, p.channel, reinterpret_cast<char *>(&block),
+                                   sizeof block, 20000);
+    }
     qDebug() << "ModifyIP nRet=" << ret;
 
     const Outcome result = outcome(ret);

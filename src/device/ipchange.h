@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/devicesession.h"
+
 #include "device/tablevariant.h"
 #include "netsdk/netsdk.h"
 
@@ -70,6 +72,9 @@ struct Sdk {
     std::function<QString()> stationMac;
     /// This station's IPv4 addresses (host byte order), none of which a device may be given.
     std::function<QList<quint32>()> stationAddresses;
+    /// A login with the row's credentials, for an ONVIF camera the SDK has no login of yet; the
+    /// error code when it fails.
+    std::function<DeviceSession(const DEV_INFO &record, int *error)> login;
 };
 Sdk defaultSdk();
 

@@ -215,6 +215,68 @@ TEST(ModifyIP, ResultsPerSdkAnswerAndTab)
     }
 }
 
+// A camera the SDK has no login of refuses the change (it moves by SOAP calls, which need
+// credentials): the change logs in with the row's credentials and goes again; our own devices never
+// log in for it.
+TEST(ModifyIP, CameraWithoutALoginLogsInAndTriesAgain)
+{
+    struct Case {
+        const char *name;
+        bool onvif;
+        QList<long> answers; ///< the SDK's answers, one a call
+        int loginError;      ///< 0: the login works
+        int result, calls, logins;
+        const char *status;
+    } cases[] = {
+        {"camera, login works", true, {NETSDK_ERR_HANDLE, 1}, 0, 1, 2, 1, ""},
+        {"camera, wrong password",
+         true,
+         {NETSDK_ERR_HANDLE},
+         NETSDK_ERR_PASSWORD,
+         -1,
+         1,
+         1,
+         "Password is error"},
+        {"camera, refused again",
+         true,
+         {NETSDK_ERR_HANDLE, NETSDK_ERR_DEVICE_FAULT},
+         0,
+         -1,
+         2,
+         1,
+         "Set Ip Fail"},
+        {"camera known to the SDK", true, {1}, 0, 1, 1, 0, ""},
+        {"our own device", false, {NETSDK_ERR_HANDLE}, 0, -1, 1, 0, "Set Ip Fail"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        DeviceTable table(TabKind::Firmware);
+        fill(table, 1);
+        table.store().updateDevice(table.generation(), 0, [&c](DEV_INFO &r) {
+            r.NetDevInfo.Protocol = c.onvif ? NETSDK_PROTOCOL_ONVIF : 0;
+        });
+        FakeSdk fake;
+        IpChange::Sdk sdk = fake.sdk();
+        QList<long> answers = c.answers;
+        sdk.setConfigOverNet = [&answers, &fake, inner = sdk.setConfigOverNet](
+                                   unsigned long command, int ch, char *block, unsigned long size, int wait) {
+            fake.answer = answers.isEmpty() ? -1 : answers.takeFirst();
+            return inner(command, ch, block, size, wait);
+        };
+        int logins = 0;
+        sdk.login = [&](const DEV_INFO &, int *error) {
+            ++logins;
+            *error = c.loginError;
+            return c.loginError ? DeviceSession() : fake.session(7);
+        };
+        EXPECT_EQ(IpChange::modifyIP(table.store(), table.generation(), 0, 1, 20, sdk), c.result);
+        EXPECT_EQ(fake.calls, c.calls);
+        EXPECT_EQ(logins, c.logins);
+        EXPECT_EQ(fake.logouts, c.loginError ? 0 : c.logins); // the change's own login ends with it
+        EXPECT_EQ(cell(table, 0, 3).toStdString(), c.status);
+    }
+}
+
 // A refused address is never sent: the row says why, keeps its address and counts as failed.
 TEST(ModifyIP, RefusedAddressIsNotSent)
 {
