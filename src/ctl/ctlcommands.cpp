@@ -10,6 +10,7 @@
 #include "device/ipchange.h"
 #include "device/loginerrortext.h"
 #include "device/runlog.h"
+#include "device/sdkscope.h"
 #include "device/stationmac.h"
 #include "oemid/oemidwriter.h"
 #include "upgrade/upgraderuncontroller.h"
@@ -145,7 +146,7 @@ int firmware(const QStringList &args, bool checkOnly)
         }
     }
 
-    CtlFleet::SdkScope sdk;
+    SdkScope sdk;
     std::unique_ptr<DeviceTable> table = openTable(TabKind::Firmware);
     CtlReport report(*table, cmd.mode(), cmd.name());
     const QList<int> rows = cmd.findDevices(*table, report);
@@ -272,7 +273,7 @@ int search(const QStringList &args)
         return CtlExit::BadArguments;
     }
 
-    CtlFleet::SdkScope sdk;
+    SdkScope sdk;
     std::unique_ptr<DeviceTable> table = openTable(kind);
     CtlReport report(*table, cmd.mode(), cmd.name());
     const QList<int> rows = cmd.findDevices(*table, report);

@@ -66,17 +66,6 @@ bool parseTargets(const QStringList &given, const QString &file, QList<Target> *
     return true;
 }
 
-SdkScope::SdkScope()
-{
-    H264_DVR_Init(nullptr, 0);
-    H264_DVR_SetConnectTime(2000, 1);
-}
-
-SdkScope::~SdkScope()
-{
-    H264_DVR_Cleanup();
-}
-
 int search(DeviceTable &table, int searchTimeMs)
 {
     table.clear();

@@ -26,16 +26,6 @@ bool parseTarget(const QString &text, Target *out);
 /// that cannot be read.
 bool parseTargets(const QStringList &given, const QString &file, QList<Target> *out, QString *error);
 
-/// The SDK for the life of a command: initialised with the tabs' connect time (2000 ms, one try).
-class SdkScope
-{
-public:
-    SdkScope();
-    ~SdkScope();
-    SdkScope(const SdkScope &) = delete;
-    SdkScope &operator=(const SdkScope &) = delete;
-};
-
 /// Runs one search of `searchTimeMs` and fills `table` with what it found, as a tab's search does
 /// (the tab's column fill, its device filter, at most 256 rows). Returns the rows added.
 int search(DeviceTable &table, int searchTimeMs);

@@ -13,6 +13,7 @@
 #include "device/ipchange.h"
 #include "device/loginerrortext.h"
 #include "device/runlog.h"
+#include "device/sdkscope.h"
 #include "device/stationmac.h"
 #include "logo/logocheck.h"
 #include "logo/logoruncontroller.h"
@@ -152,7 +153,7 @@ int logo(const QStringList &args)
         }
     }
 
-    CtlFleet::SdkScope sdk;
+    SdkScope sdk;
     auto table = std::make_unique<DeviceTable>(TabKind::Logo);
     table->setRunLog(RunLog::forTab(TabKind::Logo));
     // The package builder lists the image's files on stdout, as the file-system tools do; here stdout

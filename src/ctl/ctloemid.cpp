@@ -12,6 +12,7 @@
 #include "device/devicetable.h"
 #include "device/ipchange.h"
 #include "device/runlog.h"
+#include "device/sdkscope.h"
 #include "device/stationmac.h"
 #include "oemid/factoryrecords.h"
 #include "oemid/oemidruncontroller.h"
@@ -127,7 +128,7 @@ int oemid(const QStringList &args)
     }
     options.message = [](const QString &, const QString &text) { CtlCommand::error(text); };
 
-    CtlFleet::SdkScope sdk;
+    SdkScope sdk;
     auto table = std::make_unique<DeviceTable>(TabKind::Oemid);
     table->setRunLog(RunLog::forTab(TabKind::Oemid));
     CtlReport report(*table, cmd.mode(), cmd.name());

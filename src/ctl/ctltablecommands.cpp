@@ -14,6 +14,7 @@
 #include "device/devicetable.h"
 #include "device/ipchange.h"
 #include "device/runlog.h"
+#include "device/sdkscope.h"
 #include "device/stationmac.h"
 #include "device/tablecommand.h"
 #include "oemid/oemidvariant.h"
@@ -104,7 +105,7 @@ int tableCommand(const QStringList &args, int command)
     if (!table)
         return CtlExit::BadArguments;
 
-    CtlFleet::SdkScope sdk;
+    SdkScope sdk;
     CtlReport report(*table, cmd.mode(), cmd.name());
     const QList<int> rows = cmd.findDevices(*table, report);
     if (rows.isEmpty())
@@ -166,7 +167,7 @@ int ip(const QStringList &args)
     if (!table)
         return CtlExit::BadArguments;
 
-    CtlFleet::SdkScope sdk;
+    SdkScope sdk;
     CtlReport report(*table, cmd.mode(), cmd.name());
     const QList<int> rows = cmd.findDevices(*table, report);
     if (rows.isEmpty())
@@ -283,7 +284,7 @@ int exportTable(const QStringList &args)
     std::unique_ptr<DeviceTable> table = tableOf(cmd.parser());
     if (!table)
         return CtlExit::BadArguments;
-    CtlFleet::SdkScope sdk;
+    SdkScope sdk;
     // The CSV is the output: the search's own report goes nowhere.
     std::FILE *sink = std::fopen("/dev/null", "w");
     CtlReport report(*table, CtlReport::Mode::Json, cmd.name(), sink ? sink : stderr);

@@ -59,6 +59,11 @@ CBatchDealThread::CBatchDealThread()
 // m_batch goes first (declared last): it cancels and waits before the rows it runs over go.
 CBatchDealThread::~CBatchDealThread() = default;
 
+void CBatchDealThread::cancel()
+{
+    m_batch->cancel();
+}
+
 void CBatchDealThread::setCommand(int nCmd)
 {
     QMutexLocker locker(&m_mutex);

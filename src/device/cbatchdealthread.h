@@ -44,6 +44,8 @@ public:
     /// Runs the command over the devices added since the last run (none: ends at once).
     void start();
     bool isRunning() const;
+    /// Asks the run to stop without waiting: no further device starts.
+    void cancel();
     /// Blocks until the run has ended (tests); false on time-out.
     bool wait(int timeoutMs);
 

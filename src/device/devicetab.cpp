@@ -6,13 +6,15 @@
 #include <QAbstractButton>
 
 DeviceTab::DeviceTab(TabKind kind, QWidget *parent)
-    : QWidget(parent), m_controller(new DeviceTabController(kind, this))
+    : QWidget(parent), m_controller(std::make_unique<DeviceTabController>(kind, this))
 {
 }
 
-DeviceTab::~DeviceTab()
+DeviceTab::~DeviceTab() = default;
+
+void DeviceTab::cancelWork()
 {
-    delete m_controller;
+    m_controller->cancel();
 }
 
 void DeviceTab::bindDeviceWidgets(QTableView *view, QAbstractButton *searchButton,

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+#include <memory>
+
 class QAbstractButton;
 class QTableView;
 
@@ -14,7 +16,7 @@ class DeviceTab : public QWidget
 {
     Q_OBJECT
 public:
-    DeviceTabController *tabController() const { return m_controller; }
+    DeviceTabController *tabController() const { return m_controller.get(); }
 
 public slots:
     void fillDeviceTable(SDK_CONFIG_NET_COMMON_V2 deviceSearched);
@@ -26,8 +28,9 @@ public slots:
 
 protected:
     DeviceTab(TabKind kind, QWidget *parent);
-    /// Deletes the core (logging every listed device out, closing the tab's SDK session) while the
-    /// child widgets still exist; a tab stops its own runs first, in its destructor.
+    /// The controller goes (logging every listed device out, closing the tab's SDK session) after the
+    /// tab's own members and while the child widgets still exist. A tab's destructor first calls
+    /// cancelWork(); its members then wait for their own work as they go.
     ~DeviceTab() override;
 
     /// Binds the table and buttons to the core and connects the search and the buttons given (the
@@ -35,5 +38,9 @@ protected:
     void bindDeviceWidgets(QTableView *view, QAbstractButton *searchButton, QAbstractButton *selectButton,
                            QAbstractButton *reverseButton);
 
-    DeviceTabController *m_controller;
+    /// Asks everything the controller runs to stop, without waiting (DeviceTabController::cancel).
+    /// A tab's destructor calls it after asking its own work to stop, and before anything waits.
+    void cancelWork();
+
+    std::unique_ptr<DeviceTabController> m_controller;
 };

@@ -29,12 +29,10 @@ QString selectText(bool all)
 } // namespace
 
 DeviceTabController::DeviceTabController(TabKind kind, QWidget *tab)
-    : QObject(tab), m_tab(tab), m_table(new DeviceTable(kind, this)), m_search(new CSearchDeviceThread(this)),
-      m_batch(DeviceBatch::create(*m_table)), m_loginBatch(DeviceBatch::create(*m_table)),
-      m_runner(new LoginRunner(this))
+    : m_tab(tab), m_table(std::make_unique<DeviceTable>(kind)),
+      m_search(std::make_unique<CSearchDeviceThread>()), m_runner(std::make_unique<LoginRunner>()),
+      m_loginBatch(DeviceBatch::create(*m_table)), m_batch(DeviceBatch::create(*m_table))
 {
-    H264_DVR_Init(nullptr, 0);
-    H264_DVR_SetConnectTime(2000, 1);
     m_search->setSearchTime(5000);
     m_modifyIp = ConfigKeys::isOn(Key::ModifyIP);
     m_startIndex = ConfigKeys::intValue(Key::StartIndex);
@@ -43,15 +41,16 @@ DeviceTabController::DeviceTabController(TabKind kind, QWidget *tab)
 
 DeviceTabController::~DeviceTabController()
 {
-    delete m_actions; // stops a reset or reboot under way
-    m_actions = nullptr;
-    // Runs and logins end before the rows they work on go.
-    m_batch.reset();
-    m_loginBatch.reset();
-    delete m_runner; // waits for Add logins under way and logs out those nobody took
-    delete m_search; // waits for the search
-    m_table->clear();
-    H264_DVR_Cleanup();
+    cancel();
+}
+
+void DeviceTabController::cancel()
+{
+    if (m_actions)
+        m_actions->cancelCommand();
+    m_batch->cancel();
+    m_loginBatch->cancel();
+    m_runner->abandonAll();
 }
 
 const TableVariant &DeviceTabController::variant() const
@@ -68,7 +67,7 @@ void DeviceTabController::bindWidgets(QTableView *view, QAbstractButton *searchB
     if (view) {
         attachView(*m_table, view);
         if (!m_actions)
-            m_actions = new DeviceTableActions(*this, view);
+            m_actions = std::make_unique<DeviceTableActions>(*this, view);
     }
 }
 
@@ -154,7 +153,7 @@ int DeviceTabController::addByHand(DEV_INFO *added)
 {
     if (m_table->rowCount() > MaxRows)
         return -1;
-    LoginDlg dlg(m_tab, m_runner);
+    LoginDlg dlg(m_tab, m_runner.get());
     dlg.setPreloaded(false);
     dlg.preload();
     if (dlg.exec() != QDialog::Accepted)

@@ -1,6 +1,11 @@
 #pragma once
 
+#include "device/csearchdevicethread.h"
 #include "device/devicebatch.h"
+#include "device/devicetable.h"
+#include "device/devicetableactions.h"
+#include "device/loginrunner.h"
+#include "device/sdkscope.h"
 #include "device/tablevariant.h"
 #include "netsdk/netsdk.h"
 
@@ -10,11 +15,8 @@
 
 #include <functional>
 #include <initializer_list>
+#include <memory>
 
-class CSearchDeviceThread;
-class LoginRunner;
-class DeviceTable;
-class DeviceTableActions;
 class QAbstractButton;
 class QTableView;
 class QWidget;
@@ -29,10 +31,15 @@ class DeviceTabController : public QObject
 public:
     /// Opens the tab's SDK session (connect time-out 2000 ms, one try) and reads the IP-change keys.
     DeviceTabController(TabKind kind, QWidget *tab);
-    /// Waits for the search and any login under way, logs out every listed device, closes the session.
+    /// cancel(), then waits for the search, the runs and the logins as they go, logs out every listed
+    /// device and closes the session.
     ~DeviceTabController() override;
+    /// Asks everything the tab runs to stop, without waiting: the runs of the batch, a re-login, a
+    /// reset or reboot, the Add dialog's logins. A tab calls it first as it goes, so that its own
+    /// members and then this controller only wait for work that is already ending.
+    void cancel();
 
-    DeviceTable *table() const { return m_table; }
+    DeviceTable *table() const { return m_table.get(); }
     /// The tab's device-batch engine: its runs (upgrade, OEMID batch, logo make and burn, reset and
     /// reboot) go through it, one at a time.
     DeviceBatch *batch() const { return m_batch.get(); }
@@ -40,12 +47,12 @@ public:
     static void attachView(const DeviceTable &table, QTableView *view);
     /// Makes Tab visit `widgets` in this order: the order they are read in on the tab.
     static void setTabOrder(std::initializer_list<QWidget *> widgets);
-    CSearchDeviceThread *searchThread() const { return m_search; }
+    CSearchDeviceThread *searchThread() const { return m_search.get(); }
     const TableVariant &variant() const;
 
     /// The table's context menu and keys (history, select failed, export, reset and reboot); null
     /// until bindWidgets() gets a view.
-    DeviceTableActions *tableActions() const { return m_actions; }
+    DeviceTableActions *tableActions() const { return m_actions.get(); }
     /// The widgets the shared behaviour drives; the select button may be null.
     void bindWidgets(QTableView *view, QAbstractButton *searchButton, QAbstractButton *selectButton);
 
@@ -90,13 +97,16 @@ signals:
 
 private:
     QWidget *m_tab;
-    DeviceTable *m_table;
-    CSearchDeviceThread *m_search;
-    DeviceBatch::Ptr m_batch;
+    // Declared in the order they may end, the last first: each waits for its own threads as it
+    // goes, the runs before the rows they work on, the rows (logging out) before the SDK closes.
+    SdkScope m_sdk;
+    std::unique_ptr<DeviceTable> m_table;
+    std::unique_ptr<CSearchDeviceThread> m_search; ///< cannot be cut short: bounded by the search time
+    std::unique_ptr<LoginRunner> m_runner;         ///< logins of the Add dialog, which may outlive it
     DeviceBatch::Ptr m_loginBatch;
-    LoginRunner *m_runner; ///< logins of the Add dialog, which may outlive the dialog
+    DeviceBatch::Ptr m_batch;
+    std::unique_ptr<DeviceTableActions> m_actions; ///< made when a view is bound
     QPointer<QTableView> m_view;
-    DeviceTableActions *m_actions = nullptr;
     QPointer<QAbstractButton> m_searchButton;
     QPointer<QAbstractButton> m_selectButton;
     bool m_searching = false;

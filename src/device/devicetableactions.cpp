@@ -26,8 +26,7 @@
 #include <QVBoxLayout>
 
 DeviceTableActions::DeviceTableActions(DeviceTabController &core, QTableView *view)
-    : QObject(&core), m_controller(core), m_view(view),
-      m_command(std::make_unique<TableCommand>(*core.table()))
+    : m_controller(core), m_view(view), m_command(std::make_unique<TableCommand>(*core.table()))
 {
     connect(m_command.get(), &TableCommand::finished, this, &DeviceTableActions::commandFinished);
     view->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -41,9 +40,12 @@ DeviceTableActions::DeviceTableActions(DeviceTabController &core, QTableView *vi
     view->installEventFilter(this);
 }
 
-DeviceTableActions::~DeviceTableActions()
+DeviceTableActions::~DeviceTableActions() = default;
+
+void DeviceTableActions::cancelCommand()
 {
-    m_command.reset(); // its destructor interrupts the run and waits
+    if (m_command)
+        m_command->cancel();
 }
 
 QMenu *DeviceTableActions::createMenu(int row)

@@ -50,6 +50,8 @@ public:
     /// False when nothing was started (no rows, not confirmed, or a run of the tab is going on).
     bool runCommand(int command);
     bool commandRunning() const;
+    /// Interrupts a reset or reboot under way without waiting for it.
+    void cancelCommand();
     /// Tabs that can check devices before a run set this; the menu then offers "Check devices"
     /// (object name checkDevices), which calls it with the chosen rows.
     void setCheckDevices(std::function<void(const QList<int> &rows)> check)

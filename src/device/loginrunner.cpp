@@ -68,6 +68,12 @@ bool LoginRunner::running(quint64 id) const
     return false;
 }
 
+void LoginRunner::abandonAll()
+{
+    for (Entry &entry : m_jobs)
+        entry.abandoned = true;
+}
+
 void LoginRunner::abandon(quint64 id)
 {
     for (Entry &entry : m_jobs) {

@@ -42,6 +42,8 @@ public:
     /// Forgets a running job without waiting for it: its `done` will not run, and a login it makes
     /// is logged out as soon as it ends. Unknown or finished ids are ignored.
     void abandon(quint64 id);
+    /// abandon() for every running job.
+    void abandonAll();
 
     /// The plain login of a record: the session, or the error code.
     static void login(Result &result);

@@ -9,6 +9,12 @@ TableCommand::~TableCommand()
     m_thread.reset(); // its destructor interrupts the run and waits
 }
 
+void TableCommand::cancel()
+{
+    if (m_thread)
+        m_thread->cancel();
+}
+
 bool TableCommand::isRunning() const
 {
     return m_thread && m_thread->isRunning();

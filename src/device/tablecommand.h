@@ -26,6 +26,8 @@ public:
     /// a run is going on or for a command other than reset and reboot.
     bool start(int command, const QList<int> &rows);
     bool isRunning() const;
+    /// Interrupts the run without waiting for the device in hand.
+    void cancel();
 
     /// A reset or reboot answer for `row` (CBatchDealThread::message): the row's status text.
     static void answered(DeviceTable &table, int ret, int nError, int row, int nCmd);

@@ -14,7 +14,12 @@ LogoRunController::LogoRunController(DeviceBatch &batch) : m_batch(batch)
     connect(m_waves.get(), &WaveRun::halted, this, [this] { emit runEnded(); });
 }
 
-LogoRunController::~LogoRunController() = default;
+LogoRunController::~LogoRunController()
+{
+    m_held = nullptr;
+    m_waves->stop();
+    m_batch.cancelAndWait();
+}
 
 bool LogoRunController::running() const
 {

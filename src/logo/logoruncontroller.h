@@ -29,7 +29,7 @@ public:
     };
 
     explicit LogoRunController(DeviceBatch &batch);
-    /// Drops a held run; the caller cancels and waits for the batch.
+    /// Drops a held run, cancels the batch and waits for it: a run's jobs call back into the controller.
     ~LogoRunController() override;
 
     /// Starts `run` (its pictures staged off this thread first), or holds it until the run being staged

@@ -88,9 +88,7 @@ UpgradeLogoWidget::UpgradeLogoWidget(QWidget *parent)
 UpgradeLogoWidget::~UpgradeLogoWidget()
 {
     writeConfig();
-    // The members end the row probe, the batch command and the upload after this.
-    m_runs->dropHeld();
-    m_controller->batch()->cancelAndWait(); // waits for the run's jobs; running burns are closed
+    cancelWork();
 }
 
 namespace
@@ -217,7 +215,7 @@ void UpgradeLogoWidget::showProbe(const LogoProbeReport &report)
 
 std::function<int(int, const QByteArray &)> UpgradeLogoWidget::addressChange() const
 {
-    DeviceTabController *core = m_controller;
+    DeviceTabController *core = m_controller.get();
     // The rows shown when the run or the probe starts are the ones it changes.
     const quint64 generation = core->table()->generation();
     return [core, generation](int row, const QByteArray &password) {

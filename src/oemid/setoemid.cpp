@@ -59,14 +59,15 @@ SetOEMID::SetOEMID(QWidget *parent, const QString &dataDir)
 
     // 4. The factory-record tree, and its upload off the GUI thread.
     m_treeUsable = FactoryRecords(FactoryRecords::Params{m_dataDir, {}, {}}).makeUploadDirs();
-    m_upload = new RecordUploadRun(*m_controller->table(), this, m_ui->progressBar, m_ui->updatelog);
-    connect(m_upload, &RecordUploadRun::finished, this, [this] { m_ui->progressBar->setValue(0); });
+    m_upload =
+        std::make_unique<RecordUploadRun>(*m_controller->table(), this, m_ui->progressBar, m_ui->updatelog);
+    connect(m_upload.get(), &RecordUploadRun::finished, this, [this] { m_ui->progressBar->setValue(0); });
 
     // 5. ModifyIP and StartIndex were read by the core; ModifyIP is read again at every batch.
-    DeviceTabController *core = m_controller;
-    m_run = new OemidRunController(
-        *m_controller->batch(),
-        [core](quint64 generation, int row) { return core->modifyIP(generation, row, 1); }, this);
+    DeviceTabController *core = m_controller.get();
+    m_run = std::make_unique<OemidRunController>(*m_controller->batch(), [core](quint64 generation, int row) {
+        return core->modifyIP(generation, row, 1);
+    });
 
     // 6.
     m_ui->setoemidbtn->hide();
@@ -77,7 +78,7 @@ SetOEMID::SetOEMID(QWidget *parent, const QString &dataDir)
 
 SetOEMID::~SetOEMID()
 {
-    delete m_upload; // waits for an upload under way
+    cancelWork();
 }
 
 void SetOEMID::fillCombos()

@@ -25,7 +25,7 @@ public:
     explicit SetOEMID(QWidget *parent = nullptr, const QString &dataDir = QString());
     ~SetOEMID() override;
 
-    RecordUploadRun *uploadRun() const { return m_upload; }
+    RecordUploadRun *uploadRun() const { return m_upload.get(); }
     QString dataDirectory() const { return m_dataDir; }
     /// The OEMID written by the batch, from [OEMID] Assigned ("000" = none assigned).
     QString assignedOemid() const { return m_assignedOemid; }
@@ -59,8 +59,10 @@ private:
     void warnOnce();
 
     std::unique_ptr<Ui::SetOEMID> m_ui;
-    RecordUploadRun *m_upload = nullptr;
-    OemidRunController *m_run = nullptr;
+    // Declared in the order they may end, the last first; the tab's controller (the batch the run
+    // uses) goes after them.
+    std::unique_ptr<OemidRunController> m_run;
+    std::unique_ptr<RecordUploadRun> m_upload;
     QString m_dataDir;
     QString m_assignedOemid = QStringLiteral("000");
     bool m_treeUsable = false;

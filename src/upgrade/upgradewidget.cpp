@@ -40,7 +40,7 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
     // The run: a job type of the tab's batch, the other areas' procedures as hooks.
     UpgradeHooks hooks;
     hooks.loginErrorText = [](int code) { return loginErrorText(code); };
-    DeviceTabController *core = m_controller;
+    DeviceTabController *core = m_controller.get();
     hooks.modifyIP = [core](int row, const QByteArray &password) {
         const quint64 generation = core->table()->generation();
         core->table()->updateDevice(generation, row, [&password](DEV_INFO &record) {
@@ -75,8 +75,10 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
     FactoryRecords(FactoryRecords::Params{m_dataDir, {}, {}}).makeUploadDirs(nullptr);
 }
 
-// The members end in reverse order of declaration: the run (its inspection first) before the upload.
-UpgradeWidget::~UpgradeWidget() = default;
+UpgradeWidget::~UpgradeWidget()
+{
+    cancelWork();
+}
 
 void UpgradeWidget::prompt(const QString &text)
 {

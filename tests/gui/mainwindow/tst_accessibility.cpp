@@ -4,6 +4,7 @@
 #include "app/cdialogwidget.h"
 #include "app/cmessagebox.h"
 #include "configini.h"
+#include "device/devicetab.h"
 #include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "device/devicetableactions.h"
@@ -160,7 +161,8 @@ SDK_CONFIG_NET_COMMON_V2 answer(int last)
 
 DeviceTabController *coreOf(QWidget *tab)
 {
-    return tab->findChild<DeviceTabController *>(QString(), Qt::FindDirectChildrenOnly);
+    auto *deviceTab = qobject_cast<DeviceTab *>(tab);
+    return deviceTab ? deviceTab->tabController() : nullptr;
 }
 
 /// Names of the widgets Tab visits, from the tab bar round to it again.
