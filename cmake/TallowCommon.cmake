@@ -43,12 +43,14 @@ if(TALLOW_FUZZ)
 endif()
 
 # tallow_add_test(NAME <name> SOURCES ... [LIBS ...] [GTEST|QTEST] [NEEDS_GUI] [NEEDS_DEVSIM]
-#                 [TIMEOUT s] [LABELS ...])
+#                 [PRIVATE_NET] [TIMEOUT s] [LABELS ...])
 # GTEST links GoogleTest's main; QTEST expects QTEST_MAIN in a source. NEEDS_GUI runs on the
-# offscreen platform; NEEDS_DEVSIM hands the simulator's path in TALLOW_DEVSIM.
+# offscreen platform; NEEDS_DEVSIM hands the simulator's path in TALLOW_DEVSIM. PRIVATE_NET runs the
+# test in a network namespace of its own (needed for simulated ONVIF devices, whose discovery port
+# every test would otherwise share).
 find_package(GTest)
 function(tallow_add_test)
-  cmake_parse_arguments(T "GTEST;QTEST;NEEDS_GUI;NEEDS_DEVSIM" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "GTEST;QTEST;NEEDS_GUI;NEEDS_DEVSIM;PRIVATE_NET" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   if(T_UNPARSED_ARGUMENTS OR T_KEYWORDS_MISSING_VALUES)
     message(FATAL_ERROR "tallow_add_test(${T_NAME}): unknown or empty arguments: "
                         "${T_UNPARSED_ARGUMENTS} ${T_KEYWORDS_MISSING_VALUES}")
@@ -69,7 +71,11 @@ function(tallow_add_test)
   if(T_QTEST)
     target_link_libraries(${T_NAME} PRIVATE Qt6::Test)
   endif()
-  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  if(T_PRIVATE_NET)
+    add_test(NAME ${T_NAME} COMMAND ${CMAKE_SOURCE_DIR}/tests/support/in-private-net.sh $<TARGET_FILE:${T_NAME}>)
+  else()
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  endif()
   set(env "")
   if(T_NEEDS_GUI)
     list(APPEND env "QT_QPA_PLATFORM=offscreen")

@@ -16,6 +16,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <algorithm>
+
 #include <signal.h>
 
 struct DevsimOptions {
@@ -40,6 +42,8 @@ public:
             return fail(QStringLiteral("TALLOW_DEVSIM is not set (run through ctest)"));
         if (!m_dir.isValid() || !QDir().mkpath(stateDir()))
             return fail(QStringLiteral("no state directory"));
+        if (o.extraArgs.contains(QStringLiteral("--onvif")) && !privateNet())
+            return false;
         QStringList args;
         if (!o.fleetFile.isEmpty())
             args << QStringLiteral("--fleet") << o.fleetFile;
@@ -81,6 +85,12 @@ public:
         DevsimOptions o;
         o.fleetFile = m_dir.filePath(QStringLiteral("fleet.json"));
         QFile fleet(o.fleetFile);
+        const bool onvif = std::any_of(devices.begin(), devices.end(), [](const QJsonValue &d) {
+            return d.toObject().value(QStringLiteral("protocol")).toString(QStringLiteral("sdk")) !=
+                   QLatin1String("sdk");
+        });
+        if (onvif && !privateNet())
+            return false;
         if (!fleet.open(QIODevice::WriteOnly) ||
             fleet.write(QJsonDocument(QJsonObject{{QStringLiteral("devices"), devices}}).toJson()) < 0)
             return fail(QStringLiteral("cannot write the fleet file"));
@@ -102,6 +112,16 @@ public:
         o.searchPort = searchPort;
         o.recordsPort = recordsPort;
         return start(o);
+    }
+
+    /// WS-Discovery's port is the same for every test on the machine: simulated cameras outside a
+    /// namespace of their own would answer the searches of the tests running beside this one.
+    bool privateNet()
+    {
+        if (!qEnvironmentVariableIsEmpty("TALLOW_PRIVATE_NET"))
+            return true;
+        return fail(QStringLiteral("ONVIF devices need a network namespace of their own: give the test "
+                                   "PRIVATE_NET (tests/support/in-private-net.sh)"));
     }
 
     /// Why start() failed, with what devsim printed so far.
