@@ -4,12 +4,12 @@
 
 #include "devsimfleet.h"
 
-#include "../../tests/unit/upgrade/testzip.h"
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
 #include "device/devicetabcontroller.h"
 #include "device/devicetable.h"
 #include "netsdk/netsdk.h"
+#include "testzip.h"
 #include "upgrade/upgradewidget.h"
 
 #include <QFile>

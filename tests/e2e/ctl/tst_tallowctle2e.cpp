@@ -1,9 +1,9 @@
 // tallowctl against simulated devices: what it prints (every stdout line parsed as JSON), its exit
 // codes, and what the devices really got.
 
-#include "../../unit/upgrade/testzip.h"
 #include "devsimfleet.h"
 #include "logotestutil.h"
+#include "testzip.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // The device tables of the three tabs, login, IP change and batch commands against simulated devices.
 
-#include "../../unit/upgrade/testzip.h"
 #include "devsimfleet.h"
+#include "testzip.h"
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"

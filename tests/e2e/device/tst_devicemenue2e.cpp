@@ -1,8 +1,8 @@
 // The device table's menu against simulated devices: reboot reaches the devices, the results land in
 // the status column and the history, and "Select failed" picks the device that failed.
 
-#include "../../unit/upgrade/testzip.h"
 #include "devsimfleet.h"
+#include "testzip.h"
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"

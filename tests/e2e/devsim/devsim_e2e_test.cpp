@@ -1,10 +1,10 @@
 // The simulator driven through the real SDK client: what the application will see, and what the
 // devices wrote into their state directories.
 
-#include "../../unit/devsim/testfiles.h"
 #include "devsimfleet.h"
 #include "netsdk/netsdk.h"
 #include "oemid/oemidcipher.h"
+#include "testfiles.h"
 
 #include <gtest/gtest.h>
 #include <json/json.h>

@@ -2,8 +2,8 @@
 // firmware run and the OEMID batch must bring every row to a final text, leave no thread behind and
 // keep the event loop turning meanwhile.
 
-#include "../../unit/upgrade/testzip.h"
 #include "devsimfleet.h"
+#include "testzip.h"
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"

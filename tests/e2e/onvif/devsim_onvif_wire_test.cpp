@@ -2,8 +2,8 @@
 // HTTP Digest as libmicrohttpd checks it, the fleet's faults, a firmware upload and the restart
 // after it, an address change. (Multicast discovery and third-party clients: onvif-clients.sh.)
 
-#include "../../unit/devsim/testfiles.h"
 #include "devsimfleet.h"
+#include "testfiles.h"
 
 #include <gtest/gtest.h>
 

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <thread>
 
-#include "../../unit/devsim/testfiles.h"
+#include "testfiles.h"
 
 namespace
 {

@@ -1,7 +1,7 @@
 // The firmware tab against simulated devices: search, tick, Upgrade, and what each device got.
 
-#include "../../unit/upgrade/testzip.h"
 #include "devsimfleet.h"
+#include "testzip.h"
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"

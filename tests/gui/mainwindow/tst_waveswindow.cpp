@@ -3,9 +3,9 @@
 // tab); the first wave's device fails, so the run halts. What the window shows (the message box, the
 // rows) and what the devices received are printed for the record and checked.
 
-#include "../../unit/upgrade/testzip.h"
 #include "devsimfleet.h"
 #include "logotestutil.h"
+#include "testzip.h"
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"

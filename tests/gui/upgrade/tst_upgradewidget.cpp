@@ -1,7 +1,7 @@
 // The firmware tab's form, its file choosers and the checks of the Upgrade click (no devices).
 
-#include "../../unit/upgrade/testzip.h"
 #include "tabtest.h"
+#include "testzip.h"
 
 #include "app/cmessagebox.h"
 #include "app/configkeys.h"
