@@ -6,6 +6,8 @@
 #include <QMutexLocker>
 #include <QThread>
 
+#include <utility>
+
 DeviceTableModel::DeviceTableModel(const TableVariant &variant, DeviceHistory &history, QObject *parent)
     : QAbstractTableModel(parent), m_variant(&variant), m_history(&history)
 {
@@ -147,25 +149,31 @@ QString DeviceTableModel::retiredKey(quint64 generation, int row) const
     return {};
 }
 
-void DeviceTableModel::queueFlush()
+bool DeviceTableModel::claimFlush()
 {
-    if (!m_flushQueued) {
-        m_flushQueued = true;
-        QMetaObject::invokeMethod(this, &DeviceTableModel::flushPending, Qt::QueuedConnection);
-    }
+    return !std::exchange(m_flushQueued, true);
 }
 
-void DeviceTableModel::parkHistory(int row, int column, const QString &text, StatusOutcome outcome,
-                                   const QString &key)
+void DeviceTableModel::postFlush()
 {
+    QMetaObject::invokeMethod(this, &DeviceTableModel::flushPending, Qt::QueuedConnection);
+}
+
+bool DeviceTableModel::keepsHistory(int column) const
+{
+    if (column < 0 || column >= 8)
+        return false;
     const Field field = m_variant->columns[size_t(column)].field;
-    if (field != Field::Status && field != Field::Oemid)
-        return;
+    return field == Field::Status || field == Field::Oemid;
+}
+
+void DeviceTableModel::parkHistory(ParkedText &&parked)
+{
     // Bounded even if the GUI thread falls behind: the history keeps only the newest per device.
     constexpr size_t maxParked = size_t(DeviceHistory::MaxPerDevice) * 64;
     if (m_parkedHistory.size() >= maxParked)
         m_parkedHistory.erase(m_parkedHistory.begin(), m_parkedHistory.begin() + maxParked / 2);
-    m_parkedHistory.push_back(ParkedText{row, column, text, outcome, QDateTime::currentDateTime(), key});
+    m_parkedHistory.push_back(std::move(parked));
 }
 
 void DeviceTableModel::writeCell(int row, int column, const QString &text, StatusOutcome outcome, bool keep)
@@ -186,16 +194,24 @@ void DeviceTableModel::writeCell(int row, int column, const QString &text, Statu
 void DeviceTableModel::write(int row, int column, const QString &text, StatusOutcome outcome,
                              const quint64 *generation)
 {
+    // A worker does all it can before it takes the lock: one preempted while holding it (64 of them
+    // share two cores in a big run) holds up the GUI thread's flush until it runs again.
+    const bool keep = keepsHistory(column);
+    const QDateTime when = keep ? QDateTime::currentDateTime() : QDateTime();
+    bool post = false;
     if (generation) {
         QMutexLocker locker(&m_lock);
         if (*generation != m_generation) {
             // A job still running on rows a new search replaced: its device's history and the run
             // log learn its result, the new rows do not.
             const QString key = retiredKey(*generation, row);
-            if (!key.isEmpty() && column >= 0 && column < 8) {
-                parkHistory(row, column, text, outcome, key);
-                queueFlush();
+            if (!key.isEmpty() && keep) {
+                parkHistory(ParkedText{row, column, text, outcome, when, key});
+                post = claimFlush();
             }
+            locker.unlock();
+            if (post)
+                postFlush();
             return;
         }
     }
@@ -214,13 +230,18 @@ void DeviceTableModel::write(int row, int column, const QString &text, StatusOut
         writeCell(row, column, text, outcome, true);
         return;
     }
-    QMutexLocker locker(&m_lock);
-    if (generation && *generation != m_generation)
-        return;
-    m_pending.insert(cellKey(row, column), text);
-    if (column >= 0 && column < 8)
-        parkHistory(row, column, text, outcome);
-    queueFlush();
+    ParkedText parked{row, column, text, outcome, when, {}};
+    {
+        QMutexLocker locker(&m_lock);
+        if (generation && *generation != m_generation)
+            return;
+        m_pending.insert(cellKey(row, column), text);
+        if (keep)
+            parkHistory(std::move(parked));
+        post = claimFlush();
+    }
+    if (post)
+        postFlush();
 }
 
 void DeviceTableModel::show(const RowEvent &event)

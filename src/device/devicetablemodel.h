@@ -69,15 +69,18 @@ private:
     void write(int row, int column, const QString &text, StatusOutcome outcome, const quint64 *generation);
     /// GUI thread: the cell's new text; `keep` also notes it in the history.
     void writeCell(int row, int column, const QString &text, StatusOutcome outcome, bool keep);
+    struct ParkedText;
+    /// Whether texts of `column` go into the history (status and OEMID); any thread.
+    bool keepsHistory(int column) const;
     /// Under the lock: a worker's text for the history, kept even when a newer one replaces it
     /// before the cell is written.
-    void parkHistory(int row, int column, const QString &text, StatusOutcome outcome,
-                     const QString &key = {});
+    void parkHistory(ParkedText &&parked);
     /// Under the lock: the device that `row` of the cleared rows `generation` showed; empty when
     /// those rows are too old to remember.
     QString retiredKey(quint64 generation, int row) const;
-    /// Under the lock.
-    void queueFlush();
+    /// Under the lock: true when the caller is to post the flush (after unlocking: postFlush()).
+    bool claimFlush();
+    void postFlush();
 
     struct Row {
         std::array<QVariant, 8> cells;
