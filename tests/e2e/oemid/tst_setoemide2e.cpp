@@ -19,7 +19,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
+#include <QMap>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -73,9 +75,11 @@ private slots:
     void closingDuringTheBatchWaitsForOneDevice();
     void modifyIpReadAtEveryBatch();
     void fullDiskStopsOemidWriting();
+    void onvifCamerasBesideSdkDevices();
 
 private:
-    bool startFleet(const QJsonArray &devices, int port, int searchPort, int recordsPort = -1);
+    bool startFleet(const QJsonArray &devices, int port, int searchPort, int recordsPort = -1,
+                    const QStringList &extraArgs = {});
     void makeTab();
     void tick(const char *name, bool on = true);
     bool searchAndSet(int expectedRows, int timeoutMs = 60000);
@@ -116,10 +120,11 @@ void SetOemidE2E::writeIni(const QByteArray &text)
     QVERIFY(useConfigIni(m_tmp->filePath(QStringLiteral("Config.ini")), text));
 }
 
-bool SetOemidE2E::startFleet(const QJsonArray &devices, int port, int searchPort, int recordsPort)
+bool SetOemidE2E::startFleet(const QJsonArray &devices, int port, int searchPort, int recordsPort,
+                             const QStringList &extraArgs)
 {
     m_fleet = std::make_unique<DevsimFleet>();
-    if (!m_fleet->start(devices, port, searchPort, recordsPort)) {
+    if (!m_fleet->start(devices, port, searchPort, recordsPort, extraArgs)) {
         qWarning("%s", qPrintable(m_fleet->error()));
         return false;
     }
@@ -554,6 +559,55 @@ void SetOemidE2E::fullDiskStopsOemidWriting()
         serials << QString::fromUtf8(l.left(l.indexOf(',')));
     }
     QCOMPARE(serials, (QStringList{cell(0, 7), cell(1, 7), cell(2, 7)}));
+}
+
+void SetOemidE2E::onvifCamerasBesideSdkDevices()
+{
+    // An NVR, a camera and a camera whose password is not the tab's: the OEMID is written where it
+    // can be, a camera says it cannot take one (neither success nor failure) and still gets its clock.
+    const QJsonObject camera{{QStringLiteral("protocol"), QStringLiteral("onvif")},
+                             {QStringLiteral("hardware"), QStringLiteral("HI3516EV300-IPC")}};
+    QJsonObject locked = camera;
+    locked.insert(QStringLiteral("password"), QStringLiteral("secret"));
+    QJsonArray devices;
+    devices.append(device(QStringLiteral("127.0.129.10"), 0x90));
+    devices.append(device(QStringLiteral("127.0.129.11"), 0x91, camera));
+    devices.append(device(QStringLiteral("127.0.129.12"), 0x92, locked));
+    qputenv("TALLOW_NETSDK_ONVIF_PORT", "36293"); // discovery on a port of this test's own
+    const auto restore = qScopeGuard([] { qunsetenv("TALLOW_NETSDK_ONVIF_PORT"); });
+    QVERIFY(startFleet(devices, 36290, 36291, -1,
+                       {QStringLiteral("--onvif-port"), QStringLiteral("36292"),
+                        QStringLiteral("--discovery-port"), QStringLiteral("36293")}));
+    makeTab();
+    tick("setoemid");
+    tick("synchronizationTime");
+    QVERIFY(searchAndSet(3));
+    QMap<QString, int> rowOf;
+    for (int row = 0; row < 3; ++row)
+        rowOf.insert(cell(row, 1), row);
+    const int nvr = rowOf.value(QStringLiteral("127.0.129.10"), -1);
+    const int cam = rowOf.value(QStringLiteral("127.0.129.11"), -1);
+    const int lockedCam = rowOf.value(QStringLiteral("127.0.129.12"), -1);
+    QVERIFY(nvr >= 0 && cam >= 0 && lockedCam >= 0);
+
+    QCOMPARE(status(nvr), QStringLiteral("Set OEMID Success"));
+    QCOMPARE(state(nvr).value(QStringLiteral("oemid")).toString(), QStringLiteral("TAB77"));
+
+    QCOMPARE(status(cam), QStringLiteral("Not supported over ONVIF"));
+    QCOMPARE(cell(cam, kOemid), QStringLiteral("synchronization time successful"));
+    QVERIFY(state(cam).value(QStringLiteral("oemid")).toString().isEmpty());
+    QVERIFY(state(cam).contains(QStringLiteral("time"))); // the clock went in UTC
+
+    QCOMPARE(status(lockedCam), QStringLiteral("dev login failed"));
+    QVERIFY(!state(lockedCam).contains(QStringLiteral("time")));
+
+    DeviceTable *table = m_tab->tabController()->table();
+    QCOMPARE(table->unsupportedRows(), QList<int>{cam});
+    QCOMPARE(table->failedRows(), QList<int>{lockedCam});
+    // Only the NVR's write leaves a factory record.
+    const QStringList lines = dayFileLines();
+    QCOMPARE(lines.size(), 1);
+    QVERIFY(lines.first().contains(QStringLiteral(",TAB77,")));
 }
 
 QTEST_MAIN(SetOemidE2E)
