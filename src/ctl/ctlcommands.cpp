@@ -159,13 +159,8 @@ int firmware(const QStringList &args, bool checkOnly)
     DeviceTable *t = table.get();
     const int startIndex = request.startIndex;
     hooks.modifyIP = [t, startIndex](int row, const QByteArray &password) {
-        t->updateDevice(t->generation(), row, [&password](DEV_INFO &record) {
-            // As the tab: a password that does not fit the record's field is left out rather than cut,
-            // so every later login of the row takes the password in full.
-            std::memset(record.szPsw, 0, sizeof record.szPsw);
-            if (size_t(password.size()) < sizeof record.szPsw)
-                std::memcpy(record.szPsw, password.constData(), size_t(password.size()));
-        });
+        t->updateDevice(t->generation(), row,
+                        [&password](DEV_INFO &record) { DeviceRecord::setRunPassword(record, password); });
         IpChange::Sdk ipSdk = IpChange::defaultSdk();
         ipSdk.stationMac = &StationMac::lookUp;
         return IpChange::modifyIP(t->store(), t->generation(), row, 1, startIndex, ipSdk);

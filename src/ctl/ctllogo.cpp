@@ -9,6 +9,7 @@
 #include "app/apppaths.h"
 #include "app/configkeys.h"
 #include "device/devicebatch.h"
+#include "device/devicerecord.h"
 #include "device/devicetable.h"
 #include "device/ipchange.h"
 #include "device/loginerrortext.h"
@@ -174,12 +175,8 @@ int logo(const QStringList &args)
     DeviceTable *t = table.get();
     LogoRunController::Run run{std::vector<int>(rows.begin(), rows.end()), params, stage, {}};
     run.hooks.modifyIP = [t, startIndex](int row, const QByteArray &password) {
-        t->updateDevice(t->generation(), row, [&password](DEV_INFO &record) {
-            // As the tab: a password that does not fit the record's field is left out rather than cut.
-            std::memset(record.szPsw, 0, sizeof record.szPsw);
-            if (size_t(password.size()) < sizeof record.szPsw)
-                std::memcpy(record.szPsw, password.constData(), size_t(password.size()));
-        });
+        t->updateDevice(t->generation(), row,
+                        [&password](DEV_INFO &record) { DeviceRecord::setRunPassword(record, password); });
         IpChange::Sdk ipSdk = IpChange::defaultSdk();
         ipSdk.stationMac = &StationMac::lookUp;
         return IpChange::modifyIP(t->store(), t->generation(), row, 1, startIndex, ipSdk);

@@ -114,3 +114,10 @@ QByteArray DeviceRecord::fieldBytes(const char *field, std::size_t width)
 {
     return QByteArray(field, int(strnlen(field, width)));
 }
+
+void DeviceRecord::setRunPassword(DEV_INFO &record, const QByteArray &password)
+{
+    std::memset(record.szPsw, 0, sizeof record.szPsw);
+    if (size_t(password.size()) < sizeof record.szPsw)
+        std::memcpy(record.szPsw, password.constData(), size_t(password.size()));
+}

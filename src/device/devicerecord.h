@@ -38,6 +38,9 @@ template <std::size_t N> void setFixedText(char (&field)[N], const std::string &
 /// The bytes sent for a typed user name or password: UTF-8, on every tab and in the login dialog,
 /// so that a password that works in one place works in all of them.
 QByteArray credentialBytes(const QString &typed);
+/// Writes a run's password into the record. One that does not fit the field is left out rather than
+/// cut: an empty password makes every later login of the row take the run's password in full.
+void setRunPassword(DEV_INFO &record, const QByteArray &password);
 
 /// "%d.%d.%d.%d" of four address bytes in dotted order.
 QString dottedAddress(const uint8_t bytes[4]);

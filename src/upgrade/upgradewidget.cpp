@@ -44,11 +44,7 @@ UpgradeWidget::UpgradeWidget(QWidget *parent)
     hooks.modifyIP = [core](int row, const QByteArray &password) {
         const quint64 generation = core->table()->generation();
         core->table()->updateDevice(generation, row, [&password](DEV_INFO &record) {
-            // A tab password that does not fit the record's 11 bytes is left out rather than cut:
-            // an empty password makes every later login of the row take the tab password in full.
-            std::memset(record.szPsw, 0, sizeof record.szPsw);
-            if (size_t(password.size()) < sizeof record.szPsw)
-                std::memcpy(record.szPsw, password.constData(), size_t(password.size()));
+            DeviceRecord::setRunPassword(record, password);
         });
         return core->modifyIP(generation, row, 1);
     };
